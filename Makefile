@@ -1,0 +1,32 @@
+# make run   builds and starts the client (headless: runs it under Xvfb and saves a screenshot)
+# make test  builds and runs every test
+# make bench builds and runs the benchmarks, printing ratios against their named peers
+BUILD ?= build
+OUT := $(BUILD)/out
+ARGS ?= userid=1001&roomid=1&subject=示范课&apptype=2
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps configure build test run bench clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	@bash scripts/with-test-env ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+run: build
+	@bash scripts/run-client "$(OUT)" '$(ARGS)'
+
+bench: build
+	@bash scripts/run-benchmarks "$(BUILD)"
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,31 @@
+// The launch string: key=value pairs that the launcher puts on the command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// Values longer than this are cut; the output buffer of get_launch_param holds this plus a terminator.
+constexpr int kLaunchValueMax = 127;
+constexpr int kLaunchKeyMax = 20;
+
+struct LaunchParams {
+    uint32_t user_id = 0;
+    uint32_t room_id = 0;
+    int64_t timestamp = 0;
+    std::string key_id;
+    std::string subject;
+    int view_page = 0;
+    std::string app_name;
+    int app_type = 2;
+};
+
+// Copies the value of `key` from `params` into `out` (128 bytes) and returns its length; 0 when the key is
+// absent, longer than 20 characters, or its value is empty. A match counts at the start of the string or after
+// '&', '?' or '"'; the value ends at '"', '&' or the end, and is cut at 127 characters.
+int get_launch_param(const char* key, char out[kLaunchValueMax + 1], const char* params);
+
+// Fills the eight launch members from the string; keys that are absent or empty keep their defaults.
+void parse_launch_params(const std::string& params, LaunchParams& out);
+
+// The launch string of a command line: every argument after the program, joined with single spaces.
+std::string launch_string_from_args(int argc, char** argv);

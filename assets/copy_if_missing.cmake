@@ -1,0 +1,3 @@
+if(NOT EXISTS "${DST}")
+    configure_file("${SRC}" "${DST}" COPYONLY)
+endif()

@@ -1,0 +1,107 @@
+// Configuration loading and the device write-back (see client_config.h).
+#include "client_config.h"
+
+#include "cfg_store.h"
+#include "log.h"
+#include "logging.h"
+#include "paths.h"
+#include "profile.h"
+
+const std::array<ColourDefault, kColourCount> kColourDefaults = {{
+    {"toolcolor", "d6d6d6"},
+    {"listcolor", "6894b9"},
+    {"boardcolor", "ebebeb"},
+    {"chatcolor1", "ebebeb"},
+    {"chatcolor2", "ebebeb"},
+    {"chatinput", "ebebeb"},
+    {"vtext_color", "ffffff"},
+    {"vback_color", "104,148,185"},
+    {"chattips_color", "61,113,137"},
+    {"chatmy_color", "255,255,255"},
+    {"chatchk_color", "255,255,255"},
+    {"chatback_color", "71,117,166"},
+    {"leftbk_color", "104,148,185"},
+    {"lefttxt_color", "255,255,255"},
+}};
+
+namespace {
+std::array<COLORREF, kColourCount> g_colours{};
+const char* const kModuleNames[kLogModuleCount] = {"", "main", "client", "video", "tcpclient", "pptdlg", "camera"};
+} // namespace
+
+COLORREF colour(ColourKey key) { return g_colours[key]; }
+void set_colour(ColourKey key, COLORREF value) { g_colours[key] = value; }
+
+std::string colour_file_path(const std::string& install_folder) {
+    return path_join(path_join(install_folder, "ui"), "cfg.txt");
+}
+std::string settings_file_path(const std::string& install_folder) { return path_join(install_folder, "user.txt"); }
+std::string log_folder_path(const std::string& install_folder) { return path_join(install_folder, "log"); }
+
+bool setup_logging(const std::string& install_folder) {
+    if (!log_init(log_folder_path(install_folder).c_str()))
+        return false;
+    log_setmodules(kModuleNames, kLogModuleCount);
+    log_setdebugfname("%yyyy_%MM%dd.log");
+    log_setaccessfname("access_%yyyy%MM%dd.log");
+    log_setlevel(0, 0x7F, "%d_%t: %s");
+    LOG_MAIN("log_init ok\n");
+    return true;
+}
+
+void load_colours(const std::string& colour_file) {
+    CfgStore store(120);
+    if (!store.load(colour_file)) {
+        g_colours.fill(0);
+        return;
+    }
+    std::string text;
+    for (size_t i = 0; i < kColourDefaults.size(); ++i) {
+        store.get(kColourDefaults[i].key, text, kColourDefaults[i].def);
+        g_colours[i] = parse_colour(text);
+    }
+}
+
+ClientSettings read_settings(const std::string& settings_file) {
+    ClientSettings s;
+    s.record_deviceid = profile_get_int("media", "record_deviceid", 0, settings_file);
+    if (s.record_deviceid <= 0)
+        s.record_deviceid = 0;
+    s.play_deviceid = profile_get_int("media", "play_deviceid", 0, settings_file);
+    if (s.play_deviceid <= 0)
+        s.play_deviceid = 0;
+    s.camera_deviceid = profile_get_int("media", "camera_deviceid", -1, settings_file);
+    if (s.camera_deviceid < -1)
+        s.camera_deviceid = -1;
+    s.port = profile_get_int("network", "port", kDefaultServicePort, settings_file);
+    if (s.port < 1 || s.port > 65500)
+        s.port = kDefaultServicePort;
+    return s;
+}
+
+ClientSettings load_client_config(const std::string& install_folder) {
+    setup_logging(install_folder);
+    load_colours(colour_file_path(install_folder));
+    return read_settings(settings_file_path(install_folder));
+}
+
+bool save_device_setting(ClientSettings& settings, const std::string& settings_file, int device, int id) {
+    const char* key = nullptr;
+    switch (device) {
+    case kRecordingDevice:
+        settings.record_deviceid = id;
+        key = "record_deviceid";
+        break;
+    case kPlaybackDevice:
+        settings.play_deviceid = id;
+        key = "play_deviceid";
+        break;
+    case kCameraDevice:
+        settings.camera_deviceid = id;
+        key = "camera_deviceid";
+        break;
+    default:
+        return false;
+    }
+    return profile_write_string("media", key, std::to_string(id), settings_file);
+}

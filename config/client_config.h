@@ -1,0 +1,69 @@
+// The client's configuration: logging set-up, the fourteen process-wide colours of the skin folder's colour
+// file, and the device and port settings of the install folder's settings file.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "colour.h"
+
+enum ColourKey {
+    kToolColor,
+    kListColor,
+    kBoardColor,
+    kChatColor1,
+    kChatColor2,
+    kChatInput,
+    kVTextColor,
+    kVBackColor,
+    kChatTipsColor,
+    kChatMyColor,
+    kChatChkColor,
+    kChatBackColor,
+    kLeftBkColor,
+    kLeftTxtColor,
+    kColourCount
+};
+
+struct ColourDefault {
+    const char* key;
+    const char* def;
+};
+// Keys and defaults, in the order they are read.
+extern const std::array<ColourDefault, kColourCount> kColourDefaults;
+
+// Process-wide colours: written once at start-up before any panel exists, only read afterwards.
+COLORREF colour(ColourKey key);
+void set_colour(ColourKey key, COLORREF value);
+
+enum DeviceKind { kRecordingDevice = 0, kPlaybackDevice = 1, kCameraDevice = 2 };
+
+constexpr int kDefaultServicePort = 5288;
+
+struct ClientSettings {
+    int record_deviceid = 0;
+    int play_deviceid = 0;
+    int camera_deviceid = -1;
+    int port = kDefaultServicePort;
+};
+
+// Paths of the two files and the log folder, from the install folder.
+std::string colour_file_path(const std::string& install_folder);
+std::string settings_file_path(const std::string& install_folder);
+std::string log_folder_path(const std::string& install_folder);
+
+// Logging into the install folder's log folder; false (and no logging) when that fails.
+bool setup_logging(const std::string& install_folder);
+
+// Reads the colour file into the process-wide colours (all black when it is missing).
+void load_colours(const std::string& colour_file);
+
+// Reads the four settings with their defaults and range rules.
+ClientSettings read_settings(const std::string& settings_file);
+
+// Logging, colours and settings, in that order.
+ClientSettings load_client_config(const std::string& install_folder);
+
+// Stores the id of one device in `settings` and writes it to the settings file. False for an unknown device
+// or when the file cannot be written (the value in `settings` is kept all the same).
+bool save_device_setting(ClientSettings& settings, const std::string& settings_file, int device, int id);

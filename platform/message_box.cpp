@@ -1,0 +1,18 @@
+// Message boxes with a non-interactive mode for tests.
+#include "message_box.h"
+
+#include <QMessageBox>
+
+#include <cstdio>
+
+void show_message_box(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) {
+    std::fprintf(stderr, "message box [%s]: %s\n", caption.toUtf8().constData(), text.toUtf8().constData());
+    std::fflush(stderr);
+    if (qEnvironmentVariableIntValue("QUORIN_NONINTERACTIVE") == 1)
+        return;
+    QMessageBox box(icon == MessageIcon::Information ? QMessageBox::Information
+                    : icon == MessageIcon::Warning   ? QMessageBox::Warning
+                                                     : QMessageBox::Critical,
+                    caption, text, QMessageBox::Ok, parent);
+    box.exec();
+}

@@ -1,0 +1,33 @@
+// Processes: start a program, wait for it with a time limit, end it, and find a running one by name.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct ProcessInfo {
+    pid_t pid = 0;
+    std::string path; // full path of its executable
+};
+
+// Starts `path` with `args` (not including the program itself) in `working_dir`, with the environment of
+// this process plus `extra_env` ("NAME=value" entries override). Returns the process id, or 0 when the
+// program is missing or not executable or the process cannot be made.
+pid_t spawn_process(const std::string& path, const std::vector<std::string>& args, const std::string& working_dir,
+                    const std::vector<std::string>& extra_env = {});
+
+// Waits up to `timeout_ms` for a child of this process to end. Its exit status (or 128 + signal), or nothing
+// on time-out or when it is not our child.
+std::optional<int> wait_process(pid_t pid, int timeout_ms);
+
+// Ends a process at once (SIGKILL) and reaps it when it is our child.
+void terminate_process(pid_t pid);
+
+// The first running process whose executable's base name equals `name` (case-insensitive), other than this
+// process itself.
+std::optional<ProcessInfo> find_process(const std::string& name);
+
+// True while a process with this id exists and has not ended (a zombie counts as ended).
+bool process_running(pid_t pid);

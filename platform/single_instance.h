@@ -1,0 +1,43 @@
+// One running copy per user session: a lock file in the user's runtime folder is the mutex (a copy that crashed
+// leaves a stale lock that the next start takes over), and a local socket beside it lets a second copy ask the
+// running one to come to the front.
+#pragma once
+
+#include <QLocalServer>
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class SingleInstanceGuard : public QObject {
+    Q_OBJECT
+public:
+    // `name` names the mutex; the files live in the user's runtime folder.
+    explicit SingleInstanceGuard(const QString& name, QObject* parent = nullptr);
+    ~SingleInstanceGuard() override;
+
+    // True when this process now holds the guard; false when another copy does.
+    bool acquire();
+
+    // From a second copy: asks the running one to come to the front. True when the request was delivered.
+    bool ask_running_copy_to_raise(int timeout_ms = 1000);
+
+    // Ends the guard early (it also ends with the object).
+    void release();
+
+    // Called on the UI thread of the running copy when a second copy asked it to come to the front.
+    std::function<void()> on_raise_request;
+
+    QString lock_path() const;
+    QString server_path() const;
+
+private:
+    void on_new_connection();
+
+    QString name_;
+    QString folder_;
+    std::unique_ptr<QLockFile> lock_;
+    std::unique_ptr<QLocalServer> server_;
+};

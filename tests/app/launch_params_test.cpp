@@ -1,0 +1,92 @@
+// The launch string: key search rule, value cut, conversions and ranges.
+#include <gtest/gtest.h>
+
+#include "CtalvexDlg.h"
+#include "launch_params.h"
+
+namespace {
+LaunchParams parse(const std::string& s) {
+    LaunchParams p;
+    parse_launch_params(s, p);
+    return p;
+}
+std::string lookup(const char* key, const char* params) {
+    char out[kLaunchValueMax + 1];
+    int n = get_launch_param(key, out, params);
+    EXPECT_EQ(size_t(n), std::strlen(out));
+    return out;
+}
+} // namespace
+
+TEST(LaunchParams, KeyMatchesOnlyAtStartOrAfterSeparators) {
+    EXPECT_EQ(parse("userid=12&roomid=7").user_id, 12u);
+    EXPECT_EQ(parse("userid=12&roomid=7").room_id, 7u);
+    EXPECT_EQ(parse("?userid=12").user_id, 12u);
+    EXPECT_EQ(parse("\"userid=12\"").user_id, 12u);
+    EXPECT_EQ(parse("myuserid=12").user_id, 0u);
+    EXPECT_EQ(parse("xuserid=5&userid=9").user_id, 9u) << "the search goes on after a rejected match";
+    EXPECT_EQ(parse("roomid=3&userid=4&userid=5").user_id, 4u) << "first valid occurrence";
+    EXPECT_EQ(lookup("userid", "userid 12"), "") << "the key needs its '='";
+}
+
+TEST(LaunchParams, ValueEndsAtQuoteAmpersandOrEndAndKeepsOtherBytes) {
+    EXPECT_EQ(lookup("subject", "subject=a b=c%20+d&x=1"), "a b=c%20+d");
+    EXPECT_EQ(lookup("subject", "\"subject=\xCA\xD3\xC6\xB5\" other"), "\xCA\xD3\xC6\xB5");
+    EXPECT_EQ(lookup("subject", "subject="), "");
+}
+
+TEST(LaunchParams, EmptyValuesKeepDefaults) {
+    LaunchParams p = parse("userid=12&subject=&apptype=");
+    EXPECT_EQ(p.user_id, 12u);
+    EXPECT_TRUE(p.subject.empty());
+    EXPECT_EQ(p.app_type, 2);
+    EXPECT_TRUE(p.app_name.empty());
+    EXPECT_EQ(CtalvexDlg::TitleFor(p.app_name), QString::fromUtf8("Lumeno视频社区"));
+    EXPECT_EQ(CtalvexDlg::TitleFor("\xBF\xCE\xCC\xC3"), QString::fromUtf8("课堂"));
+}
+
+TEST(LaunchParams, ViewPageRange) {
+    EXPECT_EQ(parse("viewpage=5").view_page, 0);
+    EXPECT_EQ(parse("viewpage=-1").view_page, 0);
+    EXPECT_EQ(parse("viewpage=4").view_page, 4);
+    EXPECT_EQ(parse("viewpage=abc").view_page, 0);
+}
+
+TEST(LaunchParams, NumbersConvertLikeTheirCFunctions) {
+    EXPECT_EQ(parse("timestamp=1700000000123").timestamp, 1700000000123LL);
+    EXPECT_EQ(parse("timestamp=-42").timestamp, -42);
+    EXPECT_EQ(parse("userid=abc").user_id, 0u);
+    EXPECT_EQ(parse("userid=12abc").user_id, 12u);
+    EXPECT_EQ(parse("userid=4294967295").user_id, 4294967295u);
+    EXPECT_EQ(parse("userid=99999999999").user_id, 4294967295u) << "saturates like a 32-bit strtoul";
+    EXPECT_EQ(parse("userid=-1").user_id, 4294967295u);
+    EXPECT_EQ(parse("apptype=-3").app_type, -3) << "apptype has no range check";
+    EXPECT_EQ(parse("apptype=99999999999").app_type, 2147483647);
+}
+
+TEST(LaunchParams, LongValuesAreCutAndLongKeysRefused) {
+    std::string key(200, 'A');
+    LaunchParams p = parse("keyid=" + key + "&userid=3");
+    EXPECT_EQ(p.key_id, std::string(127, 'A'));
+    EXPECT_EQ(p.user_id, 3u);
+    std::string long_key(21, 'k');
+    EXPECT_EQ(lookup(long_key.c_str(), (long_key + "=1").c_str()), "");
+    std::string key20(20, 'k');
+    EXPECT_EQ(lookup(key20.c_str(), (key20 + "=1").c_str()), "1");
+}
+
+TEST(LaunchParams, EmptyStringKeepsEveryDefault) {
+    LaunchParams p = parse("");
+    EXPECT_EQ(p.user_id, 0u);
+    EXPECT_EQ(p.room_id, 0u);
+    EXPECT_EQ(p.timestamp, 0);
+    EXPECT_EQ(p.view_page, 0);
+    EXPECT_EQ(p.app_type, 2);
+}
+
+TEST(LaunchParams, CommandLineTailIsTheArgumentsJoinedWithSpaces) {
+    char prog[] = "quorin", a[] = "userid=1&subject=math", b[] = "class&roomid=2";
+    char* argv[] = {prog, a, b};
+    EXPECT_EQ(launch_string_from_args(3, argv), "userid=1&subject=math class&roomid=2");
+    EXPECT_EQ(launch_string_from_args(1, argv), "");
+}

@@ -1,0 +1,55 @@
+// Processes: start in a folder with extra environment, wait with a time limit, terminate, find by name.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "process.h"
+#include "temp_dir.h"
+
+TEST(Process, RunsInItsFolderWithExtraEnvironmentAndReportsTheExitCode) {
+    TempDir dir;
+    pid_t pid = spawn_process("/bin/sh", {"-c", "pwd > out.txt; echo \"$QX\" >> out.txt; exit 3"},
+                              dir.path().string(), {"QX=hello"});
+    ASSERT_GT(pid, 0);
+    auto code = wait_process(pid, 5000);
+    ASSERT_TRUE(code.has_value());
+    EXPECT_EQ(*code, 3);
+    EXPECT_EQ(read_file(dir.file("out.txt")), std::filesystem::canonical(dir.path()).string() + "\nhello\n");
+}
+
+TEST(Process, WaitTimesOutThenTerminateEndsIt) {
+    pid_t pid = spawn_process("/bin/sleep", {"30"}, "");
+    ASSERT_GT(pid, 0);
+    EXPECT_FALSE(wait_process(pid, 50).has_value());
+    EXPECT_TRUE(process_running(pid));
+    terminate_process(pid);
+    EXPECT_FALSE(process_running(pid));
+}
+
+TEST(Process, FindsARunningProgramByBaseNameIgnoringCase) {
+    TempDir dir;
+    const std::string copy = dir.file("VelmorProbe");
+    std::filesystem::copy_file("/bin/sleep", copy);
+    pid_t pid = spawn_process(copy, {"30"}, "");
+    ASSERT_GT(pid, 0);
+    std::optional<ProcessInfo> found;
+    for (int i = 0; i < 200 && !found; ++i) {
+        found = find_process("velmorprobe");
+        if (!found)
+            usleep(5000);
+    }
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->pid, pid);
+    EXPECT_EQ(found->path, copy);
+    terminate_process(pid);
+    EXPECT_FALSE(find_process("velmorprobe").has_value());
+}
+
+TEST(Process, MissingOrNonExecutableProgramIsNotStarted) {
+    TempDir dir;
+    write_file(dir.file("velmor"), "not a program");
+    EXPECT_EQ(spawn_process("/nonexistent/program", {}, ""), 0);
+    EXPECT_EQ(spawn_process(dir.file("velmor"), {}, ""), 0);
+}

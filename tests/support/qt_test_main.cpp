@@ -1,0 +1,15 @@
+// Test main: a headless QApplication for every test program, so widget and event tests run anywhere.
+#include <QApplication>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    // Test discovery runs the program without the test environment.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    setenv("QUORIN_NONINTERACTIVE", "1", 0);
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
