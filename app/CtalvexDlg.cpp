@@ -1,8 +1,6 @@
 // The main dialog (see CtalvexDlg.h).
 #include "CtalvexDlg.h"
 
-#include <arpa/inet.h>
-
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
@@ -12,6 +10,10 @@
 #include <QVBoxLayout>
 
 #include "app_texts.h"
+#include "log.h"
+#include "logging.h"
+#include "message_box.h"
+#include "message_ids.h"
 #include "paths.h"
 #include "qtext.h"
 #include "test_hooks.h"
@@ -52,11 +54,27 @@ QIcon draw_app_icon() {
 
 } // namespace
 
-CtalvexDlg::CtalvexDlg(QWidget* parent) : QDialog(parent) {
+// One inbound packet on its way from the link thread to the UI thread.
+struct InboundPacket {
+    uint16_t type;
+    std::vector<uint8_t> payload;
+};
+
+// Message 1047's text and caption.
+struct MessageBoxText {
+    std::string text;
+    std::string caption;
+};
+
+CtalvexDlg::CtalvexDlg(QWidget* parent)
+    : QDialog(parent), service_(install_folder()), session_(link_, service_, *this) {
     app_icon_ = draw_app_icon();
 }
 
-CtalvexDlg::~CtalvexDlg() = default;
+CtalvexDlg::~CtalvexDlg() {
+    // The link thread ends here, before any panel goes away.
+    session_.ShutDown();
+}
 
 QString CtalvexDlg::TitleFor(const std::string& app_name) {
     return app_name.empty() ? QString::fromUtf8(kDefaultTitle) : gbk_to_qstring(app_name);
@@ -88,12 +106,18 @@ void CtalvexDlg::SetAppIcon() { setWindowIcon(app_icon_); }
 
 void CtalvexDlg::SetTitle() { setWindowTitle(TitleFor(launch_.app_name)); }
 
-void CtalvexDlg::LoadConfiguration() { settings_ = load_client_config(install_folder()); }
-
-void CtalvexDlg::SetUpServiceLink() {
-    // The service program and the link to it are set up here; the address is fixed to the loopback.
-    service_addr_ = htonl(INADDR_LOOPBACK);
+void CtalvexDlg::LoadConfiguration() {
+    session_.set_settings(load_client_config(install_folder()), settings_file_path(install_folder()));
+    SessionIdentity id;
+    id.user_id = launch_.user_id;
+    id.room_id = launch_.room_id;
+    id.timestamp = launch_.timestamp;
+    id.key_id = launch_.key_id;
+    id.app_type = launch_.app_type;
+    session_.set_identity(id);
 }
+
+void CtalvexDlg::SetUpServiceLink() { session_.SetUp(this); }
 
 void CtalvexDlg::CreatePanels() {
     // Placeholder for the six room panels: one label with the room's state.
@@ -108,9 +132,7 @@ void CtalvexDlg::CreatePanels() {
     layout->addWidget(status_label_);
 }
 
-void CtalvexDlg::ConnectAndLogIn() {
-    // The connection to the service and the login come with the service link.
-}
+void CtalvexDlg::ConnectAndLogIn() { session_.ConnectFirstTime(); }
 
 void CtalvexDlg::PlaceFirstTime() {
     QScreen* screen = QGuiApplication::primaryScreen();
@@ -145,4 +167,66 @@ bool CtalvexDlg::event(QEvent* e) {
     return QDialog::event(e);
 }
 
-void CtalvexDlg::on_message(unsigned, intptr_t, intptr_t) {}
+void CtalvexDlg::on_message(unsigned id, intptr_t, intptr_t lparam) {
+    switch (id) {
+    case msg::kLinkLost:
+        session_.Reconnect();
+        break;
+    case msg::kMessageBox: {
+        const auto* m = reinterpret_cast<const MessageBoxText*>(lparam);
+        const bool error = m->caption.empty();
+        show_message_box(this, QString::fromStdString(m->text),
+                         QString::fromUtf8(error ? kDefaultTitle : m->caption.c_str()),
+                         error ? MessageIcon::Error : MessageIcon::Information);
+        break;
+    }
+    case msg::kInboundPacket: {
+        const auto* p = reinterpret_cast<const InboundPacket*>(lparam);
+        OnPacket(p->type, p->payload);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+int CtalvexDlg::OnServerProc(uint16_t type, const void* data, uint32_t length) {
+    LOG_MAIN("OnServerProc %d\n", type);
+    if (type == pkt::kLinkLost) {
+        platform::post_message(this, msg::kLinkLost, 0, 0);
+        return 0;
+    }
+    if (type == pkt::kVideoFrame)
+        return 0; // decoded by the video registry on this thread
+    auto packet = std::make_shared<InboundPacket>();
+    packet->type = type;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    if (bytes && length)
+        packet->payload.assign(bytes, bytes + length);
+    platform::post_message(this, msg::kInboundPacket, 0, std::shared_ptr<void>(std::move(packet)));
+    return 0;
+}
+
+void CtalvexDlg::OnPacket(uint16_t type, const std::vector<uint8_t>& payload) {
+    // The room session controller takes every packet here; until it exists, the login result is shown.
+    if (type == pkt::kLoginResult) {
+        if (auto r = proto::LoginResult::decode(payload.data(), payload.size())) {
+            status_label_->setText(status_label_->text() + "\n" +
+                                   (r->result == 0 ? QString::fromUtf8("登录成功！")
+                                                   : QString::fromUtf8("登录失败: %1").arg(r->result)));
+            test_hooks::report("login_result", QString::number(r->result));
+        }
+    }
+}
+
+void CtalvexDlg::ShowMessageBox(const std::string& text, const std::string& caption, bool error) {
+    show_message_box(nullptr, QString::fromStdString(text), QString::fromStdString(caption),
+                     error ? MessageIcon::Error : MessageIcon::Information);
+}
+
+void CtalvexDlg::PostMessageBox(const std::string& text, const std::string& caption) {
+    auto m = std::make_shared<MessageBoxText>(MessageBoxText{text, caption});
+    platform::post_message(this, msg::kMessageBox, 0, std::shared_ptr<void>(std::move(m)));
+}
+
+uint32_t CtalvexDlg::WindowHandle() { return static_cast<uint32_t>(winId()); }

@@ -9,10 +9,16 @@
 #include "client_config.h"
 #include "launch_params.h"
 #include "messages.h"
+#include "service_link.h"
+#include "service_process.h"
+#include "tcpclient.h"
 
 class QLabel;
 
-class CtalvexDlg : public QDialog, public platform::MessageTarget {
+class CtalvexDlg : public QDialog,
+                   public server_event_handler,
+                   public ILinkHost,
+                   public platform::MessageTarget {
     Q_OBJECT
 public:
     explicit CtalvexDlg(QWidget* parent = nullptr);
@@ -25,7 +31,8 @@ public:
     LaunchParams& launch() { return launch_; }
     const LaunchParams& launch() const { return launch_; }
 
-    const ClientSettings& settings() const { return settings_; }
+    const ClientSettings& settings() { return session_.settings(); }
+    ServiceLink& session() { return session_; }
     bool initialised() const { return initialised_; }
 
     // A second copy asked us to come to the front: restore when minimised, otherwise raise.
@@ -35,6 +42,15 @@ public:
     static QString TitleFor(const std::string& app_name);
 
     void on_message(unsigned id, intptr_t wparam, intptr_t lparam) override;
+
+    // server_event_handler: runs on the link thread. Video is handled there; every other packet is copied
+    // and handled on the UI thread in arrival order.
+    int OnServerProc(uint16_t type, const void* data, uint32_t length) override;
+
+    // ILinkHost
+    void ShowMessageBox(const std::string& text, const std::string& caption, bool error) override;
+    void PostMessageBox(const std::string& text, const std::string& caption) override;
+    uint32_t WindowHandle() override;
 
 protected:
     bool event(QEvent* e) override;
@@ -51,13 +67,15 @@ private:
     void PlaceFirstTime();
     void BringToFront();
 
+    // Handles one inbound packet on the UI thread.
+    void OnPacket(uint16_t type, const std::vector<uint8_t>& payload);
+
     QIcon app_icon_;
+    tcpclient link_;
     LaunchParams launch_;
-    uint32_t service_addr_ = 0; // network byte order
-    ClientSettings settings_;
+    ServiceProcess service_;
+    ServiceLink session_;
     bool initialised_ = false;
-    bool microphone_on_ = false;
-    bool camera_on_ = false;
     int screen_width_ = 0;
     int screen_height_ = 0;
 

@@ -1,0 +1,70 @@
+// One framed TCP connection on an Asio I/O context: reads packets and hands them to a callback on the I/O
+// thread, and sends queued frames from any thread in the order each thread queued them. The send queue is
+// capped: past the cap, droppable frames (video) are dropped first; when even that is not enough the
+// connection is treated as lost.
+#pragma once
+
+#include <asio.hpp>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "framing.h"
+
+class FramedSocket : public std::enable_shared_from_this<FramedSocket> {
+public:
+    using PacketFn = std::function<void(uint16_t type, const uint8_t* payload, uint32_t size)>;
+    // Called once when the connection ends other than by close(): peer closed, reset, framing error, stuck.
+    using ClosedFn = std::function<void(const std::string& why)>;
+
+    static constexpr size_t kDefaultSendCap = 8u << 20;
+
+    FramedSocket(asio::ip::tcp::socket socket, size_t send_cap = kDefaultSendCap);
+
+    // Starts reading. The callbacks run on the I/O thread.
+    void start(PacketFn on_packet, ClosedFn on_closed);
+
+    // Queues a whole frame (header written). Thread-safe. False when the frame was not queued: the
+    // connection is closed, or the frame was droppable and the queue is full, or the queue is full for good
+    // (then the connection is closed and reported lost).
+    bool send_frame(std::vector<uint8_t> frame, bool droppable);
+
+    // Closes the connection from our side; the closed callback is not called.
+    void close();
+
+    bool is_open() const { return !closed_.load(); }
+    size_t queued_bytes() const;
+    uint64_t dropped_frames() const { return dropped_.load(); }
+    asio::ip::tcp::endpoint remote_endpoint() const { return remote_; }
+
+private:
+    struct Item {
+        std::vector<uint8_t> frame;
+        bool droppable;
+    };
+    void read_more();
+    void write_front();
+    void fail(const std::string& why);
+
+    asio::ip::tcp::socket socket_;
+    asio::ip::tcp::endpoint remote_;
+    const size_t send_cap_;
+    PacketFn on_packet_;
+    ClosedFn on_closed_;
+    framing::Decoder decoder_;
+    std::vector<uint8_t> read_buf_;
+
+    mutable std::mutex mutex_;
+    std::deque<Item> queue_;         // frames not yet started
+    std::vector<uint8_t> in_flight_; // the frame being written while writing_
+    size_t queued_bytes_ = 0;
+    bool writing_ = false;
+    std::atomic<bool> closed_{false};
+    std::atomic<uint64_t> dropped_{0};
+};

@@ -1,0 +1,55 @@
+// Packet framing (see framing.h).
+#include "framing.h"
+
+#include <cstring>
+
+namespace framing {
+
+void write_header(uint8_t* out, uint16_t type, uint32_t payload_size) {
+    const uint32_t length = payload_size + 2;
+    for (int i = 0; i < 4; ++i)
+        out[i] = uint8_t(length >> (8 * i));
+    out[4] = uint8_t(type);
+    out[5] = uint8_t(type >> 8);
+}
+
+std::vector<uint8_t> make_frame(uint16_t type, const uint8_t* payload, size_t payload_size) {
+    std::vector<uint8_t> frame(kHeaderSize + payload_size);
+    write_header(frame.data(), type, uint32_t(payload_size));
+    if (payload_size)
+        std::memcpy(frame.data() + kHeaderSize, payload, payload_size);
+    return frame;
+}
+
+bool Decoder::feed(const uint8_t* data, size_t size, const PacketFn& on_packet) {
+    if (failed_)
+        return false;
+    buffer_.insert(buffer_.end(), data, data + size);
+    for (;;) {
+        const size_t avail = buffer_.size() - start_;
+        if (avail < kHeaderSize)
+            break;
+        const uint8_t* p = buffer_.data() + start_;
+        const uint32_t length = uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
+                                (uint32_t(p[3]) << 24);
+        if (length < 2 || length > kMaxLength) {
+            failed_ = true;
+            buffer_.clear();
+            start_ = 0;
+            return false;
+        }
+        if (avail < 4 + size_t(length))
+            break;
+        const uint16_t type = uint16_t(p[4] | (p[5] << 8));
+        start_ += 4 + length;
+        on_packet(type, p + kHeaderSize, length - 2);
+    }
+    // Drop what has been handed out once it is most of the buffer, so the buffer stays small.
+    if (start_ > 0 && start_ * 2 >= buffer_.size()) {
+        buffer_.erase(buffer_.begin(), buffer_.begin() + long(start_));
+        start_ = 0;
+    }
+    return true;
+}
+
+} // namespace framing

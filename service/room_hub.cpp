@@ -1,0 +1,317 @@
+// Room rules (see room_hub.h).
+#include "room_hub.h"
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
+#include <cstring>
+
+namespace room {
+
+namespace {
+const char* const kGbkUser = "\xD3\xC3\xBB\xA7"; // "用户" in GBK
+constexpr uint32_t kEndedByPeer = 2;
+} // namespace
+
+std::array<uint8_t, 20> expected_key(const std::string& secret, uint32_t user, uint32_t room, int64_t timestamp) {
+    const std::string message = std::to_string(user) + ":" + std::to_string(room) + ":" + std::to_string(timestamp);
+    std::array<uint8_t, 20> key{};
+    unsigned len = 0;
+    HMAC(EVP_sha1(), secret.data(), int(secret.size()), reinterpret_cast<const unsigned char*>(message.data()),
+         message.size(), key.data(), &len);
+    return key;
+}
+
+RoomHub::RoomHub(HubConfig config) : config_(std::move(config)) {}
+
+void RoomHub::drop(ConnId conn, const std::string& why) {
+    if (config_.log)
+        config_.log("connection " + std::to_string(conn) + ": dropped packet: " + why);
+}
+
+void RoomHub::on_connect(ConnId conn, uint32_t ip, uint16_t port) { conns_[conn] = Conn{ip, port, std::nullopt}; }
+
+std::optional<uint32_t> RoomHub::rights_of(uint32_t room_id, uint32_t user) const {
+    auto r = rooms_.find(room_id);
+    if (r == rooms_.end())
+        return std::nullopt;
+    auto m = r->second.members.find(user);
+    if (m == r->second.members.end())
+        return std::nullopt;
+    return m->second.block.rights;
+}
+
+std::set<uint32_t> RoomHub::watchers_of(uint32_t room_id, uint32_t user) const {
+    auto r = rooms_.find(room_id);
+    if (r == rooms_.end())
+        return {};
+    auto m = r->second.members.find(user);
+    return m == r->second.members.end() ? std::set<uint32_t>{} : m->second.watchers;
+}
+
+void RoomHub::to_others(const Room& room, uint32_t except, uint16_t type, const proto::Bytes& payload,
+                        Out& out) const {
+    for (const auto& [id, m] : room.members)
+        if (id != except)
+            out.push_back({m.conn, type, payload, false});
+}
+
+std::vector<Outgoing> RoomHub::on_packet(ConnId conn, uint16_t type, const uint8_t* data, size_t size) {
+    Out out;
+    auto c = conns_.find(conn);
+    if (c == conns_.end()) {
+        drop(conn, "unknown connection");
+        return out;
+    }
+    if (proto::is_known_type(type) && size < proto::min_payload(type)) {
+        drop(conn, "type " + std::to_string(type) + " shorter than its layout (" + std::to_string(size) + ")");
+        return out;
+    }
+    if (type == pkt::kLogin) {
+        login(conn, c->second, data, size, out);
+        return out;
+    }
+    if (!c->second.seat) {
+        drop(conn, "type " + std::to_string(type) + " before login");
+        return out;
+    }
+    const auto [room_id, user_id] = *c->second.seat;
+    Room& room = rooms_.at(room_id);
+    Member& me = room.members.at(user_id);
+    const uint32_t rights = me.block.rights;
+    auto require = [&](uint32_t bit) {
+        if (rights & bit)
+            return true;
+        drop(conn, "type " + std::to_string(type) + " without right " + std::to_string(bit));
+        return false;
+    };
+
+    switch (type) {
+    case pkt::kChat:
+        if (require(pkt::kRightChat))
+            chat(room, me, data, size, out);
+        break;
+    case pkt::kVideoFrame:
+        if (require(pkt::kRightCamera))
+            video(room_id, room, me, data, size, out);
+        break;
+    case pkt::kCameraState:
+        if (require(pkt::kRightCamera))
+            camera(room_id, room, me, data, size, out);
+        break;
+    case pkt::kMicrophoneOn:
+        if (require(pkt::kRightSpeak))
+            microphone(room, me, true, out);
+        break;
+    case pkt::kMicrophoneOff:
+        microphone(room, me, false, out);
+        break;
+    case pkt::kSpeakRequest:
+        speak_request(room, me, out);
+        break;
+    case pkt::kWatchVideo:
+        watch(room, me, data, size, out);
+        break;
+    case pkt::kSpeakControl:
+        if (require(pkt::kRightHost))
+            speak_control(room, me, data, size, out);
+        break;
+    case pkt::kOutputVolume:
+        break; // the user's own playback level; nothing for the others
+    default:
+        drop(conn, "unexpected type " + std::to_string(type));
+        break;
+    }
+    return out;
+}
+
+void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out& out) {
+    auto l = proto::Login::decode(data, size);
+    if (!l) {
+        drop(conn, "short login");
+        return;
+    }
+    if (c.seat) {
+        drop(conn, "second login on one connection");
+        return;
+    }
+    proto::LoginResult result;
+    if (!config_.secret.empty() &&
+        CRYPTO_memcmp(expected_key(config_.secret, l->user_id, l->room_id, l->timestamp).data(), l->key.data(),
+                      20) != 0) {
+        result.result = kLoginBadKey;
+        out.push_back({conn, pkt::kLoginResult, result.encode(), false});
+        return;
+    }
+    // A user logged in on another connection: a reconnect takes the seat over, anything else is refused.
+    for (auto& [other_id, other] : conns_) {
+        if (other_id != conn && other.seat && other.seat->second == l->user_id) {
+            if (!(l->flags & proto::Login::kReconnectFlag)) {
+                result.result = kLoginAlreadyIn;
+                out.push_back({conn, pkt::kLoginResult, result.encode(), false});
+                return;
+            }
+            const ConnId stale = other_id;
+            leave(stale, out);
+            out.push_back({stale, 0, {}, true});
+            break;
+        }
+    }
+
+    Room& room = rooms_[l->room_id];
+    if (room.members.empty() && room.host == 0)
+        room.host = config_.directory.host_of(l->room_id).value_or(l->user_id);
+
+    Member me;
+    me.conn = conn;
+    me.block.user_id = l->user_id;
+    me.block.ip = c.ip;
+    me.block.port = c.port;
+    me.block.rights = l->user_id == room.host ? kHostRights : kGuestRights;
+    me.block.nickname = config_.directory.nickname(l->user_id).value_or(kGbkUser + std::to_string(l->user_id));
+    c.seat = std::make_pair(l->room_id, l->user_id);
+
+    result.result = kLoginOk;
+    result.rights = me.block.rights;
+    result.nickname = me.block.nickname;
+    result.output_volume = config_.output_volume;
+    result.ip = c.ip;
+    result.port = c.port;
+    out.push_back({conn, pkt::kLoginResult, result.encode(), false});
+    for (const auto& [id, m] : room.members) {
+        proto::UserBlock b = m.block;
+        b.state = 0;
+        out.push_back({conn, pkt::kUserPresent, b.encode(), false});
+    }
+    to_others(room, l->user_id, pkt::kUserEntered, me.block.encode(), out);
+    room.members[l->user_id] = std::move(me);
+    out.push_back({conn, pkt::kMediaStart, {}, false});
+    if (config_.log)
+        config_.log("user " + std::to_string(l->user_id) + " entered room " + std::to_string(l->room_id));
+}
+
+void RoomHub::chat(Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {
+    auto line = proto::ChatLine::decode(data, size);
+    if (!line)
+        return;
+    line->sender = from.block.user_id;
+    const proto::Bytes payload = line->encode();
+    if (line->private_flag == 0) {
+        to_others(room, from.block.user_id, pkt::kChatMessage, payload, out);
+        return;
+    }
+    auto target = room.members.find(line->target);
+    if (target != room.members.end() && line->target != from.block.user_id)
+        out.push_back({target->second.conn, pkt::kChatMessage, payload, false});
+}
+
+void RoomHub::video(uint32_t room_id, Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {
+    if (from.watchers.empty())
+        return;
+    auto frame = proto::VideoFrame::decode(data, size);
+    if (!frame)
+        return;
+    frame->user_id = from.block.user_id;
+    frame->room_id = room_id;
+    const proto::Bytes payload = frame->encode();
+    for (uint32_t w : from.watchers) {
+        auto m = room.members.find(w);
+        if (m != room.members.end())
+            out.push_back({m->second.conn, pkt::kVideoFrame, payload, false});
+    }
+}
+
+void RoomHub::camera(uint32_t room_id, Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {
+    auto state = proto::CameraState::decode(data, size);
+    if (!state)
+        return;
+    state->user_id = from.block.user_id;
+    state->room_id = room_id;
+    from.block.stream = state->stream;
+    to_others(room, from.block.user_id, pkt::kCameraState, state->encode(), out);
+}
+
+void RoomHub::microphone(Room& room, Member& from, bool on, Out& out) {
+    if (on)
+        from.block.state |= pkt::kStateMicrophone;
+    else
+        from.block.state &= ~uint32_t(pkt::kStateMicrophone);
+    proto::MicrophoneState m{from.block.user_id, 1, uint8_t(on ? 0 : 1)};
+    to_others(room, from.block.user_id, pkt::kMicrophoneState, m.encode(), out);
+}
+
+void RoomHub::speak_request(Room& room, Member& from, Out& out) {
+    auto host = room.members.find(room.host);
+    if (host == room.members.end() || room.host == from.block.user_id)
+        return;
+    out.push_back({host->second.conn, pkt::kSpeakRequest, proto::SpeakRequest{from.block.user_id}.encode(), false});
+}
+
+void RoomHub::set_watched(Room&, Member& target, uint32_t watcher, bool watch, Out& out) {
+    const bool before = !target.watchers.empty();
+    if (watch)
+        target.watchers.insert(watcher);
+    else
+        target.watchers.erase(watcher);
+    const bool after = !target.watchers.empty();
+    if (before != after)
+        out.push_back({target.conn, pkt::kVideoWanted, proto::VideoWanted{uint16_t(after ? 1 : 0)}.encode(), false});
+}
+
+void RoomHub::watch(Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {
+    auto w = proto::WatchVideo::decode(data, size);
+    if (!w || w->user_id == from.block.user_id)
+        return;
+    auto target = room.members.find(w->user_id);
+    if (target == room.members.end())
+        return;
+    set_watched(room, target->second, from.block.user_id, w->start != 0, out);
+}
+
+void RoomHub::speak_control(Room& room, Member&, const uint8_t* data, size_t size, Out& out) {
+    auto sc = proto::SpeakControl::decode(data, size);
+    if (!sc)
+        return;
+    auto target = room.members.find(sc->user_id);
+    if (target == room.members.end())
+        return;
+    proto::RightsChange change{sc->user_id, pkt::kRightSpeak, sc->allow ? pkt::kRightsAdd : pkt::kRightsRemove, 0};
+    if (sc->allow) {
+        target->second.block.rights |= pkt::kRightSpeak;
+    } else {
+        target->second.block.rights &= ~uint32_t(pkt::kRightSpeak);
+        target->second.block.state &= ~uint32_t(pkt::kStateMicrophone);
+    }
+    to_others(room, 0, pkt::kRightsChange, change.encode(), out);
+}
+
+void RoomHub::leave(ConnId conn, Out& out) {
+    auto c = conns_.find(conn);
+    if (c == conns_.end() || !c->second.seat)
+        return;
+    const auto [room_id, user_id] = *c->second.seat;
+    c->second.seat.reset();
+    auto r = rooms_.find(room_id);
+    if (r == rooms_.end())
+        return;
+    Room& room = r->second;
+    room.members.erase(user_id);
+    for (auto& [id, m] : room.members)
+        if (m.watchers.count(user_id))
+            set_watched(room, m, user_id, false, out);
+    to_others(room, user_id, pkt::kUserLeft, proto::UserLeft{user_id, kEndedByPeer}.encode(), out);
+    if (room.members.empty())
+        rooms_.erase(r);
+    if (config_.log)
+        config_.log("user " + std::to_string(user_id) + " left room " + std::to_string(room_id));
+}
+
+std::vector<Outgoing> RoomHub::on_disconnect(ConnId conn) {
+    Out out;
+    leave(conn, out);
+    conns_.erase(conn);
+    return out;
+}
+
+} // namespace room

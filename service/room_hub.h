@@ -1,0 +1,97 @@
+// The rooms of a room server, without any I/O: packets from connections in, addressed packets out.
+// Rooms are made at the first login into them and dropped when their last user leaves. The hub enforces the
+// rights bits whatever a client does, and drops (and reports) every packet it cannot accept.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "protocol.h"
+#include "user_directory.h"
+
+namespace room {
+
+using ConnId = uint64_t;
+
+// One packet for one connection, or (close set) the instruction to close that connection.
+struct Outgoing {
+    ConnId to = 0;
+    uint16_t type = 0;
+    proto::Bytes payload;
+    bool close = false;
+};
+
+struct HubConfig {
+    UserDirectory directory;
+    std::string secret;          // HMAC key for the login check; empty: every key is accepted
+    uint32_t output_volume = 80; // sent in the login result
+    std::function<void(const std::string&)> log;
+};
+
+// Login results.
+enum LoginResultCode : uint32_t { kLoginOk = 0, kLoginBadKey = 4, kLoginAlreadyIn = 5 };
+
+// The key id a user needs: HMAC-SHA1(secret, "userid:roomid:timestamp").
+std::array<uint8_t, 20> expected_key(const std::string& secret, uint32_t user, uint32_t room, int64_t timestamp);
+
+// Default rights: the host may do everything; others may use the camera and chat until granted speech.
+constexpr uint32_t kHostRights = pkt::kRightHost | pkt::kRightCamera | pkt::kRightSpeak | pkt::kRightChat;
+constexpr uint32_t kGuestRights = pkt::kRightCamera | pkt::kRightChat;
+
+class RoomHub {
+public:
+    explicit RoomHub(HubConfig config);
+
+    // A new connection from ip (network byte order) and port.
+    void on_connect(ConnId conn, uint32_t ip, uint16_t port);
+    std::vector<Outgoing> on_packet(ConnId conn, uint16_t type, const uint8_t* data, size_t size);
+    std::vector<Outgoing> on_disconnect(ConnId conn);
+
+    // Read-only views for tests and status lines.
+    size_t room_count() const { return rooms_.size(); }
+    std::optional<uint32_t> rights_of(uint32_t room, uint32_t user) const;
+    std::set<uint32_t> watchers_of(uint32_t room, uint32_t user) const;
+
+private:
+    struct Member {
+        ConnId conn = 0;
+        proto::UserBlock block;
+        std::set<uint32_t> watchers; // users who receive this member's video
+    };
+    struct Room {
+        uint32_t host = 0;
+        std::map<uint32_t, Member> members; // by user id, in id order
+    };
+    struct Conn {
+        uint32_t ip = 0;
+        uint16_t port = 0;
+        std::optional<std::pair<uint32_t, uint32_t>> seat; // (room, user) once logged in
+    };
+
+    using Out = std::vector<Outgoing>;
+    void login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out& out);
+    void chat(Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
+    void video(uint32_t room_id, Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
+    void camera(uint32_t room_id, Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
+    void microphone(Room& room, Member& from, bool on, Out& out);
+    void speak_request(Room& room, Member& from, Out& out);
+    void watch(Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
+    void speak_control(Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
+    void leave(ConnId conn, Out& out);
+
+    void to_others(const Room& room, uint32_t except, uint16_t type, const proto::Bytes& payload, Out& out) const;
+    void set_watched(Room& room, Member& target, uint32_t watcher, bool watch, Out& out);
+    void drop(ConnId conn, const std::string& why);
+
+    HubConfig config_;
+    std::map<uint32_t, Room> rooms_;
+    std::map<ConnId, Conn> conns_;
+};
+
+} // namespace room

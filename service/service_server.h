@@ -1,0 +1,66 @@
+// The networking around the room hub. One I/O thread serves every connection.
+//  - Room server: many connections into the hub.
+//  - Local service, embedded room: one client at a time into the hub.
+//  - Local service, relay: one client at a time, each packet passed on unchanged to a room server and back.
+// The local service ends a short while after its client's link closed, and at once on SIGTERM or SIGINT.
+#pragma once
+
+#include <asio.hpp>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "room_hub.h"
+
+class FramedSocket;
+
+struct ServerOptions {
+    asio::ip::tcp::endpoint listen;
+    size_t max_clients = SIZE_MAX;
+    // Stop this long after the last client left when no other came; negative: never.
+    int exit_when_idle_ms = -1;
+    // Stop when no client has come this long after start; negative: never.
+    int exit_if_unused_ms = -1;
+    std::optional<asio::ip::tcp::endpoint> relay_to;
+    size_t send_cap = 4u << 20;
+    room::HubConfig hub;
+};
+
+class ServiceServer {
+public:
+    ServiceServer(asio::io_context& io, ServerOptions options);
+    ~ServiceServer();
+
+    // Binds and starts accepting. False (with a log line) when the address cannot be used.
+    bool start();
+    uint16_t port() const;
+    void stop();
+
+private:
+    struct Client {
+        std::shared_ptr<FramedSocket> socket;
+        std::shared_ptr<FramedSocket> upstream; // relay mode
+    };
+    void accept_next();
+    void on_accepted(asio::ip::tcp::socket socket);
+    void start_hub_client(room::ConnId id);
+    void start_relay_client(room::ConnId id);
+    void deliver(const std::vector<room::Outgoing>& out);
+    void closed(room::ConnId id, const std::string& why);
+    void arm_idle_timer(int ms);
+    void log(const std::string& line) const;
+
+    asio::io_context& io_;
+    ServerOptions options_;
+    asio::ip::tcp::acceptor acceptor_;
+    asio::steady_timer idle_timer_;
+    room::RoomHub hub_;
+    std::map<room::ConnId, Client> clients_;
+    room::ConnId next_id_ = 1;
+};
+
+// Writes a line to standard error and, when logging is set up, to the service's log.
+void service_log(const std::string& line);

@@ -1,0 +1,141 @@
+// velmor: the local service of the classroom client, and (with --room-server) the room server.
+//
+//   velmor                                     local service: settings from ./user.txt, one client on
+//                                              127.0.0.1:[network] port; relays to [room] server=HOST:PORT when
+//                                              set, otherwise hosts the room itself
+//   velmor --room-server --listen ADDR:PORT    room server for many services and peers
+//          [--directory FILE] [--secret TEXT]
+#include <asio.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+
+#include "log.h"
+#include "profile.h"
+#include "service_server.h"
+
+namespace {
+
+constexpr int kDefaultPort = 5288;
+// The local service ends this long after its client left (the client waits 4 s for it).
+constexpr int kIdleExitMs = 2000;
+// A local service that no client ever reaches does not linger.
+constexpr int kUnusedExitMs = 60000;
+
+bool parse_endpoint(const std::string& text, asio::ip::tcp::endpoint* out) {
+    size_t colon = text.rfind(':');
+    if (colon == std::string::npos)
+        return false;
+    std::error_code ec;
+    std::string host = text.substr(0, colon);
+    if (host == "localhost")
+        host = "127.0.0.1";
+    auto addr = asio::ip::make_address(host, ec);
+    char* end = nullptr;
+    long port = std::strtol(text.c_str() + colon + 1, &end, 10);
+    if (ec || *end != '\0' || port < 0 || port > 65535)
+        return false;
+    *out = asio::ip::tcp::endpoint(addr, uint16_t(port));
+    return true;
+}
+
+int usage() {
+    std::fprintf(stderr, "usage: velmor\n"
+                         "       velmor --room-server --listen ADDR:PORT [--directory FILE] [--secret TEXT]\n");
+    return 2;
+}
+
+bool load_directory(const std::string& path, room::HubConfig& hub) {
+    if (path.empty())
+        return true;
+    std::vector<std::string> warnings;
+    if (!hub.directory.load(path, &warnings)) {
+        service_log("cannot read the user directory " + path);
+        return false;
+    }
+    for (const std::string& w : warnings)
+        service_log(w);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    struct stat st {};
+    if (stat("log", &st) == 0 && S_ISDIR(st.st_mode) && log_init("log")) {
+        static const char* const modules[] = {"", "velmor"};
+        log_setmodules(modules, 2);
+        log_setdebugfname("velmor_%yyyy_%MM%dd.log");
+        log_setlevel(0, 0x7F, "%d_%t: %s");
+    }
+
+    ServerOptions options;
+    bool room_server = false;
+    std::string directory;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](std::string* out) {
+            if (i + 1 >= argc)
+                return false;
+            *out = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--room-server") {
+            room_server = true;
+        } else if (a == "--listen" && value(&v)) {
+            if (!parse_endpoint(v, &options.listen))
+                return usage();
+        } else if (a == "--directory" && value(&v)) {
+            directory = v;
+        } else if (a == "--secret" && value(&v)) {
+            options.hub.secret = v;
+        } else {
+            return usage();
+        }
+    }
+
+    if (!room_server) {
+        const std::string settings = "user.txt";
+        int port = profile_get_int("network", "port", kDefaultPort, settings);
+        if (port < 1 || port > 65500)
+            port = kDefaultPort;
+        options.listen = asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), uint16_t(port));
+        options.max_clients = 1;
+        options.exit_when_idle_ms = kIdleExitMs;
+        options.exit_if_unused_ms = kUnusedExitMs;
+        const std::string server = profile_get_string("room", "server", "", settings);
+        if (!server.empty()) {
+            asio::ip::tcp::endpoint up;
+            if (!parse_endpoint(server, &up)) {
+                service_log("bad [room] server=" + server);
+                return 1;
+            }
+            options.relay_to = up;
+        }
+        directory = profile_get_string("room", "directory", "", settings);
+        options.hub.secret = profile_get_string("auth", "secret", "", settings);
+    } else if (options.listen.port() == 0 && options.listen.address().is_unspecified()) {
+        return usage();
+    }
+    if (!load_directory(directory, options.hub))
+        return 1;
+
+    asio::io_context io(1);
+    ServiceServer server(io, options);
+    if (!server.start())
+        return 1;
+    asio::signal_set signals(io, SIGTERM, SIGINT);
+    signals.async_wait([&](std::error_code ec, int) {
+        if (ec)
+            return;
+        service_log("signal: ending");
+        server.stop();
+        io.stop();
+    });
+    io.run();
+    log_free();
+    return 0;
+}

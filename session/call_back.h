@@ -1,0 +1,67 @@
+// The interface through which every panel reaches the main dialog: numbered requests, and packet sending in two
+// steps (get a send buffer of the payload size, fill it, send it with a type; the buffer then belongs to the link).
+#pragma once
+
+#include <cstdint>
+
+#include "tcpclient.h"
+
+namespace proto {
+struct UserBlock;
+}
+struct UserRecord;
+struct ChatLogEntry;
+
+// Request numbers of call_back::request.
+enum Request : int {
+    kReqConnected = 4,
+    kReqToggleMicrophone = 7,
+    kReqToggleCamera = 8,
+    kReqNoticeLine = 10,
+    kReqMicrophoneOn = 12,
+    kReqCameraOn = 13,
+    kReqDeviceSetting = 14,
+    kReqFindUser = 15,
+    kReqFindUserByNickname = 16,
+    kReqOutputMuted = 17,
+    kReqIsHost = 18,
+    kReqSpeakRequest = 19,
+    kReqVideoWindow = 20,
+    kReqHasRights = 21,
+    kReqChatLine = 22,
+};
+
+// Request 14: operation 1 reads the device id into value; any other operation writes value.
+struct DeviceSettingRequest {
+    int32_t operation;
+    int32_t device; // 0 recording, 1 playback, 2 camera
+    int32_t value;
+};
+
+// Request 15. The result is a pointer, so it has a field of a pointer's size.
+struct FindUserRequest {
+    uint32_t user_id;
+    UserRecord* result;
+};
+
+// Request 16: the first user whose nickname equals the text byte for byte.
+struct FindUserByNicknameRequest {
+    const char* nickname;
+    UserRecord* result;
+};
+
+// Request 20: operation 0 lends a video window for the user, 1 releases it.
+struct VideoWindowRequest {
+    int32_t operation;
+    uint32_t user_id;
+    const proto::UserBlock* block;
+};
+
+class call_back {
+public:
+    virtual ~call_back() = default;
+    virtual int request(int type, void* data, int length) = 0;
+    virtual bool send_packet(__SndBuf* buffer, uint16_t type) = 0;
+    virtual __SndBuf* get_send_buff(uint32_t size, void** payload) = 0;
+    virtual __SndBuf* get_send_buff(uint32_t size) = 0;
+};

@@ -1,0 +1,215 @@
+// Every packet layout exchanged with the local service, both directions: little-endian, packed, fixed-size
+// zero-terminated GBK text fields. Each layout encodes to its payload and decodes from one; a payload shorter
+// than its layout decodes to nothing, and lengths inside a packet are checked against the payload.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "packet_types.h"
+
+namespace proto {
+
+using Bytes = std::vector<uint8_t>;
+
+// Camera format: compressor FourCC, width, height, bits per pixel (10 bytes).
+struct StreamDesc {
+    uint32_t fourcc = 0;
+    uint16_t width = 0;
+    uint16_t height = 0;
+    uint16_t bpp = 0;
+    bool operator==(const StreamDesc&) const = default;
+};
+
+// One user (54 bytes): types 4 and 5.
+struct UserBlock {
+    static constexpr size_t kSize = 54;
+    static constexpr size_t kNickSize = 20;
+    uint32_t user_id = 0;
+    uint32_t ip = 0; // network byte order
+    uint16_t port = 0;
+    uint32_t rights = 0;
+    uint32_t state = 0;
+    StreamDesc stream;
+    std::string nickname; // GBK, at most 20 bytes
+    Bytes encode() const;
+    void encode_into(uint8_t* out) const; // exactly kSize bytes
+    static std::optional<UserBlock> decode(const uint8_t* p, size_t n);
+};
+
+// Key id text to the 20 bytes of the login; nothing when the text is longer than 40 characters.
+std::optional<std::array<uint8_t, 20>> decode_key_id(const std::string& text);
+
+// Type 1 (48 bytes).
+struct Login {
+    static constexpr size_t kSize = 48;
+    static constexpr uint32_t kReconnectFlag = 4;
+    uint32_t flags = 0;
+    uint32_t app_type = 2;
+    uint32_t user_id = 0;
+    uint32_t room_id = 0;
+    std::array<uint8_t, 20> key{};
+    int64_t timestamp = 0;
+    uint32_t window = 0;
+    Bytes encode() const;
+    static std::optional<Login> decode(const uint8_t* p, size_t n);
+};
+
+// Types 2 and 1002 (69 + n bytes).
+struct ChatLine {
+    static constexpr size_t kHeader = 68;
+    static constexpr size_t kFaceSize = 24;
+    uint32_t sender = 0;
+    uint32_t target = pkt::kEveryone;
+    uint16_t private_flag = 0;
+    std::string font_face; // GBK, at most 24 bytes
+    uint16_t effects = 0;  // bit 0 bold, bit 1 italic, bit 2 underline
+    uint16_t height = 0;   // twips
+    uint32_t colour = 0;   // 0x00BBGGRR
+    std::string text;      // encoded text without its terminator
+    Bytes encode() const;
+    // The text ends at its terminator, at its length field or at the end of the payload, whichever is first.
+    static std::optional<ChatLine> decode(const uint8_t* p, size_t n);
+};
+
+// Type 10 (20 + n bytes).
+struct VideoFrame {
+    static constexpr size_t kHeader = 20;
+    uint32_t user_id = 0;
+    uint32_t room_id = 0;
+    uint32_t capture_length = 0;
+    uint32_t key_frame = 0;
+    Bytes frame;
+    Bytes encode() const;
+    // A frame length past the payload is cut to what is there.
+    static std::optional<VideoFrame> decode(const uint8_t* p, size_t n);
+};
+
+// Type 11 (18 bytes).
+struct CameraState {
+    static constexpr size_t kSize = 18;
+    uint32_t user_id = 0;
+    uint32_t room_id = 0;
+    StreamDesc stream; // all zero when the camera stops
+    Bytes encode() const;
+    static std::optional<CameraState> decode(const uint8_t* p, size_t n);
+};
+
+// Type 12 (20 bytes).
+struct MicrophoneOn {
+    static constexpr size_t kSize = 20;
+    uint32_t device = 0;
+    Bytes encode() const;
+    static std::optional<MicrophoneOn> decode(const uint8_t* p, size_t n);
+};
+
+// Type 21 (8 bytes).
+struct OutputVolume {
+    static constexpr size_t kSize = 8;
+    uint32_t volume = 0;
+    Bytes encode() const;
+    static std::optional<OutputVolume> decode(const uint8_t* p, size_t n);
+};
+
+// Type 25 (6 bytes).
+struct WatchVideo {
+    static constexpr size_t kSize = 6;
+    uint32_t user_id = 0;
+    uint16_t start = 0;
+    Bytes encode() const;
+    static std::optional<WatchVideo> decode(const uint8_t* p, size_t n);
+};
+
+// Type 27 (12 bytes).
+struct SpeakControl {
+    static constexpr size_t kSize = 12;
+    uint32_t user_id = 0;
+    uint16_t allow = 0;
+    Bytes encode() const;
+    static std::optional<SpeakControl> decode(const uint8_t* p, size_t n);
+};
+
+// Type 7 (12 bytes).
+struct UserLeft {
+    static constexpr size_t kSize = 12;
+    uint32_t user_id = 0;
+    uint32_t ended_by = 0; // 1 the server, other values the peer
+    Bytes encode() const;
+    static std::optional<UserLeft> decode(const uint8_t* p, size_t n);
+};
+
+// Type 9 (4 + text).
+struct SystemText {
+    std::string text;
+    Bytes encode() const;
+    static std::optional<SystemText> decode(const uint8_t* p, size_t n);
+};
+
+// Type 22 from the service (4 bytes): who raised a hand.
+struct SpeakRequest {
+    static constexpr size_t kSize = 4;
+    uint32_t user_id = 0;
+    Bytes encode() const;
+    static std::optional<SpeakRequest> decode(const uint8_t* p, size_t n);
+};
+
+// Type 24 (6 bytes).
+struct MicrophoneState {
+    static constexpr size_t kSize = 6;
+    uint32_t user_id = 0;
+    uint8_t device = 1; // 1 the microphone
+    uint8_t off = 0;    // 0 on, other values off
+    Bytes encode() const;
+    static std::optional<MicrophoneState> decode(const uint8_t* p, size_t n);
+};
+
+// Type 26 (2 bytes).
+struct VideoWanted {
+    static constexpr size_t kSize = 2;
+    uint16_t wanted = 0;
+    Bytes encode() const;
+    static std::optional<VideoWanted> decode(const uint8_t* p, size_t n);
+};
+
+// Type 28 (16 bytes).
+struct RightsChange {
+    static constexpr size_t kSize = 16;
+    uint32_t user_id = 0;
+    uint32_t rights = 0;
+    uint16_t operation = 0; // 21 add, 22 remove
+    uint8_t flags = 0;      // bit 0 quiet
+    Bytes encode() const;
+    static std::optional<RightsChange> decode(const uint8_t* p, size_t n);
+};
+
+// Type 1001 (46 bytes).
+struct LoginResult {
+    static constexpr size_t kSize = 46;
+    uint32_t result = 0;
+    uint32_t rights = 0;
+    std::string nickname;
+    uint32_t output_volume = 0;
+    uint32_t ip = 0; // network byte order
+    uint16_t port = 0;
+    Bytes encode() const;
+    static std::optional<LoginResult> decode(const uint8_t* p, size_t n);
+};
+
+// Type 1006 (4 bytes).
+struct LogoutResult {
+    static constexpr size_t kSize = 4;
+    uint32_t result = 0;
+    Bytes encode() const;
+    static std::optional<LogoutResult> decode(const uint8_t* p, size_t n);
+};
+
+// The fixed payload size of a type, or its minimum for the variable ones; 0 for types without payload and
+// for unknown types (see is_known_type).
+size_t min_payload(uint16_t type);
+bool is_known_type(uint16_t type);
+
+} // namespace proto

@@ -1,0 +1,36 @@
+// The local service program: found among running processes by name, or started from the install folder with
+// that folder as its working directory. Only a service this client started is ever waited for or ended.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+// The service program's file name; its path is the install folder + "/" + this.
+extern const char* const kServiceProgram;
+
+class ServiceProcess {
+public:
+    explicit ServiceProcess(std::string install_folder, std::string program = kServiceProgram);
+
+    // True when a process of the service's name runs (ours or not).
+    bool find_service() const;
+
+    // Starts the service and keeps its process; false when it cannot be started.
+    bool start_service();
+
+    // The service set-up: start it unless one runs. False only when starting was needed and failed.
+    bool ensure_running();
+
+    // Waits up to `wait_ms` for the service we started to end, ends it when it does not, and forgets it.
+    // Nothing happens for a service we did not start.
+    void stop_service(int wait_ms = 4000);
+
+    bool holds_process() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+
+private:
+    std::string folder_;
+    std::string program_;
+    pid_t pid_ = 0;
+};

@@ -1,0 +1,8 @@
+// The user list's record of one user.
+#pragma once
+
+#include "protocol.h"
+
+struct UserRecord {
+    proto::UserBlock block;
+};
