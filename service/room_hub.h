@@ -35,7 +35,12 @@ struct HubConfig {
 };
 
 // Login results.
-enum LoginResultCode : uint32_t { kLoginOk = 0, kLoginBadKey = 4, kLoginAlreadyIn = 5 };
+enum LoginResultCode : uint32_t {
+    kLoginOk = 0,
+    kLoginBadKey = 4,
+    kLoginAlreadyIn = 5,
+    kLoginNoRoomServer = 6, // the local service cannot reach its room server
+};
 
 // The key id a user needs: HMAC-SHA1(secret, "userid:roomid:timestamp").
 std::array<uint8_t, 20> expected_key(const std::string& secret, uint32_t user, uint32_t room, int64_t timestamp);

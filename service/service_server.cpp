@@ -9,6 +9,7 @@
 #include "framing.h"
 #include "log.h"
 #include "packet_types.h"
+#include "protocol.h"
 
 void service_log(const std::string& line) {
     std::fprintf(stderr, "velmor: %s\n", line.c_str());
@@ -126,11 +127,20 @@ void ServiceServer::start_relay_client(room::ConnId id) {
     std::error_code ec;
     up.connect(*options_.relay_to, ec);
     if (ec) {
+        // Answer the login with a failure the client shows, rather than dropping the link (which the client
+        // would take as lost and reconnect to, again and again).
         log("cannot reach the room server: " + ec.message());
-        clients_[id].socket->close();
-        clients_.erase(id);
-        if (options_.exit_when_idle_ms >= 0)
-            arm_idle_timer(options_.exit_when_idle_ms);
+        std::weak_ptr<FramedSocket> down = clients_[id].socket;
+        clients_[id].socket->start(
+            [down](uint16_t type, const uint8_t*, uint32_t) {
+                auto d = down.lock();
+                if (d && type == pkt::kLogin) {
+                    proto::LoginResult r;
+                    r.result = room::kLoginNoRoomServer;
+                    d->send_frame(framing::make_frame(pkt::kLoginResult, r.encode()), false);
+                }
+            },
+            [this, id](const std::string& why) { closed(id, why); });
         return;
     }
     Client& c = clients_[id];

@@ -1,0 +1,246 @@
+// Framing and the TCP client: packets cut anywhere, framing errors, and a peer that stops reading.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "framing.h"
+#include "tcpclient.h"
+
+namespace {
+
+struct Recorder : server_event_handler {
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<std::pair<uint16_t, std::vector<uint8_t>>> got;
+    int OnServerProc(uint16_t type, const void* data, uint32_t length) override {
+        std::lock_guard lock(m);
+        auto* p = static_cast<const uint8_t*>(data);
+        got.push_back({type, std::vector<uint8_t>(p, p + length)});
+        cv.notify_all();
+        return 0;
+    }
+    bool wait(size_t n, int ms = 5000) {
+        std::unique_lock lock(m);
+        return cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return got.size() >= n; });
+    }
+};
+
+// A loopback server socket; accept() hands out the next connection.
+struct Server {
+    int fd;
+    uint16_t port;
+    Server() {
+        fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(fd, 4);
+        socklen_t len = sizeof a;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+    }
+    ~Server() { close(fd); }
+    int accept_one() { return ::accept(fd, nullptr, nullptr); }
+};
+
+void send_all(int fd, const std::vector<uint8_t>& b) {
+    for (size_t off = 0; off < b.size();) {
+        ssize_t n = ::send(fd, b.data() + off, b.size() - off, MSG_NOSIGNAL);
+        ASSERT_GT(n, 0);
+        off += size_t(n);
+    }
+}
+
+__SndBuf* filled(tcpclient& c, uint32_t size, uint8_t value) {
+    void* p = nullptr;
+    __SndBuf* b = c.get_send_buff(size, &p);
+    std::memset(p, value, size);
+    return b;
+}
+
+} // namespace
+
+TEST(Framing, PacketsSurviveAnyCutOfTheStream) {
+    std::vector<uint8_t> stream;
+    std::vector<std::vector<uint8_t>> sent;
+    std::mt19937 rng(7);
+    for (int i = 0; i < 200; ++i) {
+        std::vector<uint8_t> payload(rng() % 3000);
+        for (auto& b : payload)
+            b = uint8_t(rng());
+        sent.push_back(payload);
+        auto f = framing::make_frame(uint16_t(i), payload);
+        stream.insert(stream.end(), f.begin(), f.end());
+    }
+    framing::Decoder d;
+    std::vector<std::vector<uint8_t>> got;
+    for (size_t off = 0; off < stream.size();) {
+        size_t n = std::min(stream.size() - off, size_t(1 + rng() % 700));
+        ASSERT_TRUE(d.feed(stream.data() + off, n, [&](uint16_t type, const uint8_t* p, uint32_t size) {
+            EXPECT_EQ(type, got.size());
+            got.emplace_back(p, p + size);
+        }));
+        off += n;
+    }
+    EXPECT_EQ(got, sent);
+    EXPECT_EQ(d.buffered(), 0u);
+}
+
+TEST(Framing, LengthsOutsideTheRulesBreakTheStream) {
+    for (uint32_t bad : {0u, 1u, framing::kMaxLength + 1, 0xFFFFFFFFu}) {
+        framing::Decoder d;
+        uint8_t h[6] = {uint8_t(bad), uint8_t(bad >> 8), uint8_t(bad >> 16), uint8_t(bad >> 24), 1, 0};
+        int packets = 0;
+        EXPECT_FALSE(d.feed(h, 6, [&](uint16_t, const uint8_t*, uint32_t) { ++packets; })) << bad;
+        EXPECT_TRUE(d.failed());
+        EXPECT_FALSE(d.feed(h, 6, [&](uint16_t, const uint8_t*, uint32_t) { ++packets; }));
+        EXPECT_EQ(packets, 0);
+    }
+    framing::Decoder ok;
+    auto f = framing::make_frame(13, nullptr, 0);
+    int packets = 0;
+    EXPECT_TRUE(ok.feed(f.data(), f.size(), [&](uint16_t t, const uint8_t*, uint32_t n) {
+        EXPECT_EQ(t, 13);
+        EXPECT_EQ(n, 0u);
+        ++packets;
+    }));
+    EXPECT_EQ(packets, 1);
+}
+
+TEST(TcpClient, ReceivesPacketsAndReportsLossOnceButNotItsOwnClose) {
+    Server server;
+    Recorder r;
+    tcpclient c;
+    c.set_handler(&r);
+    ASSERT_TRUE(c.init());
+    ASSERT_TRUE(c.changeip(htonl(INADDR_LOOPBACK), server.port));
+    int peer = server.accept_one();
+    send_all(peer, framing::make_frame(1001, std::vector<uint8_t>(46, 1)));
+    ASSERT_TRUE(r.wait(1));
+    EXPECT_EQ(r.got[0].first, 1001);
+    EXPECT_EQ(r.got[0].second.size(), 46u);
+    close(peer);
+    ASSERT_TRUE(r.wait(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(r.got.size(), 2u);
+    EXPECT_EQ(r.got[1].first, tcpclient::kLinkLost);
+    EXPECT_FALSE(c.connected());
+
+    ASSERT_TRUE(c.changeip(htonl(INADDR_LOOPBACK), server.port));
+    peer = server.accept_one();
+    c.close_socket();
+    char b;
+    EXPECT_EQ(recv(peer, &b, 1, 0), 0) << "the peer sees the close";
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(r.got.size(), 2u) << "no type 8 for our own close";
+    close(peer);
+    c.close();
+}
+
+TEST(TcpClient, FramingErrorFromThePeerIsALostLink) {
+    Server server;
+    Recorder r;
+    tcpclient c;
+    c.set_handler(&r);
+    c.init();
+    ASSERT_TRUE(c.changeip(htonl(INADDR_LOOPBACK), server.port));
+    int peer = server.accept_one();
+    send_all(peer, {1, 0, 0, 0, 5, 0}); // L = 1
+    ASSERT_TRUE(r.wait(1));
+    EXPECT_EQ(r.got[0].first, tcpclient::kLinkLost);
+    close(peer);
+    c.close();
+}
+
+TEST(TcpClient, RefusedOrUnreachableGivesUpWithinTheTimeOut) {
+    Server server;
+    const uint16_t port = server.port;
+    close(server.fd);
+    server.fd = socket(AF_INET, SOCK_STREAM, 0);
+    tcpclient c;
+    c.init();
+    c.set_connect_timeout_ms(300);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(c.changeip(htonl(INADDR_LOOPBACK), port));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_FALSE(c.send_packet(c.get_send_buff(0), 13)) << "nothing to send on";
+    EXPECT_EQ(c.get_send_buff(framing::kMaxPayload + 1), nullptr);
+    c.close();
+}
+
+TEST(TcpClient, PeerThatStopsReadingLosesVideoFirstThenTheLink) {
+    Server server;
+    Recorder r;
+    tcpclient c;
+    c.set_handler(&r);
+    c.set_send_cap(256 * 1024);
+    c.init();
+    ASSERT_TRUE(c.changeip(htonl(INADDR_LOOPBACK), server.port));
+    int peer = server.accept_one(); // never read
+
+    int video_refused = 0;
+    for (int i = 0; i < 2000 && video_refused == 0; ++i)
+        video_refused += !c.send_packet(filled(c, 32 * 1024, 1), 10);
+    EXPECT_GT(video_refused, 0) << "video is dropped once the queue is full";
+    EXPECT_TRUE(c.connected()) << "dropping video keeps the link";
+    EXPECT_TRUE(r.got.empty());
+
+    // Chat lines are never dropped silently: when they cannot be queued the link counts as lost.
+    bool refused = false;
+    for (int i = 0; i < 100 && !refused; ++i)
+        refused = !c.send_packet(filled(c, 16 * 1024, 2), 2);
+    EXPECT_TRUE(refused);
+    ASSERT_TRUE(r.wait(1));
+    EXPECT_EQ(r.got[0].first, tcpclient::kLinkLost);
+    close(peer);
+    c.close();
+}
+
+TEST(TcpClient, PacketsOfOneThreadKeepTheirOrderWhileThreadsSendTogether) {
+    Server server;
+    tcpclient c;
+    c.init();
+    ASSERT_TRUE(c.changeip(htonl(INADDR_LOOPBACK), server.port));
+    int peer = server.accept_one();
+    constexpr int kThreads = 3, kEach = 300;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&c, t] {
+            for (int i = 0; i < kEach; ++i) {
+                void* p = nullptr;
+                __SndBuf* b = c.get_send_buff(8, &p);
+                uint32_t v[2] = {uint32_t(t), uint32_t(i)};
+                std::memcpy(p, v, 8);
+                c.send_packet(b, 2);
+            }
+        });
+    framing::Decoder d;
+    std::vector<int> next(kThreads, 0);
+    int total = 0;
+    uint8_t buf[65536];
+    while (total < kThreads * kEach) {
+        ssize_t n = recv(peer, buf, sizeof buf, 0);
+        ASSERT_GT(n, 0);
+        d.feed(buf, size_t(n), [&](uint16_t, const uint8_t* p, uint32_t) {
+            uint32_t v[2];
+            std::memcpy(v, p, 8);
+            EXPECT_EQ(int(v[1]), next[v[0]]++);
+            ++total;
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+    close(peer);
+    c.close();
+}

@@ -1,0 +1,280 @@
+// The room's rules with two and three participants, driven through the hub with real packets.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+
+#include "room_hub.h"
+
+using namespace proto;
+using room::ConnId;
+using room::Outgoing;
+
+namespace {
+
+class Hub {
+public:
+    explicit Hub(room::HubConfig config = {}) : hub_(with_log(std::move(config))) {}
+
+    std::vector<Outgoing> send(ConnId c, uint16_t type, const Bytes& payload = {}) {
+        return hub_.on_packet(c, type, payload.data(), payload.size());
+    }
+    std::vector<Outgoing> join(ConnId c, uint32_t user, uint32_t room_id = 7, uint32_t flags = 0) {
+        hub_.on_connect(c, inet_addr("127.0.0.1"), uint16_t(40000 + c));
+        Login l;
+        l.user_id = user;
+        l.room_id = room_id;
+        l.flags = flags;
+        return send(c, pkt::kLogin, l.encode());
+    }
+    room::RoomHub& hub() { return hub_; }
+    std::vector<std::string> log;
+
+private:
+    room::HubConfig with_log(room::HubConfig c) {
+        c.log = [this](const std::string& s) { log.push_back(s); };
+        return c;
+    }
+    room::RoomHub hub_;
+};
+
+std::vector<Outgoing> to(const std::vector<Outgoing>& out, ConnId c) {
+    std::vector<Outgoing> r;
+    for (const auto& o : out)
+        if (o.to == c)
+            r.push_back(o);
+    return r;
+}
+std::vector<uint16_t> types(const std::vector<Outgoing>& out) {
+    std::vector<uint16_t> t;
+    for (const auto& o : out)
+        t.push_back(o.type);
+    return t;
+}
+
+} // namespace
+
+TEST(RoomHub, LoginAnswersThenAnnouncesThenStartsMedia) {
+    Hub h;
+    auto first = h.join(1, 100);
+    ASSERT_EQ(types(first), (std::vector<uint16_t>{pkt::kLoginResult, pkt::kMediaStart}));
+    auto r = LoginResult::decode(first[0].payload.data(), first[0].payload.size());
+    EXPECT_EQ(r->result, 0u);
+    EXPECT_EQ(r->rights, room::kHostRights) << "first user of a room without directory is its host";
+    EXPECT_EQ(r->nickname, "\xD3\xC3\xBB\xA7" "100");
+    EXPECT_EQ(r->port, 40001);
+
+    h.join(2, 200);
+    auto third = h.join(3, 300);
+    auto mine = to(third, 3);
+    ASSERT_EQ(types(mine), (std::vector<uint16_t>{pkt::kLoginResult, pkt::kUserPresent, pkt::kUserPresent,
+                                                  pkt::kMediaStart}));
+    EXPECT_EQ(LoginResult::decode(mine[0].payload.data(), 46)->rights, room::kGuestRights);
+    EXPECT_EQ(UserBlock::decode(mine[1].payload.data(), 54)->user_id, 100u);
+    EXPECT_EQ(UserBlock::decode(mine[1].payload.data(), 54)->rights, room::kHostRights);
+    EXPECT_EQ(UserBlock::decode(mine[2].payload.data(), 54)->user_id, 200u);
+    for (ConnId other : {1, 2}) {
+        auto theirs = to(third, other);
+        ASSERT_EQ(types(theirs), (std::vector<uint16_t>{pkt::kUserEntered}));
+        EXPECT_EQ(UserBlock::decode(theirs[0].payload.data(), 54)->user_id, 300u);
+    }
+}
+
+TEST(RoomHub, DirectoryNamesUsersAndTheHost) {
+    room::HubConfig c;
+    c.directory.set_nickname(200, "\xC0\xCF\xCA\xA6"); // 老师
+    c.directory.set_host(7, 200);
+    Hub h(std::move(c));
+    auto a = h.join(1, 100);
+    EXPECT_EQ(LoginResult::decode(a[0].payload.data(), 46)->rights, room::kGuestRights);
+    auto b = h.join(2, 200);
+    auto r = LoginResult::decode(b[0].payload.data(), 46);
+    EXPECT_EQ(r->rights, room::kHostRights);
+    EXPECT_EQ(r->nickname, "\xC0\xCF\xCA\xA6");
+}
+
+TEST(RoomHub, KeyCheckAndSecondLogin) {
+    room::HubConfig c;
+    c.secret = "s3cret";
+    Hub h(std::move(c));
+    h.hub().on_connect(1, 0, 0);
+    Login bad;
+    bad.user_id = 100;
+    bad.room_id = 7;
+    bad.timestamp = 1700000000123LL;
+    auto out = h.send(1, pkt::kLogin, bad.encode());
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(LoginResult::decode(out[0].payload.data(), 46)->result, room::kLoginBadKey);
+
+    Login good = bad;
+    good.key = room::expected_key("s3cret", 100, 7, 1700000000123LL);
+    out = h.send(1, pkt::kLogin, good.encode());
+    EXPECT_EQ(LoginResult::decode(out[0].payload.data(), 46)->result, room::kLoginOk);
+
+    h.hub().on_connect(2, 0, 0);
+    out = h.send(2, pkt::kLogin, good.encode());
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(LoginResult::decode(out[0].payload.data(), 46)->result, room::kLoginAlreadyIn);
+}
+
+TEST(RoomHub, ReconnectLoginTakesTheSeatOver) {
+    Hub h;
+    h.join(1, 100);
+    h.join(2, 200);
+    auto out = h.join(3, 200, 7, Login::kReconnectFlag);
+    bool closes_old = false;
+    for (const auto& o : out)
+        closes_old = closes_old || (o.to == 2 && o.close);
+    EXPECT_TRUE(closes_old);
+    auto to_host = to(out, 1);
+    ASSERT_EQ(types(to_host), (std::vector<uint16_t>{pkt::kUserLeft, pkt::kUserEntered}));
+    EXPECT_EQ(LoginResult::decode(to(out, 3)[0].payload.data(), 46)->result, 0u);
+}
+
+TEST(RoomHub, PublicAndPrivateChat) {
+    Hub h;
+    h.join(1, 100);
+    h.join(2, 200);
+    h.join(3, 300);
+    ChatLine line;
+    line.sender = 999; // a lie the room corrects
+    line.text = "hello all";
+    auto out = h.send(2, pkt::kChat, line.encode());
+    ASSERT_EQ(out.size(), 2u);
+    for (const auto& o : out) {
+        EXPECT_NE(o.to, 2u);
+        EXPECT_EQ(o.type, pkt::kChatMessage);
+        auto d = ChatLine::decode(o.payload.data(), o.payload.size());
+        EXPECT_EQ(d->sender, 200u);
+        EXPECT_EQ(d->text, "hello all");
+    }
+    line.private_flag = 1;
+    line.target = 300;
+    line.text = "psst";
+    out = h.send(1, pkt::kChat, line.encode());
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].to, 3u);
+    EXPECT_EQ(ChatLine::decode(out[0].payload.data(), out[0].payload.size())->private_flag, 1);
+    line.target = 555; // not in the room
+    EXPECT_TRUE(h.send(1, pkt::kChat, line.encode()).empty());
+}
+
+TEST(RoomHub, WatchingDecidesWhoGetsVideo) {
+    Hub h;
+    h.join(1, 100);
+    h.join(2, 200);
+    h.join(3, 300);
+    VideoFrame f;
+    f.frame = {1, 2, 3};
+    EXPECT_TRUE(h.send(2, pkt::kVideoFrame, f.encode()).empty()) << "nobody watches yet";
+
+    auto out = h.send(1, pkt::kWatchVideo, WatchVideo{200, 1}.encode());
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].to, 2u);
+    EXPECT_EQ(out[0].type, pkt::kVideoWanted);
+    EXPECT_EQ(VideoWanted::decode(out[0].payload.data(), 2)->wanted, 1);
+    EXPECT_TRUE(h.send(3, pkt::kWatchVideo, WatchVideo{200, 1}.encode()).empty()) << "already wanted";
+
+    out = h.send(2, pkt::kVideoFrame, f.encode());
+    ASSERT_EQ(out.size(), 2u);
+    auto d = VideoFrame::decode(out[0].payload.data(), out[0].payload.size());
+    EXPECT_EQ(d->user_id, 200u);
+    EXPECT_EQ(d->room_id, 7u);
+    EXPECT_EQ(d->frame, f.frame);
+
+    EXPECT_TRUE(h.send(1, pkt::kWatchVideo, WatchVideo{200, 0}.encode()).empty());
+    out = h.send(3, pkt::kWatchVideo, WatchVideo{200, 0}.encode());
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(VideoWanted::decode(out[0].payload.data(), 2)->wanted, 0);
+    EXPECT_TRUE(h.send(2, pkt::kVideoFrame, f.encode()).empty());
+}
+
+TEST(RoomHub, SpeakRequestGrantAndWithdraw) {
+    Hub h;
+    h.join(1, 100);
+    h.join(2, 200);
+    h.join(3, 300);
+    auto out = h.send(2, pkt::kSpeakRequest);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].to, 1u);
+    EXPECT_EQ(SpeakRequest::decode(out[0].payload.data(), 4)->user_id, 200u);
+
+    EXPECT_TRUE(h.send(2, pkt::kMicrophoneOn, MicrophoneOn{0}.encode()).empty()) << "no right to speak yet";
+    EXPECT_TRUE(h.send(3, pkt::kSpeakControl, SpeakControl{200, 1}.encode()).empty()) << "not the host";
+
+    out = h.send(1, pkt::kSpeakControl, SpeakControl{200, 1}.encode());
+    ASSERT_EQ(out.size(), 3u) << "every user hears of the change";
+    auto r = RightsChange::decode(out[0].payload.data(), 16);
+    EXPECT_EQ(r->user_id, 200u);
+    EXPECT_EQ(r->rights, uint32_t(pkt::kRightSpeak));
+    EXPECT_EQ(r->operation, pkt::kRightsAdd);
+    EXPECT_EQ(*h.hub().rights_of(7, 200), room::kGuestRights | pkt::kRightSpeak);
+
+    out = h.send(2, pkt::kMicrophoneOn, MicrophoneOn{0}.encode());
+    ASSERT_EQ(out.size(), 2u);
+    auto m = MicrophoneState::decode(out[0].payload.data(), 6);
+    EXPECT_EQ(m->user_id, 200u);
+    EXPECT_EQ(m->device, 1);
+    EXPECT_EQ(m->off, 0);
+
+    out = h.send(1, pkt::kSpeakControl, SpeakControl{200, 0}.encode());
+    EXPECT_EQ(RightsChange::decode(out[0].payload.data(), 16)->operation, pkt::kRightsRemove);
+    EXPECT_TRUE(h.send(2, pkt::kMicrophoneOn, MicrophoneOn{0}.encode()).empty());
+    out = h.send(2, pkt::kMicrophoneOff);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(MicrophoneState::decode(out[0].payload.data(), 6)->off, 1);
+}
+
+TEST(RoomHub, SpeakRequestWithTheHostAwayGoesNowhere) {
+    Hub h;
+    h.join(1, 100);
+    h.join(2, 200);
+    h.hub().on_disconnect(1);
+    EXPECT_TRUE(h.send(2, pkt::kSpeakRequest).empty());
+}
+
+TEST(RoomHub, LeavingTellsTheOthersAndDropsWatches) {
+    Hub h;
+    h.join(1, 100);
+    h.join(2, 200);
+    h.join(3, 300);
+    h.send(2, pkt::kWatchVideo, WatchVideo{300, 1}.encode());
+    auto out = h.hub().on_disconnect(2);
+    auto to3 = to(out, 3);
+    ASSERT_EQ(types(to3), (std::vector<uint16_t>{pkt::kVideoWanted, pkt::kUserLeft}));
+    EXPECT_EQ(VideoWanted::decode(to3[0].payload.data(), 2)->wanted, 0);
+    auto left = UserLeft::decode(to3[1].payload.data(), 12);
+    EXPECT_EQ(left->user_id, 200u);
+    EXPECT_NE(left->ended_by, 1u);
+    EXPECT_EQ(types(to(out, 1)), (std::vector<uint16_t>{pkt::kUserLeft}));
+    EXPECT_TRUE(h.hub().watchers_of(7, 300).empty());
+}
+
+TEST(RoomHub, CameraStateGoesToOthersWithIdsFilledIn) {
+    Hub h;
+    h.join(1, 100);
+    h.join(2, 200);
+    auto out = h.send(2, pkt::kCameraState, CameraState{0, 0, {0x44495658, 320, 240, 24}}.encode());
+    ASSERT_EQ(out.size(), 1u);
+    auto c = CameraState::decode(out[0].payload.data(), 18);
+    EXPECT_EQ(c->user_id, 200u);
+    EXPECT_EQ(c->room_id, 7u);
+    // A late joiner sees the camera in the user block.
+    auto late = h.join(3, 300);
+    auto present = to(late, 3);
+    EXPECT_EQ(UserBlock::decode(present[2].payload.data(), 54)->stream.width, 320);
+}
+
+TEST(RoomHub, BadPacketsAreDroppedAndReported) {
+    Hub h;
+    h.join(1, 100);
+    h.join(2, 200);
+    EXPECT_TRUE(h.send(2, pkt::kSpeakControl, Bytes(5, 0)).empty());
+    EXPECT_TRUE(h.send(2, 4242, Bytes(3, 0)).empty());
+    EXPECT_TRUE(h.send(2, pkt::kLoginResult, Bytes(46, 0)).empty());
+    h.hub().on_connect(9, 0, 0);
+    EXPECT_TRUE(h.send(9, pkt::kChat, ChatLine{}.encode()).empty()) << "chat before login";
+    EXPECT_TRUE(h.send(77, pkt::kChat, ChatLine{}.encode()).empty()) << "unknown connection";
+    EXPECT_GE(h.log.size(), 5u);
+    // The room still works.
+    EXPECT_EQ(h.send(2, pkt::kSpeakRequest).size(), 1u);
+}

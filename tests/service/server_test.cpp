@@ -1,0 +1,167 @@
+// velmor as a real program: the room server with misbehaving peers, and the local service's life cycle.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "framing.h"
+#include "process.h"
+#include "protocol.h"
+#include "room_peer.h"
+#include "temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kVelmor = std::string(QUORIN_INSTALL_DIR) + "/velmor";
+
+class RoomServer {
+public:
+    RoomServer() : port_(free_port()) {
+        pid_ = spawn_process(kVelmor, {"--room-server", "--listen", "127.0.0.1:" + std::to_string(port_)},
+                             dir_.path().string());
+    }
+    ~RoomServer() { terminate_process(pid_); }
+    uint16_t port() const { return port_; }
+    pid_t pid() const { return pid_; }
+
+private:
+    TempDir dir_;
+    uint16_t port_;
+    pid_t pid_;
+};
+
+} // namespace
+
+TEST(RoomServer, GarbageOversizeAndStalledPeersDoNotDisturbTheRoom) {
+    RoomServer server;
+    RoomPeer host, guest;
+    ASSERT_TRUE(host.connect(server.port()));
+    ASSERT_EQ(login_peer(host, 100, 7), 0);
+    ASSERT_TRUE(guest.connect(server.port()));
+    ASSERT_EQ(login_peer(guest, 200, 7), 0);
+
+    RoomPeer garbage;
+    ASSERT_TRUE(garbage.connect(server.port()));
+    garbage.send_raw({0xFF, 0xFF, 0xFF, 0xFF, 1, 0}); // length far over the limit
+    EXPECT_TRUE(garbage.wait_closed());
+
+    RoomPeer oversize;
+    ASSERT_TRUE(oversize.connect(server.port()));
+    ASSERT_EQ(login_peer(oversize, 300, 7), 0);
+    std::vector<uint8_t> header(6);
+    framing::write_header(header.data(), pkt::kVideoFrame, framing::kMaxPayload + 1);
+    oversize.send_raw(header);
+    EXPECT_TRUE(oversize.wait_closed());
+    EXPECT_TRUE(host.wait_for(pkt::kUserLeft).has_value()) << "the room saw the oversize peer go";
+
+    RoomPeer stalled; // sends half a packet and then nothing
+    ASSERT_TRUE(stalled.connect(server.port()));
+    stalled.send_raw({10, 0, 0, 0, 1});
+
+    RoomPeer short_packet;
+    ASSERT_TRUE(short_packet.connect(server.port()));
+    ASSERT_EQ(login_peer(short_packet, 400, 7), 0);
+    short_packet.send(pkt::kSpeakControl, std::vector<uint8_t>(3, 0));
+    short_packet.send(31337, {1, 2, 3});
+
+    proto::ChatLine line;
+    line.text = "still here";
+    ASSERT_TRUE(guest.send(pkt::kChat, line.encode()));
+    auto got = host.wait_for(pkt::kChatMessage);
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(proto::ChatLine::decode(got->payload.data(), got->payload.size())->text, "still here");
+    EXPECT_TRUE(process_running(server.pid()));
+}
+
+TEST(RoomServer, PeerThatNeverReadsLosesVideoNotTheRoom) {
+    RoomServer server;
+    RoomPeer sender, sleeper, reader;
+    ASSERT_TRUE(sender.connect(server.port()));
+    ASSERT_EQ(login_peer(sender, 100, 7), 0);
+    ASSERT_TRUE(sleeper.connect(server.port()));
+    ASSERT_EQ(login_peer(sleeper, 200, 7), 0);
+    ASSERT_TRUE(reader.connect(server.port()));
+    ASSERT_EQ(login_peer(reader, 300, 7), 0);
+    sleeper.send(pkt::kWatchVideo, proto::WatchVideo{100, 1}.encode());
+    reader.send(pkt::kWatchVideo, proto::WatchVideo{100, 1}.encode());
+    ASSERT_TRUE(sender.wait_for(pkt::kVideoWanted).has_value());
+
+    // 40 MB of video towards a peer that reads nothing: the server must drop frames, not grow.
+    proto::VideoFrame f;
+    f.frame.assign(200 * 1024, 0x5A);
+    const auto payload = f.encode();
+    std::thread pump([&] {
+        for (int i = 0; i < 200; ++i)
+            sender.send(pkt::kVideoFrame, payload);
+    });
+    int frames = 0;
+    while (auto p = reader.wait_for(pkt::kVideoFrame, 2000))
+        ++frames;
+    pump.join();
+    EXPECT_GT(frames, 0);
+    proto::ChatLine line;
+    line.text = "after the flood";
+    sender.send(pkt::kChat, line.encode());
+    EXPECT_TRUE(reader.wait_for(pkt::kChatMessage).has_value());
+    EXPECT_TRUE(process_running(server.pid()));
+}
+
+TEST(LocalService, EndsAfterItsClientLeftAndAtOnceOnSigterm) {
+    TempDir dir;
+    const uint16_t port = free_port();
+    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n");
+    pid_t pid = spawn_process(kVelmor, {}, dir.path().string());
+    ASSERT_GT(pid, 0);
+    {
+        RoomPeer client;
+        ASSERT_TRUE(client.connect(port));
+        ASSERT_EQ(login_peer(client, 12, 7), 0);
+        EXPECT_TRUE(client.wait_for(pkt::kMediaStart).has_value());
+        RoomPeer second; // one client at a time
+        ASSERT_TRUE(second.connect(port));
+        EXPECT_TRUE(second.wait_closed());
+    }
+    EXPECT_EQ(wait_process(pid, 4000).value_or(-1), 0) << "ends within 4 s after the link closed";
+
+    pid = spawn_process(kVelmor, {}, dir.path().string());
+    RoomPeer client;
+    ASSERT_TRUE(client.connect(port));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(wait_process(pid, 1000).value_or(-1), 0);
+}
+
+TEST(LocalService, RelaysToTheRoomServer) {
+    RoomServer server;
+    TempDir dir;
+    const uint16_t port = free_port();
+    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n[room]\nserver=127.0.0.1:" +
+                                         std::to_string(server.port()) + "\n");
+    pid_t pid = spawn_process(kVelmor, {}, dir.path().string());
+    RoomPeer other;
+    ASSERT_TRUE(other.connect(server.port()));
+    ASSERT_EQ(login_peer(other, 100, 7), 0);
+    {
+        RoomPeer client;
+        ASSERT_TRUE(client.connect(port));
+        ASSERT_EQ(login_peer(client, 12, 7), 0);
+        EXPECT_TRUE(client.wait_for(pkt::kUserPresent).has_value());
+        EXPECT_TRUE(other.wait_for(pkt::kUserEntered).has_value());
+    }
+    EXPECT_TRUE(other.wait_for(pkt::kUserLeft).has_value());
+    EXPECT_EQ(wait_process(pid, 4000).value_or(-1), 0);
+}
+
+TEST(LocalService, RelayWithoutItsRoomServerRefusesTheLogin) {
+    TempDir dir;
+    const uint16_t port = free_port();
+    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n[room]\nserver=127.0.0.1:" +
+                                         std::to_string(free_port()) + "\n");
+    pid_t pid = spawn_process(kVelmor, {}, dir.path().string());
+    RoomPeer client;
+    ASSERT_TRUE(client.connect(port));
+    EXPECT_GT(login_peer(client, 12, 7), 5) << "a failure the client shows, not a lost link to retry";
+    client.close();
+    EXPECT_EQ(wait_process(pid, 4000).value_or(-1), 0);
+}

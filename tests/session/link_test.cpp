@@ -1,0 +1,378 @@
+// The service link against a real velmor and against a stand-in service, and its request table.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "link_doubles.h"
+#include "log.h"
+#include "process.h"
+#include "protocol.h"
+#include "room_peer.h"
+#include "temp_dir.h"
+#include "text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// An install folder with velmor copied under a name of its own, so parallel tests never find each other's.
+class Install {
+public:
+    explicit Install(uint16_t port) : port_(port) {
+        static int n = 0;
+        name_ = "velmor-t" + std::to_string(getpid()) + "-" + std::to_string(++n);
+        write_file(dir_.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n");
+    }
+    void add_velmor() { fs::copy_file(std::string(QUORIN_INSTALL_DIR) + "/velmor", dir_.path() / name_); }
+    void add_stubborn_service() {
+        write_file(dir_.file(name_), "#!/bin/sh\ntrap '' TERM\nwhile :; do sleep 1; done\n");
+        fs::permissions(dir_.path() / name_, fs::perms::owner_all);
+    }
+    std::string folder() const { return dir_.path().string(); }
+    const std::string& name() const { return name_; }
+    uint16_t port() const { return port_; }
+    ClientSettings settings() const {
+        ClientSettings s;
+        s.port = port_;
+        return s;
+    }
+
+private:
+    TempDir dir_;
+    uint16_t port_;
+    std::string name_;
+};
+
+struct Rig {
+    explicit Rig(Install& install) : service(install.folder(), install.name()), link(client, service, host) {
+        link.set_settings(install.settings(), install.folder() + "/user.txt");
+        panels.message_log = &log;
+        panels.user_list = &users;
+        panels.status_bar = &status;
+        panels.chat_input = &chat;
+        panels.video = &video;
+        link.set_panels(panels);
+        link.set_actions(&actions);
+    }
+    tcpclient client;
+    ServiceProcess service;
+    HostDouble host;
+    HandlerDouble handler;
+    MessageLogDouble log;
+    UserListDouble users;
+    StatusBarDouble status;
+    ChatInputDouble chat;
+    VideoDouble video;
+    ActionsDouble actions;
+    Panels panels;
+    ServiceLink link;
+};
+
+// A stand-in service: accepts the link and reads what the client sends.
+class StandIn {
+public:
+    StandIn() {
+        acceptor_ = socket(AF_INET, SOCK_STREAM, 0);
+        int one = 1;
+        setsockopt(acceptor_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(acceptor_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(acceptor_, 4);
+        socklen_t len = sizeof a;
+        getsockname(acceptor_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+    ~StandIn() {
+        drop();
+        close(acceptor_);
+    }
+    uint16_t port() const { return port_; }
+    // Accepts one connection and returns the next packet on it.
+    std::optional<Packet> accept_and_read() {
+        drop();
+        conn_ = accept(acceptor_, nullptr, nullptr);
+        framing::Decoder d;
+        std::optional<Packet> p;
+        uint8_t buf[4096];
+        while (!p) {
+            ssize_t n = recv(conn_, buf, sizeof buf, 0);
+            if (n <= 0)
+                return std::nullopt;
+            d.feed(buf, size_t(n), [&](uint16_t t, const uint8_t* data, uint32_t size) {
+                if (!p)
+                    p = Packet{t, std::vector<uint8_t>(data, data + size)};
+            });
+        }
+        return p;
+    }
+    void drop() {
+        if (conn_ >= 0)
+            close(conn_);
+        conn_ = -1;
+    }
+
+private:
+    int acceptor_ = -1;
+    int conn_ = -1;
+    uint16_t port_ = 0;
+};
+
+} // namespace
+
+TEST(ServiceLink, StartsTheServiceLogsInAndStopsItAtShutDown) {
+    Install install(free_port());
+    install.add_velmor();
+    Rig rig(install);
+    SessionIdentity id;
+    id.user_id = 12;
+    id.room_id = 7;
+    id.key_id = "ABCD";
+    rig.link.set_identity(id);
+    ASSERT_TRUE(rig.link.SetUp(&rig.handler));
+    ASSERT_TRUE(rig.service.holds_process());
+    const pid_t pid = rig.service.pid();
+    rig.link.ConnectFirstTime();
+    EXPECT_TRUE(rig.host.posted.empty()) << rig.host.posted[0];
+    ASSERT_TRUE(rig.handler.wait_for(pkt::kLoginResult));
+    ASSERT_TRUE(rig.handler.wait_for(pkt::kMediaStart));
+    auto r = proto::LoginResult::decode(rig.handler.got[0].payload.data(), rig.handler.got[0].payload.size());
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->result, 0u);
+    EXPECT_TRUE(rig.link.request(kReqConnected, nullptr, 0));
+    rig.link.ShutDown();
+    EXPECT_FALSE(process_running(pid));
+    EXPECT_EQ(rig.handler.count(pkt::kLinkLost), 0) << "our own close is not a lost link";
+}
+
+TEST(ServiceLink, NoUserIdNoConnection) {
+    StandIn service;
+    Install install(service.port());
+    Rig rig(install);
+    ASSERT_TRUE(rig.link.SetUp(&rig.handler));
+    EXPECT_EQ(rig.host.boxes, std::vector<std::string>{"程序加载失败，请重新执行安装程序！"});
+    rig.link.ConnectFirstTime();
+    EXPECT_FALSE(rig.link.request(kReqConnected, nullptr, 0));
+    rig.link.ShutDown();
+}
+
+TEST(ServiceLink, RefusedConnectionPostsTheMessage) {
+    Install install(free_port());
+    Rig rig(install);
+    rig.client.set_connect_timeout_ms(300);
+    SessionIdentity id;
+    id.user_id = 12;
+    rig.link.set_identity(id);
+    rig.link.SetUp(&rig.handler);
+    rig.link.ConnectFirstTime();
+    EXPECT_EQ(rig.host.posted, std::vector<std::string>{"无法连接到服务程序，可能连接己被占用。\n"});
+    rig.link.ShutDown();
+}
+
+TEST(ServiceLink, LostLinkIsReportedOnceAndTheReconnectLogsInWithFlag4) {
+    StandIn service;
+    Install install(service.port());
+    Rig rig(install);
+    SessionIdentity id;
+    id.user_id = 12;
+    id.room_id = 7;
+    rig.link.set_identity(id);
+    rig.link.SetUp(&rig.handler);
+    rig.link.set_microphone_on(true);
+    rig.link.set_camera_on(true);
+    rig.link.ConnectFirstTime();
+    auto first = service.accept_and_read();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->type, pkt::kLogin);
+    EXPECT_EQ(proto::Login::decode(first->payload.data(), first->payload.size())->flags, 0u);
+    EXPECT_EQ(proto::Login::decode(first->payload.data(), first->payload.size())->window, 0x4242u);
+
+    service.drop();
+    ASSERT_TRUE(rig.handler.wait_for(pkt::kLinkLost));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(rig.handler.count(pkt::kLinkLost), 1);
+
+    std::thread reconnect([&] { rig.link.Reconnect(); });
+    auto second = service.accept_and_read();
+    reconnect.join();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(proto::Login::decode(second->payload.data(), second->payload.size())->flags, 4u);
+    EXPECT_EQ(rig.users.cleared, 1);
+    EXPECT_EQ(rig.chat.resets, 1);
+    EXPECT_EQ(rig.video.release_all, 1);
+    EXPECT_EQ(rig.status.count_resets, 1);
+    EXPECT_FALSE(rig.link.microphone_on());
+    EXPECT_TRUE(rig.link.camera_on()) << "the camera flag stays";
+    ASSERT_GE(rig.log.notices.size(), 2u);
+    EXPECT_EQ(rig.log.notices[0], utf8_to_gbk("与服务端断开连接，尝试重新连接..."));
+    EXPECT_EQ(rig.log.notices[1], utf8_to_gbk("程序加载失败，请重新执行安装程序！"));
+    rig.link.ShutDown();
+}
+
+TEST(ServiceLink, FailedReconnectIsNotRetried) {
+    Install install(free_port());
+    Rig rig(install);
+    rig.client.set_connect_timeout_ms(200);
+    rig.link.SetUp(&rig.handler);
+    rig.link.Reconnect();
+    EXPECT_EQ(rig.log.notices.back(), utf8_to_gbk("无法连接到服务程序，可能连接己被占用。"));
+    EXPECT_FALSE(rig.link.request(kReqConnected, nullptr, 0));
+    rig.link.ShutDown();
+}
+
+TEST(ServiceLink, ServiceThatIgnoresTheClosedLinkIsTerminatedAfterFourSeconds) {
+    Install install(free_port());
+    install.add_stubborn_service();
+    Rig rig(install);
+    rig.link.SetUp(&rig.handler);
+    ASSERT_TRUE(rig.service.holds_process());
+    const pid_t pid = rig.service.pid();
+    const auto start = std::chrono::steady_clock::now();
+    rig.link.ShutDown();
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_FALSE(process_running(pid));
+    EXPECT_GE(waited, std::chrono::milliseconds(3900)) << "it was given its 4 s";
+    EXPECT_FALSE(rig.service.holds_process());
+}
+
+TEST(ServiceLink, ServiceAlreadyRunningIsUsedAndLeftAlone) {
+    Install install(free_port());
+    install.add_velmor();
+    pid_t theirs = spawn_process(install.folder() + "/" + install.name(), {}, install.folder());
+    RoomPeer probe; // wait until it listens
+    ASSERT_TRUE(probe.connect(install.port()));
+    probe.close();
+
+    Rig rig(install);
+    SessionIdentity id;
+    id.user_id = 12;
+    rig.link.set_identity(id);
+    std::optional<ProcessInfo> found;
+    for (int i = 0; i < 100 && !found; ++i)
+        found = find_process(install.name());
+    ASSERT_TRUE(found);
+    rig.link.SetUp(&rig.handler);
+    EXPECT_FALSE(rig.service.holds_process());
+    rig.link.ConnectFirstTime();
+    ASSERT_TRUE(rig.handler.wait_for(pkt::kLoginResult));
+    const auto start = std::chrono::steady_clock::now();
+    rig.link.ShutDown();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << "not waited for";
+    EXPECT_TRUE(process_running(theirs)) << "not ended by this client";
+    EXPECT_EQ(wait_process(theirs, 5000).value_or(-1), 0) << "it ends by itself";
+}
+
+TEST(RequestTable, EveryRequest) {
+    StandIn service;
+    Install install(service.port());
+    Rig rig(install);
+    UserRecord self;
+    self.block.user_id = 12;
+    self.block.rights = pkt::kRightCamera | pkt::kRightChat;
+    UserRecord other;
+    other.block.user_id = 30;
+    other.block.nickname = "\xD5\xC5\xC8\xFD";
+    rig.users.users = {self, other};
+    rig.users.self = &rig.users.users[0];
+
+    EXPECT_EQ(rig.link.request(kReqConnected, nullptr, 0), 0);
+    EXPECT_EQ(rig.link.request(kReqToggleMicrophone, nullptr, 0), 1);
+    int device = 3;
+    rig.link.request(kReqToggleMicrophone, &device, sizeof device);
+    rig.link.request(kReqToggleCamera, nullptr, 0);
+    EXPECT_EQ(rig.link.request(kReqSpeakRequest, nullptr, 0), 0);
+    EXPECT_EQ(rig.actions.calls, (std::vector<std::string>{"mic 0", "mic 3", "camera -1", "speak"}));
+
+    char text[] = "\xC4\xE3\xBA\xC3";
+    EXPECT_EQ(rig.link.request(kReqNoticeLine, text, 0), 1);
+    EXPECT_EQ(rig.log.notices.back(), text);
+
+    EXPECT_EQ(rig.link.request(kReqMicrophoneOn, nullptr, 0), 0);
+    rig.link.set_camera_on(true);
+    EXPECT_EQ(rig.link.request(kReqCameraOn, nullptr, 0), 1);
+
+    DeviceSettingRequest write{2, 0, 4};
+    rig.link.request(kReqDeviceSetting, &write, sizeof write);
+    EXPECT_EQ(rig.status.selected, std::vector<int>{4});
+    DeviceSettingRequest cam{2, 2, 1};
+    rig.link.request(kReqDeviceSetting, &cam, sizeof cam);
+    DeviceSettingRequest read{1, 2, -9};
+    rig.link.request(kReqDeviceSetting, &read, sizeof read);
+    EXPECT_EQ(read.value, 1);
+    DeviceSettingRequest bad{1, 3, -9};
+    EXPECT_EQ(rig.link.request(kReqDeviceSetting, &bad, sizeof bad), 1);
+    EXPECT_EQ(bad.value, -9);
+    EXPECT_EQ(read_file(install.folder() + "/user.txt").find("record_deviceid=4") != std::string::npos, true);
+
+    FindUserRequest find{30, nullptr};
+    rig.link.request(kReqFindUser, &find, sizeof find);
+    EXPECT_EQ(find.result, &rig.users.users[1]);
+    find = {31, &rig.users.users[0]};
+    rig.link.request(kReqFindUser, &find, sizeof find);
+    EXPECT_EQ(find.result, nullptr);
+
+    FindUserByNicknameRequest byname{"\xD5\xC5\xC8\xFD", nullptr};
+    rig.link.request(kReqFindUserByNickname, &byname, sizeof byname);
+    EXPECT_EQ(byname.result, &rig.users.users[1]);
+    byname = {"\xD5\xC5", nullptr};
+    rig.link.request(kReqFindUserByNickname, &byname, sizeof byname);
+    EXPECT_EQ(byname.result, nullptr) << "exact bytes only";
+
+    rig.status.muted = true;
+    EXPECT_EQ(rig.link.request(kReqOutputMuted, nullptr, 0), 1);
+    EXPECT_EQ(rig.link.request(kReqIsHost, nullptr, 0), 0);
+    uint32_t mask = pkt::kRightSpeak | pkt::kRightCamera;
+    EXPECT_EQ(rig.link.request(kReqHasRights, &mask, sizeof mask), 1);
+    mask = pkt::kRightSpeak;
+    EXPECT_EQ(rig.link.request(kReqHasRights, &mask, sizeof mask), 0);
+    rig.users.self = nullptr;
+    mask = pkt::kRightCamera;
+    EXPECT_EQ(rig.link.request(kReqHasRights, &mask, sizeof mask), 0) << "no record before the login";
+
+    SessionIdentity id;
+    id.room_id = 7;
+    rig.link.set_identity(id);
+    VideoWindowRequest open{0, 30, &other.block};
+    EXPECT_EQ(rig.link.request(kReqVideoWindow, &open, sizeof open), 1);
+    VideoWindowRequest release{1, 30, nullptr};
+    EXPECT_EQ(rig.link.request(kReqVideoWindow, &release, sizeof release), 1);
+    VideoWindowRequest other_op{2, 30, &other.block};
+    EXPECT_EQ(rig.link.request(kReqVideoWindow, &other_op, sizeof other_op), 0);
+    rig.video.can_assign = false;
+    EXPECT_EQ(rig.link.request(kReqVideoWindow, &open, sizeof open), 0);
+    EXPECT_EQ(rig.video.assigned[0], (std::pair<uint32_t, uint32_t>{30, 7}));
+    EXPECT_EQ(rig.video.released[0], (std::pair<uint32_t, uint32_t>{30, 7}));
+
+    int entry = 0;
+    rig.link.request(kReqChatLine, &entry, 0);
+    EXPECT_EQ(rig.log.chats.size(), 1u);
+
+    const size_t notices = rig.log.notices.size();
+    EXPECT_EQ(rig.link.request(5, &entry, 0), 1);
+    EXPECT_EQ(rig.link.request(23, nullptr, 0), 1);
+    EXPECT_EQ(rig.log.notices.size(), notices);
+}
+
+TEST(ServiceLink, OverlongKeyIdSendsNoLogin) {
+    StandIn service;
+    Install install(service.port());
+    Rig rig(install);
+    SessionIdentity id;
+    id.user_id = 12;
+    id.key_id = std::string(41, 'A');
+    rig.link.set_identity(id);
+    rig.link.SetUp(&rig.handler);
+    EXPECT_FALSE(rig.link.SendLogin(false));
+    id.key_id = std::string(40, 'A');
+    rig.link.set_identity(id);
+    rig.link.ConnectFirstTime();
+    auto p = service.accept_and_read();
+    ASSERT_TRUE(p);
+    EXPECT_EQ(proto::Login::decode(p->payload.data(), p->payload.size())->key[19], 0xAA);
+    rig.link.ShutDown();
+}

@@ -1,0 +1,151 @@
+// Test participant (see room_peer.h).
+#include "room_peer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "protocol.h"
+
+namespace {
+using clock_type = std::chrono::steady_clock;
+int remaining_ms(clock_type::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now()).count();
+    return left > 0 ? int(left) : 0;
+}
+} // namespace
+
+RoomPeer::~RoomPeer() { close(); }
+
+void RoomPeer::close() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+bool RoomPeer::connect(uint16_t port, int timeout_ms) {
+    const auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+            int one = 1;
+            setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            return true;
+        }
+        close();
+        if (remaining_ms(deadline) == 0)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+bool RoomPeer::send_raw(const std::vector<uint8_t>& bytes) {
+    size_t off = 0;
+    while (off < bytes.size()) {
+        ssize_t n = ::send(fd_, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        off += size_t(n);
+    }
+    return true;
+}
+
+bool RoomPeer::send(uint16_t type, const std::vector<uint8_t>& payload) {
+    return send_raw(framing::make_frame(type, payload));
+}
+
+bool RoomPeer::read_some(int timeout_ms) {
+    if (fd_ < 0 || closed_)
+        return false;
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) <= 0)
+        return false;
+    uint8_t buf[65536];
+    ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+    if (n <= 0) {
+        closed_ = true;
+        return false;
+    }
+    decoder_.feed(buf, size_t(n), [this](uint16_t type, const uint8_t* data, uint32_t size) {
+        inbox_.push_back({type, std::vector<uint8_t>(data, data + size)});
+    });
+    return true;
+}
+
+std::optional<Packet> RoomPeer::wait_for(uint16_t type, int timeout_ms) {
+    const auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        for (auto it = inbox_.begin(); it != inbox_.end(); ++it) {
+            if (it->type == type) {
+                Packet p = std::move(*it);
+                inbox_.erase(it);
+                return p;
+            }
+        }
+        if (!read_some(remaining_ms(deadline)) && (closed_ || remaining_ms(deadline) == 0))
+            return std::nullopt;
+    }
+}
+
+std::optional<Packet> RoomPeer::next(int timeout_ms) {
+    const auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
+    while (inbox_.empty()) {
+        if (!read_some(remaining_ms(deadline)) && (closed_ || remaining_ms(deadline) == 0))
+            return std::nullopt;
+    }
+    Packet p = std::move(inbox_.front());
+    inbox_.pop_front();
+    return p;
+}
+
+std::vector<Packet> RoomPeer::drain(int ms) {
+    const auto deadline = clock_type::now() + std::chrono::milliseconds(ms);
+    while (remaining_ms(deadline) > 0 && !closed_)
+        read_some(remaining_ms(deadline));
+    std::vector<Packet> out(inbox_.begin(), inbox_.end());
+    inbox_.clear();
+    return out;
+}
+
+bool RoomPeer::wait_closed(int timeout_ms) {
+    const auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
+    while (!closed_ && remaining_ms(deadline) > 0)
+        read_some(remaining_ms(deadline));
+    return closed_;
+}
+
+int login_peer(RoomPeer& peer, uint32_t user, uint32_t room, uint32_t flags) {
+    proto::Login l;
+    l.user_id = user;
+    l.room_id = room;
+    l.flags = flags;
+    if (!peer.send(pkt::kLogin, l.encode()))
+        return -1;
+    auto r = peer.wait_for(pkt::kLoginResult);
+    if (!r)
+        return -1;
+    auto result = proto::LoginResult::decode(r->payload.data(), r->payload.size());
+    return result ? int(result->result) : -1;
+}
+
+uint16_t free_port() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}

@@ -1,0 +1,52 @@
+// A test participant: a blocking framed connection to a service or room server on loopback, sending packets
+// and waiting for the ones it expects.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "framing.h"
+
+struct Packet {
+    uint16_t type;
+    std::vector<uint8_t> payload;
+};
+
+class RoomPeer {
+public:
+    RoomPeer() = default;
+    ~RoomPeer();
+    RoomPeer(const RoomPeer&) = delete;
+    RoomPeer& operator=(const RoomPeer&) = delete;
+
+    // Connects to 127.0.0.1:port, trying again while refused, up to `timeout_ms`.
+    bool connect(uint16_t port, int timeout_ms = 5000);
+    bool send(uint16_t type, const std::vector<uint8_t>& payload = {});
+    bool send_raw(const std::vector<uint8_t>& bytes);
+
+    // The next packet of `type` (earlier packets of other types are kept for later), or nothing on time-out.
+    std::optional<Packet> wait_for(uint16_t type, int timeout_ms = 3000);
+    // The next packet of any type.
+    std::optional<Packet> next(int timeout_ms = 3000);
+    // Every packet that arrives within `ms`.
+    std::vector<Packet> drain(int ms);
+    // True when the other side closed within `timeout_ms`.
+    bool wait_closed(int timeout_ms = 3000);
+    void close();
+
+private:
+    bool read_some(int timeout_ms);
+    int fd_ = -1;
+    bool closed_ = false;
+    framing::Decoder decoder_;
+    std::deque<Packet> inbox_;
+};
+
+// Logs a participant into a room: sends the login and waits for the result. The result code, or -1.
+int login_peer(RoomPeer& peer, uint32_t user, uint32_t room, uint32_t flags = 0);
+
+// A free TCP port on the loopback.
+uint16_t free_port();
