@@ -20,6 +20,7 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: build
+	@bash scripts/run-fuzzers $(BUILD)
 	@bash scripts/with-test-env ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 run: build
