@@ -22,6 +22,13 @@ void post_message(QObject* target, unsigned id, intptr_t wparam, std::shared_ptr
     }
 }
 
+void post_message(QObject* target, unsigned id, std::shared_ptr<void> payload, intptr_t lparam) {
+    if (target) {
+        auto w = reinterpret_cast<intptr_t>(payload.get());
+        QCoreApplication::postEvent(target, new MessageEvent(id, w, lparam, std::move(payload)));
+    }
+}
+
 bool dispatch_message(QEvent* event, MessageTarget& target) {
     if (event->type() != MessageEvent::type())
         return false;

@@ -36,6 +36,9 @@ void post_message(QObject* target, unsigned id, intptr_t wparam, intptr_t lparam
 // Posts with lParam pointing at `payload`, which lives until the handler has returned.
 void post_message(QObject* target, unsigned id, intptr_t wparam, std::shared_ptr<void> payload);
 
+// Posts with wParam pointing at `payload`, which lives until the handler has returned.
+void post_message(QObject* target, unsigned id, std::shared_ptr<void> payload, intptr_t lparam);
+
 // For a window's event(): runs on_message for a MessageEvent and returns true; false for other events.
 bool dispatch_message(QEvent* event, MessageTarget& target);
 

@@ -1,8 +1,9 @@
 // What the session core asks of the panels of the main window. Each panel implements its interface; tests
-// pass doubles. Texts are GBK bytes.
+// pass doubles. Texts are GBK bytes. Every call runs on the UI thread, except OnRecvVideo (link thread).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "protocol.h"
@@ -13,29 +14,59 @@ struct ChatLogEntry;
 class IUserList {
 public:
     virtual ~IUserList() = default;
-    virtual UserRecord* FindUser(uint32_t user_id) = 0;
-    virtual UserRecord* FindUserByNickname(const std::string& nickname) = 0;
+    virtual UserRecord* FindUserById(uint32_t user_id) = 0;
+    // The first record whose nickname equals the text byte for byte.
+    virtual UserRecord* FindUserByName(const std::string& nickname) = 0;
     virtual UserRecord* SelfUser() = 0;
     virtual bool HostOnline() = 0;
-    // Frees every record, clears the host-online flag and the local user's record, resets count, page and tiles.
+    // Frees every record; host online false, no local record, count, page and tiles reset.
     virtual void ClearUsers() = 0;
+    // Builds the local user's record from the login result and posts it to the list (message 1050, lParam 0).
+    virtual void PostSelfUser(const proto::LoginResult& result, uint32_t own_user_id) = 0;
+    // Microphone bit from a type 24 packet of device 1.
+    virtual void SetMicrophoneState(uint32_t user_id, bool on) = 0;
+    // Stream description from a type 11 packet; a zero format code clears the video-open bit.
+    virtual void SetStreamDescription(uint32_t user_id, const proto::StreamDesc& stream) = 0;
+    // The local record's camera fields (format code 1 while sending or when a camera is present).
+    virtual void SetSelfCamera(bool sending, bool camera_present) = 0;
+    // Stops receiving the user's video: type 25 with 0, the window closed, the video-open bit cleared.
+    virtual void StopWatching(UserRecord* record) = 0;
+    // Repaints the tile that shows the record, if any.
+    virtual void RefreshUser(UserRecord* record) = 0;
 };
 
 class IMessageLog {
 public:
     virtual ~IMessageLog() = default;
     virtual void AddNoticeLine(const std::string& text) = 0;
+    // Shown only while the detail switch is on.
+    virtual void AddDebugLine(const std::string& text) = 0;
     virtual void AppendChatLine(const ChatLogEntry* entry) = 0;
+    // A chat message (type 1002) as received.
+    virtual void OnChatPacket(const uint8_t* data, size_t length) = 0;
+    // A system text (type 9 payload), shown in red.
+    virtual void AddSystemText(const uint8_t* data, size_t length) = 0;
+    virtual bool DetailOn() = 0;
 };
 
 class IStatusBar {
 public:
     virtual ~IStatusBar() = default;
     virtual bool IsOutputMuted() = 0;
-    // The recording device changed: select that input line and refresh the volume display.
-    virtual void SelectRecordingDevice(int device_id) = 0;
-    // Resets the room's user count (after a reconnect the room is announced anew).
-    virtual void ResetUserCount() = 0;
+    // Selects the recording device's input line and refreshes the microphone slider.
+    virtual void SetRecordingDevice(int device_id) = 0;
+    virtual int UserCount() = 0;
+    virtual void SetUserCount(int count) = 0;
+    // "房间人数：%d人" with the current count.
+    virtual void ShowUserCount() = 0;
+    // "发起人：%s".
+    virtual void ShowHost(const std::string& nickname) = 0;
+    // The microphone button: when connected, unmutes the microphone line if the microphone is off, then
+    // toggles the microphone (request 7).
+    virtual void ToggleMicrophone() = 0;
+    // Mixer: the microphone as recording source; mute a mixer line.
+    virtual void SelectMic() = 0;
+    virtual void SetMute(int line, bool mute) = 0;
 };
 
 class IChatInput {
@@ -43,6 +74,9 @@ public:
     virtual ~IChatInput() = default;
     // Empties the recipient list, adds the single item "所有人" and selects it.
     virtual void ResetRecipients() = 0;
+    virtual void AddRecipient(const std::string& nickname) = 0;
+    // Removes the user's nickname from the recipients; when it was there, notices that the user left.
+    virtual void OnUserLeft(uint32_t user_id) = 0;
 };
 
 class IVideoRegistry {
@@ -51,6 +85,34 @@ public:
     virtual bool AssignWindow(uint32_t user_id, uint32_t room_id, const proto::UserBlock& block) = 0;
     virtual bool ReleaseWindow(uint32_t user_id, uint32_t room_id) = 0;
     virtual void ReleaseAll() = 0;
+    // A video frame (type 10), on the link thread.
+    virtual void OnRecvVideo(const uint8_t* data, size_t length) = 0;
+};
+
+class IMediaPanel {
+public:
+    virtual ~IMediaPanel() = default;
+    virtual bool CameraPresent() = 0;
+    // Starts or stops the local camera; true when it did.
+    virtual bool SwitchCamera(bool on, int device_id) = 0;
+    virtual void SetVideoWanted(bool wanted) = 0;
+    // The start-up audio check; true when it found a problem.
+    virtual bool ProbeEchoCancellation() = 0;
+};
+
+class ISound {
+public:
+    virtual ~ISound() = default;
+    // Plays a sound file without waiting for it.
+    virtual void PlayAsync(const std::string& path) = 0;
+};
+
+// The two setup dialogs; each returns true on OK with the chosen ids.
+class IDeviceDialogs {
+public:
+    virtual ~IDeviceDialogs() = default;
+    virtual bool RunAudioSetup(int& record_id, int& play_id) = 0;
+    virtual bool RunVideoSetup(int& camera_id) = 0;
 };
 
 // The local media actions that requests 7, 8 and 19 start.
@@ -62,6 +124,19 @@ public:
     virtual bool RequestToSpeak() = 0;
 };
 
+// Receivers of posted window messages.
+enum class Window { MainDialog, UserList, StatusBar };
+
+class IMessagePoster {
+public:
+    virtual ~IMessagePoster() = default;
+    // Posts (id, wParam, lParam) to a window.
+    virtual void Post(Window to, unsigned id, intptr_t wparam, intptr_t lparam) = 0;
+    // Posts with wParam pointing at `payload`, which lives until the handler has returned (a handler that
+    // keeps the data copies it).
+    virtual void PostPayload(Window to, unsigned id, std::shared_ptr<void> payload, intptr_t lparam) = 0;
+};
+
 // The panels, as the session core sees them; a null member is a panel not made yet.
 struct Panels {
     IUserList* user_list = nullptr;
@@ -69,4 +144,7 @@ struct Panels {
     IStatusBar* status_bar = nullptr;
     IChatInput* chat_input = nullptr;
     IVideoRegistry* video = nullptr;
+    IMediaPanel* media = nullptr;
+    ISound* sound = nullptr;
+    IDeviceDialogs* dialogs = nullptr;
 };

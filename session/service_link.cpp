@@ -54,8 +54,11 @@ void ServiceLink::Reconnect() {
         Notice(link_text::kServiceStartFailed);
     if (panels_.user_list)
         panels_.user_list->ClearUsers();
-    if (panels_.status_bar)
-        panels_.status_bar->ResetUserCount();
+    if (panels_.status_bar) {
+        // The room is announced anew after the login, so its count starts again.
+        panels_.status_bar->SetUserCount(0);
+        panels_.status_bar->ShowUserCount();
+    }
     if (panels_.chat_input)
         panels_.chat_input->ResetRecipients();
     if (panels_.video)
@@ -99,7 +102,7 @@ bool ServiceLink::SendLogin(bool reconnect) {
 void ServiceLink::SaveDeviceSetting(int device, int id) {
     save_device_setting(settings_, settings_file_, device, id);
     if (device == kRecordingDevice && panels_.status_bar)
-        panels_.status_bar->SelectRecordingDevice(id);
+        panels_.status_bar->SetRecordingDevice(id);
 }
 
 bool ServiceLink::SelfHasRights(uint32_t mask) {
@@ -139,13 +142,13 @@ int ServiceLink::request(int type, void* data, int) {
     case kReqFindUser: {
         auto* r = static_cast<FindUserRequest*>(data);
         if (r)
-            r->result = panels_.user_list ? panels_.user_list->FindUser(r->user_id) : nullptr;
+            r->result = panels_.user_list ? panels_.user_list->FindUserById(r->user_id) : nullptr;
         return 1;
     }
     case kReqFindUserByNickname: {
         auto* r = static_cast<FindUserByNicknameRequest*>(data);
         if (r)
-            r->result = panels_.user_list && r->nickname ? panels_.user_list->FindUserByNickname(r->nickname)
+            r->result = panels_.user_list && r->nickname ? panels_.user_list->FindUserByName(r->nickname)
                                                          : nullptr;
         return 1;
     }

@@ -70,6 +70,8 @@ public:
     bool camera_on() const { return camera_on_; }
     void set_camera_on(bool on) { camera_on_ = on; }
     uint32_t service_address() const { return service_addr_; }
+    tcpclient& link() { return link_; }
+    const Panels& panels() const { return panels_; }
 
     // Stores a device id and writes it to the settings file; the recording device also reaches the status bar.
     void SaveDeviceSetting(int device, int id);

@@ -1,8 +1,11 @@
-// Test doubles of what the service link talks to: its window, the inbound handler and the panels.
+// Test doubles of what the session core talks to: its window, the inbound handler and the panels. The panel
+// doubles keep just enough state to answer, and write every call into one shared journal, so that tests can
+// check what happened and in which order.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -10,12 +13,19 @@
 #include "panels.h"
 #include "service_link.h"
 #include "tcpclient.h"
+#include "text.h"
 #include "user_record.h"
+
+using Journal = std::vector<std::string>;
 
 struct HostDouble : ILinkHost {
     std::vector<std::string> boxes, posted;
-    void ShowMessageBox(const std::string& text, const std::string&, bool) override { boxes.push_back(text); }
-    void PostMessageBox(const std::string& text, const std::string&) override { posted.push_back(text); }
+    void ShowMessageBox(const std::string& text, const std::string& caption, bool error) override {
+        boxes.push_back(text + (caption.empty() ? "" : " [" + caption + "]") + (error ? " (error)" : ""));
+    }
+    void PostMessageBox(const std::string& text, const std::string& caption) override {
+        posted.push_back(text + (caption.empty() ? "" : " [" + caption + "]"));
+    }
     uint32_t WindowHandle() override { return 0x4242; }
 };
 
@@ -49,27 +59,51 @@ struct HandlerDouble : server_event_handler {
 };
 
 struct MessageLogDouble : IMessageLog {
-    std::vector<std::string> notices;
+    Journal& j;
+    explicit MessageLogDouble(Journal& journal) : j(journal) {}
+    std::vector<std::string> notices; // as UTF-8
     std::vector<const ChatLogEntry*> chats;
-    void AddNoticeLine(const std::string& text) override { notices.push_back(text); }
-    void AppendChatLine(const ChatLogEntry* e) override { chats.push_back(e); }
+    bool detail = false;
+    void AddNoticeLine(const std::string& text) override {
+        notices.push_back(gbk_to_utf8(text));
+        j.push_back("notice " + notices.back());
+    }
+    void AddDebugLine(const std::string& text) override { j.push_back("debug " + gbk_to_utf8(text)); }
+    void AppendChatLine(const ChatLogEntry* e) override {
+        chats.push_back(e);
+        j.push_back("chat line");
+    }
+    void OnChatPacket(const uint8_t*, size_t length) override { j.push_back("chat packet " + std::to_string(length)); }
+    void AddSystemText(const uint8_t*, size_t length) override { j.push_back("system " + std::to_string(length)); }
+    bool DetailOn() override { return detail; }
 };
 
 struct UserListDouble : IUserList {
-    std::vector<UserRecord> users;
+    Journal& j;
+    explicit UserListDouble(Journal& journal) : j(journal) {}
+    std::vector<std::unique_ptr<UserRecord>> users;
     UserRecord* self = nullptr;
     bool host_online = false;
     int cleared = 0;
-    UserRecord* FindUser(uint32_t id) override {
+
+    UserRecord* add(uint32_t id, uint32_t rights, const std::string& nick = "") {
+        users.push_back(std::make_unique<UserRecord>());
+        users.back()->block.user_id = id;
+        users.back()->block.rights = rights;
+        users.back()->block.nickname = nick;
+        host_online = host_online || (rights & 1);
+        return users.back().get();
+    }
+    UserRecord* FindUserById(uint32_t id) override {
         for (auto& u : users)
-            if (u.block.user_id == id)
-                return &u;
+            if (u->block.user_id == id)
+                return u.get();
         return nullptr;
     }
-    UserRecord* FindUserByNickname(const std::string& n) override {
+    UserRecord* FindUserByName(const std::string& n) override {
         for (auto& u : users)
-            if (u.block.nickname == n)
-                return &u;
+            if (u->block.nickname == n)
+                return u.get();
         return nullptr;
     }
     UserRecord* SelfUser() override { return self; }
@@ -79,24 +113,65 @@ struct UserListDouble : IUserList {
         users.clear();
         self = nullptr;
         host_online = false;
+        j.push_back("clear users");
     }
+    void PostSelfUser(const proto::LoginResult& r, uint32_t own) override {
+        self = add(own, r.rights, r.nickname);
+        j.push_back("self user " + std::to_string(own));
+    }
+    void SetMicrophoneState(uint32_t id, bool on) override {
+        j.push_back("mic state " + std::to_string(id) + (on ? " on" : " off"));
+    }
+    void SetStreamDescription(uint32_t id, const proto::StreamDesc& s) override {
+        j.push_back("stream " + std::to_string(id) + " " + std::to_string(s.fourcc));
+    }
+    void SetSelfCamera(bool sending, bool present) override {
+        j.push_back(std::string("self camera ") + (sending ? "sending" : "idle") + (present ? " present" : " absent"));
+    }
+    void StopWatching(UserRecord* r) override { j.push_back("stop watching " + std::to_string(r->block.user_id)); }
+    void RefreshUser(UserRecord* r) override { j.push_back("refresh " + std::to_string(r->block.user_id)); }
 };
 
 struct StatusBarDouble : IStatusBar {
+    Journal& j;
+    explicit StatusBarDouble(Journal& journal) : j(journal) {}
     bool muted = false;
+    int count = 0;
     std::vector<int> selected;
-    int count_resets = 0;
     bool IsOutputMuted() override { return muted; }
-    void SelectRecordingDevice(int id) override { selected.push_back(id); }
-    void ResetUserCount() override { ++count_resets; }
+    void SetRecordingDevice(int id) override { selected.push_back(id); }
+    int UserCount() override { return count; }
+    void SetUserCount(int c) override { count = c; }
+    void ShowUserCount() override { j.push_back("count " + std::to_string(count)); }
+    void ShowHost(const std::string& n) override { j.push_back("host " + gbk_to_utf8(n)); }
+    // Hooked up by controller tests to request 7, as the real status bar does.
+    std::function<void()> on_toggle;
+    void ToggleMicrophone() override {
+        j.push_back("status toggle microphone");
+        if (on_toggle)
+            on_toggle();
+    }
+    void SelectMic() override { j.push_back("select mic"); }
+    void SetMute(int line, bool mute) override {
+        j.push_back("mute " + std::to_string(line) + (mute ? " on" : " off"));
+    }
 };
 
 struct ChatInputDouble : IChatInput {
+    Journal& j;
+    explicit ChatInputDouble(Journal& journal) : j(journal) {}
     int resets = 0;
-    void ResetRecipients() override { ++resets; }
+    void ResetRecipients() override {
+        ++resets;
+        j.push_back("reset recipients");
+    }
+    void AddRecipient(const std::string& n) override { j.push_back("recipient " + gbk_to_utf8(n)); }
+    void OnUserLeft(uint32_t id) override { j.push_back("user left " + std::to_string(id)); }
 };
 
 struct VideoDouble : IVideoRegistry {
+    Journal& j;
+    explicit VideoDouble(Journal& journal) : j(journal) {}
     std::vector<std::pair<uint32_t, uint32_t>> assigned, released;
     int release_all = 0;
     bool can_assign = true;
@@ -106,9 +181,47 @@ struct VideoDouble : IVideoRegistry {
     }
     bool ReleaseWindow(uint32_t u, uint32_t r) override {
         released.push_back({u, r});
+        j.push_back("release window " + std::to_string(u) + "/" + std::to_string(r));
         return true;
     }
-    void ReleaseAll() override { ++release_all; }
+    void ReleaseAll() override {
+        ++release_all;
+        j.push_back("release all");
+    }
+    void OnRecvVideo(const uint8_t*, size_t length) override { j.push_back("video " + std::to_string(length)); }
+};
+
+struct MediaDouble : IMediaPanel {
+    Journal& j;
+    explicit MediaDouble(Journal& journal) : j(journal) {}
+    bool present = false, switch_ok = true, echo_problem = false;
+    bool CameraPresent() override { return present; }
+    bool SwitchCamera(bool on, int id) override {
+        j.push_back(std::string("switch camera ") + (on ? "on " : "off ") + std::to_string(id));
+        return switch_ok;
+    }
+    void SetVideoWanted(bool w) override { j.push_back(std::string("video wanted ") + (w ? "1" : "0")); }
+    bool ProbeEchoCancellation() override { return echo_problem; }
+};
+
+struct SoundDouble : ISound {
+    Journal& j;
+    explicit SoundDouble(Journal& journal) : j(journal) {}
+    void PlayAsync(const std::string& path) override { j.push_back("play " + path.substr(path.rfind("/sound/"))); }
+};
+
+struct DialogsDouble : IDeviceDialogs {
+    bool ok = true;
+    int record = 0, play = 0, camera = 0;
+    bool RunAudioSetup(int& r, int& p) override {
+        r = record;
+        p = play;
+        return ok;
+    }
+    bool RunVideoSetup(int& c) override {
+        c = camera;
+        return ok;
+    }
 };
 
 struct ActionsDouble : ISessionActions {
@@ -124,5 +237,30 @@ struct ActionsDouble : ISessionActions {
     bool RequestToSpeak() override {
         calls.push_back("speak");
         return false;
+    }
+};
+
+// All panel doubles on one journal.
+struct PanelDoubles {
+    Journal journal;
+    MessageLogDouble log{journal};
+    UserListDouble users{journal};
+    StatusBarDouble status{journal};
+    ChatInputDouble chat{journal};
+    VideoDouble video{journal};
+    MediaDouble media{journal};
+    SoundDouble sound{journal};
+    DialogsDouble dialogs;
+    Panels panels() {
+        Panels p;
+        p.message_log = &log;
+        p.user_list = &users;
+        p.status_bar = &status;
+        p.chat_input = &chat;
+        p.video = &video;
+        p.media = &media;
+        p.sound = &sound;
+        p.dialogs = &dialogs;
+        return p;
     }
 };

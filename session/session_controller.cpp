@@ -1,0 +1,416 @@
+// The room session controller (see session_controller.h).
+#include "session_controller.h"
+
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "message_ids.h"
+#include "packet_types.h"
+#include "paths.h"
+#include "text.h"
+#include "user_record.h"
+
+namespace {
+
+// printf-style formatting into a std::string.
+template <typename... Args> std::string format(const char* fmt, Args... args) {
+    int n = std::snprintf(nullptr, 0, fmt, args...);
+    std::string s(size_t(n > 0 ? n : 0) + 1, '\0');
+    std::snprintf(s.data(), s.size(), fmt, args...);
+    s.resize(size_t(n > 0 ? n : 0));
+    return s;
+}
+
+} // namespace
+
+const char* login_failure_reason(uint32_t result) {
+    switch (result) {
+    case 0: return "成功";
+    case 1: return "用户不存在";
+    case 2: return "密码错误";
+    case 3: return "房间不存在";
+    case 4: return "拒绝访问(没有权限)";
+    case 5: return "用户已登录";
+    default: return "";
+    }
+}
+
+SessionController::SessionController(ServiceLink& link, IMessagePoster& poster, ILinkHost& host,
+                                     std::string install_folder)
+    : link_(link), poster_(poster), host_(host), install_folder_(std::move(install_folder)) {}
+
+void SessionController::Notice(const std::string& gbk) {
+    if (panels_.message_log)
+        panels_.message_log->AddNoticeLine(gbk);
+}
+void SessionController::NoticeUtf8(const char* utf8) { Notice(utf8_to_gbk(utf8)); }
+void SessionController::Debug(const std::string& gbk) {
+    if (panels_.message_log)
+        panels_.message_log->AddDebugLine(gbk);
+}
+
+bool SessionController::SelfMay(uint32_t right) {
+    UserRecord* self = panels_.user_list ? panels_.user_list->SelfUser() : nullptr;
+    return self && (self->block.rights & right) != 0;
+}
+
+void SessionController::ChangeUserCount(int delta) {
+    if (!panels_.status_bar)
+        return;
+    panels_.status_bar->SetUserCount(panels_.status_bar->UserCount() + delta);
+    panels_.status_bar->ShowUserCount();
+}
+
+// ---- inbound packets ----
+
+void SessionController::Dispatch(uint16_t type, const uint8_t* data, size_t length) {
+    switch (type) {
+    case pkt::kUserEntered: AddUser(data, length, true); break;
+    case pkt::kUserPresent: AddUser(data, length, false); break;
+    case pkt::kUserLeft: RemoveUser(data, length); break;
+    case pkt::kSystemText:
+        if (panels_.message_log && panels_.message_log->DetailOn() && length >= 4)
+            panels_.message_log->AddSystemText(data, length);
+        break;
+    case pkt::kCameraState: CameraState(data, length); break;
+    case pkt::kSpeakRequest: HandRaised(data, length); break;
+    case pkt::kIgnored23: Ignored23(data, length); break;
+    case pkt::kMicrophoneState: MicrophoneState(data, length); break;
+    case pkt::kVideoWanted: VideoWanted(data, length); break;
+    case pkt::kRightsChange: RightsChange(data, length); break;
+    case pkt::kMediaStart: poster_.Post(Window::MainDialog, msg::kAddUser, 1, 0); break;
+    case pkt::kLoginResult: LoginResult(data, length); break;
+    case pkt::kChatMessage:
+        if (panels_.message_log && length >= proto::ChatLine::kHeader)
+            panels_.message_log->OnChatPacket(data, length);
+        break;
+    case pkt::kLogoutResult: LogoutResult(data, length); break;
+    default: break; // unknown types are dropped
+    }
+}
+
+void SessionController::OnVideoPacket(const uint8_t* data, size_t length) {
+    if (panels_.video && length >= proto::VideoFrame::kHeader)
+        panels_.video->OnRecvVideo(data, length);
+}
+
+void SessionController::AddUser(const uint8_t* data, size_t length, bool entered) {
+    auto block = proto::UserBlock::decode(data, length);
+    if (!block)
+        return;
+    auto record = std::make_shared<UserRecord>();
+    record->block = *block;
+    record->block.state = 0;
+    const std::string nickname = record->block.nickname;
+    const bool host = (record->block.rights & pkt::kRightHost) != 0;
+    poster_.PostPayload(Window::UserList, msg::kAddUser, std::move(record), 1);
+    if (panels_.chat_input)
+        panels_.chat_input->AddRecipient(nickname);
+    if (entered)
+        Notice(nickname + utf8_to_gbk(session_text::kEntered));
+    if (host && panels_.status_bar)
+        panels_.status_bar->ShowHost(nickname);
+    ChangeUserCount(+1);
+    if (entered && panels_.sound && !(panels_.status_bar && panels_.status_bar->IsOutputMuted()))
+        panels_.sound->PlayAsync(path_join(path_join(install_folder_, "sound"), "newuser.wav"));
+}
+
+void SessionController::RemoveUser(const uint8_t* data, size_t length) {
+    auto left = proto::UserLeft::decode(data, length);
+    if (!left)
+        return;
+    // The chat input finds the nickname through the user list, so it goes first.
+    if (panels_.chat_input)
+        panels_.chat_input->OnUserLeft(left->user_id);
+    ChangeUserCount(-1);
+    poster_.Post(Window::UserList, msg::kRemoveUser, left->user_id, 0);
+    Debug(format(utf8_to_gbk("%u 已离开,%s").c_str(), left->user_id, left->ended_by == 1 ? "Server" : "Peer"));
+    if (panels_.video)
+        panels_.video->ReleaseWindow(left->user_id, link_.identity().room_id);
+}
+
+void SessionController::CameraState(const uint8_t* data, size_t length) {
+    auto state = proto::CameraState::decode(data, length);
+    if (!state || !panels_.user_list || !panels_.user_list->FindUserById(state->user_id))
+        return;
+    panels_.user_list->SetStreamDescription(state->user_id, state->stream);
+    if (state->stream.fourcc == 0 && panels_.video)
+        panels_.video->ReleaseWindow(state->user_id, state->room_id);
+}
+
+void SessionController::HandRaised(const uint8_t* data, size_t length) {
+    auto request = proto::SpeakRequest::decode(data, length);
+    UserRecord* r = request && panels_.user_list ? panels_.user_list->FindUserById(request->user_id) : nullptr;
+    if (!r)
+        return;
+    r->block.state |= pkt::kStateHand;
+    panels_.user_list->RefreshUser(r);
+}
+
+void SessionController::Ignored23(const uint8_t* data, size_t length) {
+    if (length >= 2)
+        poster_.Post(Window::MainDialog, msg::kRemoveUser, data[0], data[1]);
+}
+
+void SessionController::MicrophoneState(const uint8_t* data, size_t length) {
+    auto m = proto::MicrophoneState::decode(data, length);
+    if (m && m->device == 1 && panels_.user_list)
+        panels_.user_list->SetMicrophoneState(m->user_id, m->off == 0);
+}
+
+void SessionController::VideoWanted(const uint8_t* data, size_t length) {
+    auto w = proto::VideoWanted::decode(data, length);
+    if (w && link_.camera_on() && panels_.media)
+        panels_.media->SetVideoWanted(w->wanted == 1);
+}
+
+void SessionController::RightsChange(const uint8_t* data, size_t length) {
+    auto change = proto::RightsChange::decode(data, length);
+    UserRecord* r = change && panels_.user_list ? panels_.user_list->FindUserById(change->user_id) : nullptr;
+    if (!r)
+        return;
+    if (change->operation == pkt::kRightsAdd)
+        r->block.rights |= change->rights;
+    else if (change->operation == pkt::kRightsRemove)
+        r->block.rights &= ~change->rights;
+    else
+        return;
+    if (change->user_id == link_.identity().user_id && (change->rights & pkt::kRightSpeak)) {
+        const intptr_t lparam = intptr_t(change->operation) | (intptr_t(change->flags & 1) << 16);
+        poster_.Post(Window::MainDialog, msg::kAddUser, 2, lparam);
+    }
+}
+
+void SessionController::LoginResult(const uint8_t* data, size_t length) {
+    auto r = proto::LoginResult::decode(data, length);
+    if (!r)
+        return;
+    if (r->result != 0) {
+        poster_.Post(Window::MainDialog, msg::kLoginFailed, intptr_t(r->result), 0);
+        return;
+    }
+    const uint32_t own = link_.identity().user_id;
+    if (panels_.user_list)
+        panels_.user_list->PostSelfUser(*r, own);
+    ChangeUserCount(+1);
+    if ((r->rights & pkt::kRightHost) && panels_.status_bar)
+        panels_.status_bar->ShowHost(r->nickname);
+    poster_.Post(Window::StatusBar, msg::kOutputVolume, intptr_t(r->output_volume), 0);
+    in_addr addr{};
+    addr.s_addr = r->ip;
+    char dotted[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &addr, dotted, sizeof dotted);
+    Debug(format(utf8_to_gbk("自己%s:%d,userid=%u").c_str(), dotted, int(r->port), own));
+    NoticeUtf8(session_text::kLoginOk);
+}
+
+void SessionController::LogoutResult(const uint8_t* data, size_t length) {
+    auto r = proto::LogoutResult::decode(data, length);
+    if (r && r->result == 0)
+        host_.PostMessageBox(session_text::kLogoutOk, link_text::kCaption);
+}
+
+// ---- messages to the main dialog ----
+
+bool SessionController::OnMessage(unsigned id, intptr_t wparam, intptr_t lparam) {
+    switch (id) {
+    case msg::kLoginFailed:
+        OnLoginFailed(uint32_t(wparam));
+        return true;
+    case msg::kStopWatching:
+        OnStopWatching(uint32_t(wparam));
+        return true;
+    case msg::kAddUser:
+        if (wparam == 1)
+            OnMediaStart();
+        else if (wparam == 2)
+            OnOwnSpeakRight(lparam);
+        return true;
+    case msg::kRemoveUser:
+        return true; // type 23: nothing to do
+    default:
+        return false;
+    }
+}
+
+void SessionController::OnLoginFailed(uint32_t result) {
+    link_.link().close_socket();
+    host_.ShowMessageBox(format(session_text::kLoginFailed, login_failure_reason(result)), link_text::kCaption,
+                         true);
+}
+
+void SessionController::OnStopWatching(uint32_t user_id) {
+    UserRecord* r = panels_.user_list ? panels_.user_list->FindUserById(user_id) : nullptr;
+    if (r)
+        panels_.user_list->StopWatching(r);
+}
+
+void SessionController::OnMediaStart() {
+    if (panels_.status_bar) {
+        panels_.status_bar->SelectMic();
+        panels_.status_bar->SetMute(3, true);
+        if (SelfMay(pkt::kRightSpeak))
+            panels_.status_bar->ToggleMicrophone();
+    }
+    if (panels_.media && panels_.media->CameraPresent()) {
+        if (panels_.user_list && panels_.user_list->SelfUser())
+            panels_.user_list->SetSelfCamera(false, true);
+        ToggleCamera(link_.settings().camera_deviceid);
+    } else {
+        NoticeUtf8(session_text::kNoCameraDevice);
+    }
+}
+
+void SessionController::OnOwnSpeakRight(intptr_t lparam) {
+    if ((lparam >> 16) > 1)
+        return;
+    const bool microphone_on = link_.microphone_on();
+    const int operation = int(lparam & 0xFFFF);
+    const bool quiet = ((lparam >> 16) & 1) != 0;
+    if (operation == pkt::kRightsAdd) {
+        if (microphone_on)
+            return;
+        if (!quiet)
+            NoticeUtf8(session_text::kSpeakGranted);
+        if (panels_.status_bar)
+            panels_.status_bar->ToggleMicrophone();
+    } else if (operation == pkt::kRightsRemove) {
+        if (microphone_on && panels_.status_bar)
+            panels_.status_bar->ToggleMicrophone();
+    }
+}
+
+// ---- local media ----
+
+void SessionController::SendMicrophone(bool on, int device_id) {
+    tcpclient& link = link_.link();
+    if (on) {
+        const proto::Bytes payload = proto::MicrophoneOn{uint32_t(device_id)}.encode();
+        void* p = nullptr;
+        if (__SndBuf* b = link.get_send_buff(uint32_t(payload.size()), &p)) {
+            std::memcpy(p, payload.data(), payload.size());
+            link.send_packet(b, pkt::kMicrophoneOn);
+        }
+    } else {
+        link.send_packet(link.get_send_buff(0), pkt::kMicrophoneOff);
+    }
+}
+
+void SessionController::UpdateSelfMicrophone() {
+    UserRecord* self = panels_.user_list ? panels_.user_list->SelfUser() : nullptr;
+    if (!self)
+        return;
+    if (link_.microphone_on())
+        self->block.state |= pkt::kStateMicrophone;
+    else
+        self->block.state &= ~uint32_t(pkt::kStateMicrophone);
+    panels_.user_list->RefreshUser(self);
+}
+
+bool SessionController::ToggleMicrophone(int device_id) {
+    if (!link_.link().connected())
+        return false;
+    if (link_.microphone_on()) {
+        SendMicrophone(false, device_id);
+        link_.set_microphone_on(false);
+        NoticeUtf8(session_text::kMicOff);
+    } else if (SelfMay(pkt::kRightSpeak)) {
+        SendMicrophone(true, device_id);
+        link_.set_microphone_on(true);
+        NoticeUtf8(session_text::kMicOn);
+    } else {
+        NoticeUtf8(session_text::kNoSpeakRight);
+    }
+    UpdateSelfMicrophone();
+    return true;
+}
+
+bool SessionController::ToggleCamera(int device_id) {
+    if (!link_.link().connected())
+        return false;
+    if (device_id == -1)
+        device_id = 0;
+    const bool before = link_.camera_on();
+    const bool present = panels_.media && panels_.media->CameraPresent();
+    if (SelfMay(pkt::kRightCamera) || before) {
+        if (!before) {
+            if (!present)
+                NoticeUtf8(session_text::kCameraNotFound);
+            else if (panels_.media->SwitchCamera(true, device_id)) {
+                link_.set_camera_on(true);
+                NoticeUtf8(session_text::kCameraOn);
+            } else {
+                NoticeUtf8(session_text::kCameraFailed);
+            }
+        } else if (panels_.media && panels_.media->SwitchCamera(false, device_id)) {
+            link_.set_camera_on(false);
+            NoticeUtf8(session_text::kCameraOff);
+        }
+    } else {
+        NoticeUtf8(session_text::kCameraRefused);
+    }
+    if (panels_.user_list)
+        panels_.user_list->SetSelfCamera(link_.camera_on(), present);
+    return before != link_.camera_on();
+}
+
+bool SessionController::RequestToSpeak() {
+    const std::string host = session_text::kHostTitle;
+    if (SelfMay(pkt::kRightSpeak)) {
+        NoticeUtf8(session_text::kAlreadyMaySpeak);
+        return false;
+    }
+    if (SelfMay(pkt::kRightHost)) {
+        Notice(utf8_to_gbk(format(session_text::kHostNeedsNoRequest, host.c_str())));
+        return false;
+    }
+    if (panels_.user_list && panels_.user_list->HostOnline()) {
+        link_.link().send_packet(link_.link().get_send_buff(0), pkt::kSpeakRequest);
+        Notice(utf8_to_gbk(format(session_text::kRequestSent, host.c_str())));
+        return true;
+    }
+    Notice(utf8_to_gbk(format(session_text::kHostAway, host.c_str())));
+    return false;
+}
+
+// ---- devices ----
+
+void SessionController::OnAudioSetup() {
+    if (!panels_.dialogs)
+        return;
+    const int old_record = link_.settings().record_deviceid;
+    const int old_play = link_.settings().play_deviceid;
+    int record = old_record, play = old_play;
+    if (!panels_.dialogs->RunAudioSetup(record, play))
+        return;
+    if (record != old_record) {
+        if (link_.microphone_on()) {
+            ToggleMicrophone(old_record);
+            ToggleMicrophone(record);
+        }
+        link_.SaveDeviceSetting(kRecordingDevice, record);
+    }
+    if (play != old_play)
+        link_.SaveDeviceSetting(kPlaybackDevice, play);
+}
+
+void SessionController::OnVideoSetup() {
+    if (!panels_.dialogs)
+        return;
+    const int old_camera = link_.settings().camera_deviceid;
+    int camera = old_camera;
+    if (!panels_.dialogs->RunVideoSetup(camera) || camera == old_camera)
+        return;
+    if (link_.camera_on()) {
+        ToggleCamera(old_camera);
+        ToggleCamera(camera);
+    }
+    link_.SaveDeviceSetting(kCameraDevice, camera);
+}
+
+void SessionController::StartupAudioHint() {
+    if (panels_.media && panels_.media->ProbeEchoCancellation())
+        NoticeUtf8(session_text::kAudioHint);
+}

@@ -1,0 +1,93 @@
+// The room session controller: turns each inbound packet into changes of the panels, owns the local
+// microphone, camera and speak-right flows, and handles the private messages sent to the main dialog.
+// Dispatch runs on the UI thread in packet order; only video frames are handled on the link thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "panels.h"
+#include "service_link.h"
+
+// Texts of the controller (UTF-8; notices go to the message log as GBK).
+namespace session_text {
+constexpr const char* kHostTitle = "发起人";
+constexpr const char* kEntered = "己进入房间";
+constexpr const char* kLoginOk = "登录成功！";
+constexpr const char* kLoginFailed = "登录失败: %s";
+constexpr const char* kLogoutOk = "登出成功";
+constexpr const char* kNoCameraDevice = "未检测到摄像头设备";
+constexpr const char* kSpeakGranted = "申请发言审批通过";
+constexpr const char* kMicOff = "本地麦克风已关闭";
+constexpr const char* kMicOn = "本地麦克风已开启";
+constexpr const char* kNoSpeakRight = "你没有发言的权限";
+constexpr const char* kCameraNotFound = "没有找到摄像头,请确认是否与电脑正常连接!";
+constexpr const char* kCameraOn = "本地摄像头已开启";
+constexpr const char* kCameraFailed = "无法开启本地摄像头";
+constexpr const char* kCameraOff = "本地摄像头已关闭";
+constexpr const char* kCameraRefused = "操作摄像头未被允许";
+constexpr const char* kAlreadyMaySpeak = "你已经拥有发言的权利，不需要申请！";
+constexpr const char* kHostNeedsNoRequest = "%s己经有权限，不需要申请！";
+constexpr const char* kRequestSent = "已向%s申请，等待审批！";
+constexpr const char* kHostAway = "%s不在线，无法完成申请！";
+constexpr const char* kAudioHint = "为了音质清晰，请关闭其他音频程序后再进入系统！";
+} // namespace session_text
+
+// The reason shown for a login result code (empty for codes without a name).
+const char* login_failure_reason(uint32_t result);
+
+class SessionController : public ISessionActions {
+public:
+    SessionController(ServiceLink& link, IMessagePoster& poster, ILinkHost& host, std::string install_folder);
+
+    void set_panels(const Panels& p) { panels_ = p; }
+
+    // One inbound packet other than video and link loss, on the UI thread.
+    void Dispatch(uint16_t type, const uint8_t* data, size_t length);
+    // A video frame, on the link thread.
+    void OnVideoPacket(const uint8_t* data, size_t length);
+    // A private message to the main dialog (1048, 1049, 1050, 1051). False for ids it does not handle.
+    bool OnMessage(unsigned id, intptr_t wparam, intptr_t lparam);
+
+    // ISessionActions (requests 7, 8, 19 and the main window's buttons).
+    bool ToggleMicrophone(int device_id) override;
+    bool ToggleCamera(int device_id) override;
+    bool RequestToSpeak() override;
+
+    // The main window's device buttons (1083 audio, 1084 video).
+    void OnAudioSetup();
+    void OnVideoSetup();
+    // After the first placement of the window.
+    void StartupAudioHint();
+
+private:
+    void AddUser(const uint8_t* data, size_t length, bool entered);
+    void RemoveUser(const uint8_t* data, size_t length);
+    void CameraState(const uint8_t* data, size_t length);
+    void HandRaised(const uint8_t* data, size_t length);
+    void MicrophoneState(const uint8_t* data, size_t length);
+    void VideoWanted(const uint8_t* data, size_t length);
+    void RightsChange(const uint8_t* data, size_t length);
+    void LoginResult(const uint8_t* data, size_t length);
+    void LogoutResult(const uint8_t* data, size_t length);
+    void Ignored23(const uint8_t* data, size_t length);
+
+    void OnLoginFailed(uint32_t result);
+    void OnMediaStart();
+    void OnOwnSpeakRight(intptr_t lparam);
+    void OnStopWatching(uint32_t user_id);
+
+    bool SelfMay(uint32_t right);
+    void ChangeUserCount(int delta);
+    void Notice(const std::string& gbk);
+    void NoticeUtf8(const char* utf8);
+    void Debug(const std::string& gbk);
+    void SendMicrophone(bool on, int device_id);
+    void UpdateSelfMicrophone();
+
+    ServiceLink& link_;
+    IMessagePoster& poster_;
+    ILinkHost& host_;
+    std::string install_folder_;
+    Panels panels_;
+};
