@@ -1,6 +1,12 @@
 // Start-up (see CquorinApp.h).
 #include "CquorinApp.h"
 
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+
 #include "CtalvexDlg.h"
 #include "app_texts.h"
 #include "launch_params.h"
@@ -8,6 +14,33 @@
 #include "paths.h"
 #include "single_instance.h"
 #include "test_hooks.h"
+
+namespace {
+int g_signal_pipe[2] = {-1, -1};
+void on_terminate_signal(int) {
+    char c = 1;
+    [[maybe_unused]] ssize_t n = write(g_signal_pipe[1], &c, 1);
+}
+
+// SIGTERM and SIGINT close the main window like its close button, so the link, the log and the service are
+// shut down as usual.
+void close_on_terminate_signals(QWidget* window) {
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signal_pipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, window);
+    QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+        char c;
+        [[maybe_unused]] ssize_t n = read(g_signal_pipe[0], &c, 1);
+        window->close();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = on_terminate_signal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+} // namespace
 
 CquorinApp::CquorinApp(int& argc, char** argv, std::string launch_string)
     : QApplication(argc, argv), launch_string_(std::move(launch_string)) {}
@@ -31,6 +64,7 @@ bool CquorinApp::InitInstance() {
         if (dlg.windowTitle() == QString::fromUtf8(kDefaultTitle))
             dlg.BringToFrontOnRequest();
     };
+    close_on_terminate_signals(&dlg);
     dlg.OnInitDialog();
     dlg.exec();
 

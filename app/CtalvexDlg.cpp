@@ -2,7 +2,9 @@
 #include "CtalvexDlg.h"
 
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
@@ -67,7 +69,8 @@ struct MessageBoxText {
 };
 
 CtalvexDlg::CtalvexDlg(QWidget* parent)
-    : QDialog(parent), service_(install_folder()), session_(link_, service_, *this) {
+    : QDialog(parent), service_(install_folder()), session_(link_, service_, *this),
+      controller_(session_, *this, *this, install_folder()) {
     app_icon_ = draw_app_icon();
 }
 
@@ -120,27 +123,57 @@ void CtalvexDlg::LoadConfiguration() {
 void CtalvexDlg::SetUpServiceLink() { session_.SetUp(this); }
 
 void CtalvexDlg::CreatePanels() {
-    // Placeholder for the six room panels: one label with the room's state.
+    user_list_ = new TextUserList(&session_, this);
+    message_log_ = new TextMessageLog(user_list_, this);
+    status_bar_ = new TextStatusBar(&session_, this);
+    chat_input_ = new TextChatInput(&session_, user_list_, message_log_, this);
+    course_label_ = new QLabel(this);
+
+    auto* speak = new QPushButton(QString::fromUtf8("申请发言"), this);
+    auto* microphone = new QPushButton(QString::fromUtf8("麦克风"), this);
+    auto* camera = new QPushButton(QString::fromUtf8("摄像头"), this);
+    connect(speak, &QPushButton::clicked, this, [this] { session_.request(kReqSpeakRequest, nullptr, 0); });
+    connect(microphone, &QPushButton::clicked, this, [this] { status_bar_->ToggleMicrophone(); });
+    connect(camera, &QPushButton::clicked, this, [this] { session_.request(kReqToggleCamera, nullptr, 0); });
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(course_label_, 1);
+    top->addWidget(speak);
+    top->addWidget(microphone);
+    top->addWidget(camera);
+    auto* middle = new QHBoxLayout;
+    middle->addWidget(user_list_, 1);
+    middle->addWidget(message_log_, 3);
     auto* layout = new QVBoxLayout(this);
-    status_label_ = new QLabel(this);
-    status_label_->setAlignment(Qt::AlignCenter);
-    QString text = launch_.user_id ? QString("用户 %1，房间 %2").arg(launch_.user_id).arg(launch_.room_id)
-                                   : QString("未指定用户，不登录");
-    if (!launch_.subject.empty())
-        text = gbk_to_qstring(launch_.subject) + "\n" + text;
-    status_label_->setText(text);
-    layout->addWidget(status_label_);
+    layout->addLayout(top);
+    layout->addLayout(middle, 1);
+    layout->addWidget(chat_input_);
+    layout->addWidget(status_bar_);
+
+    Panels panels;
+    panels.user_list = user_list_;
+    panels.message_log = message_log_;
+    panels.status_bar = status_bar_;
+    panels.chat_input = chat_input_;
+    panels.video = &video_;
+    panels.media = &media_;
+    panels.sound = &sound_;
+    session_.set_panels(panels);
+    session_.set_actions(&controller_);
+    controller_.set_panels(panels);
 }
 
 void CtalvexDlg::ConnectAndLogIn() { session_.ConnectFirstTime(); }
 
 void CtalvexDlg::PlaceFirstTime() {
+    course_label_->setText(gbk_to_qstring(launch_.subject));
     QScreen* screen = QGuiApplication::primaryScreen();
     QRect area = screen ? screen->availableGeometry() : QRect(0, 0, kFirstWidth, kFirstHeight);
     screen_width_ = area.width();
     screen_height_ = area.height();
     resize(kFirstWidth, kFirstHeight);
     move(area.x() + (area.width() - kFirstWidth) / 2, area.y() + (area.height() - kFirstHeight) / 2);
+    controller_.StartupAudioHint();
 }
 
 void CtalvexDlg::BringToFront() {
@@ -167,7 +200,9 @@ bool CtalvexDlg::event(QEvent* e) {
     return QDialog::event(e);
 }
 
-void CtalvexDlg::on_message(unsigned id, intptr_t, intptr_t lparam) {
+void CtalvexDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
+    if (controller_.OnMessage(id, wparam, lparam))
+        return;
     switch (id) {
     case msg::kLinkLost:
         session_.Reconnect();
@@ -196,8 +231,10 @@ int CtalvexDlg::OnServerProc(uint16_t type, const void* data, uint32_t length) {
         platform::post_message(this, msg::kLinkLost, 0, 0);
         return 0;
     }
-    if (type == pkt::kVideoFrame)
-        return 0; // decoded by the video registry on this thread
+    if (type == pkt::kVideoFrame) {
+        controller_.OnVideoPacket(static_cast<const uint8_t*>(data), length);
+        return 0;
+    }
     auto packet = std::make_shared<InboundPacket>();
     packet->type = type;
     const auto* bytes = static_cast<const uint8_t*>(data);
@@ -208,15 +245,7 @@ int CtalvexDlg::OnServerProc(uint16_t type, const void* data, uint32_t length) {
 }
 
 void CtalvexDlg::OnPacket(uint16_t type, const std::vector<uint8_t>& payload) {
-    // The room session controller takes every packet here; until it exists, the login result is shown.
-    if (type == pkt::kLoginResult) {
-        if (auto r = proto::LoginResult::decode(payload.data(), payload.size())) {
-            status_label_->setText(status_label_->text() + "\n" +
-                                   (r->result == 0 ? QString::fromUtf8("登录成功！")
-                                                   : QString::fromUtf8("登录失败: %1").arg(r->result)));
-            test_hooks::report("login_result", QString::number(r->result));
-        }
-    }
+    controller_.Dispatch(type, payload.data(), payload.size());
 }
 
 void CtalvexDlg::ShowMessageBox(const std::string& text, const std::string& caption, bool error) {
@@ -230,3 +259,20 @@ void CtalvexDlg::PostMessageBox(const std::string& text, const std::string& capt
 }
 
 uint32_t CtalvexDlg::WindowHandle() { return static_cast<uint32_t>(winId()); }
+
+QObject* CtalvexDlg::WindowObject(Window w) {
+    switch (w) {
+    case Window::UserList: return user_list_;
+    case Window::StatusBar: return status_bar_;
+    case Window::MainDialog: return this;
+    }
+    return this;
+}
+
+void CtalvexDlg::Post(Window to, unsigned id, intptr_t wparam, intptr_t lparam) {
+    platform::post_message(WindowObject(to), id, wparam, lparam);
+}
+
+void CtalvexDlg::PostPayload(Window to, unsigned id, std::shared_ptr<void> payload, intptr_t lparam) {
+    platform::post_message(WindowObject(to), id, std::move(payload), lparam);
+}

@@ -9,8 +9,11 @@
 #include "client_config.h"
 #include "launch_params.h"
 #include "messages.h"
+#include "placeholder_panels.h"
 #include "service_link.h"
 #include "service_process.h"
+#include "session_controller.h"
+#include "sound.h"
 #include "tcpclient.h"
 
 class QLabel;
@@ -18,6 +21,7 @@ class QLabel;
 class CtalvexDlg : public QDialog,
                    public server_event_handler,
                    public ILinkHost,
+                   public IMessagePoster,
                    public platform::MessageTarget {
     Q_OBJECT
 public:
@@ -52,6 +56,10 @@ public:
     void PostMessageBox(const std::string& text, const std::string& caption) override;
     uint32_t WindowHandle() override;
 
+    // IMessagePoster
+    void Post(Window to, unsigned id, intptr_t wparam, intptr_t lparam) override;
+    void PostPayload(Window to, unsigned id, std::shared_ptr<void> payload, intptr_t lparam) override;
+
 protected:
     bool event(QEvent* e) override;
 
@@ -75,10 +83,20 @@ private:
     LaunchParams launch_;
     ServiceProcess service_;
     ServiceLink session_;
+    SessionController controller_;
+    SoundPlayer sound_;
+    NoCameraPanel media_;
+    NoVideoRegistry video_;
     bool initialised_ = false;
     int screen_width_ = 0;
     int screen_height_ = 0;
 
-    // Until the real panels exist, one label shows the room's state.
-    QLabel* status_label_ = nullptr;
+    QObject* WindowObject(Window w);
+
+    // The panels (text panels until the skinned ones exist); children of the dialog.
+    TextUserList* user_list_ = nullptr;
+    TextMessageLog* message_log_ = nullptr;
+    TextStatusBar* status_bar_ = nullptr;
+    TextChatInput* chat_input_ = nullptr;
+    QLabel* course_label_ = nullptr;
 };

@@ -47,6 +47,9 @@ pid_t spawn_process(const std::string& path, const std::vector<std::string>& arg
     if (pid < 0)
         return 0;
     if (pid == 0) {
+        // The child gets none of our descriptors beyond the standard three: an inherited socket (the link,
+        // the single-instance server) would outlive us in it and keep peers from seeing it close.
+        close_range(3, ~0U, 0);
         if (!working_dir.empty() && chdir(working_dir.c_str()) != 0)
             _exit(127);
         execve(path.c_str(), argv.data(), envp.data());

@@ -1,6 +1,7 @@
 // Processes: start in a folder with extra environment, wait with a time limit, terminate, find by name.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -52,4 +53,16 @@ TEST(Process, MissingOrNonExecutableProgramIsNotStarted) {
     write_file(dir.file("velmor"), "not a program");
     EXPECT_EQ(spawn_process("/nonexistent/program", {}, ""), 0);
     EXPECT_EQ(spawn_process(dir.file("velmor"), {}, ""), 0);
+}
+
+TEST(Process, ChildInheritsNoDescriptorsBeyondTheStandardThree) {
+    TempDir dir;
+    int fd = ::open(dir.file("held").c_str(), O_CREAT | O_RDWR, 0600); // not close-on-exec
+    ASSERT_GE(fd, 3);
+    pid_t pid = spawn_process("/bin/sh", {"-c", "ls /proc/self/fd > fds.txt"}, dir.path().string());
+    ASSERT_EQ(wait_process(pid, 5000).value_or(-1), 0);
+    ::close(fd);
+    // ls itself opens one descriptor to read the folder.
+    const std::string fds = read_file(dir.file("fds.txt"));
+    EXPECT_EQ(fds.find(std::to_string(fd) + "\n"), std::string::npos) << fds;
 }

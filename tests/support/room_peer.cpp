@@ -32,7 +32,7 @@ void RoomPeer::close() {
 bool RoomPeer::connect(uint16_t port, int timeout_ms) {
     const auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(port);

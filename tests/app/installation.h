@@ -1,0 +1,88 @@
+// A private install folder of the built client for tests that run the real program, and a port watcher.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "process.h"
+#include "temp_dir.h"
+
+namespace fs = std::filesystem;
+// A listening socket on a free loopback port that counts the connections it is offered.
+class PortWatch {
+public:
+    PortWatch() {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(fd_, 4);
+        socklen_t len = sizeof a;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        fcntl(fd_, F_SETFL, O_NONBLOCK);
+    }
+    ~PortWatch() { close(fd_); }
+    int port() const { return port_; }
+    int accepted() {
+        int n = 0;
+        for (int c; (c = accept(fd_, nullptr, nullptr)) >= 0; ++n)
+            close(c);
+        return n;
+    }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// A private install folder holding a copy of the built client and its data, and a private runtime folder.
+class Installation {
+public:
+    // `extra_settings` is appended to user.txt; `with_service` copies velmor too.
+    explicit Installation(int port, const std::string& extra_settings = "", bool with_service = false) {
+        const fs::path built = QUORIN_INSTALL_DIR;
+        fs::copy_file(built / "quorin", dir_.path() / "quorin");
+        if (with_service)
+            fs::copy_file(built / "velmor", dir_.path() / "velmor");
+        fs::create_directories(dir_.path() / "ui");
+        fs::copy_file(built / "ui" / "cfg.txt", dir_.path() / "ui" / "cfg.txt");
+        fs::create_directories(dir_.path() / "log");
+        fs::create_directories(dir_.path() / "run");
+        fs::permissions(dir_.path() / "run", fs::perms::owner_all);
+        write_file(dir_.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n" + extra_settings);
+    }
+    std::string file(const std::string& name) const { return dir_.file(name); }
+
+    // Starts the client with a launch string; its standard error goes to `name`.err, its report to `name`.rep.
+    pid_t start(const std::string& name, const std::string& launch, int exit_after_ms) {
+        std::string cmd = "exec ./quorin '" + launch + "' 2>" + name + ".err";
+        return spawn_process("/bin/sh", {"-c", cmd}, dir_.path().string(),
+                             {"QT_QPA_PLATFORM=offscreen", "QUORIN_NONINTERACTIVE=1",
+                              "XDG_RUNTIME_DIR=" + dir_.file("run"), "QUORIN_REPORT=" + dir_.file(name + ".rep"),
+                              "QUORIN_EXIT_AFTER_MS=" + std::to_string(exit_after_ms)});
+    }
+    std::string report(const std::string& name) const { return read_file(dir_.file(name + ".rep")); }
+    std::string errors(const std::string& name) const { return read_file(dir_.file(name + ".err")); }
+
+    bool wait_for_report(const std::string& name, const std::string& line, int timeout_ms) const {
+        for (int waited = 0; waited < timeout_ms; waited += 10) {
+            if (report(name).find(line) != std::string::npos)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+private:
+    TempDir dir_;
+};
