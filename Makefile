@@ -6,7 +6,7 @@ OUT := $(BUILD)/out
 ARGS ?= userid=1001&roomid=1&subject=示范课&apptype=2
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test run bench clean
+.PHONY: all deps configure build test run bench skin clean
 
 all: build
 
@@ -28,6 +28,10 @@ run: build
 
 bench: build
 	@bash scripts/run-benchmarks "$(BUILD)"
+
+# Redraws the skin into assets/ui (the result is committed, so a build needs no generator run).
+skin: build
+	@$(BUILD)/tools/skin_generator assets/ui
 
 clean:
 	rm -rf $(BUILD)

@@ -2,9 +2,14 @@
 #include "CtalvexDlg.h"
 
 #include <QGuiApplication>
+#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QUrl>
+#include <QWindow>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
@@ -12,6 +17,8 @@
 #include <QVBoxLayout>
 
 #include "app_texts.h"
+#include "controls.h"
+#include "help_page.h"
 #include "log.h"
 #include "logging.h"
 #include "message_box.h"
@@ -100,9 +107,12 @@ bool CtalvexDlg::OnInitDialog() {
 }
 
 void CtalvexDlg::SetFrameStyle() {
-    // A plain resizable window with the system menu; the frameless skinned frame replaces it with its own
-    // hit-testing.
-    setWindowFlags(Qt::Window | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+    // No system frame: the window draws its own and does its own hit-testing for moving and sizing.
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint);
+    setMinimumSize(kMinWindowWidth, kMinWindowHeight);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        setMaximumSize(screen->availableGeometry().size().expandedTo(QSize(kMinWindowWidth, kMinWindowHeight)));
+    setMouseTracking(true);
 }
 
 void CtalvexDlg::SetAppIcon() { setWindowIcon(app_icon_); }
@@ -127,28 +137,54 @@ void CtalvexDlg::CreatePanels() {
     message_log_ = new TextMessageLog(user_list_, this);
     status_bar_ = new TextStatusBar(&session_, this);
     chat_input_ = new TextChatInput(&session_, user_list_, message_log_, this);
-    course_label_ = new QLabel(this);
+    media_panel_ = new QLabel(QString::fromUtf8("本地视频"), this);
+    video_panel_ = new QLabel(QString::fromUtf8("远程视频"), this);
+    // Until the video panels exist, their places show the skin's empty-picture backgrounds.
+    const std::string skin_folder = path_join(install_folder(), "ui");
+    for (auto [label, file] : {std::pair{media_panel_, "camerabk.bmp"}, std::pair{video_panel_, "vback1.bmp"}}) {
+        label->setAlignment(Qt::AlignCenter);
+        label->setScaledContents(true);
+        label->setStyleSheet("background:#2f4a63; color:white;");
+        QPixmap background(QString::fromStdString(path_join(skin_folder, file)));
+        if (!background.isNull())
+            label->setPixmap(background);
+    }
+    course_label_ = status_bar_->course_label();
+    user_list_->setObjectName("user_list");
+    message_log_->setObjectName("message_log");
+    status_bar_->setObjectName("status_bar");
+    chat_input_->setObjectName("chat_input");
+    media_panel_->setObjectName("media_panel");
+    video_panel_->setObjectName("video_panel");
 
-    auto* speak = new QPushButton(QString::fromUtf8("申请发言"), this);
-    auto* microphone = new QPushButton(QString::fromUtf8("麦克风"), this);
-    auto* camera = new QPushButton(QString::fromUtf8("摄像头"), this);
-    connect(speak, &QPushButton::clicked, this, [this] { session_.request(kReqSpeakRequest, nullptr, 0); });
-    connect(microphone, &QPushButton::clicked, this, [this] { status_bar_->ToggleMicrophone(); });
-    connect(camera, &QPushButton::clicked, this, [this] { session_.request(kReqToggleCamera, nullptr, 0); });
+    // The window's own buttons, registered under their control ids; the title bar layout file makes picture
+    // buttons of the ones it names, and the others stay hidden.
+    static const struct {
+        int id;
+        const char* text;
+    } kButtons[] = {{1067, "min"},       {1068, "max"},        {1069, "close"},      {1076, "help"},
+                    {1077, "skin"},      {1078, "SYSMENU"},    {1079, "handup"},     {1080, "send img"},
+                    {1081, "play movie"}, {1082, "play music"}, {1083, "audio set"}, {1084, "video set"}};
+    for (const auto& b : kButtons) {
+        auto* button = new QPushButton(QString::fromUtf8(b.text), this);
+        set_control_id(button, b.id);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setCursor(Qt::ArrowCursor);
+        button->hide();
+        connect(button, &QPushButton::clicked, this, [this, id = b.id] { OnCommand(id); });
+    }
 
-    auto* top = new QHBoxLayout;
-    top->addWidget(course_label_, 1);
-    top->addWidget(speak);
-    top->addWidget(microphone);
-    top->addWidget(camera);
-    auto* middle = new QHBoxLayout;
-    middle->addWidget(user_list_, 1);
-    middle->addWidget(message_log_, 3);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(top);
-    layout->addLayout(middle, 1);
-    layout->addWidget(chat_input_);
-    layout->addWidget(status_bar_);
+    const std::string skin = path_join(install_folder(), "ui");
+    static const char* const kFrameFiles[5] = {"LeftBorder.bmp", "TopBorder.bmp", "RightBorder.bmp", "BottBorder.bmp",
+                                               "MainBack.bmp"};
+    for (int i = 0; i < 5; ++i)
+        frame_[i].Load(path_join(skin, kFrameFiles[i]));
+    title_buttons_.dialog = this;
+    title_buttons_.skin_folder = skin;
+    title_buttons_.Load(path_join(skin, "top.txt"));
+    for (int i = 0; i < title_buttons_.count(); ++i)
+        if (QWidget* w = title_buttons_.entry(i).button ? title_buttons_.entry(i).button->GetItemHandle() : nullptr)
+            w->show();
 
     Panels panels;
     panels.user_list = user_list_;
@@ -161,6 +197,153 @@ void CtalvexDlg::CreatePanels() {
     session_.set_panels(panels);
     session_.set_actions(&controller_);
     controller_.set_panels(panels);
+    Layout();
+}
+
+QWidget* CtalvexDlg::panel_widget(const char* name) const { return findChild<QWidget*>(name); }
+
+Borders CtalvexDlg::FrameBorders() const {
+    return {frame_[kLeftBorder].width(), frame_[kTopBorder].height(), frame_[kRightBorder].width(),
+            frame_[kBottomBorder].height()};
+}
+
+void CtalvexDlg::Layout(int width, int height) {
+    if (width == 0 || height == 0) {
+        width = this->width();
+        height = this->height();
+    }
+    const Borders b = FrameBorders();
+    const PanelPlaces p = layout_panels(width, height, b);
+    auto place = [](QWidget* w, const Rect& r) { w->setGeometry(r.x, r.y, std::max(r.width, 0), std::max(r.height, 0)); };
+    place(media_panel_, p.media);
+    place(video_panel_, p.video);
+    place(user_list_, p.user_list);
+    place(chat_input_, p.chat_input);
+    place(status_bar_, p.status_bar);
+    place(message_log_, p.message_log);
+
+    std::vector<std::pair<int, int>> sizes;
+    for (int i = 0; i < title_buttons_.count(); ++i)
+        sizes.emplace_back(title_buttons_.entry(i).width, title_buttons_.entry(i).height);
+    const std::vector<Rect> places = place_title_buttons(width, b, sizes);
+    for (int i = 0; i < int(places.size()) && i < 5; ++i) {
+        const SkinButtonEntry& e = title_buttons_.entry(i);
+        if (e.button && e.button->GetItemHandle())
+            place(e.button->GetItemHandle(), places[size_t(i)]);
+    }
+
+    // The rounded shape is remade only when the size changed.
+    const QSize size(width, height);
+    if (size == region_size_)
+        return;
+    region_size_ = size;
+    QPainterPath path;
+    path.addRoundedRect(QRectF(0, 0, width, height), kRegionCorner / 2.0, kRegionCorner / 2.0);
+    setMask(QRegion(path.toFillPolygon().toPolygon()));
+}
+
+void CtalvexDlg::OnCommand(int id) {
+    switch (id) {
+    case 1067:
+        showMinimized();
+        break;
+    case 1068:
+        if (isMaximized()) {
+            title_buttons_.SetPictureSet(1, true, QString::fromUtf8("最大化"));
+            showNormal();
+        } else {
+            title_buttons_.SetPictureSet(1, false, QString::fromUtf8("还原"));
+            showMaximized();
+        }
+        break;
+    case 1069:
+        done(0);
+        break;
+    case 1076:
+        QDesktopServices::openUrl(QUrl(QString::fromStdString(help_page_url(settings_file_path(install_folder())))));
+        break;
+    case 1079:
+        session_.request(kReqSpeakRequest, nullptr, 0);
+        break;
+    case 1083:
+        controller_.OnAudioSetup();
+        break;
+    case 1084:
+        controller_.OnVideoSetup();
+        break;
+    default:
+        break; // skin, system menu, pictures, movie and music: no action
+    }
+}
+
+void CtalvexDlg::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const int W = width(), H = height();
+    if (isMinimized()) {
+        windowIcon().paint(&p, rect());
+        return;
+    }
+    const CSkinBitmap &l = frame_[kLeftBorder], &t = frame_[kTopBorder], &r = frame_[kRightBorder],
+                      &b = frame_[kBottomBorder], &bg = frame_[kBackground];
+    if (l.width() && l.height())
+        l.DrawStretched(p, QRect(QPoint(0, 0), QPoint(l.width() - 1, H - 1)));
+    if (t.width() && t.height())
+        t.DrawStretched(p, QRect(QPoint(l.width(), 0), QPoint(W - r.width() - 1, t.height() - 1)));
+    if (r.width() && r.height())
+        r.DrawStretched(p, QRect(QPoint(W - r.width(), 0), QPoint(W - 1, H - 1)));
+    if (b.width() && b.height())
+        b.DrawStretched(p, QRect(QPoint(l.width(), H - b.height()), QPoint(W - r.width() - 1, H - 1)));
+    if (bg.width() && bg.height())
+        bg.DrawStretched(p, QRect(QPoint(l.width(), t.height()), QPoint(W - r.width() - 1, H - b.height() - 1)));
+}
+
+void CtalvexDlg::resizeEvent(QResizeEvent* e) {
+    QDialog::resizeEvent(e);
+    if (initialised_) {
+        Layout(e->size().width(), e->size().height());
+        update();
+    }
+}
+
+void CtalvexDlg::mousePressEvent(QMouseEvent* e) {
+    if (e->button() != Qt::LeftButton) {
+        QDialog::mousePressEvent(e);
+        return;
+    }
+    const QPoint at = e->position().toPoint();
+    const HitCode hit = hit_test(width(), height(), at.x(), at.y());
+    QWindow* w = windowHandle();
+    if (!w)
+        return;
+    Qt::Edges edges;
+    switch (hit) {
+    case kHitLeft: edges = Qt::LeftEdge; break;
+    case kHitRight: edges = Qt::RightEdge; break;
+    case kHitTop: edges = Qt::TopEdge; break;
+    case kHitBottom: edges = Qt::BottomEdge; break;
+    case kHitTopLeft: edges = Qt::TopEdge | Qt::LeftEdge; break;
+    case kHitTopRight: edges = Qt::TopEdge | Qt::RightEdge; break;
+    case kHitBottomLeft: edges = Qt::BottomEdge | Qt::LeftEdge; break;
+    case kHitBottomRight: edges = Qt::BottomEdge | Qt::RightEdge; break;
+    default: break;
+    }
+    // Sizing from the edges and corners; any free area drags the window.
+    if (edges)
+        w->startSystemResize(edges);
+    else
+        w->startSystemMove();
+}
+
+void CtalvexDlg::mouseMoveEvent(QMouseEvent* e) {
+    const QPoint at = e->position().toPoint();
+    switch (cursor_for(hit_test(width(), height(), at.x(), at.y()))) {
+    case CursorShape::SizeWE: setCursor(Qt::SizeHorCursor); break;
+    case CursorShape::SizeNS: setCursor(Qt::SizeVerCursor); break;
+    case CursorShape::SizeNWSE: setCursor(Qt::SizeFDiagCursor); break;
+    case CursorShape::SizeNESW: setCursor(Qt::SizeBDiagCursor); break;
+    case CursorShape::Arrow: setCursor(Qt::ArrowCursor); break;
+    }
+    QDialog::mouseMoveEvent(e);
 }
 
 void CtalvexDlg::ConnectAndLogIn() { session_.ConnectFirstTime(); }
@@ -173,6 +356,7 @@ void CtalvexDlg::PlaceFirstTime() {
     screen_height_ = area.height();
     resize(kFirstWidth, kFirstHeight);
     move(area.x() + (area.width() - kFirstWidth) / 2, area.y() + (area.height() - kFirstHeight) / 2);
+    Layout(kFirstWidth, kFirstHeight);
     controller_.StartupAudioHint();
 }
 

@@ -6,7 +6,10 @@
 
 #include <string>
 
+#include "CSkinBitmap.h"
+#include "CSkinButtons.h"
 #include "client_config.h"
+#include "frame_geometry.h"
 #include "launch_params.h"
 #include "messages.h"
 #include "placeholder_panels.h"
@@ -47,6 +50,15 @@ public:
 
     void on_message(unsigned id, intptr_t wparam, intptr_t lparam) override;
 
+    // The buttons of the window, by control id.
+    void OnCommand(int id);
+    // Lays the panels and title buttons out for a client size (0, 0: the current one); remakes the rounded
+    // window shape when the size changed.
+    void Layout(int width = 0, int height = 0);
+    Borders FrameBorders() const;
+    CSkinButtons& title_buttons() { return title_buttons_; }
+    QWidget* panel_widget(const char* name) const;
+
     // server_event_handler: runs on the link thread. Video is handled there; every other packet is copied
     // and handled on the UI thread in arrival order.
     int OnServerProc(uint16_t type, const void* data, uint32_t length) override;
@@ -62,6 +74,10 @@ public:
 
 protected:
     bool event(QEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
 
 private:
     // The steps of OnInitDialog, in order.
@@ -99,4 +115,12 @@ private:
     TextStatusBar* status_bar_ = nullptr;
     TextChatInput* chat_input_ = nullptr;
     QLabel* course_label_ = nullptr;
+    QLabel* media_panel_ = nullptr;
+    QLabel* video_panel_ = nullptr;
+
+    // The frame: left, top, right and bottom borders and the background; the title buttons.
+    enum { kLeftBorder, kTopBorder, kRightBorder, kBottomBorder, kBackground };
+    CSkinBitmap frame_[5];
+    CSkinButtons title_buttons_;
+    QSize region_size_; // the size for which the window shape was last made
 };

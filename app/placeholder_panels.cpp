@@ -6,6 +6,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QPushButton>
 
@@ -184,9 +185,20 @@ void TextMessageLog::AddSystemText(const uint8_t* data, size_t length) {
 
 // ---- status bar ----
 
-TextStatusBar::TextStatusBar(call_back* cb, QWidget* parent) : QLabel(parent), cb_(cb) { Show(); }
+TextStatusBar::TextStatusBar(call_back* cb, QWidget* parent) : QWidget(parent), cb_(cb) {
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(6, 2, 6, 2);
+    course_ = new QLabel(this);
+    text_ = new QLabel(this);
+    auto* microphone = new QPushButton(QString::fromUtf8("麦克风"), this);
+    connect(microphone, &QPushButton::clicked, this, [this] { ToggleMicrophone(); });
+    grid->addWidget(course_, 0, 0);
+    grid->addWidget(text_, 1, 0);
+    grid->addWidget(microphone, 0, 1, 2, 1);
+    Show();
+}
 
-bool TextStatusBar::event(QEvent* e) { return platform::dispatch_message(e, *this) || QLabel::event(e); }
+bool TextStatusBar::event(QEvent* e) { return platform::dispatch_message(e, *this) || QWidget::event(e); }
 
 void TextStatusBar::on_message(unsigned id, intptr_t wparam, intptr_t) {
     if (id == msg::kOutputVolume) {
@@ -211,7 +223,7 @@ void TextStatusBar::ToggleMicrophone() {
 }
 
 void TextStatusBar::Show() {
-    setText(QString::fromUtf8("房间人数：%1人    发起人：%2    音量：%3").arg(count_).arg(host_).arg(volume_));
+    text_->setText(QString::fromUtf8("房间人数：%1人    发起人：%2    音量：%3").arg(count_).arg(host_).arg(volume_));
 }
 
 // ---- chat input ----

@@ -60,9 +60,10 @@ private:
     IUserList* users_;
 };
 
-class TextStatusBar : public QLabel, public IStatusBar, public platform::MessageTarget {
+class TextStatusBar : public QWidget, public IStatusBar, public platform::MessageTarget {
 public:
     TextStatusBar(call_back* cb, QWidget* parent);
+    QLabel* course_label() const { return course_; }
     bool IsOutputMuted() override { return false; }
     void SetRecordingDevice(int) override {}
     int UserCount() override { return count_; }
@@ -80,6 +81,8 @@ protected:
 private:
     void Show();
     call_back* cb_;
+    QLabel* course_;
+    QLabel* text_;
     int count_ = 0;
     int volume_ = 0;
     QString host_;

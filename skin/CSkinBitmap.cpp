@@ -1,0 +1,40 @@
+// Skin bitmaps (see CSkinBitmap.h).
+#include "CSkinBitmap.h"
+
+#include <QPainter>
+
+#include "colour_key.h"
+
+bool CSkinBitmap::Load(const std::string& path) {
+    QImage image;
+    transparent = false;
+    keyed_ = QImage();
+    if (!image.load(QString::fromStdString(path))) {
+        image_ = QImage();
+        key_ = 0;
+        return false;
+    }
+    image_ = image;
+    key_ = colour_ref_of(image_.pixel(0, 0));
+    return true;
+}
+
+void CSkinBitmap::DrawStretched(QPainter& painter, const QRect& destination) const {
+    if (image_.isNull())
+        return;
+    // Stretching keeps colours as they are (no smoothing), so key colours stay exact.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    if (transparent) {
+        if (keyed_.isNull())
+            keyed_ = with_colour_key(image_, key_);
+        painter.drawImage(destination, keyed_);
+    } else {
+        painter.drawImage(destination, image_);
+    }
+}
+
+void CSkinBitmap::DrawAt(QPainter& painter, int x, int y) const {
+    if (width() == 0 || height() == 0)
+        return;
+    DrawStretched(painter, QRect(x, y, width(), height()));
+}

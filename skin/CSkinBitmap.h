@@ -1,0 +1,35 @@
+// A skin bitmap: the picture, its size, and its key colour (the top-left pixel), drawn stretched or at its
+// natural size, opaque or with the key colour transparent.
+#pragma once
+
+#include <QImage>
+#include <QRect>
+
+#include <cstdint>
+#include <string>
+
+class QPainter;
+
+class CSkinBitmap {
+public:
+    // Loads a bitmap file; false (and an empty bitmap) when it cannot be read.
+    bool Load(const std::string& path);
+    // Whole bitmap stretched into the rectangle; nothing without a bitmap.
+    void DrawStretched(QPainter& painter, const QRect& destination) const;
+    // At its natural size; nothing when its width or height is 0.
+    void DrawAt(QPainter& painter, int x, int y) const;
+
+    bool empty() const { return image_.isNull(); }
+    int width() const { return image_.width(); }
+    int height() const { return image_.height(); }
+    uint32_t key_colour() const { return key_; }
+    const QImage& image() const { return image_; }
+
+    // Set by the owner; false after loading.
+    bool transparent = false;
+
+private:
+    QImage image_;
+    mutable QImage keyed_; // the picture with the key colour transparent, made on first transparent draw
+    uint32_t key_ = 0;
+};

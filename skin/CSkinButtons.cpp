@@ -1,0 +1,81 @@
+// Skin buttons (see CSkinButtons.h).
+#include "CSkinButtons.h"
+
+#include <QAbstractButton>
+#include <QWidget>
+
+#include "controls.h"
+#include "paths.h"
+#include "qtext.h"
+#include "skin_layout.h"
+
+CSkinButtons::~CSkinButtons() { Clear(); }
+
+void CSkinButtons::Clear() {
+    for (SkinButtonEntry& e : entries_)
+        if (e.button)
+            e.button->Restore();
+    entries_.clear();
+}
+
+int CSkinButtons::Load(const std::string& path) {
+    Clear();
+    const SkinLayout layout = read_skin_layout(path);
+    entries_.resize(size_t(layout.count));
+    int made = 0;
+    for (int i = 0; i < layout.count; ++i) {
+        const SkinButtonSpec& spec = layout.entries[size_t(i)];
+        if (spec.id == 0)
+            continue;
+        SkinButtonEntry& e = entries_[size_t(i)];
+        QWidget* control = get_dlg_item(dialog, spec.id);
+        e.id = spec.id;
+        e.button = std::make_unique<CWINButton>();
+        e.button->SetItemHandle(control);
+        e.left = spec.left;
+        e.top = spec.top;
+        e.width = spec.width;
+        e.height = spec.height;
+        e.groupid = spec.groupid;
+        for (size_t k = 0; k < 6; ++k) {
+            if (!spec.pictures[k].empty())
+                e.pictures[k].load(QString::fromStdString(path_join(skin_folder, spec.pictures[k])));
+        }
+        if (!e.pictures[0].isNull())
+            e.button->SetBackPic(e.pictures[0], 1);
+        if (!e.pictures[1].isNull())
+            e.button->SetHoverPic(e.pictures[1]);
+        if (!e.pictures[2].isNull())
+            e.button->SetPressPic(e.pictures[2]);
+        if (spec.use_colour_key) {
+            e.button->SetColorKey(1);
+            e.button->SetColorKey(spec.normal_key, spec.hover_key, spec.down_key);
+            e.button->SetColorKey2(CWINButton::kNoKey, CWINButton::kNoKey, CWINButton::kNoKey);
+        } else {
+            e.button->SetColorKey(0);
+        }
+        e.button->SetToolTip(gbk_to_qstring(spec.caption));
+        if (auto* button = qobject_cast<QAbstractButton*>(control))
+            button->setText(QString());
+        if (control)
+            control->setGeometry(spec.left, spec.top, spec.width, spec.height);
+        ++made;
+    }
+    return made;
+}
+
+bool CSkinButtons::SetPictureSet(int index, bool first_set, const QString& tool_tip) {
+    if (index < 0 || index >= count() || !entries_[size_t(index)].button)
+        return false;
+    SkinButtonEntry& e = entries_[size_t(index)];
+    const size_t base = first_set ? 0 : 3;
+    if (!e.pictures[base].isNull())
+        e.button->SetBackPic(e.pictures[base], 1);
+    if (!e.pictures[base + 1].isNull())
+        e.button->SetHoverPic(e.pictures[base + 1]);
+    if (!e.pictures[base + 2].isNull())
+        e.button->SetPressPic(e.pictures[base + 2]);
+    e.button->SwapColorKey();
+    e.button->SetToolTip(tool_tip);
+    return true;
+}

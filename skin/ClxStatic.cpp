@@ -1,0 +1,18 @@
+// Owner-drawn label and check box (see ClxStatic.h).
+#include "ClxStatic.h"
+
+#include <QPalette>
+
+#include "colour_key.h"
+
+void OwnerColours::ApplyTo(QWidget* widget) const {
+    QPalette p = widget->palette();
+    p.setColor(QPalette::WindowText, colour_from_ref(text));
+    p.setColor(QPalette::Text, colour_from_ref(text));
+    p.setColor(QPalette::ButtonText, colour_from_ref(text));
+    p.setColor(QPalette::Window, colour_from_ref(background));
+    widget->setPalette(p);
+    // Transparent: nothing is painted behind the text, so the parent's picture shows through.
+    widget->setAutoFillBackground(!transparent);
+    widget->setAttribute(Qt::WA_TranslucentBackground, transparent);
+}
