@@ -7,7 +7,7 @@
 
 int main(int argc, char** argv) {
     // Test discovery runs the program without the test environment.
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    setenv("QT_QPA_PLATFORM", QUORIN_TEST_QPA, 0);
     setenv("QUORIN_NONINTERACTIVE", "1", 0);
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);

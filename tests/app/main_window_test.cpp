@@ -1,0 +1,141 @@
+// The main window: hit-testing, the places of the panels and title buttons, the skinned frame, maximise and
+// restore with the title button's picture sets, and a screenshot for people to look at.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+
+#include <filesystem>
+
+#include "CtalvexDlg.h"
+#include "controls.h"
+#include "frame_geometry.h"
+#include "paths.h"
+#include "temp_dir.h"
+
+namespace fs = std::filesystem;
+
+TEST(FrameGeometry, EdgesComeBeforeCorners) {
+    const int W = 1028, H = 600;
+    EXPECT_EQ(hit_test(W, H, 2, 2), kHitLeft);
+    EXPECT_EQ(hit_test(W, H, 6, 6), kHitTopLeft);
+    EXPECT_EQ(hit_test(W, H, 6, 2), kHitTop);
+    EXPECT_EQ(hit_test(W, H, W - 2, 300), kHitRight);
+    EXPECT_EQ(hit_test(W, H, W - 6, 6), kHitTopRight);
+    EXPECT_EQ(hit_test(W, H, 6, H - 6), kHitBottomLeft);
+    EXPECT_EQ(hit_test(W, H, W - 6, H - 6), kHitBottomRight);
+    EXPECT_EQ(hit_test(W, H, 500, H - 3), kHitBottom);
+    EXPECT_EQ(hit_test(W, H, 11, 11), kHitCaption) << "any free area drags the window";
+    EXPECT_EQ(hit_test(W, H, 500, 300), kHitCaption);
+    EXPECT_EQ(cursor_for(kHitLeft), CursorShape::SizeWE);
+    EXPECT_EQ(cursor_for(kHitBottom), CursorShape::SizeNS);
+    EXPECT_EQ(cursor_for(kHitBottomRight), CursorShape::SizeNWSE);
+    EXPECT_EQ(cursor_for(kHitTopRight), CursorShape::SizeNESW);
+    EXPECT_EQ(cursor_for(kHitCaption), CursorShape::Arrow);
+}
+
+TEST(FrameGeometry, PanelPlacesAtTheFirstSize) {
+    const PanelPlaces p = layout_panels(1028, 600, Borders{4, 4, 4, 4});
+    EXPECT_EQ(p.media, (Rect{4, 74, 256, 192}));
+    EXPECT_EQ(p.video, (Rect{260, 74, 764, 192}));
+    EXPECT_EQ(p.user_list, (Rect{4, 266, 408, 80}));
+    EXPECT_EQ(p.chat_input, (Rect{4, 346, 408, 190}));
+    EXPECT_EQ(p.status_bar, (Rect{4, 536, 408, 60}));
+    EXPECT_EQ(p.message_log, (Rect{412, 266, 612, 330}));
+    const PanelPlaces none = layout_panels(960, 500, Borders{});
+    EXPECT_EQ(none.user_list.width, 384);
+    EXPECT_EQ(none.message_log.width, 576);
+}
+
+TEST(FrameGeometry, TitleButtonsRightToLeft) {
+    const Borders b{4, 4, 4, 4};
+    auto places = place_title_buttons(1028, b, {{28, 22}, {28, 22}, {28, 22}, {30, 22}, {0, 0}});
+    EXPECT_EQ(places[2], (Rect{1028 - 28 - 4 - 1, 8, 28, 22}));
+    EXPECT_EQ(places[1].x, places[2].x - 29) << "equal widths end up 1 pixel apart";
+    EXPECT_EQ(places[0].x, places[1].x - 29);
+    EXPECT_EQ(places[3].x, places[0].x - 29) << "the step uses the width of the button just placed";
+    EXPECT_EQ(places[4].x, places[3].x - 31);
+    auto two = place_title_buttons(1028, b, {{20, 10}, {40, 10}});
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_EQ(two[1].x, 1028 - 0 - 4 - 1 - 0 - 1) << "an absent entry 2 counts as width 0";
+    EXPECT_EQ(two[0].x, two[1].x - 41);
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // A private install folder with the real skin and no service program.
+        fs::copy(fs::path(QUORIN_INSTALL_DIR) / "ui", dir.path() / "ui", fs::copy_options::recursive);
+        fs::create_directories(dir.path() / "log");
+        write_file(dir.file("user.txt"), "[network]\nport=1\n");
+        set_install_folder(dir.path().string());
+        dlg = std::make_unique<CtalvexDlg>();
+        dlg->OnInitDialog();
+        dlg->show();
+        QApplication::processEvents();
+    }
+    void TearDown() override {
+        dlg.reset();
+        set_install_folder(QUORIN_INSTALL_DIR);
+    }
+    QPushButton* button(int id) { return qobject_cast<QPushButton*>(get_dlg_item(dlg.get(), id)); }
+    TempDir dir;
+    std::unique_ptr<CtalvexDlg> dlg;
+};
+
+TEST_F(MainWindowTest, OpensFramelessAtTheFirstSizeWithItsLimits) {
+    EXPECT_EQ(dlg->size(), QSize(1028, 600));
+    EXPECT_TRUE(dlg->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(dlg->minimumSize(), QSize(960, 500));
+    EXPECT_EQ(dlg->windowTitle(), QString::fromUtf8("Lumeno视频社区"));
+    const Borders b = dlg->FrameBorders();
+    EXPECT_EQ(b.left, 4);
+    EXPECT_EQ(b.top, 4);
+    EXPECT_EQ(dlg->panel_widget("message_log")->geometry(), QRect(412, 266, 612, 330));
+    EXPECT_EQ(dlg->panel_widget("user_list")->geometry(), QRect(4, 266, 408, 80));
+    // The title buttons are skin buttons, close rightmost.
+    ASSERT_TRUE(button(1069)->isVisible());
+    EXPECT_EQ(button(1069)->geometry().right(), 1028 - 4 - 1 - 1);
+    EXPECT_TRUE(button(1069)->text().isEmpty());
+    EXPECT_FALSE(button(1077)->isVisible()) << "template buttons without a skin entry stay hidden";
+    dlg->resize(900, 400);
+    EXPECT_EQ(dlg->size(), QSize(960, 500)) << "the minimum size holds";
+}
+
+TEST_F(MainWindowTest, LayoutFollowsTheSize) {
+    dlg->resize(1200, 700);
+    QApplication::processEvents();
+    EXPECT_EQ(dlg->panel_widget("message_log")->geometry(), QRect(4 + 476, 266, 1192 - 476, 700 - 4 - 4 - 262));
+    EXPECT_EQ(button(1069)->geometry().right(), 1200 - 4 - 1 - 1);
+    EXPECT_FALSE(dlg->mask().isEmpty());
+    EXPECT_FALSE(dlg->mask().contains(QPoint(0, 0))) << "rounded corners";
+    EXPECT_TRUE(dlg->mask().contains(QPoint(600, 350)));
+}
+
+TEST_F(MainWindowTest, MaximiseTwiceReturnsToTheFirstSizeAndPictures) {
+    CSkinButtons& tb = dlg->title_buttons();
+    ASSERT_GT(tb.count(), 1);
+    const QImage first = tb.entry(1).button->CurrentPicture();
+    const QSize before = dlg->size();
+    QTest::mouseClick(button(1068), Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_TRUE(dlg->isMaximized());
+    EXPECT_EQ(button(1068)->toolTip(), QString::fromUtf8("还原"));
+    EXPECT_NE(tb.entry(1).button->CurrentPicture(), first);
+    QTest::mouseClick(button(1068), Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_FALSE(dlg->isMaximized());
+    EXPECT_EQ(dlg->size(), before);
+    EXPECT_EQ(button(1068)->toolTip(), QString::fromUtf8("最大化"));
+    EXPECT_EQ(tb.entry(1).button->CurrentPicture(), first);
+}
+
+TEST_F(MainWindowTest, ScreenshotForPeopleToLookAt) {
+    const QString path = QString::fromStdString((fs::path(QUORIN_INSTALL_DIR).parent_path() / "main_window.png").string());
+    ASSERT_TRUE(dlg->grab().save(path, "PNG")) << path.toStdString();
+    const QImage shot(path);
+    EXPECT_EQ(shot.size(), QSize(1028, 600));
+    // The frame is drawn from the skin: the left border's colour at the left edge.
+    EXPECT_EQ(QColor(shot.pixel(1, 300)), QColor(46, 74, 99));
+}

@@ -1,0 +1,204 @@
+// The skin toolkit: layout files, colour keys, skin bitmaps and skin buttons on real controls.
+#include <gtest/gtest.h>
+
+#include <QPainter>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWidget>
+
+#include "CSkinBitmap.h"
+#include "CSkinButtons.h"
+#include "colour_key.h"
+#include "controls.h"
+#include "skin_layout.h"
+#include "temp_dir.h"
+#include "text.h"
+
+namespace {
+
+void write_bmp(const std::string& path, int w, int h, QColor fill, QColor corner) {
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(fill);
+    image.setPixel(0, 0, corner.rgb());
+    ASSERT_TRUE(image.save(QString::fromStdString(path), "BMP"));
+}
+
+} // namespace
+
+TEST(SkinLayout, SkippedSectionKeepsEntryIndexes) {
+    TempDir dir;
+    write_file(dir.file("top.txt"), "[UI]\nbuttons=3\n"
+                                    "[3000]\nID=1067\nLEFT=5\nTOP=6\nWIDTH=28\nHEIGHT=22\ngroupid=4\n"
+                                    "Normal_fn=a.bmp\nNormal_fn1=b.bmp\nCAPTION=x\n"
+                                    "[3001]\nLEFT=9\n"
+                                    "[3002]\nid=1069\nUseClrKey=1\nnormal_clrkey=ff00ff\nhover_clrkey=ABCDEFG\n");
+    SkinLayout l = read_skin_layout(dir.file("top.txt"));
+    ASSERT_EQ(l.count, 3);
+    EXPECT_EQ(l.entries[0].id, 1067);
+    EXPECT_EQ(l.entries[0].left, 5);
+    EXPECT_EQ(l.entries[0].groupid, 4);
+    EXPECT_EQ(l.entries[0].pictures[0], "a.bmp");
+    EXPECT_EQ(l.entries[0].pictures[3], "b.bmp");
+    EXPECT_FALSE(l.entries[0].use_colour_key);
+    EXPECT_EQ(l.entries[1].id, 0);
+    EXPECT_EQ(l.entries[1].left, 0) << "a skipped section stays all zero";
+    EXPECT_EQ(l.entries[2].id, 1069);
+    EXPECT_EQ(l.entries[2].normal_key, 0x00FF00FFu);
+    EXPECT_EQ(l.entries[2].hover_key, 0u) << "a key of 7 characters gives black";
+    EXPECT_EQ(l.entries[2].down_key, kNoColour) << "only an empty key gives none";
+}
+
+TEST(SkinLayout, MissingOrEmptyFileHasNoButtons) {
+    TempDir dir;
+    EXPECT_EQ(read_skin_layout(dir.file("none.txt")).count, 0);
+    write_file(dir.file("neg.txt"), "[ui]\nbuttons=-2\n");
+    EXPECT_TRUE(read_skin_layout(dir.file("neg.txt")).entries.empty());
+    write_file(dir.file("huge.txt"), "[ui]\nbuttons=2000000000\n");
+    EXPECT_LE(read_skin_layout(dir.file("huge.txt")).count, 256) << "an absurd count is capped, not allocated";
+}
+
+TEST(ColourKey, KeyPixelsBecomeTransparentAndOthersStay) {
+    QImage image(3, 1, QImage::Format_RGB32);
+    image.setPixel(0, 0, qRgb(255, 0, 255));
+    image.setPixel(1, 0, qRgb(254, 0, 255));
+    image.setPixel(2, 0, qRgb(255, 0, 255));
+    QImage keyed = with_colour_key(image, 0x00FF00FF);
+    EXPECT_EQ(qAlpha(keyed.pixel(0, 0)), 0);
+    EXPECT_EQ(qAlpha(keyed.pixel(1, 0)), 255);
+    EXPECT_EQ(qAlpha(keyed.pixel(2, 0)), 0);
+    EXPECT_EQ(colour_ref_of(qRgb(1, 2, 3)), 0x00030201u);
+}
+
+TEST(SkinBitmap, KeyColourIsTheTopLeftPixelAndTransparentDrawingShowsTheBackground) {
+    TempDir dir;
+    write_bmp(dir.file("icon.bmp"), 4, 4, QColor(10, 200, 30), QColor(255, 0, 255));
+    CSkinBitmap b;
+    ASSERT_TRUE(b.Load(dir.file("icon.bmp")));
+    EXPECT_EQ(b.width(), 4);
+    EXPECT_EQ(b.key_colour(), 0x00FF00FFu);
+    EXPECT_FALSE(b.transparent);
+
+    QImage target(8, 8, QImage::Format_RGB32);
+    target.fill(Qt::white);
+    {
+        QPainter p(&target);
+        b.DrawStretched(p, QRect(0, 0, 8, 8));
+    }
+    EXPECT_EQ(QColor(target.pixel(0, 0)), QColor(255, 0, 255)) << "opaque: the key colour is drawn";
+    target.fill(Qt::white);
+    b.transparent = true;
+    {
+        QPainter p(&target);
+        b.DrawStretched(p, QRect(0, 0, 8, 8));
+    }
+    EXPECT_EQ(QColor(target.pixel(0, 0)), QColor(Qt::white)) << "keyed: the background shows through";
+    EXPECT_EQ(QColor(target.pixel(1, 1)), QColor(Qt::white)) << "the key pixel is stretched too";
+    EXPECT_EQ(QColor(target.pixel(3, 3)), QColor(10, 200, 30));
+    target.fill(Qt::white);
+    {
+        QPainter p(&target);
+        b.DrawAt(p, 4, 4);
+    }
+    EXPECT_EQ(QColor(target.pixel(3, 3)), QColor(Qt::white)) << "natural size at (4, 4)";
+    EXPECT_EQ(QColor(target.pixel(4, 4)), QColor(Qt::white));
+    EXPECT_EQ(QColor(target.pixel(5, 5)), QColor(10, 200, 30));
+    EXPECT_EQ(QColor(target.pixel(7, 7)), QColor(10, 200, 30));
+
+    CSkinBitmap missing;
+    EXPECT_FALSE(missing.Load(dir.file("nope.bmp")));
+    QPainter p(&target);
+    missing.DrawAt(p, 0, 0); // draws nothing, no crash
+    EXPECT_EQ(missing.width(), 0);
+}
+
+class SkinButtonsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dialog.resize(300, 100);
+        for (int id : {1067, 1068, 1069}) {
+            auto* b = new QPushButton("text", &dialog);
+            set_control_id(b, id);
+            buttons[id] = b;
+        }
+        write_bmp(dir.file("n.bmp"), 20, 10, QColor(0, 0, 200), QColor(255, 0, 255));
+        write_bmp(dir.file("h.bmp"), 20, 10, QColor(0, 200, 0), QColor(255, 0, 255));
+        write_bmp(dir.file("d.bmp"), 20, 10, QColor(200, 0, 0), QColor(255, 0, 255));
+        write_bmp(dir.file("n2.bmp"), 20, 10, QColor(90, 90, 90), QColor(255, 0, 255));
+        write_file(dir.file("top.txt"),
+                   "[ui]\nbuttons=3\n"
+                   "[3000]\nID=1068\nLEFT=10\nTOP=4\nWIDTH=20\nHEIGHT=10\nNormal_fn=n.bmp\nOver_fn=h.bmp\n"
+                   "Down_fn=d.bmp\nNormal_fn1=n2.bmp\nUseClrKey=1\nnormal_clrkey=ff00ff\nCAPTION=" +
+                       utf8_to_gbk("最大化") +
+                       "\n"
+                       "[3001]\nLEFT=3\n"
+                       "[3002]\nID=4242\nNormal_fn=missing.bmp\n");
+        skin.dialog = &dialog;
+        skin.skin_folder = dir.path().string();
+    }
+    TempDir dir;
+    QWidget dialog;
+    std::map<int, QPushButton*> buttons;
+    CSkinButtons skin;
+};
+
+TEST_F(SkinButtonsTest, LoadMakesButtonsAtTheirPlacesWithoutText) {
+    EXPECT_EQ(skin.Load(dir.file("top.txt")), 2) << "entries 0 and 2 become buttons";
+    EXPECT_EQ(skin.count(), 3);
+    EXPECT_FALSE(skin.entry(1).button);
+    QPushButton* max = buttons[1068];
+    EXPECT_EQ(max->geometry(), QRect(10, 4, 20, 10));
+    EXPECT_TRUE(max->text().isEmpty());
+    EXPECT_EQ(max->toolTip(), QString::fromUtf8("最大化"));
+    EXPECT_EQ(skin.entry(0).button->GetItemHandle(), max);
+    EXPECT_EQ(skin.entry(2).button->GetItemHandle(), nullptr) << "an id that names no control";
+    EXPECT_TRUE(skin.entry(2).pictures[0].isNull());
+    // The normal picture with its key colour transparent.
+    QImage shown = skin.entry(0).button->CurrentPicture();
+    EXPECT_EQ(qAlpha(shown.pixel(0, 0)), 0);
+    EXPECT_EQ(QColor(shown.pixel(5, 5)), QColor(0, 0, 200));
+}
+
+TEST_F(SkinButtonsTest, ClicksStillReachTheDialogAndPressedShowsItsPicture) {
+    skin.Load(dir.file("top.txt"));
+    dialog.show();
+    QPushButton* max = buttons[1068];
+    QSignalSpy clicked(max, &QPushButton::clicked);
+    QTest::mousePress(max, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(QColor(skin.entry(0).button->CurrentPicture().pixel(5, 5)), QColor(200, 0, 0));
+    QTest::mouseRelease(max, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(clicked.count(), 1);
+    EXPECT_EQ(control_id(max), 1068);
+}
+
+TEST_F(SkinButtonsTest, PictureSetsSwitchAndOutOfRangeIsRefused) {
+    skin.Load(dir.file("top.txt"));
+    EXPECT_FALSE(skin.SetPictureSet(3, false, "x")) << "index equal to the count";
+    EXPECT_FALSE(skin.SetPictureSet(1, false, "x")) << "a skipped entry";
+    ASSERT_TRUE(skin.SetPictureSet(0, false, QString::fromUtf8("还原")));
+    EXPECT_EQ(buttons[1068]->toolTip(), QString::fromUtf8("还原"));
+    // Set 2 has only a normal picture; its keys were swapped for the second (empty) set: drawn opaque.
+    QImage shown = skin.entry(0).button->CurrentPicture();
+    EXPECT_EQ(QColor(shown.pixel(5, 5)), QColor(90, 90, 90));
+    EXPECT_EQ(qAlpha(shown.pixel(0, 0)), 255);
+    ASSERT_TRUE(skin.SetPictureSet(0, true, QString::fromUtf8("最大化")));
+    shown = skin.entry(0).button->CurrentPicture();
+    EXPECT_EQ(QColor(shown.pixel(5, 5)), QColor(0, 0, 200));
+    EXPECT_EQ(qAlpha(shown.pixel(0, 0)), 0) << "swapped back";
+}
+
+TEST_F(SkinButtonsTest, DestructionGivesTheControlsBack) {
+    QPushButton* max = buttons[1068];
+    max->setToolTip("own");
+    {
+        CSkinButtons scoped;
+        scoped.dialog = &dialog;
+        scoped.skin_folder = dir.path().string();
+        scoped.Load(dir.file("top.txt"));
+        EXPECT_EQ(max->toolTip(), QString::fromUtf8("最大化"));
+    }
+    EXPECT_EQ(max->toolTip(), "own");
+    QSignalSpy clicked(max, &QPushButton::clicked);
+    QTest::mouseClick(max, Qt::LeftButton);
+    EXPECT_EQ(clicked.count(), 1);
+}
