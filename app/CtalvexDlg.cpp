@@ -1,20 +1,20 @@
 // The main dialog (see CtalvexDlg.h).
 #include "CtalvexDlg.h"
 
-#include <QGuiApplication>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QPushButton>
-#include <QResizeEvent>
-#include <QUrl>
-#include <QWindow>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "app_texts.h"
 #include "controls.h"
@@ -108,16 +108,22 @@ bool CtalvexDlg::OnInitDialog() {
 
 void CtalvexDlg::SetFrameStyle() {
     // No system frame: the window draws its own and does its own hit-testing for moving and sizing.
-    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint);
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinMaxButtonsHint);
     setMinimumSize(kMinWindowWidth, kMinWindowHeight);
     if (QScreen* screen = QGuiApplication::primaryScreen())
-        setMaximumSize(screen->availableGeometry().size().expandedTo(QSize(kMinWindowWidth, kMinWindowHeight)));
+        setMaximumSize(
+            screen->availableGeometry().size().expandedTo(QSize(kMinWindowWidth, kMinWindowHeight)));
     setMouseTracking(true);
 }
 
-void CtalvexDlg::SetAppIcon() { setWindowIcon(app_icon_); }
+void CtalvexDlg::SetAppIcon() {
+    setWindowIcon(app_icon_);
+}
 
-void CtalvexDlg::SetTitle() { setWindowTitle(TitleFor(launch_.app_name)); }
+void CtalvexDlg::SetTitle() {
+    setWindowTitle(TitleFor(launch_.app_name));
+}
 
 void CtalvexDlg::LoadConfiguration() {
     session_.set_settings(load_client_config(install_folder()), settings_file_path(install_folder()));
@@ -130,7 +136,9 @@ void CtalvexDlg::LoadConfiguration() {
     session_.set_identity(id);
 }
 
-void CtalvexDlg::SetUpServiceLink() { session_.SetUp(this); }
+void CtalvexDlg::SetUpServiceLink() {
+    session_.SetUp(this);
+}
 
 void CtalvexDlg::CreatePanels() {
     user_list_ = new TextUserList(&session_, this);
@@ -141,7 +149,8 @@ void CtalvexDlg::CreatePanels() {
     video_panel_ = new QLabel(QString::fromUtf8("远程视频"), this);
     // Until the video panels exist, their places show the skin's empty-picture backgrounds.
     const std::string skin_folder = path_join(install_folder(), "ui");
-    for (auto [label, file] : {std::pair{media_panel_, "camerabk.bmp"}, std::pair{video_panel_, "vback1.bmp"}}) {
+    for (auto [label, file] :
+         {std::pair{media_panel_, "camerabk.bmp"}, std::pair{video_panel_, "vback1.bmp"}}) {
         label->setAlignment(Qt::AlignCenter);
         label->setScaledContents(true);
         label->setStyleSheet("background:#2f4a63; color:white;");
@@ -162,8 +171,8 @@ void CtalvexDlg::CreatePanels() {
     static const struct {
         int id;
         const char* text;
-    } kButtons[] = {{1067, "min"},       {1068, "max"},        {1069, "close"},      {1076, "help"},
-                    {1077, "skin"},      {1078, "SYSMENU"},    {1079, "handup"},     {1080, "send img"},
+    } kButtons[] = {{1067, "min"},        {1068, "max"},        {1069, "close"},     {1076, "help"},
+                    {1077, "skin"},       {1078, "SYSMENU"},    {1079, "handup"},    {1080, "send img"},
                     {1081, "play movie"}, {1082, "play music"}, {1083, "audio set"}, {1084, "video set"}};
     for (const auto& b : kButtons) {
         auto* button = new QPushButton(QString::fromUtf8(b.text), this);
@@ -175,15 +184,16 @@ void CtalvexDlg::CreatePanels() {
     }
 
     const std::string skin = path_join(install_folder(), "ui");
-    static const char* const kFrameFiles[5] = {"LeftBorder.bmp", "TopBorder.bmp", "RightBorder.bmp", "BottBorder.bmp",
-                                               "MainBack.bmp"};
+    static const char* const kFrameFiles[5] = {"LeftBorder.bmp", "TopBorder.bmp", "RightBorder.bmp",
+                                               "BottBorder.bmp", "MainBack.bmp"};
     for (int i = 0; i < 5; ++i)
         frame_[i].Load(path_join(skin, kFrameFiles[i]));
     title_buttons_.dialog = this;
     title_buttons_.skin_folder = skin;
     title_buttons_.Load(path_join(skin, "top.txt"));
     for (int i = 0; i < title_buttons_.count(); ++i)
-        if (QWidget* w = title_buttons_.entry(i).button ? title_buttons_.entry(i).button->GetItemHandle() : nullptr)
+        if (QWidget* w =
+                title_buttons_.entry(i).button ? title_buttons_.entry(i).button->GetItemHandle() : nullptr)
             w->show();
 
     Panels panels;
@@ -194,13 +204,16 @@ void CtalvexDlg::CreatePanels() {
     panels.video = &video_;
     panels.media = &media_;
     panels.sound = &sound_;
+    panels.dialogs = &dialogs_;
     session_.set_panels(panels);
     session_.set_actions(&controller_);
     controller_.set_panels(panels);
     Layout();
 }
 
-QWidget* CtalvexDlg::panel_widget(const char* name) const { return findChild<QWidget*>(name); }
+QWidget* CtalvexDlg::panel_widget(const char* name) const {
+    return findChild<QWidget*>(name);
+}
 
 Borders CtalvexDlg::FrameBorders() const {
     return {frame_[kLeftBorder].width(), frame_[kTopBorder].height(), frame_[kRightBorder].width(),
@@ -214,7 +227,9 @@ void CtalvexDlg::Layout(int width, int height) {
     }
     const Borders b = FrameBorders();
     const PanelPlaces p = layout_panels(width, height, b);
-    auto place = [](QWidget* w, const Rect& r) { w->setGeometry(r.x, r.y, std::max(r.width, 0), std::max(r.height, 0)); };
+    auto place = [](QWidget* w, const Rect& r) {
+        w->setGeometry(r.x, r.y, std::max(r.width, 0), std::max(r.height, 0));
+    };
     place(media_panel_, p.media);
     place(video_panel_, p.video);
     place(user_list_, p.user_list);
@@ -260,7 +275,8 @@ void CtalvexDlg::OnCommand(int id) {
         done(0);
         break;
     case 1076:
-        QDesktopServices::openUrl(QUrl(QString::fromStdString(help_page_url(settings_file_path(install_folder())))));
+        QDesktopServices::openUrl(
+            QUrl(QString::fromStdString(help_page_url(settings_file_path(install_folder())))));
         break;
     case 1079:
         session_.request(kReqSpeakRequest, nullptr, 0);
@@ -294,7 +310,8 @@ void CtalvexDlg::paintEvent(QPaintEvent*) {
     if (b.width() && b.height())
         b.DrawStretched(p, QRect(QPoint(l.width(), H - b.height()), QPoint(W - r.width() - 1, H - 1)));
     if (bg.width() && bg.height())
-        bg.DrawStretched(p, QRect(QPoint(l.width(), t.height()), QPoint(W - r.width() - 1, H - b.height() - 1)));
+        bg.DrawStretched(p,
+                         QRect(QPoint(l.width(), t.height()), QPoint(W - r.width() - 1, H - b.height() - 1)));
 }
 
 void CtalvexDlg::resizeEvent(QResizeEvent* e) {
@@ -317,15 +334,32 @@ void CtalvexDlg::mousePressEvent(QMouseEvent* e) {
         return;
     Qt::Edges edges;
     switch (hit) {
-    case kHitLeft: edges = Qt::LeftEdge; break;
-    case kHitRight: edges = Qt::RightEdge; break;
-    case kHitTop: edges = Qt::TopEdge; break;
-    case kHitBottom: edges = Qt::BottomEdge; break;
-    case kHitTopLeft: edges = Qt::TopEdge | Qt::LeftEdge; break;
-    case kHitTopRight: edges = Qt::TopEdge | Qt::RightEdge; break;
-    case kHitBottomLeft: edges = Qt::BottomEdge | Qt::LeftEdge; break;
-    case kHitBottomRight: edges = Qt::BottomEdge | Qt::RightEdge; break;
-    default: break;
+    case kHitLeft:
+        edges = Qt::LeftEdge;
+        break;
+    case kHitRight:
+        edges = Qt::RightEdge;
+        break;
+    case kHitTop:
+        edges = Qt::TopEdge;
+        break;
+    case kHitBottom:
+        edges = Qt::BottomEdge;
+        break;
+    case kHitTopLeft:
+        edges = Qt::TopEdge | Qt::LeftEdge;
+        break;
+    case kHitTopRight:
+        edges = Qt::TopEdge | Qt::RightEdge;
+        break;
+    case kHitBottomLeft:
+        edges = Qt::BottomEdge | Qt::LeftEdge;
+        break;
+    case kHitBottomRight:
+        edges = Qt::BottomEdge | Qt::RightEdge;
+        break;
+    default:
+        break;
     }
     // Sizing from the edges and corners; any free area drags the window.
     if (edges)
@@ -337,16 +371,28 @@ void CtalvexDlg::mousePressEvent(QMouseEvent* e) {
 void CtalvexDlg::mouseMoveEvent(QMouseEvent* e) {
     const QPoint at = e->position().toPoint();
     switch (cursor_for(hit_test(width(), height(), at.x(), at.y()))) {
-    case CursorShape::SizeWE: setCursor(Qt::SizeHorCursor); break;
-    case CursorShape::SizeNS: setCursor(Qt::SizeVerCursor); break;
-    case CursorShape::SizeNWSE: setCursor(Qt::SizeFDiagCursor); break;
-    case CursorShape::SizeNESW: setCursor(Qt::SizeBDiagCursor); break;
-    case CursorShape::Arrow: setCursor(Qt::ArrowCursor); break;
+    case CursorShape::SizeWE:
+        setCursor(Qt::SizeHorCursor);
+        break;
+    case CursorShape::SizeNS:
+        setCursor(Qt::SizeVerCursor);
+        break;
+    case CursorShape::SizeNWSE:
+        setCursor(Qt::SizeFDiagCursor);
+        break;
+    case CursorShape::SizeNESW:
+        setCursor(Qt::SizeBDiagCursor);
+        break;
+    case CursorShape::Arrow:
+        setCursor(Qt::ArrowCursor);
+        break;
     }
     QDialog::mouseMoveEvent(e);
 }
 
-void CtalvexDlg::ConnectAndLogIn() { session_.ConnectFirstTime(); }
+void CtalvexDlg::ConnectAndLogIn() {
+    session_.ConnectFirstTime();
+}
 
 void CtalvexDlg::PlaceFirstTime() {
     course_label_->setText(gbk_to_qstring(launch_.subject));
@@ -442,13 +488,18 @@ void CtalvexDlg::PostMessageBox(const std::string& text, const std::string& capt
     platform::post_message(this, msg::kMessageBox, 0, std::shared_ptr<void>(std::move(m)));
 }
 
-uint32_t CtalvexDlg::WindowHandle() { return static_cast<uint32_t>(winId()); }
+uint32_t CtalvexDlg::WindowHandle() {
+    return static_cast<uint32_t>(winId());
+}
 
 QObject* CtalvexDlg::WindowObject(Window w) {
     switch (w) {
-    case Window::UserList: return user_list_;
-    case Window::StatusBar: return status_bar_;
-    case Window::MainDialog: return this;
+    case Window::UserList:
+        return user_list_;
+    case Window::StatusBar:
+        return status_bar_;
+    case Window::MainDialog:
+        return this;
     }
     return this;
 }

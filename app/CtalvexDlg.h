@@ -103,6 +103,7 @@ private:
     SoundPlayer sound_;
     NoCameraPanel media_;
     NoVideoRegistry video_;
+    NumberDeviceDialogs dialogs_{this};
     bool initialised_ = false;
     int screen_width_ = 0;
     int screen_height_ = 0;

@@ -29,14 +29,19 @@ HitCode hit_test(int width, int height, int x, int y) {
 CursorShape cursor_for(HitCode hit) {
     switch (hit) {
     case kHitLeft:
-    case kHitRight: return CursorShape::SizeWE;
+    case kHitRight:
+        return CursorShape::SizeWE;
     case kHitTop:
-    case kHitBottom: return CursorShape::SizeNS;
+    case kHitBottom:
+        return CursorShape::SizeNS;
     case kHitTopLeft:
-    case kHitBottomRight: return CursorShape::SizeNWSE;
+    case kHitBottomRight:
+        return CursorShape::SizeNWSE;
     case kHitTopRight:
-    case kHitBottomLeft: return CursorShape::SizeNESW;
-    default: return CursorShape::Arrow;
+    case kHitBottomLeft:
+        return CursorShape::SizeNESW;
+    default:
+        return CursorShape::Arrow;
     }
 }
 
@@ -54,7 +59,8 @@ PanelPlaces layout_panels(int W, int H, const Borders& b) {
     return p;
 }
 
-std::vector<Rect> place_title_buttons(int W, const Borders& b, const std::vector<std::pair<int, int>>& sizes) {
+std::vector<Rect> place_title_buttons(int W, const Borders& b,
+                                      const std::vector<std::pair<int, int>>& sizes) {
     std::vector<Rect> places(sizes.size());
     auto width = [&](int entry) { return entry < int(sizes.size()) ? sizes[size_t(entry)].first : 0; };
     auto place = [&](int entry, int x) {

@@ -20,7 +20,8 @@ struct LaunchParams {
 };
 
 // Copies the value of `key` from `params` into `out` (128 bytes) and returns its length; 0 when the key is
-// absent, longer than 20 characters, or its value is empty. A match counts at the start of the string or after
+// absent, longer than 20 characters, or its value is empty. A match counts at the start of the string or
+// after
 // '&', '?' or '"'; the value ends at '"', '&' or the end, and is cut at 127 characters.
 int get_launch_param(const char* key, char out[kLaunchValueMax + 1], const char* params);
 

@@ -4,11 +4,16 @@
 #include <arpa/inet.h>
 
 #include <QDateTime>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QInputDialog>
+#include <QSpinBox>
 
-#include <algorithm>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <algorithm>
 
 #include <cstring>
 
@@ -18,14 +23,18 @@
 #include "test_hooks.h"
 
 namespace {
-QString nick(const std::string& gbk) { return gbk_to_qstring(gbk); }
+QString nick(const std::string& gbk) {
+    return gbk_to_qstring(gbk);
+}
 } // namespace
 
 // ---- user list ----
 
 TextUserList::TextUserList(call_back* cb, QWidget* parent) : QListWidget(parent), cb_(cb) {}
 
-bool TextUserList::event(QEvent* e) { return platform::dispatch_message(e, *this) || QListWidget::event(e); }
+bool TextUserList::event(QEvent* e) {
+    return platform::dispatch_message(e, *this) || QListWidget::event(e);
+}
 
 void TextUserList::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
     if (id == msg::kAddUser) {
@@ -86,7 +95,8 @@ void TextUserList::PostSelfUser(const proto::LoginResult& r, uint32_t own) {
 
 void TextUserList::SetMicrophoneState(uint32_t id, bool on) {
     if (UserRecord* r = FindUserById(id)) {
-        r->block.state = on ? (r->block.state | pkt::kStateMicrophone) : (r->block.state & ~uint32_t(pkt::kStateMicrophone));
+        r->block.state = on ? (r->block.state | pkt::kStateMicrophone)
+                            : (r->block.state & ~uint32_t(pkt::kStateMicrophone));
         RefreshUser(r);
     }
 }
@@ -104,7 +114,8 @@ void TextUserList::SetSelfCamera(bool sending, bool present) {
     if (!self_)
         return;
     self_->block.stream.fourcc = sending || present ? 1 : 0;
-    self_->block.state = sending ? (self_->block.state | pkt::kStateVideo) : (self_->block.state & ~uint32_t(pkt::kStateVideo));
+    self_->block.state = sending ? (self_->block.state | pkt::kStateVideo)
+                                 : (self_->block.state & ~uint32_t(pkt::kStateVideo));
     RefreshUser(self_);
 }
 
@@ -121,7 +132,9 @@ void TextUserList::StopWatching(UserRecord* r) {
     RefreshUser(r);
 }
 
-void TextUserList::RefreshUser(UserRecord*) { Redraw(); }
+void TextUserList::RefreshUser(UserRecord*) {
+    Redraw();
+}
 
 void TextUserList::Redraw() {
     clear();
@@ -198,7 +211,9 @@ TextStatusBar::TextStatusBar(call_back* cb, QWidget* parent) : QWidget(parent), 
     Show();
 }
 
-bool TextStatusBar::event(QEvent* e) { return platform::dispatch_message(e, *this) || QWidget::event(e); }
+bool TextStatusBar::event(QEvent* e) {
+    return platform::dispatch_message(e, *this) || QWidget::event(e);
+}
 
 void TextStatusBar::on_message(unsigned id, intptr_t wparam, intptr_t) {
     if (id == msg::kOutputVolume) {
@@ -223,7 +238,8 @@ void TextStatusBar::ToggleMicrophone() {
 }
 
 void TextStatusBar::Show() {
-    text_->setText(QString::fromUtf8("房间人数：%1人    发起人：%2    音量：%3").arg(count_).arg(host_).arg(volume_));
+    text_->setText(
+        QString::fromUtf8("房间人数：%1人    发起人：%2    音量：%3").arg(count_).arg(host_).arg(volume_));
 }
 
 // ---- chat input ----
@@ -249,7 +265,9 @@ void TextChatInput::ResetRecipients() {
     recipients_->setCurrentIndex(0);
 }
 
-void TextChatInput::AddRecipient(const std::string& nickname) { recipients_->addItem(nick(nickname)); }
+void TextChatInput::AddRecipient(const std::string& nickname) {
+    recipients_->addItem(nick(nickname));
+}
 
 void TextChatInput::OnUserLeft(uint32_t user_id) {
     FindUserRequest find{user_id, nullptr};
@@ -286,6 +304,41 @@ void TextChatInput::Send() {
         std::memcpy(p, payload.data(), payload.size());
         cb_->send_packet(b, pkt::kChat);
     }
-    log_->AddNoticeLine(qstring_to_gbk(QString::fromUtf8("我 对 %1 说：%2").arg(recipients_->currentText(), text)));
+    log_->AddNoticeLine(
+        qstring_to_gbk(QString::fromUtf8("我 对 %1 说：%2").arg(recipients_->currentText(), text)));
     line_->clear();
+}
+
+// ---- setup dialogs ----
+
+bool NumberDeviceDialogs::RunAudioSetup(int& record_id, int& play_id) {
+    QDialog dialog(parent_);
+    dialog.setWindowTitle(QString::fromUtf8("音频设置"));
+    auto* form = new QFormLayout(&dialog);
+    auto* record = new QSpinBox(&dialog);
+    auto* play = new QSpinBox(&dialog);
+    record->setRange(0, 64);
+    play->setRange(0, 64);
+    record->setValue(record_id);
+    play->setValue(play_id);
+    form->addRow(QString::fromUtf8("录音设备"), record);
+    form->addRow(QString::fromUtf8("播放设备"), play);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    form->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    record_id = record->value();
+    play_id = play->value();
+    return true;
+}
+
+bool NumberDeviceDialogs::RunVideoSetup(int& camera_id) {
+    bool ok = false;
+    const int id = QInputDialog::getInt(parent_, QString::fromUtf8("视频设置"), QString::fromUtf8("摄像头"),
+                                        camera_id, -1, 64, 1, &ok);
+    if (ok)
+        camera_id = id;
+    return ok;
 }

@@ -121,3 +121,15 @@ public:
     void ReleaseAll() override {}
     void OnRecvVideo(const uint8_t*, size_t) override {}
 };
+
+// The audio and camera setup dialogs until the real ones (with device lists) exist: the device ids as
+// numbers.
+class NumberDeviceDialogs : public IDeviceDialogs {
+public:
+    explicit NumberDeviceDialogs(QWidget* parent) : parent_(parent) {}
+    bool RunAudioSetup(int& record_id, int& play_id) override;
+    bool RunVideoSetup(int& camera_id) override;
+
+private:
+    QWidget* parent_;
+};

@@ -29,7 +29,9 @@ constexpr int kFps = 15;
 constexpr size_t kFrameBytes = 4096;
 constexpr int kSeconds = 4;
 
-int64_t now_ns() { return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count(); }
+int64_t now_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
 
 int connect_to(uint16_t port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -96,7 +98,9 @@ struct Result {
 
 Result summarise(std::vector<double>& d, double seconds) {
     std::sort(d.begin(), d.end());
-    auto pct = [&](double q) { return d.empty() ? 0.0 : d[std::min(d.size() - 1, size_t(q * double(d.size())))]; };
+    auto pct = [&](double q) {
+        return d.empty() ? 0.0 : d[std::min(d.size() - 1, size_t(q * double(d.size())))];
+    };
     return {double(d.size()) / seconds, pct(0.5), pct(0.99)};
 }
 
@@ -205,8 +209,10 @@ int main() {
     for (int n : {10, 50}) {
         Result room = through_room_server(n);
         Result plain = plain_tcp(n);
-        std::printf("N=%-3d room server: %7.1f frames/s  p50 %.3f ms  p99 %.3f ms\n", n, room.fps, room.p50, room.p99);
-        std::printf("      plain TCP:   %7.1f frames/s  p50 %.3f ms  p99 %.3f ms\n", plain.fps, plain.p50, plain.p99);
+        std::printf("N=%-3d room server: %7.1f frames/s  p50 %.3f ms  p99 %.3f ms\n", n, room.fps, room.p50,
+                    room.p99);
+        std::printf("      plain TCP:   %7.1f frames/s  p50 %.3f ms  p99 %.3f ms\n", plain.fps, plain.p50,
+                    plain.p99);
         std::printf("      ratio room/plain: frames %.2f  p50 %.2f  p99 %.2f\n", room.fps / plain.fps,
                     plain.p50 > 0 ? room.p50 / plain.p50 : 0.0, plain.p99 > 0 ? room.p99 / plain.p99 : 0.0);
     }

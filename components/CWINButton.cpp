@@ -18,7 +18,9 @@ QImage keyed(const QImage& image, uint32_t key) {
 
 CWINButton::CWINButton() = default;
 
-CWINButton::~CWINButton() { Restore(); }
+CWINButton::~CWINButton() {
+    Restore();
+}
 
 void CWINButton::SetItemHandle(QWidget* control) {
     Restore();

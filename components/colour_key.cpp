@@ -1,7 +1,9 @@
 // Colour keys (see colour_key.h).
 #include "colour_key.h"
 
-uint32_t colour_ref_of(QRgb p) { return uint32_t(qRed(p)) | uint32_t(qGreen(p)) << 8 | uint32_t(qBlue(p)) << 16; }
+uint32_t colour_ref_of(QRgb p) {
+    return uint32_t(qRed(p)) | uint32_t(qGreen(p)) << 8 | uint32_t(qBlue(p)) << 16;
+}
 
 QImage with_colour_key(const QImage& image, uint32_t key) {
     QImage out = image.convertToFormat(QImage::Format_ARGB32);

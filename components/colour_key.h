@@ -7,7 +7,9 @@
 #include <cstdint>
 
 // 0x00BBGGRR to a Qt colour.
-inline QColor colour_from_ref(uint32_t ref) { return QColor(int(ref & 0xFF), int((ref >> 8) & 0xFF), int((ref >> 16) & 0xFF)); }
+inline QColor colour_from_ref(uint32_t ref) {
+    return QColor(int(ref & 0xFF), int((ref >> 8) & 0xFF), int((ref >> 16) & 0xFF));
+}
 
 // The colour value of a pixel as 0x00BBGGRR.
 uint32_t colour_ref_of(QRgb pixel);

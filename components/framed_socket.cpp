@@ -17,21 +17,23 @@ void FramedSocket::start(PacketFn on_packet, ClosedFn on_closed) {
 void FramedSocket::read_more() {
     if (closed_)
         return;
-    socket_.async_read_some(asio::buffer(read_buf_), [self = shared_from_this()](std::error_code ec, size_t n) {
-        if (ec) {
-            self->fail(ec == asio::error::eof ? "closed by peer" : ec.message());
-            return;
-        }
-        bool ok = self->decoder_.feed(self->read_buf_.data(), n, [&](uint16_t type, const uint8_t* p, uint32_t size) {
-            if (!self->closed_ && self->on_packet_)
-                self->on_packet_(type, p, size);
+    socket_.async_read_some(
+        asio::buffer(read_buf_), [self = shared_from_this()](std::error_code ec, size_t n) {
+            if (ec) {
+                self->fail(ec == asio::error::eof ? "closed by peer" : ec.message());
+                return;
+            }
+            bool ok = self->decoder_.feed(self->read_buf_.data(), n,
+                                          [&](uint16_t type, const uint8_t* p, uint32_t size) {
+                                              if (!self->closed_ && self->on_packet_)
+                                                  self->on_packet_(type, p, size);
+                                          });
+            if (!ok) {
+                self->fail("framing error");
+                return;
+            }
+            self->read_more();
         });
-        if (!ok) {
-            self->fail("framing error");
-            return;
-        }
-        self->read_more();
-    });
 }
 
 bool FramedSocket::send_frame(std::vector<uint8_t> frame, bool droppable) {
@@ -83,18 +85,19 @@ void FramedSocket::write_front() {
         in_flight_ = std::move(queue_.front().frame);
         queue_.pop_front();
     }
-    asio::async_write(socket_, asio::buffer(in_flight_), [self = shared_from_this()](std::error_code ec, size_t) {
-        if (ec) {
-            self->fail(ec.message());
-            return;
-        }
-        {
-            std::lock_guard lock(self->mutex_);
-            self->queued_bytes_ -= self->in_flight_.size();
-            self->in_flight_.clear();
-        }
-        self->write_front();
-    });
+    asio::async_write(socket_, asio::buffer(in_flight_),
+                      [self = shared_from_this()](std::error_code ec, size_t) {
+                          if (ec) {
+                              self->fail(ec.message());
+                              return;
+                          }
+                          {
+                              std::lock_guard lock(self->mutex_);
+                              self->queued_bytes_ -= self->in_flight_.size();
+                              self->in_flight_.clear();
+                          }
+                          self->write_front();
+                      });
 }
 
 void FramedSocket::fail(const std::string& why) {

@@ -30,8 +30,8 @@ bool Decoder::feed(const uint8_t* data, size_t size, const PacketFn& on_packet) 
         if (avail < kHeaderSize)
             break;
         const uint8_t* p = buffer_.data() + start_;
-        const uint32_t length = uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) |
-                                (uint32_t(p[3]) << 24);
+        const uint32_t length =
+            uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
         if (length < 2 || length > kMaxLength) {
             failed_ = true;
             buffer_.clear();

@@ -123,6 +123,10 @@ void* hash_remove(HHASH table, const void* key, size_t key_len) {
     return value;
 }
 
-size_t hash_count(HHASH table) { return table ? table->count : 0; }
+size_t hash_count(HHASH table) {
+    return table ? table->count : 0;
+}
 
-void hash_destroy(HHASH table, void*, void*, void*) { delete table; }
+void hash_destroy(HHASH table, void*, void*, void*) {
+    delete table;
+}

@@ -116,7 +116,8 @@ void writer_loop() {
         size_t dropped = s.dropped;
         s.dropped = 0;
         const bool stop = s.stopping;
-        const std::string folder = s.folder, debug_pattern = s.debug_pattern, access_pattern = s.access_pattern;
+        const std::string folder = s.folder, debug_pattern = s.debug_pattern,
+                          access_pattern = s.access_pattern;
         lock.unlock();
 
         for (const Line& line : batch) {
@@ -256,7 +257,8 @@ void log_vwrite(int module, unsigned level, int source_line, const char* format,
 
     auto now = std::chrono::system_clock::now();
     std::time_t t = std::chrono::system_clock::to_time_t(now);
-    int millis = int(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+    int millis =
+        int(std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
     std::tm local{};
     localtime_r(&t, &local);
 
@@ -269,8 +271,8 @@ void log_vwrite(int module, unsigned level, int source_line, const char* format,
         return;
     }
     std::string name = module < int(s.modules.size()) ? s.modules[module] : std::to_string(module);
-    s.queue.push_back(
-        {(level & LOG_LEVEL_ACCESS) != 0, local, format_line(s.line_format, local, millis, name, source_line, message)});
+    s.queue.push_back({(level & LOG_LEVEL_ACCESS) != 0, local,
+                       format_line(s.line_format, local, millis, name, source_line, message)});
     s.wake.notify_one();
 }
 

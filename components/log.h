@@ -1,4 +1,5 @@
-// Logging library: per-module level masks, daily debug and access files, lines written by a background thread.
+// Logging library: per-module level masks, daily debug and access files, lines written by a background
+// thread.
 #pragma once
 
 #include <cstdarg>

@@ -20,9 +20,13 @@ using WorkGuard = asio::executor_work_guard<asio::io_context::executor_type>;
 
 tcpclient::tcpclient() : send_cap_(FramedSocket::kDefaultSendCap) {}
 
-tcpclient::~tcpclient() { close(); }
+tcpclient::~tcpclient() {
+    close();
+}
 
-void tcpclient::set_handler(server_event_handler* handler) { handler_ = handler; }
+void tcpclient::set_handler(server_event_handler* handler) {
+    handler_ = handler;
+}
 
 bool tcpclient::init() {
     if (io_)

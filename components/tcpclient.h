@@ -46,7 +46,8 @@ public:
 
     bool connected() const;
 
-    // A send buffer for a payload of `size` bytes (at most 1 MiB - 2); the second form also gives the payload.
+    // A send buffer for a payload of `size` bytes (at most 1 MiB - 2); the second form also gives the
+    // payload.
     __SndBuf* get_send_buff(uint32_t size);
     __SndBuf* get_send_buff(uint32_t size, void** payload);
 

@@ -6,7 +6,9 @@
 
 CfgStore::CfgStore(unsigned size_hint) : table_(hash_init(size_hint)) {}
 
-CfgStore::~CfgStore() { hash_destroy(table_, nullptr, nullptr, nullptr); }
+CfgStore::~CfgStore() {
+    hash_destroy(table_, nullptr, nullptr, nullptr);
+}
 
 void CfgStore::add(std::string key, std::string value) {
     if (auto* existing = static_cast<Entry*>(hash_get(table_, key.data(), key.size()))) {

@@ -1,5 +1,5 @@
-// Key/value store built from one text file of "key=value" or "key value" lines; a key may repeat and keeps its
-// values in file order. Short-lived: built, read, dropped.
+// Key/value store built from one text file of "key=value" or "key value" lines; a key may repeat and keeps
+// its values in file order. Short-lived: built, read, dropped.
 #pragma once
 
 #include <memory>

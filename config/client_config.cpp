@@ -26,17 +26,26 @@ const std::array<ColourDefault, kColourCount> kColourDefaults = {{
 
 namespace {
 std::array<COLORREF, kColourCount> g_colours{};
-const char* const kModuleNames[kLogModuleCount] = {"", "main", "client", "video", "tcpclient", "pptdlg", "camera"};
+const char* const kModuleNames[kLogModuleCount] = {"",          "main",   "client", "video",
+                                                   "tcpclient", "pptdlg", "camera"};
 } // namespace
 
-COLORREF colour(ColourKey key) { return g_colours[key]; }
-void set_colour(ColourKey key, COLORREF value) { g_colours[key] = value; }
+COLORREF colour(ColourKey key) {
+    return g_colours[key];
+}
+void set_colour(ColourKey key, COLORREF value) {
+    g_colours[key] = value;
+}
 
 std::string colour_file_path(const std::string& install_folder) {
     return path_join(path_join(install_folder, "ui"), "cfg.txt");
 }
-std::string settings_file_path(const std::string& install_folder) { return path_join(install_folder, "user.txt"); }
-std::string log_folder_path(const std::string& install_folder) { return path_join(install_folder, "log"); }
+std::string settings_file_path(const std::string& install_folder) {
+    return path_join(install_folder, "user.txt");
+}
+std::string log_folder_path(const std::string& install_folder) {
+    return path_join(install_folder, "log");
+}
 
 bool setup_logging(const std::string& install_folder) {
     if (!log_init(log_folder_path(install_folder).c_str()))

@@ -17,7 +17,9 @@ int to_int(const char* s) {
         return INT_MIN;
     return int(v);
 }
-unsigned low_byte(int v) { return static_cast<unsigned>(v % 256) & 0xFF; }
+unsigned low_byte(int v) {
+    return static_cast<unsigned>(v % 256) & 0xFF;
+}
 } // namespace
 
 COLORREF parse_hex_colour(const std::string& text) {

@@ -13,7 +13,9 @@ void set_control_id(QWidget* control, int id) {
         control->setProperty(kProperty, id);
 }
 
-int control_id(const QWidget* control) { return control ? control->property(kProperty).toInt() : 0; }
+int control_id(const QWidget* control) {
+    return control ? control->property(kProperty).toInt() : 0;
+}
 
 QWidget* get_dlg_item(QWidget* dialog, int id) {
     if (!dialog || id == 0)

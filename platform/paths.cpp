@@ -32,7 +32,9 @@ const std::string& install_folder() {
     return f;
 }
 
-void set_install_folder(const std::string& folder) { install_folder_storage() = folder; }
+void set_install_folder(const std::string& folder) {
+    install_folder_storage() = folder;
+}
 
 std::string path_join(const std::string& folder, const std::string& name) {
     if (!folder.empty() && folder.back() == '/')

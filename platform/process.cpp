@@ -16,8 +16,8 @@
 
 extern char** environ;
 
-pid_t spawn_process(const std::string& path, const std::vector<std::string>& args, const std::string& working_dir,
-                    const std::vector<std::string>& extra_env) {
+pid_t spawn_process(const std::string& path, const std::vector<std::string>& args,
+                    const std::string& working_dir, const std::vector<std::string>& extra_env) {
     if (access(path.c_str(), X_OK) != 0)
         return 0;
     // The environment: ours, with every NAME= of extra_env replaced.
@@ -112,7 +112,8 @@ std::optional<ProcessInfo> find_process(const std::string& name) {
         std::string path(exe, size_t(n));
         // An executable replaced on disk while it runs shows as "path (deleted)".
         const std::string deleted = " (deleted)";
-        if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
+        if (path.size() > deleted.size() &&
+            path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
             path.resize(path.size() - deleted.size());
         std::string base = path.substr(path.rfind('/') + 1);
         if (strcasecmp(base.c_str(), name.c_str()) == 0 && process_running(pid_t(pid))) {

@@ -15,8 +15,8 @@ struct ProcessInfo {
 // Starts `path` with `args` (not including the program itself) in `working_dir`, with the environment of
 // this process plus `extra_env` ("NAME=value" entries override). Returns the process id, or 0 when the
 // program is missing or not executable or the process cannot be made.
-pid_t spawn_process(const std::string& path, const std::vector<std::string>& args, const std::string& working_dir,
-                    const std::vector<std::string>& extra_env = {});
+pid_t spawn_process(const std::string& path, const std::vector<std::string>& args,
+                    const std::string& working_dir, const std::vector<std::string>& extra_env = {});
 
 // Waits up to `timeout_ms` for a child of this process to end. Its exit status (or 128 + signal), or nothing
 // on time-out or when it is not our child.

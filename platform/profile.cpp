@@ -71,7 +71,8 @@ bool split_key_value(const std::string& line, std::string* key, std::string* val
     return true;
 }
 
-std::optional<std::string> find_value(const std::string& section, const std::string& key, const std::string& path) {
+std::optional<std::string> find_value(const std::string& section, const std::string& key,
+                                      const std::string& path) {
     bool exists, crlf;
     std::vector<std::string> lines = read_lines(path, &exists, &crlf);
     bool in_section = false;

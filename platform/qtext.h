@@ -8,7 +8,9 @@
 
 #include "text.h"
 
-inline QString gbk_to_qstring(std::string_view gbk) { return QString::fromStdString(gbk_to_utf8(gbk)); }
+inline QString gbk_to_qstring(std::string_view gbk) {
+    return QString::fromStdString(gbk_to_utf8(gbk));
+}
 
 inline std::string qstring_to_gbk(const QString& s) {
     QByteArray utf8 = s.toUtf8();

@@ -9,17 +9,24 @@ namespace {
 const QByteArray kRaiseRequest = "raise\n";
 }
 
-SingleInstanceGuard::SingleInstanceGuard(const QString& name, QObject* parent) : QObject(parent), name_(name) {
+SingleInstanceGuard::SingleInstanceGuard(const QString& name, QObject* parent)
+    : QObject(parent), name_(name) {
     folder_ = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder_.isEmpty())
         folder_ = QDir::tempPath();
     QDir().mkpath(folder_);
 }
 
-SingleInstanceGuard::~SingleInstanceGuard() { release(); }
+SingleInstanceGuard::~SingleInstanceGuard() {
+    release();
+}
 
-QString SingleInstanceGuard::lock_path() const { return folder_ + "/" + name_ + ".lock"; }
-QString SingleInstanceGuard::server_path() const { return folder_ + "/" + name_; }
+QString SingleInstanceGuard::lock_path() const {
+    return folder_ + "/" + name_ + ".lock";
+}
+QString SingleInstanceGuard::server_path() const {
+    return folder_ + "/" + name_;
+}
 
 bool SingleInstanceGuard::acquire() {
     auto lock = std::make_unique<QLockFile>(lock_path());

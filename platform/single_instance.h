@@ -1,6 +1,6 @@
-// One running copy per user session: a lock file in the user's runtime folder is the mutex (a copy that crashed
-// leaves a stale lock that the next start takes over), and a local socket beside it lets a second copy ask the
-// running one to come to the front.
+// One running copy per user session: a lock file in the user's runtime folder is the mutex (a copy that
+// crashed leaves a stale lock that the next start takes over), and a local socket beside it lets a second
+// copy ask the running one to come to the front.
 #pragma once
 
 #include <QLocalServer>

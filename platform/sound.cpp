@@ -8,7 +8,9 @@
 
 SoundPlayer::SoundPlayer() = default;
 
-SoundPlayer::~SoundPlayer() { delete effect_; }
+SoundPlayer::~SoundPlayer() {
+    delete effect_;
+}
 
 void SoundPlayer::PlayAsync(const std::string& path) {
     const QString file = QString::fromStdString(path);

@@ -18,7 +18,8 @@ public:
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
 
-    // Converts `in`; each unconvertible input position is skipped by `skip` bytes and replaced by `replacement`.
+    // Converts `in`; each unconvertible input position is skipped by `skip` bytes and replaced by
+    // `replacement`.
     std::string run(std::string_view in, std::string_view replacement, bool skip_whole_utf8_char) {
         std::string out;
         if (cd_ == iconv_t(-1))

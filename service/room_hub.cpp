@@ -14,12 +14,14 @@ const char* const kGbkUser = "\xD3\xC3\xBB\xA7"; // "用户" in GBK
 constexpr uint32_t kEndedByPeer = 2;
 } // namespace
 
-std::array<uint8_t, 20> expected_key(const std::string& secret, uint32_t user, uint32_t room, int64_t timestamp) {
-    const std::string message = std::to_string(user) + ":" + std::to_string(room) + ":" + std::to_string(timestamp);
+std::array<uint8_t, 20> expected_key(const std::string& secret, uint32_t user, uint32_t room,
+                                     int64_t timestamp) {
+    const std::string message =
+        std::to_string(user) + ":" + std::to_string(room) + ":" + std::to_string(timestamp);
     std::array<uint8_t, 20> key{};
     unsigned len = 0;
-    HMAC(EVP_sha1(), secret.data(), int(secret.size()), reinterpret_cast<const unsigned char*>(message.data()),
-         message.size(), key.data(), &len);
+    HMAC(EVP_sha1(), secret.data(), int(secret.size()),
+         reinterpret_cast<const unsigned char*>(message.data()), message.size(), key.data(), &len);
     return key;
 }
 
@@ -30,7 +32,9 @@ void RoomHub::drop(ConnId conn, const std::string& why) {
         config_.log("connection " + std::to_string(conn) + ": dropped packet: " + why);
 }
 
-void RoomHub::on_connect(ConnId conn, uint32_t ip, uint16_t port) { conns_[conn] = Conn{ip, port, std::nullopt}; }
+void RoomHub::on_connect(ConnId conn, uint32_t ip, uint16_t port) {
+    conns_[conn] = Conn{ip, port, std::nullopt};
+}
 
 std::optional<uint32_t> RoomHub::rights_of(uint32_t room_id, uint32_t user) const {
     auto r = rooms_.find(room_id);
@@ -65,7 +69,8 @@ std::vector<Outgoing> RoomHub::on_packet(ConnId conn, uint16_t type, const uint8
         return out;
     }
     if (proto::is_known_type(type) && size < proto::min_payload(type)) {
-        drop(conn, "type " + std::to_string(type) + " shorter than its layout (" + std::to_string(size) + ")");
+        drop(conn,
+             "type " + std::to_string(type) + " shorter than its layout (" + std::to_string(size) + ")");
         return out;
     }
     if (type == pkt::kLogin) {
@@ -138,8 +143,8 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
     }
     proto::LoginResult result;
     if (!config_.secret.empty() &&
-        CRYPTO_memcmp(expected_key(config_.secret, l->user_id, l->room_id, l->timestamp).data(), l->key.data(),
-                      20) != 0) {
+        CRYPTO_memcmp(expected_key(config_.secret, l->user_id, l->room_id, l->timestamp).data(),
+                      l->key.data(), 20) != 0) {
         result.result = kLoginBadKey;
         out.push_back({conn, pkt::kLoginResult, result.encode(), false});
         return;
@@ -169,7 +174,8 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
     me.block.ip = c.ip;
     me.block.port = c.port;
     me.block.rights = l->user_id == room.host ? kHostRights : kGuestRights;
-    me.block.nickname = config_.directory.nickname(l->user_id).value_or(kGbkUser + std::to_string(l->user_id));
+    me.block.nickname =
+        config_.directory.nickname(l->user_id).value_or(kGbkUser + std::to_string(l->user_id));
     c.seat = std::make_pair(l->room_id, l->user_id);
 
     result.result = kLoginOk;
@@ -245,7 +251,8 @@ void RoomHub::speak_request(Room& room, Member& from, Out& out) {
     auto host = room.members.find(room.host);
     if (host == room.members.end() || room.host == from.block.user_id)
         return;
-    out.push_back({host->second.conn, pkt::kSpeakRequest, proto::SpeakRequest{from.block.user_id}.encode(), false});
+    out.push_back(
+        {host->second.conn, pkt::kSpeakRequest, proto::SpeakRequest{from.block.user_id}.encode(), false});
 }
 
 void RoomHub::set_watched(Room&, Member& target, uint32_t watcher, bool watch, Out& out) {
@@ -256,7 +263,8 @@ void RoomHub::set_watched(Room&, Member& target, uint32_t watcher, bool watch, O
         target.watchers.erase(watcher);
     const bool after = !target.watchers.empty();
     if (before != after)
-        out.push_back({target.conn, pkt::kVideoWanted, proto::VideoWanted{uint16_t(after ? 1 : 0)}.encode(), false});
+        out.push_back(
+            {target.conn, pkt::kVideoWanted, proto::VideoWanted{uint16_t(after ? 1 : 0)}.encode(), false});
 }
 
 void RoomHub::watch(Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {
@@ -276,7 +284,8 @@ void RoomHub::speak_control(Room& room, Member&, const uint8_t* data, size_t siz
     auto target = room.members.find(sc->user_id);
     if (target == room.members.end())
         return;
-    proto::RightsChange change{sc->user_id, pkt::kRightSpeak, sc->allow ? pkt::kRightsAdd : pkt::kRightsRemove, 0};
+    proto::RightsChange change{sc->user_id, pkt::kRightSpeak,
+                               sc->allow ? pkt::kRightsAdd : pkt::kRightsRemove, 0};
     if (sc->allow) {
         target->second.block.rights |= pkt::kRightSpeak;
     } else {

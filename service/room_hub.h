@@ -43,7 +43,8 @@ enum LoginResultCode : uint32_t {
 };
 
 // The key id a user needs: HMAC-SHA1(secret, "userid:roomid:timestamp").
-std::array<uint8_t, 20> expected_key(const std::string& secret, uint32_t user, uint32_t room, int64_t timestamp);
+std::array<uint8_t, 20> expected_key(const std::string& secret, uint32_t user, uint32_t room,
+                                     int64_t timestamp);
 
 // Default rights: the host may do everything; others may use the camera and chat until granted speech.
 constexpr uint32_t kHostRights = pkt::kRightHost | pkt::kRightCamera | pkt::kRightSpeak | pkt::kRightChat;
@@ -90,7 +91,8 @@ private:
     void speak_control(Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
     void leave(ConnId conn, Out& out);
 
-    void to_others(const Room& room, uint32_t except, uint16_t type, const proto::Bytes& payload, Out& out) const;
+    void to_others(const Room& room, uint32_t except, uint16_t type, const proto::Bytes& payload,
+                   Out& out) const;
     void set_watched(Room& room, Member& target, uint32_t watcher, bool watch, Out& out);
     void drop(ConnId conn, const std::string& why);
 

@@ -25,7 +25,9 @@ ServiceServer::ServiceServer(asio::io_context& io, ServerOptions options)
           return c;
       }()) {}
 
-ServiceServer::~ServiceServer() { stop(); }
+ServiceServer::~ServiceServer() {
+    stop();
+}
 
 bool ServiceServer::start() {
     std::error_code ec;
@@ -117,9 +119,9 @@ void ServiceServer::start_hub_client(room::ConnId id) {
     auto remote = socket->remote_endpoint();
     uint32_t ip = remote.address().is_v4() ? htonl(remote.address().to_v4().to_uint()) : 0;
     hub_.on_connect(id, ip, remote.port());
-    socket->start([this, id](uint16_t type, const uint8_t* p,
-                             uint32_t n) { deliver(hub_.on_packet(id, type, p, n)); },
-                  [this, id](const std::string& why) { closed(id, why); });
+    socket->start(
+        [this, id](uint16_t type, const uint8_t* p, uint32_t n) { deliver(hub_.on_packet(id, type, p, n)); },
+        [this, id](const std::string& why) { closed(id, why); });
 }
 
 void ServiceServer::start_relay_client(room::ConnId id) {

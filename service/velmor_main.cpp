@@ -1,8 +1,8 @@
 // velmor: the local service of the classroom client, and (with --room-server) the room server.
 //
 //   velmor                                     local service: settings from ./user.txt, one client on
-//                                              127.0.0.1:[network] port; relays to [room] server=HOST:PORT when
-//                                              set, otherwise hosts the room itself
+//                                              127.0.0.1:[network] port; relays to [room] server=HOST:PORT
+//                                              when set, otherwise hosts the room itself
 //   velmor --room-server --listen ADDR:PORT    room server for many services and peers
 //          [--directory FILE] [--secret TEXT]
 #include <asio.hpp>
@@ -42,8 +42,9 @@ bool parse_endpoint(const std::string& text, asio::ip::tcp::endpoint* out) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: velmor\n"
-                         "       velmor --room-server --listen ADDR:PORT [--directory FILE] [--secret TEXT]\n");
+    std::fprintf(stderr,
+                 "usage: velmor\n"
+                 "       velmor --room-server --listen ADDR:PORT [--directory FILE] [--secret TEXT]\n");
     return 2;
 }
 

@@ -1,5 +1,6 @@
-// The interface through which every panel reaches the main dialog: numbered requests, and packet sending in two
-// steps (get a send buffer of the payload size, fill it, send it with a type; the buffer then belongs to the link).
+// The interface through which every panel reaches the main dialog: numbered requests, and packet sending in
+// two steps (get a send buffer of the payload size, fill it, send it with a type; the buffer then belongs to
+// the link).
 #pragma once
 
 #include <cstdint>

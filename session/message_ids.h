@@ -3,11 +3,12 @@
 
 namespace msg {
 
-constexpr unsigned kLinkLost = 1046;        // main dialog: reconnect
-constexpr unsigned kMessageBox = 1047;      // main dialog: message box (text, caption)
-constexpr unsigned kLoginFailed = 1048;     // main dialog: login result code
-constexpr unsigned kStopWatching = 1049;    // main dialog: stop receiving a user's video
-constexpr unsigned kAddUser = 1050;         // user list: new record; main dialog: media start (1), own speak right (2)
+constexpr unsigned kLinkLost = 1046;     // main dialog: reconnect
+constexpr unsigned kMessageBox = 1047;   // main dialog: message box (text, caption)
+constexpr unsigned kLoginFailed = 1048;  // main dialog: login result code
+constexpr unsigned kStopWatching = 1049; // main dialog: stop receiving a user's video
+constexpr unsigned kAddUser =
+    1050; // user list: new record; main dialog: media start (1), own speak right (2)
 constexpr unsigned kRemoveUser = 1051;      // user list: remove a record; main dialog: type 23 (ignored)
 constexpr unsigned kRepaintLabel = 1057;    // status bar
 constexpr unsigned kFaceChosen = 1122;      // face picker, chat input

@@ -20,11 +20,15 @@ void put64(uint8_t* p, uint64_t v) {
     for (int i = 0; i < 8; ++i)
         p[i] = uint8_t(v >> (8 * i));
 }
-uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint16_t get16(const uint8_t* p) {
+    return uint16_t(p[0] | (p[1] << 8));
+}
 uint32_t get32(const uint8_t* p) {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
-uint64_t get64(const uint8_t* p) { return uint64_t(get32(p)) | (uint64_t(get32(p + 4)) << 32); }
+uint64_t get64(const uint8_t* p) {
+    return uint64_t(get32(p)) | (uint64_t(get32(p + 4)) << 32);
+}
 
 // A text field of `size` bytes: the text cut to the field, zero-padded (a full field has no terminator).
 void put_text(uint8_t* p, size_t size, const std::string& s) {
@@ -33,7 +37,8 @@ void put_text(uint8_t* p, size_t size, const std::string& s) {
 // Reads to the terminator or to the end of the field, never past it.
 std::string get_text(const uint8_t* p, size_t size) {
     const void* z = std::memchr(p, 0, size);
-    return std::string(reinterpret_cast<const char*>(p), z ? size_t(static_cast<const uint8_t*>(z) - p) : size);
+    return std::string(reinterpret_cast<const char*>(p),
+                       z ? size_t(static_cast<const uint8_t*>(z) - p) : size);
 }
 
 void put_stream(uint8_t* p, const StreamDesc& s) {
@@ -42,7 +47,9 @@ void put_stream(uint8_t* p, const StreamDesc& s) {
     put16(p + 6, s.height);
     put16(p + 8, s.bpp);
 }
-StreamDesc get_stream(const uint8_t* p) { return {get32(p), get16(p + 4), get16(p + 6), get16(p + 8)}; }
+StreamDesc get_stream(const uint8_t* p) {
+    return {get32(p), get16(p + 4), get16(p + 6), get16(p + 8)};
+}
 
 } // namespace
 
@@ -358,35 +365,72 @@ std::optional<LogoutResult> LogoutResult::decode(const uint8_t* p, size_t n) {
 
 size_t min_payload(uint16_t type) {
     switch (type) {
-    case pkt::kLogin: return Login::kSize;
-    case pkt::kChat: case pkt::kChatMessage: return ChatLine::kHeader;
-    case pkt::kUserEntered: case pkt::kUserPresent: return UserBlock::kSize;
-    case pkt::kUserLeft: return UserLeft::kSize;
-    case pkt::kSystemText: return 4;
-    case pkt::kVideoFrame: return VideoFrame::kHeader;
-    case pkt::kCameraState: return CameraState::kSize;
-    case pkt::kMicrophoneOn: return MicrophoneOn::kSize;
-    case pkt::kOutputVolume: return OutputVolume::kSize;
-    case pkt::kIgnored23: return 2;
-    case pkt::kMicrophoneState: return MicrophoneState::kSize;
-    case pkt::kWatchVideo: return WatchVideo::kSize;
-    case pkt::kVideoWanted: return VideoWanted::kSize;
-    case pkt::kSpeakControl: return SpeakControl::kSize;
-    case pkt::kRightsChange: return RightsChange::kSize;
-    case pkt::kLoginResult: return LoginResult::kSize;
-    case pkt::kLogoutResult: return LogoutResult::kSize;
-    default: return 0;
+    case pkt::kLogin:
+        return Login::kSize;
+    case pkt::kChat:
+    case pkt::kChatMessage:
+        return ChatLine::kHeader;
+    case pkt::kUserEntered:
+    case pkt::kUserPresent:
+        return UserBlock::kSize;
+    case pkt::kUserLeft:
+        return UserLeft::kSize;
+    case pkt::kSystemText:
+        return 4;
+    case pkt::kVideoFrame:
+        return VideoFrame::kHeader;
+    case pkt::kCameraState:
+        return CameraState::kSize;
+    case pkt::kMicrophoneOn:
+        return MicrophoneOn::kSize;
+    case pkt::kOutputVolume:
+        return OutputVolume::kSize;
+    case pkt::kIgnored23:
+        return 2;
+    case pkt::kMicrophoneState:
+        return MicrophoneState::kSize;
+    case pkt::kWatchVideo:
+        return WatchVideo::kSize;
+    case pkt::kVideoWanted:
+        return VideoWanted::kSize;
+    case pkt::kSpeakControl:
+        return SpeakControl::kSize;
+    case pkt::kRightsChange:
+        return RightsChange::kSize;
+    case pkt::kLoginResult:
+        return LoginResult::kSize;
+    case pkt::kLogoutResult:
+        return LogoutResult::kSize;
+    default:
+        return 0;
     }
 }
 
 bool is_known_type(uint16_t type) {
     switch (type) {
-    case pkt::kLogin: case pkt::kChat: case pkt::kUserEntered: case pkt::kUserPresent: case pkt::kUserLeft:
-    case pkt::kLinkLost: case pkt::kSystemText: case pkt::kVideoFrame: case pkt::kCameraState:
-    case pkt::kMicrophoneOn: case pkt::kMicrophoneOff: case pkt::kOutputVolume: case pkt::kSpeakRequest:
-    case pkt::kIgnored23: case pkt::kMicrophoneState: case pkt::kWatchVideo: case pkt::kVideoWanted:
-    case pkt::kSpeakControl: case pkt::kRightsChange: case pkt::kMediaStart: case pkt::kLoginResult:
-    case pkt::kChatMessage: case pkt::kLogoutResult:
+    case pkt::kLogin:
+    case pkt::kChat:
+    case pkt::kUserEntered:
+    case pkt::kUserPresent:
+    case pkt::kUserLeft:
+    case pkt::kLinkLost:
+    case pkt::kSystemText:
+    case pkt::kVideoFrame:
+    case pkt::kCameraState:
+    case pkt::kMicrophoneOn:
+    case pkt::kMicrophoneOff:
+    case pkt::kOutputVolume:
+    case pkt::kSpeakRequest:
+    case pkt::kIgnored23:
+    case pkt::kMicrophoneState:
+    case pkt::kWatchVideo:
+    case pkt::kVideoWanted:
+    case pkt::kSpeakControl:
+    case pkt::kRightsChange:
+    case pkt::kMediaStart:
+    case pkt::kLoginResult:
+    case pkt::kChatMessage:
+    case pkt::kLogoutResult:
         return true;
     default:
         return false;

@@ -115,9 +115,11 @@ int ServiceLink::request(int type, void* data, int) {
     case kReqConnected:
         return link_.connected() ? 1 : 0;
     case kReqToggleMicrophone:
-        return actions_ && actions_->ToggleMicrophone(data ? *static_cast<int*>(data) : settings_.record_deviceid);
+        return actions_ &&
+               actions_->ToggleMicrophone(data ? *static_cast<int*>(data) : settings_.record_deviceid);
     case kReqToggleCamera:
-        return actions_ && actions_->ToggleCamera(data ? *static_cast<int*>(data) : settings_.camera_deviceid);
+        return actions_ &&
+               actions_->ToggleCamera(data ? *static_cast<int*>(data) : settings_.camera_deviceid);
     case kReqNoticeLine:
         if (data && panels_.message_log)
             panels_.message_log->AddNoticeLine(static_cast<const char*>(data));
@@ -148,8 +150,8 @@ int ServiceLink::request(int type, void* data, int) {
     case kReqFindUserByNickname: {
         auto* r = static_cast<FindUserByNicknameRequest*>(data);
         if (r)
-            r->result = panels_.user_list && r->nickname ? panels_.user_list->FindUserByName(r->nickname)
-                                                         : nullptr;
+            r->result =
+                panels_.user_list && r->nickname ? panels_.user_list->FindUserByName(r->nickname) : nullptr;
         return 1;
     }
     case kReqOutputMuted:

@@ -1,6 +1,6 @@
-// The main dialog's link to the local service: finding or starting the service, the first connection and login,
-// the reconnect after a lost link, the shut-down, and the call_back interface of the panels with its request
-// table. Plain C++: the window reaches it through ILinkHost and the panels through their interfaces.
+// The main dialog's link to the local service: finding or starting the service, the first connection and
+// login, the reconnect after a lost link, the shut-down, and the call_back interface of the panels with its
+// request table. Plain C++: the window reaches it through ILinkHost and the panels through their interfaces.
 #pragma once
 
 #include <cstdint>
@@ -73,13 +73,16 @@ public:
     tcpclient& link() { return link_; }
     const Panels& panels() const { return panels_; }
 
-    // Stores a device id and writes it to the settings file; the recording device also reaches the status bar.
+    // Stores a device id and writes it to the settings file; the recording device also reaches the status
+    // bar.
     void SaveDeviceSetting(int device, int id);
 
     // call_back
     int request(int type, void* data, int length) override;
     bool send_packet(__SndBuf* buffer, uint16_t type) override { return link_.send_packet(buffer, type); }
-    __SndBuf* get_send_buff(uint32_t size, void** payload) override { return link_.get_send_buff(size, payload); }
+    __SndBuf* get_send_buff(uint32_t size, void** payload) override {
+        return link_.get_send_buff(size, payload);
+    }
     __SndBuf* get_send_buff(uint32_t size) override { return link_.get_send_buff(size); }
 
 private:

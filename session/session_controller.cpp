@@ -27,13 +27,20 @@ template <typename... Args> std::string format(const char* fmt, Args... args) {
 
 const char* login_failure_reason(uint32_t result) {
     switch (result) {
-    case 0: return "成功";
-    case 1: return "用户不存在";
-    case 2: return "密码错误";
-    case 3: return "房间不存在";
-    case 4: return "拒绝访问(没有权限)";
-    case 5: return "用户已登录";
-    default: return "";
+    case 0:
+        return "成功";
+    case 1:
+        return "用户不存在";
+    case 2:
+        return "密码错误";
+    case 3:
+        return "房间不存在";
+    case 4:
+        return "拒绝访问(没有权限)";
+    case 5:
+        return "用户已登录";
+    default:
+        return "";
     }
 }
 
@@ -45,7 +52,9 @@ void SessionController::Notice(const std::string& gbk) {
     if (panels_.message_log)
         panels_.message_log->AddNoticeLine(gbk);
 }
-void SessionController::NoticeUtf8(const char* utf8) { Notice(utf8_to_gbk(utf8)); }
+void SessionController::NoticeUtf8(const char* utf8) {
+    Notice(utf8_to_gbk(utf8));
+}
 void SessionController::Debug(const std::string& gbk) {
     if (panels_.message_log)
         panels_.message_log->AddDebugLine(gbk);
@@ -67,27 +76,52 @@ void SessionController::ChangeUserCount(int delta) {
 
 void SessionController::Dispatch(uint16_t type, const uint8_t* data, size_t length) {
     switch (type) {
-    case pkt::kUserEntered: AddUser(data, length, true); break;
-    case pkt::kUserPresent: AddUser(data, length, false); break;
-    case pkt::kUserLeft: RemoveUser(data, length); break;
+    case pkt::kUserEntered:
+        AddUser(data, length, true);
+        break;
+    case pkt::kUserPresent:
+        AddUser(data, length, false);
+        break;
+    case pkt::kUserLeft:
+        RemoveUser(data, length);
+        break;
     case pkt::kSystemText:
         if (panels_.message_log && panels_.message_log->DetailOn() && length >= 4)
             panels_.message_log->AddSystemText(data, length);
         break;
-    case pkt::kCameraState: CameraState(data, length); break;
-    case pkt::kSpeakRequest: HandRaised(data, length); break;
-    case pkt::kIgnored23: Ignored23(data, length); break;
-    case pkt::kMicrophoneState: MicrophoneState(data, length); break;
-    case pkt::kVideoWanted: VideoWanted(data, length); break;
-    case pkt::kRightsChange: RightsChange(data, length); break;
-    case pkt::kMediaStart: poster_.Post(Window::MainDialog, msg::kAddUser, 1, 0); break;
-    case pkt::kLoginResult: LoginResult(data, length); break;
+    case pkt::kCameraState:
+        CameraState(data, length);
+        break;
+    case pkt::kSpeakRequest:
+        HandRaised(data, length);
+        break;
+    case pkt::kIgnored23:
+        Ignored23(data, length);
+        break;
+    case pkt::kMicrophoneState:
+        MicrophoneState(data, length);
+        break;
+    case pkt::kVideoWanted:
+        VideoWanted(data, length);
+        break;
+    case pkt::kRightsChange:
+        RightsChange(data, length);
+        break;
+    case pkt::kMediaStart:
+        poster_.Post(Window::MainDialog, msg::kAddUser, 1, 0);
+        break;
+    case pkt::kLoginResult:
+        LoginResult(data, length);
+        break;
     case pkt::kChatMessage:
         if (panels_.message_log && length >= proto::ChatLine::kHeader)
             panels_.message_log->OnChatPacket(data, length);
         break;
-    case pkt::kLogoutResult: LogoutResult(data, length); break;
-    default: break; // unknown types are dropped
+    case pkt::kLogoutResult:
+        LogoutResult(data, length);
+        break;
+    default:
+        break; // unknown types are dropped
     }
 }
 
@@ -126,7 +160,8 @@ void SessionController::RemoveUser(const uint8_t* data, size_t length) {
         panels_.chat_input->OnUserLeft(left->user_id);
     ChangeUserCount(-1);
     poster_.Post(Window::UserList, msg::kRemoveUser, left->user_id, 0);
-    Debug(format(utf8_to_gbk("%u 已离开,%s").c_str(), left->user_id, left->ended_by == 1 ? "Server" : "Peer"));
+    Debug(
+        format(utf8_to_gbk("%u 已离开,%s").c_str(), left->user_id, left->ended_by == 1 ? "Server" : "Peer"));
     if (panels_.video)
         panels_.video->ReleaseWindow(left->user_id, link_.identity().room_id);
 }
@@ -142,7 +177,8 @@ void SessionController::CameraState(const uint8_t* data, size_t length) {
 
 void SessionController::HandRaised(const uint8_t* data, size_t length) {
     auto request = proto::SpeakRequest::decode(data, length);
-    UserRecord* r = request && panels_.user_list ? panels_.user_list->FindUserById(request->user_id) : nullptr;
+    UserRecord* r =
+        request && panels_.user_list ? panels_.user_list->FindUserById(request->user_id) : nullptr;
     if (!r)
         return;
     r->block.state |= pkt::kStateHand;
@@ -237,8 +273,8 @@ bool SessionController::OnMessage(unsigned id, intptr_t wparam, intptr_t lparam)
 
 void SessionController::OnLoginFailed(uint32_t result) {
     link_.link().close_socket();
-    host_.ShowMessageBox(format(session_text::kLoginFailed, login_failure_reason(result)), link_text::kCaption,
-                         true);
+    host_.ShowMessageBox(format(session_text::kLoginFailed, login_failure_reason(result)),
+                         link_text::kCaption, true);
 }
 
 void SessionController::OnStopWatching(uint32_t user_id) {

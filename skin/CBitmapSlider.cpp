@@ -27,7 +27,9 @@ CBitmapSlider::CBitmapSlider(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent, false);
 }
 
-int CBitmapSlider::control_id() const { return ::control_id(this); }
+int CBitmapSlider::control_id() const {
+    return ::control_id(this);
+}
 
 bool CBitmapSlider::LoadChannelBitmaps(const QString& normal, const QString& active) {
     channel_ = active_channel_ = QImage();
@@ -176,15 +178,33 @@ void CBitmapSlider::keyPressEvent(QKeyEvent* e) {
     }
     SliderKey key;
     switch (e->key()) {
-    case Qt::Key_PageUp: key = SliderKey::PageUp; break;
-    case Qt::Key_PageDown: key = SliderKey::PageDown; break;
-    case Qt::Key_End: key = SliderKey::End; break;
-    case Qt::Key_Home: key = SliderKey::Home; break;
-    case Qt::Key_Left: key = SliderKey::Left; break;
-    case Qt::Key_Up: key = SliderKey::Up; break;
-    case Qt::Key_Right: key = SliderKey::Right; break;
-    case Qt::Key_Down: key = SliderKey::Down; break;
-    default: QWidget::keyPressEvent(e); return;
+    case Qt::Key_PageUp:
+        key = SliderKey::PageUp;
+        break;
+    case Qt::Key_PageDown:
+        key = SliderKey::PageDown;
+        break;
+    case Qt::Key_End:
+        key = SliderKey::End;
+        break;
+    case Qt::Key_Home:
+        key = SliderKey::Home;
+        break;
+    case Qt::Key_Left:
+        key = SliderKey::Left;
+        break;
+    case Qt::Key_Up:
+        key = SliderKey::Up;
+        break;
+    case Qt::Key_Right:
+        key = SliderKey::Right;
+        break;
+    case Qt::Key_Down:
+        key = SliderKey::Down;
+        break;
+    default:
+        QWidget::keyPressEvent(e);
+        return;
     }
     SetPosition(slider_key_position(Geometry(), position_, page_size_, key));
     Notify(msg::kSliderReleased);

@@ -9,7 +9,9 @@
 #include "qtext.h"
 #include "skin_layout.h"
 
-CSkinButtons::~CSkinButtons() { Clear(); }
+CSkinButtons::~CSkinButtons() {
+    Clear();
+}
 
 void CSkinButtons::Clear() {
     for (SkinButtonEntry& e : entries_)

@@ -13,7 +13,9 @@ std::string cut(std::string s, size_t max) {
 }
 } // namespace
 
-uint32_t layout_key_colour(const std::string& text) { return text.empty() ? kNoColour : parse_hex_colour(text); }
+uint32_t layout_key_colour(const std::string& text) {
+    return text.empty() ? kNoColour : parse_hex_colour(text);
+}
 
 SkinLayout read_skin_layout(const std::string& path) {
     SkinLayout layout;
@@ -24,8 +26,8 @@ SkinLayout read_skin_layout(const std::string& path) {
     constexpr int kMaxButtons = 256;
     layout.count = n > kMaxButtons ? kMaxButtons : n;
     layout.entries.resize(size_t(layout.count));
-    static const char* const kPictureKeys[6] = {"Normal_fn", "Over_fn", "Down_fn", "Normal_fn1", "Over_fn1",
-                                                "Down_fn1"};
+    static const char* const kPictureKeys[6] = {"Normal_fn",  "Over_fn",  "Down_fn",
+                                                "Normal_fn1", "Over_fn1", "Down_fn1"};
     for (int i = 0; i < layout.count; ++i) {
         const std::string section = std::to_string(3000 + i);
         SkinButtonSpec& e = layout.entries[size_t(i)];

@@ -1,6 +1,6 @@
 // Draws the client's own skin from code and writes it into a folder: the frame, the title and panel buttons
-// (normal, hover and pressed, some with a second picture set), the user-list icons, the video backgrounds, the
-// slider pictures, and the six layout files that place the buttons over the windows' controls.
+// (normal, hover and pressed, some with a second picture set), the user-list icons, the video backgrounds,
+// the slider pictures, and the six layout files that place the buttons over the windows' controls.
 //
 //   skin_generator OUTPUT_FOLDER
 //
@@ -25,11 +25,11 @@
 namespace {
 
 const QColor kKey(255, 0, 255);
-const QColor kDeep(46, 74, 99);      // frame and strong accents
-const QColor kBlue(70, 117, 166);    // buttons
+const QColor kDeep(46, 74, 99);   // frame and strong accents
+const QColor kBlue(70, 117, 166); // buttons
 const QColor kBlueHover(92, 142, 194);
 const QColor kBluePressed(44, 86, 130);
-const QColor kSoft(232, 237, 243);   // panel background
+const QColor kSoft(232, 237, 243); // panel background
 const QColor kRed(196, 72, 64);
 const QColor kGreen(76, 160, 104);
 const char* const kKeyText = "ff00ff";
@@ -91,8 +91,12 @@ Glyph text_glyph(const QString& text, int pixel_size = 12) {
 }
 
 // ---- glyphs ----
-void g_min(QPainter& p, const QRect& r) { p.drawLine(r.center().x() - 5, r.center().y() + 4, r.center().x() + 5, r.center().y() + 4); }
-void g_max(QPainter& p, const QRect& r) { p.drawRect(QRect(r.center().x() - 5, r.center().y() - 5, 10, 9)); }
+void g_min(QPainter& p, const QRect& r) {
+    p.drawLine(r.center().x() - 5, r.center().y() + 4, r.center().x() + 5, r.center().y() + 4);
+}
+void g_max(QPainter& p, const QRect& r) {
+    p.drawRect(QRect(r.center().x() - 5, r.center().y() - 5, 10, 9));
+}
 void g_restore(QPainter& p, const QRect& r) {
     p.drawRect(QRect(r.center().x() - 6, r.center().y() - 2, 8, 7));
     p.drawLine(r.center().x() - 3, r.center().y() - 5, r.center().x() + 5, r.center().y() - 5);
@@ -148,7 +152,9 @@ void g_plus(QPainter& p, const QRect& r) {
     p.drawLine(c.x() - 5, c.y(), c.x() + 5, c.y());
     p.drawLine(c.x(), c.y() - 5, c.x(), c.y() + 5);
 }
-void g_minus(QPainter& p, const QRect& r) { p.drawLine(r.center().x() - 5, r.center().y(), r.center().x() + 5, r.center().y()); }
+void g_minus(QPainter& p, const QRect& r) {
+    p.drawLine(r.center().x() - 5, r.center().y(), r.center().x() + 5, r.center().y());
+}
 void g_left(QPainter& p, const QRect& r) {
     const QPoint c = r.center();
     p.drawLine(c.x() + 2, c.y() - 5, c.x() - 3, c.y());
@@ -177,18 +183,20 @@ QImage icon(const std::function<void(QPainter&)>& draw) {
 
 void write_icons() {
     save(icon([](QPainter& p) { // teacher: a person with a board
-        p.fillRect(QRect(1, 1, 14, 8), kDeep);
-        p.fillRect(QRect(3, 3, 10, 4), kSoft);
-        p.setBrush(kBlue);
-        p.setPen(Qt::NoPen);
-        p.drawEllipse(QRect(5, 9, 6, 6));
-    }), "teacher.bmp");
+             p.fillRect(QRect(1, 1, 14, 8), kDeep);
+             p.fillRect(QRect(3, 3, 10, 4), kSoft);
+             p.setBrush(kBlue);
+             p.setPen(Qt::NoPen);
+             p.drawEllipse(QRect(5, 9, 6, 6));
+         }),
+         "teacher.bmp");
     save(icon([](QPainter& p) { // student: head and shoulders
-        p.setPen(Qt::NoPen);
-        p.setBrush(kBlue);
-        p.drawEllipse(QRect(5, 1, 6, 6));
-        p.drawRoundedRect(QRect(2, 8, 12, 7), 3, 3);
-    }), "student.bmp");
+             p.setPen(Qt::NoPen);
+             p.setBrush(kBlue);
+             p.drawEllipse(QRect(5, 1, 6, 6));
+             p.drawRoundedRect(QRect(2, 8, 12, 7), 3, 3);
+         }),
+         "student.bmp");
     auto mic = [](const QColor& c) {
         return icon([c](QPainter& p) {
             p.setPen(Qt::NoPen);
@@ -213,12 +221,13 @@ void write_icons() {
     save(cam(kGreen), "listcamera.bmp");
     save(cam(QColor(150, 158, 168)), "listcamerad.bmp");
     save(icon([](QPainter& p) { // raised hand
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(230, 160, 60));
-        for (int i = 0; i < 4; ++i)
-            p.drawRect(QRect(3 + i * 3, 1 + (i == 0 || i == 3 ? 2 : 0), 2, 8));
-        p.drawRoundedRect(QRect(3, 7, 11, 8), 3, 3);
-    }), "hand.bmp");
+             p.setPen(Qt::NoPen);
+             p.setBrush(QColor(230, 160, 60));
+             for (int i = 0; i < 4; ++i)
+                 p.drawRect(QRect(3 + i * 3, 1 + (i == 0 || i == 3 ? 2 : 0), 2, 8));
+             p.drawRoundedRect(QRect(3, 7, 11, 8), 3, 3);
+         }),
+         "hand.bmp");
 }
 
 // ---- frame and backgrounds ----
@@ -324,9 +333,12 @@ void write_layout(const QString& file, const std::vector<Button>& buttons) {
         lines << "" << QString("[%1]").arg(3000 + i) << QString("ID=%1").arg(b.id)
               << QString("LEFT=%1").arg(b.left) << QString("TOP=%1").arg(b.top)
               << QString("WIDTH=%1").arg(b.width) << QString("HEIGHT=%1").arg(b.height) << "groupid=0"
-              << "Normal_fn=" + b.set1 + "_n.bmp" << "Over_fn=" + b.set1 + "_h.bmp" << "Down_fn=" + b.set1 + "_d.bmp";
+              << "Normal_fn=" + b.set1 + "_n.bmp"
+              << "Over_fn=" + b.set1 + "_h.bmp"
+              << "Down_fn=" + b.set1 + "_d.bmp";
         if (!b.set2.isEmpty())
-            lines << "Normal_fn1=" + b.set2 + "_n.bmp" << "Over_fn1=" + b.set2 + "_h.bmp"
+            lines << "Normal_fn1=" + b.set2 + "_n.bmp"
+                  << "Over_fn1=" + b.set2 + "_h.bmp"
                   << "Down_fn1=" + b.set2 + "_d.bmp";
         lines << "UseClrKey=1" << QString("normal_clrkey=%1").arg(kKeyText)
               << QString("hover_clrkey=%1").arg(kKeyText) << QString("down_clrkey=%1").arg(kKeyText)
@@ -393,8 +405,9 @@ int main(int argc, char** argv) {
     button_set("status_mic_off", 22, 20, muted(g_mic), QColor(130, 138, 150));
     button_set("status_out", 22, 20, g_speaker);
     button_set("status_out_off", 22, 20, muted(g_speaker), QColor(130, 138, 150));
-    write_layout("status.txt", {{1033, 0, 10, 22, 20, "status_mic", "status_mic_off", QString::fromUtf8("麦克风")},
-                                {1034, 0, 32, 22, 20, "status_out", "status_out_off", QString::fromUtf8("输出")}});
+    write_layout("status.txt",
+                 {{1033, 0, 10, 22, 20, "status_mic", "status_mic_off", QString::fromUtf8("麦克风")},
+                  {1034, 0, 32, 22, 20, "status_out", "status_out_off", QString::fromUtf8("输出")}});
 
     // Video control bar (speaker, snapshot, zoom, close) and zoom window (smaller, larger, close).
     button_set("vctl_speaker", 20, 20, g_speaker, kDeep);

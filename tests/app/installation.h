@@ -62,13 +62,16 @@ public:
         write_file(dir_.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n" + extra_settings);
     }
     std::string file(const std::string& name) const { return dir_.file(name); }
+    std::string folder() const { return dir_.path().string(); }
 
-    // Starts the client with a launch string; its standard error goes to `name`.err, its report to `name`.rep.
+    // Starts the client with a launch string; its standard error goes to `name`.err, its report to
+    // `name`.rep.
     pid_t start(const std::string& name, const std::string& launch, int exit_after_ms) {
         std::string cmd = "exec ./quorin '" + launch + "' 2>" + name + ".err";
         return spawn_process("/bin/sh", {"-c", cmd}, dir_.path().string(),
                              {"QT_QPA_PLATFORM=offscreen", "QUORIN_NONINTERACTIVE=1",
-                              "XDG_RUNTIME_DIR=" + dir_.file("run"), "QUORIN_REPORT=" + dir_.file(name + ".rep"),
+                              "XDG_RUNTIME_DIR=" + dir_.file("run"),
+                              "QUORIN_REPORT=" + dir_.file(name + ".rep"),
                               "QUORIN_EXIT_AFTER_MS=" + std::to_string(exit_after_ms)});
     }
     std::string report(const std::string& name) const { return read_file(dir_.file(name + ".rep")); }

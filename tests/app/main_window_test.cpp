@@ -106,7 +106,8 @@ TEST_F(MainWindowTest, OpensFramelessAtTheFirstSizeWithItsLimits) {
 TEST_F(MainWindowTest, LayoutFollowsTheSize) {
     dlg->resize(1200, 700);
     QApplication::processEvents();
-    EXPECT_EQ(dlg->panel_widget("message_log")->geometry(), QRect(4 + 476, 266, 1192 - 476, 700 - 4 - 4 - 262));
+    EXPECT_EQ(dlg->panel_widget("message_log")->geometry(),
+              QRect(4 + 476, 266, 1192 - 476, 700 - 4 - 4 - 262));
     EXPECT_EQ(button(1069)->geometry().right(), 1200 - 4 - 1 - 1);
     EXPECT_FALSE(dlg->mask().isEmpty());
     EXPECT_FALSE(dlg->mask().contains(QPoint(0, 0))) << "rounded corners";
@@ -132,7 +133,8 @@ TEST_F(MainWindowTest, MaximiseTwiceReturnsToTheFirstSizeAndPictures) {
 }
 
 TEST_F(MainWindowTest, ScreenshotForPeopleToLookAt) {
-    const QString path = QString::fromStdString((fs::path(QUORIN_INSTALL_DIR).parent_path() / "main_window.png").string());
+    const QString path =
+        QString::fromStdString((fs::path(QUORIN_INSTALL_DIR).parent_path() / "main_window.png").string());
     ASSERT_TRUE(dlg->grab().save(path, "PNG")) << path.toStdString();
     const QImage shot(path);
     EXPECT_EQ(shot.size(), QSize(1028, 600));

@@ -17,11 +17,12 @@ namespace {
 class RoomServerProcess {
 public:
     RoomServerProcess() : port_(free_port()) {
-        write_file(dir_.file("users.txt"), utf8_to_gbk("user 100 王老师\nuser 200 小红\nuser 12 小明\nhost 7 100\n"));
+        write_file(dir_.file("users.txt"),
+                   utf8_to_gbk("user 100 王老师\nuser 200 小红\nuser 12 小明\nhost 7 100\n"));
         fs::copy_file(std::string(QUORIN_INSTALL_DIR) + "/velmor", dir_.path() / "roomserver");
         pid_ = spawn_process(dir_.file("roomserver"),
-                             {"--room-server", "--listen", "127.0.0.1:" + std::to_string(port_), "--directory",
-                              dir_.file("users.txt")},
+                             {"--room-server", "--listen", "127.0.0.1:" + std::to_string(port_),
+                              "--directory", dir_.file("users.txt")},
                              dir_.path().string());
     }
     ~RoomServerProcess() { terminate_process(pid_); }
@@ -47,15 +48,18 @@ TEST(RoomEndToEnd, ClientJoinsChatsIsGrantedSpeechAndSeesALeave) {
     Installation inst(service_port, "[room]\nserver=127.0.0.1:" + std::to_string(server.port()) + "\n", true);
     pid_t client = inst.start("client", "userid=12&roomid=7&subject=math", 60000);
     ASSERT_GT(client, 0);
+    // Whatever happens, nothing of this test outlives it: the client, and the service from its folder.
     struct Reaper {
         pid_t pid;
+        std::string folder;
         ~Reaper() {
             if (process_running(pid))
                 terminate_process(pid);
-            if (auto service = find_process("velmor"))
+            auto service = find_process("velmor");
+            if (service && service->path.rfind(folder, 0) == 0)
                 kill(service->pid, SIGKILL);
         }
-    } reaper{client};
+    } reaper{client, inst.folder()};
 
     // Logged in, and both participants are there.
     ASSERT_TRUE(inst.wait_for_report("client", "notice=登录成功！\n", 15000)) << inst.errors("client");
@@ -108,5 +112,6 @@ TEST(RoomEndToEnd, ClientJoinsChatsIsGrantedSpeechAndSeesALeave) {
             break;
     EXPECT_TRUE(left) << "the room saw the client leave";
     auto service = find_process("velmor");
-    EXPECT_FALSE(service.has_value()) << "the service it started has ended: " << (service ? service->path : "");
+    EXPECT_FALSE(service.has_value())
+        << "the service it started has ended: " << (service ? service->path : "");
 }

@@ -106,7 +106,8 @@ TEST(ClientConfig, SettingsDefaultsAndRangeRules) {
         const char* text;
         int record, play, camera, port;
     } rows[] = {
-        {"[media]\nrecord_deviceid=-3\nplay_deviceid=2\ncamera_deviceid=-5\n[network]\nport=0\n", 0, 2, -1, 5288},
+        {"[media]\nrecord_deviceid=-3\nplay_deviceid=2\ncamera_deviceid=-5\n[network]\nport=0\n", 0, 2, -1,
+         5288},
         {"[media]\nrecord_deviceid=4\ncamera_deviceid=-1\n[network]\nport=65500\n", 4, 0, -1, 65500},
         {"[media]\ncamera_deviceid=0\n[network]\nport=65501\n", 0, 0, 0, 5288},
         {"[network]\nport=-7\n", 0, 0, -1, 5288},

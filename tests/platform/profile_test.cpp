@@ -38,7 +38,8 @@ TEST(Profile, WriteChangesOnlyItsLine) {
     const std::string f = dir.file("u.txt");
     write_file(f, "# settings\n[media]\nrecord_deviceid=0\nCamera_DeviceID=3\n\n[network]\nport=5288\n");
     ASSERT_TRUE(profile_write_string("MEDIA", "camera_deviceid", "-1", f));
-    EXPECT_EQ(read_file(f), "# settings\n[media]\nrecord_deviceid=0\nCamera_DeviceID=-1\n\n[network]\nport=5288\n");
+    EXPECT_EQ(read_file(f),
+              "# settings\n[media]\nrecord_deviceid=0\nCamera_DeviceID=-1\n\n[network]\nport=5288\n");
 }
 
 TEST(Profile, WriteAddsTheKeyToItsSectionOrCreatesTheSection) {
@@ -47,8 +48,9 @@ TEST(Profile, WriteAddsTheKeyToItsSectionOrCreatesTheSection) {
     write_file(f, "[media]\nrecord_deviceid=0\n\n[network]\nport=5288\n");
     ASSERT_TRUE(profile_write_string("media", "play_deviceid", "2", f));
     ASSERT_TRUE(profile_write_string("web", "host", "example.org", f));
-    EXPECT_EQ(read_file(f),
-              "[media]\nrecord_deviceid=0\nplay_deviceid=2\n\n[network]\nport=5288\n[web]\nhost=example.org\n");
+    EXPECT_EQ(
+        read_file(f),
+        "[media]\nrecord_deviceid=0\nplay_deviceid=2\n\n[network]\nport=5288\n[web]\nhost=example.org\n");
     EXPECT_EQ(profile_get_int("media", "play_deviceid", 0, f), 2);
 }
 

@@ -12,14 +12,20 @@ TEST(Text, RoundTripsChineseText) {
 
 TEST(Text, InvalidGbkIsReplacedAndTheRestKept) {
     // 0xFF is never a GBK lead byte; a lead byte cut off at the end is incomplete.
-    EXPECT_EQ(gbk_to_utf8("a\xFF" "b\xCA\xD3"), "a\xEF\xBF\xBD" "b视");
+    EXPECT_EQ(gbk_to_utf8("a\xFF"
+                          "b\xCA\xD3"),
+              "a\xEF\xBF\xBD"
+              "b视");
     EXPECT_EQ(gbk_to_utf8("ab\xCA"), "ab\xEF\xBF\xBD");
     EXPECT_EQ(gbk_to_utf8(std::string("x\0y", 3)), std::string("x\0y", 3));
 }
 
 TEST(Text, UnmappableOrMalformedUtf8BecomesQuestionMark) {
     EXPECT_EQ(utf8_to_gbk("a😀b"), "a?b");
-    EXPECT_EQ(utf8_to_gbk("a\xC3" "b"), "a?b");
-    EXPECT_EQ(utf8_to_gbk("\xE8\xA7"), "?" "?");
+    EXPECT_EQ(utf8_to_gbk("a\xC3"
+                          "b"),
+              "a?b");
+    EXPECT_EQ(utf8_to_gbk("\xE8\xA7"), "?"
+                                       "?");
     EXPECT_EQ(utf8_to_gbk(""), "");
 }

@@ -60,7 +60,8 @@ TEST(RoomHub, LoginAnswersThenAnnouncesThenStartsMedia) {
     auto r = LoginResult::decode(first[0].payload.data(), first[0].payload.size());
     EXPECT_EQ(r->result, 0u);
     EXPECT_EQ(r->rights, room::kHostRights) << "first user of a room without directory is its host";
-    EXPECT_EQ(r->nickname, "\xD3\xC3\xBB\xA7" "100");
+    EXPECT_EQ(r->nickname, "\xD3\xC3\xBB\xA7"
+                           "100");
     EXPECT_EQ(r->port, 40001);
 
     h.join(2, 200);

@@ -136,8 +136,9 @@ TEST(LocalService, RelaysToTheRoomServer) {
     RoomServer server;
     TempDir dir;
     const uint16_t port = free_port();
-    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n[room]\nserver=127.0.0.1:" +
-                                         std::to_string(server.port()) + "\n");
+    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) +
+                                         "\n[room]\nserver=127.0.0.1:" + std::to_string(server.port()) +
+                                         "\n");
     pid_t pid = spawn_process(kVelmor, {}, dir.path().string());
     RoomPeer other;
     ASSERT_TRUE(other.connect(server.port()));
@@ -156,8 +157,8 @@ TEST(LocalService, RelaysToTheRoomServer) {
 TEST(LocalService, RelayWithoutItsRoomServerRefusesTheLogin) {
     TempDir dir;
     const uint16_t port = free_port();
-    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n[room]\nserver=127.0.0.1:" +
-                                         std::to_string(free_port()) + "\n");
+    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) +
+                                         "\n[room]\nserver=127.0.0.1:" + std::to_string(free_port()) + "\n");
     pid_t pid = spawn_process(kVelmor, {}, dir.path().string());
     RoomPeer client;
     ASSERT_TRUE(client.connect(port));

@@ -22,7 +22,9 @@ struct PosterDouble : IMessagePoster {
         std::shared_ptr<void> payload;
     };
     std::vector<Posted> posted;
-    void Post(Window to, unsigned id, intptr_t w, intptr_t l) override { posted.push_back({to, id, w, l, nullptr}); }
+    void Post(Window to, unsigned id, intptr_t w, intptr_t l) override {
+        posted.push_back({to, id, w, l, nullptr});
+    }
     void PostPayload(Window to, unsigned id, std::shared_ptr<void> payload, intptr_t l) override {
         posted.push_back({to, id, reinterpret_cast<intptr_t>(payload.get()), l, payload});
     }
@@ -30,8 +32,9 @@ struct PosterDouble : IMessagePoster {
 
 class Controller : public ::testing::Test, protected PanelDoubles {
 protected:
-    Controller() : service(dir.path().string(), "no-such-service"), link(client, service, host),
-                   controller(link, poster, host, "/opt/quorin") {
+    Controller()
+        : service(dir.path().string(), "no-such-service"), link(client, service, host),
+          controller(link, poster, host, "/opt/quorin") {
         ClientSettings s;
         s.port = stand_in.port();
         s.camera_deviceid = 2;
@@ -93,7 +96,9 @@ protected:
             types.push_back(p->type);
         return types;
     }
-    bool has(const std::string& line) { return std::find(journal.begin(), journal.end(), line) != journal.end(); }
+    bool has(const std::string& line) {
+        return std::find(journal.begin(), journal.end(), line) != journal.end();
+    }
 
     TempDir dir;
     StandIn stand_in;
@@ -133,7 +138,8 @@ TEST_F(Controller, PresentUserOrMutedOutputPlaysNoSound) {
 TEST_F(Controller, UserLeavesInOrder) {
     status.count = 3;
     packet(pkt::kUserLeft, proto::UserLeft{200, 2}.encode());
-    EXPECT_EQ(journal, (Journal{"user left 200", "count 2", "debug 200 已离开,Peer", "release window 200/7"}));
+    EXPECT_EQ(journal,
+              (Journal{"user left 200", "count 2", "debug 200 已离开,Peer", "release window 200/7"}));
     ASSERT_EQ(poster.posted.size(), 1u);
     EXPECT_EQ(poster.posted[0].id, msg::kRemoveUser);
     EXPECT_EQ(poster.posted[0].w, 200);
@@ -185,8 +191,8 @@ TEST_F(Controller, RightsGrantedToSelfSwitchesTheMicrophoneOn) {
     EXPECT_EQ(poster.posted[0].w, 2);
     EXPECT_EQ(poster.posted[0].l, 21);
     deliver();
-    EXPECT_EQ(journal, (Journal{"notice 申请发言审批通过", "status toggle microphone", "notice 本地麦克风已开启",
-                                "refresh 12"}));
+    EXPECT_EQ(journal, (Journal{"notice 申请发言审批通过", "status toggle microphone",
+                                "notice 本地麦克风已开启", "refresh 12"}));
     EXPECT_TRUE(link.microphone_on());
     EXPECT_EQ(sent(), std::vector<uint16_t>{pkt::kMicrophoneOn});
     EXPECT_EQ(users.self->block.state & 1, 1u);
@@ -230,9 +236,10 @@ TEST_F(Controller, MediaStartMayTurnOnTheMicrophoneAndTheCamera) {
     media.present = true;
     packet(pkt::kMediaStart);
     deliver();
-    EXPECT_EQ(journal, (Journal{"select mic", "mute 3 on", "status toggle microphone", "notice 本地麦克风已开启",
-                                "refresh 12", "self camera idle present", "switch camera on 2",
-                                "notice 本地摄像头已开启", "self camera sending present"}));
+    EXPECT_EQ(journal,
+              (Journal{"select mic", "mute 3 on", "status toggle microphone", "notice 本地麦克风已开启",
+                       "refresh 12", "self camera idle present", "switch camera on 2",
+                       "notice 本地摄像头已开启", "self camera sending present"}));
     EXPECT_TRUE(link.camera_on());
 }
 
@@ -290,14 +297,16 @@ TEST_F(Controller, CameraToggleRules) {
     media.present = true;
     media.switch_ok = false;
     EXPECT_FALSE(controller.ToggleCamera(-1));
-    EXPECT_EQ(journal, (Journal{"switch camera on 0", "notice 无法开启本地摄像头", "self camera idle present"}));
+    EXPECT_EQ(journal,
+              (Journal{"switch camera on 0", "notice 无法开启本地摄像头", "self camera idle present"}));
     media.switch_ok = true;
     EXPECT_TRUE(link.request(kReqToggleCamera, nullptr, 0));
     EXPECT_TRUE(link.camera_on());
     journal.clear();
     users.self->block.rights = 64; // a camera that runs may always be switched off
     EXPECT_TRUE(controller.ToggleCamera(2));
-    EXPECT_EQ(journal, (Journal{"switch camera off 2", "notice 本地摄像头已关闭", "self camera idle present"}));
+    EXPECT_EQ(journal,
+              (Journal{"switch camera off 2", "notice 本地摄像头已关闭", "self camera idle present"}));
 }
 
 TEST_F(Controller, PerUserUpdates) {

@@ -48,7 +48,8 @@ struct HandlerDouble : server_event_handler {
     }
     bool wait_for(uint16_t type, int count = 1, int timeout_ms = 5000) {
         std::unique_lock lock(mutex);
-        return cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return this->count(type) >= count; });
+        return cv.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                           [&] { return this->count(type) >= count; });
     }
     int count(uint16_t type) {
         int n = 0;
@@ -73,8 +74,12 @@ struct MessageLogDouble : IMessageLog {
         chats.push_back(e);
         j.push_back("chat line");
     }
-    void OnChatPacket(const uint8_t*, size_t length) override { j.push_back("chat packet " + std::to_string(length)); }
-    void AddSystemText(const uint8_t*, size_t length) override { j.push_back("system " + std::to_string(length)); }
+    void OnChatPacket(const uint8_t*, size_t length) override {
+        j.push_back("chat packet " + std::to_string(length));
+    }
+    void AddSystemText(const uint8_t*, size_t length) override {
+        j.push_back("system " + std::to_string(length));
+    }
     bool DetailOn() override { return detail; }
 };
 
@@ -126,9 +131,12 @@ struct UserListDouble : IUserList {
         j.push_back("stream " + std::to_string(id) + " " + std::to_string(s.fourcc));
     }
     void SetSelfCamera(bool sending, bool present) override {
-        j.push_back(std::string("self camera ") + (sending ? "sending" : "idle") + (present ? " present" : " absent"));
+        j.push_back(std::string("self camera ") + (sending ? "sending" : "idle") +
+                    (present ? " present" : " absent"));
     }
-    void StopWatching(UserRecord* r) override { j.push_back("stop watching " + std::to_string(r->block.user_id)); }
+    void StopWatching(UserRecord* r) override {
+        j.push_back("stop watching " + std::to_string(r->block.user_id));
+    }
     void RefreshUser(UserRecord* r) override { j.push_back("refresh " + std::to_string(r->block.user_id)); }
 };
 
@@ -188,7 +196,9 @@ struct VideoDouble : IVideoRegistry {
         ++release_all;
         j.push_back("release all");
     }
-    void OnRecvVideo(const uint8_t*, size_t length) override { j.push_back("video " + std::to_string(length)); }
+    void OnRecvVideo(const uint8_t*, size_t length) override {
+        j.push_back("video " + std::to_string(length));
+    }
 };
 
 struct MediaDouble : IMediaPanel {
@@ -207,7 +217,9 @@ struct MediaDouble : IMediaPanel {
 struct SoundDouble : ISound {
     Journal& j;
     explicit SoundDouble(Journal& journal) : j(journal) {}
-    void PlayAsync(const std::string& path) override { j.push_back("play " + path.substr(path.rfind("/sound/"))); }
+    void PlayAsync(const std::string& path) override {
+        j.push_back("play " + path.substr(path.rfind("/sound/")));
+    }
 };
 
 struct DialogsDouble : IDeviceDialogs {

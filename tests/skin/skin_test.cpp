@@ -9,6 +9,7 @@
 
 #include "CSkinBitmap.h"
 #include "CSkinButtons.h"
+#include "ClxStatic.h"
 #include "colour_key.h"
 #include "controls.h"
 #include "skin_layout.h"
@@ -28,11 +29,12 @@ void write_bmp(const std::string& path, int w, int h, QColor fill, QColor corner
 
 TEST(SkinLayout, SkippedSectionKeepsEntryIndexes) {
     TempDir dir;
-    write_file(dir.file("top.txt"), "[UI]\nbuttons=3\n"
-                                    "[3000]\nID=1067\nLEFT=5\nTOP=6\nWIDTH=28\nHEIGHT=22\ngroupid=4\n"
-                                    "Normal_fn=a.bmp\nNormal_fn1=b.bmp\nCAPTION=x\n"
-                                    "[3001]\nLEFT=9\n"
-                                    "[3002]\nid=1069\nUseClrKey=1\nnormal_clrkey=ff00ff\nhover_clrkey=ABCDEFG\n");
+    write_file(dir.file("top.txt"),
+               "[UI]\nbuttons=3\n"
+               "[3000]\nID=1067\nLEFT=5\nTOP=6\nWIDTH=28\nHEIGHT=22\ngroupid=4\n"
+               "Normal_fn=a.bmp\nNormal_fn1=b.bmp\nCAPTION=x\n"
+               "[3001]\nLEFT=9\n"
+               "[3002]\nid=1069\nUseClrKey=1\nnormal_clrkey=ff00ff\nhover_clrkey=ABCDEFG\n");
     SkinLayout l = read_skin_layout(dir.file("top.txt"));
     ASSERT_EQ(l.count, 3);
     EXPECT_EQ(l.entries[0].id, 1067);
@@ -55,7 +57,8 @@ TEST(SkinLayout, MissingOrEmptyFileHasNoButtons) {
     write_file(dir.file("neg.txt"), "[ui]\nbuttons=-2\n");
     EXPECT_TRUE(read_skin_layout(dir.file("neg.txt")).entries.empty());
     write_file(dir.file("huge.txt"), "[ui]\nbuttons=2000000000\n");
-    EXPECT_LE(read_skin_layout(dir.file("huge.txt")).count, 256) << "an absurd count is capped, not allocated";
+    EXPECT_LE(read_skin_layout(dir.file("huge.txt")).count, 256)
+        << "an absurd count is capped, not allocated";
 }
 
 TEST(ColourKey, KeyPixelsBecomeTransparentAndOthersStay) {
@@ -201,4 +204,30 @@ TEST_F(SkinButtonsTest, DestructionGivesTheControlsBack) {
     QSignalSpy clicked(max, &QPushButton::clicked);
     QTest::mouseClick(max, Qt::LeftButton);
     EXPECT_EQ(clicked.count(), 1);
+}
+
+TEST(OwnerDrawn, TransparentLabelShowsTheParentAndSolidOneItsOwnColour) {
+    QWidget parent;
+    parent.resize(200, 60);
+    QPalette pal = parent.palette();
+    pal.setColor(QPalette::Window, QColor(200, 30, 30));
+    parent.setPalette(pal);
+    parent.setAutoFillBackground(true);
+    auto* transparent = new ClxStatic(&parent);
+    transparent->setText("A");
+    transparent->setGeometry(0, 0, 100, 30);
+    transparent->colours.transparent = true;
+    transparent->colours.text = 0x00FFFFFF;
+    transparent->Refresh();
+    auto* solid = new ClxCheckBox(&parent);
+    solid->setText("B");
+    solid->setGeometry(100, 0, 100, 30);
+    solid->colours.background = 0x00D6D6D6; // toolcolor
+    solid->colours.text = 0x00010101;
+    solid->Refresh();
+    parent.show();
+    const QImage shot = parent.grab().toImage();
+    EXPECT_EQ(QColor(shot.pixel(95, 28)), QColor(200, 30, 30)) << "no grey box behind transparent text";
+    EXPECT_EQ(QColor(shot.pixel(195, 28)), QColor(214, 214, 214));
+    EXPECT_EQ(solid->palette().color(QPalette::WindowText), QColor(1, 1, 1));
 }

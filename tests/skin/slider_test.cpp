@@ -99,7 +99,9 @@ protected:
     CBitmapSlider* slider = nullptr;
 };
 
-TEST_F(SliderTest, SizedToItsChannel) { EXPECT_EQ(slider->size(), QSize(104, 12)); }
+TEST_F(SliderTest, SizedToItsChannel) {
+    EXPECT_EQ(slider->size(), QSize(104, 12));
+}
 
 TEST_F(SliderTest, ClickOnTheThumbAndReleasePostsOnlyTheRelease) {
     QTest::mousePress(slider, Qt::LeftButton, {}, QPoint(54, 5)); // 2 right of the centre 52: on the thumb
@@ -125,8 +127,9 @@ TEST_F(SliderTest, DragBeyondTheEndsStopsAtMinimumAndMaximum) {
     QTest::mouseMove(slider, QPoint(-50, 5));
     EXPECT_EQ(slider->GetPosition(), 0);
     QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(-50, 5));
-    EXPECT_EQ(parent.take(), (std::vector<Msg>{Msg(msg::kSliderMoving, 1036, 100), Msg(msg::kSliderMoving, 1036, 0),
-                                               Msg(msg::kSliderReleased, 1036, 0)}));
+    EXPECT_EQ(parent.take(),
+              (std::vector<Msg>{Msg(msg::kSliderMoving, 1036, 100), Msg(msg::kSliderMoving, 1036, 0),
+                                Msg(msg::kSliderReleased, 1036, 0)}));
 }
 
 TEST_F(SliderTest, SmallMovesWithinAPixelPostNothing) {
@@ -145,8 +148,9 @@ TEST_F(SliderTest, KeysMoveClampAndAlwaysPostTheRelease) {
     QTest::keyClick(slider, Qt::Key_Right);
     QTest::keyClick(slider, Qt::Key_Home);
     QTest::keyClick(slider, Qt::Key_Up);
-    EXPECT_EQ(parent.take(), (std::vector<Msg>{Msg(msg::kSliderReleased, 1036, 100), Msg(msg::kSliderReleased, 1036, 100),
-                                               Msg(msg::kSliderReleased, 1036, 0), Msg(msg::kSliderReleased, 1036, 0)}));
+    EXPECT_EQ(parent.take(),
+              (std::vector<Msg>{Msg(msg::kSliderReleased, 1036, 100), Msg(msg::kSliderReleased, 1036, 100),
+                                Msg(msg::kSliderReleased, 1036, 0), Msg(msg::kSliderReleased, 1036, 0)}));
 }
 
 TEST_F(SliderTest, DisabledIgnoresMouseAndKeysAndDrawsNoThumb) {

@@ -21,7 +21,9 @@ int remaining_ms(clock_type::time_point deadline) {
 }
 } // namespace
 
-RoomPeer::~RoomPeer() { close(); }
+RoomPeer::~RoomPeer() {
+    close();
+}
 
 void RoomPeer::close() {
     if (fd_ >= 0)

@@ -76,4 +76,3 @@ private:
     std::vector<Packet> inbox_;
     uint16_t port_ = 0;
 };
-
