@@ -13,22 +13,16 @@
 #include <thread>
 
 #include "process.h"
+#include "room_peer.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
+
 // A listening socket on a free loopback port that counts the connections it is offered.
 class PortWatch {
 public:
     PortWatch() {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(fd_, 4);
-        socklen_t len = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        fd_ = listen_on_loopback(&port_);
         fcntl(fd_, F_SETFL, O_NONBLOCK);
     }
     ~PortWatch() { close(fd_); }
@@ -42,7 +36,7 @@ public:
 
 private:
     int fd_ = -1;
-    int port_ = 0;
+    uint16_t port_ = 0;
 };
 
 // A private install folder holding a copy of the built client and its data, and a private runtime folder.

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "framing.h"
+#include "room_peer.h"
 #include "tcpclient.h"
 
 namespace {
@@ -39,17 +40,7 @@ struct Recorder : server_event_handler {
 struct Server {
     int fd;
     uint16_t port;
-    Server() {
-        fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(fd, 4);
-        socklen_t len = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-    }
+    Server() { fd = listen_on_loopback(&port); }
     ~Server() { close(fd); }
     int accept_one() { return ::accept(fd, nullptr, nullptr); }
 };

@@ -50,3 +50,6 @@ int login_peer(RoomPeer& peer, uint32_t user, uint32_t room, uint32_t flags = 0)
 
 // A free TCP port on the loopback.
 uint16_t free_port();
+
+// A socket listening on a free loopback port (close-on-exec); the port goes to `port`.
+int listen_on_loopback(uint16_t* port);

@@ -16,19 +16,7 @@
 // A stand-in service: accepts the link and reads what the client sends.
 class StandIn {
 public:
-    StandIn() {
-        acceptor_ = socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        setsockopt(acceptor_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(acceptor_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(acceptor_, 4);
-        socklen_t len = sizeof a;
-        getsockname(acceptor_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
+    StandIn() { acceptor_ = listen_on_loopback(&port_); }
     ~StandIn() {
         drop();
         close(acceptor_);
