@@ -26,22 +26,22 @@ int CSkinButtons::Load(const std::string& path) {
     entries_.resize(size_t(layout.count));
     int made = 0;
     for (int i = 0; i < layout.count; ++i) {
-        const SkinButtonSpec& spec = layout.entries[size_t(i)];
-        if (spec.id == 0)
+        const SkinButtonItem& item = layout.entries[size_t(i)];
+        if (item.id == 0)
             continue;
         SkinButtonEntry& e = entries_[size_t(i)];
-        QWidget* control = get_dlg_item(dialog, spec.id);
-        e.id = spec.id;
+        QWidget* control = get_dlg_item(dialog, item.id);
+        e.id = item.id;
         e.button = std::make_unique<CWINButton>();
         e.button->SetItemHandle(control);
-        e.left = spec.left;
-        e.top = spec.top;
-        e.width = spec.width;
-        e.height = spec.height;
-        e.groupid = spec.groupid;
+        e.left = item.left;
+        e.top = item.top;
+        e.width = item.width;
+        e.height = item.height;
+        e.groupid = item.groupid;
         for (size_t k = 0; k < 6; ++k) {
-            if (!spec.pictures[k].empty())
-                e.pictures[k].load(QString::fromStdString(path_join(skin_folder, spec.pictures[k])));
+            if (!item.pictures[k].empty())
+                e.pictures[k].load(QString::fromStdString(path_join(skin_folder, item.pictures[k])));
         }
         if (!e.pictures[0].isNull())
             e.button->SetBackPic(e.pictures[0], 1);
@@ -49,18 +49,18 @@ int CSkinButtons::Load(const std::string& path) {
             e.button->SetHoverPic(e.pictures[1]);
         if (!e.pictures[2].isNull())
             e.button->SetPressPic(e.pictures[2]);
-        if (spec.use_colour_key) {
+        if (item.use_colour_key) {
             e.button->SetColorKey(1);
-            e.button->SetColorKey(spec.normal_key, spec.hover_key, spec.down_key);
+            e.button->SetColorKey(item.normal_key, item.hover_key, item.down_key);
             e.button->SetColorKey2(CWINButton::kNoKey, CWINButton::kNoKey, CWINButton::kNoKey);
         } else {
             e.button->SetColorKey(0);
         }
-        e.button->SetToolTip(gbk_to_qstring(spec.caption));
+        e.button->SetToolTip(gbk_to_qstring(item.caption));
         if (auto* button = qobject_cast<QAbstractButton*>(control))
             button->setText(QString());
         if (control)
-            control->setGeometry(spec.left, spec.top, spec.width, spec.height);
+            control->setGeometry(item.left, item.top, item.width, item.height);
         ++made;
     }
     return made;

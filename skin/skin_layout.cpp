@@ -30,7 +30,7 @@ SkinLayout read_skin_layout(const std::string& path) {
                                                 "Normal_fn1", "Over_fn1", "Down_fn1"};
     for (int i = 0; i < layout.count; ++i) {
         const std::string section = std::to_string(3000 + i);
-        SkinButtonSpec& e = layout.entries[size_t(i)];
+        SkinButtonItem& e = layout.entries[size_t(i)];
         const int id = profile_get_int(section, "ID", 0, path);
         if (id == 0)
             continue;

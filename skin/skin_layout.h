@@ -10,7 +10,7 @@
 // A colour value of the layout (0x00BBGGRR); kNoColour means none.
 constexpr uint32_t kNoColour = 0xFFFFFFFFu;
 
-struct SkinButtonSpec {
+struct SkinButtonItem {
     int id = 0; // 0: the section was skipped
     int left = 0, top = 0, width = 0, height = 0;
     int groupid = 0;
@@ -23,7 +23,7 @@ struct SkinButtonSpec {
 
 struct SkinLayout {
     int count = 0; // as read: skipped sections included
-    std::vector<SkinButtonSpec> entries;
+    std::vector<SkinButtonItem> entries;
 };
 
 // Reads a layout file; a missing file reads as no buttons. Entry i belongs to section 3000 + i.
