@@ -89,6 +89,28 @@ TEST(ServiceLink, StartsTheServiceLogsInAndStopsItAtShutDown) {
     EXPECT_EQ(rig.handler.count(pkt::kLinkLost), 0) << "our own close is not a lost link";
 }
 
+TEST(ServiceLink, ServiceThatDiesIsRestartedAndTheUserLoggedInAgain) {
+    Install install(free_port());
+    install.add_velmor();
+    Rig rig(install);
+    SessionIdentity id;
+    id.user_id = 12;
+    id.room_id = 7;
+    rig.link.set_identity(id);
+    rig.link.SetUp(&rig.handler);
+    rig.link.ConnectFirstTime();
+    ASSERT_TRUE(rig.handler.wait_for(pkt::kLoginResult));
+    const pid_t first = rig.service.pid();
+    kill(first, SIGKILL);
+    ASSERT_TRUE(rig.handler.wait_for(pkt::kLinkLost));
+    rig.link.Reconnect();
+    EXPECT_TRUE(rig.service.holds_process());
+    EXPECT_NE(rig.service.pid(), first) << "a new service was started";
+    ASSERT_TRUE(rig.handler.wait_for(pkt::kLoginResult, 2)) << "logged in again";
+    EXPECT_EQ(rig.handler.count(pkt::kLinkLost), 1);
+    rig.link.ShutDown();
+}
+
 TEST(ServiceLink, NoUserIdNoConnection) {
     StandIn service;
     Install install(service.port());
