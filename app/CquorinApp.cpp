@@ -67,6 +67,8 @@ bool CquorinApp::InitInstance() {
     close_on_terminate_signals(&dlg);
     dlg.OnInitDialog();
     dlg.exec();
+    // The service is stopped while this copy still holds the guard, so a new copy never finds it ending.
+    dlg.OnDestroy();
 
     guard.on_raise_request = nullptr;
     guard.release();

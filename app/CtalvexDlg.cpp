@@ -82,7 +82,14 @@ CtalvexDlg::CtalvexDlg(QWidget* parent)
 }
 
 CtalvexDlg::~CtalvexDlg() {
-    // The link thread ends here, before any panel goes away.
+    // The link thread ends here at the latest, before any panel goes away.
+    OnDestroy();
+}
+
+void CtalvexDlg::OnDestroy() {
+    if (destroyed_)
+        return;
+    destroyed_ = true;
     session_.ShutDown();
 }
 

@@ -33,6 +33,10 @@ public:
 
     // Brings the dialog up: frame, configuration and logging, service link, panels, connection, placement.
     bool OnInitDialog();
+    // The window's end: closes the link, frees the logging and stops a service this client started. Runs
+    // once, after the modal loop and before the single-instance guard is released (the destructor runs it
+    // too).
+    void OnDestroy();
 
     // Launch members, filled by parse_launch_params before OnInitDialog.
     LaunchParams& launch() { return launch_; }
@@ -105,6 +109,7 @@ private:
     NoVideoRegistry video_;
     NumberDeviceDialogs dialogs_{this};
     bool initialised_ = false;
+    bool destroyed_ = false;
     int screen_width_ = 0;
     int screen_height_ = 0;
 

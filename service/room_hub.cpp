@@ -36,6 +36,11 @@ void RoomHub::on_connect(ConnId conn, uint32_t ip, uint16_t port) {
     conns_[conn] = Conn{ip, port, std::nullopt};
 }
 
+bool RoomHub::logged_in(ConnId conn) const {
+    auto c = conns_.find(conn);
+    return c != conns_.end() && c->second.seat.has_value();
+}
+
 std::optional<uint32_t> RoomHub::rights_of(uint32_t room_id, uint32_t user) const {
     auto r = rooms_.find(room_id);
     if (r == rooms_.end())

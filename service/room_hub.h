@@ -59,7 +59,8 @@ public:
     std::vector<Outgoing> on_packet(ConnId conn, uint16_t type, const uint8_t* data, size_t size);
     std::vector<Outgoing> on_disconnect(ConnId conn);
 
-    // Read-only views for tests and status lines.
+    // Read-only views for the server, tests and status lines.
+    bool logged_in(ConnId conn) const;
     size_t room_count() const { return rooms_.size(); }
     std::optional<uint32_t> rights_of(uint32_t room, uint32_t user) const;
     std::set<uint32_t> watchers_of(uint32_t room, uint32_t user) const;

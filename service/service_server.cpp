@@ -122,6 +122,29 @@ void ServiceServer::start_hub_client(room::ConnId id) {
     socket->start(
         [this, id](uint16_t type, const uint8_t* p, uint32_t n) { deliver(hub_.on_packet(id, type, p, n)); },
         [this, id](const std::string& why) { closed(id, why); });
+    arm_login_timer(id);
+}
+
+void ServiceServer::arm_login_timer(room::ConnId id) {
+    if (options_.login_timeout_ms < 0)
+        return;
+    auto timer =
+        std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(options_.login_timeout_ms));
+    clients_[id].login_timer = timer;
+    timer->async_wait([this, id](std::error_code ec) {
+        if (ec || hub_.logged_in(id))
+            return;
+        // A connection that never logs in (a port scan, a stalled or foreign client) does not keep its place.
+        auto c = clients_.find(id);
+        if (c == clients_.end())
+            return;
+        log("connection " + std::to_string(id) + " closed: no login in time");
+        c->second.socket->close();
+        clients_.erase(c);
+        deliver(hub_.on_disconnect(id));
+        if (clients_.empty() && options_.exit_when_idle_ms >= 0)
+            arm_idle_timer(options_.exit_when_idle_ms);
+    });
 }
 
 void ServiceServer::start_relay_client(room::ConnId id) {
@@ -183,6 +206,8 @@ void ServiceServer::closed(room::ConnId id, const std::string& why) {
     if (c == clients_.end())
         return;
     log("connection " + std::to_string(id) + " closed: " + why);
+    if (c->second.login_timer)
+        c->second.login_timer->cancel();
     c->second.socket->close();
     if (c->second.upstream)
         c->second.upstream->close();

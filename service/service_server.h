@@ -26,6 +26,8 @@ struct ServerOptions {
     int exit_if_unused_ms = -1;
     std::optional<asio::ip::tcp::endpoint> relay_to;
     size_t send_cap = 4u << 20;
+    // A connection that has not logged in this long after it was made is closed; negative: never.
+    int login_timeout_ms = 30000;
     room::HubConfig hub;
 };
 
@@ -42,7 +44,8 @@ public:
 private:
     struct Client {
         std::shared_ptr<FramedSocket> socket;
-        std::shared_ptr<FramedSocket> upstream; // relay mode
+        std::shared_ptr<FramedSocket> upstream;          // relay mode
+        std::shared_ptr<asio::steady_timer> login_timer; // hub mode, until the login
     };
     void accept_next();
     void on_accepted(asio::ip::tcp::socket socket);
@@ -51,6 +54,7 @@ private:
     void deliver(const std::vector<room::Outgoing>& out);
     void closed(room::ConnId id, const std::string& why);
     void arm_idle_timer(int ms);
+    void arm_login_timer(room::ConnId id);
     void log(const std::string& line) const;
 
     asio::io_context& io_;

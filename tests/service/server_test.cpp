@@ -8,6 +8,7 @@
 #include "process.h"
 #include "protocol.h"
 #include "room_peer.h"
+#include "service_server.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -165,4 +166,26 @@ TEST(LocalService, RelayWithoutItsRoomServerRefusesTheLogin) {
     EXPECT_GT(login_peer(client, 12, 7), 5) << "a failure the client shows, not a lost link to retry";
     client.close();
     EXPECT_EQ(wait_process(pid, 4000).value_or(-1), 0);
+}
+
+TEST(RoomServer, ConnectionThatNeverLogsInIsClosed) {
+    asio::io_context io(1);
+    ServerOptions options;
+    options.listen = asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0);
+    options.login_timeout_ms = 200;
+    options.hub.log = [](const std::string&) {};
+    ServiceServer server(io, options);
+    ASSERT_TRUE(server.start());
+    std::thread io_thread([&] { io.run(); });
+
+    RoomPeer silent, member;
+    ASSERT_TRUE(silent.connect(server.port()));
+    ASSERT_TRUE(member.connect(server.port()));
+    ASSERT_EQ(login_peer(member, 100, 7), 0);
+    EXPECT_TRUE(silent.wait_closed(3000));
+    EXPECT_FALSE(member.wait_closed(400)) << "a logged-in user stays";
+
+    asio::post(io, [&] { server.stop(); });
+    io.stop();
+    io_thread.join();
 }
