@@ -54,6 +54,14 @@ struct Rig : PanelDoubles {
         link.set_panels(panels());
         link.set_actions(&actions);
     }
+    // The launch identity: user, room and key id.
+    void identify(uint32_t user, uint32_t room = 0, const std::string& key = "") {
+        SessionIdentity id;
+        id.user_id = user;
+        id.room_id = room;
+        id.key_id = key;
+        link.set_identity(id);
+    }
     tcpclient client;
     ServiceProcess service;
     HostDouble host;
@@ -68,11 +76,7 @@ TEST(ServiceLink, StartsTheServiceLogsInAndStopsItAtShutDown) {
     Install install(free_port());
     install.add_velmor();
     Rig rig(install);
-    SessionIdentity id;
-    id.user_id = 12;
-    id.room_id = 7;
-    id.key_id = "ABCD";
-    rig.link.set_identity(id);
+    rig.identify(12, 7, "ABCD");
     ASSERT_TRUE(rig.link.SetUp(&rig.handler));
     ASSERT_TRUE(rig.service.holds_process());
     const pid_t pid = rig.service.pid();
@@ -93,10 +97,7 @@ TEST(ServiceLink, ServiceThatDiesIsRestartedAndTheUserLoggedInAgain) {
     Install install(free_port());
     install.add_velmor();
     Rig rig(install);
-    SessionIdentity id;
-    id.user_id = 12;
-    id.room_id = 7;
-    rig.link.set_identity(id);
+    rig.identify(12, 7);
     rig.link.SetUp(&rig.handler);
     rig.link.ConnectFirstTime();
     ASSERT_TRUE(rig.handler.wait_for(pkt::kLoginResult));
@@ -126,9 +127,7 @@ TEST(ServiceLink, RefusedConnectionPostsTheMessage) {
     Install install(free_port());
     Rig rig(install);
     rig.client.set_connect_timeout_ms(300);
-    SessionIdentity id;
-    id.user_id = 12;
-    rig.link.set_identity(id);
+    rig.identify(12);
     rig.link.SetUp(&rig.handler);
     rig.link.ConnectFirstTime();
     EXPECT_EQ(rig.host.posted, std::vector<std::string>{"无法连接到服务程序，可能连接己被占用。\n [提示]"});
@@ -139,10 +138,7 @@ TEST(ServiceLink, LostLinkIsReportedOnceAndTheReconnectLogsInWithFlag4) {
     StandIn service;
     Install install(service.port());
     Rig rig(install);
-    SessionIdentity id;
-    id.user_id = 12;
-    id.room_id = 7;
-    rig.link.set_identity(id);
+    rig.identify(12, 7);
     rig.link.SetUp(&rig.handler);
     rig.link.set_microphone_on(true);
     rig.link.set_camera_on(true);
@@ -209,9 +205,7 @@ TEST(ServiceLink, ServiceAlreadyRunningIsUsedAndLeftAlone) {
     pid_t theirs = spawn_process(install.folder() + "/" + install.name(), {}, install.folder());
 
     Rig rig(install);
-    SessionIdentity id;
-    id.user_id = 12;
-    rig.link.set_identity(id);
+    rig.identify(12);
     std::optional<ProcessInfo> found;
     for (int i = 0; i < 500 && !found; ++i) {
         found = find_process(install.name());
@@ -291,9 +285,7 @@ TEST(RequestTable, EveryRequest) {
     mask = pkt::kRightCamera;
     EXPECT_EQ(rig.link.request(kReqHasRights, &mask, sizeof mask), 0) << "no record before the login";
 
-    SessionIdentity id;
-    id.room_id = 7;
-    rig.link.set_identity(id);
+    rig.identify(0, 7);
     VideoWindowRequest open{0, 30, &other.block};
     EXPECT_EQ(rig.link.request(kReqVideoWindow, &open, sizeof open), 1);
     VideoWindowRequest release{1, 30, nullptr};
@@ -319,14 +311,10 @@ TEST(ServiceLink, OverlongKeyIdSendsNoLogin) {
     StandIn service;
     Install install(service.port());
     Rig rig(install);
-    SessionIdentity id;
-    id.user_id = 12;
-    id.key_id = std::string(41, 'A');
-    rig.link.set_identity(id);
+    rig.identify(12, 0, std::string(41, 'A'));
     rig.link.SetUp(&rig.handler);
     EXPECT_FALSE(rig.link.SendLogin(false));
-    id.key_id = std::string(40, 'A');
-    rig.link.set_identity(id);
+    rig.identify(12, 0, std::string(40, 'A'));
     rig.link.ConnectFirstTime();
     auto p = service.accept_and_read();
     ASSERT_TRUE(p);
