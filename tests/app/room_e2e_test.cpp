@@ -9,35 +9,13 @@
 #include "process.h"
 #include "protocol.h"
 #include "room_peer.h"
+#include "room_server_process.h"
 #include "text.h"
 
-namespace {
-
-// The room server runs from a copy under another name: the client looks for its local service by name.
-class RoomServerProcess {
-public:
-    RoomServerProcess() : port_(free_port()) {
-        write_file(dir_.file("users.txt"),
-                   utf8_to_gbk("user 100 王老师\nuser 200 小红\nuser 12 小明\nhost 7 100\n"));
-        fs::copy_file(std::string(QUORIN_INSTALL_DIR) + "/velmor", dir_.path() / "roomserver");
-        pid_ = spawn_process(dir_.file("roomserver"),
-                             {"--room-server", "--listen", "127.0.0.1:" + std::to_string(port_),
-                              "--directory", dir_.file("users.txt")},
-                             dir_.path().string());
-    }
-    ~RoomServerProcess() { terminate_process(pid_); }
-    uint16_t port() const { return port_; }
-
-private:
-    TempDir dir_;
-    uint16_t port_;
-    pid_t pid_;
-};
-
-} // namespace
-
 TEST(RoomEndToEnd, ClientJoinsChatsIsGrantedSpeechAndSeesALeave) {
-    RoomServerProcess server;
+    // Run under another name: the client looks for its local service by the name "velmor".
+    RoomServerProcess server("roomserver",
+                             utf8_to_gbk("user 100 王老师\nuser 200 小红\nuser 12 小明\nhost 7 100\n"));
     RoomPeer teacher, pupil;
     ASSERT_TRUE(teacher.connect(server.port()));
     ASSERT_EQ(login_peer(teacher, 100, 7), 0);

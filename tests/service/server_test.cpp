@@ -8,6 +8,7 @@
 #include "process.h"
 #include "protocol.h"
 #include "room_peer.h"
+#include "room_server_process.h"
 #include "service_server.h"
 #include "temp_dir.h"
 
@@ -17,26 +18,10 @@ namespace {
 
 const std::string kVelmor = std::string(QUORIN_INSTALL_DIR) + "/velmor";
 
-class RoomServer {
-public:
-    RoomServer() : port_(free_port()) {
-        pid_ = spawn_process(kVelmor, {"--room-server", "--listen", "127.0.0.1:" + std::to_string(port_)},
-                             dir_.path().string());
-    }
-    ~RoomServer() { terminate_process(pid_); }
-    uint16_t port() const { return port_; }
-    pid_t pid() const { return pid_; }
-
-private:
-    TempDir dir_;
-    uint16_t port_;
-    pid_t pid_;
-};
-
 } // namespace
 
 TEST(RoomServer, GarbageOversizeAndStalledPeersDoNotDisturbTheRoom) {
-    RoomServer server;
+    RoomServerProcess server;
     RoomPeer host, guest;
     ASSERT_TRUE(host.connect(server.port()));
     ASSERT_EQ(login_peer(host, 100, 7), 0);
@@ -77,7 +62,7 @@ TEST(RoomServer, GarbageOversizeAndStalledPeersDoNotDisturbTheRoom) {
 }
 
 TEST(RoomServer, PeerThatNeverReadsLosesVideoNotTheRoom) {
-    RoomServer server;
+    RoomServerProcess server;
     RoomPeer sender, sleeper, reader;
     ASSERT_TRUE(sender.connect(server.port()));
     ASSERT_EQ(login_peer(sender, 100, 7), 0);
@@ -134,7 +119,7 @@ TEST(LocalService, EndsAfterItsClientLeftAndAtOnceOnSigterm) {
 }
 
 TEST(LocalService, RelaysToTheRoomServer) {
-    RoomServer server;
+    RoomServerProcess server;
     TempDir dir;
     const uint16_t port = free_port();
     write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) +
