@@ -1,5 +1,5 @@
 // Start-up (see CquorinApp.h).
-#include "CquorinApp.h"
+#include "app/CquorinApp.h"
 
 #include <signal.h>
 #include <sys/socket.h>
@@ -7,13 +7,14 @@
 
 #include <QSocketNotifier>
 
-#include "CtalvexDlg.h"
-#include "app_texts.h"
-#include "launch_params.h"
-#include "message_box.h"
-#include "paths.h"
-#include "single_instance.h"
-#include "test_hooks.h"
+#include "app/CtalvexDlg.h"
+#include "app/app_texts.h"
+#include "platform/thread_rule.h"
+#include "app/launch_params.h"
+#include "platform/message_box.h"
+#include "platform/paths.h"
+#include "platform/single_instance.h"
+#include "platform/test_hooks.h"
 
 namespace {
 int g_signal_pipe[2] = {-1, -1};
@@ -46,6 +47,7 @@ CquorinApp::CquorinApp(int& argc, char** argv, std::string launch_string)
     : QApplication(argc, argv), launch_string_(std::move(launch_string)) {}
 
 bool CquorinApp::InitInstance() {
+    ui_thread::claim();
     SingleInstanceGuard guard(QString::fromUtf8(kMutexName));
     if (!guard.acquire()) {
         test_hooks::report("second_copy", "1");

@@ -1,10 +1,11 @@
 // The main dialog (see CtalvexDlg.h).
-#include "CtalvexDlg.h"
+#include "app/CtalvexDlg.h"
 
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QCloseEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -16,16 +17,22 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
-#include "app_texts.h"
-#include "controls.h"
-#include "help_page.h"
-#include "log.h"
-#include "logging.h"
-#include "message_box.h"
-#include "message_ids.h"
-#include "paths.h"
-#include "qtext.h"
-#include "test_hooks.h"
+#include "app/app_texts.h"
+#include "app/control_ids.h"
+#include "chat/TextChatInput.h"
+#include "chat/TextMessageLog.h"
+#include "platform/thread_rule.h"
+#include "roster/TextStatusBar.h"
+#include "roster/TextUserList.h"
+#include "platform/controls.h"
+#include "app/help_page.h"
+#include "components/log.h"
+#include "config/logging.h"
+#include "platform/message_box.h"
+#include "session/message_ids.h"
+#include "platform/paths.h"
+#include "platform/qtext.h"
+#include "platform/test_hooks.h"
 
 namespace {
 
@@ -148,10 +155,10 @@ void CtalvexDlg::SetUpServiceLink() {
 }
 
 void CtalvexDlg::CreatePanels() {
-    user_list_ = new TextUserList(&session_, this);
-    message_log_ = new TextMessageLog(user_list_, this);
+    user_list_ = new TextUserList(session_.roster(), this);
+    message_log_ = new TextMessageLog(session_.roster(), this);
     status_bar_ = new TextStatusBar(&session_, this);
-    chat_input_ = new TextChatInput(&session_, user_list_, message_log_, this);
+    chat_input_ = new TextChatInput(&session_, message_log_, this);
     media_panel_ = new QLabel(QString::fromUtf8("本地视频"), this);
     video_panel_ = new QLabel(QString::fromUtf8("远程视频"), this);
     // Until the video panels exist, their places show the skin's empty-picture backgrounds.
@@ -178,9 +185,11 @@ void CtalvexDlg::CreatePanels() {
     static const struct {
         int id;
         const char* text;
-    } kButtons[] = {{1067, "min"},        {1068, "max"},        {1069, "close"},     {1076, "help"},
-                    {1077, "skin"},       {1078, "SYSMENU"},    {1079, "handup"},    {1080, "send img"},
-                    {1081, "play movie"}, {1082, "play music"}, {1083, "audio set"}, {1084, "video set"}};
+    } kButtons[] = {{ctl::kMinimise, "min"},     {ctl::kMaximise, "max"},      {ctl::kClose, "close"},
+                    {ctl::kHelp, "help"},        {ctl::kSkin, "skin"},         {ctl::kSystemMenu, "SYSMENU"},
+                    {ctl::kHandUp, "handup"},    {ctl::kSendImage, "send img"}, {ctl::kPlayMovie, "play movie"},
+                    {ctl::kPlayMusic, "play music"}, {ctl::kAudioSetup, "audio set"},
+                    {ctl::kVideoSetup, "video set"}};
     for (const auto& b : kButtons) {
         auto* button = new QPushButton(QString::fromUtf8(b.text), this);
         set_control_id(button, b.id);
@@ -202,9 +211,17 @@ void CtalvexDlg::CreatePanels() {
         if (QWidget* w =
                 title_buttons_.entry(i).button ? title_buttons_.entry(i).button->GetItemHandle() : nullptr)
             w->show();
+    // Without a title bar layout the window would have no way to be minimised, maximised or closed: the
+    // template buttons stay, with their own look.
+    if (title_buttons_.count() == 0) {
+        for (int id : {ctl::kMinimise, ctl::kMaximise, ctl::kClose, ctl::kHelp})
+            if (auto* button = qobject_cast<QPushButton*>(get_dlg_item(this, id))) {
+                button->show();
+                template_title_buttons_.push_back(button);
+            }
+    }
 
     Panels panels;
-    panels.user_list = user_list_;
     panels.message_log = message_log_;
     panels.status_bar = status_bar_;
     panels.chat_input = chat_input_;
@@ -247,8 +264,17 @@ void CtalvexDlg::Layout(int width, int height) {
     std::vector<std::pair<int, int>> sizes;
     for (int i = 0; i < title_buttons_.count(); ++i)
         sizes.emplace_back(title_buttons_.entry(i).width, title_buttons_.entry(i).height);
+    if (!template_title_buttons_.empty()) {
+        constexpr int kTemplateButtonWidth = 48, kTemplateButtonHeight = 22;
+        sizes.assign(template_title_buttons_.size(), {kTemplateButtonWidth, kTemplateButtonHeight});
+    }
     const std::vector<Rect> places = place_title_buttons(width, b, sizes);
     for (int i = 0; i < int(places.size()) && i < 5; ++i) {
+        if (!template_title_buttons_.empty()) {
+            if (i < int(template_title_buttons_.size()))
+                place(template_title_buttons_[size_t(i)], places[size_t(i)]);
+            continue;
+        }
         const SkinButtonEntry& e = title_buttons_.entry(i);
         if (e.button && e.button->GetItemHandle())
             place(e.button->GetItemHandle(), places[size_t(i)]);
@@ -266,10 +292,10 @@ void CtalvexDlg::Layout(int width, int height) {
 
 void CtalvexDlg::OnCommand(int id) {
     switch (id) {
-    case 1067:
+    case ctl::kMinimise:
         showMinimized();
         break;
-    case 1068:
+    case ctl::kMaximise:
         if (isMaximized()) {
             title_buttons_.SetPictureSet(1, true, QString::fromUtf8("最大化"));
             showNormal();
@@ -278,20 +304,20 @@ void CtalvexDlg::OnCommand(int id) {
             showMaximized();
         }
         break;
-    case 1069:
+    case ctl::kClose:
         done(0);
         break;
-    case 1076:
+    case ctl::kHelp:
         QDesktopServices::openUrl(
             QUrl(QString::fromStdString(help_page_url(settings_file_path(install_folder())))));
         break;
-    case 1079:
+    case ctl::kHandUp:
         session_.request(kReqSpeakRequest, nullptr, 0);
         break;
-    case 1083:
+    case ctl::kAudioSetup:
         controller_.OnAudioSetup();
         break;
-    case 1084:
+    case ctl::kVideoSetup:
         controller_.OnVideoSetup();
         break;
     default:
@@ -319,6 +345,12 @@ void CtalvexDlg::paintEvent(QPaintEvent*) {
     if (bg.width() && bg.height())
         bg.DrawStretched(p,
                          QRect(QPoint(l.width(), t.height()), QPoint(W - r.width() - 1, H - b.height() - 1)));
+}
+
+void CtalvexDlg::closeEvent(QCloseEvent* e) {
+    // The window manager's close button ends the class like our own close button.
+    e->accept();
+    done(0);
 }
 
 void CtalvexDlg::resizeEvent(QResizeEvent* e) {
@@ -444,6 +476,9 @@ void CtalvexDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
     case msg::kLinkLost:
         session_.Reconnect();
         break;
+    case msg::kReconnectDone:
+        session_.OnReconnectDone(wparam);
+        break;
     case msg::kMessageBox: {
         const auto* m = reinterpret_cast<const MessageBoxText*>(lparam);
         const bool error = m->caption.empty();
@@ -490,6 +525,10 @@ void CtalvexDlg::ShowMessageBox(const std::string& text, const std::string& capt
                      error ? MessageIcon::Error : MessageIcon::Information);
 }
 
+void CtalvexDlg::PostToSelf(unsigned id, intptr_t wparam) {
+    platform::post_message(this, id, wparam, 0);
+}
+
 void CtalvexDlg::PostMessageBox(const std::string& text, const std::string& caption) {
     auto m = std::make_shared<MessageBoxText>(MessageBoxText{text, caption});
     platform::post_message(this, msg::kMessageBox, 0, std::shared_ptr<void>(std::move(m)));
@@ -512,9 +551,11 @@ QObject* CtalvexDlg::WindowObject(Window w) {
 }
 
 void CtalvexDlg::Post(Window to, unsigned id, intptr_t wparam, intptr_t lparam) {
+    ASSERT_UI_THREAD();
     platform::post_message(WindowObject(to), id, wparam, lparam);
 }
 
 void CtalvexDlg::PostPayload(Window to, unsigned id, std::shared_ptr<void> payload, intptr_t lparam) {
+    ASSERT_UI_THREAD();
     platform::post_message(WindowObject(to), id, std::move(payload), lparam);
 }

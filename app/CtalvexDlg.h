@@ -6,20 +6,27 @@
 
 #include <string>
 
-#include "CSkinBitmap.h"
-#include "CSkinButtons.h"
-#include "client_config.h"
-#include "frame_geometry.h"
-#include "launch_params.h"
-#include "messages.h"
-#include "placeholder_panels.h"
-#include "service_link.h"
-#include "service_process.h"
-#include "session_controller.h"
-#include "sound.h"
-#include "tcpclient.h"
+#include "app/SoundOut.h"
+#include "app/frame_geometry.h"
+#include "app/launch_params.h"
+#include "components/tcpclient.h"
+#include "config/client_config.h"
+#include "platform/messages.h"
+#include "roster/NumberDeviceDialogs.h"
+#include "session/service_link.h"
+#include "session/service_process.h"
+#include "session/session_controller.h"
+#include "skin/CSkinBitmap.h"
+#include "skin/CSkinButtons.h"
+#include "video/NoCameraPanel.h"
+#include "video/NoVideoRegistry.h"
 
 class QLabel;
+class QPushButton;
+class TextChatInput;
+class TextMessageLog;
+class TextStatusBar;
+class TextUserList;
 
 class CtalvexDlg : public QDialog,
                    public server_event_handler,
@@ -70,14 +77,19 @@ public:
     // ILinkHost
     void ShowMessageBox(const std::string& text, const std::string& caption, bool error) override;
     void PostMessageBox(const std::string& text, const std::string& caption) override;
+    void PostToSelf(unsigned id, intptr_t wparam) override;
     uint32_t WindowHandle() override;
 
     // IMessagePoster
     void Post(Window to, unsigned id, intptr_t wparam, intptr_t lparam) override;
     void PostPayload(Window to, unsigned id, std::shared_ptr<void> payload, intptr_t lparam) override;
 
+    // Escape does not leave the class: only the close button, the window manager's close and SIGTERM end it.
+    void reject() override {}
+
 protected:
     bool event(QEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
@@ -104,7 +116,7 @@ private:
     ServiceProcess service_;
     ServiceLink session_;
     SessionController controller_;
-    SoundPlayer sound_;
+    SoundOut sound_;
     NoCameraPanel media_;
     NoVideoRegistry video_;
     NumberDeviceDialogs dialogs_{this};
@@ -123,6 +135,9 @@ private:
     QLabel* course_label_ = nullptr;
     QLabel* media_panel_ = nullptr;
     QLabel* video_panel_ = nullptr;
+
+    // The title buttons of the window itself (minimise, maximise, close, help) when the skin gives none.
+    std::vector<QPushButton*> template_title_buttons_;
 
     // The frame: left, top, right and bottom borders and the background; the title buttons.
     enum { kLeftBorder, kTopBorder, kRightBorder, kBottomBorder, kBackground };

@@ -1,5 +1,5 @@
 // Frame arithmetic (see frame_geometry.h).
-#include "frame_geometry.h"
+#include "app/frame_geometry.h"
 
 #include <cstddef>
 

@@ -1,7 +1,7 @@
 // Help page address (see help_page.h).
-#include "help_page.h"
+#include "app/help_page.h"
 
-#include "profile.h"
+#include "platform/profile.h"
 
 std::string help_page_url(const std::string& settings_file) {
     std::string host = profile_get_string("web", "host", "help.lumeno.example", settings_file);

@@ -1,5 +1,5 @@
 // Launch string parsing (see launch_params.h). No unescaping: bytes reach the members unchanged.
-#include "launch_params.h"
+#include "app/launch_params.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,6 +1,6 @@
 // quorin: the classroom client.
-#include "CquorinApp.h"
-#include "launch_params.h"
+#include "app/CquorinApp.h"
+#include "app/launch_params.h"
 
 int main(int argc, char** argv) {
     std::string launch = launch_string_from_args(argc, argv);

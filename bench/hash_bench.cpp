@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "hash.h"
+#include "components/hash.h"
 
 namespace {
 

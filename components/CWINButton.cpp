@@ -1,5 +1,5 @@
 // Skin button component (see CWINButton.h).
-#include "CWINButton.h"
+#include "components/CWINButton.h"
 
 #include <QAbstractButton>
 #include <QEvent>
@@ -8,7 +8,7 @@
 
 #include <utility>
 
-#include "colour_key.h"
+#include "components/colour_key.h"
 
 namespace {
 QImage keyed(const QImage& image, uint32_t key) {

@@ -1,5 +1,5 @@
 // Colour keys (see colour_key.h).
-#include "colour_key.h"
+#include "components/colour_key.h"
 
 uint32_t colour_ref_of(QRgb p) {
     return uint32_t(qRed(p)) | uint32_t(qGreen(p)) << 8 | uint32_t(qBlue(p)) << 16;

@@ -1,5 +1,5 @@
 // Framed connection (see framed_socket.h).
-#include "framed_socket.h"
+#include "components/framed_socket.h"
 
 FramedSocket::FramedSocket(asio::ip::tcp::socket socket, size_t send_cap)
     : socket_(std::move(socket)), send_cap_(send_cap), read_buf_(64 * 1024) {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "framing.h"
+#include "wire/framing.h"
 
 class FramedSocket : public std::enable_shared_from_this<FramedSocket> {
 public:

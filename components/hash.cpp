@@ -1,5 +1,5 @@
 // Separate-chaining hash table over byte keys (FNV-1a), doubling when the load passes one.
-#include "hash.h"
+#include "components/hash.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,6 +1,6 @@
 // The logging library. Callers format their line and queue it under a short lock; one writer thread
 // appends queued lines to the day's file and flushes after each batch, so no caller waits for the disk.
-#include "log.h"
+#include "components/log.h"
 
 #include <sys/stat.h>
 

@@ -1,14 +1,16 @@
 // The TCP client component (see tcpclient.h).
-#include "tcpclient.h"
+#include "components/tcpclient.h"
 
 #include <arpa/inet.h>
 
 #include <asio.hpp>
 
+#include <algorithm>
+#include <cstring>
 #include <future>
 
-#include "framed_socket.h"
-#include "framing.h"
+#include "components/framed_socket.h"
+#include "wire/framing.h"
 
 struct __SndBuf {
     std::vector<uint8_t> frame; // header + payload
@@ -69,7 +71,7 @@ bool tcpclient::changeip(uint32_t ip, uint16_t port) {
         }
         const std::error_code ec = result.get();
         if (!ec) {
-            attach(std::move(*socket));
+            attach(std::make_shared<FramedSocket>(std::move(*socket), send_cap_));
             return true;
         }
         if (ec != asio::error::connection_refused || clock::now() + std::chrono::milliseconds(50) >= deadline)
@@ -78,8 +80,13 @@ bool tcpclient::changeip(uint32_t ip, uint16_t port) {
     }
 }
 
-void tcpclient::attach(asio::ip::tcp::socket socket) {
-    auto framed = std::make_shared<FramedSocket>(std::move(socket), send_cap_);
+void tcpclient::attach(std::shared_ptr<FramedSocket> framed) {
+    // The connection is stored before reading starts: a peer that closes at once is then the current
+    // connection when its loss is reported, so the loss is not taken for an old connection's and dropped.
+    {
+        std::lock_guard lock(mutex_);
+        socket_ = framed;
+    }
     std::weak_ptr<FramedSocket> weak = framed;
     framed->start(
         [this](uint16_t type, const uint8_t* p, uint32_t n) {
@@ -91,8 +98,6 @@ void tcpclient::attach(asio::ip::tcp::socket socket) {
             if (current() == weak.lock() && handler_)
                 handler_->OnServerProc(kLinkLost, nullptr, 0);
         });
-    std::lock_guard lock(mutex_);
-    socket_ = framed;
 }
 
 std::shared_ptr<FramedSocket> tcpclient::current() const {
@@ -129,6 +134,16 @@ bool tcpclient::send_packet(__SndBuf* buffer, uint16_t type) {
         return false;
     framing::write_header(owned->frame.data(), type, uint32_t(owned->frame.size() - framing::kHeaderSize));
     return s->send_frame(std::move(owned->frame), type == kDroppableType);
+}
+
+bool tcpclient::send(uint16_t type, const uint8_t* payload, size_t size) {
+    void* p = nullptr;
+    __SndBuf* b = get_send_buff(uint32_t(std::min<size_t>(size, framing::kMaxPayload + 1)), &p);
+    if (!b)
+        return false;
+    if (size)
+        std::memcpy(p, payload, size);
+    return send_packet(b, type);
 }
 
 void tcpclient::close_socket() {

@@ -8,7 +8,11 @@
 #include <mutex>
 #include <thread>
 
-#include <asio.hpp>
+namespace asio {
+class io_context;
+}
+
+#include "components/link_transport.h"
 
 class FramedSocket;
 
@@ -23,28 +27,28 @@ public:
 // A send buffer: room for the frame header and a payload. Owned by the caller until send_packet.
 struct __SndBuf;
 
-class tcpclient {
+class tcpclient : public ILinkTransport {
 public:
     static constexpr uint16_t kLinkLost = 8;
     // Video frames are dropped first when the service does not take packets fast enough.
     static constexpr uint16_t kDroppableType = 10;
 
     tcpclient();
-    ~tcpclient();
+    ~tcpclient() override;
     tcpclient(const tcpclient&) = delete;
     tcpclient& operator=(const tcpclient&) = delete;
 
-    void set_handler(server_event_handler* handler);
+    void set_handler(server_event_handler* handler) override;
 
     // Starts the I/O thread. False when networking cannot start.
-    bool init();
+    bool init() override;
 
     // Connects to ip (network byte order) and port, dropping any earlier connection first. True once
     // connected; a refused connection is tried again, and it gives up after the connect time-out (3 s) so the
     // calling thread is never held long.
-    bool changeip(uint32_t ip, uint16_t port);
+    bool changeip(uint32_t ip, uint16_t port) override;
 
-    bool connected() const;
+    bool connected() const override;
 
     // A send buffer for a payload of `size` bytes (at most 1 MiB - 2); the second form also gives the
     // payload.
@@ -54,19 +58,21 @@ public:
     // Sends and consumes the buffer. Thread-safe; the packets of one thread keep their order. False when not
     // connected or the packet was dropped.
     bool send_packet(__SndBuf* buffer, uint16_t type);
+    // The same in one step.
+    bool send(uint16_t type, const uint8_t* payload, size_t size) override;
 
     // Drops the connection; the object stays usable for changeip.
-    void close_socket();
+    void close_socket() override;
 
     // Final shut-down: the connection and the I/O thread.
-    void close();
+    void close() override;
 
     void set_connect_timeout_ms(int ms) { connect_timeout_ms_ = ms; }
     void set_send_cap(size_t bytes) { send_cap_ = bytes; }
 
 private:
     std::shared_ptr<FramedSocket> current() const;
-    void attach(asio::ip::tcp::socket socket);
+    void attach(std::shared_ptr<FramedSocket> framed);
 
     std::unique_ptr<asio::io_context> io_;
     std::thread thread_;

@@ -1,5 +1,5 @@
 // Colour-file store: line parsing as the skin files are written (see cfg_store.h).
-#include "cfg_store.h"
+#include "config/cfg_store.h"
 
 #include <cstdio>
 #include <cstring>

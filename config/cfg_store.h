@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "hash.h"
+#include "components/hash.h"
 
 class CfgStore {
 public:

@@ -1,11 +1,11 @@
 // Configuration loading and the device write-back (see client_config.h).
-#include "client_config.h"
+#include "config/client_config.h"
 
-#include "cfg_store.h"
-#include "log.h"
-#include "logging.h"
-#include "paths.h"
-#include "profile.h"
+#include "config/cfg_store.h"
+#include "components/log.h"
+#include "config/logging.h"
+#include "platform/paths.h"
+#include "platform/profile.h"
 
 const std::array<ColourDefault, kColourCount> kColourDefaults = {{
     {"toolcolor", "d6d6d6"},

@@ -5,7 +5,8 @@
 #include <array>
 #include <string>
 
-#include "colour.h"
+#include "config/colour.h"
+#include "wire/defaults.h"
 
 enum ColourKey {
     kToolColor,
@@ -38,7 +39,6 @@ void set_colour(ColourKey key, COLORREF value);
 
 enum DeviceKind { kRecordingDevice = 0, kPlaybackDevice = 1, kCameraDevice = 2 };
 
-constexpr int kDefaultServicePort = 5288;
 
 struct ClientSettings {
     int record_deviceid = 0;

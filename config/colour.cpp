@@ -1,5 +1,5 @@
 // Colour text parsing (see colour.h).
-#include "colour.h"
+#include "config/colour.h"
 
 #include <cerrno>
 #include <climits>

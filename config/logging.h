@@ -1,7 +1,7 @@
 // The client's log modules and the guarded write macros every part uses.
 #pragma once
 
-#include "log.h"
+#include "components/log.h"
 
 enum LogModule {
     kLogNone = 0,

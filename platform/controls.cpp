@@ -1,5 +1,5 @@
 // Control ids over a widget property (see controls.h).
-#include "controls.h"
+#include "platform/controls.h"
 
 #include <QVariant>
 #include <QWidget>

@@ -1,5 +1,5 @@
 // Message boxes with a non-interactive mode for tests.
-#include "message_box.h"
+#include "platform/message_box.h"
 
 #include <QMessageBox>
 

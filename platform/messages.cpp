@@ -1,5 +1,5 @@
 // Posted private messages over Qt's event queue (postEvent keeps the order per receiver and priority).
-#include "messages.h"
+#include "platform/messages.h"
 
 #include <QCoreApplication>
 

@@ -1,5 +1,5 @@
 // Install folder discovery through /proc/self/exe.
-#include "paths.h"
+#include "platform/paths.h"
 
 #include <unistd.h>
 

@@ -1,17 +1,21 @@
 // Processes over posix_spawn, waitpid and /proc (see process.h).
-#include "process.h"
+#include "platform/process.h"
 
 #include <dirent.h>
 #include <signal.h>
 #include <spawn.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <cstdio>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <thread>
 
 extern char** environ;
@@ -94,33 +98,117 @@ bool process_running(pid_t pid) {
     return close == std::string::npos || close + 2 >= line.size() || line[close + 2] != 'Z';
 }
 
-std::optional<ProcessInfo> find_process(const std::string& name) {
+namespace {
+
+// The executable of a process; empty when it cannot be read (another user's process, a kernel thread).
+std::string exe_of(long pid) {
+    char exe[PATH_MAX + 1];
+    ssize_t n = readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), exe, PATH_MAX);
+    if (n <= 0)
+        return {};
+    std::string path(exe, size_t(n));
+    // An executable replaced on disk while it runs shows as "path (deleted)".
+    const std::string deleted = " (deleted)";
+    if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
+        path.resize(path.size() - deleted.size());
+    return path;
+}
+
+// Calls `fn(pid)` for every process but this one until it returns true.
+template <typename Fn> void for_each_process(Fn fn) {
     DIR* dir = opendir("/proc");
     if (!dir)
-        return std::nullopt;
-    std::optional<ProcessInfo> found;
+        return;
     const pid_t self = getpid();
     while (dirent* d = readdir(dir)) {
         char* end = nullptr;
         long pid = std::strtol(d->d_name, &end, 10);
         if (*end != '\0' || pid <= 0 || pid == self)
             continue;
-        char exe[PATH_MAX + 1];
-        ssize_t n = readlink(("/proc/" + std::string(d->d_name) + "/exe").c_str(), exe, PATH_MAX);
-        if (n <= 0)
+        if (fn(pid))
+            break;
+    }
+    closedir(dir);
+}
+
+// The socket inodes listening on `port` in one of /proc/net/tcp and tcp6.
+void listening_inodes(const char* table, uint16_t port, std::set<unsigned long>& out) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line); // header
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout;
+        unsigned long inode = 0;
+        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >>
+              inode))
             continue;
-        std::string path(exe, size_t(n));
-        // An executable replaced on disk while it runs shows as "path (deleted)".
-        const std::string deleted = " (deleted)";
-        if (path.size() > deleted.size() &&
-            path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
-            path.resize(path.size() - deleted.size());
-        std::string base = path.substr(path.rfind('/') + 1);
+        const size_t colon = local.rfind(':');
+        if (state != "0A" || colon == std::string::npos)
+            continue;
+        if (std::strtoul(local.c_str() + colon + 1, nullptr, 16) == port)
+            out.insert(inode);
+    }
+}
+
+} // namespace
+
+std::optional<ProcessInfo> find_process(const std::string& name) {
+    std::optional<ProcessInfo> found;
+    for_each_process([&](long pid) {
+        const std::string path = exe_of(pid);
+        if (path.empty())
+            return false;
+        const std::string base = path.substr(path.rfind('/') + 1);
         if (strcasecmp(base.c_str(), name.c_str()) == 0 && process_running(pid_t(pid))) {
             found = ProcessInfo{pid_t(pid), path};
+            return true;
+        }
+        return false;
+    });
+    return found;
+}
+
+std::vector<pid_t> find_own_processes_by_exe(const std::string& exe_path) {
+    std::vector<pid_t> found;
+    char resolved[PATH_MAX];
+    if (!realpath(exe_path.c_str(), resolved))
+        return found;
+    const uid_t me = getuid();
+    for_each_process([&](long pid) {
+        struct stat st {};
+        if (stat(("/proc/" + std::to_string(pid)).c_str(), &st) != 0 || st.st_uid != me)
+            return false;
+        if (exe_of(pid) == resolved && process_running(pid_t(pid)))
+            found.push_back(pid_t(pid));
+        return false;
+    });
+    return found;
+}
+
+bool process_listens_on(pid_t pid, uint16_t port) {
+    std::set<unsigned long> inodes;
+    listening_inodes("/proc/net/tcp", port, inodes);
+    listening_inodes("/proc/net/tcp6", port, inodes);
+    if (inodes.empty())
+        return false;
+    const std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* dir = opendir(fd_dir.c_str());
+    if (!dir)
+        return false;
+    bool listens = false;
+    while (dirent* d = readdir(dir)) {
+        char target[64];
+        ssize_t n = readlink((fd_dir + "/" + d->d_name).c_str(), target, sizeof target - 1);
+        if (n <= 0)
+            continue;
+        target[n] = '\0';
+        unsigned long inode = 0;
+        if (std::sscanf(target, "socket:[%lu]", &inode) == 1 && inodes.count(inode)) {
+            listens = true;
             break;
         }
     }
     closedir(dir);
-    return found;
+    return listens;
 }

@@ -3,6 +3,8 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +30,14 @@ void terminate_process(pid_t pid);
 // The first running process whose executable's base name equals `name` (case-insensitive), other than this
 // process itself.
 std::optional<ProcessInfo> find_process(const std::string& name);
+
+// The running processes of this user whose executable is `exe_path` (compared after resolving links), other
+// than this process itself.
+std::vector<pid_t> find_own_processes_by_exe(const std::string& exe_path);
+
+// True when the process has a TCP socket listening on `port` (IPv4 or IPv6). Only processes of this user can
+// be looked into.
+bool process_listens_on(pid_t pid, uint16_t port);
 
 // True while a process with this id exists and has not ended (a zombie counts as ended).
 bool process_running(pid_t pid);

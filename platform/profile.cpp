@@ -1,5 +1,5 @@
 // Profile file reader and writer (see profile.h).
-#include "profile.h"
+#include "platform/profile.h"
 
 #include <unistd.h>
 

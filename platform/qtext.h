@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "text.h"
+#include "platform/text.h"
 
 inline QString gbk_to_qstring(std::string_view gbk) {
     return QString::fromStdString(gbk_to_utf8(gbk));

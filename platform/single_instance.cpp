@@ -1,5 +1,5 @@
 // Single-instance guard (see single_instance.h).
-#include "single_instance.h"
+#include "platform/single_instance.h"
 
 #include <QDir>
 #include <QLocalSocket>

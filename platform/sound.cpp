@@ -1,5 +1,5 @@
 // Sound playback over Qt Multimedia (see sound.h).
-#include "sound.h"
+#include "platform/sound.h"
 
 #include <QApplication>
 #include <QFileInfo>

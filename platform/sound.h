@@ -3,16 +3,16 @@
 
 #include <string>
 
-#include "panels.h"
-
 class QSoundEffect;
 
-class SoundPlayer : public ISound {
+class SoundPlayer {
 public:
     SoundPlayer();
-    ~SoundPlayer() override;
+    ~SoundPlayer();
+    SoundPlayer(const SoundPlayer&) = delete;
+    SoundPlayer& operator=(const SoundPlayer&) = delete;
     // UI thread only.
-    void PlayAsync(const std::string& path) override;
+    void PlayAsync(const std::string& path);
 
 private:
     QSoundEffect* effect_ = nullptr;

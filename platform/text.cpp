@@ -1,5 +1,5 @@
 // iconv-based GBK <-> UTF-8 conversion that steps over bad input instead of stopping at it.
-#include "text.h"
+#include "platform/text.h"
 
 #include <iconv.h>
 

@@ -1,5 +1,5 @@
 // Room rules (see room_hub.h).
-#include "room_hub.h"
+#include "service/room_hub.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>

@@ -1,15 +1,15 @@
 // Service networking (see service_server.h).
-#include "service_server.h"
+#include "service/service_server.h"
 
 #include <arpa/inet.h>
 
 #include <cstdio>
 
-#include "framed_socket.h"
-#include "framing.h"
-#include "log.h"
-#include "packet_types.h"
-#include "protocol.h"
+#include "components/framed_socket.h"
+#include "wire/framing.h"
+#include "components/log.h"
+#include "wire/packet_types.h"
+#include "wire/protocol.h"
 
 void service_log(const std::string& line) {
     std::fprintf(stderr, "velmor: %s\n", line.c_str());

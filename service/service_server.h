@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "room_hub.h"
+#include "service/room_hub.h"
 
 class FramedSocket;
 

@@ -1,5 +1,5 @@
 // User directory file (see user_directory.h).
-#include "user_directory.h"
+#include "service/user_directory.h"
 
 #include <cerrno>
 #include <cstdlib>

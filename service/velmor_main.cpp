@@ -12,13 +12,13 @@
 #include <string>
 #include <sys/stat.h>
 
-#include "log.h"
-#include "profile.h"
-#include "service_server.h"
+#include "components/log.h"
+#include "platform/profile.h"
+#include "wire/defaults.h"
+#include "service/service_server.h"
 
 namespace {
 
-constexpr int kDefaultPort = 5288;
 // The local service ends this long after its client left (the client waits 4 s for it).
 constexpr int kIdleExitMs = 2000;
 // A local service that no client ever reaches does not linger.
@@ -100,9 +100,9 @@ int main(int argc, char** argv) {
 
     if (!room_server) {
         const std::string settings = "user.txt";
-        int port = profile_get_int("network", "port", kDefaultPort, settings);
+        int port = profile_get_int("network", "port", kDefaultServicePort, settings);
         if (port < 1 || port > 65500)
-            port = kDefaultPort;
+            port = kDefaultServicePort;
         options.listen = asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), uint16_t(port));
         options.max_clients = 1;
         options.exit_when_idle_ms = kIdleExitMs;

@@ -1,15 +1,11 @@
-// The interface through which every panel reaches the main dialog: numbered requests, and packet sending in
-// two steps (get a send buffer of the payload size, fill it, send it with a type; the buffer then belongs to
-// the link).
+// The interface through which every panel reaches the main dialog: numbered requests, and sending one typed
+// packet. Panels hand over an encoded payload; the link frames and sends it.
 #pragma once
 
 #include <cstdint>
 
-#include "tcpclient.h"
+#include "wire/protocol.h"
 
-namespace proto {
-struct UserBlock;
-}
 struct UserRecord;
 struct ChatLogEntry;
 
@@ -62,7 +58,6 @@ class call_back {
 public:
     virtual ~call_back() = default;
     virtual int request(int type, void* data, int length) = 0;
-    virtual bool send_packet(__SndBuf* buffer, uint16_t type) = 0;
-    virtual __SndBuf* get_send_buff(uint32_t size, void** payload) = 0;
-    virtual __SndBuf* get_send_buff(uint32_t size) = 0;
+    // Sends one packet of `type` with an encoded payload. False when the link is down or dropped it.
+    virtual bool Send(uint16_t type, const proto::Bytes& payload) = 0;
 };

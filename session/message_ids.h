@@ -1,6 +1,8 @@
 // The program's private window messages, by number.
 #pragma once
 
+#include <cstdint>
+
 namespace msg {
 
 constexpr unsigned kLinkLost = 1046;     // main dialog: reconnect
@@ -9,6 +11,9 @@ constexpr unsigned kLoginFailed = 1048;  // main dialog: login result code
 constexpr unsigned kStopWatching = 1049; // main dialog: stop receiving a user's video
 constexpr unsigned kAddUser =
     1050; // user list: new record; main dialog: media start (1), own speak right (2)
+// wParam of 1050 when it goes to the main dialog.
+constexpr intptr_t kMediaStartParam = 1;
+constexpr intptr_t kOwnSpeakRightParam = 2;
 constexpr unsigned kRemoveUser = 1051;      // user list: remove a record; main dialog: type 23 (ignored)
 constexpr unsigned kRepaintLabel = 1057;    // status bar
 constexpr unsigned kFaceChosen = 1122;      // face picker, chat input
@@ -20,5 +25,7 @@ constexpr unsigned kSliderReleased = 10450; // bitmap slider to its parent
 
 // Internal: one inbound packet handed from the link thread to the UI thread.
 constexpr unsigned kInboundPacket = 0x7F00;
+// Internal: a background reconnect attempt ended; wParam 1 when connected.
+constexpr unsigned kReconnectDone = 0x7F01;
 
 } // namespace msg

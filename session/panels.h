@@ -1,39 +1,15 @@
 // What the session core asks of the panels of the main window. Each panel implements its interface; tests
-// pass doubles. Texts are GBK bytes. Every call runs on the UI thread, except OnRecvVideo (link thread).
+// pass doubles. Texts are GBK bytes. Every call runs on the UI thread, except OnRecvVideo (link thread). The
+// room's users are not a panel: they live in the roster model (session/roster.h), which the user list views.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "protocol.h"
+#include "wire/protocol.h"
 
-struct UserRecord;
 struct ChatLogEntry;
-
-class IUserList {
-public:
-    virtual ~IUserList() = default;
-    virtual UserRecord* FindUserById(uint32_t user_id) = 0;
-    // The first record whose nickname equals the text byte for byte.
-    virtual UserRecord* FindUserByName(const std::string& nickname) = 0;
-    virtual UserRecord* SelfUser() = 0;
-    virtual bool HostOnline() = 0;
-    // Frees every record; host online false, no local record, count, page and tiles reset.
-    virtual void ClearUsers() = 0;
-    // Builds the local user's record from the login result and posts it to the list (message 1050, lParam 0).
-    virtual void PostSelfUser(const proto::LoginResult& result, uint32_t own_user_id) = 0;
-    // Microphone bit from a type 24 packet of device 1.
-    virtual void SetMicrophoneState(uint32_t user_id, bool on) = 0;
-    // Stream description from a type 11 packet; a zero format code clears the video-open bit.
-    virtual void SetStreamDescription(uint32_t user_id, const proto::StreamDesc& stream) = 0;
-    // The local record's camera fields (format code 1 while sending or when a camera is present).
-    virtual void SetSelfCamera(bool sending, bool camera_present) = 0;
-    // Stops receiving the user's video: type 25 with 0, the window closed, the video-open bit cleared.
-    virtual void StopWatching(UserRecord* record) = 0;
-    // Repaints the tile that shows the record, if any.
-    virtual void RefreshUser(UserRecord* record) = 0;
-};
 
 class IMessageLog {
 public:
@@ -61,6 +37,8 @@ public:
     virtual void ShowUserCount() = 0;
     // "发起人：%s".
     virtual void ShowHost(const std::string& nickname) = 0;
+    // What the link is doing (reconnecting, waiting before the next try); empty when it is up. GBK.
+    virtual void ShowLinkState(const std::string& text) = 0;
     // The microphone button: when connected, unmutes the microphone line if the microphone is off, then
     // toggles the microphone (request 7).
     virtual void ToggleMicrophone() = 0;
@@ -122,6 +100,7 @@ public:
     virtual bool ToggleMicrophone(int device_id) = 0;
     virtual bool ToggleCamera(int device_id) = 0;
     virtual bool RequestToSpeak() = 0;
+    virtual void StopWatching(uint32_t user_id) = 0;
 };
 
 // Receivers of posted window messages.
@@ -139,7 +118,6 @@ public:
 
 // The panels, as the session core sees them; a null member is a panel not made yet.
 struct Panels {
-    IUserList* user_list = nullptr;
     IMessageLog* message_log = nullptr;
     IStatusBar* status_bar = nullptr;
     IChatInput* chat_input = nullptr;

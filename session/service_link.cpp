@@ -1,28 +1,40 @@
 // The link to the local service (see service_link.h).
-#include "service_link.h"
+#include "session/service_link.h"
 
 #include <arpa/inet.h>
 
-#include <cstring>
+#include <cstdio>
 
-#include "log.h"
-#include "logging.h"
-#include "packet_types.h"
-#include "protocol.h"
-#include "text.h"
-#include "user_record.h"
+#include "components/log.h"
+#include "config/logging.h"
+#include "platform/text.h"
+#include "platform/thread_rule.h"
+#include "session/message_ids.h"
+#include "session/user_record.h"
+#include "wire/packet_types.h"
+#include "wire/protocol.h"
 
-ServiceLink::ServiceLink(tcpclient& link, ServiceProcess& service, ILinkHost& host)
+ServiceLink::ServiceLink(ILinkTransport& link, ServiceProcess& service, ILinkHost& host)
     : link_(link), service_(service), host_(host) {}
+
+ServiceLink::~ServiceLink() {
+    reconnect_job_.Cancel();
+}
 
 void ServiceLink::set_settings(const ClientSettings& s, const std::string& settings_file) {
     settings_ = s;
     settings_file_ = settings_file;
+    service_.set_port(s.port);
 }
 
 void ServiceLink::Notice(const char* utf8) {
     if (panels_.message_log)
         panels_.message_log->AddNoticeLine(utf8_to_gbk(utf8));
+}
+
+void ServiceLink::LinkState(const std::string& utf8) {
+    if (panels_.status_bar)
+        panels_.status_bar->ShowLinkState(utf8_to_gbk(utf8));
 }
 
 bool ServiceLink::SetUp(server_event_handler* handler) {
@@ -46,14 +58,8 @@ void ServiceLink::ConnectFirstTime() {
         host_.PostMessageBox(std::string(link_text::kCannotConnect) + "\n", link_text::kCaption);
 }
 
-void ServiceLink::Reconnect() {
-    link_.close_socket();
-    Notice(link_text::kLinkLost);
-    service_.stop_service(4000);
-    if (!service_.find_service() && !service_.start_service())
-        Notice(link_text::kServiceStartFailed);
-    if (panels_.user_list)
-        panels_.user_list->ClearUsers();
+void ServiceLink::EmptyRoom() {
+    roster_.Clear();
     if (panels_.status_bar) {
         // The room is announced anew after the login, so its count starts again.
         panels_.status_bar->SetUserCount(0);
@@ -64,13 +70,76 @@ void ServiceLink::Reconnect() {
     if (panels_.video)
         panels_.video->ReleaseAll();
     microphone_on_ = false;
-    if (link_.changeip(service_addr_, uint16_t(settings_.port)))
+}
+
+void ServiceLink::Reconnect() {
+    ASSERT_UI_THREAD();
+    if (reconnect_job_.Busy())
+        return; // the attempt under way reports, and its outcome decides
+    link_.close_socket();
+    Notice(link_text::kLinkLost);
+    EmptyRoom();
+    ScheduleReconnect(true, link_text::kRetryIn);
+}
+
+void ServiceLink::ScheduleReconnect(bool restart_service, const char* state_format) {
+    const int delay_ms = backoff_.NextDelayMs();
+    if (delay_ms == 0) {
+        LinkState(link_text::kReconnecting);
+    } else {
+        char text[160];
+        std::snprintf(text, sizeof text, state_format, delay_ms / 1000, backoff_.attempts());
+        LinkState(text);
+    }
+    LOG_MAIN("reconnect attempt %d in %d ms\n", backoff_.attempts(), delay_ms);
+    const uint32_t addr = service_addr_;
+    const uint16_t port = uint16_t(settings_.port);
+    reconnect_job_.Start(delay_ms, [this, restart_service, addr, port] {
+        // Off the UI thread: waiting for the old service, starting a new one and connecting take seconds.
+        intptr_t outcome = 0;
+        if (restart_service) {
+            service_.stop_service(4000);
+            if (!service_.find_service() && !service_.start_service())
+                outcome |= kServiceStartFailedBit;
+        }
+        if (link_.changeip(addr, port))
+            outcome |= kConnectedBit;
+        host_.PostToSelf(msg::kReconnectDone, outcome);
+    });
+}
+
+void ServiceLink::OnReconnectDone(intptr_t outcome) {
+    ASSERT_UI_THREAD();
+    if (outcome & kServiceStartFailedBit)
+        Notice(link_text::kServiceStartFailed);
+    if ((outcome & kConnectedBit) && link_.connected()) {
+        LinkState(link_text::kLoggingIn);
         SendLogin(true);
-    else
-        Notice(link_text::kCannotConnect);
+        return;
+    }
+    Notice(link_text::kCannotConnect);
+    ScheduleReconnect(true, link_text::kRetryIn);
+}
+
+bool ServiceLink::OnLoginResult(uint32_t result) {
+    ASSERT_UI_THREAD();
+    if (result == login_result::kOk) {
+        backoff_.Reset();
+        LinkState("");
+        return false;
+    }
+    if (result == login_result::kRoomUnreachable && identity_.user_id != 0) {
+        // The service is fine; the room server behind it is not (yet). Try again later without a box.
+        link_.close_socket();
+        EmptyRoom();
+        ScheduleReconnect(false, link_text::kRoomUnreachable);
+        return true;
+    }
+    return false;
 }
 
 void ServiceLink::ShutDown() {
+    reconnect_job_.Cancel();
     link_.close();
     log_free();
     service_.stop_service(4000);
@@ -88,15 +157,14 @@ bool ServiceLink::SendLogin(bool reconnect) {
     login.key = *key;
     login.timestamp = identity_.timestamp;
     login.window = host_.WindowHandle();
-    const proto::Bytes payload = login.encode();
-    void* p = nullptr;
-    __SndBuf* buf = link_.get_send_buff(uint32_t(payload.size()), &p);
-    if (!buf)
-        return false;
-    std::memcpy(p, payload.data(), payload.size());
-    LOG_MAIN("send login cmd. %u,%u,%llu,%s\n", identity_.user_id, identity_.room_id,
-             static_cast<unsigned long long>(identity_.timestamp), identity_.key_id.c_str());
-    return link_.send_packet(buf, pkt::kLogin);
+    // The key is a credential: it never goes to the log.
+    LOG_MAIN("send login cmd. %u,%u,%llu\n", identity_.user_id, identity_.room_id,
+             static_cast<unsigned long long>(identity_.timestamp));
+    return Send(pkt::kLogin, login.encode());
+}
+
+bool ServiceLink::Send(uint16_t type, const proto::Bytes& payload) {
+    return link_.send(type, payload.data(), payload.size());
 }
 
 void ServiceLink::SaveDeviceSetting(int device, int id) {
@@ -106,7 +174,7 @@ void ServiceLink::SaveDeviceSetting(int device, int id) {
 }
 
 bool ServiceLink::SelfHasRights(uint32_t mask) {
-    UserRecord* self = panels_.user_list ? panels_.user_list->SelfUser() : nullptr;
+    UserRecord* self = roster_.Self();
     return self && (self->block.rights & mask) != 0;
 }
 
@@ -144,14 +212,13 @@ int ServiceLink::request(int type, void* data, int) {
     case kReqFindUser: {
         auto* r = static_cast<FindUserRequest*>(data);
         if (r)
-            r->result = panels_.user_list ? panels_.user_list->FindUserById(r->user_id) : nullptr;
+            r->result = roster_.FindById(r->user_id);
         return 1;
     }
     case kReqFindUserByNickname: {
         auto* r = static_cast<FindUserByNicknameRequest*>(data);
         if (r)
-            r->result =
-                panels_.user_list && r->nickname ? panels_.user_list->FindUserByName(r->nickname) : nullptr;
+            r->result = r->nickname ? roster_.FindByName(r->nickname) : nullptr;
         return 1;
     }
     case kReqOutputMuted:

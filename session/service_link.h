@@ -1,16 +1,19 @@
 // The main dialog's link to the local service: finding or starting the service, the first connection and
-// login, the reconnect after a lost link, the shut-down, and the call_back interface of the panels with its
-// request table. Plain C++: the window reaches it through ILinkHost and the panels through their interfaces.
+// login, reconnecting after a lost link (off the UI thread, with back-off), the shut-down, and the call_back
+// interface of the panels with its request table. Plain C++: the window reaches it through ILinkHost, the
+// panels through their interfaces, and the network through ILinkTransport.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "call_back.h"
-#include "client_config.h"
-#include "panels.h"
-#include "service_process.h"
-#include "tcpclient.h"
+#include "components/link_transport.h"
+#include "config/client_config.h"
+#include "session/call_back.h"
+#include "session/panels.h"
+#include "session/reconnect.h"
+#include "session/roster.h"
+#include "session/service_process.h"
 
 // Who the client is in the room, from the launch string.
 struct SessionIdentity {
@@ -27,8 +30,11 @@ public:
     virtual ~ILinkHost() = default;
     // A message box now (start-up only). `error`: the error icon, otherwise the information icon.
     virtual void ShowMessageBox(const std::string& text, const std::string& caption, bool error) = 0;
-    // Message 1047 to the window itself: a message box once the window runs. An empty caption means none.
+    // Message 1047 to the window itself: a message box once the window runs and the current dispatch has
+    // returned. An empty caption means none.
     virtual void PostMessageBox(const std::string& text, const std::string& caption) = 0;
+    // A message to the window itself, from any thread (the outcome of a background reconnect attempt).
+    virtual void PostToSelf(unsigned id, intptr_t wparam) = 0;
     virtual uint32_t WindowHandle() = 0;
 };
 
@@ -39,11 +45,26 @@ constexpr const char* kInitNetFailed = "init net failed!";
 constexpr const char* kCannotConnect = "无法连接到服务程序，可能连接己被占用。";
 constexpr const char* kLinkLost = "与服务端断开连接，尝试重新连接...";
 constexpr const char* kCaption = "提示";
+// Status line while the link is down.
+constexpr const char* kReconnecting = "正在重新连接...";
+constexpr const char* kRetryIn = "连接已断开，%d秒后重新连接（第%d次）";
+constexpr const char* kRoomUnreachable = "无法连接到课堂服务器，%d秒后重试";
+constexpr const char* kLoggingIn = "已连接，正在登录...";
 } // namespace link_text
+
+// Login results with a meaning for the link.
+namespace login_result {
+constexpr uint32_t kOk = 0;
+// The same user logged in elsewhere; the room pushed this session out. Never reconnected.
+constexpr uint32_t kLoggedInElsewhere = 5;
+// The service could not reach the room server; retried with back-off.
+constexpr uint32_t kRoomUnreachable = 6;
+} // namespace login_result
 
 class ServiceLink : public call_back {
 public:
-    ServiceLink(tcpclient& link, ServiceProcess& service, ILinkHost& host);
+    ServiceLink(ILinkTransport& link, ServiceProcess& service, ILinkHost& host);
+    ~ServiceLink() override;
 
     void set_identity(const SessionIdentity& id) { identity_ = id; }
     const SessionIdentity& identity() const { return identity_; }
@@ -51,15 +72,28 @@ public:
     ClientSettings& settings() { return settings_; }
     void set_panels(const Panels& p) { panels_ = p; }
     void set_actions(ISessionActions* a) { actions_ = a; }
+    Roster& roster() { return roster_; }
 
     // Start-up: find or start the service, register the handler, initialise the link. False when the link
     // could not be initialised.
     bool SetUp(server_event_handler* handler);
     // Start-up: connect and log in when there is a user id.
     void ConnectFirstTime();
-    // Message 1046: the link was lost; reconnect once and log in again with the reconnect flag.
+    // Message 1046: the link was lost. Empties the room and starts a reconnect attempt in the background;
+    // nothing happens while one is under way (its outcome decides what comes next).
     void Reconnect();
-    // Window destruction: close the link, free the logging, stop a service we started.
+    // The outcome of a background attempt (message kReconnectDone, wParam the outcome bits below), on the UI
+    // thread: logs in again with the reconnect flag, or schedules the next attempt.
+    void OnReconnectDone(intptr_t outcome);
+    // Bits of the outcome.
+    static constexpr intptr_t kConnectedBit = 1;
+    static constexpr intptr_t kServiceStartFailedBit = 2;
+    // A login result arrived. Success resets the back-off; "room server unreachable" schedules another try.
+    // True when the failure is being retried (no box for it).
+    bool OnLoginResult(uint32_t result);
+    bool reconnecting() const { return reconnect_job_.Busy(); }
+    int reconnect_attempts() const { return backoff_.attempts(); }
+    // Window destruction: stop a pending attempt, close the link, free the logging, stop a service we started.
     void ShutDown();
 
     // The login packet; false (nothing sent) when the key id is longer than 40 characters.
@@ -70,7 +104,7 @@ public:
     bool camera_on() const { return camera_on_; }
     void set_camera_on(bool on) { camera_on_ = on; }
     uint32_t service_address() const { return service_addr_; }
-    tcpclient& link() { return link_; }
+    ILinkTransport& link() { return link_; }
     const Panels& panels() const { return panels_; }
 
     // Stores a device id and writes it to the settings file; the recording device also reaches the status
@@ -79,25 +113,29 @@ public:
 
     // call_back
     int request(int type, void* data, int length) override;
-    bool send_packet(__SndBuf* buffer, uint16_t type) override { return link_.send_packet(buffer, type); }
-    __SndBuf* get_send_buff(uint32_t size, void** payload) override {
-        return link_.get_send_buff(size, payload);
-    }
-    __SndBuf* get_send_buff(uint32_t size) override { return link_.get_send_buff(size); }
+    bool Send(uint16_t type, const proto::Bytes& payload) override;
 
 private:
     bool SelfHasRights(uint32_t mask);
     void Notice(const char* utf8);
+    void LinkState(const std::string& utf8);
+    void EmptyRoom();
+    // Starts the next background attempt after the back-off's delay; `restart_service` stops our service and
+    // starts it anew first (after a lost link), otherwise only the connection is made again.
+    void ScheduleReconnect(bool restart_service, const char* state_format);
 
-    tcpclient& link_;
+    ILinkTransport& link_;
     ServiceProcess& service_;
     ILinkHost& host_;
     SessionIdentity identity_;
     ClientSettings settings_;
     std::string settings_file_;
     Panels panels_;
+    Roster roster_;
     ISessionActions* actions_ = nullptr;
     uint32_t service_addr_ = 0; // network byte order
     bool microphone_on_ = false;
     bool camera_on_ = false;
+    ReconnectBackoff backoff_;
+    DelayedJob reconnect_job_;
 };

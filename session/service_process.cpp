@@ -1,8 +1,8 @@
 // The local service program (see service_process.h).
-#include "service_process.h"
+#include "session/service_process.h"
 
-#include "paths.h"
-#include "process.h"
+#include "platform/paths.h"
+#include "platform/process.h"
 
 const char* const kServiceProgram = "velmor";
 
@@ -10,7 +10,12 @@ ServiceProcess::ServiceProcess(std::string install_folder, std::string program)
     : folder_(std::move(install_folder)), program_(std::move(program)) {}
 
 bool ServiceProcess::find_service() const {
-    return find_process(program_).has_value();
+    if (pid_ > 0 && process_running(pid_))
+        return true;
+    for (pid_t pid : find_own_processes_by_exe(path_join(folder_, program_)))
+        if (port_ <= 0 || process_listens_on(pid, uint16_t(port_)))
+            return true;
+    return false;
 }
 
 bool ServiceProcess::start_service() {

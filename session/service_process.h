@@ -1,9 +1,13 @@
-// The local service program: found among running processes by name, or started from the install folder with
-// that folder as its working directory. Only a service this client started is ever waited for or ended.
+// The local service program. The client's own service is the install folder's program, run by the same user
+// and listening on the configured port; any other process of that name (a room server on the same machine,
+// another user's or another install's service) is not ours. When ours does not run, it is started from the
+// install folder with that folder as its working directory. Only a service this client started is ever waited
+// for or ended.
 #pragma once
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 
 // The service program's file name; its path is the install folder + "/" + this.
@@ -13,13 +17,17 @@ class ServiceProcess {
 public:
     explicit ServiceProcess(std::string install_folder, std::string program = kServiceProgram);
 
-    // True when a process of the service's name runs (ours or not).
+    // The port the service listens on (from the settings file).
+    void set_port(int port) { port_ = port; }
+
+    // True when our service runs: the install folder's program, this user's, listening on the port (or the
+    // process this object started and still holds).
     bool find_service() const;
 
     // Starts the service and keeps its process; false when it cannot be started.
     bool start_service();
 
-    // The service set-up: start it unless one runs. False only when starting was needed and failed.
+    // The service set-up: start it unless ours runs. False only when starting was needed and failed.
     bool ensure_running();
 
     // Waits up to `wait_ms` for the service we started to end, ends it when it does not, and forgets it.
@@ -32,5 +40,6 @@ public:
 private:
     std::string folder_;
     std::string program_;
+    int port_ = 0;
     pid_t pid_ = 0;
 };

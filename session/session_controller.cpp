@@ -1,16 +1,19 @@
 // The room session controller (see session_controller.h).
-#include "session_controller.h"
+#include "session/session_controller.h"
 
 #include <arpa/inet.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "message_ids.h"
-#include "packet_types.h"
-#include "paths.h"
-#include "text.h"
-#include "user_record.h"
+#include "components/log.h"
+#include "config/logging.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "platform/thread_rule.h"
+#include "session/message_ids.h"
+#include "session/user_record.h"
+#include "wire/packet_types.h"
 
 namespace {
 
@@ -60,8 +63,12 @@ void SessionController::Debug(const std::string& gbk) {
         panels_.message_log->AddDebugLine(gbk);
 }
 
+void SessionController::Malformed(uint16_t type, size_t length) {
+    LOG_MAIN("dropped malformed packet: type %u, %zu bytes\n", unsigned(type), length);
+}
+
 bool SessionController::SelfMay(uint32_t right) {
-    UserRecord* self = panels_.user_list ? panels_.user_list->SelfUser() : nullptr;
+    UserRecord* self = roster().Self();
     return self && (self->block.rights & right) != 0;
 }
 
@@ -75,6 +82,7 @@ void SessionController::ChangeUserCount(int delta) {
 // ---- inbound packets ----
 
 void SessionController::Dispatch(uint16_t type, const uint8_t* data, size_t length) {
+    ASSERT_UI_THREAD();
     switch (type) {
     case pkt::kUserEntered:
         AddUser(data, length, true);
@@ -86,7 +94,9 @@ void SessionController::Dispatch(uint16_t type, const uint8_t* data, size_t leng
         RemoveUser(data, length);
         break;
     case pkt::kSystemText:
-        if (panels_.message_log && panels_.message_log->DetailOn() && length >= 4)
+        if (length < 4)
+            Malformed(type, length);
+        else if (panels_.message_log && panels_.message_log->DetailOn())
             panels_.message_log->AddSystemText(data, length);
         break;
     case pkt::kCameraState:
@@ -108,13 +118,15 @@ void SessionController::Dispatch(uint16_t type, const uint8_t* data, size_t leng
         RightsChange(data, length);
         break;
     case pkt::kMediaStart:
-        poster_.Post(Window::MainDialog, msg::kAddUser, 1, 0);
+        poster_.Post(Window::MainDialog, msg::kAddUser, msg::kMediaStartParam, 0);
         break;
     case pkt::kLoginResult:
         LoginResult(data, length);
         break;
     case pkt::kChatMessage:
-        if (panels_.message_log && length >= proto::ChatLine::kHeader)
+        if (length < proto::ChatLine::kHeader)
+            Malformed(type, length);
+        else if (panels_.message_log)
             panels_.message_log->OnChatPacket(data, length);
         break;
     case pkt::kLogoutResult:
@@ -126,20 +138,23 @@ void SessionController::Dispatch(uint16_t type, const uint8_t* data, size_t leng
 }
 
 void SessionController::OnVideoPacket(const uint8_t* data, size_t length) {
-    if (panels_.video && length >= proto::VideoFrame::kHeader)
+    if (length < proto::VideoFrame::kHeader)
+        Malformed(pkt::kVideoFrame, length);
+    else if (panels_.video)
         panels_.video->OnRecvVideo(data, length);
 }
 
 void SessionController::AddUser(const uint8_t* data, size_t length, bool entered) {
     auto block = proto::UserBlock::decode(data, length);
     if (!block)
+        return Malformed(entered ? pkt::kUserEntered : pkt::kUserPresent, length);
+    // A user announced again (a takeover of the seat) keeps one record and is not counted twice.
+    const bool known = roster().FindById(block->user_id) != nullptr;
+    const UserRecord& record = roster().Add(*block);
+    if (known)
         return;
-    auto record = std::make_shared<UserRecord>();
-    record->block = *block;
-    record->block.state = 0;
-    const std::string nickname = record->block.nickname;
-    const bool host = (record->block.rights & pkt::kRightHost) != 0;
-    poster_.PostPayload(Window::UserList, msg::kAddUser, std::move(record), 1);
+    const std::string nickname = record.block.nickname;
+    const bool host = (record.block.rights & pkt::kRightHost) != 0;
     if (panels_.chat_input)
         panels_.chat_input->AddRecipient(nickname);
     if (entered)
@@ -154,12 +169,15 @@ void SessionController::AddUser(const uint8_t* data, size_t length, bool entered
 void SessionController::RemoveUser(const uint8_t* data, size_t length) {
     auto left = proto::UserLeft::decode(data, length);
     if (!left)
-        return;
-    // The chat input finds the nickname through the user list, so it goes first.
+        return Malformed(pkt::kUserLeft, length);
+    UserRecord* record = roster().FindById(left->user_id);
+    if (!record || record == roster().Self())
+        return; // nobody we count
+    // The chat input finds the nickname through the roster, so it goes first.
     if (panels_.chat_input)
         panels_.chat_input->OnUserLeft(left->user_id);
+    roster().Remove(left->user_id);
     ChangeUserCount(-1);
-    poster_.Post(Window::UserList, msg::kRemoveUser, left->user_id, 0);
     Debug(
         format(utf8_to_gbk("%u 已离开,%s").c_str(), left->user_id, left->ended_by == 1 ? "Server" : "Peer"));
     if (panels_.video)
@@ -168,21 +186,20 @@ void SessionController::RemoveUser(const uint8_t* data, size_t length) {
 
 void SessionController::CameraState(const uint8_t* data, size_t length) {
     auto state = proto::CameraState::decode(data, length);
-    if (!state || !panels_.user_list || !panels_.user_list->FindUserById(state->user_id))
+    if (!state)
+        return Malformed(pkt::kCameraState, length);
+    if (!roster().FindById(state->user_id))
         return;
-    panels_.user_list->SetStreamDescription(state->user_id, state->stream);
+    roster().SetStream(state->user_id, state->stream);
     if (state->stream.fourcc == 0 && panels_.video)
         panels_.video->ReleaseWindow(state->user_id, state->room_id);
 }
 
 void SessionController::HandRaised(const uint8_t* data, size_t length) {
     auto request = proto::SpeakRequest::decode(data, length);
-    UserRecord* r =
-        request && panels_.user_list ? panels_.user_list->FindUserById(request->user_id) : nullptr;
-    if (!r)
-        return;
-    r->block.state |= pkt::kStateHand;
-    panels_.user_list->RefreshUser(r);
+    if (!request)
+        return Malformed(pkt::kSpeakRequest, length);
+    roster().SetState(request->user_id, pkt::kStateHand, true);
 }
 
 void SessionController::Ignored23(const uint8_t* data, size_t length) {
@@ -192,44 +209,47 @@ void SessionController::Ignored23(const uint8_t* data, size_t length) {
 
 void SessionController::MicrophoneState(const uint8_t* data, size_t length) {
     auto m = proto::MicrophoneState::decode(data, length);
-    if (m && m->device == 1 && panels_.user_list)
-        panels_.user_list->SetMicrophoneState(m->user_id, m->off == 0);
+    if (!m)
+        return Malformed(pkt::kMicrophoneState, length);
+    if (m->device == 1)
+        roster().SetMicrophone(m->user_id, m->off == 0);
 }
 
 void SessionController::VideoWanted(const uint8_t* data, size_t length) {
     auto w = proto::VideoWanted::decode(data, length);
-    if (w && link_.camera_on() && panels_.media)
+    if (!w)
+        return Malformed(pkt::kVideoWanted, length);
+    if (link_.camera_on() && panels_.media)
         panels_.media->SetVideoWanted(w->wanted == 1);
 }
 
 void SessionController::RightsChange(const uint8_t* data, size_t length) {
     auto change = proto::RightsChange::decode(data, length);
-    UserRecord* r = change && panels_.user_list ? panels_.user_list->FindUserById(change->user_id) : nullptr;
-    if (!r)
+    if (!change)
+        return Malformed(pkt::kRightsChange, length);
+    if (!roster().FindById(change->user_id))
         return;
-    if (change->operation == pkt::kRightsAdd)
-        r->block.rights |= change->rights;
-    else if (change->operation == pkt::kRightsRemove)
-        r->block.rights &= ~change->rights;
-    else
+    if (change->operation != pkt::kRightsAdd && change->operation != pkt::kRightsRemove)
         return;
+    roster().ChangeRights(change->user_id, change->rights, change->operation == pkt::kRightsAdd);
     if (change->user_id == link_.identity().user_id && (change->rights & pkt::kRightSpeak)) {
         const intptr_t lparam = intptr_t(change->operation) | (intptr_t(change->flags & 1) << 16);
-        poster_.Post(Window::MainDialog, msg::kAddUser, 2, lparam);
+        poster_.Post(Window::MainDialog, msg::kAddUser, msg::kOwnSpeakRightParam, lparam);
     }
 }
 
 void SessionController::LoginResult(const uint8_t* data, size_t length) {
     auto r = proto::LoginResult::decode(data, length);
     if (!r)
-        return;
+        return Malformed(pkt::kLoginResult, length);
+    if (link_.OnLoginResult(r->result))
+        return; // retried later; the status line says so
     if (r->result != 0) {
         poster_.Post(Window::MainDialog, msg::kLoginFailed, intptr_t(r->result), 0);
         return;
     }
     const uint32_t own = link_.identity().user_id;
-    if (panels_.user_list)
-        panels_.user_list->PostSelfUser(*r, own);
+    roster().AddSelf(*r, own);
     ChangeUserCount(+1);
     if ((r->rights & pkt::kRightHost) && panels_.status_bar)
         panels_.status_bar->ShowHost(r->nickname);
@@ -244,13 +264,16 @@ void SessionController::LoginResult(const uint8_t* data, size_t length) {
 
 void SessionController::LogoutResult(const uint8_t* data, size_t length) {
     auto r = proto::LogoutResult::decode(data, length);
-    if (r && r->result == 0)
+    if (!r)
+        return Malformed(pkt::kLogoutResult, length);
+    if (r->result == 0)
         host_.PostMessageBox(session_text::kLogoutOk, link_text::kCaption);
 }
 
 // ---- messages to the main dialog ----
 
 bool SessionController::OnMessage(unsigned id, intptr_t wparam, intptr_t lparam) {
+    ASSERT_UI_THREAD();
     switch (id) {
     case msg::kLoginFailed:
         OnLoginFailed(uint32_t(wparam));
@@ -259,9 +282,9 @@ bool SessionController::OnMessage(unsigned id, intptr_t wparam, intptr_t lparam)
         OnStopWatching(uint32_t(wparam));
         return true;
     case msg::kAddUser:
-        if (wparam == 1)
+        if (wparam == msg::kMediaStartParam)
             OnMediaStart();
-        else if (wparam == 2)
+        else if (wparam == msg::kOwnSpeakRightParam)
             OnOwnSpeakRight(lparam);
         return true;
     case msg::kRemoveUser:
@@ -272,15 +295,25 @@ bool SessionController::OnMessage(unsigned id, intptr_t wparam, intptr_t lparam)
 }
 
 void SessionController::OnLoginFailed(uint32_t result) {
+    // No reconnect follows: closing from this side reports no lost link. The box opens from a message of
+    // its own, so no packet is dispatched from inside its modal loop while a dispatch is under way.
     link_.link().close_socket();
-    host_.ShowMessageBox(format(session_text::kLoginFailed, login_failure_reason(result)),
-                         link_text::kCaption, true);
+    host_.PostMessageBox(format(session_text::kLoginFailed, login_failure_reason(result)), link_text::kCaption);
 }
 
 void SessionController::OnStopWatching(uint32_t user_id) {
-    UserRecord* r = panels_.user_list ? panels_.user_list->FindUserById(user_id) : nullptr;
-    if (r)
-        panels_.user_list->StopWatching(r);
+    if (roster().FindById(user_id))
+        StopWatching(user_id);
+}
+
+void SessionController::StopWatching(uint32_t user_id) {
+    UserRecord* r = roster().FindById(user_id);
+    if (!r)
+        return;
+    link_.Send(pkt::kWatchVideo, proto::WatchVideo{user_id, 0}.encode());
+    if (panels_.video)
+        panels_.video->ReleaseWindow(user_id, link_.identity().room_id);
+    roster().SetState(user_id, pkt::kStateVideo, false);
 }
 
 void SessionController::OnMediaStart() {
@@ -291,8 +324,8 @@ void SessionController::OnMediaStart() {
             panels_.status_bar->ToggleMicrophone();
     }
     if (panels_.media && panels_.media->CameraPresent()) {
-        if (panels_.user_list && panels_.user_list->SelfUser())
-            panels_.user_list->SetSelfCamera(false, true);
+        if (roster().Self())
+            roster().SetSelfCamera(false, true);
         ToggleCamera(link_.settings().camera_deviceid);
     } else {
         NoticeUtf8(session_text::kNoCameraDevice);
@@ -321,28 +354,15 @@ void SessionController::OnOwnSpeakRight(intptr_t lparam) {
 // ---- local media ----
 
 void SessionController::SendMicrophone(bool on, int device_id) {
-    tcpclient& link = link_.link();
-    if (on) {
-        const proto::Bytes payload = proto::MicrophoneOn{uint32_t(device_id)}.encode();
-        void* p = nullptr;
-        if (__SndBuf* b = link.get_send_buff(uint32_t(payload.size()), &p)) {
-            std::memcpy(p, payload.data(), payload.size());
-            link.send_packet(b, pkt::kMicrophoneOn);
-        }
-    } else {
-        link.send_packet(link.get_send_buff(0), pkt::kMicrophoneOff);
-    }
+    if (on)
+        link_.Send(pkt::kMicrophoneOn, proto::MicrophoneOn{uint32_t(device_id)}.encode());
+    else
+        link_.Send(pkt::kMicrophoneOff, {});
 }
 
 void SessionController::UpdateSelfMicrophone() {
-    UserRecord* self = panels_.user_list ? panels_.user_list->SelfUser() : nullptr;
-    if (!self)
-        return;
-    if (link_.microphone_on())
-        self->block.state |= pkt::kStateMicrophone;
-    else
-        self->block.state &= ~uint32_t(pkt::kStateMicrophone);
-    panels_.user_list->RefreshUser(self);
+    if (UserRecord* self = roster().Self())
+        roster().SetMicrophone(self->block.user_id, link_.microphone_on());
 }
 
 bool SessionController::ToggleMicrophone(int device_id) {
@@ -387,8 +407,7 @@ bool SessionController::ToggleCamera(int device_id) {
     } else {
         NoticeUtf8(session_text::kCameraRefused);
     }
-    if (panels_.user_list)
-        panels_.user_list->SetSelfCamera(link_.camera_on(), present);
+    roster().SetSelfCamera(link_.camera_on(), present);
     return before != link_.camera_on();
 }
 
@@ -402,8 +421,8 @@ bool SessionController::RequestToSpeak() {
         Notice(utf8_to_gbk(format(session_text::kHostNeedsNoRequest, host.c_str())));
         return false;
     }
-    if (panels_.user_list && panels_.user_list->HostOnline()) {
-        link_.link().send_packet(link_.link().get_send_buff(0), pkt::kSpeakRequest);
+    if (roster().HostOnline()) {
+        link_.Send(pkt::kSpeakRequest, {});
         Notice(utf8_to_gbk(format(session_text::kRequestSent, host.c_str())));
         return true;
     }

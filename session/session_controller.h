@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "panels.h"
-#include "service_link.h"
+#include "session/panels.h"
+#include "session/roster.h"
+#include "session/service_link.h"
 
 // Texts of the controller (UTF-8; notices go to the message log as GBK).
 namespace session_text {
@@ -53,6 +54,8 @@ public:
     bool ToggleMicrophone(int device_id) override;
     bool ToggleCamera(int device_id) override;
     bool RequestToSpeak() override;
+    // Stops receiving a user's video: type 25 with 0, the window released, the video-open bit cleared.
+    void StopWatching(uint32_t user_id) override;
 
     // The main window's device buttons (1083 audio, 1084 video).
     void OnAudioSetup();
@@ -77,6 +80,9 @@ private:
     void OnOwnSpeakRight(intptr_t lparam);
     void OnStopWatching(uint32_t user_id);
 
+    Roster& roster() { return link_.roster(); }
+    // Logs a packet too short for its layout; it is dropped.
+    void Malformed(uint16_t type, size_t length);
     bool SelfMay(uint32_t right);
     void ChangeUserCount(int delta);
     void Notice(const std::string& gbk);

@@ -1,7 +1,7 @@
 // The user list's record of one user.
 #pragma once
 
-#include "protocol.h"
+#include "wire/protocol.h"
 
 struct UserRecord {
     proto::UserBlock block;

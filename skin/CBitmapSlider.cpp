@@ -1,5 +1,5 @@
 // Bitmap slider (see CBitmapSlider.h).
-#include "CBitmapSlider.h"
+#include "skin/CBitmapSlider.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -7,10 +7,10 @@
 
 #include <cstdlib>
 
-#include "colour_key.h"
-#include "controls.h"
-#include "message_ids.h"
-#include "messages.h"
+#include "components/colour_key.h"
+#include "platform/controls.h"
+#include "session/message_ids.h"
+#include "platform/messages.h"
 
 namespace {
 // A bitmap with its top-left pixel's colour transparent; null when the file cannot be read.

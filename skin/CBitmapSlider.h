@@ -7,7 +7,7 @@
 #include <QImage>
 #include <QWidget>
 
-#include "slider_geometry.h"
+#include "skin/slider_geometry.h"
 
 class CBitmapSlider : public QWidget {
 public:

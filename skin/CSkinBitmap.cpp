@@ -1,9 +1,9 @@
 // Skin bitmaps (see CSkinBitmap.h).
-#include "CSkinBitmap.h"
+#include "skin/CSkinBitmap.h"
 
 #include <QPainter>
 
-#include "colour_key.h"
+#include "components/colour_key.h"
 
 bool CSkinBitmap::Load(const std::string& path) {
     QImage image;

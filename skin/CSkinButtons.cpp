@@ -1,13 +1,13 @@
 // Skin buttons (see CSkinButtons.h).
-#include "CSkinButtons.h"
+#include "skin/CSkinButtons.h"
 
 #include <QAbstractButton>
 #include <QWidget>
 
-#include "controls.h"
-#include "paths.h"
-#include "qtext.h"
-#include "skin_layout.h"
+#include "platform/controls.h"
+#include "platform/paths.h"
+#include "platform/qtext.h"
+#include "skin/skin_layout.h"
 
 CSkinButtons::~CSkinButtons() {
     Clear();
@@ -52,7 +52,9 @@ int CSkinButtons::Load(const std::string& path) {
         if (item.use_colour_key) {
             e.button->SetColorKey(1);
             e.button->SetColorKey(item.normal_key, item.hover_key, item.down_key);
-            e.button->SetColorKey2(CWINButton::kNoKey, CWINButton::kNoKey, CWINButton::kNoKey);
+            // The second picture set (restore, unmute) is drawn by the same skin with the same key colours; without
+            // them its key pixels would show after the switch.
+            e.button->SetColorKey2(item.normal_key, item.hover_key, item.down_key);
         } else {
             e.button->SetColorKey(0);
         }

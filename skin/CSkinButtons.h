@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "CWINButton.h"
+#include "components/CWINButton.h"
 
 class QWidget;
 

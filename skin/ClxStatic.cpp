@@ -1,9 +1,9 @@
 // Owner-drawn label and check box (see ClxStatic.h).
-#include "ClxStatic.h"
+#include "skin/ClxStatic.h"
 
 #include <QPalette>
 
-#include "colour_key.h"
+#include "components/colour_key.h"
 
 void OwnerColours::ApplyTo(QWidget* widget) const {
     QPalette p = widget->palette();

@@ -1,8 +1,8 @@
 // Skin layout file reader (see skin_layout.h).
-#include "skin_layout.h"
+#include "skin/skin_layout.h"
 
-#include "colour.h"
-#include "profile.h"
+#include "config/colour.h"
+#include "platform/profile.h"
 
 namespace {
 // Texts longer than the fields they were read into are cut the same way.

@@ -1,5 +1,5 @@
 // Slider arithmetic (see slider_geometry.h).
-#include "slider_geometry.h"
+#include "skin/slider_geometry.h"
 
 int SliderGeometry::pixel_of(int position) const {
     const int range = maximum - minimum;

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "text.h"
+#include "platform/text.h"
 
 namespace {
 

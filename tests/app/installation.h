@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "process.h"
+#include "platform/process.h"
 #include "room_peer.h"
 #include "temp_dir.h"
 

@@ -1,8 +1,8 @@
 // The launch string: key search rule, value cut, conversions and ranges.
 #include <gtest/gtest.h>
 
-#include "CtalvexDlg.h"
-#include "launch_params.h"
+#include "app/CtalvexDlg.h"
+#include "app/launch_params.h"
 
 namespace {
 LaunchParams parse(const std::string& s) {

@@ -8,10 +8,10 @@
 
 #include <filesystem>
 
-#include "CtalvexDlg.h"
-#include "controls.h"
-#include "frame_geometry.h"
-#include "paths.h"
+#include "app/CtalvexDlg.h"
+#include "platform/controls.h"
+#include "app/frame_geometry.h"
+#include "platform/paths.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;

@@ -6,11 +6,11 @@
 #include <signal.h>
 
 #include "installation.h"
-#include "process.h"
-#include "protocol.h"
+#include "platform/process.h"
+#include "wire/protocol.h"
 #include "room_peer.h"
 #include "room_server_process.h"
-#include "text.h"
+#include "platform/text.h"
 
 TEST(RoomEndToEnd, ClientJoinsChatsIsGrantedSpeechAndSeesALeave) {
     // Run under another name: the client looks for its local service by the name "velmor".

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "installation.h"
-#include "process.h"
+#include "platform/process.h"
 #include "temp_dir.h"
 
 TEST(Startup, WithoutLaunchStringOpensUnderTheDefaultTitleAndNeverConnects) {

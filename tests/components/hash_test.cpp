@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "hash.h"
+#include "components/hash.h"
 
 TEST(Hash, KeysAreBytesNotStrings) {
     HHASH t = hash_init(4);

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "log.h"
+#include "components/log.h"
 #include "temp_dir.h"
 
 namespace {

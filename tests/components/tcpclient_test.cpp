@@ -13,9 +13,9 @@
 #include <random>
 #include <thread>
 
-#include "framing.h"
+#include "wire/framing.h"
 #include "room_peer.h"
-#include "tcpclient.h"
+#include "components/tcpclient.h"
 
 namespace {
 

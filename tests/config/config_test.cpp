@@ -1,11 +1,11 @@
 // Configuration: the colour file store, colour parsing, the settings' range rules and the device write-back.
 #include <gtest/gtest.h>
 
-#include "cfg_store.h"
-#include "client_config.h"
-#include "colour.h"
-#include "log.h"
-#include "profile.h"
+#include "config/cfg_store.h"
+#include "config/client_config.h"
+#include "config/colour.h"
+#include "components/log.h"
+#include "platform/profile.h"
 #include "temp_dir.h"
 
 TEST(Colour, ParsesBothForms) {

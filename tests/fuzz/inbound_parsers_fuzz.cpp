@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "protocol.h"
+#include "wire/protocol.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Copy into an exactly sized buffer so that any read past the payload is caught.

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "messages.h"
+#include "platform/messages.h"
 
 namespace {
 

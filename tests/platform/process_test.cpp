@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "process.h"
+#include "platform/process.h"
 #include "temp_dir.h"
 
 TEST(Process, RunsInItsFolderWithExtraEnvironmentAndReportsTheExitCode) {

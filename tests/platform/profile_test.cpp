@@ -1,7 +1,7 @@
 // Profile files: defaults, case rules, integer parsing and line-preserving writes.
 #include <gtest/gtest.h>
 
-#include "profile.h"
+#include "platform/profile.h"
 #include "temp_dir.h"
 
 TEST(Profile, MissingFileOrKeyGivesTheDefault) {

@@ -1,7 +1,7 @@
 // GBK <-> UTF-8: round trips, and bad input that never stops the conversion.
 #include <gtest/gtest.h>
 
-#include "text.h"
+#include "platform/text.h"
 
 TEST(Text, RoundTripsChineseText) {
     const std::string utf8 = "Lumeno视频社区 所有人";

@@ -3,7 +3,7 @@
 
 #include <arpa/inet.h>
 
-#include "room_hub.h"
+#include "service/room_hub.h"
 
 using namespace proto;
 using room::ConnId;

@@ -4,12 +4,12 @@
 #include <filesystem>
 #include <thread>
 
-#include "framing.h"
-#include "process.h"
-#include "protocol.h"
+#include "wire/framing.h"
+#include "platform/process.h"
+#include "wire/protocol.h"
 #include "room_peer.h"
 #include "room_server_process.h"
-#include "service_server.h"
+#include "service/service_server.h"
 #include "temp_dir.h"
 
 namespace fs = std::filesystem;

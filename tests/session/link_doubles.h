@@ -7,14 +7,17 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "panels.h"
-#include "service_link.h"
-#include "tcpclient.h"
-#include "text.h"
-#include "user_record.h"
+#include "session/panels.h"
+#include "session/service_link.h"
+#include "components/link_transport.h"
+#include "components/tcpclient.h"
+#include "session/roster.h"
+#include "platform/text.h"
+#include "session/user_record.h"
 
 using Journal = std::vector<std::string>;
 
@@ -25,6 +28,23 @@ struct HostDouble : ILinkHost {
     }
     void PostMessageBox(const std::string& text, const std::string& caption) override {
         posted.push_back(text + (caption.empty() ? "" : " [" + caption + "]"));
+    }
+    // Messages to the window itself, from any thread; tests wait for them.
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<std::pair<unsigned, intptr_t>> to_self;
+    void PostToSelf(unsigned id, intptr_t w) override {
+        std::lock_guard lock(mutex);
+        to_self.push_back({id, w});
+        cv.notify_all();
+    }
+    std::optional<std::pair<unsigned, intptr_t>> wait_self(int timeout_ms = 10000) {
+        std::unique_lock lock(mutex);
+        if (!cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return !to_self.empty(); }))
+            return std::nullopt;
+        auto m = to_self.front();
+        to_self.erase(to_self.begin());
+        return m;
     }
     uint32_t WindowHandle() override { return 0x4242; }
 };
@@ -83,61 +103,48 @@ struct MessageLogDouble : IMessageLog {
     bool DetailOn() override { return detail; }
 };
 
-struct UserListDouble : IUserList {
+// Writes every roster change into the journal, as the user list would repaint.
+struct RosterViewDouble : IRosterView {
     Journal& j;
-    explicit UserListDouble(Journal& journal) : j(journal) {}
-    std::vector<std::unique_ptr<UserRecord>> users;
-    UserRecord* self = nullptr;
-    bool host_online = false;
-    int cleared = 0;
+    explicit RosterViewDouble(Journal& journal) : j(journal) {}
+    void OnUserAdded(UserRecord& r) override { j.push_back("added " + std::to_string(r.block.user_id)); }
+    void OnUserRemoved(uint32_t id) override { j.push_back("removed " + std::to_string(id)); }
+    void OnUserChanged(UserRecord& r) override { j.push_back("changed " + std::to_string(r.block.user_id)); }
+    void OnRosterCleared() override { j.push_back("cleared"); }
+};
 
-    UserRecord* add(uint32_t id, uint32_t rights, const std::string& nick = "") {
-        users.push_back(std::make_unique<UserRecord>());
-        users.back()->block.user_id = id;
-        users.back()->block.rights = rights;
-        users.back()->block.nickname = nick;
-        host_online = host_online || (rights & 1);
-        return users.back().get();
+// The link without a socket: what is sent is kept, the connection is a flag.
+struct TransportDouble : ILinkTransport {
+    struct Sent {
+        uint16_t type;
+        proto::Bytes payload;
+    };
+    std::vector<Sent> sent;
+    bool up = true;
+    int connects = 0;
+    bool connect_ok = true;
+    void set_handler(server_event_handler*) override {}
+    bool init() override { return true; }
+    bool changeip(uint32_t, uint16_t) override {
+        ++connects;
+        up = connect_ok;
+        return up;
     }
-    UserRecord* FindUserById(uint32_t id) override {
-        for (auto& u : users)
-            if (u->block.user_id == id)
-                return u.get();
-        return nullptr;
+    bool connected() const override { return up; }
+    bool send(uint16_t type, const uint8_t* p, size_t n) override {
+        if (!up)
+            return false;
+        sent.push_back({type, proto::Bytes(p, p + n)});
+        return true;
     }
-    UserRecord* FindUserByName(const std::string& n) override {
-        for (auto& u : users)
-            if (u->block.nickname == n)
-                return u.get();
-        return nullptr;
+    void close_socket() override { up = false; }
+    void close() override { up = false; }
+    std::vector<uint16_t> types() const {
+        std::vector<uint16_t> t;
+        for (auto& x : sent)
+            t.push_back(x.type);
+        return t;
     }
-    UserRecord* SelfUser() override { return self; }
-    bool HostOnline() override { return host_online; }
-    void ClearUsers() override {
-        ++cleared;
-        users.clear();
-        self = nullptr;
-        host_online = false;
-        j.push_back("clear users");
-    }
-    void PostSelfUser(const proto::LoginResult& r, uint32_t own) override {
-        self = add(own, r.rights, r.nickname);
-        j.push_back("self user " + std::to_string(own));
-    }
-    void SetMicrophoneState(uint32_t id, bool on) override {
-        j.push_back("mic state " + std::to_string(id) + (on ? " on" : " off"));
-    }
-    void SetStreamDescription(uint32_t id, const proto::StreamDesc& s) override {
-        j.push_back("stream " + std::to_string(id) + " " + std::to_string(s.fourcc));
-    }
-    void SetSelfCamera(bool sending, bool present) override {
-        j.push_back(std::string("self camera ") + (sending ? "sending" : "idle") +
-                    (present ? " present" : " absent"));
-    }
-    void StopWatching(UserRecord* r) override {
-        j.push_back("stop watching " + std::to_string(r->block.user_id));
-    }
-    void RefreshUser(UserRecord* r) override { j.push_back("refresh " + std::to_string(r->block.user_id)); }
 };
 
 struct StatusBarDouble : IStatusBar {
@@ -152,6 +159,8 @@ struct StatusBarDouble : IStatusBar {
     void SetUserCount(int c) override { count = c; }
     void ShowUserCount() override { j.push_back("count " + std::to_string(count)); }
     void ShowHost(const std::string& n) override { j.push_back("host " + gbk_to_utf8(n)); }
+    std::vector<std::string> link_states;
+    void ShowLinkState(const std::string& t) override { link_states.push_back(gbk_to_utf8(t)); }
     // Hooked up by controller tests to request 7, as the real status bar does.
     std::function<void()> on_toggle;
     void ToggleMicrophone() override {
@@ -250,13 +259,14 @@ struct ActionsDouble : ISessionActions {
         calls.push_back("speak");
         return false;
     }
+    void StopWatching(uint32_t id) override { calls.push_back("stop watching " + std::to_string(id)); }
 };
 
 // All panel doubles on one journal.
 struct PanelDoubles {
     Journal journal;
     MessageLogDouble log{journal};
-    UserListDouble users{journal};
+    RosterViewDouble roster_view{journal};
     StatusBarDouble status{journal};
     ChatInputDouble chat{journal};
     VideoDouble video{journal};
@@ -266,7 +276,6 @@ struct PanelDoubles {
     Panels panels() {
         Panels p;
         p.message_log = &log;
-        p.user_list = &users;
         p.status_bar = &status;
         p.chat_input = &chat;
         p.video = &video;

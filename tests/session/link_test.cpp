@@ -4,17 +4,20 @@
 #include <arpa/inet.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "link_doubles.h"
-#include "log.h"
-#include "process.h"
-#include "protocol.h"
+#include "session/message_ids.h"
+#include "components/log.h"
+#include "platform/process.h"
+#include "wire/protocol.h"
 #include "room_peer.h"
 #include "stand_in.h"
 #include "temp_dir.h"
-#include "text.h"
+#include "platform/text.h"
 
 namespace fs = std::filesystem;
 
@@ -53,6 +56,21 @@ struct Rig : PanelDoubles {
         link.set_settings(install.settings(), install.folder() + "/user.txt");
         link.set_panels(panels());
         link.set_actions(&actions);
+        link.roster().AddView(&roster_view);
+    }
+    // Message 1046 as the window runs it, then the background attempt's outcome back on this thread.
+    intptr_t reconnect() {
+        link.Reconnect();
+        return finish_attempt();
+    }
+    intptr_t finish_attempt() {
+        auto done = host.wait_self(15000);
+        EXPECT_TRUE(done);
+        if (!done)
+            return -1;
+        EXPECT_EQ(done->first, msg::kReconnectDone);
+        link.OnReconnectDone(done->second);
+        return done->second;
     }
     // The launch identity: user, room and key id.
     void identify(uint32_t user, uint32_t room = 0, const std::string& key = "") {
@@ -104,7 +122,7 @@ TEST(ServiceLink, ServiceThatDiesIsRestartedAndTheUserLoggedInAgain) {
     const pid_t first = rig.service.pid();
     kill(first, SIGKILL);
     ASSERT_TRUE(rig.handler.wait_for(pkt::kLinkLost));
-    rig.link.Reconnect();
+    EXPECT_EQ(rig.reconnect(), ServiceLink::kConnectedBit);
     EXPECT_TRUE(rig.service.holds_process());
     EXPECT_NE(rig.service.pid(), first) << "a new service was started";
     ASSERT_TRUE(rig.handler.wait_for(pkt::kLoginResult, 2)) << "logged in again";
@@ -154,12 +172,16 @@ TEST(ServiceLink, LostLinkIsReportedOnceAndTheReconnectLogsInWithFlag4) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(rig.handler.count(pkt::kLinkLost), 1);
 
-    std::thread reconnect([&] { rig.link.Reconnect(); });
-    auto second = service.accept_and_read();
-    reconnect.join();
+    const auto before = std::chrono::steady_clock::now();
+    rig.link.Reconnect();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(200))
+        << "the window does not wait for the attempt";
+    service.accept_only();
+    rig.finish_attempt();
+    auto second = service.read(5000);
     ASSERT_TRUE(second);
     EXPECT_EQ(proto::Login::decode(second->payload.data(), second->payload.size())->flags, 4u);
-    EXPECT_EQ(rig.users.cleared, 1);
+    EXPECT_EQ(std::count(rig.journal.begin(), rig.journal.end(), "cleared"), 1);
     EXPECT_EQ(rig.chat.resets, 1);
     EXPECT_EQ(rig.video.release_all, 1);
     EXPECT_EQ(rig.status.count, 0);
@@ -171,14 +193,45 @@ TEST(ServiceLink, LostLinkIsReportedOnceAndTheReconnectLogsInWithFlag4) {
     rig.link.ShutDown();
 }
 
-TEST(ServiceLink, FailedReconnectIsNotRetried) {
+TEST(ServiceLink, FailedReconnectsBackOffAndSayWhy) {
     Install install(free_port());
     Rig rig(install);
     rig.client.set_connect_timeout_ms(200);
     rig.link.SetUp(&rig.handler);
-    rig.link.Reconnect();
+    EXPECT_EQ(rig.reconnect(), ServiceLink::kServiceStartFailedBit);
     EXPECT_EQ(rig.log.notices.back(), "无法连接到服务程序，可能连接己被占用。");
     EXPECT_FALSE(rig.link.request(kReqConnected, nullptr, 0));
+    EXPECT_TRUE(rig.link.reconnecting()) << "another attempt is scheduled";
+    EXPECT_EQ(rig.status.link_states, (std::vector<std::string>{"正在重新连接...", "连接已断开，1秒后重新连接（第2次）"}));
+    rig.link.Reconnect(); // a lost link while an attempt waits starts nothing new
+    EXPECT_EQ(rig.status.link_states.size(), 2u);
+    const auto start = std::chrono::steady_clock::now();
+    rig.link.ShutDown();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500))
+        << "a waiting attempt is dropped at shut-down";
+}
+
+TEST(ServiceLink, LoginAfterReconnectResetsTheBackOff) {
+    StandIn service;
+    Install install(service.port());
+    Rig rig(install);
+    rig.identify(12, 7);
+    rig.link.SetUp(&rig.handler);
+    rig.link.ConnectFirstTime();
+    ASSERT_TRUE(service.accept_and_read());
+    // A room server that cannot be reached: the service answers 6, and the link tries again without a box.
+    EXPECT_TRUE(rig.link.OnLoginResult(login_result::kRoomUnreachable));
+    EXPECT_TRUE(rig.host.posted.empty());
+    service.accept_only();
+    rig.finish_attempt();
+    auto again = service.read(5000);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(proto::Login::decode(again->payload.data(), again->payload.size())->flags, 4u);
+    EXPECT_EQ(rig.link.reconnect_attempts(), 1);
+    EXPECT_FALSE(rig.link.OnLoginResult(login_result::kOk));
+    EXPECT_EQ(rig.link.reconnect_attempts(), 0);
+    EXPECT_EQ(rig.status.link_states.back(), "");
+    EXPECT_FALSE(rig.link.OnLoginResult(login_result::kLoggedInElsewhere)) << "never retried";
     rig.link.ShutDown();
 }
 
@@ -206,13 +259,13 @@ TEST(ServiceLink, ServiceAlreadyRunningIsUsedAndLeftAlone) {
 
     Rig rig(install);
     rig.identify(12);
-    std::optional<ProcessInfo> found;
-    for (int i = 0; i < 500 && !found; ++i) {
-        found = find_process(install.name());
+    bool found = false;
+    for (int i = 0; i < 1000 && !found; ++i) {
+        found = rig.service.find_service();
         if (!found)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    ASSERT_TRUE(found);
+    ASSERT_TRUE(found) << "ours once it listens on the configured port";
     rig.link.SetUp(&rig.handler);
     EXPECT_FALSE(rig.service.holds_process());
     rig.link.ConnectFirstTime();
@@ -224,87 +277,156 @@ TEST(ServiceLink, ServiceAlreadyRunningIsUsedAndLeftAlone) {
     EXPECT_EQ(wait_process(theirs, 5000).value_or(-1), 0) << "it ends by itself";
 }
 
+TEST(ServiceLink, OnlyOurOwnServiceCounts) {
+    Install install(free_port());
+    install.add_velmor();
+    const std::string program = install.folder() + "/" + install.name();
+    Rig rig(install);
+    // The same program as a room server on another port, as on a teacher's machine, is not our service.
+    const uint16_t other_port = free_port();
+    pid_t room = spawn_process(program, {"--room-server", "--listen", "127.0.0.1:" + std::to_string(other_port)},
+                               install.folder());
+    ASSERT_GT(room, 0);
+    ASSERT_TRUE(wait_until_listening(other_port));
+    EXPECT_FALSE(rig.service.find_service());
+    // Our own service, listening on the configured port, is.
+    pid_t ours = spawn_process(program, {}, install.folder());
+    bool found = false;
+    for (int i = 0; i < 1000 && !found; ++i) {
+        found = rig.service.find_service();
+        if (!found)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(found);
+    terminate_process(ours);
+    terminate_process(room);
+}
+
+// Each request of the table, named, with what it must answer or do.
 TEST(RequestTable, EveryRequest) {
     StandIn service;
     Install install(service.port());
     Rig rig(install);
-    rig.users.self = rig.users.add(12, pkt::kRightCamera | pkt::kRightChat);
-    UserRecord& other = *rig.users.add(30, 0, "\xD5\xC5\xC8\xFD");
-
-    EXPECT_EQ(rig.link.request(kReqConnected, nullptr, 0), 0);
-    EXPECT_EQ(rig.link.request(kReqToggleMicrophone, nullptr, 0), 1);
-    int device = 3;
-    rig.link.request(kReqToggleMicrophone, &device, sizeof device);
-    rig.link.request(kReqToggleCamera, nullptr, 0);
-    EXPECT_EQ(rig.link.request(kReqSpeakRequest, nullptr, 0), 0);
-    EXPECT_EQ(rig.actions.calls, (std::vector<std::string>{"mic 0", "mic 3", "camera -1", "speak"}));
-
-    char text[] = "\xC4\xE3\xBA\xC3";
-    EXPECT_EQ(rig.link.request(kReqNoticeLine, text, 0), 1);
-    EXPECT_EQ(rig.log.notices.back(), "你好");
-
-    EXPECT_EQ(rig.link.request(kReqMicrophoneOn, nullptr, 0), 0);
-    rig.link.set_camera_on(true);
-    EXPECT_EQ(rig.link.request(kReqCameraOn, nullptr, 0), 1);
-
-    DeviceSettingRequest write{2, 0, 4};
-    rig.link.request(kReqDeviceSetting, &write, sizeof write);
-    EXPECT_EQ(rig.status.selected, std::vector<int>{4});
-    DeviceSettingRequest cam{2, 2, 1};
-    rig.link.request(kReqDeviceSetting, &cam, sizeof cam);
-    DeviceSettingRequest read{1, 2, -9};
-    rig.link.request(kReqDeviceSetting, &read, sizeof read);
-    EXPECT_EQ(read.value, 1);
-    DeviceSettingRequest bad{1, 3, -9};
-    EXPECT_EQ(rig.link.request(kReqDeviceSetting, &bad, sizeof bad), 1);
-    EXPECT_EQ(bad.value, -9);
-    EXPECT_EQ(read_file(install.folder() + "/user.txt").find("record_deviceid=4") != std::string::npos, true);
-
-    FindUserRequest find{30, nullptr};
-    rig.link.request(kReqFindUser, &find, sizeof find);
-    EXPECT_EQ(find.result, &other);
-    find = {31, &other};
-    rig.link.request(kReqFindUser, &find, sizeof find);
-    EXPECT_EQ(find.result, nullptr);
-
-    FindUserByNicknameRequest byname{"\xD5\xC5\xC8\xFD", nullptr};
-    rig.link.request(kReqFindUserByNickname, &byname, sizeof byname);
-    EXPECT_EQ(byname.result, &other);
-    byname = {"\xD5\xC5", nullptr};
-    rig.link.request(kReqFindUserByNickname, &byname, sizeof byname);
-    EXPECT_EQ(byname.result, nullptr) << "exact bytes only";
-
-    rig.status.muted = true;
-    EXPECT_EQ(rig.link.request(kReqOutputMuted, nullptr, 0), 1);
-    EXPECT_EQ(rig.link.request(kReqIsHost, nullptr, 0), 0);
-    uint32_t mask = pkt::kRightSpeak | pkt::kRightCamera;
-    EXPECT_EQ(rig.link.request(kReqHasRights, &mask, sizeof mask), 1);
-    mask = pkt::kRightSpeak;
-    EXPECT_EQ(rig.link.request(kReqHasRights, &mask, sizeof mask), 0);
-    rig.users.self = nullptr;
-    mask = pkt::kRightCamera;
-    EXPECT_EQ(rig.link.request(kReqHasRights, &mask, sizeof mask), 0) << "no record before the login";
-
+    proto::LoginResult login;
+    login.rights = pkt::kRightCamera | pkt::kRightChat;
+    rig.link.roster().AddSelf(login, 12);
+    proto::UserBlock block;
+    block.user_id = 30;
+    block.nickname = "\xD5\xC5\xC8\xFD";
+    UserRecord& other = rig.link.roster().Add(block);
     rig.identify(0, 7);
-    VideoWindowRequest open{0, 30, &other.block};
-    EXPECT_EQ(rig.link.request(kReqVideoWindow, &open, sizeof open), 1);
-    VideoWindowRequest release{1, 30, nullptr};
-    EXPECT_EQ(rig.link.request(kReqVideoWindow, &release, sizeof release), 1);
-    VideoWindowRequest other_op{2, 30, &other.block};
-    EXPECT_EQ(rig.link.request(kReqVideoWindow, &other_op, sizeof other_op), 0);
-    rig.video.can_assign = false;
-    EXPECT_EQ(rig.link.request(kReqVideoWindow, &open, sizeof open), 0);
-    EXPECT_EQ(rig.video.assigned[0], (std::pair<uint32_t, uint32_t>{30, 7}));
-    EXPECT_EQ(rig.video.released[0], (std::pair<uint32_t, uint32_t>{30, 7}));
 
-    int entry = 0;
-    rig.link.request(kReqChatLine, &entry, 0);
-    EXPECT_EQ(rig.log.chats.size(), 1u);
-
-    const size_t notices = rig.log.notices.size();
-    EXPECT_EQ(rig.link.request(5, &entry, 0), 1);
-    EXPECT_EQ(rig.link.request(23, nullptr, 0), 1);
-    EXPECT_EQ(rig.log.notices.size(), notices);
+    struct Row {
+        const char* name;
+        std::function<void()> check;
+    };
+    const std::vector<Row> rows = {
+        {"4 connected", [&] { EXPECT_EQ(rig.link.request(kReqConnected, nullptr, 0), 0); }},
+        {"7 and 8 toggles, 19 speak request",
+         [&] {
+             EXPECT_EQ(rig.link.request(kReqToggleMicrophone, nullptr, 0), 1);
+             int device = 3;
+             rig.link.request(kReqToggleMicrophone, &device, sizeof device);
+             rig.link.request(kReqToggleCamera, nullptr, 0);
+             EXPECT_EQ(rig.link.request(kReqSpeakRequest, nullptr, 0), 0);
+             EXPECT_EQ(rig.actions.calls, (std::vector<std::string>{"mic 0", "mic 3", "camera -1", "speak"}));
+         }},
+        {"10 notice line",
+         [&] {
+             char text[] = "\xC4\xE3\xBA\xC3";
+             EXPECT_EQ(rig.link.request(kReqNoticeLine, text, 0), 1);
+             EXPECT_EQ(rig.log.notices.back(), "你好");
+         }},
+        {"12 and 13 microphone and camera flags",
+         [&] {
+             EXPECT_EQ(rig.link.request(kReqMicrophoneOn, nullptr, 0), 0);
+             rig.link.set_camera_on(true);
+             EXPECT_EQ(rig.link.request(kReqCameraOn, nullptr, 0), 1);
+         }},
+        {"14 device settings",
+         [&] {
+             DeviceSettingRequest write{2, 0, 4};
+             rig.link.request(kReqDeviceSetting, &write, sizeof write);
+             EXPECT_EQ(rig.status.selected, std::vector<int>{4});
+             DeviceSettingRequest cam{2, 2, 1};
+             rig.link.request(kReqDeviceSetting, &cam, sizeof cam);
+             DeviceSettingRequest read{1, 2, -9};
+             rig.link.request(kReqDeviceSetting, &read, sizeof read);
+             EXPECT_EQ(read.value, 1);
+             DeviceSettingRequest bad{1, 3, -9};
+             EXPECT_EQ(rig.link.request(kReqDeviceSetting, &bad, sizeof bad), 1);
+             EXPECT_EQ(bad.value, -9);
+             EXPECT_NE(read_file(install.folder() + "/user.txt").find("record_deviceid=4"), std::string::npos);
+         }},
+        {"15 find by id",
+         [&] {
+             FindUserRequest find{30, nullptr};
+             rig.link.request(kReqFindUser, &find, sizeof find);
+             EXPECT_EQ(find.result, &other);
+             find = {31, &other};
+             rig.link.request(kReqFindUser, &find, sizeof find);
+             EXPECT_EQ(find.result, nullptr);
+         }},
+        {"16 find by nickname, exact bytes",
+         [&] {
+             FindUserByNicknameRequest byname{"\xD5\xC5\xC8\xFD", nullptr};
+             rig.link.request(kReqFindUserByNickname, &byname, sizeof byname);
+             EXPECT_EQ(byname.result, &other);
+             byname = {"\xD5\xC5", nullptr};
+             rig.link.request(kReqFindUserByNickname, &byname, sizeof byname);
+             EXPECT_EQ(byname.result, nullptr);
+         }},
+        {"17 output muted",
+         [&] {
+             rig.status.muted = true;
+             EXPECT_EQ(rig.link.request(kReqOutputMuted, nullptr, 0), 1);
+         }},
+        {"18 host, 21 rights",
+         [&] {
+             EXPECT_EQ(rig.link.request(kReqIsHost, nullptr, 0), 0);
+             uint32_t mask = pkt::kRightSpeak | pkt::kRightCamera;
+             EXPECT_EQ(rig.link.request(kReqHasRights, &mask, sizeof mask), 1);
+             mask = pkt::kRightSpeak;
+             EXPECT_EQ(rig.link.request(kReqHasRights, &mask, sizeof mask), 0);
+         }},
+        {"20 video windows",
+         [&] {
+             VideoWindowRequest open{0, 30, &other.block};
+             EXPECT_EQ(rig.link.request(kReqVideoWindow, &open, sizeof open), 1);
+             VideoWindowRequest release{1, 30, nullptr};
+             EXPECT_EQ(rig.link.request(kReqVideoWindow, &release, sizeof release), 1);
+             VideoWindowRequest other_op{2, 30, &other.block};
+             EXPECT_EQ(rig.link.request(kReqVideoWindow, &other_op, sizeof other_op), 0);
+             rig.video.can_assign = false;
+             EXPECT_EQ(rig.link.request(kReqVideoWindow, &open, sizeof open), 0);
+             EXPECT_EQ(rig.video.assigned[0], (std::pair<uint32_t, uint32_t>{30, 7}));
+             EXPECT_EQ(rig.video.released[0], (std::pair<uint32_t, uint32_t>{30, 7}));
+         }},
+        {"22 chat line",
+         [&] {
+             int entry = 0;
+             rig.link.request(kReqChatLine, &entry, 0);
+             EXPECT_EQ(rig.log.chats.size(), 1u);
+         }},
+        {"unknown requests answer 1 and do nothing",
+         [&] {
+             const size_t notices = rig.log.notices.size();
+             int entry = 0;
+             EXPECT_EQ(rig.link.request(5, &entry, 0), 1);
+             EXPECT_EQ(rig.link.request(23, nullptr, 0), 1);
+             EXPECT_EQ(rig.log.notices.size(), notices);
+         }},
+        {"21 without a local record",
+         [&] {
+             rig.link.roster().Clear();
+             uint32_t mask = pkt::kRightCamera;
+             EXPECT_EQ(rig.link.request(kReqHasRights, &mask, sizeof mask), 0);
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.check();
+    }
 }
 
 TEST(ServiceLink, OverlongKeyIdSendsNoLogin) {

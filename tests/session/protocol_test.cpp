@@ -3,7 +3,7 @@
 
 #include <arpa/inet.h>
 
-#include "protocol.h"
+#include "wire/protocol.h"
 
 using namespace proto;
 

@@ -5,11 +5,11 @@
 #include <QTest>
 #include <QWidget>
 
-#include "CBitmapSlider.h"
-#include "controls.h"
-#include "message_ids.h"
-#include "messages.h"
-#include "slider_geometry.h"
+#include "skin/CBitmapSlider.h"
+#include "platform/controls.h"
+#include "session/message_ids.h"
+#include "platform/messages.h"
+#include "skin/slider_geometry.h"
 #include "temp_dir.h"
 
 namespace {

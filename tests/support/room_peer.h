@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "framing.h"
+#include "wire/framing.h"
 
 struct Packet {
     uint16_t type;
@@ -53,3 +53,6 @@ uint16_t free_port();
 
 // A socket listening on a free loopback port (close-on-exec); the port goes to `port`.
 int listen_on_loopback(uint16_t* port);
+
+// Waits until something accepts TCP connections on the loopback port; false after `timeout_ms`.
+bool wait_until_listening(uint16_t port, int timeout_ms = 5000);

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "process.h"
+#include "platform/process.h"
 #include "room_peer.h"
 #include "temp_dir.h"
 

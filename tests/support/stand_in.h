@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-#include "framing.h"
+#include "wire/framing.h"
 #include "room_peer.h"
 
 // A stand-in service: accepts the link and reads what the client sends.

@@ -1,5 +1,5 @@
 // Packet framing (see framing.h).
-#include "framing.h"
+#include "wire/framing.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // Environment-driven hooks for tests and headless runs (see test_hooks.h).
-#include "test_hooks.h"
+#include "platform/test_hooks.h"
 
 #include <QFile>
 #include <QTimer>

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "packet_types.h"
+#include "wire/packet_types.h"
 
 namespace proto {
 
@@ -40,6 +40,9 @@ struct UserBlock {
     void encode_into(uint8_t* out) const; // exactly kSize bytes
     static std::optional<UserBlock> decode(const uint8_t* p, size_t n);
 };
+
+// The longest prefix of the GBK text `s` of at most `max_bytes` bytes that does not split a two-byte character.
+size_t gbk_fit(const std::string& s, size_t max_bytes);
 
 // Key id text to the 20 bytes of the login; nothing when the text is longer than 40 characters.
 std::optional<std::array<uint8_t, 20>> decode_key_id(const std::string& text);

@@ -1,5 +1,5 @@
 // Packet layouts (see protocol.h). Offsets are the wire's; unset bytes are zero.
-#include "protocol.h"
+#include "wire/protocol.h"
 
 #include <algorithm>
 #include <cstring>
@@ -30,9 +30,10 @@ uint64_t get64(const uint8_t* p) {
     return uint64_t(get32(p)) | (uint64_t(get32(p + 4)) << 32);
 }
 
-// A text field of `size` bytes: the text cut to the field, zero-padded (a full field has no terminator).
+// A text field of `size` bytes: the text cut to the field at a character boundary, zero-padded (a full field
+// has no terminator).
 void put_text(uint8_t* p, size_t size, const std::string& s) {
-    std::memcpy(p, s.data(), std::min(size, s.size()));
+    std::memcpy(p, s.data(), gbk_fit(s, size));
 }
 // Reads to the terminator or to the end of the field, never past it.
 std::string get_text(const uint8_t* p, size_t size) {
@@ -84,10 +85,29 @@ std::optional<UserBlock> UserBlock::decode(const uint8_t* p, size_t n) {
     return u;
 }
 
+size_t gbk_fit(const std::string& s, size_t max_bytes) {
+    if (s.size() <= max_bytes)
+        return s.size();
+    size_t i = 0;
+    while (i < max_bytes) {
+        // A lead byte (0x81 to 0xFE) starts a two-byte character; everything else is one byte.
+        const uint8_t b = uint8_t(s[i]);
+        const size_t width = (b >= 0x81 && b <= 0xFE) ? 2 : 1;
+        if (i + width > max_bytes)
+            break;
+        i += width;
+    }
+    return i;
+}
+
 std::optional<std::array<uint8_t, 20>> decode_key_id(const std::string& text) {
     if (text.size() > 40)
         return std::nullopt;
-    auto value = [](char c) { return uint8_t(uint8_t(c) > '9' ? uint8_t(c) - 55 : uint8_t(c) - 48); };
+    // Digits and both letter cases (tools print HMAC digests in lower case).
+    auto value = [](char c) {
+        const uint8_t u = uint8_t(c);
+        return uint8_t(u >= 'a' ? u - 87 : u > '9' ? u - 55 : u - 48);
+    };
     std::array<uint8_t, 20> key{};
     for (size_t i = 0; i < text.size(); i += 2) {
         uint8_t lo = i + 1 < text.size() ? value(text[i + 1]) : 0;

@@ -1,0 +1,47 @@
+// Reconnecting after a lost link: how long to wait before each attempt, and the attempt itself, which runs
+// off the UI thread (stopping and starting the service and connecting can take seconds).
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+// Waits before reconnect attempts: none before the first, then 1, 2, 4, ... seconds up to 30. Reset after a
+// login succeeds, so a peer that accepts and drops at once is not hammered.
+class ReconnectBackoff {
+public:
+    static constexpr int kFirstDelayMs = 1000;
+    static constexpr int kMaxDelayMs = 30000;
+
+    // The wait before the next attempt; counts the attempt.
+    int NextDelayMs();
+    void Reset() { attempts_ = 0; }
+    int attempts() const { return attempts_; }
+
+private:
+    int attempts_ = 0;
+};
+
+// Runs one job at a time on a thread of its own after a delay. Cancel() wakes a waiting job, which then does
+// not run; a job that already runs is waited for.
+class DelayedJob {
+public:
+    DelayedJob() = default;
+    ~DelayedJob();
+    DelayedJob(const DelayedJob&) = delete;
+    DelayedJob& operator=(const DelayedJob&) = delete;
+
+    // Starts `job` after `delay_ms`; false when one is pending or running.
+    bool Start(int delay_ms, std::function<void()> job);
+    bool Busy() const;
+    // Drops a job that waits, waits for one that runs.
+    void Cancel();
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    std::thread thread_;
+    bool busy_ = false;
+    bool cancelled_ = false;
+};
