@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -67,6 +68,8 @@ protected:
     void SetUp() override {
         // A private install folder with the real skin and no service program.
         fs::copy(fs::path(QUORIN_INSTALL_DIR) / "ui", dir.path() / "ui", fs::copy_options::recursive);
+        if (!with_title_layout)
+            fs::remove(dir.path() / "ui" / "top.txt");
         fs::create_directories(dir.path() / "log");
         write_file(dir.file("user.txt"), "[network]\nport=1\n");
         set_install_folder(dir.path().string());
@@ -80,6 +83,16 @@ protected:
         set_install_folder(QUORIN_INSTALL_DIR);
     }
     QPushButton* button(int id) { return qobject_cast<QPushButton*>(get_dlg_item(dlg.get(), id)); }
+    // Pixels of the skin's key colour visible in the window as drawn now.
+    int magenta_pixels() {
+        const QImage shot = dlg->grab().toImage();
+        int n = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                n += (shot.pixel(x, y) & 0xFFFFFF) == 0xFF00FF;
+        return n;
+    }
+    bool with_title_layout = true;
     TempDir dir;
     std::unique_ptr<CtalvexDlg> dlg;
 };
@@ -130,6 +143,57 @@ TEST_F(MainWindowTest, MaximiseTwiceReturnsToTheFirstSizeAndPictures) {
     EXPECT_EQ(dlg->size(), before);
     EXPECT_EQ(button(1068)->toolTip(), QString::fromUtf8("最大化"));
     EXPECT_EQ(tb.entry(1).button->CurrentPicture(), first);
+}
+
+TEST_F(MainWindowTest, NoKeyColourShowsBeforeOrAfterMaximise) {
+    EXPECT_EQ(magenta_pixels(), 0);
+    QTest::mouseClick(button(1068), Qt::LeftButton);
+    QApplication::processEvents();
+    ASSERT_TRUE(dlg->isMaximized());
+    EXPECT_EQ(magenta_pixels(), 0) << "the restore picture set is drawn with its key colour";
+    QTest::mouseClick(button(1068), Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_EQ(magenta_pixels(), 0);
+}
+
+TEST_F(MainWindowTest, EscapeDoesNotLeaveTheClassButTheWindowManagersCloseDoes) {
+    QTest::keyClick(dlg.get(), Qt::Key_Escape);
+    QApplication::processEvents();
+    EXPECT_TRUE(dlg->isVisible());
+    auto* chat_line = dlg->panel_widget("chat_input")->findChild<QLineEdit*>();
+    ASSERT_NE(chat_line, nullptr);
+    chat_line->setFocus();
+    QTest::keyClick(chat_line, Qt::Key_Escape);
+    QApplication::processEvents();
+    EXPECT_TRUE(dlg->isVisible()) << "Escape in the chat line";
+    dlg->setResult(-1);
+    EXPECT_TRUE(dlg->close());
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(dlg->result(), 0) << "ended like the close button";
+}
+
+class MainWindowWithoutTitleLayout : public MainWindowTest {
+protected:
+    MainWindowWithoutTitleLayout() { with_title_layout = false; }
+};
+
+TEST_F(MainWindowWithoutTitleLayout, KeepsTheTemplateButtonsThatWork) {
+    for (int id : {1067, 1068, 1069}) {
+        SCOPED_TRACE(id);
+        ASSERT_TRUE(button(id)->isVisible());
+        EXPECT_FALSE(button(id)->text().isEmpty()) << "the template look";
+        EXPECT_LT(button(id)->geometry().top(), 40) << "in the title strip";
+    }
+    EXPECT_GT(button(1069)->geometry().left(), button(1068)->geometry().right());
+    QTest::mouseClick(button(1068), Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_TRUE(dlg->isMaximized());
+    EXPECT_EQ(button(1069)->geometry().right(), dlg->width() - 4 - 1 - 1);
+    QTest::mouseClick(button(1068), Qt::LeftButton);
+    QApplication::processEvents();
+    EXPECT_FALSE(dlg->isMaximized());
+    QTest::mouseClick(button(1069), Qt::LeftButton);
+    EXPECT_FALSE(dlg->isVisible());
 }
 
 TEST_F(MainWindowTest, ScreenshotForPeopleToLookAt) {

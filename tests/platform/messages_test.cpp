@@ -76,7 +76,16 @@ TEST(Messages, PayloadLivesUntilHandledAndIsFreedWithAnUndeliveredMessage) {
     EXPECT_TRUE(watch_lost.expired());
 }
 
-TEST(Messages, NullTargetIsIgnored) {
+TEST(Messages, NullTargetIsIgnoredAndItsPayloadFreed) {
+    Recorder r;
+    auto payload = std::make_shared<std::string>("for nobody");
+    std::weak_ptr<std::string> watch = payload;
     platform::post_message(nullptr, 1, 0, 0);
+    platform::post_message(nullptr, 2, 0, std::shared_ptr<void>(std::move(payload)));
+    EXPECT_TRUE(watch.expired()) << "nothing holds a payload that has no receiver";
+    platform::post_message(&r, 3, 0, 0);
+    drain();
+    ASSERT_EQ(r.got.size(), 1u) << "the messages for nobody went nowhere";
+    EXPECT_EQ(r.got[0].id, 3u);
     drain();
 }

@@ -54,6 +54,36 @@ TEST(Protocol, KeyIdRules) {
     EXPECT_EQ(full[19], 0x67);
     EXPECT_EQ((*decode_key_id(""))[0], 0);
     EXPECT_EQ((*decode_key_id("ABC"))[1], 0xC0) << "an odd last digit gives the high four bits";
+    EXPECT_EQ(*decode_key_id("0123456789abcdef0123456789abcdef01234567"), full)
+        << "lower case, as tools print HMAC digests";
+}
+
+// Text fields are cut at a character boundary: half a GBK character would turn into garbage on screen.
+TEST(Protocol, TextFieldsAreCutBetweenCharacters) {
+    const std::string zhang = "\xD5\xC5"; // one two-byte character
+    const struct {
+        std::string text;
+        size_t limit;
+        size_t fits;
+    } cases[] = {
+        {std::string(19, 'a') + zhang, 20, 19}, {std::string(18, 'a') + zhang, 20, 20},
+        {zhang + zhang, 3, 2},                  {"abc", 2, 2},
+        {"", 0, 0},                             {std::string(10, '\xD5'), 5, 4},
+        {"\xFF\xD5\xC5", 2, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.size());
+        EXPECT_EQ(gbk_fit(c.text, c.limit), c.fits);
+    }
+    UserBlock u;
+    u.nickname = std::string(19, 'a') + zhang;
+    auto back = UserBlock::decode(u.encode().data(), UserBlock::kSize);
+    EXPECT_EQ(back->nickname, std::string(19, 'a'));
+    ChatLine line;
+    line.font_face = std::string(23, 'f') + zhang;
+    auto encoded = line.encode();
+    auto chat = ChatLine::decode(encoded.data(), encoded.size());
+    EXPECT_EQ(chat->font_face, std::string(23, 'f'));
 }
 
 TEST(Protocol, TwoCharacterChatToEveryone) {
