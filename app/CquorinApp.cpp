@@ -9,12 +9,12 @@
 
 #include "app/CtalvexDlg.h"
 #include "app/app_texts.h"
-#include "platform/thread_rule.h"
 #include "app/launch_params.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "platform/single_instance.h"
 #include "platform/test_hooks.h"
+#include "platform/thread_rule.h"
 
 namespace {
 int g_signal_pipe[2] = {-1, -1};

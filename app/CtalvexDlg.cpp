@@ -1,11 +1,11 @@
 // The main dialog (see CtalvexDlg.h).
 #include "app/CtalvexDlg.h"
 
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QCloseEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -19,20 +19,20 @@
 
 #include "app/app_texts.h"
 #include "app/control_ids.h"
+#include "app/help_page.h"
 #include "chat/TextChatInput.h"
 #include "chat/TextMessageLog.h"
-#include "platform/thread_rule.h"
-#include "roster/TextStatusBar.h"
-#include "roster/TextUserList.h"
-#include "platform/controls.h"
-#include "app/help_page.h"
 #include "components/log.h"
 #include "config/logging.h"
+#include "platform/controls.h"
 #include "platform/message_box.h"
-#include "session/message_ids.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
 #include "platform/test_hooks.h"
+#include "platform/thread_rule.h"
+#include "roster/TextStatusBar.h"
+#include "roster/TextUserList.h"
+#include "session/message_ids.h"
 
 namespace {
 
@@ -185,10 +185,17 @@ void CtalvexDlg::CreatePanels() {
     static const struct {
         int id;
         const char* text;
-    } kButtons[] = {{ctl::kMinimise, "min"},     {ctl::kMaximise, "max"},      {ctl::kClose, "close"},
-                    {ctl::kHelp, "help"},        {ctl::kSkin, "skin"},         {ctl::kSystemMenu, "SYSMENU"},
-                    {ctl::kHandUp, "handup"},    {ctl::kSendImage, "send img"}, {ctl::kPlayMovie, "play movie"},
-                    {ctl::kPlayMusic, "play music"}, {ctl::kAudioSetup, "audio set"},
+    } kButtons[] = {{ctl::kMinimise, "min"},
+                    {ctl::kMaximise, "max"},
+                    {ctl::kClose, "close"},
+                    {ctl::kHelp, "help"},
+                    {ctl::kSkin, "skin"},
+                    {ctl::kSystemMenu, "SYSMENU"},
+                    {ctl::kHandUp, "handup"},
+                    {ctl::kSendImage, "send img"},
+                    {ctl::kPlayMovie, "play movie"},
+                    {ctl::kPlayMusic, "play music"},
+                    {ctl::kAudioSetup, "audio set"},
                     {ctl::kVideoSetup, "video set"}};
     for (const auto& b : kButtons) {
         auto* button = new QPushButton(QString::fromUtf8(b.text), this);

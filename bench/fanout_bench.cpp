@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
+#include "service/service_server.h"
 #include "wire/framing.h"
 #include "wire/protocol.h"
-#include "service/service_server.h"
 
 namespace {
 

@@ -47,7 +47,8 @@ void TextChatInput::OnUserLeft(uint32_t user_id) {
     if (at <= 0)
         return;
     recipients_->removeItem(at);
-    log_->AddNoticeLine(find.result->block.nickname + qstring_to_gbk(QString::fromUtf8(chat_text::kUserLeft)));
+    log_->AddNoticeLine(find.result->block.nickname +
+                        qstring_to_gbk(QString::fromUtf8(chat_text::kUserLeft)));
 }
 
 void TextChatInput::Send() {

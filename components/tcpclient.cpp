@@ -74,9 +74,9 @@ bool tcpclient::changeip(uint32_t ip, uint16_t port) {
             attach(std::make_shared<FramedSocket>(std::move(*socket), send_cap_));
             return true;
         }
-        if (ec != asio::error::connection_refused || clock::now() + std::chrono::milliseconds(50) >= deadline)
+        if (ec != asio::error::connection_refused || clock::now() + std::chrono::milliseconds(10) >= deadline)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
 

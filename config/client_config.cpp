@@ -1,8 +1,8 @@
 // Configuration loading and the device write-back (see client_config.h).
 #include "config/client_config.h"
 
-#include "config/cfg_store.h"
 #include "components/log.h"
+#include "config/cfg_store.h"
 #include "config/logging.h"
 #include "platform/paths.h"
 #include "platform/profile.h"

@@ -39,7 +39,6 @@ void set_colour(ColourKey key, COLORREF value);
 
 enum DeviceKind { kRecordingDevice = 0, kPlaybackDevice = 1, kCameraDevice = 2 };
 
-
 struct ClientSettings {
     int record_deviceid = 0;
     int play_deviceid = 0;

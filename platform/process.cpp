@@ -11,8 +11,8 @@
 
 #include <chrono>
 #include <climits>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -109,7 +109,8 @@ std::string exe_of(long pid) {
     std::string path(exe, size_t(n));
     // An executable replaced on disk while it runs shows as "path (deleted)".
     const std::string deleted = " (deleted)";
-    if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
+    if (path.size() > deleted.size() &&
+        path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
         path.resize(path.size() - deleted.size());
     return path;
 }
@@ -140,8 +141,8 @@ void listening_inodes(const char* table, uint16_t port, std::set<unsigned long>&
         std::istringstream fields(line);
         std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout;
         unsigned long inode = 0;
-        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >>
-              inode))
+        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+              timeout >> inode))
             continue;
         const size_t colon = local.rfind(':');
         if (state != "0A" || colon == std::string::npos)

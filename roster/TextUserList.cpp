@@ -1,8 +1,8 @@
 // The text user list (see TextUserList.h).
 #include "roster/TextUserList.h"
 
-#include "platform/test_hooks.h"
 #include "platform/qtext.h"
+#include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
 #include "roster/roster_texts.h"
 #include "wire/packet_types.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "wire/protocol.h"
 #include "service/user_directory.h"
+#include "wire/protocol.h"
 
 namespace room {
 

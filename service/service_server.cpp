@@ -6,8 +6,8 @@
 #include <cstdio>
 
 #include "components/framed_socket.h"
-#include "wire/framing.h"
 #include "components/log.h"
+#include "wire/framing.h"
 #include "wire/packet_types.h"
 #include "wire/protocol.h"
 

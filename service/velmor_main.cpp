@@ -14,8 +14,8 @@
 
 #include "components/log.h"
 #include "platform/profile.h"
-#include "wire/defaults.h"
 #include "service/service_server.h"
+#include "wire/defaults.h"
 
 namespace {
 

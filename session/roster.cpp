@@ -37,9 +37,8 @@ UserRecord& Roster::AddSelf(const proto::LoginResult& r, uint32_t own) {
 }
 
 bool Roster::Remove(uint32_t user_id) {
-    auto it = std::find_if(users_.begin(), users_.end(), [&](const auto& u) {
-        return u->block.user_id == user_id && u.get() != self_;
-    });
+    auto it = std::find_if(users_.begin(), users_.end(),
+                           [&](const auto& u) { return u->block.user_id == user_id && u.get() != self_; });
     if (it == users_.end())
         return false;
     users_.erase(it);
@@ -108,8 +107,8 @@ void Roster::SetSelfCamera(bool sending, bool present) {
     if (!self_)
         return;
     self_->block.stream.fourcc = sending || present ? 1 : 0;
-    self_->block.state =
-        sending ? (self_->block.state | pkt::kStateVideo) : (self_->block.state & ~uint32_t(pkt::kStateVideo));
+    self_->block.state = sending ? (self_->block.state | pkt::kStateVideo)
+                                 : (self_->block.state & ~uint32_t(pkt::kStateVideo));
     Changed(*self_);
 }
 

@@ -52,10 +52,14 @@ bool ServiceLink::SetUp(server_event_handler* handler) {
 void ServiceLink::ConnectFirstTime() {
     if (identity_.user_id == 0)
         return;
-    if (link_.changeip(service_addr_, uint16_t(settings_.port)))
-        SendLogin(false);
-    else
-        host_.PostMessageBox(std::string(link_text::kCannotConnect) + "\n", link_text::kCaption);
+    // Off the UI thread like a reconnect: a service that was just started may take a moment to listen, and
+    // the window shows meanwhile. The outcome comes back as kReconnectDone with the first-connect bit.
+    const uint32_t addr = service_addr_;
+    const uint16_t port = uint16_t(settings_.port);
+    reconnect_job_.Start(0, [this, addr, port] {
+        const intptr_t outcome = kFirstConnectBit | (link_.changeip(addr, port) ? kConnectedBit : 0);
+        host_.PostToSelf(msg::kReconnectDone, outcome);
+    });
 }
 
 void ServiceLink::EmptyRoom() {
@@ -110,6 +114,13 @@ void ServiceLink::ScheduleReconnect(bool restart_service, const char* state_form
 
 void ServiceLink::OnReconnectDone(intptr_t outcome) {
     ASSERT_UI_THREAD();
+    if (outcome & kFirstConnectBit) {
+        if ((outcome & kConnectedBit) && link_.connected())
+            SendLogin(false);
+        else
+            host_.PostMessageBox(std::string(link_text::kCannotConnect) + "\n", link_text::kCaption);
+        return;
+    }
     if (outcome & kServiceStartFailedBit)
         Notice(link_text::kServiceStartFailed);
     if ((outcome & kConnectedBit) && link_.connected()) {

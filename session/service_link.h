@@ -14,6 +14,7 @@
 #include "session/reconnect.h"
 #include "session/roster.h"
 #include "session/service_process.h"
+#include "session/session_texts.h"
 
 // Who the client is in the room, from the launch string.
 struct SessionIdentity {
@@ -37,20 +38,6 @@ public:
     virtual void PostToSelf(unsigned id, intptr_t wparam) = 0;
     virtual uint32_t WindowHandle() = 0;
 };
-
-// Texts of the link (UTF-8).
-namespace link_text {
-constexpr const char* kServiceStartFailed = "程序加载失败，请重新执行安装程序！";
-constexpr const char* kInitNetFailed = "init net failed!";
-constexpr const char* kCannotConnect = "无法连接到服务程序，可能连接己被占用。";
-constexpr const char* kLinkLost = "与服务端断开连接，尝试重新连接...";
-constexpr const char* kCaption = "提示";
-// Status line while the link is down.
-constexpr const char* kReconnecting = "正在重新连接...";
-constexpr const char* kRetryIn = "连接已断开，%d秒后重新连接（第%d次）";
-constexpr const char* kRoomUnreachable = "无法连接到课堂服务器，%d秒后重试";
-constexpr const char* kLoggingIn = "已连接，正在登录...";
-} // namespace link_text
 
 // Login results with a meaning for the link.
 namespace login_result {
@@ -77,7 +64,8 @@ public:
     // Start-up: find or start the service, register the handler, initialise the link. False when the link
     // could not be initialised.
     bool SetUp(server_event_handler* handler);
-    // Start-up: connect and log in when there is a user id.
+    // Start-up: connect in the background and log in when there is a user id; a connection that cannot be
+    // made is said in a box (no retry).
     void ConnectFirstTime();
     // Message 1046: the link was lost. Empties the room and starts a reconnect attempt in the background;
     // nothing happens while one is under way (its outcome decides what comes next).
@@ -88,12 +76,14 @@ public:
     // Bits of the outcome.
     static constexpr intptr_t kConnectedBit = 1;
     static constexpr intptr_t kServiceStartFailedBit = 2;
+    static constexpr intptr_t kFirstConnectBit = 4;
     // A login result arrived. Success resets the back-off; "room server unreachable" schedules another try.
     // True when the failure is being retried (no box for it).
     bool OnLoginResult(uint32_t result);
     bool reconnecting() const { return reconnect_job_.Busy(); }
     int reconnect_attempts() const { return backoff_.attempts(); }
-    // Window destruction: stop a pending attempt, close the link, free the logging, stop a service we started.
+    // Window destruction: stop a pending attempt, close the link, free the logging, stop a service we
+    // started.
     void ShutDown();
 
     // The login packet; false (nothing sent) when the key id is longer than 40 characters.

@@ -298,7 +298,8 @@ void SessionController::OnLoginFailed(uint32_t result) {
     // No reconnect follows: closing from this side reports no lost link. The box opens from a message of
     // its own, so no packet is dispatched from inside its modal loop while a dispatch is under way.
     link_.link().close_socket();
-    host_.PostMessageBox(format(session_text::kLoginFailed, login_failure_reason(result)), link_text::kCaption);
+    host_.PostMessageBox(format(session_text::kLoginFailed, login_failure_reason(result)),
+                         link_text::kCaption);
 }
 
 void SessionController::OnStopWatching(uint32_t user_id) {

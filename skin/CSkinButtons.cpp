@@ -41,7 +41,9 @@ int CSkinButtons::Load(const std::string& path) {
         e.groupid = item.groupid;
         for (size_t k = 0; k < 6; ++k) {
             if (!item.pictures[k].empty())
-                e.pictures[k].load(QString::fromStdString(path_join(skin_folder, item.pictures[k])));
+                // Layout files are GBK text, like every text of the skin; file names on disk are Unicode.
+                e.pictures[k].load(QString::fromStdString(skin_folder) + "/" +
+                                   gbk_to_qstring(item.pictures[k]));
         }
         if (!e.pictures[0].isNull())
             e.button->SetBackPic(e.pictures[0], 1);
@@ -52,8 +54,8 @@ int CSkinButtons::Load(const std::string& path) {
         if (item.use_colour_key) {
             e.button->SetColorKey(1);
             e.button->SetColorKey(item.normal_key, item.hover_key, item.down_key);
-            // The second picture set (restore, unmute) is drawn by the same skin with the same key colours; without
-            // them its key pixels would show after the switch.
+            // The second picture set (restore, unmute) is drawn by the same skin with the same key colours;
+            // without them its key pixels would show after the switch.
             e.button->SetColorKey2(item.normal_key, item.hover_key, item.down_key);
         } else {
             e.button->SetColorKey(0);

@@ -41,7 +41,8 @@ struct UserBlock {
     static std::optional<UserBlock> decode(const uint8_t* p, size_t n);
 };
 
-// The longest prefix of the GBK text `s` of at most `max_bytes` bytes that does not split a two-byte character.
+// The longest prefix of the GBK text `s` of at most `max_bytes` bytes that does not split a two-byte
+// character.
 size_t gbk_fit(const std::string& s, size_t max_bytes);
 
 // Key id text to the 20 bytes of the login; nothing when the text is longer than 40 characters.

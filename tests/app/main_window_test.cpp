@@ -10,8 +10,8 @@
 #include <filesystem>
 
 #include "app/CtalvexDlg.h"
-#include "platform/controls.h"
 #include "app/frame_geometry.h"
+#include "platform/controls.h"
 #include "platform/paths.h"
 #include "temp_dir.h"
 

@@ -7,10 +7,10 @@
 
 #include "installation.h"
 #include "platform/process.h"
-#include "wire/protocol.h"
+#include "platform/text.h"
 #include "room_peer.h"
 #include "room_server_process.h"
-#include "platform/text.h"
+#include "wire/protocol.h"
 
 TEST(RoomEndToEnd, ClientJoinsChatsIsGrantedSpeechAndSeesALeave) {
     // The room server runs under its real name beside the client, as on a teacher's machine: the client must
@@ -89,6 +89,7 @@ TEST(RoomEndToEnd, ClientJoinsChatsIsGrantedSpeechAndSeesALeave) {
         if (proto::UserLeft::decode(left->payload.data(), left->payload.size())->user_id == 12)
             break;
     EXPECT_TRUE(left) << "the room saw the client leave";
-    EXPECT_TRUE(find_own_processes_by_exe(inst.folder() + "/velmor").empty()) << "the service it started has ended";
+    EXPECT_TRUE(find_own_processes_by_exe(inst.folder() + "/velmor").empty())
+        << "the service it started has ended";
     EXPECT_TRUE(process_running(server.pid())) << "the room server is not the client's to end";
 }

@@ -13,9 +13,9 @@
 #include <random>
 #include <thread>
 
-#include "wire/framing.h"
-#include "room_peer.h"
 #include "components/tcpclient.h"
+#include "room_peer.h"
+#include "wire/framing.h"
 
 namespace {
 
@@ -211,8 +211,8 @@ TEST(TcpClient, PeerThatStopsReadingLosesVideoFirstThenTheLink) {
     EXPECT_TRUE(c.connected()) << "dropping video keeps the link";
     EXPECT_TRUE(r.got.empty());
 
-    // Chat lines are never dropped silently: when they cannot be queued the link counts as lost. (The kernel's
-    // buffers may still take some megabytes first, so keep sending until the queue is full.)
+    // Chat lines are never dropped silently: when they cannot be queued the link counts as lost. (The
+    // kernel's buffers may still take some megabytes first, so keep sending until the queue is full.)
     bool refused = false;
     for (int i = 0; i < 4000 && !refused; ++i)
         refused = !c.send_packet(filled(c, 16 * 1024, 2), 2);

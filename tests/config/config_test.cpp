@@ -1,10 +1,10 @@
 // Configuration: the colour file store, colour parsing, the settings' range rules and the device write-back.
 #include <gtest/gtest.h>
 
+#include "components/log.h"
 #include "config/cfg_store.h"
 #include "config/client_config.h"
 #include "config/colour.h"
-#include "components/log.h"
 #include "platform/profile.h"
 #include "temp_dir.h"
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "service/room_hub.h"
 #include "wire/framing.h"
 #include "wire/protocol.h"
-#include "service/room_hub.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     room::RoomHub hub(room::HubConfig{});

@@ -4,13 +4,13 @@
 #include <filesystem>
 #include <thread>
 
-#include "wire/framing.h"
 #include "platform/process.h"
-#include "wire/protocol.h"
 #include "room_peer.h"
 #include "room_server_process.h"
 #include "service/service_server.h"
 #include "temp_dir.h"
+#include "wire/framing.h"
+#include "wire/protocol.h"
 
 namespace fs = std::filesystem;
 

@@ -84,7 +84,9 @@ protected:
     }
     UserRecord* find(uint32_t id) { return link.roster().FindById(id); }
     std::vector<uint16_t> sent() { return transport.types(); }
-    bool has(const std::string& line) { return std::find(journal.begin(), journal.end(), line) != journal.end(); }
+    bool has(const std::string& line) {
+        return std::find(journal.begin(), journal.end(), line) != journal.end();
+    }
 
     TempDir dir;
     TransportDouble transport;
@@ -267,9 +269,9 @@ TEST_F(Controller, MediaStartMayTurnOnTheMicrophoneAndTheCamera) {
     media.present = true;
     packet(pkt::kMediaStart);
     deliver();
-    EXPECT_EQ(journal, (Journal{"select mic", "mute 3 on", "status toggle microphone", "notice 本地麦克风已开启",
-                                "changed 12", "changed 12", "switch camera on 2", "notice 本地摄像头已开启",
-                                "changed 12"}));
+    EXPECT_EQ(journal, (Journal{"select mic", "mute 3 on", "status toggle microphone",
+                                "notice 本地麦克风已开启", "changed 12", "changed 12", "switch camera on 2",
+                                "notice 本地摄像头已开启", "changed 12"}));
     EXPECT_TRUE(link.camera_on());
     EXPECT_EQ(link.roster().Self()->block.stream.fourcc, 1u);
 }

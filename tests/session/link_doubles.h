@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "session/panels.h"
-#include "session/service_link.h"
 #include "components/link_transport.h"
 #include "components/tcpclient.h"
-#include "session/roster.h"
 #include "platform/text.h"
+#include "session/panels.h"
+#include "session/roster.h"
+#include "session/service_link.h"
 #include "session/user_record.h"
 
 using Journal = std::vector<std::string>;

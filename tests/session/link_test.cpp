@@ -9,15 +9,15 @@
 #include <functional>
 #include <thread>
 
-#include "link_doubles.h"
-#include "session/message_ids.h"
 #include "components/log.h"
+#include "link_doubles.h"
 #include "platform/process.h"
-#include "wire/protocol.h"
+#include "platform/text.h"
 #include "room_peer.h"
+#include "session/message_ids.h"
 #include "stand_in.h"
 #include "temp_dir.h"
-#include "platform/text.h"
+#include "wire/protocol.h"
 
 namespace fs = std::filesystem;
 
@@ -63,6 +63,12 @@ struct Rig : PanelDoubles {
         link.Reconnect();
         return finish_attempt();
     }
+    // Start-up's connection, which runs in the background, and its outcome back on this thread.
+    void connect_first() {
+        link.ConnectFirstTime();
+        if (link.identity().user_id != 0)
+            finish_attempt();
+    }
     intptr_t finish_attempt() {
         auto done = host.wait_self(15000);
         EXPECT_TRUE(done);
@@ -98,7 +104,7 @@ TEST(ServiceLink, StartsTheServiceLogsInAndStopsItAtShutDown) {
     ASSERT_TRUE(rig.link.SetUp(&rig.handler));
     ASSERT_TRUE(rig.service.holds_process());
     const pid_t pid = rig.service.pid();
-    rig.link.ConnectFirstTime();
+    rig.connect_first();
     EXPECT_TRUE(rig.host.posted.empty()) << rig.host.posted[0];
     ASSERT_TRUE(rig.handler.wait_for(pkt::kLoginResult));
     ASSERT_TRUE(rig.handler.wait_for(pkt::kMediaStart));
@@ -117,7 +123,7 @@ TEST(ServiceLink, ServiceThatDiesIsRestartedAndTheUserLoggedInAgain) {
     Rig rig(install);
     rig.identify(12, 7);
     rig.link.SetUp(&rig.handler);
-    rig.link.ConnectFirstTime();
+    rig.connect_first();
     ASSERT_TRUE(rig.handler.wait_for(pkt::kLoginResult));
     const pid_t first = rig.service.pid();
     kill(first, SIGKILL);
@@ -136,7 +142,7 @@ TEST(ServiceLink, NoUserIdNoConnection) {
     Rig rig(install);
     ASSERT_TRUE(rig.link.SetUp(&rig.handler));
     EXPECT_EQ(rig.host.boxes, std::vector<std::string>{"程序加载失败，请重新执行安装程序！ (error)"});
-    rig.link.ConnectFirstTime();
+    rig.connect_first();
     EXPECT_FALSE(rig.link.request(kReqConnected, nullptr, 0));
     rig.link.ShutDown();
 }
@@ -147,7 +153,7 @@ TEST(ServiceLink, RefusedConnectionPostsTheMessage) {
     rig.client.set_connect_timeout_ms(300);
     rig.identify(12);
     rig.link.SetUp(&rig.handler);
-    rig.link.ConnectFirstTime();
+    rig.connect_first();
     EXPECT_EQ(rig.host.posted, std::vector<std::string>{"无法连接到服务程序，可能连接己被占用。\n [提示]"});
     rig.link.ShutDown();
 }
@@ -160,7 +166,7 @@ TEST(ServiceLink, LostLinkIsReportedOnceAndTheReconnectLogsInWithFlag4) {
     rig.link.SetUp(&rig.handler);
     rig.link.set_microphone_on(true);
     rig.link.set_camera_on(true);
-    rig.link.ConnectFirstTime();
+    rig.connect_first();
     auto first = service.accept_and_read();
     ASSERT_TRUE(first);
     EXPECT_EQ(first->type, pkt::kLogin);
@@ -179,7 +185,8 @@ TEST(ServiceLink, LostLinkIsReportedOnceAndTheReconnectLogsInWithFlag4) {
     auto second = service.read(5000);
     ASSERT_TRUE(second);
     EXPECT_EQ(proto::Login::decode(second->payload.data(), second->payload.size())->flags, 4u);
-    EXPECT_EQ(rig.handler.count(pkt::kLinkLost), 1) << "reported once, and not for the close before reconnecting";
+    EXPECT_EQ(rig.handler.count(pkt::kLinkLost), 1)
+        << "reported once, and not for the close before reconnecting";
     EXPECT_EQ(std::count(rig.journal.begin(), rig.journal.end(), "cleared"), 1);
     EXPECT_EQ(rig.chat.resets, 1);
     EXPECT_EQ(rig.video.release_all, 1);
@@ -201,7 +208,8 @@ TEST(ServiceLink, FailedReconnectsBackOffAndSayWhy) {
     EXPECT_EQ(rig.log.notices.back(), "无法连接到服务程序，可能连接己被占用。");
     EXPECT_FALSE(rig.link.request(kReqConnected, nullptr, 0));
     EXPECT_TRUE(rig.link.reconnecting()) << "another attempt is scheduled";
-    EXPECT_EQ(rig.status.link_states, (std::vector<std::string>{"正在重新连接...", "连接已断开，1秒后重新连接（第2次）"}));
+    EXPECT_EQ(rig.status.link_states,
+              (std::vector<std::string>{"正在重新连接...", "连接已断开，1秒后重新连接（第2次）"}));
     rig.link.Reconnect(); // a lost link while an attempt waits starts nothing new
     EXPECT_EQ(rig.status.link_states.size(), 2u);
     const auto start = std::chrono::steady_clock::now();
@@ -216,7 +224,7 @@ TEST(ServiceLink, LoginAfterReconnectResetsTheBackOff) {
     Rig rig(install);
     rig.identify(12, 7);
     rig.link.SetUp(&rig.handler);
-    rig.link.ConnectFirstTime();
+    rig.connect_first();
     ASSERT_TRUE(service.accept_and_read());
     // A room server that cannot be reached: the service answers 6, and the link tries again without a box.
     EXPECT_TRUE(rig.link.OnLoginResult(login_result::kRoomUnreachable));
@@ -267,7 +275,7 @@ TEST(ServiceLink, ServiceAlreadyRunningIsUsedAndLeftAlone) {
     ASSERT_TRUE(found) << "ours once it listens on the configured port";
     rig.link.SetUp(&rig.handler);
     EXPECT_FALSE(rig.service.holds_process());
-    rig.link.ConnectFirstTime();
+    rig.connect_first();
     ASSERT_TRUE(rig.handler.wait_for(pkt::kLoginResult));
     const auto start = std::chrono::steady_clock::now();
     rig.link.ShutDown();
@@ -283,8 +291,8 @@ TEST(ServiceLink, OnlyOurOwnServiceCounts) {
     Rig rig(install);
     // The same program as a room server on another port, as on a teacher's machine, is not our service.
     const uint16_t other_port = free_port();
-    pid_t room = spawn_process(program, {"--room-server", "--listen", "127.0.0.1:" + std::to_string(other_port)},
-                               install.folder());
+    pid_t room = spawn_process(
+        program, {"--room-server", "--listen", "127.0.0.1:" + std::to_string(other_port)}, install.folder());
     ASSERT_GT(room, 0);
     ASSERT_TRUE(wait_until_listening(other_port));
     EXPECT_FALSE(rig.service.find_service());
@@ -355,7 +363,8 @@ TEST(RequestTable, EveryRequest) {
              DeviceSettingRequest bad{1, 3, -9};
              EXPECT_EQ(rig.link.request(kReqDeviceSetting, &bad, sizeof bad), 1);
              EXPECT_EQ(bad.value, -9);
-             EXPECT_NE(read_file(install.folder() + "/user.txt").find("record_deviceid=4"), std::string::npos);
+             EXPECT_NE(read_file(install.folder() + "/user.txt").find("record_deviceid=4"),
+                       std::string::npos);
          }},
         {"15 find by id",
          [&] {
@@ -436,7 +445,7 @@ TEST(ServiceLink, OverlongKeyIdSendsNoLogin) {
     rig.link.SetUp(&rig.handler);
     EXPECT_FALSE(rig.link.SendLogin(false));
     rig.identify(12, 0, std::string(40, 'A'));
-    rig.link.ConnectFirstTime();
+    rig.connect_first();
     auto p = service.accept_and_read();
     ASSERT_TRUE(p);
     EXPECT_EQ(proto::Login::decode(p->payload.data(), p->payload.size())->key[19], 0xAA);

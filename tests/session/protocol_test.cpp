@@ -66,9 +66,12 @@ TEST(Protocol, TextFieldsAreCutBetweenCharacters) {
         size_t limit;
         size_t fits;
     } cases[] = {
-        {std::string(19, 'a') + zhang, 20, 19}, {std::string(18, 'a') + zhang, 20, 20},
-        {zhang + zhang, 3, 2},                  {"abc", 2, 2},
-        {"", 0, 0},                             {std::string(10, '\xD5'), 5, 4},
+        {std::string(19, 'a') + zhang, 20, 19},
+        {std::string(18, 'a') + zhang, 20, 20},
+        {zhang + zhang, 3, 2},
+        {"abc", 2, 2},
+        {"", 0, 0},
+        {std::string(10, '\xD5'), 5, 4},
         {"\xFF\xD5\xC5", 2, 1},
     };
     for (const auto& c : cases) {

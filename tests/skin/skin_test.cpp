@@ -7,14 +7,14 @@
 #include <QTest>
 #include <QWidget>
 
+#include "components/colour_key.h"
+#include "platform/controls.h"
+#include "platform/text.h"
 #include "skin/CSkinBitmap.h"
 #include "skin/CSkinButtons.h"
 #include "skin/ClxStatic.h"
-#include "components/colour_key.h"
-#include "platform/controls.h"
 #include "skin/skin_layout.h"
 #include "temp_dir.h"
-#include "platform/text.h"
 
 namespace {
 
@@ -126,16 +126,19 @@ protected:
         }
         write_bmp(dir.file("n.bmp"), 20, 10, QColor(0, 0, 200), QColor(255, 0, 255));
         write_bmp(dir.file("h.bmp"), 20, 10, QColor(0, 200, 0), QColor(255, 0, 255));
-        write_bmp(dir.file("d.bmp"), 20, 10, QColor(200, 0, 0), QColor(255, 0, 255));
+        // A file name with Chinese characters: Unicode on disk, GBK in the layout file.
+        write_bmp(dir.file("按下.bmp"), 20, 10, QColor(200, 0, 0), QColor(255, 0, 255));
         write_bmp(dir.file("n2.bmp"), 20, 10, QColor(90, 90, 90), QColor(255, 0, 255));
-        write_file(dir.file("top.txt"),
-                   "[ui]\nbuttons=3\n"
-                   "[3000]\nID=1068\nLEFT=10\nTOP=4\nWIDTH=20\nHEIGHT=10\nNormal_fn=n.bmp\nOver_fn=h.bmp\n"
-                   "Down_fn=d.bmp\nNormal_fn1=n2.bmp\nUseClrKey=1\nnormal_clrkey=ff00ff\nCAPTION=" +
-                       utf8_to_gbk("最大化") +
-                       "\n"
-                       "[3001]\nLEFT=3\n"
-                       "[3002]\nID=4242\nNormal_fn=missing.bmp\n");
+        write_file(
+            dir.file("top.txt"),
+            "[ui]\nbuttons=3\n"
+            "[3000]\nID=1068\nLEFT=10\nTOP=4\nWIDTH=20\nHEIGHT=10\nNormal_fn=n.bmp\nOver_fn=h.bmp\n"
+            "Down_fn=" +
+                utf8_to_gbk("按下.bmp") +
+                "\nNormal_fn1=n2.bmp\nUseClrKey=1\nnormal_clrkey=ff00ff\nCAPTION=" + utf8_to_gbk("最大化") +
+                "\n"
+                "[3001]\nLEFT=3\n"
+                "[3002]\nID=4242\nNormal_fn=missing.bmp\n");
         skin.dialog = &dialog;
         skin.skin_folder = dir.path().string();
     }

@@ -5,10 +5,10 @@
 #include <QTest>
 #include <QWidget>
 
-#include "skin/CBitmapSlider.h"
 #include "platform/controls.h"
-#include "session/message_ids.h"
 #include "platform/messages.h"
+#include "session/message_ids.h"
+#include "skin/CBitmapSlider.h"
 #include "skin/slider_geometry.h"
 #include "temp_dir.h"
 

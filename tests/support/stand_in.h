@@ -10,8 +10,8 @@
 #include <optional>
 #include <vector>
 
-#include "wire/framing.h"
 #include "room_peer.h"
+#include "wire/framing.h"
 
 // A stand-in service: accepts the link and reads what the client sends.
 class StandIn {
