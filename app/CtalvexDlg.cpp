@@ -20,8 +20,8 @@
 #include "app/app_texts.h"
 #include "app/control_ids.h"
 #include "app/help_page.h"
-#include "chat/TextChatInput.h"
-#include "chat/TextMessageLog.h"
+#include "chat/CChatDlg.h"
+#include "chat/CMsgDlg.h"
 #include "components/log.h"
 #include "config/logging.h"
 #include "platform/controls.h"
@@ -156,9 +156,9 @@ void CtalvexDlg::SetUpServiceLink() {
 
 void CtalvexDlg::CreatePanels() {
     user_list_ = new TextUserList(session_.roster(), this);
-    message_log_ = new TextMessageLog(session_.roster(), this);
+    message_log_ = new CMsgDlg(&session_, &sound_, install_folder(), this);
     status_bar_ = new TextStatusBar(&session_, this);
-    chat_input_ = new TextChatInput(&session_, message_log_, this);
+    chat_input_ = new CChatDlg(&session_, install_folder(), this);
     media_panel_ = new QLabel(QString::fromUtf8("本地视频"), this);
     video_panel_ = new QLabel(QString::fromUtf8("远程视频"), this);
     // Until the video panels exist, their places show the skin's empty-picture backgrounds.

@@ -23,8 +23,8 @@
 
 class QLabel;
 class QPushButton;
-class TextChatInput;
-class TextMessageLog;
+class CChatDlg;
+class CMsgDlg;
 class TextStatusBar;
 class TextUserList;
 
@@ -129,9 +129,9 @@ private:
 
     // The panels (text panels until the skinned ones exist); children of the dialog.
     TextUserList* user_list_ = nullptr;
-    TextMessageLog* message_log_ = nullptr;
+    CMsgDlg* message_log_ = nullptr;
     TextStatusBar* status_bar_ = nullptr;
-    TextChatInput* chat_input_ = nullptr;
+    CChatDlg* chat_input_ = nullptr;
     QLabel* course_label_ = nullptr;
     QLabel* media_panel_ = nullptr;
     QLabel* video_panel_ = nullptr;

@@ -168,8 +168,13 @@ std::optional<ChatLine> ChatLine::decode(const uint8_t* p, size_t n) {
     c.effects = get16(p + 56);
     c.height = get16(p + 58);
     c.colour = get32(p + 60);
-    const size_t declared = get32(p + 64);
-    c.text = get_text(p + kHeader, std::min(declared, n - kHeader));
+    c.declared_length = get32(p + 64);
+    // Face codes hold zero bytes, so the text is taken by its length, not to its first zero; the length is
+    // cut to the payload, and the terminating zero is not part of the text.
+    const size_t available = std::min<size_t>(c.declared_length, n - kHeader);
+    c.text.assign(reinterpret_cast<const char*>(p + kHeader), available);
+    if (!c.text.empty() && c.text.back() == '\0')
+        c.text.pop_back();
     return c;
 }
 

@@ -74,9 +74,10 @@ struct ChatLine {
     uint16_t effects = 0;  // bit 0 bold, bit 1 italic, bit 2 underline
     uint16_t height = 0;   // twips
     uint32_t colour = 0;   // 0x00BBGGRR
-    std::string text;      // encoded text without its terminator
+    std::string text;      // encoded text (face codes included) without its terminator
+    uint32_t declared_length = 0; // as received: the length field, which may claim more than the payload
     Bytes encode() const;
-    // The text ends at its terminator, at its length field or at the end of the payload, whichever is first.
+    // The text is taken by its length field, cut to the payload; a terminating zero is dropped.
     static std::optional<ChatLine> decode(const uint8_t* p, size_t n);
 };
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QLineEdit>
+#include <QTextEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -160,7 +160,7 @@ TEST_F(MainWindowTest, EscapeDoesNotLeaveTheClassButTheWindowManagersCloseDoes) 
     QTest::keyClick(dlg.get(), Qt::Key_Escape);
     QApplication::processEvents();
     EXPECT_TRUE(dlg->isVisible());
-    auto* chat_line = dlg->panel_widget("chat_input")->findChild<QLineEdit*>();
+    auto* chat_line = dlg->panel_widget("chat_input")->findChild<QTextEdit*>();
     ASSERT_NE(chat_line, nullptr);
     chat_line->setFocus();
     QTest::keyClick(chat_line, Qt::Key_Escape);

@@ -208,7 +208,8 @@ TEST(Protocol, ChatLengthThatDoesNotFitIsCutToThePayload) {
     b[65] = 0x03;
     auto d = ChatLine::decode(b.data(), b.size());
     ASSERT_TRUE(d);
-    EXPECT_EQ(d->text, "hello");
+    EXPECT_EQ(d->declared_length, 1000u) << "kept, so that a receiver can refuse the packet";
+    EXPECT_EQ(d->text, std::string("hello\0", 6)) << "the terminator and the spare byte, nothing past them";
     // No terminator anywhere: the text is what the payload holds, never more.
     Bytes cut(b.begin(), b.begin() + 68 + 3);
     d = ChatLine::decode(cut.data(), cut.size());

@@ -1,0 +1,318 @@
+// The chat input panel (see CChatDlg.h).
+#include "chat/CChatDlg.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QKeyEvent>
+#include <QPushButton>
+
+#include "chat/CFaceDlg.h"
+#include "chat/ChatLogEntry.h"
+#include "chat/chat_format.h"
+#include "chat/chat_texts.h"
+#include "config/client_config.h"
+#include "platform/controls.h"
+#include "platform/paths.h"
+#include "platform/qtext.h"
+#include "platform/test_hooks.h"
+#include "platform/thread_rule.h"
+#include "session/message_ids.h"
+#include "session/user_record.h"
+#include "skin/ClxStatic.h"
+#include "wire/packet_types.h"
+
+namespace {
+
+QPushButton* make_button(QWidget* parent, int id, const char* text) {
+    auto* b = new QPushButton(QString::fromUtf8(text), parent);
+    set_control_id(b, id);
+    b->setFocusPolicy(Qt::NoFocus);
+    return b;
+}
+
+} // namespace
+
+CChatDlg::CChatDlg(call_back* cb, const std::string& install_folder, QWidget* parent)
+    : QWidget(parent), cb_(cb) {
+    label_ = new ClxStatic(this);
+    set_control_id(label_, kLabel);
+    label_->setText(QString::fromUtf8(chat_text::kLabel));
+    label_->colours.transparent = true;
+    label_->colours.text = colour(kChatMyColor);
+    label_->Refresh();
+    label_->adjustSize();
+
+    recipients_ = new QComboBox(this);
+    set_control_id(recipients_, kRecipients);
+    recipients_->setMinimumContentsLength(8);
+    recipients_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    recipients_->adjustSize();
+
+    auto* font_button = make_button(this, kFontButton, "A");
+    face_button_ = make_button(this, kFaceButton, "FACE");
+    auto* send_button = make_button(this, kSendButton, "Send");
+    auto* snapshot_button = make_button(this, kSnapshotButton, "SNAP");
+
+    private_box_ = new ClxCheckBox(this);
+    set_control_id(private_box_, kPrivateBox);
+    private_box_->setText(QString::fromUtf8(chat_text::kPrivate));
+    private_box_->colours.transparent = true;
+    private_box_->colours.text = colour(kChatChkColor);
+    private_box_->Refresh();
+    private_box_->adjustSize();
+    private_box_->setFocusPolicy(Qt::NoFocus);
+
+    input_ = new CRichEditCtrlEx(this, kInput);
+    set_control_id(input_, kInput);
+    faces_folder_ = QString::fromStdString(path_join(install_folder, "Faces"));
+    input_->set_faces_folder(faces_folder_);
+    QPalette pal = input_->palette();
+    pal.setColor(QPalette::Base, colour_of(colour(kChatInput)));
+    input_->setPalette(pal);
+    input_->setLineWrapMode(QTextEdit::WidgetWidth);
+    input_->SetDefaultFont();
+    input_->set_font_entry(false);
+    input_->set_event_sink(this);
+    input_->installEventFilter(this);
+    installEventFilter(this);
+
+    skin_.dialog = this;
+    skin_.skin_folder = path_join(install_folder, "ui");
+    skin_.Load(path_join(skin_.skin_folder, "chat.txt"));
+    if (skin_.count() > 3)
+        snapshot_button->hide();
+
+    connect(send_button, &QPushButton::clicked, this, [this] { SendChatLine(); });
+    connect(font_button, &QPushButton::clicked, this, [this] {
+        QTextCursor c = input_->textCursor();
+        c.clearSelection();
+        input_->setTextCursor(c);
+        input_->PickFont(true);
+    });
+    connect(face_button_, &QPushButton::clicked, this, [this] { ToggleFacePopup(); });
+
+    ResetRecipients();
+    face_timer_.start(kFacePickerDelayMs, this);
+    initialised_ = true;
+}
+
+CChatDlg::~CChatDlg() = default;
+
+bool CChatDlg::event(QEvent* e) {
+    return platform::dispatch_message(e, *this) || QWidget::event(e);
+}
+
+void CChatDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
+    if (id == msg::kFaceChosen)
+        OnFaceChosen(wparam, int(lparam));
+}
+
+void CChatDlg::Notice(const char* utf8) {
+    std::string text = utf8_to_gbk(utf8);
+    cb_->request(kReqNoticeLine, text.data(), int(text.size()));
+}
+
+// ---- recipients ----
+
+void CChatDlg::ResetRecipients() {
+    ASSERT_UI_THREAD();
+    recipients_->clear();
+    recipients_->addItem(QString::fromUtf8(chat_text::kEveryone));
+    recipients_->setCurrentIndex(0);
+}
+
+void CChatDlg::AddRecipient(const std::string& nickname) {
+    ASSERT_UI_THREAD();
+    recipients_->addItem(gbk_to_qstring(nickname));
+}
+
+void CChatDlg::OnUserLeft(uint32_t user_id) {
+    ASSERT_UI_THREAD();
+    FindUserRequest find{user_id, nullptr};
+    cb_->request(kReqFindUser, &find, sizeof find);
+    if (!find.result)
+        return;
+    const QString name = gbk_to_qstring(find.result->block.nickname);
+    int at = -1;
+    for (int i = 1; i < recipients_->count() && at < 0; ++i)
+        if (recipients_->itemText(i).compare(name, Qt::CaseInsensitive) == 0)
+            at = i;
+    if (at < 0 && recipients_->count() > 0 && recipients_->itemText(0).compare(name, Qt::CaseInsensitive) == 0)
+        at = 0;
+    if (at < 0)
+        return;
+    const bool was_selected = recipients_->currentIndex() == at;
+    recipients_->removeItem(at);
+    std::string line = find.result->block.nickname + utf8_to_gbk(chat_text::kUserLeft);
+    cb_->request(kReqNoticeLine, line.data(), int(line.size()));
+    // The list must not quietly pick another user for a private line: back to everyone, and say so.
+    if (was_selected) {
+        recipients_->setCurrentIndex(0);
+        Notice(chat_text::kRecipientGone);
+    }
+}
+
+// ---- sending ----
+
+std::vector<uint8_t> CChatDlg::EncodeInput() const {
+    const std::vector<chat::Piece> pieces = input_->Pieces();
+    if (pieces.empty())
+        return {};
+    return chat::Encode(pieces);
+}
+
+void CChatDlg::SendChatLine() {
+    if (!cb_->request(kReqConnected, nullptr, 0))
+        return;
+    uint32_t chat_right = pkt::kRightChat;
+    if (!cb_->request(kReqHasRights, &chat_right, sizeof chat_right))
+        return;
+    std::vector<uint8_t> encoded = EncodeInput();
+    if (encoded.empty())
+        return;
+    if (encoded.size() > chat::kMaxEncodedText) {
+        Notice(chat_text::kTooLong);
+        return;
+    }
+    if (recipients_->currentIndex() < 0) {
+        recipients_->setCurrentIndex(0);
+        Notice(chat_text::kRecipientGone);
+    }
+
+    proto::ChatLine line;
+    std::string recipient_name;
+    if (recipients_->currentIndex() == 0) {
+        line.target = pkt::kEveryone;
+        line.private_flag = 0;
+        recipient_name = utf8_to_gbk(chat_text::kAll);
+    } else {
+        recipient_name = qstring_to_gbk(recipients_->currentText());
+        FindUserByNicknameRequest find{recipient_name.c_str(), nullptr};
+        cb_->request(kReqFindUserByNickname, &find, sizeof find);
+        line.target = find.result ? find.result->block.user_id : pkt::kEveryone;
+        line.private_flag = private_box_->isChecked() ? 1 : 0;
+    }
+    const ChatFont font = chat_font_of(input_->DefaultFormat());
+    line.font_face = font.face;
+    line.effects = font.effects;
+    line.height = font.height;
+    line.colour = font.colour;
+    line.text.assign(encoded.begin(), encoded.end() - 1); // the encoder's terminator is added again
+    if (!cb_->Send(pkt::kChat, line.encode()))
+        return; // the input keeps its text
+
+    const QTime now = QTime::currentTime();
+    ChatLogEntry echo;
+    char header[160];
+    std::snprintf(header, sizeof header, utf8_to_gbk(chat_text::kOwnHeader).c_str(), now.hour(), now.minute(),
+                  now.second(), recipient_name.c_str());
+    echo.header = header;
+    echo.text = std::move(encoded);
+    echo.font = font;
+    cb_->request(kReqChatLine, &echo, 0);
+    test_hooks::report("chat_sent", QString::number(line.target));
+    input_->clear();
+}
+
+void CChatDlg::OnReturnKey(bool ctrl_down, bool, int) {
+    if (!input_->hasFocus())
+        return;
+    if (ctrl_down) {
+        QTextCursor c = input_->textCursor();
+        c.clearSelection();
+        c.insertBlock();
+        input_->setTextCursor(c);
+    } else {
+        SendChatLine();
+    }
+}
+
+bool CChatDlg::eventFilter(QObject* watched, QEvent* e) {
+    // The panel's key filter: Return sends (or breaks the line with Ctrl) before the input sees it, and
+    // Escape never closes anything.
+    if (e->type() == QEvent::KeyPress && (watched == input_ || watched == this)) {
+        auto* k = static_cast<QKeyEvent*>(e);
+        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
+            OnReturnKey(k->modifiers() & Qt::ControlModifier, k->modifiers() & Qt::AltModifier, 0);
+            return true;
+        }
+        if (k->key() == Qt::Key_Escape)
+            return true;
+    }
+    return QWidget::eventFilter(watched, e);
+}
+
+// ---- faces ----
+
+void CChatDlg::MakeFacePopup() {
+    if (!face_popup_)
+        face_popup_ = std::make_unique<CFaceDlg>(faces_folder_, this);
+}
+
+void CChatDlg::timerEvent(QTimerEvent* e) {
+    if (e->timerId() == face_timer_.timerId()) {
+        face_timer_.stop();
+        MakeFacePopup();
+    }
+    QWidget::timerEvent(e);
+}
+
+void CChatDlg::ToggleFacePopup() {
+    MakeFacePopup();
+    if (face_popup_->isVisible()) {
+        face_popup_->hide();
+        return;
+    }
+    face_popup_->show();
+    face_popup_->PlacePopup(QRect(face_button_->mapToGlobal(QPoint(0, 0)), face_button_->size()));
+}
+
+void CChatDlg::OnFaceChosen(intptr_t wparam, int index) {
+    if (wparam != 0 && index >= 0)
+        input_->InsertFace(index, true);
+    if (face_popup_)
+        face_popup_->hide();
+}
+
+// ---- layout ----
+
+void CChatDlg::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    if (initialised_)
+        Layout();
+}
+
+void CChatDlg::Layout() {
+    const int cx = width(), cy = height();
+    input_->setGeometry(4, 4, cx - 8, cy - 38);
+    // Skin button K, or without a skin the template's buttons in the same order.
+    static const int kTemplateOrder[4] = {kSendButton, kFontButton, kFaceButton, kSnapshotButton};
+    auto button = [this](int k) -> QWidget* {
+        if (k < skin_.count() && skin_.entry(k).button)
+            return skin_.entry(k).button->GetItemHandle();
+        return skin_.count() == 0 ? get_dlg_item(this, kTemplateOrder[k]) : nullptr;
+    };
+    auto width_of = [&](int k) {
+        if (k < skin_.count())
+            return skin_.entry(k).width;
+        QWidget* b = button(k);
+        return b ? b->sizeHint().width() : 0;
+    };
+    if (skin_.count() == 0)
+        for (int k = 0; k < 4; ++k)
+            if (QWidget* b = button(k))
+                b->resize(b->sizeHint());
+    if (QWidget* b0 = button(0))
+        b0->move(cx - width_of(0) - 4, cy - 30);
+    label_->move(8, cy - 24);
+    recipients_->move(label_->width() + 8, cy - 28);
+    int x = label_->width() + recipients_->width() + 14;
+    for (int k = 1; k <= 3; ++k) {
+        if (QWidget* b = button(k))
+            b->move(x, cy - 27);
+        x += width_of(k) + 6;
+    }
+    // The box follows button 3's place, which is kept even while the button is hidden.
+    private_box_->move(x - 6 + 10, cy - 25);
+    update();
+}

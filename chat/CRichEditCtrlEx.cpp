@@ -1,0 +1,378 @@
+// The rich text control (see CRichEditCtrlEx.h).
+#include "chat/CRichEditCtrlEx.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QFontDialog>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocumentFragment>
+#include <QUrl>
+
+#include "chat/FaceLibrary.h"
+#include "chat/chat_texts.h"
+#include "platform/qtext.h"
+
+namespace {
+
+// One tick of the face animation; every face frame lasts at least 100 ms, so 50 ms keeps them on time.
+constexpr int kAnimationTickMs = 50;
+
+// Web addresses in typed or received text.
+const QRegularExpression& link_pattern() {
+    static const QRegularExpression re(R"((?:https?://|ftp://|www\.)[^\s<>"]+)",
+                                       QRegularExpression::CaseInsensitiveOption);
+    return re;
+}
+
+} // namespace
+
+CRichEditCtrlEx::CRichEditCtrlEx(QWidget* parent, int control_id) : QTextEdit(parent), id_(control_id) {
+    setAcceptRichText(false); // pasted text is plain text: no markup from outside
+    clock_.start();
+}
+
+void CRichEditCtrlEx::InsertWithLinks(QTextCursor& cursor, const QString& text, const QTextCharFormat& format) {
+    // Runs between links keep the format; a link gets an anchor and the usual link look.
+    qsizetype at = 0;
+    auto it = link_pattern().globalMatch(text);
+    while (it.hasNext()) {
+        const auto m = it.next();
+        if (m.capturedStart() > at)
+            cursor.insertText(text.mid(at, m.capturedStart() - at), format);
+        QTextCharFormat link = format;
+        link.setAnchor(true);
+        link.setAnchorHref(m.captured());
+        link.setForeground(QColor(0, 0, 238));
+        link.setFontUnderline(true);
+        cursor.insertText(m.captured(), link);
+        at = m.capturedEnd();
+    }
+    if (at < text.size())
+        cursor.insertText(text.mid(at), format);
+}
+
+void CRichEditCtrlEx::AppendText(const QString& text, const QTextCharFormat& format, bool exact_run,
+                                 bool line_break) {
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    if (exact_run) {
+        InsertWithLinks(cursor, text, format);
+    } else {
+        InsertWithLinks(cursor, text, format);
+        // The whole last line takes the format (a notice's time stamp relies on it).
+        cursor.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+        cursor.mergeCharFormat(format);
+        cursor.movePosition(QTextCursor::End);
+    }
+    if (line_break) {
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertBlock();
+    }
+    if (exact_run)
+        ScrollToEnd();
+}
+
+void CRichEditCtrlEx::AppendColouredText(const QString& text, const QColor& colour, bool exact_run,
+                                         bool line_break) {
+    QTextCharFormat f;
+    f.setFontWeight(QFont::Normal);
+    f.setFontItalic(false);
+    f.setFontUnderline(false);
+    f.setForeground(colour);
+    AppendText(text, f, exact_run, line_break);
+}
+
+void CRichEditCtrlEx::SetDefaultFont() {
+    QTextCharFormat f;
+    const bool chinese = QLocale::system().language() == QLocale::Chinese;
+    f.setFontFamilies(chinese ? QStringList{QString::fromUtf8("宋体"), "SimSun", "Noto Sans CJK SC"}
+                              : QStringList{"MS Sans Serif", "Sans Serif", "Noto Sans CJK SC"});
+    f.setFontPointSize(10);
+    f.setFontWeight(QFont::Normal);
+    f.setFontItalic(false);
+    f.setFontUnderline(false);
+    f.setFontStrikeOut(false);
+    f.setForeground(Qt::black);
+    SetDefaultFormat(f);
+}
+
+QTextCharFormat CRichEditCtrlEx::DefaultFormat() const {
+    return currentCharFormat();
+}
+
+void CRichEditCtrlEx::SetDefaultFormat(const QTextCharFormat& format) {
+    QFont font = document()->defaultFont();
+    font.setFamilies(format.fontFamilies().toStringList());
+    if (format.fontPointSize() > 0)
+        font.setPointSizeF(format.fontPointSize());
+    document()->setDefaultFont(font);
+    setCurrentCharFormat(format);
+}
+
+void CRichEditCtrlEx::PickFont(bool default_mode) {
+    QTextCursor cursor = textCursor();
+    const QTextCharFormat start = cursor.hasSelection() ? cursor.charFormat() : DefaultFormat();
+    bool ok = false;
+    const QFont chosen = QFontDialog::getFont(&ok, start.font(), this);
+    if (!ok)
+        return;
+    QTextCharFormat f;
+    f.setFont(chosen);
+    f.setForeground(start.foreground());
+    if (cursor.hasSelection()) {
+        cursor.mergeCharFormat(f);
+    } else if (default_mode) {
+        QTextCharFormat merged = DefaultFormat();
+        merged.merge(f);
+        SetDefaultFormat(merged);
+    } else {
+        cursor.select(QTextCursor::WordUnderCursor);
+        cursor.mergeCharFormat(f);
+    }
+}
+
+bool CRichEditCtrlEx::InsertPicture(const QString& path, uint32_t user_value) {
+    const FaceLibrary::Face* face = FaceLibrary::Shared().Get(path);
+    if (!face)
+        return false;
+    auto it = embedded_.find(path);
+    if (it == embedded_.end()) {
+        // One image resource per picture file, shared by every place the picture stands in the text.
+        const QString name = "face:" + QString::number(embedded_.size());
+        document()->addResource(QTextDocument::ImageResource, QUrl(name), face->frames[0].first);
+        it = embedded_.emplace(path, Embedded{name, 0}).first;
+    }
+    const QString& name = it->second.name;
+    QTextImageFormat image;
+    image.setName(name);
+    image.setWidth(face->size.width());
+    image.setHeight(face->size.height());
+    image.setVerticalAlignment(QTextCharFormat::AlignBottom);
+    image.setProperty(kUserValueProperty, user_value);
+    QTextCursor cursor = textCursor();
+    cursor.insertImage(image);
+    setTextCursor(cursor);
+    ensureCursorVisible();
+    UpdateAnimation();
+    return true;
+}
+
+bool CRichEditCtrlEx::InsertFace(int index, bool take_focus) {
+    if (index < 0 || index >= chat::kFaceCount)
+        return false;
+    const bool ok = InsertPicture(face_file(faces_folder_, index), uint32_t(index));
+    ScrollToEnd();
+    if (take_focus)
+        setFocus();
+    return ok;
+}
+
+int CRichEditCtrlEx::ObjectCount() const {
+    int n = 0;
+    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next())
+        for (auto it = b.begin(); !it.atEnd(); ++it)
+            if (it.fragment().charFormat().isImageFormat())
+                n += int(it.fragment().length());
+    return n;
+}
+
+std::vector<chat::Piece> CRichEditCtrlEx::Pieces() const {
+    std::vector<chat::Piece> pieces;
+    auto text = [&](const QString& s) {
+        if (s.isEmpty())
+            return;
+        QString t = s;
+        t.replace(QChar::LineSeparator, "\r\n");
+        std::string gbk = qstring_to_gbk(t);
+        if (!pieces.empty() && pieces.back().kind == chat::Piece::Text)
+            pieces.back().text += gbk;
+        else
+            pieces.push_back(chat::Piece{chat::Piece::Text, std::move(gbk), 0});
+    };
+    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next()) {
+        if (b != document()->begin())
+            text("\r\n");
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextFragment frag = it.fragment();
+            const QTextCharFormat f = frag.charFormat();
+            if (f.isImageFormat() && f.hasProperty(kUserValueProperty)) {
+                for (int i = 0; i < frag.length(); ++i)
+                    pieces.push_back(
+                        chat::Piece{chat::Piece::Face, {}, int32_t(f.property(kUserValueProperty).toUInt())});
+            } else if (!f.isImageFormat()) {
+                text(frag.text());
+            }
+        }
+    }
+    return pieces;
+}
+
+std::vector<std::pair<int, bool>> CRichEditCtrlEx::MenuEntries() const {
+    const bool read_only = isReadOnly();
+    const bool selection = textCursor().hasSelection();
+    std::vector<std::pair<int, bool>> e;
+    e.push_back({kUndo, document()->isUndoAvailable() && !read_only});
+    e.push_back({-1, false});
+    e.push_back({kCut, selection && !read_only});
+    e.push_back({kCopy, selection});
+    e.push_back({kPaste, canPaste() && !read_only});
+    e.push_back({kClear, read_only ? clear_all_ : selection});
+    e.push_back({-1, false});
+    e.push_back({kSelectAll, true});
+    if (font_entry_) {
+        e.push_back({-1, false});
+        e.push_back({kFont, true});
+    }
+    return e;
+}
+
+void CRichEditCtrlEx::RunCommand(int command) {
+    switch (command) {
+    case kUndo:
+        undo();
+        break;
+    case kCut:
+        cut();
+        break;
+    case kCopy:
+        copy();
+        break;
+    case kPaste:
+        paste();
+        break;
+    case kClear:
+        if (isReadOnly() && clear_all_) {
+            clear();
+            embedded_.clear();
+            UpdateAnimation();
+        } else {
+            textCursor().removeSelectedText();
+        }
+        break;
+    case kSelectAll:
+        selectAll();
+        break;
+    case kFont:
+        PickFont(false);
+        break;
+    default:
+        break;
+    }
+}
+
+void CRichEditCtrlEx::contextMenuEvent(QContextMenuEvent* e) {
+    setFocus();
+    static const std::map<int, const char*> kTexts = {
+        {kUndo, chat_text::kMenuUndo},   {kCut, chat_text::kMenuCut},   {kCopy, chat_text::kMenuCopy},
+        {kPaste, chat_text::kMenuPaste}, {kClear, chat_text::kMenuClear}, {kSelectAll, chat_text::kMenuSelectAll},
+        {kFont, chat_text::kMenuFont}};
+    QMenu menu(this);
+    for (const auto& [id, enabled] : MenuEntries()) {
+        if (id < 0) {
+            menu.addSeparator();
+            continue;
+        }
+        QAction* a = menu.addAction(QString::fromUtf8(kTexts.at(id)));
+        a->setEnabled(enabled);
+        connect(a, &QAction::triggered, this, [this, id = id] { RunCommand(id); });
+    }
+    if (!extra_actions_.isEmpty()) {
+        menu.addSeparator();
+        menu.addActions(extra_actions_);
+    }
+    menu.exec(e->globalPos());
+}
+
+void CRichEditCtrlEx::keyPressEvent(QKeyEvent* e) {
+    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && sink_) {
+        const Qt::KeyboardModifiers m = QApplication::queryKeyboardModifiers() | e->modifiers();
+        sink_->OnReturnKey(m & Qt::ControlModifier, m & Qt::AltModifier, id_);
+    }
+    QTextEdit::keyPressEvent(e);
+}
+
+void CRichEditCtrlEx::mouseReleaseEvent(QMouseEvent* e) {
+    QTextEdit::mouseReleaseEvent(e);
+    if (e->button() != Qt::LeftButton || textCursor().hasSelection())
+        return;
+    const QString href = anchorAt(e->position().toPoint());
+    if (!href.isEmpty())
+        QDesktopServices::openUrl(QUrl::fromUserInput(href));
+}
+
+void CRichEditCtrlEx::ScrollToEnd() {
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+}
+
+// ---- face animation: one timer for every face of this control ----
+
+void CRichEditCtrlEx::showEvent(QShowEvent* e) {
+    QTextEdit::showEvent(e);
+    if (QWidget* w = window(); w != watched_window_) {
+        if (watched_window_)
+            watched_window_->removeEventFilter(this);
+        watched_window_ = w;
+        w->installEventFilter(this);
+    }
+    UpdateAnimation();
+}
+
+void CRichEditCtrlEx::hideEvent(QHideEvent* e) {
+    QTextEdit::hideEvent(e);
+    UpdateAnimation();
+}
+
+bool CRichEditCtrlEx::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == watched_window_ && (e->type() == QEvent::WindowStateChange || e->type() == QEvent::Hide ||
+                                       e->type() == QEvent::Show))
+        UpdateAnimation();
+    return QTextEdit::eventFilter(watched, e);
+}
+
+void CRichEditCtrlEx::UpdateAnimation() {
+    bool any_animated = false;
+    for (const auto& [path, e] : embedded_) {
+        const FaceLibrary::Face* face = FaceLibrary::Shared().Get(path);
+        any_animated = any_animated || (face && face->frames.size() > 1);
+    }
+    const bool shown = isVisible() && !window()->isMinimized();
+    if (any_animated && shown) {
+        if (!anim_timer_.isActive())
+            anim_timer_.start(kAnimationTickMs, this);
+    } else {
+        anim_timer_.stop();
+    }
+}
+
+void CRichEditCtrlEx::timerEvent(QTimerEvent* e) {
+    if (e->timerId() != anim_timer_.timerId()) {
+        QTextEdit::timerEvent(e);
+        return;
+    }
+    ++anim_ticks_;
+    AnimateFaces();
+}
+
+void CRichEditCtrlEx::AnimateFaces() {
+    bool changed = false;
+    const qint64 now = clock_.elapsed();
+    for (auto& [path, e] : embedded_) {
+        const FaceLibrary::Face* face = FaceLibrary::Shared().Get(path);
+        if (!face)
+            continue;
+        const int frame = face->FrameAt(now);
+        if (frame == e.frame)
+            continue;
+        e.frame = frame;
+        document()->addResource(QTextDocument::ImageResource, QUrl(e.name), face->frames[size_t(frame)].first);
+        changed = true;
+    }
+    if (changed)
+        viewport()->update();
+}

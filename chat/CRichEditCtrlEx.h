@@ -1,0 +1,107 @@
+// The rich text control of the chat input and the message log, over QTextEdit: appending runs with a
+// character format, a default font by locale, the font dialog, inline face pictures (one character position
+// each, carrying a 32-bit user value, animated in place by one timer per control that runs only while the
+// control is visible and its window not minimised), the editing context menu with its enable rules, Return
+// reported to an owner, and links detected in appended text and opened with the desktop's browser. Text is
+// only ever inserted as plain text: nothing from the network is read as markup.
+#pragma once
+
+#include <QBasicTimer>
+#include <QElapsedTimer>
+#include <QTextEdit>
+
+#include <map>
+#include <vector>
+
+#include "chat/chat_codes.h"
+
+class QAction;
+
+// Told about the Return key.
+class CRichEditEvent {
+public:
+    virtual ~CRichEditEvent() = default;
+    virtual void OnReturnKey(bool ctrl_down, bool alt_down, int control_id) = 0;
+};
+
+class CRichEditCtrlEx : public QTextEdit {
+    Q_OBJECT
+public:
+    // The property of a face's image format that holds its user value.
+    static constexpr int kUserValueProperty = QTextFormat::UserProperty + 1;
+    // Context menu commands.
+    enum Command { kUndo = 101, kCut, kCopy, kPaste, kClear, kSelectAll, kFont };
+
+    CRichEditCtrlEx(QWidget* parent, int control_id);
+
+    void set_font_entry(bool on) { font_entry_ = on; }
+    void set_clear_all_when_read_only(bool on) { clear_all_ = on; }
+    void set_event_sink(CRichEditEvent* sink) { sink_ = sink; }
+    void set_faces_folder(const QString& folder) { faces_folder_ = folder; }
+    const QString& faces_folder() const { return faces_folder_; }
+    // Further entries at the end of the context menu (the owner keeps them).
+    void set_extra_actions(const QList<QAction*>& actions) { extra_actions_ = actions; }
+    int control_id() const { return id_; }
+
+    // Appends at the end: with `exact_run` the format goes to the new text only, otherwise to the whole last
+    // line; `line_break` ends the line.
+    void AppendText(const QString& text, const QTextCharFormat& format, bool exact_run, bool line_break);
+    void AppendColouredText(const QString& text, const QColor& colour, bool exact_run, bool line_break);
+    // 10 points, black, plain; 宋体 for a Chinese system locale, a sans serif font otherwise.
+    void SetDefaultFont();
+    QTextCharFormat DefaultFormat() const;
+    void SetDefaultFormat(const QTextCharFormat& format);
+    // The font dialog: the choice goes to the selection, else (default mode) becomes the default format,
+    // else to the word at the caret.
+    void PickFont(bool default_mode);
+
+    // Embeds a picture at the caret; false when the file is not a picture.
+    bool InsertPicture(const QString& path, uint32_t user_value);
+    // The face of `index` from the faces folder, scrolled into view, optionally taking the focus.
+    bool InsertFace(int index, bool take_focus);
+    // Faces embedded in the text.
+    int ObjectCount() const;
+    // The text as pieces of GBK text and faces, line breaks as CR LF.
+    std::vector<chat::Piece> Pieces() const;
+
+    // The context menu as it would open now (for the owner's tests): entry ids with their enabled state, -1
+    // for a separator.
+    std::vector<std::pair<int, bool>> MenuEntries() const;
+    void RunCommand(int command);
+    // Whether the face animation timer runs now.
+    bool animating() const { return anim_timer_.isActive(); }
+    int animation_ticks() const { return anim_ticks_; }
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void timerEvent(QTimerEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void InsertWithLinks(QTextCursor& cursor, const QString& text, const QTextCharFormat& format);
+    void ScrollToEnd();
+    void UpdateAnimation();
+    void AnimateFaces();
+
+    int id_;
+    bool font_entry_ = true;
+    bool clear_all_ = true;
+    CRichEditEvent* sink_ = nullptr;
+    QString faces_folder_;
+    QList<QAction*> extra_actions_;
+    QObject* watched_window_ = nullptr;
+
+    // The pictures embedded so far, by file, with their resource name and the frame they show now.
+    struct Embedded {
+        QString name;
+        int frame = 0;
+    };
+    std::map<QString, Embedded> embedded_;
+    QBasicTimer anim_timer_;
+    QElapsedTimer clock_;
+    int anim_ticks_ = 0;
+};
