@@ -6,7 +6,7 @@ OUT := $(BUILD)/out
 ARGS ?= userid=1001&roomid=1&subject=示范课&apptype=2
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test run bench skin clean
+.PHONY: all deps configure build test run bench skin assets clean
 
 all: build
 
@@ -32,6 +32,10 @@ bench: build
 # Redraws the skin into assets/ui (the result is committed, so a build needs no generator run).
 skin: build
 	@$(BUILD)/tools/skin_generator assets/ui
+
+# Redraws the 90 faces and makes the two sounds into assets/ (committed as well).
+assets: build
+	@$(BUILD)/tools/asset_generator assets
 
 clean:
 	rm -rf $(BUILD)
