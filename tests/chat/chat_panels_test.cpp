@@ -1,0 +1,399 @@
+// The chat codes, the chat input, the message log, the rich text and the face picker, driven as a user
+// would (keys, clicks) against a send interface double that keeps what was sent.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QTest>
+#include <QTextBlock>
+
+#include "chat/CChatDlg.h"
+#include "chat/CFaceDlg.h"
+#include "chat/CMsgDlg.h"
+#include "chat/CPictureEx.h"
+#include "chat/ChatLogEntry.h"
+#include "chat/chat_codes.h"
+#include "platform/text.h"
+#include "session/roster.h"
+#include "skin/ClxStatic.h"
+#include "wire/packet_types.h"
+
+namespace {
+
+struct SendDouble : call_back {
+    Roster roster;
+    bool connected = true;
+    bool send_ok = true;
+    bool muted = false;
+    uint32_t rights = pkt::kRightChat;
+    std::vector<std::pair<uint16_t, proto::Bytes>> sent;
+    std::vector<std::string> notices; // UTF-8
+    std::vector<ChatLogEntry> echoes;
+    IMessageLog* log = nullptr;
+
+    int request(int type, void* data, int) override {
+        switch (type) {
+        case kReqConnected:
+            return connected;
+        case kReqHasRights:
+            return (rights & *static_cast<uint32_t*>(data)) != 0;
+        case kReqNoticeLine:
+            notices.push_back(gbk_to_utf8(static_cast<const char*>(data)));
+            return 1;
+        case kReqFindUser: {
+            auto* r = static_cast<FindUserRequest*>(data);
+            r->result = roster.FindById(r->user_id);
+            return 1;
+        }
+        case kReqFindUserByNickname: {
+            auto* r = static_cast<FindUserByNicknameRequest*>(data);
+            r->result = roster.FindByName(r->nickname);
+            return 1;
+        }
+        case kReqOutputMuted:
+            return muted;
+        case kReqChatLine:
+            echoes.push_back(*static_cast<const ChatLogEntry*>(data));
+            if (log)
+                log->AppendChatLine(static_cast<const ChatLogEntry*>(data));
+            return 1;
+        default:
+            return 1;
+        }
+    }
+    bool Send(uint16_t type, const proto::Bytes& payload) override {
+        if (!send_ok)
+            return false;
+        sent.push_back({type, payload});
+        return true;
+    }
+    proto::ChatLine last() const {
+        return *proto::ChatLine::decode(sent.back().second.data(), sent.back().second.size());
+    }
+    void add(uint32_t id, const char* nick_utf8) {
+        proto::UserBlock b;
+        b.user_id = id;
+        b.nickname = utf8_to_gbk(nick_utf8);
+        roster.Add(b);
+    }
+};
+
+struct SoundDouble : ISound {
+    std::vector<std::string> played;
+    void PlayAsync(const std::string& path) override { played.push_back(path.substr(path.rfind('/') + 1)); }
+};
+
+std::string bytes(const std::vector<uint8_t>& v) {
+    return std::string(v.begin(), v.end());
+}
+
+class ChatInput : public ::testing::Test {
+protected:
+    ChatInput() : chat(&cb, QUORIN_INSTALL_DIR, nullptr) {
+        chat.resize(408, 190);
+        chat.show();
+        chat.input()->setFocus();
+        QApplication::processEvents();
+    }
+    void type(const QString& text) { QTest::keyClicks(chat.input(), text); }
+    SendDouble cb;
+    CChatDlg chat;
+};
+
+} // namespace
+
+TEST(ChatCodes, EncodeAndDecode) {
+    using chat::Piece;
+    const auto x7y = chat::Encode({{Piece::Text, "x", 0}, {Piece::Face, {}, 7}, {Piece::Text, "y", 0}});
+    EXPECT_EQ(bytes(x7y), std::string("x\x01\x00\x07\x00\x00\x00y\x00", 9));
+
+    const struct {
+        std::string encoded;
+        std::vector<Piece> pieces;
+    } rows[] = {
+        {std::string("\x01\x00\x03\x00\x00\x00\x01\x00\x59\x00\x00\x00\x00", 13),
+         {{Piece::Face, {}, 3}, {Piece::Face, {}, 89}}},
+        {std::string("ab\x01\x00\x07\x00\x00", 7), {{Piece::Text, "ab\x01\x07", 0}}}, // a code cut at the end
+        {std::string("\x01\x00\x5A\x00\x00\x00", 6), {{Piece::UnknownFace, {}, 90}}},
+        {std::string("\x01\x00\xFF\xFF\xFF\xFF", 6), {{Piece::UnknownFace, {}, -1}}},
+        {std::string("\xD5\xC5\r\n\x00", 5), {{Piece::Text, "\xD5\xC5\r\n", 0}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.encoded.size());
+        EXPECT_EQ(chat::Decode(reinterpret_cast<const uint8_t*>(row.encoded.data()), row.encoded.size()),
+                  row.pieces);
+    }
+}
+
+TEST_F(ChatInput, PlainLineIsSentEchoedAndTheInputEmptied) {
+    type("ab");
+    QTest::keyClick(chat.input(), Qt::Key_Return);
+    ASSERT_EQ(cb.sent.size(), 1u);
+    EXPECT_EQ(cb.sent[0].first, pkt::kChat);
+    EXPECT_EQ(cb.sent[0].second.size(), 72u) << "69 + n with n = 3";
+    const proto::ChatLine line = cb.last();
+    EXPECT_EQ(line.text, "ab");
+    EXPECT_EQ(line.declared_length, 3u);
+    EXPECT_EQ(line.target, pkt::kEveryone);
+    EXPECT_EQ(line.private_flag, 0);
+    EXPECT_EQ(line.height, 200) << "10 points";
+    ASSERT_EQ(cb.echoes.size(), 1u);
+    EXPECT_NE(gbk_to_utf8(cb.echoes[0].header).find("<我>对<大家>说："), std::string::npos);
+    EXPECT_EQ(cb.echoes[0].header_colour, 0xFF0000u);
+    EXPECT_TRUE(chat.input()->toPlainText().isEmpty());
+}
+
+TEST_F(ChatInput, FaceBetweenLettersIsSixBytes) {
+    type("x");
+    ASSERT_TRUE(chat.input()->InsertFace(7, true));
+    type("y");
+    EXPECT_EQ(bytes(chat.EncodeInput()), std::string("x\x01\x00\x07\x00\x00\x00y\x00", 9));
+    EXPECT_EQ(chat.input()->ObjectCount(), 1);
+}
+
+TEST_F(ChatInput, CtrlReturnBreaksTheLineEscapeDoesNothingReturnSends) {
+    type("a");
+    QTest::keyClick(chat.input(), Qt::Key_Return, Qt::ControlModifier);
+    type("b");
+    QTest::keyClick(chat.input(), Qt::Key_Escape);
+    EXPECT_TRUE(cb.sent.empty());
+    EXPECT_EQ(bytes(chat.EncodeInput()), std::string("a\r\nb\x00", 5));
+    QTest::keyClick(chat.input(), Qt::Key_Return);
+    ASSERT_EQ(cb.sent.size(), 1u);
+    EXPECT_EQ(cb.last().text, "a\r\nb");
+    // Return while the recipient list has the focus sends nothing.
+    type("c");
+    chat.recipients()->setFocus();
+    QTest::keyClick(chat.recipients(), Qt::Key_Return);
+    EXPECT_EQ(cb.sent.size(), 1u);
+}
+
+TEST_F(ChatInput, LengthLimitAndRefusals) {
+    const std::string limit(4095, 'a');
+    chat.input()->setPlainText(QString::fromStdString(limit));
+    chat.SendChatLine();
+    EXPECT_EQ(cb.sent.size(), 1u) << "4096 encoded bytes are sent";
+    chat.input()->setPlainText(QString::fromStdString(limit + "a"));
+    chat.SendChatLine();
+    EXPECT_EQ(cb.sent.size(), 1u);
+    EXPECT_EQ(cb.notices.back(), "输入消息太长了,无法发送!");
+    EXPECT_FALSE(chat.input()->toPlainText().isEmpty()) << "the text stays";
+
+    chat.input()->setPlainText("hi");
+    cb.rights = 0;
+    chat.SendChatLine();
+    cb.rights = pkt::kRightChat;
+    cb.connected = false;
+    chat.SendChatLine();
+    cb.connected = true;
+    cb.send_ok = false;
+    chat.SendChatLine();
+    EXPECT_EQ(cb.sent.size(), 1u);
+    EXPECT_EQ(cb.echoes.size(), 1u) << "no echo for a line that did not go out";
+    EXPECT_EQ(chat.input()->toPlainText(), "hi");
+}
+
+TEST_F(ChatInput, RecipientsPublicPrivateAndLeaving) {
+    cb.add(30, "小红");
+    cb.add(31, "小刚");
+    chat.AddRecipient(utf8_to_gbk("小红"));
+    chat.AddRecipient(utf8_to_gbk("小刚"));
+    const struct {
+        int entry;
+        bool box;
+        uint32_t target;
+        uint16_t flag;
+        const char* echo;
+    } rows[] = {{0, true, pkt::kEveryone, 0, "<大家>"}, {1, false, 30, 0, "<小红>"}, {2, true, 31, 1, "<小刚>"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.entry);
+        chat.recipients()->setCurrentIndex(row.entry);
+        chat.private_box()->setChecked(row.box);
+        chat.input()->setPlainText("x");
+        chat.SendChatLine();
+        EXPECT_EQ(cb.last().target, row.target);
+        EXPECT_EQ(cb.last().private_flag, row.flag);
+        EXPECT_NE(gbk_to_utf8(cb.echoes.back().header).find(row.echo), std::string::npos);
+    }
+    // The selected recipient leaves: announced once, and the next line goes to everyone, not to another user.
+    chat.OnUserLeft(31);
+    chat.OnUserLeft(99);
+    EXPECT_EQ(chat.recipients()->count(), 2);
+    EXPECT_EQ(chat.recipients()->currentIndex(), 0);
+    EXPECT_EQ(std::count(cb.notices.begin(), cb.notices.end(), "小刚己离开房间"), 1);
+    EXPECT_EQ(cb.notices.back(), "接收人已离开，消息将发给所有人");
+    chat.input()->setPlainText("x");
+    chat.SendChatLine();
+    EXPECT_EQ(cb.last().target, pkt::kEveryone);
+    EXPECT_EQ(cb.last().private_flag, 0);
+}
+
+TEST_F(ChatInput, FacePickerGridPlacementAndPicking) {
+    chat.ToggleFacePopup();
+    CFaceDlg* popup = chat.face_popup();
+    ASSERT_NE(popup, nullptr);
+    ASSERT_TRUE(popup->isVisible());
+    ASSERT_EQ(popup->face_count(), 90);
+    const std::pair<int, QPoint> places[] = {{0, {2, 2}}, {14, {422, 2}}, {15, {2, 32}}, {89, {422, 152}}};
+    for (auto [i, at] : places)
+        EXPECT_EQ(popup->picture(i)->geometry(), QRect(at, QSize(26, 26))) << i;
+    EXPECT_EQ(popup->size(), QSize(451, 181));
+    EXPECT_EQ(popup->picture(12)->toolTip(), QString::fromUtf8("调皮"));
+    EXPECT_TRUE(popup->picture(0)->timer_running()) << "faces animate while the picker is open";
+
+    QTest::mouseClick(popup->picture(12), Qt::LeftButton);
+    QApplication::processEvents();
+    QApplication::processEvents();
+    EXPECT_FALSE(popup->isVisible());
+    EXPECT_FALSE(popup->picture(0)->timer_running()) << "and rest while it is closed";
+    EXPECT_EQ(bytes(chat.EncodeInput()), std::string("\x01\x00\x0C\x00\x00\x00\x00", 7));
+
+    chat.ToggleFacePopup();
+    QTest::mouseClick(popup, Qt::LeftButton, {}, QPoint(1, 1)); // a grid line
+    QApplication::processEvents();
+    QApplication::processEvents();
+    EXPECT_FALSE(popup->isVisible());
+    EXPECT_EQ(chat.input()->ObjectCount(), 1) << "nothing more embedded";
+}
+
+namespace {
+
+class MessageLog : public ::testing::Test {
+protected:
+    MessageLog() : log(&cb, &sound, QUORIN_INSTALL_DIR, nullptr) {
+        log.resize(612, 330);
+        log.show();
+        cb.add(30, "小红");
+        cb.add(12, "小明");
+    }
+    proto::Bytes line(const std::string& encoded_without_zero, uint16_t flag = 0, uint32_t target = pkt::kEveryone) {
+        proto::ChatLine l;
+        l.sender = 30;
+        l.target = target;
+        l.private_flag = flag;
+        l.text = encoded_without_zero;
+        l.font_face = "Sans";
+        l.effects = 0xFF;
+        l.colour = 0x0000FF;
+        return l.encode();
+    }
+    QString text() const { return log.log()->toPlainText(); }
+    SendDouble cb;
+    SoundDouble sound;
+    CMsgDlg log;
+};
+
+} // namespace
+
+TEST_F(MessageLog, ReceivedLinesNameSenderAndRecipientAndPlayTheSound) {
+    auto a = line("hello");
+    log.OnChatPacket(a.data(), a.size());
+    auto b = line("psst", 1, 12);
+    log.OnChatPacket(b.data(), b.size());
+    auto c = line("to you", 0, 12);
+    log.OnChatPacket(c.data(), c.size());
+    EXPECT_NE(text().indexOf(QString::fromUtf8("<小红>对<大家>说：")), -1);
+    EXPECT_NE(text().indexOf(QString::fromUtf8("<小红>对<你>说：")), -1) << "private names 你 whatever the target";
+    EXPECT_NE(text().indexOf(QString::fromUtf8("<小红>对<小明>说：")), -1);
+    EXPECT_EQ(sound.played, (std::vector<std::string>(3, "message.wav")));
+    cb.muted = true;
+    log.OnChatPacket(a.data(), a.size());
+    EXPECT_EQ(sound.played.size(), 3u) << "no sound while the output is muted";
+    // Only bold, italic and underline of the effects; the sender's colour.
+    QTextCursor cur = log.log()->document()->find("hello");
+    ASSERT_FALSE(cur.isNull());
+    EXPECT_TRUE(cur.charFormat().fontUnderline());
+    EXPECT_FALSE(cur.charFormat().fontStrikeOut());
+    EXPECT_EQ(cur.charFormat().foreground().color(), QColor(255, 0, 0));
+}
+
+TEST_F(MessageLog, FacesComeBackAsAnimatedPicturesAndUnknownOnesAsText) {
+    auto two = line(std::string("\x01\x00\x02\x00\x00\x00\x01\x00\x0D\x00\x00\x00", 12));
+    log.OnChatPacket(two.data(), two.size());
+    EXPECT_EQ(log.log()->ObjectCount(), 2);
+    EXPECT_TRUE(log.log()->animating());
+    auto odd = line(std::string("a\x01\x00\xC8\x00\x00\x00" "b", 8));
+    log.OnChatPacket(odd.data(), odd.size());
+    EXPECT_EQ(log.log()->ObjectCount(), 2) << "index 200 is no face: never turned into a file name";
+    EXPECT_NE(text().indexOf(QString::fromUtf8("a[表情200]b")), -1);
+    // A face at the very end still ends its line.
+    EXPECT_TRUE(text().endsWith("\n") || log.log()->document()->lastBlock().text().isEmpty());
+}
+
+TEST_F(MessageLog, NetworkTextIsTextAndBrokenLengthsAreDropped) {
+    auto markup = line("<b>bold</b> <img src=x> see https://example.org/a?b=1");
+    log.OnChatPacket(markup.data(), markup.size());
+    EXPECT_NE(text().indexOf("<b>bold</b> <img src=x>"), -1) << "shown as typed, not read as markup";
+    EXPECT_EQ(log.log()->ObjectCount(), 0);
+    QTextCursor link = log.log()->document()->find("https://example.org/a?b=1");
+    ASSERT_FALSE(link.isNull());
+    EXPECT_TRUE(link.charFormat().isAnchor());
+    EXPECT_EQ(link.charFormat().anchorHref(), "https://example.org/a?b=1");
+
+    const QString before = text();
+    auto overrun = line("hello");
+    overrun[64] = 0xFF; // a length far past the payload
+    overrun[65] = 0x7F;
+    log.OnChatPacket(overrun.data(), overrun.size());
+    EXPECT_EQ(text(), before) << "dropped";
+    EXPECT_EQ(overrun[overrun.size() - 1], 0) << "the received bytes are never written";
+}
+
+TEST_F(MessageLog, NoticeDebugAndSystemLines) {
+    log.AddNoticeLine(utf8_to_gbk("登录成功！"));
+    EXPECT_TRUE(log.log()->document()->lastBlock().previous().text().endsWith(QString::fromUtf8("：登录成功！")));
+    log.AddDebugLine("hidden");
+    EXPECT_EQ(text().indexOf("hidden"), -1);
+    log.detail_switch()->setChecked(true);
+    EXPECT_TRUE(log.DetailOn());
+    log.AddDebugLine("shown");
+    EXPECT_NE(text().indexOf("shown"), -1);
+    log.AddNoticeLine(std::string(400, 'n'));
+    EXPECT_EQ(text().count('n'), 259 + 1) << "cut at 259 bytes (one more n is in 'shown')";
+}
+
+TEST_F(MessageLog, ContextMenuRulesAndFaceTimerOnlyWhileShown) {
+    CRichEditCtrlEx* edit = log.log();
+    auto entries = edit->MenuEntries();
+    ASSERT_EQ(entries.size(), 8u) << "seven commands and two separators without the font entry";
+    auto enabled = [&](int id) {
+        for (auto [e, on] : edit->MenuEntries())
+            if (e == id)
+                return on;
+        return false;
+    };
+    log.AddNoticeLine("x");
+    EXPECT_FALSE(enabled(CRichEditCtrlEx::kUndo));
+    EXPECT_FALSE(enabled(CRichEditCtrlEx::kCut));
+    EXPECT_FALSE(enabled(CRichEditCtrlEx::kPaste));
+    EXPECT_FALSE(enabled(CRichEditCtrlEx::kCopy));
+    EXPECT_TRUE(enabled(CRichEditCtrlEx::kClear)) << "read-only log: clear all";
+    edit->selectAll();
+    EXPECT_TRUE(enabled(CRichEditCtrlEx::kCopy));
+
+    auto face = line(std::string("\x01\x00\x00\x00\x00\x00", 6));
+    log.OnChatPacket(face.data(), face.size());
+    ASSERT_TRUE(edit->animating());
+    log.hide();
+    EXPECT_FALSE(edit->animating()) << "no timer while hidden";
+    log.show();
+    EXPECT_TRUE(edit->animating());
+    edit->RunCommand(CRichEditCtrlEx::kClear);
+    EXPECT_TRUE(edit->toPlainText().isEmpty());
+    EXPECT_FALSE(edit->animating()) << "nothing left to animate";
+
+    CRichEditCtrlEx input(nullptr, 1018);
+    input.setPlainText("abc");
+    auto editable = [&](int id) {
+        for (auto [e, on] : input.MenuEntries())
+            if (e == id)
+                return on;
+        return false;
+    };
+    EXPECT_FALSE(editable(CRichEditCtrlEx::kClear)) << "editable: clear needs a selection";
+    input.selectAll();
+    EXPECT_TRUE(editable(CRichEditCtrlEx::kClear));
+    EXPECT_TRUE(editable(CRichEditCtrlEx::kCut));
+    input.RunCommand(CRichEditCtrlEx::kClear);
+    EXPECT_TRUE(input.toPlainText().isEmpty());
+}
