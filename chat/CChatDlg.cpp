@@ -137,7 +137,8 @@ void CChatDlg::OnUserLeft(uint32_t user_id) {
     for (int i = 1; i < recipients_->count() && at < 0; ++i)
         if (recipients_->itemText(i).compare(name, Qt::CaseInsensitive) == 0)
             at = i;
-    if (at < 0 && recipients_->count() > 0 && recipients_->itemText(0).compare(name, Qt::CaseInsensitive) == 0)
+    if (at < 0 && recipients_->count() > 0 &&
+        recipients_->itemText(0).compare(name, Qt::CaseInsensitive) == 0)
         at = 0;
     if (at < 0)
         return;
@@ -215,8 +216,11 @@ void CChatDlg::SendChatLine() {
 }
 
 void CChatDlg::OnReturnKey(bool ctrl_down, bool, int) {
-    if (!input_->hasFocus())
-        return;
+    if (input_->hasFocus())
+        HandleReturn(ctrl_down);
+}
+
+void CChatDlg::HandleReturn(bool ctrl_down) {
     if (ctrl_down) {
         QTextCursor c = input_->textCursor();
         c.clearSelection();
@@ -233,7 +237,11 @@ bool CChatDlg::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::KeyPress && (watched == input_ || watched == this)) {
         auto* k = static_cast<QKeyEvent*>(e);
         if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
-            OnReturnKey(k->modifiers() & Qt::ControlModifier, k->modifiers() & Qt::AltModifier, 0);
+            // A key that reached the input is the input's, whatever the window system says of the focus.
+            if (watched == input_)
+                HandleReturn(k->modifiers() & Qt::ControlModifier);
+            else
+                OnReturnKey(k->modifiers() & Qt::ControlModifier, k->modifiers() & Qt::AltModifier, 0);
             return true;
         }
         if (k->key() == Qt::Key_Escape)

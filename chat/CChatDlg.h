@@ -1,7 +1,7 @@
-// The chat input panel: the rich-text input with faces, the recipient list ("所有人" or one user), the private
-// box, and the skinned send, font, face and snapshot buttons. A line is encoded with its face codes, sent as
-// packet type 2 and echoed into the message log; Return sends, Ctrl+Return breaks the line, Escape does
-// nothing. The recipient list follows the room.
+// The chat input panel: the rich-text input with faces, the recipient list ("所有人" or one user), the
+// private box, and the skinned send, font, face and snapshot buttons. A line is encoded with its face codes,
+// sent as packet type 2 and echoed into the message log; Return sends, Ctrl+Return breaks the line, Escape
+// does nothing. The recipient list follows the room.
 #pragma once
 
 #include <QBasicTimer>
@@ -70,6 +70,8 @@ protected:
 
 private:
     void Notice(const char* utf8);
+    // Return in the input: a line break with Ctrl, otherwise the line is sent.
+    void HandleReturn(bool ctrl_down);
     void MakeFacePopup();
     void Layout();
 

@@ -1,7 +1,7 @@
 // The face picker: a popup grid of the 90 faces, 15 columns of 30 x 30 cells, each face animating in its cell
 // with its name as tool tip. A click on a face reports its index to the owner (message 1122 with the index in
-// lParam); a click on the grid's background reports nothing chosen (wParam 0). The popup closes by itself on a
-// click outside it; its faces only animate while it is open.
+// lParam); a click on the grid's background reports nothing chosen (wParam 0). The popup closes by itself on
+// a click outside it; its faces only animate while it is open.
 #pragma once
 
 #include <QWidget>

@@ -127,7 +127,7 @@ void CMsgDlg::AppendChatLine(const ChatLogEntry* e) {
         }
     }
     log_->AppendText(QString(), body, true, true);
-    test_hooks::report("chat_faces", QString::number(faces));
+    test_hooks::report("chat_faces", QString("%1 animating=%2").arg(faces).arg(log_->animating() ? 1 : 0));
 }
 
 void CMsgDlg::OnChatPacket(const uint8_t* data, size_t length) {
@@ -148,7 +148,7 @@ void CMsgDlg::OnChatPacket(const uint8_t* data, size_t length) {
         return find.result ? find.result->block.nickname : std::string();
     };
     const std::string sender = name_of(line->sender);
-    const std::string recipient = line->private_flag ? utf8_to_gbk(chat_text::kYou)
+    const std::string recipient = line->private_flag               ? utf8_to_gbk(chat_text::kYou)
                                   : line->target == pkt::kEveryone ? utf8_to_gbk(chat_text::kAll)
                                                                    : name_of(line->target);
     const QTime now = QTime::currentTime();
@@ -165,7 +165,8 @@ void CMsgDlg::OnChatPacket(const uint8_t* data, size_t length) {
     std::string plain;
     for (const chat::Piece& p : chat::Decode(entry.text.data(), entry.text.size()))
         plain += p.kind == chat::Piece::Text ? p.text : "[" + std::to_string(p.face) + "]";
-    test_hooks::report("chat", QString("%1>%2:%3").arg(line->sender).arg(line->private_flag).arg(gbk_to_qstring(plain)));
+    test_hooks::report(
+        "chat", QString("%1>%2:%3").arg(line->sender).arg(line->private_flag).arg(gbk_to_qstring(plain)));
     AppendChatLine(&entry);
     if (sound_ && !cb_->request(kReqOutputMuted, nullptr, 0))
         sound_->PlayAsync(sound_file_);
@@ -176,7 +177,8 @@ void CMsgDlg::AddNoticeLine(const std::string& text) {
     const QTime now = QTime::currentTime();
     SetParagraph(0, 0);
     log_->AppendColouredText(
-        gbk_to_qstring(format_gbk(chat_text::kStamp, now.hour(), now.minute(), now.second())), kBlue, false, false);
+        gbk_to_qstring(format_gbk(chat_text::kStamp, now.hour(), now.minute(), now.second())), kBlue, false,
+        false);
     const std::string line = cut(text, kMaxNoticeBytes);
     log_->AppendText(gbk_to_qstring(line), NoticeFormat(), true, true);
     test_hooks::report("notice", gbk_to_qstring(line));

@@ -18,7 +18,8 @@ class QPainter;
 class IPictureEvent {
 public:
     virtual ~IPictureEvent() = default;
-    virtual void OnDrawOverlay(int control_id, uint32_t user_value, QPainter& painter, const QRect& client) = 0;
+    virtual void OnDrawOverlay(int control_id, uint32_t user_value, QPainter& painter,
+                               const QRect& client) = 0;
 };
 
 class CPictureEx : public QWidget {

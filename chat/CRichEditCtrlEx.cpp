@@ -37,7 +37,8 @@ CRichEditCtrlEx::CRichEditCtrlEx(QWidget* parent, int control_id) : QTextEdit(pa
     clock_.start();
 }
 
-void CRichEditCtrlEx::InsertWithLinks(QTextCursor& cursor, const QString& text, const QTextCharFormat& format) {
+void CRichEditCtrlEx::InsertWithLinks(QTextCursor& cursor, const QString& text,
+                                      const QTextCharFormat& format) {
     // Runs between links keep the format; a link gets an anchor and the usual link look.
     qsizetype at = 0;
     auto it = link_pattern().globalMatch(text);
@@ -269,8 +270,9 @@ void CRichEditCtrlEx::RunCommand(int command) {
 void CRichEditCtrlEx::contextMenuEvent(QContextMenuEvent* e) {
     setFocus();
     static const std::map<int, const char*> kTexts = {
-        {kUndo, chat_text::kMenuUndo},   {kCut, chat_text::kMenuCut},   {kCopy, chat_text::kMenuCopy},
-        {kPaste, chat_text::kMenuPaste}, {kClear, chat_text::kMenuClear}, {kSelectAll, chat_text::kMenuSelectAll},
+        {kUndo, chat_text::kMenuUndo},   {kCut, chat_text::kMenuCut},
+        {kCopy, chat_text::kMenuCopy},   {kPaste, chat_text::kMenuPaste},
+        {kClear, chat_text::kMenuClear}, {kSelectAll, chat_text::kMenuSelectAll},
         {kFont, chat_text::kMenuFont}};
     QMenu menu(this);
     for (const auto& [id, enabled] : MenuEntries()) {
@@ -329,8 +331,8 @@ void CRichEditCtrlEx::hideEvent(QHideEvent* e) {
 }
 
 bool CRichEditCtrlEx::eventFilter(QObject* watched, QEvent* e) {
-    if (watched == watched_window_ && (e->type() == QEvent::WindowStateChange || e->type() == QEvent::Hide ||
-                                       e->type() == QEvent::Show))
+    if (watched == watched_window_ &&
+        (e->type() == QEvent::WindowStateChange || e->type() == QEvent::Hide || e->type() == QEvent::Show))
         UpdateAnimation();
     return QTextEdit::eventFilter(watched, e);
 }
@@ -370,7 +372,8 @@ void CRichEditCtrlEx::AnimateFaces() {
         if (frame == e.frame)
             continue;
         e.frame = frame;
-        document()->addResource(QTextDocument::ImageResource, QUrl(e.name), face->frames[size_t(frame)].first);
+        document()->addResource(QTextDocument::ImageResource, QUrl(e.name),
+                                face->frames[size_t(frame)].first);
         changed = true;
     }
     if (changed)

@@ -8,15 +8,15 @@
 
 // The font a line was typed in, as it travels in the chat packet.
 struct ChatFont {
-    std::string face; // GBK, at most 24 bytes
-    uint16_t effects = 0; // bit 0 bold, bit 1 italic, bit 2 underline
+    std::string face;      // GBK, at most 24 bytes
+    uint16_t effects = 0;  // bit 0 bold, bit 1 italic, bit 2 underline
     uint16_t height = 200; // twips
     uint32_t colour = 0;   // 0x00BBGGRR
 };
 
 struct ChatLogEntry {
-    std::string header;              // GBK
+    std::string header;                // GBK
     uint32_t header_colour = 0xFF0000; // 0x00BBGGRR: blue
-    std::vector<uint8_t> text;       // encoded text with face codes and its terminating zero
+    std::vector<uint8_t> text;         // encoded text with face codes and its terminating zero
     ChatFont font;
 };

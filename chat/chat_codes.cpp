@@ -30,9 +30,8 @@ std::vector<Piece> Decode(const uint8_t* p, size_t n) {
     for (size_t j = 0; j < n;) {
         if (p[j] == 0x01 && j + 1 < n && p[j + 1] == 0x00 && j + kFaceCodeSize <= n) {
             close_run();
-            const int32_t index =
-                int32_t(uint32_t(p[j + 2]) | (uint32_t(p[j + 3]) << 8) | (uint32_t(p[j + 4]) << 16) |
-                        (uint32_t(p[j + 5]) << 24));
+            const int32_t index = int32_t(uint32_t(p[j + 2]) | (uint32_t(p[j + 3]) << 8) |
+                                          (uint32_t(p[j + 4]) << 16) | (uint32_t(p[j + 5]) << 24));
             const bool known = index >= 0 && index < kFaceCount;
             pieces.push_back(Piece{known ? Piece::Face : Piece::UnknownFace, {}, index});
             j += kFaceCodeSize;

@@ -23,7 +23,8 @@ GifScanner::GifScanner(const uint8_t* data, size_t size) : data_(data), size_(si
             return; // the colour table runs past the end
         const size_t at = kHeaderSize + 3 * size_t(data_[11]);
         if (at + 3 <= kHeaderSize + screen_.colour_table_size)
-            screen_.background = uint32_t(data_[at]) | (uint32_t(data_[at + 1]) << 8) | (uint32_t(data_[at + 2]) << 16);
+            screen_.background =
+                uint32_t(data_[at]) | (uint32_t(data_[at + 1]) << 8) | (uint32_t(data_[at + 2]) << 16);
     }
     is_gif_ = true;
     first_block_ = offset_ = kHeaderSize + screen_.colour_table_size;

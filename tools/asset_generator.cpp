@@ -1,7 +1,7 @@
 // Draws the 90 face pictures (Faces/00.gif to 89.gif: small animated GIFs, each the expression or object its
 // name says, in one round, soft style) and makes the two sounds (sound/newuser.wav, sound/message.wav: short,
-// quiet chimes), all from code. Usage: asset_generator <assets folder>. The output is committed; `make assets`
-// runs this again.
+// quiet chimes), all from code. Usage: asset_generator <assets folder>. The output is committed; `make
+// assets` runs this again.
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -19,16 +19,17 @@
 
 namespace {
 
-constexpr int kSize = 28;   // the face's size in pixels
-constexpr int kScale = 4;   // drawn at four times the size, then scaled down smoothly
-constexpr int kFrames = 4;  // frames of each animation
-constexpr int kDelay = 18;  // 1/100 s a frame
+constexpr int kSize = 28;                   // the face's size in pixels
+constexpr int kScale = 4;                   // drawn at four times the size, then scaled down smoothly
+constexpr int kFrames = 4;                  // frames of each animation
+constexpr int kDelay = 18;                  // 1/100 s a frame
 constexpr double S = kSize * kScale / 28.0; // drawing unit: the 28-pixel grid
 
 // ---- colours ----
 const QColor kSkin(255, 204, 64), kSkinDark(232, 160, 32), kLine(110, 66, 20), kRedC(220, 40, 40),
-    kPink(255, 120, 140), kBlueC(70, 150, 235), kWhite(255, 255, 255), kBlack(40, 30, 20), kGreen(80, 170, 60),
-    kHand(250, 205, 150), kHandLine(170, 110, 60), kBrown(130, 80, 40), kGrey(150, 150, 150);
+    kPink(255, 120, 140), kBlueC(70, 150, 235), kWhite(255, 255, 255), kBlack(40, 30, 20),
+    kGreen(80, 170, 60), kHand(250, 205, 150), kHandLine(170, 110, 60), kBrown(130, 80, 40),
+    kGrey(150, 150, 150);
 
 QPen pen(const QColor& c, double w) {
     return QPen(c, w * S, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
@@ -42,12 +43,68 @@ QRectF R(double x, double y, double w, double h) {
 
 // ---- the round face and its parts (coordinates on the 28-pixel grid) ----
 
-enum Eyes { EDot, EHappy, EClosed, EHeart, EWide, ESquint, ECool, ECross, ESpiral, ERoll, EWink, EHalf, ESad, ESide, EAngry, EMoney };
-enum Mouth { MSmile, MGrin, MFlat, MFrown, MO, MPout, MZip, MTongue, MWavy, MWide, MKiss, MSmirk, MYawn, MVomit, MTeeth, MDrool, MSmallO };
-enum Extra { XNone = 0, XTears = 1, XBlush = 2, XSweat = 4, XZzz = 8, XQuestion = 16, XVein = 32, XStars = 64, XHelmet = 128,
-             XBand = 256, XCurse = 512, XBandage = 1024, XHammer = 2048, XWave = 4096, XWipe = 8192, XFinger = 16384,
-             XClap = 32768, XPuffL = 65536, XPuffR = 131072, XBigTears = 262144, XShh = 524288, XFlame = 1048576,
-             XDrops = 2097152 };
+enum Eyes {
+    EDot,
+    EHappy,
+    EClosed,
+    EHeart,
+    EWide,
+    ESquint,
+    ECool,
+    ECross,
+    ESpiral,
+    ERoll,
+    EWink,
+    EHalf,
+    ESad,
+    ESide,
+    EAngry,
+    EMoney
+};
+enum Mouth {
+    MSmile,
+    MGrin,
+    MFlat,
+    MFrown,
+    MO,
+    MPout,
+    MZip,
+    MTongue,
+    MWavy,
+    MWide,
+    MKiss,
+    MSmirk,
+    MYawn,
+    MVomit,
+    MTeeth,
+    MDrool,
+    MSmallO
+};
+enum Extra {
+    XNone = 0,
+    XTears = 1,
+    XBlush = 2,
+    XSweat = 4,
+    XZzz = 8,
+    XQuestion = 16,
+    XVein = 32,
+    XStars = 64,
+    XHelmet = 128,
+    XBand = 256,
+    XCurse = 512,
+    XBandage = 1024,
+    XHammer = 2048,
+    XWave = 4096,
+    XWipe = 8192,
+    XFinger = 16384,
+    XClap = 32768,
+    XPuffL = 65536,
+    XPuffR = 131072,
+    XBigTears = 262144,
+    XShh = 524288,
+    XFlame = 1048576,
+    XDrops = 2097152
+};
 
 struct FaceSpec {
     Eyes eyes;
@@ -192,9 +249,7 @@ void draw_eyes(QPainter& p, Eyes e, double y, int frame) {
         break;
     case EMoney:
         p.setPen(pen(kGreen.darker(130), 1.2));
-        both([&](double x) {
-            p.drawText(R(x - 3, y - 3.5, 6, 7), Qt::AlignCenter, "$");
-        });
+        both([&](double x) { p.drawText(R(x - 3, y - 3.5, 6, 7), Qt::AlignCenter, "$"); });
         break;
     }
 }
@@ -916,60 +971,60 @@ void draw_object(QPainter& p, int index, int frame) {
 // The expression of every face that is a face, by index.
 const std::map<int, FaceSpec>& face_specs() {
     static const std::map<int, FaceSpec> specs = {
-        {0, {EHappy, MSmile, XNone}},            // 微笑
-        {1, {EDot, MPout, XNone}},               // 撇嘴
-        {2, {EHeart, MDrool, XNone}},            // 色
-        {3, {EWide, MFlat, XNone}},              // 发呆
-        {4, {ECool, MSmirk, XNone}},             // 得意
-        {5, {ESad, MFrown, XTears}},             // 流泪
-        {6, {EHappy, MSmallO, XBlush}},          // 害羞
-        {7, {EDot, MZip, XNone}},                // 闭嘴
-        {8, {EClosed, MSmallO, XZzz}},           // 睡
-        {9, {EClosed, MWide, XBigTears}},        // 大哭
-        {10, {EDot, MWavy, XSweat | XBlush}},    // 尴尬
-        {11, {EAngry, MTeeth, XVein, QColor(250, 120, 70)}}, // 发怒
-        {12, {EWink, MTongue, XNone}},           // 调皮
-        {13, {EHappy, MGrin, XNone}},            // 吡牙
-        {14, {EWide, MO, XNone}},                // 惊讶
-        {15, {ESad, MFrown, XNone}},             // 难过
-        {16, {ECool, MFlat, XNone}},             // 酷
-        {17, {EDot, MFlat, XSweat}},             // 冷汗
-        {18, {ESquint, MWide, XVein | XFlame}},  // 抓狂
+        {0, {EHappy, MSmile, XNone}},                          // 微笑
+        {1, {EDot, MPout, XNone}},                             // 撇嘴
+        {2, {EHeart, MDrool, XNone}},                          // 色
+        {3, {EWide, MFlat, XNone}},                            // 发呆
+        {4, {ECool, MSmirk, XNone}},                           // 得意
+        {5, {ESad, MFrown, XTears}},                           // 流泪
+        {6, {EHappy, MSmallO, XBlush}},                        // 害羞
+        {7, {EDot, MZip, XNone}},                              // 闭嘴
+        {8, {EClosed, MSmallO, XZzz}},                         // 睡
+        {9, {EClosed, MWide, XBigTears}},                      // 大哭
+        {10, {EDot, MWavy, XSweat | XBlush}},                  // 尴尬
+        {11, {EAngry, MTeeth, XVein, QColor(250, 120, 70)}},   // 发怒
+        {12, {EWink, MTongue, XNone}},                         // 调皮
+        {13, {EHappy, MGrin, XNone}},                          // 吡牙
+        {14, {EWide, MO, XNone}},                              // 惊讶
+        {15, {ESad, MFrown, XNone}},                           // 难过
+        {16, {ECool, MFlat, XNone}},                           // 酷
+        {17, {EDot, MFlat, XSweat}},                           // 冷汗
+        {18, {ESquint, MWide, XVein | XFlame}},                // 抓狂
         {19, {ESquint, MVomit, XNone, QColor(200, 225, 120)}}, // 吐
-        {20, {EHappy, MSmirk, XFinger}},         // 偷笑
-        {21, {EHappy, MSmallO, XBlush | XStars}}, // 可爱
-        {22, {ERoll, MFlat, XNone}},             // 白眼
-        {23, {EHalf, MSmirk, XNone}},            // 傲慢
-        {24, {EDot, MDrool, XNone}},             // 饥饿
-        {25, {EHalf, MYawn, XNone}},             // 困
-        {26, {EWide, MWide, XDrops, QColor(200, 215, 240)}}, // 惊恐
-        {27, {EClosed, MFlat, XSweat | XDrops}}, // 流汗
-        {28, {EHappy, MGrin, XBlush}},           // 憨笑
-        {29, {EAngry, MFlat, XHelmet}},          // 大兵
-        {30, {EAngry, MTeeth, XBand}},           // 奋斗
-        {31, {EAngry, MWide, XCurse}},           // 咒骂
-        {32, {ESide, MSmallO, XQuestion}},       // 疑问
-        {33, {EDot, MSmallO, XShh}},             // 嘘...
-        {34, {ESpiral, MWavy, XStars}},          // 晕
-        {35, {ECross, MWavy, XBandage | XSweat}}, // 折磨
-        {36, {EHalf, MFrown, XDrops, QColor(210, 200, 160)}}, // 衰
-        {38, {ESquint, MO, XHammer}},            // 敲打
-        {39, {EHappy, MSmile, XWave}},           // 再见
-        {40, {EClosed, MSmile, XWipe | XSweat}}, // 擦汗
-        {41, {EHalf, MFlat, XFinger}},           // 抠鼻
-        {42, {EHappy, MGrin, XClap}},            // 鼓掌
-        {43, {ESquint, MWavy, XBlush | XSweat}}, // 嗅大了
-        {44, {EWink, MSmirk, XNone}},            // 坏笑
-        {45, {EAngry, MPout, XPuffL}},           // 左哼哼
-        {46, {EAngry, MPout, XPuffR}},           // 右哼哼
-        {47, {EClosed, MYawn, XTears}},          // 哈欠
-        {48, {EHalf, MSmirk, XNone, QColor(235, 215, 120)}}, // 鄙视
-        {49, {ESad, MPout, XNone}},              // 委屈
-        {50, {ESad, MWavy, XTears}},             // 快哭了
+        {20, {EHappy, MSmirk, XFinger}},                       // 偷笑
+        {21, {EHappy, MSmallO, XBlush | XStars}},              // 可爱
+        {22, {ERoll, MFlat, XNone}},                           // 白眼
+        {23, {EHalf, MSmirk, XNone}},                          // 傲慢
+        {24, {EDot, MDrool, XNone}},                           // 饥饿
+        {25, {EHalf, MYawn, XNone}},                           // 困
+        {26, {EWide, MWide, XDrops, QColor(200, 215, 240)}},   // 惊恐
+        {27, {EClosed, MFlat, XSweat | XDrops}},               // 流汗
+        {28, {EHappy, MGrin, XBlush}},                         // 憨笑
+        {29, {EAngry, MFlat, XHelmet}},                        // 大兵
+        {30, {EAngry, MTeeth, XBand}},                         // 奋斗
+        {31, {EAngry, MWide, XCurse}},                         // 咒骂
+        {32, {ESide, MSmallO, XQuestion}},                     // 疑问
+        {33, {EDot, MSmallO, XShh}},                           // 嘘...
+        {34, {ESpiral, MWavy, XStars}},                        // 晕
+        {35, {ECross, MWavy, XBandage | XSweat}},              // 折磨
+        {36, {EHalf, MFrown, XDrops, QColor(210, 200, 160)}},  // 衰
+        {38, {ESquint, MO, XHammer}},                          // 敲打
+        {39, {EHappy, MSmile, XWave}},                         // 再见
+        {40, {EClosed, MSmile, XWipe | XSweat}},               // 擦汗
+        {41, {EHalf, MFlat, XFinger}},                         // 抠鼻
+        {42, {EHappy, MGrin, XClap}},                          // 鼓掌
+        {43, {ESquint, MWavy, XBlush | XSweat}},               // 嗅大了
+        {44, {EWink, MSmirk, XNone}},                          // 坏笑
+        {45, {EAngry, MPout, XPuffL}},                         // 左哼哼
+        {46, {EAngry, MPout, XPuffR}},                         // 右哼哼
+        {47, {EClosed, MYawn, XTears}},                        // 哈欠
+        {48, {EHalf, MSmirk, XNone, QColor(235, 215, 120)}},   // 鄙视
+        {49, {ESad, MPout, XNone}},                            // 委屈
+        {50, {ESad, MWavy, XTears}},                           // 快哭了
         {51, {ESquint, MSmirk, XNone, QColor(170, 160, 220)}}, // 阴险
-        {52, {EClosed, MKiss, XBlush}},          // 亲亲
-        {53, {EWide, MSmallO, XDrops}},          // 吓
-        {54, {ESad, MSmallO, XTears | XBlush}},  // 可怜
+        {52, {EClosed, MKiss, XBlush}},                        // 亲亲
+        {53, {EWide, MSmallO, XDrops}},                        // 吓
+        {54, {ESad, MSmallO, XTears | XBlush}},                // 可怜
     };
     return specs;
 }
@@ -1000,8 +1055,9 @@ QImage flatten(const QImage& drawn) {
             }
             auto mix = [&](int v, int u) { return (v * 255 + u * (255 - a)) / 255; };
             // ARGB32 is not premultiplied: the channels are the colour itself.
-            small.setPixel(x, y, qRgba(mix(qRed(c) * a / 255, under.red()), mix(qGreen(c) * a / 255, under.green()),
-                                       mix(qBlue(c) * a / 255, under.blue()), 255));
+            small.setPixel(x, y,
+                           qRgba(mix(qRed(c) * a / 255, under.red()), mix(qGreen(c) * a / 255, under.green()),
+                                 mix(qBlue(c) * a / 255, under.blue()), 255));
         }
     return small;
 }
@@ -1028,8 +1084,8 @@ std::vector<uint8_t> encode_face(const std::vector<QImage>& frames) {
     auto nearest = [&](QRgb c) {
         int best = 1, best_d = 1 << 30;
         for (size_t i = 1; i < palette.size(); ++i) {
-            const int dr = int((palette[i] >> 16) & 255) - qRed(c), dg = int((palette[i] >> 8) & 255) - qGreen(c),
-                      db = int(palette[i] & 255) - qBlue(c);
+            const int dr = int((palette[i] >> 16) & 255) - qRed(c),
+                      dg = int((palette[i] >> 8) & 255) - qGreen(c), db = int(palette[i] & 255) - qBlue(c);
             const int d = dr * dr * 3 + dg * dg * 4 + db * db * 2;
             if (d < best_d) {
                 best_d = d;
@@ -1055,7 +1111,8 @@ std::vector<uint8_t> encode_face(const std::vector<QImage>& frames) {
 // ---- sounds ----
 
 // A soft bell: a few decaying partials, written as 16-bit mono PCM at 22050 Hz.
-std::vector<int16_t> chime(const std::vector<std::pair<double, double>>& notes, double seconds, double volume) {
+std::vector<int16_t> chime(const std::vector<std::pair<double, double>>& notes, double seconds,
+                           double volume) {
     constexpr int kRate = 22050;
     std::vector<double> mix(size_t(seconds * kRate), 0.0);
     for (auto [start, freq] : notes) {
@@ -1063,7 +1120,8 @@ std::vector<int16_t> chime(const std::vector<std::pair<double, double>>& notes, 
             const double t = double(i) / kRate - start;
             const double attack = std::min(1.0, t / 0.008);
             const double env = attack * std::exp(-t * 6.0);
-            mix[i] += env * (std::sin(2 * M_PI * freq * t) + 0.35 * std::sin(2 * M_PI * 2 * freq * t) * std::exp(-t * 8) +
+            mix[i] += env * (std::sin(2 * M_PI * freq * t) +
+                             0.35 * std::sin(2 * M_PI * 2 * freq * t) * std::exp(-t * 8) +
                              0.12 * std::sin(2 * M_PI * 3.01 * freq * t) * std::exp(-t * 12));
         }
     }
@@ -1132,8 +1190,9 @@ int main(int argc, char** argv) {
         }
     }
     // A rising two-note chime for a new user, one soft bell for a message.
-    const bool sounds = write_wav(root + "/sound/newuser.wav", chime({{0.0, 659.25}, {0.12, 880.0}}, 0.7, 0.22)) &&
-                        write_wav(root + "/sound/message.wav", chime({{0.0, 1046.5}}, 0.45, 0.18));
+    const bool sounds =
+        write_wav(root + "/sound/newuser.wav", chime({{0.0, 659.25}, {0.12, 880.0}}, 0.7, 0.22)) &&
+        write_wav(root + "/sound/message.wav", chime({{0.0, 1046.5}}, 0.45, 0.18));
     if (!sounds) {
         std::fprintf(stderr, "asset_generator: cannot write the sounds\n");
         return 1;

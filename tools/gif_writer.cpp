@@ -19,8 +19,8 @@ int GifWriter::Write(void* file, const unsigned char* data, int length) {
 
 GifWriter::GifWriter(int width, int height, std::vector<uint32_t> palette, int background_index) {
     int error = 0;
-    GifFileType* g = EGifOpen(this, [](GifFileType* f, const GifByteType* d, int n) { return Write(f, d, n); },
-                              &error);
+    GifFileType* g = EGifOpen(
+        this, [](GifFileType* f, const GifByteType* d, int n) { return Write(f, d, n); }, &error);
     if (!g) {
         ok_ = false;
         return;
@@ -66,8 +66,9 @@ void GifWriter::Loop() {
 }
 
 void GifWriter::Control(int delay, int disposal, int transparent) {
-    const uint8_t block[4] = {uint8_t(((disposal & 7) << 2) | (transparent >= 0 ? 1 : 0)), uint8_t(delay & 0xFF),
-                              uint8_t((delay >> 8) & 0xFF), uint8_t(transparent >= 0 ? transparent : 0)};
+    const uint8_t block[4] = {uint8_t(((disposal & 7) << 2) | (transparent >= 0 ? 1 : 0)),
+                              uint8_t(delay & 0xFF), uint8_t((delay >> 8) & 0xFF),
+                              uint8_t(transparent >= 0 ? transparent : 0)};
     ok_ = ok_ && EGifPutExtension(gif(gif_), GRAPHICS_EXT_FUNC_CODE, 4, block) == GIF_OK;
 }
 

@@ -70,11 +70,11 @@ struct ChatLine {
     uint32_t sender = 0;
     uint32_t target = pkt::kEveryone;
     uint16_t private_flag = 0;
-    std::string font_face; // GBK, at most 24 bytes
-    uint16_t effects = 0;  // bit 0 bold, bit 1 italic, bit 2 underline
-    uint16_t height = 0;   // twips
-    uint32_t colour = 0;   // 0x00BBGGRR
-    std::string text;      // encoded text (face codes included) without its terminator
+    std::string font_face;        // GBK, at most 24 bytes
+    uint16_t effects = 0;         // bit 0 bold, bit 1 italic, bit 2 underline
+    uint16_t height = 0;          // twips
+    uint32_t colour = 0;          // 0x00BBGGRR
+    std::string text;             // encoded text (face codes included) without its terminator
     uint32_t declared_length = 0; // as received: the length field, which may claim more than the payload
     Bytes encode() const;
     // The text is taken by its length field, cut to the payload; a terminating zero is dropped.

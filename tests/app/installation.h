@@ -50,6 +50,7 @@ public:
             fs::copy_file(built / "velmor", dir_.path() / "velmor");
         fs::create_directories(dir_.path() / "ui");
         fs::copy_file(built / "ui" / "cfg.txt", dir_.path() / "ui" / "cfg.txt");
+        fs::copy(built / "Faces", dir_.path() / "Faces");
         fs::create_directories(dir_.path() / "log");
         fs::create_directories(dir_.path() / "run");
         fs::permissions(dir_.path() / "run", fs::perms::owner_all);

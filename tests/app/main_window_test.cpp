@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextEdit>
 
 #include <filesystem>
 

@@ -204,7 +204,8 @@ TEST_F(ChatInput, RecipientsPublicPrivateAndLeaving) {
         uint32_t target;
         uint16_t flag;
         const char* echo;
-    } rows[] = {{0, true, pkt::kEveryone, 0, "<大家>"}, {1, false, 30, 0, "<小红>"}, {2, true, 31, 1, "<小刚>"}};
+    } rows[] = {
+        {0, true, pkt::kEveryone, 0, "<大家>"}, {1, false, 30, 0, "<小红>"}, {2, true, 31, 1, "<小刚>"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.entry);
         chat.recipients()->setCurrentIndex(row.entry);
@@ -266,7 +267,8 @@ protected:
         cb.add(30, "小红");
         cb.add(12, "小明");
     }
-    proto::Bytes line(const std::string& encoded_without_zero, uint16_t flag = 0, uint32_t target = pkt::kEveryone) {
+    proto::Bytes line(const std::string& encoded_without_zero, uint16_t flag = 0,
+                      uint32_t target = pkt::kEveryone) {
         proto::ChatLine l;
         l.sender = 30;
         l.target = target;
@@ -293,7 +295,8 @@ TEST_F(MessageLog, ReceivedLinesNameSenderAndRecipientAndPlayTheSound) {
     auto c = line("to you", 0, 12);
     log.OnChatPacket(c.data(), c.size());
     EXPECT_NE(text().indexOf(QString::fromUtf8("<小红>对<大家>说：")), -1);
-    EXPECT_NE(text().indexOf(QString::fromUtf8("<小红>对<你>说：")), -1) << "private names 你 whatever the target";
+    EXPECT_NE(text().indexOf(QString::fromUtf8("<小红>对<你>说：")), -1)
+        << "private names 你 whatever the target";
     EXPECT_NE(text().indexOf(QString::fromUtf8("<小红>对<小明>说：")), -1);
     EXPECT_EQ(sound.played, (std::vector<std::string>(3, "message.wav")));
     cb.muted = true;
@@ -312,7 +315,9 @@ TEST_F(MessageLog, FacesComeBackAsAnimatedPicturesAndUnknownOnesAsText) {
     log.OnChatPacket(two.data(), two.size());
     EXPECT_EQ(log.log()->ObjectCount(), 2);
     EXPECT_TRUE(log.log()->animating());
-    auto odd = line(std::string("a\x01\x00\xC8\x00\x00\x00" "b", 8));
+    auto odd = line(std::string("a\x01\x00\xC8\x00\x00\x00"
+                                "b",
+                                8));
     log.OnChatPacket(odd.data(), odd.size());
     EXPECT_EQ(log.log()->ObjectCount(), 2) << "index 200 is no face: never turned into a file name";
     EXPECT_NE(text().indexOf(QString::fromUtf8("a[表情200]b")), -1);
@@ -341,7 +346,8 @@ TEST_F(MessageLog, NetworkTextIsTextAndBrokenLengthsAreDropped) {
 
 TEST_F(MessageLog, NoticeDebugAndSystemLines) {
     log.AddNoticeLine(utf8_to_gbk("登录成功！"));
-    EXPECT_TRUE(log.log()->document()->lastBlock().previous().text().endsWith(QString::fromUtf8("：登录成功！")));
+    EXPECT_TRUE(
+        log.log()->document()->lastBlock().previous().text().endsWith(QString::fromUtf8("：登录成功！")));
     log.AddDebugLine("hidden");
     EXPECT_EQ(text().indexOf("hidden"), -1);
     log.detail_switch()->setChecked(true);

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QImageReader>
 #include <QBuffer>
+#include <QImageReader>
 #include <QTest>
 
 #include "chat/CPictureEx.h"

@@ -1,0 +1,74 @@
+// A line with two faces typed into the chat input reaches another client's message log as two animated
+// pictures: the input runs here (its packets go to the room server over a plain connection), the receiver is
+// the built quorin with its own velmor relaying to the same room server.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+
+#include <signal.h>
+
+#include "chat/CChatDlg.h"
+#include "installation.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "room_peer.h"
+#include "room_server_process.h"
+#include "wire/packet_types.h"
+
+namespace {
+
+// The chat input's send interface over a participant's own connection to the room server.
+struct PeerLink : call_back {
+    RoomPeer& peer;
+    explicit PeerLink(RoomPeer& p) : peer(p) {}
+    // Connected, allowed to chat; nobody to look up.
+    int request(int type, void* data, int) override {
+        if (type == kReqFindUserByNickname)
+            static_cast<FindUserByNicknameRequest*>(data)->result = nullptr;
+        return 1;
+    }
+    bool Send(uint16_t type, const proto::Bytes& payload) override { return peer.send(type, payload); }
+};
+
+} // namespace
+
+TEST(ChatEndToEnd, TwoFacesTypedInOneClientAnimateInTheOther) {
+    RoomServerProcess server("velmor",
+                             utf8_to_gbk("user 100 王老师\nuser 200 小红\nuser 12 小明\nhost 7 100\n"));
+    RoomPeer pupil;
+    ASSERT_TRUE(pupil.connect(server.port()));
+    ASSERT_EQ(login_peer(pupil, 200, 7), 0);
+
+    Installation inst(free_port(), "[room]\nserver=127.0.0.1:" + std::to_string(server.port()) + "\n", true);
+    pid_t client = inst.start("client", "userid=12&roomid=7", 60000);
+    ASSERT_GT(client, 0);
+    struct Reaper {
+        pid_t pid;
+        std::string folder;
+        ~Reaper() {
+            if (process_running(pid))
+                terminate_process(pid);
+            for (pid_t service : find_own_processes_by_exe(folder + "/velmor"))
+                kill(service, SIGKILL);
+        }
+    } reaper{client, inst.folder()};
+    ASSERT_TRUE(inst.wait_for_report("client", "notice=登录成功！\n", 15000)) << inst.errors("client");
+
+    PeerLink link(pupil);
+    CChatDlg chat(&link, QUORIN_INSTALL_DIR, nullptr);
+    chat.resize(408, 190);
+    chat.show();
+    chat.input()->setFocus();
+    QTest::keyClicks(chat.input(), "x");
+    ASSERT_TRUE(chat.input()->InsertFace(7, true));
+    ASSERT_TRUE(chat.input()->InsertFace(12, true));
+    QTest::keyClicks(chat.input(), "y");
+    QTest::keyClick(chat.input(), Qt::Key_Return);
+    EXPECT_TRUE(chat.input()->toPlainText().isEmpty()) << "sent";
+
+    EXPECT_TRUE(inst.wait_for_report("client", "chat=200>0:x[7][12]y\n", 5000)) << inst.report("client");
+    EXPECT_TRUE(inst.wait_for_report("client", "chat_faces=2 animating=1\n", 5000)) << inst.report("client");
+    kill(client, SIGTERM);
+    EXPECT_EQ(wait_process(client, 10000).value_or(-1), 0);
+}
