@@ -49,8 +49,10 @@ void CPictureEx::Play() {
     if (composer_.animated()) {
         playing_ = true;
         half_step_ = false;
-        if (isVisible())
-            timer_.start(100, this);
+        // The first frame is drawn at once rather than a tick later, so a picture never opens blank.
+        Step();
+        if (!isVisible())
+            timer_.stop();
     }
     update();
 }

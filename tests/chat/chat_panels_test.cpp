@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QTest>
+#include <QPainter>
 #include <QTextBlock>
 
 #include "chat/CChatDlg.h"
@@ -13,6 +14,7 @@
 #include "chat/CPictureEx.h"
 #include "chat/ChatLogEntry.h"
 #include "chat/chat_codes.h"
+#include "config/client_config.h"
 #include "platform/text.h"
 #include "session/roster.h"
 #include "skin/ClxStatic.h"
@@ -402,4 +404,50 @@ TEST_F(MessageLog, ContextMenuRulesAndFaceTimerOnlyWhileShown) {
     EXPECT_TRUE(editable(CRichEditCtrlEx::kCut));
     input.RunCommand(CRichEditCtrlEx::kClear);
     EXPECT_TRUE(input.toPlainText().isEmpty());
+}
+
+// The log with faces and the open face picker, saved beside the build for people to look at.
+TEST_F(ChatInput, ScreenshotForPeopleToLookAt) {
+    load_colours(QUORIN_INSTALL_DIR "/ui/cfg.txt");
+    SendDouble log_cb;
+    SoundDouble sound;
+    log_cb.add(30, "小红");
+    CMsgDlg log(&log_cb, &sound, QUORIN_INSTALL_DIR, nullptr);
+    log.resize(612, 330);
+    log.show();
+    log.AddNoticeLine(utf8_to_gbk("登录成功！"));
+    proto::ChatLine l;
+    l.sender = 30;
+    l.text = utf8_to_gbk("大家好") + std::string("\x01\x00\x00\x00\x00\x00\x01\x00\x0D\x00\x00\x00", 12) +
+             utf8_to_gbk("今天学习分数 https://example.org/math");
+    l.font_face = utf8_to_gbk("宋体");
+    l.colour = 0x804000;
+    l.height = 240;
+    const proto::Bytes packet = l.encode();
+    log.OnChatPacket(packet.data(), packet.size());
+    cb.log = &log;
+    type("OK");
+    chat.input()->InsertFace(89, true);
+    QTest::keyClick(chat.input(), Qt::Key_Return);
+    ASSERT_EQ(cb.echoes.size(), 1u);
+    EXPECT_EQ(bytes(cb.echoes[0].text), std::string("OK\x01\x00\x59\x00\x00\x00\x00", 9));
+    chat.ToggleFacePopup();
+    QApplication::processEvents();
+
+    QImage sheet(1080, 560, QImage::Format_RGB32);
+    sheet.fill(Qt::white);
+    QPainter p(&sheet);
+    p.drawImage(0, 0, log.grab().toImage());
+    p.drawImage(0, 340, chat.grab().toImage());
+    p.drawImage(620, 0, chat.face_popup()->grab().toImage());
+    p.end();
+    const QString path = QString(QUORIN_INSTALL_DIR) + "/../chat_panels.png";
+    ASSERT_TRUE(sheet.save(path));
+    // The picker's first face is drawn in its cell: some pixel there is the face's yellow.
+    const QImage picker = chat.face_popup()->grab().toImage();
+    bool yellow = false;
+    for (int y = 2; y < 28 && !yellow; ++y)
+        for (int x = 2; x < 28 && !yellow; ++x)
+            yellow = QColor(picker.pixel(x, y)).red() > 200 && QColor(picker.pixel(x, y)).blue() < 120;
+    EXPECT_TRUE(yellow);
 }
