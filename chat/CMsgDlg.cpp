@@ -111,10 +111,7 @@ void CMsgDlg::AppendChatLine(const ChatLogEntry* e) {
             log_->AppendText(gbk_to_qstring(piece.text), body, true, false);
             break;
         case chat::Piece::Face: {
-            QTextCursor end(log_->document());
-            end.movePosition(QTextCursor::End);
-            log_->setTextCursor(end);
-            if (log_->InsertPicture(face_file(log_->faces_folder(), piece.face), uint32_t(piece.face)))
+            if (log_->AppendPicture(face_file(log_->faces_folder(), piece.face), uint32_t(piece.face)))
                 ++faces;
             else
                 log_->AppendText(QString::asprintf(chat_text::kUnknownFace, piece.face), body, true, false);

@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
+#include <QTimer>
 #include <QUrl>
 
 #include "chat/FaceLibrary.h"
@@ -79,6 +80,17 @@ void CRichEditCtrlEx::AppendText(const QString& text, const QTextCharFormat& for
         ScrollToEnd();
 }
 
+void CRichEditCtrlEx::ScrollToEnd() {
+    // Once per turn of the event loop, however many runs were appended: scrolling lays the text out.
+    if (scroll_pending_)
+        return;
+    scroll_pending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        scroll_pending_ = false;
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    });
+}
+
 void CRichEditCtrlEx::AppendColouredText(const QString& text, const QColor& colour, bool exact_run,
                                          bool line_break) {
     QTextCharFormat f;
@@ -139,6 +151,24 @@ void CRichEditCtrlEx::PickFont(bool default_mode) {
 }
 
 bool CRichEditCtrlEx::InsertPicture(const QString& path, uint32_t user_value) {
+    QTextCursor cursor = textCursor();
+    if (!InsertPictureAt(cursor, path, user_value))
+        return false;
+    setTextCursor(cursor);
+    ensureCursorVisible();
+    return true;
+}
+
+bool CRichEditCtrlEx::AppendPicture(const QString& path, uint32_t user_value) {
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    if (!InsertPictureAt(cursor, path, user_value))
+        return false;
+    ScrollToEnd();
+    return true;
+}
+
+bool CRichEditCtrlEx::InsertPictureAt(QTextCursor& cursor, const QString& path, uint32_t user_value) {
     const FaceLibrary::Face* face = FaceLibrary::Shared().Get(path);
     if (!face)
         return false;
@@ -156,10 +186,7 @@ bool CRichEditCtrlEx::InsertPicture(const QString& path, uint32_t user_value) {
     image.setHeight(face->size.height());
     image.setVerticalAlignment(QTextCharFormat::AlignBottom);
     image.setProperty(kUserValueProperty, user_value);
-    QTextCursor cursor = textCursor();
     cursor.insertImage(image);
-    setTextCursor(cursor);
-    ensureCursorVisible();
     UpdateAnimation();
     return true;
 }
@@ -306,10 +333,6 @@ void CRichEditCtrlEx::mouseReleaseEvent(QMouseEvent* e) {
     const QString href = anchorAt(e->position().toPoint());
     if (!href.isEmpty())
         QDesktopServices::openUrl(QUrl::fromUserInput(href));
-}
-
-void CRichEditCtrlEx::ScrollToEnd() {
-    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
 // ---- face animation: one timer for every face of this control ----

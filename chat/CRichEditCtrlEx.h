@@ -57,6 +57,8 @@ public:
 
     // Embeds a picture at the caret; false when the file is not a picture.
     bool InsertPicture(const QString& path, uint32_t user_value);
+    // Embeds a picture at the end of the text, leaving the caret alone.
+    bool AppendPicture(const QString& path, uint32_t user_value);
     // The face of `index` from the faces folder, scrolled into view, optionally taking the focus.
     bool InsertFace(int index, bool take_focus);
     // Faces embedded in the text.
@@ -83,6 +85,8 @@ protected:
 
 private:
     void InsertWithLinks(QTextCursor& cursor, const QString& text, const QTextCharFormat& format);
+    bool InsertPictureAt(QTextCursor& cursor, const QString& path, uint32_t user_value);
+    // Scrolls to the last line once the current appends are done.
     void ScrollToEnd();
     void UpdateAnimation();
     void AnimateFaces();
@@ -104,4 +108,5 @@ private:
     QBasicTimer anim_timer_;
     QElapsedTimer clock_;
     int anim_ticks_ = 0;
+    bool scroll_pending_ = false;
 };

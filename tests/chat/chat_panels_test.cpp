@@ -4,8 +4,8 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QTest>
 #include <QPainter>
+#include <QTest>
 #include <QTextBlock>
 
 #include "chat/CChatDlg.h"
