@@ -84,16 +84,7 @@ void CMsgDlg::SetParagraph(int indent_twips, int offset_twips) {
 }
 
 QTextCharFormat CMsgDlg::NoticeFormat() const {
-    QTextCharFormat f;
-    const bool chinese = QLocale::system().language() == QLocale::Chinese;
-    f.setFontFamilies(chinese ? QStringList{QString::fromUtf8("宋体"), "SimSun", "Noto Sans CJK SC"}
-                              : QStringList{"MS Sans Serif", "Sans Serif", "Noto Sans CJK SC"});
-    f.setFontPointSize(10);
-    f.setFontWeight(QFont::Normal);
-    f.setFontItalic(false);
-    f.setFontUnderline(false);
-    f.setForeground(kRed);
-    return f;
+    return locale_default_format(kRed);
 }
 
 void CMsgDlg::AppendChatLine(const ChatLogEntry* e) {

@@ -16,6 +16,7 @@
 #include <QUrl>
 
 #include "chat/FaceLibrary.h"
+#include "chat/chat_format.h"
 #include "chat/chat_texts.h"
 #include "platform/qtext.h"
 
@@ -102,17 +103,7 @@ void CRichEditCtrlEx::AppendColouredText(const QString& text, const QColor& colo
 }
 
 void CRichEditCtrlEx::SetDefaultFont() {
-    QTextCharFormat f;
-    const bool chinese = QLocale::system().language() == QLocale::Chinese;
-    f.setFontFamilies(chinese ? QStringList{QString::fromUtf8("宋体"), "SimSun", "Noto Sans CJK SC"}
-                              : QStringList{"MS Sans Serif", "Sans Serif", "Noto Sans CJK SC"});
-    f.setFontPointSize(10);
-    f.setFontWeight(QFont::Normal);
-    f.setFontItalic(false);
-    f.setFontUnderline(false);
-    f.setFontStrikeOut(false);
-    f.setForeground(Qt::black);
-    SetDefaultFormat(f);
+    SetDefaultFormat(locale_default_format(Qt::black));
 }
 
 QTextCharFormat CRichEditCtrlEx::DefaultFormat() const {

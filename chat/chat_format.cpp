@@ -1,8 +1,24 @@
 // Chat fonts (see chat_format.h).
 #include "chat/chat_format.h"
 
+#include <QLocale>
+
 #include "platform/qtext.h"
 #include "wire/protocol.h"
+
+QTextCharFormat locale_default_format(const QColor& colour) {
+    QTextCharFormat f;
+    const bool chinese = QLocale::system().language() == QLocale::Chinese;
+    f.setFontFamilies(chinese ? QStringList{QString::fromUtf8("宋体"), "SimSun", "Noto Sans CJK SC"}
+                              : QStringList{"MS Sans Serif", "Sans Serif", "Noto Sans CJK SC"});
+    f.setFontPointSize(10);
+    f.setFontWeight(QFont::Normal);
+    f.setFontItalic(false);
+    f.setFontUnderline(false);
+    f.setFontStrikeOut(false);
+    f.setForeground(colour);
+    return f;
+}
 
 QColor colour_of(uint32_t c) {
     return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));

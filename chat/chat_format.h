@@ -8,5 +8,8 @@
 ChatFont chat_font_of(const QTextCharFormat& format);
 // Face, height, colour, and only bold, italic and underline of the effects.
 QTextCharFormat format_of(const ChatFont& font);
+// 10 points, plain, in `colour`: 宋体 for a Chinese system locale, a sans serif font otherwise (each with a
+// CJK font behind it, since neither need be installed).
+QTextCharFormat locale_default_format(const QColor& colour);
 // A colour 0x00BBGGRR.
 QColor colour_of(uint32_t colorref);

@@ -43,16 +43,7 @@ TEST(ChatEndToEnd, TwoFacesTypedInOneClientAnimateInTheOther) {
     Installation inst(free_port(), "[room]\nserver=127.0.0.1:" + std::to_string(server.port()) + "\n", true);
     pid_t client = inst.start("client", "userid=12&roomid=7", 60000);
     ASSERT_GT(client, 0);
-    struct Reaper {
-        pid_t pid;
-        std::string folder;
-        ~Reaper() {
-            if (process_running(pid))
-                terminate_process(pid);
-            for (pid_t service : find_own_processes_by_exe(folder + "/velmor"))
-                kill(service, SIGKILL);
-        }
-    } reaper{client, inst.folder()};
+    ClientReaper reaper{client, inst.folder()};
     ASSERT_TRUE(inst.wait_for_report("client", "notice=登录成功！\n", 15000)) << inst.errors("client");
 
     PeerLink link(pupil);

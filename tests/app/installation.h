@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -83,4 +84,16 @@ public:
 
 private:
     TempDir dir_;
+};
+
+// Whatever happens in a test, nothing of it outlives it: the client, and the service from its folder.
+struct ClientReaper {
+    pid_t pid;
+    std::string folder;
+    ~ClientReaper() {
+        if (process_running(pid))
+            terminate_process(pid);
+        for (pid_t service : find_own_processes_by_exe(folder + "/velmor"))
+            kill(service, SIGKILL);
+    }
 };
