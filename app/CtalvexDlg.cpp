@@ -30,8 +30,9 @@
 #include "platform/qtext.h"
 #include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
-#include "roster/TextStatusBar.h"
-#include "roster/TextUserList.h"
+#include "roster/CLeftDlg.h"
+#include "roster/CStatusDlg.h"
+#include "skin/ClxStatic.h"
 #include "session/message_ids.h"
 
 namespace {
@@ -97,6 +98,9 @@ void CtalvexDlg::OnDestroy() {
     if (destroyed_)
         return;
     destroyed_ = true;
+    // The picture downloads end first (a running one is cancelled): closing never waits for the network.
+    if (user_list_)
+        user_list_->StopDownloads();
     session_.ShutDown();
 }
 
@@ -155,9 +159,10 @@ void CtalvexDlg::SetUpServiceLink() {
 }
 
 void CtalvexDlg::CreatePanels() {
-    user_list_ = new TextUserList(session_.roster(), this);
+    user_list_ = new CLeftDlg(&session_, session_.roster(), &controller_, install_folder(),
+                              web_host_url(settings_file_path(install_folder())), this);
     message_log_ = new CMsgDlg(&session_, &sound_, install_folder(), this);
-    status_bar_ = new TextStatusBar(&session_, this);
+    status_bar_ = new CStatusDlg(&session_, install_folder(), this);
     chat_input_ = new CChatDlg(&session_, install_folder(), this);
     media_panel_ = new QLabel(QString::fromUtf8("本地视频"), this);
     video_panel_ = new QLabel(QString::fromUtf8("远程视频"), this);

@@ -25,8 +25,9 @@ class QLabel;
 class QPushButton;
 class CChatDlg;
 class CMsgDlg;
-class TextStatusBar;
-class TextUserList;
+class CLeftDlg;
+class CStatusDlg;
+class ClxStatic;
 
 class CtalvexDlg : public QDialog,
                    public server_event_handler,
@@ -128,11 +129,11 @@ private:
     QObject* WindowObject(Window w);
 
     // The panels (text panels until the skinned ones exist); children of the dialog.
-    TextUserList* user_list_ = nullptr;
+    CLeftDlg* user_list_ = nullptr;
     CMsgDlg* message_log_ = nullptr;
-    TextStatusBar* status_bar_ = nullptr;
+    CStatusDlg* status_bar_ = nullptr;
     CChatDlg* chat_input_ = nullptr;
-    QLabel* course_label_ = nullptr;
+    ClxStatic* course_label_ = nullptr;
     QLabel* media_panel_ = nullptr;
     QLabel* video_panel_ = nullptr;
 

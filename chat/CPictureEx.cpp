@@ -34,6 +34,15 @@ bool CPictureEx::LoadData(const QByteArray& data) {
     return true;
 }
 
+bool CPictureEx::LoadImage(const QImage& image) {
+    Clear();
+    if (!composer_.LoadImage(image))
+        return false;
+    if (!stretch_)
+        resize(composer_.size());
+    return true;
+}
+
 void CPictureEx::Clear() {
     timer_.stop();
     playing_ = false;

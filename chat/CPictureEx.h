@@ -32,6 +32,7 @@ public:
 
     bool LoadFile(const QString& path);
     bool LoadData(const QByteArray& data);
+    bool LoadImage(const QImage& image);
     // Draws a still picture once, or starts the animation.
     void Play();
     // Stops and forgets the picture; stretch, user value, sink and tool tip text stay.

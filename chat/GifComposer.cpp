@@ -24,6 +24,16 @@ void GifComposer::Clear() {
     current_ = 0;
 }
 
+bool GifComposer::LoadImage(const QImage& image) {
+    Clear();
+    if (image.isNull())
+        return false;
+    still_ = image;
+    size_ = image.size();
+    image_ = blank(size_, background_);
+    return true;
+}
+
 void GifComposer::SetBackground(const QColor& c) {
     background_ = c;
 }

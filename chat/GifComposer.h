@@ -22,6 +22,8 @@ public:
 
     // False for data that is neither a picture nor a GIF with at least one frame that decodes.
     bool Load(const QByteArray& data);
+    // A still picture made in memory.
+    bool LoadImage(const QImage& image);
     void Clear();
 
     bool loaded() const { return !image_.isNull(); }

@@ -114,3 +114,12 @@ bool save_device_setting(ClientSettings& settings, const std::string& settings_f
     }
     return profile_write_string("media", key, std::to_string(id), settings_file);
 }
+
+std::string web_host_url(const std::string& settings_file) {
+    std::string host = profile_get_string("web", "host", "help.lumeno.example", settings_file);
+    while (!host.empty() && host.back() == '/')
+        host.pop_back();
+    if (host.find("://") == std::string::npos)
+        host = "http://" + host;
+    return host;
+}

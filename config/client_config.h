@@ -57,6 +57,9 @@ bool setup_logging(const std::string& install_folder);
 // Reads the colour file into the process-wide colours (all black when it is missing).
 void load_colours(const std::string& colour_file);
 
+// "http://HOST" for the [web] host of the settings file (a default host without it).
+std::string web_host_url(const std::string& settings_file);
+
 // Reads the four settings with their defaults and range rules.
 ClientSettings read_settings(const std::string& settings_file);
 

@@ -16,3 +16,13 @@ void show_message_box(QWidget* parent, const QString& text, const QString& capti
                     caption, text, QMessageBox::Ok, parent);
     box.exec();
 }
+
+bool ask_yes_no(QWidget* parent, const QString& text, const QString& caption) {
+    std::fprintf(stderr, "question [%s]: %s\n", caption.toUtf8().constData(), text.toUtf8().constData());
+    std::fflush(stderr);
+    if (qEnvironmentVariableIntValue("QUORIN_NONINTERACTIVE") == 1)
+        return false;
+    QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}

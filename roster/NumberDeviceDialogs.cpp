@@ -7,28 +7,16 @@
 #include <QInputDialog>
 #include <QSpinBox>
 
+#include "roster/CAudioSetup.h"
 #include "roster/roster_texts.h"
 
 bool NumberDeviceDialogs::RunAudioSetup(int& record_id, int& play_id) {
-    QDialog dialog(parent_);
-    dialog.setWindowTitle(QString::fromUtf8(roster_text::kAudioSetup));
-    auto* form = new QFormLayout(&dialog);
-    auto* record = new QSpinBox(&dialog);
-    auto* play = new QSpinBox(&dialog);
-    record->setRange(0, 64);
-    play->setRange(0, 64);
-    record->setValue(record_id);
-    play->setValue(play_id);
-    form->addRow(QString::fromUtf8(roster_text::kRecordingDevice), record);
-    form->addRow(QString::fromUtf8(roster_text::kPlaybackDevice), play);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    form->addRow(buttons);
+    CAudioSetup dialog(list_audio_devices(true), list_audio_devices(false), parent_);
+    dialog.set_ids(record_id, play_id);
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    record_id = record->value();
-    play_id = play->value();
+    record_id = dialog.record_id();
+    play_id = dialog.play_id();
     return true;
 }
 

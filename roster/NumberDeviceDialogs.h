@@ -1,4 +1,5 @@
-// The audio and camera setup dialogs until the ones with device lists exist: the device ids as numbers.
+// The device setup dialogs: the audio setup with the system's device lists, and the camera as a number until
+// the camera setup with the capture devices exists.
 #pragma once
 
 #include "session/panels.h"

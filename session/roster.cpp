@@ -41,9 +41,10 @@ bool Roster::Remove(uint32_t user_id) {
                            [&](const auto& u) { return u->block.user_id == user_id && u.get() != self_; });
     if (it == users_.end())
         return false;
+    const size_t index = size_t(it - users_.begin());
     users_.erase(it);
     for (IRosterView* v : views_)
-        v->OnUserRemoved(user_id);
+        v->OnUserRemoved(user_id, index);
     return true;
 }
 
@@ -66,6 +67,13 @@ UserRecord* Roster::FindByName(const std::string& nickname) {
         if (u->block.nickname == nickname)
             return u.get();
     return nullptr;
+}
+
+int Roster::IndexOf(uint32_t user_id) const {
+    for (size_t i = 0; i < users_.size(); ++i)
+        if (users_[i]->block.user_id == user_id)
+            return int(i);
+    return -1;
 }
 
 bool Roster::HostOnline() const {

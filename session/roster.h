@@ -17,8 +17,8 @@ class IRosterView {
 public:
     virtual ~IRosterView() = default;
     virtual void OnUserAdded(UserRecord& record) = 0;
-    // The record is gone when this is called.
-    virtual void OnUserRemoved(uint32_t user_id) = 0;
+    // The record is gone when this is called; `index` is where it stood in arrival order.
+    virtual void OnUserRemoved(uint32_t user_id, size_t index) = 0;
     virtual void OnUserChanged(UserRecord& record) = 0;
     virtual void OnRosterCleared() = 0;
 };
@@ -39,6 +39,8 @@ public:
     // The first record whose nickname equals the text byte for byte.
     UserRecord* FindByName(const std::string& nickname);
     UserRecord* Self() { return self_; }
+    // The position of a record in arrival order, or -1.
+    int IndexOf(uint32_t user_id) const;
     bool HostOnline() const;
     size_t size() const { return users_.size(); }
     // The records in arrival order.

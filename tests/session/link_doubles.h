@@ -108,7 +108,7 @@ struct RosterViewDouble : IRosterView {
     Journal& j;
     explicit RosterViewDouble(Journal& journal) : j(journal) {}
     void OnUserAdded(UserRecord& r) override { j.push_back("added " + std::to_string(r.block.user_id)); }
-    void OnUserRemoved(uint32_t id) override { j.push_back("removed " + std::to_string(id)); }
+    void OnUserRemoved(uint32_t id, size_t) override { j.push_back("removed " + std::to_string(id)); }
     void OnUserChanged(UserRecord& r) override { j.push_back("changed " + std::to_string(r.block.user_id)); }
     void OnRosterCleared() override { j.push_back("cleared"); }
 };

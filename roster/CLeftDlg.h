@@ -1,0 +1,97 @@
+// The user list: five picture tiles between a previous-page and a next-page button, a view of the roster.
+// Each tile shows a user's picture (downloaded in the background; until it is stored, a picture drawn from the
+// nickname's first character) with the host, microphone, camera and hand icons over it. Clicking the icons is
+// how the host grants and withdraws the right to speak and approves requests, and how anybody opens and closes
+// another user's video or switches the own camera.
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+
+#include "chat/CPictureEx.h"
+#include "platform/messages.h"
+#include "roster/CWorkQueue.h"
+#include "roster/picture_download.h"
+#include "session/call_back.h"
+#include "session/panels.h"
+#include "session/roster.h"
+#include "skin/CSkinBitmap.h"
+#include "skin/CSkinButtons.h"
+
+class CLeftDlg : public QWidget,
+                 public IRosterView,
+                 public CWorkItemCall,
+                 public IPictureEvent,
+                 public platform::MessageTarget {
+public:
+    static constexpr int kTilesPerPage = 5;
+    enum Control { kPreviousPage = 1091, kNextPage = 1092, kFirstTile = 100 };
+    enum Icon { kTeacher, kStudent, kMicOn, kMicOff, kCameraOn, kCameraOff, kHand, kIconCount };
+
+    // `web_host`: "http://host" of the pictures.
+    CLeftDlg(call_back* cb, Roster& roster, ISessionActions* actions, const std::string& install_folder,
+             const std::string& web_host, QWidget* parent);
+    ~CLeftDlg() override;
+
+    // IRosterView
+    void OnUserAdded(UserRecord& record) override;
+    void OnUserRemoved(uint32_t user_id, size_t index) override;
+    void OnUserChanged(UserRecord& record) override;
+    void OnRosterCleared() override;
+
+    void ShowPage(int page);
+    void PreviousPage();
+    void NextPage();
+    int page() const { return page_; }
+    // The user a tile shows (0 for none).
+    uint32_t TileUser(int slot) const;
+    CPictureEx* tile(int slot) const { return tiles_[size_t(slot)]; }
+    const CSkinBitmap& icon(Icon i) const { return icons_[size_t(i)]; }
+    // A click at a point of a tile (tile coordinates), as OnTileClicked sees it.
+    void ClickTile(int slot, const QPoint& at);
+    // The picture of a user arrived (message 1047).
+    void OnPictureReady(int result, uint32_t user_id);
+    // Waits for the picture queue to end (the window is going away).
+    void StopDownloads() { queue_.Stop(); }
+    CWorkQueue& queue() { return queue_; }
+    void set_download_limits(const download::Limits& l) { limits_ = l; }
+
+    // How the host is asked; a test answers for the user.
+    std::function<bool(const QString& text, const QString& caption)> ask;
+
+    // CWorkItemCall: the download of one picture, on the worker thread.
+    void OnWorkItem(CWorkQueue* queue, void* payload, int size) override;
+    // IPictureEvent: the icons over a tile.
+    void OnDrawOverlay(int control_id, uint32_t user_value, QPainter& painter, const QRect& client) override;
+
+    void on_message(unsigned id, intptr_t wparam, intptr_t lparam) override;
+
+protected:
+    bool event(QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    void FillTile(int slot, const UserRecord& record);
+    void ClearTile(int slot);
+    void RequestPicture(const UserRecord& record);
+    void Layout();
+    void SendSpeakControl(uint32_t user_id, bool allow);
+    bool SelfIsHost();
+    int SlotOfUser(uint32_t user_id) const;
+
+    call_back* cb_;
+    Roster& roster_;
+    ISessionActions* actions_;
+    std::string install_folder_;
+    std::string picture_folder_;
+    std::string web_host_;
+    std::array<CPictureEx*, kTilesPerPage> tiles_{};
+    std::array<CSkinBitmap, kIconCount> icons_;
+    CSkinButtons skin_;
+    CWorkQueue queue_;
+    download::Limits limits_;
+    int page_ = 0;
+    bool initialised_ = false;
+};

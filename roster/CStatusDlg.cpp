@@ -1,0 +1,227 @@
+// The status bar (see CStatusDlg.h).
+#include "roster/CStatusDlg.h"
+
+#include <QPushButton>
+
+#include <algorithm>
+
+#include "config/client_config.h"
+#include "platform/controls.h"
+#include "platform/paths.h"
+#include "platform/qtext.h"
+#include "platform/test_hooks.h"
+#include "platform/thread_rule.h"
+#include "roster/roster_texts.h"
+#include "session/message_ids.h"
+#include "skin/CBitmapSlider.h"
+#include "skin/ClxStatic.h"
+#include "wire/packet_types.h"
+
+CStatusDlg::CStatusDlg(call_back* cb, const std::string& install_folder, QWidget* parent)
+    : QWidget(parent), cb_(cb), skin_folder_(path_join(install_folder, "ui")) {
+    auto label = [this](int id, const char* text, int y) {
+        auto* l = new ClxStatic(this);
+        set_control_id(l, id);
+        l->setText(QString::fromUtf8(text));
+        l->colours.transparent = true;
+        l->colours.text = colour(kChatTipsColor);
+        l->Refresh();
+        l->move(8, y);
+        l->resize(260, 18);
+        return l;
+    };
+    course_ = label(kCourse, roster_text::kCourseNone, 2);
+    host_ = label(kHostLabel, "", 21);
+    count_ = label(kUserCountLabel, "", 40);
+    link_ = label(0, "", 40);
+    link_->move(110, 40);
+    link_->colours.text = 0x0000C0; // red: something is wrong with the link
+    link_->Refresh();
+
+    for (auto [id, text] : {std::pair{kMicButton, "rec mute"}, std::pair{kOutputButton, "play mute"}}) {
+        auto* b = new QPushButton(text, this);
+        set_control_id(b, id);
+        b->setFocusPolicy(Qt::NoFocus);
+        connect(b, &QPushButton::clicked, this, [this, id = id] { id == kMicButton ? ToggleMicrophone() : ToggleOutput(); });
+    }
+    mic_slider_ = new CBitmapSlider(this);
+    set_control_id(mic_slider_, kMicSlider);
+    output_slider_ = new CBitmapSlider(this);
+    set_control_id(output_slider_, kOutputSlider);
+
+    skin_.dialog = this;
+    skin_.skin_folder = skin_folder_;
+    skin_.Load(path_join(skin_folder_, "status.txt"));
+
+    DeviceSettingRequest read{1, kRecordingDevice, 0};
+    cb_->request(kReqDeviceSetting, &read, sizeof read);
+    mixer_.SetInputIndex(read.value);
+    mixer_.SetOutputIndex(0);
+    SetUpSlider(output_slider_, mixer_.GetVolume(CMixer::kOutput));
+    if (mixer_.GetMute(CMixer::kOutput)) {
+        ShowButton(1, false, roster_text::kOutputMuted);
+        sound_off_ = true;
+    }
+    SetUpSlider(mic_slider_, mixer_.GetVolume(CMixer::kRecording));
+    ShowButton(0, false, roster_text::kMicMuted);
+    mic_muted_ = true;
+    ShowUserCount();
+    initialised_ = true;
+}
+
+void CStatusDlg::SetUpSlider(CBitmapSlider* slider, int volume) {
+    const QString folder = QString::fromStdString(skin_folder_);
+    slider->LoadChannelBitmaps(folder + "/volume1.bmp", folder + "/volume2.bmp");
+    slider->LoadThumbBitmaps(folder + "/thumb.bmp", folder + "/thumb.bmp");
+    slider->DrawFocusRect(false);
+    slider->SetRange(0, 100);
+    slider->SetPageSize(5);
+    slider->SetMargin(2, 1, 2, 1);
+    slider->SetPosition(std::clamp(volume, 0, 100));
+    slider->update();
+}
+
+void CStatusDlg::ShowButton(int entry, bool first_set, const char* tool_tip_utf8) {
+    skin_.SetPictureSet(entry, first_set, QString::fromUtf8(tool_tip_utf8));
+    if (skin_.count() == 0) {
+        // Without a skin the template's buttons say it in words.
+        if (auto* b = qobject_cast<QPushButton*>(get_dlg_item(this, entry == 0 ? kMicButton : kOutputButton)))
+            b->setToolTip(QString::fromUtf8(tool_tip_utf8));
+    }
+}
+
+bool CStatusDlg::event(QEvent* e) {
+    return platform::dispatch_message(e, *this) || QWidget::event(e);
+}
+
+void CStatusDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
+    switch (id) {
+    case msg::kSliderMoving:
+    case msg::kSliderReleased:
+        if (wparam == kMicSlider)
+            mixer_.SetVolume(CMixer::kRecording, int(lparam));
+        else if (wparam == kOutputSlider)
+            SetOutputVolume(int(lparam));
+        break;
+    case msg::kOutputVolume:
+        ShowOutputVolume(int(wparam));
+        break;
+    case msg::kRepaintLabel:
+        // The label's area is drawn again over the main window's background; the volumes are read anew, so
+        // that a change made outside the client shows too.
+        if (auto* w = reinterpret_cast<QWidget*>(wparam))
+            w->update();
+        RefreshVolumes();
+        break;
+    default:
+        break;
+    }
+}
+
+void CStatusDlg::RefreshVolumes() {
+    if (!mic_slider_->dragging())
+        mic_slider_->SetPosition(std::clamp(mixer_.GetVolume(CMixer::kRecording), 0, 100));
+    const bool connected = cb_->request(kReqConnected, nullptr, 0) != 0;
+    // While connected the output slider is the service's volume, not the system's.
+    if (!connected && !output_slider_->dragging())
+        output_slider_->SetPosition(std::clamp(mixer_.GetVolume(CMixer::kOutput), 0, 100));
+    mic_slider_->update();
+    output_slider_->update();
+}
+
+void CStatusDlg::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    if (!initialised_)
+        return;
+    const QSize channel = mic_slider_->size(); // the channel picture's size
+    const int x = width() - channel.width() - 3;
+    mic_slider_->setGeometry(x, 14, channel.width(), channel.height());
+    output_slider_->setGeometry(x, 36, channel.width(), channel.height());
+    QWidget* mic = get_dlg_item(this, kMicButton);
+    QWidget* out = get_dlg_item(this, kOutputButton);
+    const int bw0 = skin_.count() > 0 ? skin_.entry(0).width : 60, bh0 = skin_.count() > 0 ? skin_.entry(0).height : 20;
+    const int bw1 = skin_.count() > 1 ? skin_.entry(1).width : 60, bh1 = skin_.count() > 1 ? skin_.entry(1).height : 20;
+    mic->setGeometry(x - bw0 - 4, 10, bw0, bh0);
+    out->setGeometry(x - bw1 - 4, 32, bw1, bh1);
+    update();
+}
+
+void CStatusDlg::Notice(const char* utf8) {
+    std::string text = utf8_to_gbk(utf8);
+    cb_->request(kReqNoticeLine, text.data(), int(text.size()));
+}
+
+void CStatusDlg::ShowUserCount() {
+    ASSERT_UI_THREAD();
+    count_->setText(QString::fromUtf8(roster_text::kUserCount).arg(user_count_));
+    count_->adjustSize();
+    test_hooks::report("user_count", QString::number(user_count_));
+    platform::post_message(this, msg::kRepaintLabel, reinterpret_cast<intptr_t>(count_), 0);
+}
+
+void CStatusDlg::ShowHost(const std::string& nickname) {
+    ASSERT_UI_THREAD();
+    host_->setText(QString::fromUtf8(roster_text::kHost).arg(gbk_to_qstring(nickname.substr(0, 128))));
+    host_->adjustSize();
+    platform::post_message(this, msg::kRepaintLabel, reinterpret_cast<intptr_t>(host_), 0);
+}
+
+void CStatusDlg::ShowLinkState(const std::string& text) {
+    ASSERT_UI_THREAD();
+    link_->setText(gbk_to_qstring(text));
+    link_->adjustSize();
+    link_->move(count_->geometry().right() + 16, count_->y());
+    test_hooks::report("link_state", link_->text());
+}
+
+void CStatusDlg::SetRecordingDevice(int device_id) {
+    mixer_.SetInputIndex(device_id);
+    mic_slider_->SetPosition(std::clamp(mixer_.GetVolume(CMixer::kRecording), 0, 100));
+    mic_slider_->update();
+}
+
+void CStatusDlg::ToggleMicrophone() {
+    if (cb_->request(kReqConnected, nullptr, 0)) {
+        if (!cb_->request(kReqMicrophoneOn, nullptr, 0))
+            mixer_.SetMute(CMixer::kRecording, false);
+        cb_->request(kReqToggleMicrophone, nullptr, 0);
+        const bool on = cb_->request(kReqMicrophoneOn, nullptr, 0) != 0;
+        ShowButton(0, on, on ? roster_text::kMute : roster_text::kMicMuted);
+        return;
+    }
+    mic_muted_ = !mic_muted_;
+    mixer_.SetMute(CMixer::kRecording, mic_muted_);
+    ShowButton(0, !mic_muted_, mic_muted_ ? roster_text::kMicMuted : roster_text::kMute);
+}
+
+void CStatusDlg::ToggleOutput() {
+    sound_off_ = !sound_off_;
+    ShowButton(1, !sound_off_, sound_off_ ? roster_text::kOutputMuted : roster_text::kMute);
+    if (cb_->request(kReqConnected, nullptr, 0)) {
+        cb_->Send(pkt::kOutputVolume,
+                  proto::OutputVolume{uint32_t(sound_off_ ? 0 : output_slider_->GetPosition())}.encode());
+        if (sound_off_) {
+            Notice(roster_text::kOutputOff);
+        } else {
+            Notice(roster_text::kOutputOn);
+            if (mixer_.GetMute(CMixer::kOutput))
+                Notice(roster_text::kCardSilent);
+        }
+        return;
+    }
+    mixer_.SetMute(CMixer::kOutput, sound_off_);
+}
+
+void CStatusDlg::SetOutputVolume(int volume) {
+    if (sound_off_)
+        return;
+    if (cb_->request(kReqConnected, nullptr, 0))
+        cb_->Send(pkt::kOutputVolume, proto::OutputVolume{uint32_t(volume)}.encode());
+    else
+        mixer_.SetVolume(CMixer::kOutput, volume);
+}
+
+void CStatusDlg::ShowOutputVolume(int volume) {
+    output_slider_->SetPosition(std::clamp(volume, 0, 100));
+    output_slider_->update();
+}
