@@ -86,7 +86,33 @@ int DownloadToFile(const std::string& url, const std::string& path, const Limits
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "quorin");
 
-    const CURLcode code = curl_easy_perform(curl);
+    // The multi interface waits at most 50 ms at a time, so a cancel ends even a stalled transfer at once
+    // (the easy interface looks at its progress callback only about once a second while nothing arrives).
+    CURLcode code = CURLE_OK;
+    if (CURLM* multi = curl_multi_init()) {
+        curl_multi_add_handle(multi, curl);
+        int running = 1;
+        bool cancelled = false;
+        while (running) {
+            if (curl_multi_perform(multi, &running) != CURLM_OK)
+                break;
+            if (cancel && cancel->load()) {
+                cancelled = true;
+                break;
+            }
+            if (running)
+                curl_multi_poll(multi, nullptr, 0, 50, nullptr);
+        }
+        int left = 0;
+        code = cancelled ? CURLE_ABORTED_BY_CALLBACK : CURLE_OK;
+        while (CURLMsg* m = curl_multi_info_read(multi, &left))
+            if (m->msg == CURLMSG_DONE && !cancelled)
+                code = m->data.result;
+        curl_multi_remove_handle(multi, curl);
+        curl_multi_cleanup(multi);
+    } else {
+        code = curl_easy_perform(curl);
+    }
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_slist_free_all(headers);

@@ -1,0 +1,156 @@
+// The picture download and the work queue against a real HTTP server on the loopback.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "roster/CWorkQueue.h"
+#include "roster/picture_download.h"
+#include "room_peer.h"
+#include "temp_dir.h"
+#include "web_host.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Files left in a folder: nothing partial may stay behind.
+std::vector<std::string> files_in(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    return names;
+}
+
+} // namespace
+
+TEST(PictureDownload, ResultsAgainstARealServer) {
+    TestWebHost web;
+    TempDir dir;
+    download::Limits quick;
+    quick.low_speed_seconds = 1; // the stall is given up after a second instead of twenty
+    // A server that accepts and hangs up at once.
+    uint16_t reset_port = 0;
+    const int reset_fd = listen_on_loopback(&reset_port);
+    std::thread resetter([&] {
+        int c = accept(reset_fd, nullptr, nullptr);
+        if (c >= 0)
+            close(c);
+    });
+    const struct {
+        std::string url;
+        int result;
+        bool kept;
+    } rows[] = {
+        {web.url("/help.php?view=pic&uid=12&size=middle"), download::kStored, true},
+        {web.url("/redirect"), download::kStored, true},
+        {web.url("/missing"), download::kUrlFailed, false},
+        {web.url("/stall"), download::kReadFailed, false},
+        {web.url("/big"), download::kReadFailed, false},
+        {"http://127.0.0.1:" + std::to_string(reset_port) + "/", download::kReadFailed, false},
+        {"http://127.0.0.1:1/", download::kUrlFailed, false},
+        {"file:///etc/passwd", download::kUrlFailed, false},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.url);
+        const fs::path file = dir.path() / std::to_string(++n);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(download::DownloadToFile(row.url, file.string(), quick), row.result);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_EQ(fs::exists(file), row.kept);
+    }
+    EXPECT_EQ(files_in(dir.path()).size(), 2u) << "no partial file anywhere";
+    EXPECT_EQ(download::DownloadToFile(web.url("/help.php?view=pic&uid=1"), "/nonexistent/dir/x"),
+              download::kFileFailed);
+    resetter.join();
+    close(reset_fd);
+}
+
+namespace {
+
+struct Recorder : CWorkItemCall {
+    std::mutex m;
+    std::vector<int> order;
+    std::function<void(CWorkQueue*, int)> work;
+    void OnWorkItem(CWorkQueue* q, void* payload, int size) override {
+        EXPECT_EQ(size, CWorkQueue::kPayloadSize);
+        const int id = *static_cast<int*>(payload);
+        if (work)
+            work(q, id);
+        std::lock_guard lock(m);
+        order.push_back(id);
+    }
+    size_t done() {
+        std::lock_guard lock(m);
+        return order.size();
+    }
+};
+
+void queue_id(CWorkQueue& q, int id) {
+    auto item = q.TakeFreeItem();
+    ASSERT_TRUE(item);
+    std::memcpy(item->data(), &id, sizeof id);
+    q.Queue(std::move(item));
+}
+
+bool wait_done(Recorder& r, size_t n) {
+    for (int i = 0; i < 500 && r.done() < n; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return r.done() >= n;
+}
+
+} // namespace
+
+TEST(WorkQueue, ItemsRunStrictlyInOrderAndNothingBeforeTheFirstReset) {
+    CWorkQueue q;
+    EXPECT_FALSE(q.TakeFreeItem()) << "no item before the first reset";
+    q.Stop(); // a queue that never ran stops at once
+    Recorder r;
+    r.work = [](CWorkQueue*, int id) {
+        if (id == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50)); // others queue meanwhile
+    };
+    q.Reset();
+    q.Start(&r);
+    for (int id = 0; id < 20; ++id) // more than the pool's five: made on demand
+        queue_id(q, id);
+    ASSERT_TRUE(wait_done(r, 20));
+    std::vector<int> expected(20);
+    for (int i = 0; i < 20; ++i)
+        expected[size_t(i)] = i;
+    EXPECT_EQ(r.order, expected);
+}
+
+TEST(WorkQueue, StopDuringAStalledDownloadReturnsAtOnce) {
+    TestWebHost web;
+    TempDir dir;
+    CWorkQueue q;
+    Recorder r;
+    std::atomic<int> result{-1};
+    std::atomic<bool> started{false};
+    r.work = [&](CWorkQueue* queue, int) {
+        started = true;
+        result = download::DownloadToFile(web.url("/stall"), dir.file("x"), {}, &queue->cancelled());
+    };
+    q.Reset();
+    q.Start(&r);
+    queue_id(q, 1);
+    queue_id(q, 2);
+    for (int i = 0; i < 500 && !started; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // well inside the transfer
+    const auto start = std::chrono::steady_clock::now();
+    q.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(result, download::kReadFailed);
+    EXPECT_EQ(r.done(), 1u) << "the pending item is not run after the stop";
+    EXPECT_EQ(q.pending(), 1u);
+}

@@ -1,0 +1,174 @@
+// The mixer against the test environment's sound server (a null sink and source behind ALSA's default
+// device), the status bar's buttons and sliders, and the audio setup dialog's lists.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QProcess>
+
+#include "components/CMixer.h"
+#include "components/audio_devices.h"
+#include "platform/controls.h"
+#include "skin/ClxStatic.h"
+#include "platform/text.h"
+#include "roster/CAudioSetup.h"
+#include "roster/CStatusDlg.h"
+#include "session/message_ids.h"
+#include "skin/CBitmapSlider.h"
+#include "wire/packet_types.h"
+
+namespace {
+
+std::string amixer(const QStringList& args) {
+    QProcess p;
+    p.start("amixer", QStringList{"-D", "default"} + args);
+    p.waitForFinished(5000);
+    return p.readAllStandardOutput().toStdString();
+}
+
+struct Link : call_back {
+    bool connected = false;
+    bool mic_on = false;
+    std::vector<std::pair<uint16_t, proto::Bytes>> sent;
+    std::vector<std::string> notices;
+    int request(int type, void* data, int) override {
+        switch (type) {
+        case kReqConnected:
+            return connected;
+        case kReqMicrophoneOn:
+            return mic_on;
+        case kReqToggleMicrophone:
+            mic_on = !mic_on;
+            return 1;
+        case kReqNoticeLine:
+            notices.push_back(gbk_to_utf8(static_cast<const char*>(data)));
+            return 1;
+        case kReqDeviceSetting:
+            static_cast<DeviceSettingRequest*>(data)->value = -1;
+            return 1;
+        default:
+            return 1;
+        }
+    }
+    bool Send(uint16_t type, const proto::Bytes& payload) override {
+        sent.push_back({type, payload});
+        return true;
+    }
+    uint32_t last_volume() const {
+        return proto::OutputVolume::decode(sent.back().second.data(), sent.back().second.size())->volume;
+    }
+};
+
+void settle() {
+    for (int i = 0; i < 5; ++i)
+        QApplication::processEvents();
+}
+
+} // namespace
+
+TEST(Mixer, FollowsAndDrivesTheSoundServer) {
+    CMixer mixer;
+    if (!mixer.available())
+        GTEST_SKIP() << "no sound server (run through scripts/with-test-env)";
+    for (int device : {int(CMixer::kOutput), int(CMixer::kRecording)}) {
+        SCOPED_TRACE(device);
+        const char* control = device == CMixer::kOutput ? "Master" : "Capture";
+        ASSERT_TRUE(mixer.SetVolume(device, 37));
+        EXPECT_NE(amixer({"sget", control}).find("[37%]"), std::string::npos) << amixer({"sget", control});
+        amixer({"sset", control, "55%"});
+        EXPECT_EQ(mixer.GetVolume(device), 55) << "a change made outside shows";
+        ASSERT_TRUE(mixer.SetMute(device, true));
+        EXPECT_TRUE(mixer.GetMute(device));
+        ASSERT_TRUE(mixer.SetMute(device, false));
+        EXPECT_FALSE(mixer.GetMute(device));
+    }
+    EXPECT_TRUE(mixer.SetVolume(CMixer::kOutput, 250)) << "clamped";
+    EXPECT_EQ(mixer.GetVolume(CMixer::kOutput), 100);
+    CMixer none("no-such-card");
+    EXPECT_FALSE(none.available());
+    EXPECT_EQ(none.GetVolume(CMixer::kOutput), 0);
+    EXPECT_FALSE(none.GetMute(CMixer::kOutput));
+    EXPECT_FALSE(none.SetVolume(CMixer::kOutput, 10));
+}
+
+TEST(StatusBar, ButtonsSlidersAndMessages) {
+    Link link;
+    CStatusDlg status(&link, QUORIN_INSTALL_DIR, nullptr);
+    status.resize(408, 60);
+    status.show();
+    EXPECT_TRUE(status.microphone_muted());
+    EXPECT_EQ(get_dlg_item(&status, CStatusDlg::kMicButton)->toolTip(), QString::fromUtf8("麦克风己静音"));
+
+    platform::post_message(&status, msg::kOutputVolume, 150, 0);
+    settle();
+    EXPECT_EQ(status.output_slider()->GetPosition(), 100);
+
+    // Connected: the output goes through the service.
+    link.connected = true;
+    platform::post_message(&status, msg::kOutputVolume, 64, 0);
+    settle();
+    status.ToggleOutput();
+    EXPECT_TRUE(status.IsOutputMuted());
+    ASSERT_EQ(link.sent.size(), 1u);
+    EXPECT_EQ(link.sent[0].first, pkt::kOutputVolume);
+    EXPECT_EQ(link.last_volume(), 0u);
+    status.SetOutputVolume(30);
+    EXPECT_EQ(link.sent.size(), 1u) << "nothing while the output is muted";
+    status.ToggleOutput();
+    EXPECT_EQ(link.last_volume(), 64u) << "unmuting sends the slider's position";
+    EXPECT_EQ(link.notices, (std::vector<std::string>{"声音输出禁止", "声音输出开启"}));
+    status.ToggleMicrophone();
+    EXPECT_TRUE(link.mic_on);
+    EXPECT_EQ(get_dlg_item(&status, CStatusDlg::kMicButton)->toolTip(), QString::fromUtf8("静音"));
+
+    status.SetUserCount(3);
+    status.ShowUserCount();
+    status.ShowHost(utf8_to_gbk("王老师"));
+    EXPECT_EQ(status.count_label()->text(), QString::fromUtf8("房间人数：3人"));
+    EXPECT_EQ(status.host_label()->text(), QString::fromUtf8("发起人：王老师"));
+
+    // Not connected: the sliders act on the system mixer, and a change made outside shows after a repaint.
+    if (!status.mixer().available())
+        return;
+    link.connected = false;
+    platform::post_message(&status, msg::kSliderReleased, CStatusDlg::kOutputSlider, 42);
+    settle();
+    EXPECT_NE(amixer({"sget", "Master"}).find("[42%]"), std::string::npos);
+    amixer({"sset", "Capture", "23%"});
+    amixer({"sset", "Master", "61%"});
+    platform::post_message(&status, msg::kRepaintLabel, reinterpret_cast<intptr_t>(status.count_label()), 0);
+    settle();
+    EXPECT_EQ(status.mic_slider()->GetPosition(), 23);
+    EXPECT_EQ(status.output_slider()->GetPosition(), 61);
+}
+
+TEST(AudioSetup, ListsAndIds) {
+    const std::vector<AudioDevice> in = {{"hw:0", "Built-in"}, {"usb", "USB Mic"}}, out = {{"hw:0", "Speakers"}};
+    const struct {
+        int given;
+        int selected;
+        int returned;
+    } rows[] = {{-1, 0, -1}, {-7, 0, -1}, {0, 1, 0}, {1, 2, 1}, {5, -1, 5}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.given);
+        CAudioSetup dialog(in, out, nullptr);
+        dialog.set_ids(row.given, -1);
+        EXPECT_EQ(dialog.recording_list()->currentIndex(), row.selected);
+        EXPECT_EQ(dialog.recording_list()->itemText(0), QString::fromUtf8("默认设备"));
+        dialog.accept();
+        EXPECT_EQ(dialog.record_id(), row.returned) << "an id past the list is kept";
+    }
+    CAudioSetup dialog(in, out, nullptr);
+    dialog.set_ids(1, 0);
+    dialog.recording_list()->setCurrentIndex(0);
+    dialog.accept();
+    EXPECT_EQ(dialog.record_id(), -1) << "choosing the default device";
+    EXPECT_EQ(dialog.play_id(), 0);
+
+    for (bool capture : {true, false})
+        for (const AudioDevice& d : list_audio_devices(capture)) {
+            EXPECT_NE(d.name, "null");
+            EXPECT_NE(d.name, "default");
+            EXPECT_FALSE(d.description.empty());
+        }
+}

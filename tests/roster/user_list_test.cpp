@@ -1,0 +1,253 @@
+// The user list: paging, departures, pictures, the icons' clicks and the host's prompts, against a real
+// roster and a send interface double.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QTest>
+
+#include <filesystem>
+
+#include "platform/text.h"
+#include "roster/CLeftDlg.h"
+#include "temp_dir.h"
+#include "wire/packet_types.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Link : call_back {
+    std::vector<int> requests;
+    std::vector<std::pair<uint16_t, proto::Bytes>> sent;
+    std::vector<VideoWindowRequest> windows;
+    int request(int type, void* data, int) override {
+        requests.push_back(type);
+        if (type == kReqVideoWindow)
+            windows.push_back(*static_cast<VideoWindowRequest*>(data));
+        return 1;
+    }
+    bool Send(uint16_t type, const proto::Bytes& payload) override {
+        sent.push_back({type, payload});
+        return true;
+    }
+};
+
+struct Actions : ISessionActions {
+    std::vector<uint32_t> stopped;
+    bool ToggleMicrophone(int) override { return true; }
+    bool ToggleCamera(int) override { return true; }
+    bool RequestToSpeak() override { return true; }
+    void StopWatching(uint32_t id) override { stopped.push_back(id); }
+};
+
+class UserList : public ::testing::Test {
+protected:
+    UserList() {
+        fs::copy(fs::path(QUORIN_INSTALL_DIR) / "ui", dir.path() / "ui", fs::copy_options::recursive);
+        fs::create_directories(dir.path() / "timage");
+        // The web host answers nothing: these tests deliver pictures themselves.
+        list = std::make_unique<CLeftDlg>(&link, roster, &actions, dir.path().string(), "http://127.0.0.1:1",
+                                          nullptr);
+        list->resize(408, 80);
+        list->show();
+        list->ask = [this](const QString& text, const QString& caption) {
+            questions.push_back(caption.toStdString() + ": " + text.toStdString());
+            return answer;
+        };
+    }
+    ~UserList() override { list->StopDownloads(); }
+
+    void self(uint32_t rights) {
+        proto::LoginResult r;
+        r.rights = rights;
+        r.nickname = utf8_to_gbk("我");
+        roster.AddSelf(r, 1);
+    }
+    void user(uint32_t id, uint32_t rights = 66, uint32_t fourcc = 0) {
+        proto::UserBlock b;
+        b.user_id = id;
+        b.rights = rights;
+        b.stream.fourcc = fourcc;
+        b.nickname = utf8_to_gbk("用户") + std::to_string(id);
+        roster.Add(b);
+    }
+    // The user's picture is stored and reported, as the worker would.
+    void picture(uint32_t id) {
+        QImage image(40, 40, QImage::Format_RGB32);
+        image.fill(QColor(10 * int(id % 25), 100, 200));
+        ASSERT_TRUE(image.save(QString::fromStdString((dir.path() / "timage" / std::to_string(id)).string()), "PNG"));
+        list->OnPictureReady(download::kStored, id);
+    }
+    std::vector<uint32_t> shown() {
+        std::vector<uint32_t> ids;
+        for (int s = 0; s < CLeftDlg::kTilesPerPage; ++s)
+            ids.push_back(list->TileUser(s));
+        return ids;
+    }
+    // Clicks the middle of an icon's corner of the tile that shows `id`.
+    void click(uint32_t id, CLeftDlg::Icon icon) {
+        int slot = -1;
+        for (int s = 0; s < CLeftDlg::kTilesPerPage; ++s)
+            if (list->TileUser(s) == id)
+                slot = s;
+        ASSERT_GE(slot, 0);
+        const QSize size = list->tile(slot)->size();
+        const CSkinBitmap& b = list->icon(icon);
+        const bool right = icon == CLeftDlg::kHand || icon == CLeftDlg::kCameraOn;
+        const bool bottom = icon != CLeftDlg::kHand && icon != CLeftDlg::kTeacher;
+        list->ClickTile(slot, QPoint(right ? size.width() - b.width() / 2 - 1 : b.width() / 2,
+                                     bottom ? size.height() - b.height() / 2 - 1 : b.height() / 2));
+    }
+
+    TempDir dir;
+    Link link;
+    Actions actions;
+    Roster roster;
+    std::unique_ptr<CLeftDlg> list;
+    std::vector<std::string> questions;
+    bool answer = true;
+};
+
+} // namespace
+
+TEST_F(UserList, SevenUsersInPages) {
+    self(66);
+    for (uint32_t id = 2; id <= 7; ++id)
+        user(id);
+    for (uint32_t id = 1; id <= 7; ++id)
+        picture(id);
+    EXPECT_EQ(shown(), (std::vector<uint32_t>{1, 2, 3, 4, 5}));
+    list->NextPage();
+    EXPECT_EQ(list->page(), 1);
+    EXPECT_EQ(shown(), (std::vector<uint32_t>{6, 7, 0, 0, 0}));
+    list->NextPage();
+    EXPECT_EQ(list->page(), 1) << "there is no third page";
+    list->PreviousPage();
+    EXPECT_EQ(shown(), (std::vector<uint32_t>{1, 2, 3, 4, 5}));
+    list->PreviousPage();
+    EXPECT_EQ(list->page(), 0);
+    roster.Remove(7);
+    roster.Remove(6);
+    list->NextPage();
+    EXPECT_EQ(list->page(), 0) << "five users are one page";
+}
+
+TEST_F(UserList, DeparturesOnBeforeAndAfterTheShownPage) {
+    self(66);
+    for (uint32_t id = 2; id <= 12; ++id)
+        user(id);
+    for (uint32_t id = 1; id <= 12; ++id)
+        picture(id);
+    roster.Remove(3); // on the shown page: the others move left
+    EXPECT_EQ(shown(), (std::vector<uint32_t>{1, 2, 4, 5, 6}));
+    roster.Remove(9); // on a later page: nothing shown changes
+    EXPECT_EQ(shown(), (std::vector<uint32_t>{1, 2, 4, 5, 6}));
+    list->NextPage();
+    EXPECT_EQ(shown(), (std::vector<uint32_t>{7, 8, 10, 11, 12}));
+    roster.Remove(2); // on an earlier page: the shown tiles stay until the page changes
+    EXPECT_EQ(shown(), (std::vector<uint32_t>{7, 8, 10, 11, 12}));
+    list->PreviousPage();
+    list->NextPage();
+    EXPECT_EQ(shown(), (std::vector<uint32_t>{8, 10, 11, 12, 0}));
+    roster.Remove(10);
+    EXPECT_EQ(shown(), (std::vector<uint32_t>{8, 11, 12, 0, 0})) << "the last freed tile is cleared";
+    roster.Remove(8);
+    roster.Remove(11);
+    EXPECT_EQ(shown(), (std::vector<uint32_t>{12, 0, 0, 0, 0}));
+    roster.Remove(12); // the only user of the page leaves: back to page 0
+    EXPECT_EQ(list->page(), 0);
+    EXPECT_EQ(shown(), (std::vector<uint32_t>{1, 4, 5, 6, 7}));
+}
+
+TEST_F(UserList, PicturesDrawnUntilStoredAndMarkedOffThePage) {
+    self(66);
+    for (uint32_t id = 2; id <= 7; ++id)
+        user(id);
+    EXPECT_EQ(shown(), (std::vector<uint32_t>{1, 2, 3, 4, 5})) << "drawn pictures until the real ones come";
+    const QImage drawn = list->tile(1)->composer().image();
+    picture(2);
+    EXPECT_NE(list->tile(1)->composer().image(), drawn) << "the stored picture replaces the drawn one";
+    picture(7); // off the shown page: only marked
+    EXPECT_EQ(roster.FindById(7)->picture_ready, 7u);
+    list->OnPictureReady(download::kUrlFailed, 6);
+    EXPECT_EQ(roster.FindById(6)->picture_ready, 0u);
+    list->NextPage();
+    EXPECT_EQ(shown(), (std::vector<uint32_t>{6, 7, 0, 0, 0}));
+    EXPECT_EQ(list->tile(1)->composer().image().pixelColor(20, 20), QColor(70, 100, 200));
+    roster.Clear();
+    EXPECT_EQ(list->page(), 0);
+    EXPECT_EQ(shown(), (std::vector<uint32_t>(5, 0)));
+}
+
+TEST_F(UserList, TheHostGrantsWithdrawsAndApproves) {
+    self(71); // host
+    user(2);
+    user(3);
+    answer = false;
+    click(2, CLeftDlg::kMicOff);
+    EXPECT_TRUE(link.sent.empty()) << "No: nothing sent";
+    answer = true;
+    click(2, CLeftDlg::kMicOff);
+    ASSERT_EQ(link.sent.size(), 1u);
+    EXPECT_EQ(link.sent[0].first, pkt::kSpeakControl);
+    auto grant = proto::SpeakControl::decode(link.sent[0].second.data(), link.sent[0].second.size());
+    EXPECT_EQ(grant->user_id, 2u);
+    EXPECT_EQ(grant->allow, 1);
+    EXPECT_TRUE(roster.FindById(2)->block.state & pkt::kStateMicrophone);
+    click(2, CLeftDlg::kMicOn);
+    EXPECT_EQ(proto::SpeakControl::decode(link.sent[1].second.data(), link.sent[1].second.size())->allow, 0);
+    EXPECT_FALSE(roster.FindById(2)->block.state & pkt::kStateMicrophone);
+
+    click(3, CLeftDlg::kHand);
+    EXPECT_EQ(link.sent.size(), 2u) << "no raised hand: nothing to approve";
+    roster.SetState(3, pkt::kStateHand, true);
+    click(3, CLeftDlg::kHand);
+    EXPECT_EQ(link.sent.size(), 3u);
+    EXPECT_FALSE(roster.FindById(3)->block.state & pkt::kStateHand);
+    click(1, CLeftDlg::kMicOff);
+    click(2, CLeftDlg::kTeacher);
+    EXPECT_EQ(link.sent.size(), 3u) << "the own microphone and the host icon do nothing";
+    EXPECT_EQ(questions, (std::vector<std::string>{"提示: 你确定让用户2发言？", "提示: 你确定让用户2发言？",
+                                                   "提示: 你确定取消用户2的发言权利？",
+                                                   "审批: 用户3申请发言，是否允许？"}));
+}
+
+TEST_F(UserList, ParticipantsAreNotAskedAndCamerasOpenAndClose) {
+    self(66); // not the host
+    user(2, 66, 0x44495658);
+    user(3, 66, 0);
+    roster.SetState(2, pkt::kStateHand, true);
+    click(2, CLeftDlg::kMicOff);
+    click(2, CLeftDlg::kHand);
+    EXPECT_TRUE(questions.empty());
+    EXPECT_TRUE(link.sent.empty());
+
+    click(1, CLeftDlg::kCameraOn);
+    EXPECT_EQ(std::count(link.requests.begin(), link.requests.end(), kReqToggleCamera), 1) << "own camera";
+    click(2, CLeftDlg::kCameraOn);
+    ASSERT_EQ(link.windows.size(), 1u);
+    EXPECT_EQ(link.windows[0].operation, 0);
+    EXPECT_EQ(link.windows[0].user_id, 2u);
+    ASSERT_EQ(link.sent.size(), 1u);
+    EXPECT_EQ(link.sent[0].first, pkt::kWatchVideo);
+    EXPECT_TRUE(roster.FindById(2)->block.state & pkt::kStateVideo);
+    click(2, CLeftDlg::kCameraOn);
+    EXPECT_EQ(actions.stopped, std::vector<uint32_t>{2});
+    click(3, CLeftDlg::kCameraOn);
+    EXPECT_EQ(link.sent.size(), 1u) << "no camera: nothing in that corner";
+}
+
+TEST_F(UserList, IconsAreDrawnOverThePicture) {
+    self(66);
+    user(2);
+    picture(2);
+    auto corner = [&] {
+        const QImage shot = list->tile(1)->grab().toImage();
+        return shot.copy(shot.width() - list->icon(CLeftDlg::kHand).width(), 0, list->icon(CLeftDlg::kHand).width(),
+                         list->icon(CLeftDlg::kHand).height());
+    };
+    const QImage before = corner();
+    roster.SetState(2, pkt::kStateHand, true);
+    EXPECT_NE(corner(), before) << "the raised hand shows in the top-right corner";
+}
