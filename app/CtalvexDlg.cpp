@@ -32,8 +32,8 @@
 #include "platform/thread_rule.h"
 #include "roster/CLeftDlg.h"
 #include "roster/CStatusDlg.h"
-#include "skin/ClxStatic.h"
 #include "session/message_ids.h"
+#include "skin/ClxStatic.h"
 
 namespace {
 

@@ -71,11 +71,13 @@ int CMixer::GetVolume(int device) {
         return 0;
     long lo = 0, hi = 0, v = 0;
     if (capture) {
-        if (!snd_mixer_selem_has_capture_volume(e) || snd_mixer_selem_get_capture_volume_range(e, &lo, &hi) < 0 ||
+        if (!snd_mixer_selem_has_capture_volume(e) ||
+            snd_mixer_selem_get_capture_volume_range(e, &lo, &hi) < 0 ||
             snd_mixer_selem_get_capture_volume(e, SND_MIXER_SCHN_FRONT_LEFT, &v) < 0)
             return 0;
     } else {
-        if (!snd_mixer_selem_has_playback_volume(e) || snd_mixer_selem_get_playback_volume_range(e, &lo, &hi) < 0 ||
+        if (!snd_mixer_selem_has_playback_volume(e) ||
+            snd_mixer_selem_get_playback_volume_range(e, &lo, &hi) < 0 ||
             snd_mixer_selem_get_playback_volume(e, SND_MIXER_SCHN_FRONT_LEFT, &v) < 0)
             return 0;
     }
@@ -92,13 +94,16 @@ bool CMixer::SetVolume(int device, int volume) {
     volume = std::clamp(volume, 0, 100);
     long lo = 0, hi = 0;
     if (capture) {
-        if (!snd_mixer_selem_has_capture_volume(e) || snd_mixer_selem_get_capture_volume_range(e, &lo, &hi) < 0)
+        if (!snd_mixer_selem_has_capture_volume(e) ||
+            snd_mixer_selem_get_capture_volume_range(e, &lo, &hi) < 0)
             return false;
-        return snd_mixer_selem_set_capture_volume_all(e, lo + std::lround(double(hi - lo) * volume / 100.0)) >= 0;
+        return snd_mixer_selem_set_capture_volume_all(
+                   e, lo + std::lround(double(hi - lo) * volume / 100.0)) >= 0;
     }
     if (!snd_mixer_selem_has_playback_volume(e) || snd_mixer_selem_get_playback_volume_range(e, &lo, &hi) < 0)
         return false;
-    return snd_mixer_selem_set_playback_volume_all(e, lo + std::lround(double(hi - lo) * volume / 100.0)) >= 0;
+    return snd_mixer_selem_set_playback_volume_all(e, lo + std::lround(double(hi - lo) * volume / 100.0)) >=
+           0;
 }
 
 bool CMixer::GetMute(int device) {
@@ -125,8 +130,10 @@ bool CMixer::SetMute(int device, bool mute) {
     if (!e)
         return false;
     if (capture)
-        return snd_mixer_selem_has_capture_switch(e) && snd_mixer_selem_set_capture_switch_all(e, mute ? 0 : 1) >= 0;
-    return snd_mixer_selem_has_playback_switch(e) && snd_mixer_selem_set_playback_switch_all(e, mute ? 0 : 1) >= 0;
+        return snd_mixer_selem_has_capture_switch(e) &&
+               snd_mixer_selem_set_capture_switch_all(e, mute ? 0 : 1) >= 0;
+    return snd_mixer_selem_has_playback_switch(e) &&
+           snd_mixer_selem_set_playback_switch_all(e, mute ? 0 : 1) >= 0;
 }
 
 bool CMixer::SelectMic() {

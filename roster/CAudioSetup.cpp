@@ -84,8 +84,9 @@ bool CAudioSetup::OpenVolumeControl(bool recording) {
         return QProcess::startDetached("pavucontrol", {recording ? "--tab=4" : "--tab=3"});
     const QString terminal = QStandardPaths::findExecutable("x-terminal-emulator");
     if (!QStandardPaths::findExecutable("alsamixer").isEmpty() && !terminal.isEmpty())
-        return QProcess::startDetached(terminal, {"-e", "alsamixer", "-V", recording ? "capture" : "playback"});
-    show_message_box(this, QString::fromUtf8(roster_text::kNoVolumeControl), QString::fromUtf8(roster_text::kCaption),
-                     MessageIcon::Information);
+        return QProcess::startDetached(terminal,
+                                       {"-e", "alsamixer", "-V", recording ? "capture" : "playback"});
+    show_message_box(this, QString::fromUtf8(roster_text::kNoVolumeControl),
+                     QString::fromUtf8(roster_text::kCaption), MessageIcon::Information);
     return false;
 }

@@ -17,7 +17,8 @@ public:
     enum Control { kRecordingList = 1062, kPlaybackList = 1063, kAdjustInput = 1064, kAdjustOutput = 1065 };
 
     // The device lists are given, so that the dialog can be shown with any lists.
-    CAudioSetup(const std::vector<AudioDevice>& capture, const std::vector<AudioDevice>& playback, QWidget* parent);
+    CAudioSetup(const std::vector<AudioDevice>& capture, const std::vector<AudioDevice>& playback,
+                QWidget* parent);
 
     void set_ids(int record_id, int play_id);
     // After OK: the chosen ids (-1 for the default device); an id with no entry stays as it was.

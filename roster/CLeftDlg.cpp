@@ -88,7 +88,8 @@ CLeftDlg::CLeftDlg(call_back* cb, Roster& roster, ISessionActions* actions, cons
         set_control_id(b, id);
         b->setFocusPolicy(Qt::NoFocus);
         b->resize(16, 64);
-        connect(b, &QPushButton::clicked, this, [this, id = id] { id == kPreviousPage ? PreviousPage() : NextPage(); });
+        connect(b, &QPushButton::clicked, this,
+                [this, id = id] { id == kPreviousPage ? PreviousPage() : NextPage(); });
     }
     const std::string skin = path_join(install_folder, "ui");
     skin_.dialog = this;
@@ -102,15 +103,14 @@ CLeftDlg::CLeftDlg(call_back* cb, Roster& roster, ISessionActions* actions, cons
         t->show();
         tiles_[size_t(i)] = t;
     }
-    static const char* const kIcons[kIconCount] = {"teacher.bmp",    "student.bmp",   "listmicrop.bmp", "listmicropd.bmp",
-                                                   "listcamera.bmp", "listcamerad.bmp", "hand.bmp"};
+    static const char* const kIcons[kIconCount] = {"teacher.bmp",     "student.bmp",    "listmicrop.bmp",
+                                                   "listmicropd.bmp", "listcamera.bmp", "listcamerad.bmp",
+                                                   "hand.bmp"};
     for (int i = 0; i < kIconCount; ++i) {
         icons_[size_t(i)].Load(path_join(skin, kIcons[i]));
         icons_[size_t(i)].transparent = true;
     }
-    ask = [this](const QString& text, const QString& caption) {
-        return ask_yes_no(this, text, caption);
-    };
+    ask = [this](const QString& text, const QString& caption) { return ask_yes_no(this, text, caption); };
     roster_.AddView(this);
     initialised_ = true;
 }
@@ -241,7 +241,8 @@ void CLeftDlg::FillTile(int slot, const UserRecord& record) {
     CPictureEx* t = tiles_[size_t(slot)];
     bool loaded = false;
     if (record.picture_ready)
-        loaded = t->LoadFile(QString::fromStdString(path_join(picture_folder_, std::to_string(record.picture_ready))));
+        loaded = t->LoadFile(
+            QString::fromStdString(path_join(picture_folder_, std::to_string(record.picture_ready))));
     if (!loaded)
         loaded = t->LoadImage(drawn_picture(record));
     if (!loaded)
@@ -384,7 +385,8 @@ void CLeftDlg::ClickTile(int slot, const QPoint& at) {
         if (!SelfIsHost() || own)
             return;
         const bool on = record->block.state & pkt::kStateMicrophone;
-        const QString question = QString::fromUtf8(on ? roster_text::kAskWithdraw : roster_text::kAskGrant).arg(nick);
+        const QString question =
+            QString::fromUtf8(on ? roster_text::kAskWithdraw : roster_text::kAskGrant).arg(nick);
         if (ask && ask(question, caption)) {
             SendSpeakControl(id, !on);
             roster_.SetMicrophone(id, !on);
@@ -394,7 +396,8 @@ void CLeftDlg::ClickTile(int slot, const QPoint& at) {
     if (inside(R - icon[kHand].width(), R, T, T + icon[kHand].height())) {
         if (!SelfIsHost() || own || !(record->block.state & pkt::kStateHand))
             return;
-        if (ask && ask(QString::fromUtf8(roster_text::kAskApprove).arg(nick), QString::fromUtf8(roster_text::kApproval))) {
+        if (ask && ask(QString::fromUtf8(roster_text::kAskApprove).arg(nick),
+                       QString::fromUtf8(roster_text::kApproval))) {
             SendSpeakControl(id, true);
             roster_.SetState(id, pkt::kStateHand, false);
         }

@@ -1,8 +1,8 @@
 // The user list: five picture tiles between a previous-page and a next-page button, a view of the roster.
-// Each tile shows a user's picture (downloaded in the background; until it is stored, a picture drawn from the
-// nickname's first character) with the host, microphone, camera and hand icons over it. Clicking the icons is
-// how the host grants and withdraws the right to speak and approves requests, and how anybody opens and closes
-// another user's video or switches the own camera.
+// Each tile shows a user's picture (downloaded in the background; until it is stored, a picture drawn from
+// the nickname's first character) with the host, microphone, camera and hand icons over it. Clicking the
+// icons is how the host grants and withdraws the right to speak and approves requests, and how anybody opens
+// and closes another user's video or switches the own camera.
 #pragma once
 
 #include <QWidget>

@@ -42,7 +42,8 @@ CStatusDlg::CStatusDlg(call_back* cb, const std::string& install_folder, QWidget
         auto* b = new QPushButton(text, this);
         set_control_id(b, id);
         b->setFocusPolicy(Qt::NoFocus);
-        connect(b, &QPushButton::clicked, this, [this, id = id] { id == kMicButton ? ToggleMicrophone() : ToggleOutput(); });
+        connect(b, &QPushButton::clicked, this,
+                [this, id = id] { id == kMicButton ? ToggleMicrophone() : ToggleOutput(); });
     }
     mic_slider_ = new CBitmapSlider(this);
     set_control_id(mic_slider_, kMicSlider);
@@ -139,8 +140,10 @@ void CStatusDlg::resizeEvent(QResizeEvent* e) {
     output_slider_->setGeometry(x, 36, channel.width(), channel.height());
     QWidget* mic = get_dlg_item(this, kMicButton);
     QWidget* out = get_dlg_item(this, kOutputButton);
-    const int bw0 = skin_.count() > 0 ? skin_.entry(0).width : 60, bh0 = skin_.count() > 0 ? skin_.entry(0).height : 20;
-    const int bw1 = skin_.count() > 1 ? skin_.entry(1).width : 60, bh1 = skin_.count() > 1 ? skin_.entry(1).height : 20;
+    const int bw0 = skin_.count() > 0 ? skin_.entry(0).width : 60,
+              bh0 = skin_.count() > 0 ? skin_.entry(0).height : 20;
+    const int bw1 = skin_.count() > 1 ? skin_.entry(1).width : 60,
+              bh1 = skin_.count() > 1 ? skin_.entry(1).height : 20;
     mic->setGeometry(x - bw0 - 4, 10, bw0, bh0);
     out->setGeometry(x - bw1 - 4, 32, bw1, bh1);
     update();

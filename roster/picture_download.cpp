@@ -120,8 +120,9 @@ int DownloadToFile(const std::string& url, const std::string& path, const Limits
     const bool closed = std::fclose(t.file) == 0;
 
     int result = kStored;
-    if (code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_COULDNT_CONNECT || code == CURLE_UNSUPPORTED_PROTOCOL ||
-        code == CURLE_URL_MALFORMAT || code == CURLE_TOO_MANY_REDIRECTS ||
+    if (code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_COULDNT_CONNECT ||
+        code == CURLE_UNSUPPORTED_PROTOCOL || code == CURLE_URL_MALFORMAT ||
+        code == CURLE_TOO_MANY_REDIRECTS ||
         (code == CURLE_OPERATION_TIMEDOUT && status == 0 && t.written == 0 && !(cancel && cancel->load())))
         result = kUrlFailed;
     else if (t.write_failed || !closed)

@@ -10,11 +10,11 @@ namespace download {
 
 // The results of DownloadToFile.
 enum Result : int {
-    kStored = 0,      // the whole body is in the file
-    kUrlFailed = 1,   // the URL could not be opened, or the server answered with a status other than 2xx
-    kFileFailed = 2,  // the local file could not be created
-    kReadFailed = 3,  // the transfer broke off, stalled, was too large or was cancelled; nothing is kept
-    kOffline = 4,     // no network session could be had
+    kStored = 0,     // the whole body is in the file
+    kUrlFailed = 1,  // the URL could not be opened, or the server answered with a status other than 2xx
+    kFileFailed = 2, // the local file could not be created
+    kReadFailed = 3, // the transfer broke off, stalled, was too large or was cancelled; nothing is kept
+    kOffline = 4,    // no network session could be had
 };
 
 struct Limits {

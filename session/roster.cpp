@@ -6,7 +6,13 @@
 #include "wire/packet_types.h"
 
 UserRecord& Roster::Add(const proto::UserBlock& block) {
+    return Add(block, false);
+}
+
+UserRecord& Roster::Add(const proto::UserBlock& block, bool self) {
     if (UserRecord* existing = FindById(block.user_id)) {
+        if (self)
+            self_ = existing;
         const uint32_t state = existing->block.state;
         existing->block = block;
         existing->block.state = state;
@@ -18,6 +24,9 @@ UserRecord& Roster::Add(const proto::UserBlock& block) {
     record->block.state = 0;
     users_.push_back(std::move(record));
     UserRecord& added = *users_.back();
+    // The views see the local user's record as such when they are told of it.
+    if (self)
+        self_ = &added;
     for (IRosterView* v : views_)
         v->OnUserAdded(added);
     return added;
@@ -31,9 +40,7 @@ UserRecord& Roster::AddSelf(const proto::LoginResult& r, uint32_t own) {
     block.rights = r.rights;
     block.stream.bpp = 16;
     block.nickname = r.nickname;
-    UserRecord& self = Add(block);
-    self_ = &self;
-    return self;
+    return Add(block, true);
 }
 
 bool Roster::Remove(uint32_t user_id) {

@@ -61,6 +61,8 @@ public:
     void RemoveView(IRosterView* view);
 
 private:
+    UserRecord& Add(const proto::UserBlock& block, bool self);
+
     std::vector<std::unique_ptr<UserRecord>> users_;
     UserRecord* self_ = nullptr;
     std::vector<IRosterView*> views_;

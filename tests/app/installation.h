@@ -3,8 +3,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -53,6 +53,7 @@ public:
         fs::copy_file(built / "ui" / "cfg.txt", dir_.path() / "ui" / "cfg.txt");
         fs::copy(built / "Faces", dir_.path() / "Faces");
         fs::create_directories(dir_.path() / "log");
+        fs::create_directories(dir_.path() / "timage");
         fs::create_directories(dir_.path() / "run");
         fs::permissions(dir_.path() / "run", fs::perms::owner_all);
         write_file(dir_.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n" + extra_settings);

@@ -11,9 +11,9 @@
 #include <mutex>
 #include <thread>
 
+#include "room_peer.h"
 #include "roster/CWorkQueue.h"
 #include "roster/picture_download.h"
-#include "room_peer.h"
 #include "temp_dir.h"
 #include "web_host.h"
 

@@ -9,12 +9,12 @@
 #include "components/CMixer.h"
 #include "components/audio_devices.h"
 #include "platform/controls.h"
-#include "skin/ClxStatic.h"
 #include "platform/text.h"
 #include "roster/CAudioSetup.h"
 #include "roster/CStatusDlg.h"
 #include "session/message_ids.h"
 #include "skin/CBitmapSlider.h"
+#include "skin/ClxStatic.h"
 #include "wire/packet_types.h"
 
 namespace {
@@ -143,7 +143,8 @@ TEST(StatusBar, ButtonsSlidersAndMessages) {
 }
 
 TEST(AudioSetup, ListsAndIds) {
-    const std::vector<AudioDevice> in = {{"hw:0", "Built-in"}, {"usb", "USB Mic"}}, out = {{"hw:0", "Speakers"}};
+    const std::vector<AudioDevice> in = {{"hw:0", "Built-in"}, {"usb", "USB Mic"}},
+                                   out = {{"hw:0", "Speakers"}};
     const struct {
         int given;
         int selected;

@@ -11,6 +11,7 @@
 #include "platform/text.h"
 #include "roster/CLeftDlg.h"
 #include "temp_dir.h"
+#include "web_host.h"
 #include "wire/packet_types.h"
 
 namespace fs = std::filesystem;
@@ -76,7 +77,8 @@ protected:
     void picture(uint32_t id) {
         QImage image(40, 40, QImage::Format_RGB32);
         image.fill(QColor(10 * int(id % 25), 100, 200));
-        ASSERT_TRUE(image.save(QString::fromStdString((dir.path() / "timage" / std::to_string(id)).string()), "PNG"));
+        ASSERT_TRUE(
+            image.save(QString::fromStdString((dir.path() / "timage" / std::to_string(id)).string()), "PNG"));
         list->OnPictureReady(download::kStored, id);
     }
     std::vector<uint32_t> shown() {
@@ -244,10 +246,41 @@ TEST_F(UserList, IconsAreDrawnOverThePicture) {
     picture(2);
     auto corner = [&] {
         const QImage shot = list->tile(1)->grab().toImage();
-        return shot.copy(shot.width() - list->icon(CLeftDlg::kHand).width(), 0, list->icon(CLeftDlg::kHand).width(),
-                         list->icon(CLeftDlg::kHand).height());
+        return shot.copy(shot.width() - list->icon(CLeftDlg::kHand).width(), 0,
+                         list->icon(CLeftDlg::kHand).width(), list->icon(CLeftDlg::kHand).height());
     };
     const QImage before = corner();
     roster.SetState(2, pkt::kStateHand, true);
     EXPECT_NE(corner(), before) << "the raised hand shows in the top-right corner";
+}
+
+// The whole road of a picture: the local user's record starts the queue, each user's picture is fetched from
+// the web host on the worker, stored scaled down under the user id, and the tile shows it.
+TEST(UserListPictures, ComeFromTheWebHostThroughTheQueue) {
+    TestWebHost web;
+    TempDir dir;
+    fs::create_directories(dir.path() / "timage");
+    Link link;
+    Roster roster;
+    CLeftDlg list(&link, roster, nullptr, dir.path().string(), web.base(), nullptr);
+    list.resize(408, 80);
+    list.show();
+    proto::UserBlock early;
+    early.user_id = 5;
+    roster.Add(early); // before the local user: its request is lost with the queue's first reset
+    proto::LoginResult r;
+    roster.AddSelf(r, 1);
+    proto::UserBlock other;
+    other.user_id = 2;
+    roster.Add(other);
+    for (int i = 0; i < 500 && !roster.FindById(2)->picture_ready; ++i)
+        QTest::qWait(10);
+    EXPECT_EQ(roster.FindById(1)->picture_ready, 1u);
+    EXPECT_EQ(roster.FindById(2)->picture_ready, 2u);
+    EXPECT_EQ(roster.FindById(5)->picture_ready, 0u);
+    const QImage stored(QString::fromStdString((dir.path() / "timage" / "2").string()));
+    EXPECT_EQ(stored.pixelColor(10, 10),
+              QImage::fromData(QByteArray::fromStdString(TestWebHost::picture_for(2))).pixelColor(10, 10));
+    EXPECT_EQ(list.tile(2)->composer().image().pixelColor(20, 20), stored.pixelColor(20, 20));
+    list.StopDownloads();
 }
