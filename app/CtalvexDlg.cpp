@@ -31,6 +31,8 @@
 #include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
 #include "roster/CLeftDlg.h"
+#include "video/CMediaDlg.h"
+#include "video/CVideo.h"
 #include "roster/CStatusDlg.h"
 #include "session/message_ids.h"
 #include "skin/ClxStatic.h"
@@ -164,19 +166,8 @@ void CtalvexDlg::CreatePanels() {
     message_log_ = new CMsgDlg(&session_, &sound_, install_folder(), this);
     status_bar_ = new CStatusDlg(&session_, install_folder(), this);
     chat_input_ = new CChatDlg(&session_, install_folder(), this);
-    media_panel_ = new QLabel(QString::fromUtf8("本地视频"), this);
-    video_panel_ = new QLabel(QString::fromUtf8("远程视频"), this);
-    // Until the video panels exist, their places show the skin's empty-picture backgrounds.
-    const std::string skin_folder = path_join(install_folder(), "ui");
-    for (auto [label, file] :
-         {std::pair{media_panel_, "camerabk.bmp"}, std::pair{video_panel_, "vback1.bmp"}}) {
-        label->setAlignment(Qt::AlignCenter);
-        label->setScaledContents(true);
-        label->setStyleSheet("background:#2f4a63; color:white;");
-        QPixmap background(QString::fromStdString(path_join(skin_folder, file)));
-        if (!background.isNull())
-            label->setPixmap(background);
-    }
+    video_panel_ = new CVideo(&session_, install_folder(), this);
+    media_panel_ = new CMediaDlg(&session_, install_folder(), session_.settings().test_camera, this);
     course_label_ = status_bar_->course_label();
     user_list_->setObjectName("user_list");
     message_log_->setObjectName("message_log");
@@ -237,8 +228,8 @@ void CtalvexDlg::CreatePanels() {
     panels.message_log = message_log_;
     panels.status_bar = status_bar_;
     panels.chat_input = chat_input_;
-    panels.video = &video_;
-    panels.media = &media_;
+    panels.video = video_panel_;
+    panels.media = media_panel_;
     panels.sound = &sound_;
     panels.dialogs = &dialogs_;
     session_.set_panels(panels);

@@ -12,20 +12,20 @@
 #include "components/tcpclient.h"
 #include "config/client_config.h"
 #include "platform/messages.h"
-#include "roster/NumberDeviceDialogs.h"
+#include "app/DeviceDialogs.h"
 #include "session/service_link.h"
 #include "session/service_process.h"
 #include "session/session_controller.h"
 #include "skin/CSkinBitmap.h"
 #include "skin/CSkinButtons.h"
-#include "video/NoCameraPanel.h"
-#include "video/NoVideoRegistry.h"
 
 class QLabel;
 class QPushButton;
 class CChatDlg;
 class CMsgDlg;
 class CLeftDlg;
+class CMediaDlg;
+class CVideo;
 class CStatusDlg;
 class ClxStatic;
 
@@ -118,9 +118,7 @@ private:
     ServiceLink session_;
     SessionController controller_;
     SoundOut sound_;
-    NoCameraPanel media_;
-    NoVideoRegistry video_;
-    NumberDeviceDialogs dialogs_{this};
+    DeviceDialogs dialogs_{this, &session_.settings().test_camera};
     bool initialised_ = false;
     bool destroyed_ = false;
     int screen_width_ = 0;
@@ -134,8 +132,8 @@ private:
     CStatusDlg* status_bar_ = nullptr;
     CChatDlg* chat_input_ = nullptr;
     ClxStatic* course_label_ = nullptr;
-    QLabel* media_panel_ = nullptr;
-    QLabel* video_panel_ = nullptr;
+    CMediaDlg* media_panel_ = nullptr;
+    CVideo* video_panel_ = nullptr;
 
     // The title buttons of the window itself (minimise, maximise, close, help) when the skin gives none.
     std::vector<QPushButton*> template_title_buttons_;

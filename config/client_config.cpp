@@ -77,6 +77,7 @@ ClientSettings read_settings(const std::string& settings_file) {
     if (s.record_deviceid <= 0)
         s.record_deviceid = 0;
     s.play_deviceid = profile_get_int("media", "play_deviceid", 0, settings_file);
+    s.test_camera = profile_get_int("media", "test_camera", 0, settings_file) == 1;
     if (s.play_deviceid <= 0)
         s.play_deviceid = 0;
     s.camera_deviceid = profile_get_int("media", "camera_deviceid", -1, settings_file);

@@ -44,6 +44,8 @@ struct ClientSettings {
     int play_deviceid = 0;
     int camera_deviceid = -1;
     int port = kDefaultServicePort;
+    // [media] test_camera=1: the test-pattern camera is listed after the real ones (tests, the demo).
+    bool test_camera = false;
 };
 
 // Paths of the two files and the log folder, from the install folder.

@@ -27,5 +27,7 @@ constexpr unsigned kSliderReleased = 10450; // bitmap slider to its parent
 constexpr unsigned kInboundPacket = 0x7F00;
 // Internal: a background reconnect attempt ended; wParam 1 when connected.
 constexpr unsigned kReconnectDone = 0x7F01;
+// Internal: the video registry lays its windows out again.
+constexpr unsigned kRelayout = 0x7F02;
 
 } // namespace msg

@@ -197,6 +197,7 @@ std::optional<VideoFrame> VideoFrame::decode(const uint8_t* p, size_t n) {
     v.user_id = get32(p);
     v.room_id = get32(p + 4);
     const size_t declared = get32(p + 8);
+    v.declared_length = uint32_t(declared);
     v.capture_length = get32(p + 12);
     v.key_frame = get32(p + 16);
     const size_t len = std::min(declared, n - kHeader);

@@ -88,6 +88,7 @@ struct VideoFrame {
     uint32_t room_id = 0;
     uint32_t capture_length = 0;
     uint32_t key_frame = 0;
+    uint32_t declared_length = 0; // as received: the length field, which may claim more than the payload
     Bytes frame;
     Bytes encode() const;
     // A frame length past the payload is cut to what is there.

@@ -1,0 +1,228 @@
+// The local camera panel (see CMediaDlg.h).
+#include "video/CMediaDlg.h"
+
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <alsa/asoundlib.h>
+
+#include "components/log.h"
+#include "config/client_config.h"
+#include "config/logging.h"
+#include "platform/paths.h"
+#include "platform/qtext.h"
+#include "platform/thread_rule.h"
+#include "session/message_ids.h"
+#include "skin/ClxStatic.h"
+#include "video/CZoomVideo.h"
+#include "video/bitmap_file.h"
+#include "video/snapshot.h"
+#include "video/video_texts.h"
+#include "video/yuv_convert.h"
+#include "wire/packet_types.h"
+
+CMediaDlg::CMediaDlg(call_back* cb, const std::string& install_folder, bool test_camera_enabled, QWidget* parent)
+    : QWidget(parent), cb_(cb), skin_folder_(path_join(install_folder, "ui")),
+      test_camera_enabled_(test_camera_enabled) {
+    background_.Load(path_join(skin_folder_, "camerabk.bmp"));
+    title_ = new ClxStatic(this);
+    title_->setText(QString::fromUtf8(video_text::kLocalVideo));
+    title_->colours.transparent = true;
+    title_->colours.text = colour(kVTextColor);
+    title_->Refresh();
+    title_->adjustSize();
+    bar_ = new CVideoCtl(skin_folder_, this, this);
+    engine_.set_sink(this);
+    picture_.AddView(this);
+    bgr_.assign(size_t(capture::kWidth) * capture::kHeight * 3, 0);
+}
+
+CMediaDlg::~CMediaDlg() {
+    engine_.close();
+    zoom_.reset();
+}
+
+bool CMediaDlg::event(QEvent* e) {
+    if (platform::dispatch_message(e, *this))
+        return true;
+    follow_hover(this, bar_, e);
+    return QWidget::event(e);
+}
+
+void CMediaDlg::on_message(unsigned id, intptr_t, intptr_t) {
+    if (id == msg::kCloseZoom && zoom_) {
+        zoom_.reset();
+        update();
+    }
+}
+
+void CMediaDlg::Notice(const QString& text) {
+    std::string gbk = qstring_to_gbk(text);
+    cb_->request(kReqNoticeLine, gbk.data(), int(gbk.size()));
+}
+
+bool CMediaDlg::CameraPresent() {
+    return capture::camera_present(test_camera_enabled_);
+}
+
+void CMediaDlg::Announce(const proto::StreamDesc& stream) {
+    proto::CameraState state;
+    state.stream = stream;
+    cb_->Send(pkt::kCameraState, state.encode());
+}
+
+bool CMediaDlg::SwitchCamera(bool on, int device_id) {
+    ASSERT_UI_THREAD();
+    if (on) {
+        if (camera_open_)
+            return true;
+        if (!engine_.select_driver(device_id, test_camera_enabled_) || !engine_.open())
+            return false;
+        if (!engine_.start_compressor()) {
+            engine_.close();
+            Notice(QString::fromUtf8(video_text::kCameraInitFailed));
+            return false;
+        }
+        const VideoEncoder& enc = engine_.encoder();
+        Announce({enc.code(), uint16_t(enc.width()), uint16_t(enc.height()), uint16_t(enc.bits_per_pixel())});
+        LOG_VIDEO("fccHandler = %x\n", enc.code());
+        engine_.start_streaming();
+        camera_open_ = true;
+        return true;
+    }
+    if (!camera_open_)
+        return true;
+    if (!engine_.close())
+        return false;
+    camera_open_ = false;
+    zoom_.reset();
+    picture_.Clear();
+    update();
+    Announce({});
+    return true;
+}
+
+void CMediaDlg::on_encoded_frame(const uint8_t* data, int size, uint32_t capture_length, bool key_frame) {
+    proto::VideoFrame frame;
+    frame.capture_length = capture_length;
+    frame.key_frame = key_frame ? 1 : 0;
+    frame.frame.assign(data, data + size);
+    cb_->Send(pkt::kVideoFrame, frame.encode());
+}
+
+void CMediaDlg::on_raw_frame(const uint8_t* yuyv, int width, int height, uint32_t) {
+    if (width != capture::kWidth || height != capture::kHeight)
+        return;
+    // Bottom-up BGR: the bitmap file's own pixels; the slot turns the rows for painting.
+    yuv::FlipConvert(yuyv, width, height, bgr_.data());
+    picture_.Publish(bgr_.data(), width, height, width * 3, QImage::Format_BGR888, true);
+    if (snapshot_pending_.exchange(false)) {
+        const QString path = snapshot_path("My");
+        const bool ok = write_bitmap_file(path.toStdString(), width, height, bgr_.data(), size_t(width) * 3);
+        if (ok) {
+            {
+                std::lock_guard lock(snapshot_mutex_);
+                last_snapshot_ = path;
+            }
+            QMetaObject::invokeMethod(
+                this, [this, path] { Notice(QString::fromUtf8(video_text::kSnapshotSaved).arg(path)); },
+                Qt::QueuedConnection);
+        }
+    }
+}
+
+void CMediaDlg::on_camera_lost() {
+    // From the capture thread: the stream has ended; the session switches the camera off on the UI thread.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            Notice(QString::fromUtf8(video_text::kCameraLost));
+            if (cb_->request(kReqCameraOn, nullptr, 0))
+                cb_->request(kReqToggleCamera, nullptr, 0);
+            else
+                SwitchCamera(false, 0);
+        },
+        Qt::QueuedConnection);
+}
+
+QString CMediaDlg::last_snapshot() const {
+    std::lock_guard lock(snapshot_mutex_);
+    return last_snapshot_;
+}
+
+int CMediaDlg::on_video_event(int type, int, int) {
+    switch (type) {
+    case 1:
+        ToggleZoom();
+        break;
+    case 2:
+        if (zoom_) {
+            zoom_.reset();
+            update();
+        } else if (cb_->request(kReqCameraOn, nullptr, 0)) {
+            cb_->request(kReqToggleCamera, nullptr, 0);
+        }
+        break;
+    case 3:
+        if (camera_open_)
+            snapshot_pending_ = true;
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+void CMediaDlg::ToggleZoom() {
+    if (zoom_) {
+        zoom_.reset();
+    } else if (camera_open_) {
+        zoom_ = std::make_unique<CZoomVideo>(skin_folder_, &picture_, this);
+        zoom_->SetCaption(title_->text());
+        zoom_->show();
+    }
+    update();
+}
+
+void CMediaDlg::mouseDoubleClickEvent(QMouseEvent*) {
+    ToggleZoom();
+}
+
+void CMediaDlg::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    title_->move(8, height() - title_->height() - 4);
+    if (bar_->isVisible())
+        bar_->Place();
+}
+
+void CMediaDlg::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const QImage frame = picture_.Latest();
+    if (!camera_open_ || zoom_ || frame.isNull()) {
+        background_.DrawStretched(p, rect());
+        return;
+    }
+    if (frame.size() == size())
+        p.drawImage(0, 0, frame);
+    else
+        p.drawImage(rect(), frame);
+}
+
+bool CMediaDlg::ProbeEchoCancellation() {
+    // Capture and playback at once on the default devices, 8 kHz mono: where that fails (a device busy or
+    // missing), the user is asked to close other audio programs.
+    snd_pcm_t* capture = nullptr;
+    snd_pcm_t* playback = nullptr;
+    bool problem = snd_pcm_open(&capture, "default", SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0 ||
+                   snd_pcm_open(&playback, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0;
+    for (snd_pcm_t* pcm : {capture, playback})
+        if (pcm && !problem)
+            problem = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1, 8000, 1,
+                                         100000) < 0;
+    if (capture)
+        snd_pcm_close(capture);
+    if (playback)
+        snd_pcm_close(playback);
+    return problem;
+}

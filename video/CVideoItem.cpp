@@ -1,0 +1,206 @@
+// A remote video window (see CVideoItem.h).
+#include "video/CVideoItem.h"
+
+#include <QMetaObject>
+#include <QPainter>
+
+#include <vector>
+
+#include "config/client_config.h"
+#include "platform/qtext.h"
+#include "platform/thread_rule.h"
+#include "session/message_ids.h"
+#include "skin/ClxStatic.h"
+#include "video/CZoomVideo.h"
+#include "video/bitmap_file.h"
+#include "video/snapshot.h"
+#include "video/video_texts.h"
+
+CVideoItem::CVideoItem(call_back* cb, const std::string& skin_folder, QWidget* parent)
+    : QWidget(parent), cb_(cb), skin_folder_(skin_folder) {
+    background_.Load(skin_folder + "/vback1.bmp");
+    background_.transparent = true;
+    title_ = new ClxStatic(this);
+    title_->colours.transparent = true;
+    title_->colours.text = colour(kVTextColor);
+    title_->Refresh();
+    bar_ = new CVideoCtl(skin_folder, this, this);
+    picture_.AddView(this);
+    SetTitle(QString::fromUtf8(video_text::kNoVideo));
+}
+
+CVideoItem::~CVideoItem() {
+    zoom_.reset();
+}
+
+bool CVideoItem::event(QEvent* e) {
+    if (platform::dispatch_message(e, *this))
+        return true;
+    follow_hover(this, bar_, e);
+    return QWidget::event(e);
+}
+
+void CVideoItem::on_message(unsigned id, intptr_t, intptr_t) {
+    if (id == msg::kCloseZoom && zoom_) {
+        zoom_.reset();
+        update();
+    }
+}
+
+void CVideoItem::SetTitle(const QString& title) {
+    {
+        std::lock_guard lock(title_mutex_);
+        title_text_ = title;
+    }
+    title_->setText(title);
+    title_->adjustSize();
+    title_->move(8, height() - title_->height() - 4);
+    if (zoom_)
+        zoom_->SetCaption(title);
+    update();
+}
+
+QString CVideoItem::title() const {
+    std::lock_guard lock(title_mutex_);
+    return title_text_;
+}
+
+bool CVideoItem::decoder_open() const {
+    std::lock_guard lock(decoder_mutex_);
+    return decoder_.is_open();
+}
+
+void CVideoItem::OpenVideo(uint32_t user_id, const proto::StreamDesc& stream) {
+    ASSERT_UI_THREAD();
+    // Held while the decoder is replaced: a packet that arrives meanwhile finds it taken and is dropped.
+    std::lock_guard lock(decoder_mutex_);
+    user_id_ = user_id;
+    decoder_.Open(stream.fourcc, stream.width, stream.height);
+    picture_.Clear();
+}
+
+void CVideoItem::Release() {
+    user_id_ = 0;
+    picture_.Clear();
+    SetTitle(QString::fromUtf8(video_text::kNoVideo));
+    platform::post_message(this, msg::kCloseZoom, 0, 0);
+}
+
+void CVideoItem::ShowFrame(const uint8_t* payload, size_t length) {
+    auto frame = proto::VideoFrame::decode(payload, length);
+    // A size that claims more than the payload holds: the decoder must never read past what arrived.
+    if (!frame || frame->declared_length > length - proto::VideoFrame::kHeader || frame->frame.empty()) {
+        ++dropped_;
+        return;
+    }
+    std::unique_lock lock(decoder_mutex_, std::try_to_lock);
+    if (!lock.owns_lock() || !decoder_.is_open() || user_id_ == 0) {
+        ++dropped_;
+        return;
+    }
+    if (!decoder_.Decode(frame->frame.data(), frame->frame.size(), frame->key_frame & 1)) {
+        ++dropped_;
+        return;
+    }
+    ++decoded_;
+    picture_.Publish(decoder_.pixels().data(), decoder_.width(), decoder_.height(), decoder_.width() * 4,
+                     QImage::Format_RGB32, false);
+    if (snapshot_pending_.exchange(false))
+        WriteSnapshot();
+}
+
+void CVideoItem::WriteSnapshot() {
+    // Runs with the decoder held: its picture is the one shown.
+    const int w = decoder_.width(), h = decoder_.height();
+    const size_t row = (size_t(w) * 3 + 3) & ~size_t(3);
+    std::vector<uint8_t> bgr(row * size_t(h), 0);
+    const uint8_t* src = decoder_.pixels().data();
+    for (int y = 0; y < h; ++y) {
+        uint8_t* out = bgr.data() + size_t(h - 1 - y) * row; // bottom row first
+        const uint8_t* in = src + size_t(y) * size_t(w) * 4;
+        for (int x = 0; x < w; ++x) {
+            out[x * 3] = in[x * 4];
+            out[x * 3 + 1] = in[x * 4 + 1];
+            out[x * 3 + 2] = in[x * 4 + 2];
+        }
+    }
+    const QString who = title();
+    const QString path = snapshot_path(who);
+    if (!write_bitmap_file(path.toStdString(), w, h, bgr.data(), row))
+        return;
+    {
+        std::lock_guard lock(title_mutex_);
+        last_snapshot_ = path;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this, who, path] {
+            std::string text = qstring_to_gbk(QString::fromUtf8(video_text::kRemoteSnapshotSaved).arg(who, path));
+            cb_->request(kReqNoticeLine, text.data(), int(text.size()));
+        },
+        Qt::QueuedConnection);
+}
+
+QString CVideoItem::last_snapshot() const {
+    std::lock_guard lock(title_mutex_);
+    return last_snapshot_;
+}
+
+int CVideoItem::on_video_event(int type, int, int) {
+    switch (type) {
+    case 1:
+        ToggleZoom();
+        break;
+    case 2:
+        if (zoom_) {
+            zoom_.reset();
+            update();
+        } else if (user_id_ != 0 && parentWidget()) {
+            // The registry asks the main dialog to stop watching this user.
+            platform::post_message(parentWidget(), msg::kMessageBox, intptr_t(user_id_.load()), 0);
+        }
+        break;
+    case 3:
+        if (decoder_open())
+            snapshot_pending_ = true;
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+void CVideoItem::ToggleZoom() {
+    if (zoom_) {
+        zoom_.reset();
+    } else if (decoder_open()) {
+        zoom_ = std::make_unique<CZoomVideo>(skin_folder_, &picture_, this);
+        zoom_->SetCaption(title());
+        zoom_->show();
+    }
+    update();
+}
+
+void CVideoItem::mouseDoubleClickEvent(QMouseEvent*) {
+    ToggleZoom();
+}
+
+void CVideoItem::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    title_->move(8, height() - title_->height() - 4);
+    if (bar_->isVisible())
+        bar_->Place();
+}
+
+void CVideoItem::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const QImage frame = picture_.Latest();
+    if (frame.isNull() || zoom_ || user_id_ == 0) {
+        background_.DrawStretched(p, rect());
+        return;
+    }
+    if (frame.size() == size())
+        p.drawImage(0, 0, frame);
+    else
+        p.drawImage(rect(), frame);
+}

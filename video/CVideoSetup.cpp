@@ -1,0 +1,55 @@
+// The camera setup dialog (see CVideoSetup.h).
+#include "video/CVideoSetup.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "platform/controls.h"
+#include "video/video_texts.h"
+
+CVideoSetup::CVideoSetup(const std::vector<std::string>& names, QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QString::fromUtf8(video_text::kVideoSetup));
+    auto* group = new QGroupBox(QString::fromUtf8(video_text::kCaptureDevices), this);
+    auto* row = new QHBoxLayout(group);
+    row->addWidget(new QLabel(QString::fromUtf8(video_text::kVideoDevice), group));
+    list_ = new QComboBox(group);
+    set_control_id(list_, kDeviceList);
+    list_->setMinimumContentsLength(24);
+    for (const std::string& n : names)
+        list_->addItem(QString::fromStdString(n));
+    list_->setCurrentIndex(-1);
+    row->addWidget(list_, 1);
+    auto* buttons = new QDialogButtonBox(this);
+    auto* ok = buttons->addButton(QString::fromUtf8(video_text::kOk), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QString::fromUtf8(video_text::kCancel), QDialogButtonBox::RejectRole);
+    ok->setAutoDefault(false);
+    ok->setDefault(false);
+    auto* outer = new QVBoxLayout(this);
+    outer->addWidget(group);
+    outer->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+void CVideoSetup::set_index(int index) {
+    index_ = index;
+    list_->setCurrentIndex(index >= 0 && index < list_->count() ? index : -1);
+}
+
+void CVideoSetup::accept() {
+    if (list_->currentIndex() >= 0)
+        index_ = list_->currentIndex();
+    QDialog::accept();
+}
+
+void CVideoSetup::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)
+        return; // Enter does not press OK
+    QDialog::keyPressEvent(e);
+}

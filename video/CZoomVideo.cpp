@@ -1,0 +1,164 @@
+// The zoom window (see CZoomVideo.h).
+#include "video/CZoomVideo.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QWindow>
+
+#include "config/client_config.h"
+#include "platform/controls.h"
+#include "platform/paths.h"
+#include "session/message_ids.h"
+#include "skin/ClxStatic.h"
+#include "video/PictureSlot.h"
+
+namespace {
+const QSize kLevels[5] = {{320, 240}, {352, 288}, {640, 480}, {800, 600}, {0, 0}};
+}
+
+QSize CZoomVideo::LevelSize(int level) {
+    return kLevels[std::clamp(level, 0, 4)];
+}
+
+CZoomVideo::CZoomVideo(const std::string& skin_folder, PictureSlot* picture, QWidget* owner)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), owner_(owner),
+      picture_(picture) {
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    background_.Load(path_join(skin_folder, "camerabk.bmp"));
+    top_.Load(path_join(skin_folder, "videotop.bmp"));
+    caption_ = new ClxStatic(this);
+    caption_->colours.transparent = true;
+    caption_->colours.text = colour(kVTextColor);
+    caption_->Refresh();
+    caption_->move(10, 2);
+    for (auto [id, text] : {std::pair{kZoomOut, "-"}, std::pair{kZoomIn, "+"}, std::pair{kClose, "x"}}) {
+        auto* b = new QPushButton(text, this);
+        set_control_id(b, id);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->resize(20, 18);
+        connect(b, &QPushButton::clicked, this, [this, id = id] {
+            if (id == kZoomOut)
+                ZoomOut();
+            else if (id == kZoomIn)
+                ZoomIn();
+            else
+                AskOwnerToClose();
+        });
+    }
+    skin_.dialog = this;
+    skin_.skin_folder = skin_folder;
+    skin_.Load(path_join(skin_folder, "vzoom.txt"));
+    setMinimumSize(kMinWidth, kMinHeight);
+    if (picture_)
+        picture_->AddView(this);
+    ApplyLevel(false);
+}
+
+CZoomVideo::~CZoomVideo() {
+    if (picture_)
+        picture_->RemoveView(this);
+}
+
+void CZoomVideo::SetCaption(const QString& text) {
+    caption_->setText(text.left(260));
+    caption_->adjustSize();
+    update();
+}
+
+void CZoomVideo::ApplyLevel(bool keep_corner) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const QSize s = LevelSize(level_);
+    if (s.isEmpty()) {
+        setGeometry(screen ? screen->geometry() : area);
+    } else {
+        const QSize window(s.width(), s.height() + top_strip());
+        const QPoint corner = keep_corner ? pos() : QPoint(0, 0);
+        setGeometry(QRect(corner, window));
+        // Centred in the work area, keeping the size.
+        move(area.x() + (area.width() - window.width()) / 2, area.y() + (area.height() - window.height()) / 2);
+    }
+}
+
+void CZoomVideo::ZoomOut() {
+    if (level_ == 0)
+        return;
+    --level_;
+    ApplyLevel(true);
+}
+
+void CZoomVideo::ZoomIn() {
+    if (level_ == 4)
+        return;
+    ++level_;
+    ApplyLevel(true);
+}
+
+void CZoomVideo::AskOwnerToClose() {
+    if (owner_)
+        platform::post_message(owner_, msg::kCloseZoom, 0, 0);
+}
+
+void CZoomVideo::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Escape) {
+        if (level_ == 4)
+            ZoomOut();
+        else
+            AskOwnerToClose();
+        return;
+    }
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)
+        return;
+    QWidget::keyPressEvent(e);
+}
+
+void CZoomVideo::mouseDoubleClickEvent(QMouseEvent*) {
+    if (level_ == 4) {
+        ZoomOut();
+    } else {
+        level_ = 3;
+        ZoomIn();
+    }
+}
+
+void CZoomVideo::mousePressEvent(QMouseEvent* e) {
+    // The top strip drags the window.
+    if (e->button() == Qt::LeftButton && e->position().y() < top_strip() && windowHandle())
+        windowHandle()->startSystemMove();
+    QWidget::mousePressEvent(e);
+}
+
+void CZoomVideo::closeEvent(QCloseEvent* e) {
+    e->ignore();
+    AskOwnerToClose();
+}
+
+void CZoomVideo::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    const int W = width();
+    static const int kIds[3] = {kZoomOut, kZoomIn, kClose};
+    for (int i = 0; i < 3; ++i) {
+        QWidget* b = get_dlg_item(this, kIds[i]);
+        const int w = i < skin_.count() ? skin_.entry(i).width : b->width();
+        const int x = i == 0 ? W - 4 * w + w / 2 : i == 1 ? W - 3 * w + w / 2 : W - w - w / 2;
+        b->move(x, 4);
+    }
+    update();
+}
+
+void CZoomVideo::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const int strip = top_strip();
+    if (!top_.empty())
+        top_.DrawStretched(p, QRect(0, 0, width(), strip));
+    const QRect below(0, strip, width(), height() - strip);
+    const QImage picture = picture_ ? picture_->Latest() : QImage();
+    if (!picture.isNull())
+        p.drawImage(below, picture);
+    else if (!background_.empty())
+        background_.DrawStretched(p, below);
+}
