@@ -31,11 +31,11 @@
 #include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
 #include "roster/CLeftDlg.h"
-#include "video/CMediaDlg.h"
-#include "video/CVideo.h"
 #include "roster/CStatusDlg.h"
 #include "session/message_ids.h"
 #include "skin/ClxStatic.h"
+#include "video/CMediaDlg.h"
+#include "video/CVideo.h"
 
 namespace {
 

@@ -6,13 +6,13 @@
 
 #include <string>
 
+#include "app/DeviceDialogs.h"
 #include "app/SoundOut.h"
 #include "app/frame_geometry.h"
 #include "app/launch_params.h"
 #include "components/tcpclient.h"
 #include "config/client_config.h"
 #include "platform/messages.h"
-#include "app/DeviceDialogs.h"
 #include "session/service_link.h"
 #include "session/service_process.h"
 #include "session/session_controller.h"

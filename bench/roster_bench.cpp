@@ -1,6 +1,7 @@
 // A room of 500 users joining in one burst: the time until the user list has every record and its shown page
-// is painted, then the longest stall of the UI thread while the 500 pictures download from a loopback web host
-// (a 1 ms timer measures the gaps). The peer for the burst is a plain QListWidget filled with the same names.
+// is painted, then the longest stall of the UI thread while the 500 pictures download from a loopback web
+// host (a 1 ms timer measures the gaps). The peer for the burst is a plain QListWidget filled with the same
+// names.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QListWidget>
@@ -96,8 +97,10 @@ int main(int argc, char** argv) {
 
     std::printf("== roster_bench: %d users joining in one burst\n", kUsers);
     std::printf("all records in the list: %.1f ms; shown page painted: %.1f ms\n", records_ms, painted_ms);
-    std::printf("plain QListWidget with the same names, painted: %.1f ms; ratio %.2f\n", peer_ms, painted_ms / peer_ms);
-    std::printf("pictures: %d of %d stored in %.1f s from the loopback web host\n", ready, kUsers, download_s);
+    std::printf("plain QListWidget with the same names, painted: %.1f ms; ratio %.2f\n", peer_ms,
+                painted_ms / peer_ms);
+    std::printf("pictures: %d of %d stored in %.1f s from the loopback web host\n", ready, kUsers,
+                download_s);
     std::printf("longest UI thread stall meanwhile: %.1f ms (goal: at most 16 ms)\n", double(longest) / 1e6);
     return 0;
 }

@@ -1,6 +1,6 @@
-// The local camera: picks a camera, opens it for 320 x 240 packed 4:2:2, compresses every frame on the capture
-// thread and hands each frame to the sink, first the picture, then (while sending is on) the compressed frame.
-// Plain C++.
+// The local camera: picks a camera, opens it for 320 x 240 packed 4:2:2, compresses every frame on the
+// capture thread and hands each frame to the sink, first the picture, then (while sending is on) the
+// compressed frame. Plain C++.
 #pragma once
 
 #include <atomic>

@@ -22,7 +22,8 @@
 #include "video/yuv_convert.h"
 #include "wire/packet_types.h"
 
-CMediaDlg::CMediaDlg(call_back* cb, const std::string& install_folder, bool test_camera_enabled, QWidget* parent)
+CMediaDlg::CMediaDlg(call_back* cb, const std::string& install_folder, bool test_camera_enabled,
+                     QWidget* parent)
     : QWidget(parent), cb_(cb), skin_folder_(path_join(install_folder, "ui")),
       test_camera_enabled_(test_camera_enabled) {
     background_.Load(path_join(skin_folder_, "camerabk.bmp"));
@@ -218,8 +219,8 @@ bool CMediaDlg::ProbeEchoCancellation() {
                    snd_pcm_open(&playback, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0;
     for (snd_pcm_t* pcm : {capture, playback})
         if (pcm && !problem)
-            problem = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1, 8000, 1,
-                                         100000) < 0;
+            problem = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1, 8000,
+                                         1, 100000) < 0;
     if (capture)
         snd_pcm_close(capture);
     if (playback)

@@ -1,7 +1,7 @@
 // The local camera panel: switches the camera on and off for the session, announces the camera's format to
 // the room, sends every compressed frame as a video packet, converts every picture for painting (the capture
-// thread hands the latest one over; the UI thread paints it), takes snapshots, opens the zoom window and shows
-// the control bar while the mouse is over it.
+// thread hands the latest one over; the UI thread paints it), takes snapshots, opens the zoom window and
+// shows the control bar while the mouse is over it.
 #pragma once
 
 #include <QWidget>

@@ -113,8 +113,10 @@ void CVideo::OnRecvVideo(const uint8_t* data, size_t length) {
     if (length < 8)
         return;
     uint32_t key[2];
-    key[0] = uint32_t(data[0]) | (uint32_t(data[1]) << 8) | (uint32_t(data[2]) << 16) | (uint32_t(data[3]) << 24);
-    key[1] = uint32_t(data[4]) | (uint32_t(data[5]) << 8) | (uint32_t(data[6]) << 16) | (uint32_t(data[7]) << 24);
+    key[0] =
+        uint32_t(data[0]) | (uint32_t(data[1]) << 8) | (uint32_t(data[2]) << 16) | (uint32_t(data[3]) << 24);
+    key[1] =
+        uint32_t(data[4]) | (uint32_t(data[5]) << 8) | (uint32_t(data[6]) << 16) | (uint32_t(data[7]) << 24);
     Slot* slot = nullptr;
     {
         std::lock_guard lock(active_lock_);

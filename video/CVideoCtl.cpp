@@ -11,8 +11,8 @@ CVideoCtl::CVideoCtl(const std::string& skin_folder, VideoEventCall* sink, QWidg
     : QWidget(parent), sink_(sink) {
     setAttribute(Qt::WA_TranslucentBackground);
     int x = 4;
-    for (auto [id, text] : {std::pair{kSpeaker, "speaker"}, std::pair{kSnap, "snap"}, std::pair{kZoom, "zoom"},
-                            std::pair{kClose, "close"}}) {
+    for (auto [id, text] : {std::pair{kSpeaker, "speaker"}, std::pair{kSnap, "snap"},
+                            std::pair{kZoom, "zoom"}, std::pair{kClose, "close"}}) {
         auto* b = new QPushButton(text, this);
         set_control_id(b, id);
         b->setFocusPolicy(Qt::NoFocus);

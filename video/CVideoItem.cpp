@@ -135,7 +135,8 @@ void CVideoItem::WriteSnapshot() {
     QMetaObject::invokeMethod(
         this,
         [this, who, path] {
-            std::string text = qstring_to_gbk(QString::fromUtf8(video_text::kRemoteSnapshotSaved).arg(who, path));
+            std::string text =
+                qstring_to_gbk(QString::fromUtf8(video_text::kRemoteSnapshotSaved).arg(who, path));
             cb_->request(kReqNoticeLine, text.data(), int(text.size()));
         },
         Qt::QueuedConnection);

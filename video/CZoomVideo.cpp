@@ -80,7 +80,8 @@ void CZoomVideo::ApplyLevel(bool keep_corner) {
         const QPoint corner = keep_corner ? pos() : QPoint(0, 0);
         setGeometry(QRect(corner, window));
         // Centred in the work area, keeping the size.
-        move(area.x() + (area.width() - window.width()) / 2, area.y() + (area.height() - window.height()) / 2);
+        move(area.x() + (area.width() - window.width()) / 2,
+             area.y() + (area.height() - window.height()) / 2);
     }
 }
 

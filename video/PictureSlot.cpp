@@ -14,7 +14,8 @@ void PictureSlot::Publish(const uint8_t* pixels, int width, int height, int stri
             back_ = QImage(width, height, format);
         const int row = std::min<int>(stride, int(back_.bytesPerLine()));
         for (int y = 0; y < height; ++y)
-            std::memcpy(back_.scanLine(bottom_up ? height - 1 - y : y), pixels + size_t(y) * size_t(stride), size_t(row));
+            std::memcpy(back_.scanLine(bottom_up ? height - 1 - y : y), pixels + size_t(y) * size_t(stride),
+                        size_t(row));
         std::swap(front_, back_);
         views = views_;
     }

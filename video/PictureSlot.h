@@ -14,7 +14,8 @@
 class PictureSlot {
 public:
     // Any thread: copies the picture (rows in reverse order when `bottom_up`) and asks the views to repaint.
-    void Publish(const uint8_t* pixels, int width, int height, int stride, QImage::Format format, bool bottom_up);
+    void Publish(const uint8_t* pixels, int width, int height, int stride, QImage::Format format,
+                 bool bottom_up);
     // UI thread: the newest picture (null before the first).
     QImage Latest() const;
     void Clear();

@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <vector>
 
-bool write_bitmap_file(const std::string& path, int width, int height, const uint8_t* pixels, size_t row_bytes) {
+bool write_bitmap_file(const std::string& path, int width, int height, const uint8_t* pixels,
+                       size_t row_bytes) {
     const uint32_t image = uint32_t(row_bytes * size_t(height));
     uint8_t header[54] = {'B', 'M'};
     auto put32 = [&](int at, uint32_t v) {
@@ -34,8 +35,8 @@ std::string safe_file_component(const std::string& utf8) {
     std::string out;
     for (char c : utf8) {
         const unsigned char u = static_cast<unsigned char>(c);
-        const bool unsafe = u < 0x20 || u == 0x7F || c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' ||
-                            c == '"' || c == '<' || c == '>' || c == '|';
+        const bool unsafe = u < 0x20 || u == 0x7F || c == '/' || c == '\\' || c == ':' || c == '*' ||
+                            c == '?' || c == '"' || c == '<' || c == '>' || c == '|';
         out.push_back(unsafe ? '_' : c);
     }
     if (!out.empty() && out[0] == '.')

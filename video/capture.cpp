@@ -42,7 +42,8 @@ bool is_capture_device(const std::string& path, std::string* name) {
     if (!ok || !(caps & V4L2_CAP_VIDEO_CAPTURE) || !(caps & V4L2_CAP_STREAMING))
         return false;
     if (name)
-        *name = std::string(reinterpret_cast<const char*>(cap.card), strnlen(reinterpret_cast<const char*>(cap.card), sizeof cap.card));
+        *name = std::string(reinterpret_cast<const char*>(cap.card),
+                            strnlen(reinterpret_cast<const char*>(cap.card), sizeof cap.card));
     return true;
 }
 
@@ -178,9 +179,9 @@ public:
                         on_lost();
                     break;
                 }
-                if (b.index < buffers_.size() && Convert(static_cast<const uint8_t*>(buffers_[b.index].first),
-                                                         std::min<size_t>(b.bytesused, buffers_[b.index].second),
-                                                         frame.data()))
+                if (b.index < buffers_.size() &&
+                    Convert(static_cast<const uint8_t*>(buffers_[b.index].first),
+                            std::min<size_t>(b.bytesused, buffers_[b.index].second), frame.data()))
                     on_frame(frame.data(), n++);
                 xioctl(fd_, VIDIOC_QBUF, &b);
             }
@@ -241,14 +242,15 @@ private:
             input_.resize(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
             packet_->data = input_.data();
             packet_->size = int(size);
-            const bool ok = avcodec_send_packet(mjpeg_, packet_) >= 0 && avcodec_receive_frame(mjpeg_, decoded_) >= 0;
+            const bool ok =
+                avcodec_send_packet(mjpeg_, packet_) >= 0 && avcodec_receive_frame(mjpeg_, decoded_) >= 0;
             packet_->data = nullptr;
             packet_->size = 0;
             if (!ok)
                 return false;
-            scale_ = sws_getCachedContext(scale_, decoded_->width, decoded_->height, AVPixelFormat(decoded_->format),
-                                          kWidth, kHeight, AV_PIX_FMT_YUYV422, SWS_FAST_BILINEAR, nullptr, nullptr,
-                                          nullptr);
+            scale_ = sws_getCachedContext(scale_, decoded_->width, decoded_->height,
+                                          AVPixelFormat(decoded_->format), kWidth, kHeight,
+                                          AV_PIX_FMT_YUYV422, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
             if (!scale_)
                 return false;
             sws_scale(scale_, decoded_->data, decoded_->linesize, 0, decoded_->height, dst, dst_stride);
@@ -286,9 +288,10 @@ private:
 
 // A 5 x 7 font for the clock's digits and the colon.
 const uint8_t kDigits[11][7] = {
-    {14, 17, 19, 21, 25, 17, 14}, {4, 12, 4, 4, 4, 4, 14},     {14, 17, 1, 2, 4, 8, 31},  {31, 2, 4, 2, 1, 17, 14},
-    {2, 6, 10, 18, 31, 2, 2},     {31, 16, 30, 1, 1, 17, 14},  {6, 8, 16, 30, 17, 17, 14}, {31, 1, 2, 4, 8, 8, 8},
-    {14, 17, 17, 14, 17, 17, 14}, {14, 17, 17, 15, 1, 2, 12},  {0, 12, 12, 0, 12, 12, 0}};
+    {14, 17, 19, 21, 25, 17, 14}, {4, 12, 4, 4, 4, 4, 14},  {14, 17, 1, 2, 4, 8, 31},
+    {31, 2, 4, 2, 1, 17, 14},     {2, 6, 10, 18, 31, 2, 2}, {31, 16, 30, 1, 1, 17, 14},
+    {6, 8, 16, 30, 17, 17, 14},   {31, 1, 2, 4, 8, 8, 8},   {14, 17, 17, 14, 17, 17, 14},
+    {14, 17, 17, 15, 1, 2, 12},   {0, 12, 12, 0, 12, 12, 0}};
 
 // Stamp geometry: 32 blocks of 10 x 8 pixels in the top rows, bit 31 first.
 constexpr int kStampRows = 8;
@@ -336,8 +339,8 @@ std::unique_ptr<Backend> make_backend(const CameraInfo& camera) {
 
 void draw_test_pattern(uint8_t* yuyv, uint32_t n, int hour, int minute, int second, int tint) {
     // Colour bars (Y, U, V) that move to the left by four pixels a frame.
-    static const uint8_t kBars[8][3] = {{235, 128, 128}, {210, 16, 146}, {170, 166, 16},  {145, 54, 34},
-                                        {106, 202, 222}, {81, 90, 240},  {41, 240, 110},  {16, 128, 128}};
+    static const uint8_t kBars[8][3] = {{235, 128, 128}, {210, 16, 146}, {170, 166, 16}, {145, 54, 34},
+                                        {106, 202, 222}, {81, 90, 240},  {41, 240, 110}, {16, 128, 128}};
     for (int y = 0; y < kHeight; ++y) {
         uint8_t* row = yuyv + size_t(y) * kWidth * 2;
         for (int x = 0; x < kWidth; x += 2) {
@@ -380,7 +383,8 @@ uint32_t read_frame_stamp(const uint8_t* bgra, int width, int height, int stride
         return 0;
     uint32_t n = 0;
     for (int bit = 0; bit < 32; ++bit) {
-        const uint8_t* px = bgra + size_t(kStampRows / 2) * size_t(stride) + size_t(bit * kStampBlock + kStampBlock / 2) * 4;
+        const uint8_t* px =
+            bgra + size_t(kStampRows / 2) * size_t(stride) + size_t(bit * kStampBlock + kStampBlock / 2) * 4;
         const int luma = (px[0] + px[1] + px[2]) / 3;
         n = (n << 1) | (luma > 128 ? 1u : 0u);
     }

@@ -165,8 +165,8 @@ bool VideoDecoder::Decode(const uint8_t* data, size_t size, bool key_frame) {
         return false;
     if (!to_bgra_ || w != sws_width_ || h != sws_height_ || frame_->format != sws_format_) {
         sws_freeContext(to_bgra_);
-        to_bgra_ = sws_getContext(w, h, AVPixelFormat(frame_->format), w, h, AV_PIX_FMT_BGRA, SWS_FAST_BILINEAR,
-                                  nullptr, nullptr, nullptr);
+        to_bgra_ = sws_getContext(w, h, AVPixelFormat(frame_->format), w, h, AV_PIX_FMT_BGRA,
+                                  SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
         sws_width_ = w;
         sws_height_ = h;
         sws_format_ = frame_->format;

@@ -62,10 +62,10 @@ namespace {
 // part of green; the sums are the same integers as in the reference, so the output is identical.
 struct Folded {
     int y[256];
-    int blue[256];  // T4[U]
+    int blue[256];    // T4[U]
     int green_u[256]; // T2[U]
     int green_v[256]; // T3[V]
-    int red[256];   // T1[V]
+    int red[256];     // T1[V]
     // Clamping by table: the index range covers every sum the tables can make, shifted.
     uint8_t clamp[1024 + 512];
     Folded() {
