@@ -64,7 +64,8 @@ public:
                 const std::time_t now = std::time(nullptr);
                 std::tm local{};
                 localtime_r(&now, &local);
-                draw_test_pattern(frame.data(), n, local.tm_hour, local.tm_min, local.tm_sec, tint_);
+                draw_test_pattern(frame.data(), n, local.tm_hour, local.tm_min, local.tm_sec, tint_,
+                                  stamp_clock_ms());
                 on_frame(frame.data(), n);
                 next += std::chrono::milliseconds(kFrameIntervalMs);
                 std::this_thread::sleep_until(next);
@@ -337,7 +338,14 @@ std::unique_ptr<Backend> make_backend(const CameraInfo& camera) {
     return std::make_unique<V4l2Camera>(camera.device);
 }
 
-void draw_test_pattern(uint8_t* yuyv, uint32_t n, int hour, int minute, int second, int tint) {
+uint32_t stamp_clock_ms() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint32_t(int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000);
+}
+
+void draw_test_pattern(uint8_t* yuyv, uint32_t n, int hour, int minute, int second, int tint, int64_t stamp) {
+    const uint32_t stamped = stamp < 0 ? n : uint32_t(stamp);
     // Colour bars (Y, U, V) that move to the left by four pixels a frame.
     static const uint8_t kBars[8][3] = {{235, 128, 128}, {210, 16, 146}, {170, 166, 16}, {145, 54, 34},
                                         {106, 202, 222}, {81, 90, 240},  {41, 240, 110}, {16, 128, 128}};
@@ -355,7 +363,7 @@ void draw_test_pattern(uint8_t* yuyv, uint32_t n, int hour, int minute, int seco
     }
     // The frame number: white or black blocks, chroma neutral.
     for (int bit = 0; bit < 32; ++bit) {
-        const uint8_t luma = (n >> (31 - bit)) & 1 ? 235 : 16;
+        const uint8_t luma = (stamped >> (31 - bit)) & 1 ? 235 : 16;
         for (int y = 0; y < kStampRows; ++y)
             for (int x = bit * kStampBlock; x < (bit + 1) * kStampBlock; ++x) {
                 set_luma(yuyv, x, y, luma);

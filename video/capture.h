@@ -47,8 +47,13 @@ public:
 std::unique_ptr<Backend> make_backend(const CameraInfo& camera);
 
 // The test pattern, also for tests and benchmarks: frame `n` at the given time of day, with a tint (0 none;
-// other values shift the colours, so that two test cameras look different).
-void draw_test_pattern(uint8_t* yuyv, uint32_t n, int hour, int minute, int second, int tint = 0);
+// other values shift the colours, so that two test cameras look different). The top rows carry `stamp`, or
+// the frame number when it is negative; the test camera stamps its capture time (milliseconds of the
+// machine's monotonic clock), so that a receiver on the same machine can tell how old a picture is.
+void draw_test_pattern(uint8_t* yuyv, uint32_t n, int hour, int minute, int second, int tint = 0,
+                       int64_t stamp = -1);
+// Milliseconds of the monotonic clock, as the test camera stamps them (low 32 bits).
+uint32_t stamp_clock_ms();
 // The frame number stamped into the top rows of a test picture, read back from 32-bit pixels (blue, green,
 // red, unused) of the full picture, after compression too.
 uint32_t read_frame_stamp(const uint8_t* bgra, int width, int height, int stride);

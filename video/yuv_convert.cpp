@@ -1,6 +1,8 @@
 // 4:2:2 to BGR (see yuv_convert.h).
 #include "video/yuv_convert.h"
 
+#include <immintrin.h>
+
 #include <cstring>
 #include <vector>
 
@@ -89,7 +91,78 @@ const Folded& folded() {
 
 } // namespace
 
+namespace {
+
+// The tables are these products, so the same sums can be made eight pixels at a time: each pixel's (Y - 16,
+// U - 128) and (Y - 16, V - 128) pairs go through one multiply-and-add with the tables' factors; the +128 and
+// -128 terms, the arithmetic shift by 8 and the clamp (saturating packs) are the tables' own.
+__attribute__((target("avx2"))) void row_avx2(const uint8_t* in, uint8_t* out, int width) {
+    const __m128i pick_yu = _mm_setr_epi8(0, 1, 2, 1, 4, 5, 6, 5, 8, 9, 10, 9, 12, 13, 14, 13);
+    const __m128i pick_yv = _mm_setr_epi8(0, 3, 2, 3, 4, 7, 6, 7, 8, 11, 10, 11, 12, 15, 14, 15);
+    const __m128i pick_v0 = _mm_setr_epi8(3, -1, 3, -1, 7, -1, 7, -1, 11, -1, 11, -1, 15, -1, 15, -1);
+    const __m256i off_yc =
+        _mm256_setr_epi16(16, 128, 16, 128, 16, 128, 16, 128, 16, 128, 16, 128, 16, 128, 16, 128);
+    const __m256i off_v1 =
+        _mm256_setr_epi16(128, -1, 128, -1, 128, -1, 128, -1, 128, -1, 128, -1, 128, -1, 128, -1);
+    const __m256i k_blue = _mm256_set1_epi32((516 << 16) | 298);
+    const __m256i k_red = _mm256_set1_epi32((409 << 16) | 298);
+    const __m256i k_green_yu = _mm256_set1_epi32(int((uint32_t(uint16_t(-100)) << 16) | 298));
+    const __m256i k_green_v1 = _mm256_set1_epi32(int((128u << 16) | uint16_t(-208)));
+    const __m256i c128 = _mm256_set1_epi32(128);
+    const __m256i to_bgr = _mm256_setr_epi8(0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1, 0, 4, 8, 1,
+                                            5, 9, 2, 6, 10, 3, 7, 11, -1, -1, -1, -1);
+    int x = 0;
+    for (; x + 8 <= width; x += 8, in += 16, out += 24) {
+        const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        const __m256i yu = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_shuffle_epi8(raw, pick_yu)), off_yc);
+        const __m256i yv = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_shuffle_epi8(raw, pick_yv)), off_yc);
+        const __m256i v1 = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_shuffle_epi8(raw, pick_v0)), off_v1);
+        const __m256i b = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(yu, k_blue), c128), 8);
+        const __m256i r = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(yv, k_red), c128), 8);
+        const __m256i g = _mm256_srai_epi32(
+            _mm256_add_epi32(_mm256_madd_epi16(yu, k_green_yu), _mm256_madd_epi16(v1, k_green_v1)), 8);
+        // Per 128-bit half: b0-3 g0-3 r0-3 as bytes, clamped to 0..255 by the saturating packs.
+        const __m256i bg = _mm256_packs_epi32(b, g);
+        const __m256i r0 = _mm256_packs_epi32(r, _mm256_setzero_si256());
+        const __m256i bytes = _mm256_shuffle_epi8(_mm256_packus_epi16(bg, r0), to_bgr);
+        // The two halves' 12 bytes side by side, then 16 + 8 bytes stored.
+        const __m256i packed = _mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(packed, 1));
+    }
+    // What is left of the row (widths not a multiple of 8) with the tables.
+    const Folded& f = folded();
+    const uint8_t* clamp = f.clamp + 512;
+    for (; x + 1 < width; x += 2, in += 4, out += 6) {
+        const int y0 = f.y[in[0]], y1 = f.y[in[2]];
+        const int bb = f.blue[in[1]], gg = f.green_u[in[1]] + f.green_v[in[3]], rr = f.red[in[3]];
+        out[0] = clamp[(y0 + bb) >> 8];
+        out[1] = clamp[(y0 - gg) >> 8];
+        out[2] = clamp[(y0 + rr) >> 8];
+        out[3] = clamp[(y1 + bb) >> 8];
+        out[4] = clamp[(y1 - gg) >> 8];
+        out[5] = clamp[(y1 + rr) >> 8];
+    }
+}
+
+bool have_avx2() {
+    static const bool yes = __builtin_cpu_supports("avx2");
+    return yes;
+}
+
+} // namespace
+
 void FlipConvert(const uint8_t* yuyv, int width, int height, uint8_t* bgr) {
+    if (have_avx2()) {
+        const size_t in_row = size_t(width) * 2, out_row = size_t(width) * 3;
+        for (int r = 0; r < height; ++r)
+            row_avx2(yuyv + size_t(height - 1 - r) * in_row, bgr + size_t(r) * out_row, width);
+        return;
+    }
+    FlipConvertTables(yuyv, width, height, bgr);
+}
+
+void FlipConvertTables(const uint8_t* yuyv, int width, int height, uint8_t* bgr) {
     const Folded& f = folded();
     const uint8_t* clamp = f.clamp + 512;
     const size_t in_row = size_t(width) * 2, out_row = size_t(width) * 3;

@@ -1,6 +1,7 @@
 // A camera seen by a watcher through the room: the built quorin with the test-pattern camera sends its video
-// through its velmor and the room server once somebody watches; the watcher here decodes the packets in a real
-// video window and paints pictures whose content changes; after it stops watching, nothing more is drawn.
+// through its velmor and the room server once somebody watches; the watcher here decodes the packets in a
+// real video window and paints pictures whose content changes; after it stops watching, nothing more is
+// drawn.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -50,9 +51,9 @@ TEST(VideoEndToEnd, TheWatcherPaintsTheCameraUntilItStopsWatching) {
     ASSERT_TRUE(watcher.connect(server.port()));
     ASSERT_EQ(login_peer(watcher, 200, 7), 0);
 
-    Installation inst(free_port(),
-                      "[media]\ntest_camera=1\n[room]\nserver=127.0.0.1:" + std::to_string(server.port()) + "\n",
-                      true);
+    Installation inst(
+        free_port(),
+        "[media]\ntest_camera=1\n[room]\nserver=127.0.0.1:" + std::to_string(server.port()) + "\n", true);
     pid_t client = inst.start("client", "userid=12&roomid=7", 60000);
     ASSERT_GT(client, 0);
     ClientReaper reaper{client, inst.folder()};

@@ -31,6 +31,8 @@ TEST(YuvConvert, FastPathEqualsTheTablesForEveryValue) {
         yuv::FlipConvert(frame.data(), W, H, fast.data());
         yuv::FlipConvertReference(frame.data(), W, H, ref.data());
         ASSERT_EQ(fast, ref) << "Y " << y;
+        yuv::FlipConvertTables(frame.data(), W, H, fast.data());
+        ASSERT_EQ(fast, ref) << "tables, Y " << y;
     }
     std::mt19937 rng(1);
     std::vector<uint8_t> random(size_t(320) * 240 * 2), a(size_t(320) * 240 * 3), b(a.size());
@@ -41,6 +43,14 @@ TEST(YuvConvert, FastPathEqualsTheTablesForEveryValue) {
         yuv::FlipConvertReference(random.data(), 320, 240, b.data());
         ASSERT_EQ(a, b) << round;
     }
+    // A width that is not a multiple of eight: the row's end takes the tables' path.
+    std::vector<uint8_t> odd(size_t(38) * 5 * 2), c(size_t(38) * 5 * 3), d(c.size());
+    for (auto& x : odd)
+        x = uint8_t(rng());
+    yuv::FlipConvert(odd.data(), 38, 5, c.data());
+    yuv::FlipConvertReference(odd.data(), 38, 5, d.data());
+    EXPECT_EQ(c, d);
+    {}
 }
 
 TEST(YuvConvert, TheTablesArithmeticAndPartialGroups) {
