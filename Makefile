@@ -6,7 +6,9 @@ OUT := $(BUILD)/out
 ARGS ?= userid=1001&roomid=1&subject=示范课&apptype=2
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test run bench skin assets clean
+PREFIX ?= /usr/local
+
+.PHONY: all deps configure build test run bench skin assets install deb clean
 
 all: build
 
@@ -32,6 +34,14 @@ bench: build
 # Redraws the skin into assets/ui (the result is committed, so a build needs no generator run).
 skin: build
 	@$(BUILD)/tools/skin_generator assets/ui
+
+# Installs into $(PREFIX) (default /usr/local); DESTDIR is honoured.
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, in the build folder.
+deb: build
+	@cd $(BUILD) && cpack -G DEB >/dev/null && ls -1 $(abspath $(BUILD))/quorin_*.deb
 
 # Redraws the 90 faces and makes the two sounds into assets/ (committed as well).
 assets: build

@@ -1,6 +1,10 @@
 // Launch string parsing (see launch_params.h). No unescaping: bytes reach the members unchanged.
 #include "app/launch_params.h"
 
+#include <strings.h>
+
+#include "platform/text.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -104,5 +108,47 @@ std::string launch_string_from_args(int argc, char** argv) {
             s += ' ';
         s += argv[i];
     }
+    if (auto from_link = launch_string_from_link(s))
+        return *from_link;
     return s;
+}
+
+namespace {
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+} // namespace
+
+std::optional<std::string> launch_string_from_link(const std::string& arg) {
+    const std::string scheme = std::string(kLinkScheme) + ":";
+    if (arg.size() < scheme.size() || strncasecmp(arg.c_str(), scheme.c_str(), scheme.size()) != 0)
+        return std::nullopt;
+    const size_t query = arg.find('?');
+    if (query == std::string::npos)
+        return std::string();
+    // Percent-decoding of the query; '+' is a space, as browsers write forms. A '%' without two hexadecimal
+    // digits stays as it is. The separators '&' and '=' are still the launch string's after decoding, as a
+    // launcher would have written them.
+    std::string utf8;
+    for (size_t i = query + 1; i < arg.size(); ++i) {
+        const char c = arg[i];
+        if (c == '%' && i + 2 < arg.size() && hex_digit(arg[i + 1]) >= 0 && hex_digit(arg[i + 2]) >= 0) {
+            utf8.push_back(char(hex_digit(arg[i + 1]) * 16 + hex_digit(arg[i + 2])));
+            i += 2;
+        } else {
+            utf8.push_back(c == '+' ? ' ' : c);
+        }
+    }
+    if (!utf8.empty() && utf8.back() == '/')
+        utf8.pop_back();
+    // Browsers send UTF-8; the launch string is GBK.
+    return utf8_to_gbk(utf8);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // Values longer than this are cut; the output buffer of get_launch_param holds this plus a terminator.
@@ -30,3 +31,9 @@ void parse_launch_params(const std::string& params, LaunchParams& out);
 
 // The launch string of a command line: every argument after the program, joined with single spaces.
 std::string launch_string_from_args(int argc, char** argv);
+
+// The scheme of the launch links that class web pages use ("quorin://join?userid=12&roomid=7&...").
+constexpr const char* kLinkScheme = "quorin";
+// The launch string of a launch link: its query, percent-decoded and converted from UTF-8 to GBK. Nothing
+// when the argument is not such a link.
+std::optional<std::string> launch_string_from_link(const std::string& arg);

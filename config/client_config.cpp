@@ -6,6 +6,7 @@
 #include "config/logging.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "platform/user_folders.h"
 
 const std::array<ColourDefault, kColourCount> kColourDefaults = {{
     {"toolcolor", "d6d6d6"},
@@ -41,14 +42,21 @@ std::string colour_file_path(const std::string& install_folder) {
     return path_join(path_join(install_folder, "ui"), "cfg.txt");
 }
 std::string settings_file_path(const std::string& install_folder) {
-    return path_join(install_folder, "user.txt");
+    return user_folders(install_folder).settings_file;
 }
 std::string log_folder_path(const std::string& install_folder) {
-    return path_join(install_folder, "log");
+    return user_folders(install_folder).log_folder;
+}
+std::string picture_folder_path(const std::string& install_folder) {
+    return user_folders(install_folder).picture_folder;
 }
 
 bool setup_logging(const std::string& install_folder) {
-    if (!log_init(log_folder_path(install_folder).c_str()))
+    const UserFolders folders = prepare_user_folders(install_folder);
+    // Two weeks of daily files of each kind.
+    prune_old_files(folders.log_folder, "", ".log", kKeptLogDays);
+    prune_old_files(folders.log_folder, "access_", ".log", kKeptLogDays);
+    if (!log_init(folders.log_folder.c_str()))
         return false;
     log_setmodules(kModuleNames, kLogModuleCount);
     log_setdebugfname("%yyyy_%MM%dd.log");

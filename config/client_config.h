@@ -48,10 +48,15 @@ struct ClientSettings {
     bool test_camera = false;
 };
 
-// Paths of the two files and the log folder, from the install folder.
+// Daily log files of each kind that are kept.
+constexpr size_t kKeptLogDays = 14;
+
+// Paths of the two files, the log folder and the picture folder, from the install folder: inside it when it
+// is writable, otherwise in the user's XDG folders.
 std::string colour_file_path(const std::string& install_folder);
 std::string settings_file_path(const std::string& install_folder);
 std::string log_folder_path(const std::string& install_folder);
+std::string picture_folder_path(const std::string& install_folder);
 
 // Logging into the install folder's log folder; false (and no logging) when that fails.
 bool setup_logging(const std::string& install_folder);

@@ -10,6 +10,7 @@
 
 #include <cstring>
 
+#include "config/client_config.h"
 #include "platform/controls.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
@@ -82,7 +83,7 @@ QImage drawn_picture(const UserRecord& record) {
 CLeftDlg::CLeftDlg(call_back* cb, Roster& roster, ISessionActions* actions, const std::string& install_folder,
                    const std::string& web_host, QWidget* parent)
     : QWidget(parent), cb_(cb), roster_(roster), actions_(actions), install_folder_(install_folder),
-      picture_folder_(path_join(install_folder, "timage")), web_host_(web_host) {
+      picture_folder_(picture_folder_path(install_folder)), web_host_(web_host) {
     for (auto [id, text] : {std::pair{kPreviousPage, "<"}, std::pair{kNextPage, ">"}}) {
         auto* b = new QPushButton(text, this);
         set_control_id(b, id);

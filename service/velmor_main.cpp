@@ -13,7 +13,9 @@
 #include <sys/stat.h>
 
 #include "components/log.h"
+#include "platform/paths.h"
 #include "platform/profile.h"
+#include "platform/user_folders.h"
 #include "service/service_server.h"
 #include "wire/defaults.h"
 
@@ -64,8 +66,11 @@ bool load_directory(const std::string& path, room::HubConfig& hub) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The same writable folders as the client of this install folder.
+    const UserFolders folders = user_folders(program_folder());
     struct stat st {};
-    if (stat("log", &st) == 0 && S_ISDIR(st.st_mode) && log_init("log")) {
+    if (stat(folders.log_folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+        log_init(folders.log_folder.c_str())) {
         static const char* const modules[] = {"", "velmor"};
         log_setmodules(modules, 2);
         log_setdebugfname("velmor_%yyyy_%MM%dd.log");
@@ -99,7 +104,7 @@ int main(int argc, char** argv) {
     }
 
     if (!room_server) {
-        const std::string settings = "user.txt";
+        const std::string settings = folders.settings_file;
         int port = profile_get_int("network", "port", kDefaultServicePort, settings);
         if (port < 1 || port > 65500)
             port = kDefaultServicePort;

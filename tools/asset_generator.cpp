@@ -1189,6 +1189,33 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    // The program's icon for the desktop's menus, at the usual sizes of the hicolor theme: a white camera on
+    // a blue rounded square, as the window's own icon.
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        QImage icon(size, size, QImage::Format_ARGB32_Premultiplied);
+        icon.fill(Qt::transparent);
+        QPainter p(&icon);
+        p.setRenderHint(QPainter::Antialiasing);
+        QPainterPath frame;
+        frame.addRoundedRect(QRectF(0.5, 0.5, size - 1, size - 1), size / 5.0, size / 5.0);
+        QLinearGradient g(0, 0, 0, size);
+        g.setColorAt(0, QColor(86, 140, 196));
+        g.setColorAt(1, QColor(52, 98, 150));
+        p.fillPath(frame, g);
+        const double u = size / 16.0;
+        p.setBrush(Qt::white);
+        p.setPen(Qt::NoPen);
+        p.drawRoundedRect(QRectF(3 * u, 5 * u, 7 * u, 6 * u), u, u);
+        p.drawPolygon(QPolygonF{QPointF(10 * u, 7.5 * u), QPointF(13 * u, 5.5 * u), QPointF(13 * u, 10.5 * u),
+                                QPointF(10 * u, 8.5 * u)});
+        p.end();
+        const QString folder = root + QString("/icons/hicolor/%1x%1/apps").arg(size);
+        QDir().mkpath(folder);
+        if (!icon.save(folder + "/quorin.png", "PNG")) {
+            std::fprintf(stderr, "asset_generator: cannot write the icon\n");
+            return 1;
+        }
+    }
     // A rising two-note chime for a new user, one soft bell for a message.
     const bool sounds =
         write_wav(root + "/sound/newuser.wav", chime({{0.0, 659.25}, {0.12, 880.0}}, 0.7, 0.22)) &&

@@ -1,0 +1,79 @@
+// Writable folders (see user_folders.h).
+#include "platform/user_folders.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include "platform/paths.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kProduct = "quorin";
+
+// $NAME, or $HOME/fallback when it is unset or not absolute (as the XDG base directory rules say).
+std::string xdg(const char* name, const char* fallback) {
+    const char* v = std::getenv(name);
+    if (v && v[0] == '/')
+        return v;
+    const char* home = std::getenv("HOME");
+    return path_join(home && home[0] ? home : "/tmp", fallback);
+}
+
+} // namespace
+
+UserFolders user_folders(const std::string& install_folder) {
+    UserFolders f;
+    // An installed copy says so with a file of its own (root could write anywhere, but an installed copy
+    // still is not the place for one user's files).
+    const bool installed = access(path_join(install_folder, "installed").c_str(), F_OK) == 0;
+    if (!installed && access(install_folder.c_str(), W_OK) == 0) {
+        f.settings_file = path_join(install_folder, "user.txt");
+        f.log_folder = path_join(install_folder, "log");
+        f.picture_folder = path_join(install_folder, "timage");
+        return f;
+    }
+    f.per_user = true;
+    f.settings_file = path_join(path_join(xdg("XDG_CONFIG_HOME", ".config"), kProduct), "user.txt");
+    f.log_folder = path_join(path_join(xdg("XDG_STATE_HOME", ".local/state"), kProduct), "log");
+    f.picture_folder = path_join(path_join(xdg("XDG_CACHE_HOME", ".cache"), kProduct), "timage");
+    return f;
+}
+
+UserFolders prepare_user_folders(const std::string& install_folder) {
+    UserFolders f = user_folders(install_folder);
+    std::error_code ec;
+    fs::create_directories(f.log_folder, ec);
+    fs::create_directories(f.picture_folder, ec);
+    if (f.per_user) {
+        fs::create_directories(fs::path(f.settings_file).parent_path(), ec);
+        const std::string seed = path_join(install_folder, "user.txt");
+        if (!fs::exists(f.settings_file, ec) && fs::exists(seed, ec))
+            fs::copy_file(seed, f.settings_file, ec);
+    }
+    return f;
+}
+
+void prune_old_files(const std::string& folder, const std::string& prefix, const std::string& suffix,
+                     size_t keep) {
+    std::error_code ec;
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(folder, ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+            std::isdigit(static_cast<unsigned char>(name[prefix.size()])) &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 && e.is_regular_file(ec))
+            files.push_back(e.path());
+    }
+    if (files.size() <= keep)
+        return;
+    std::sort(files.begin(), files.end());
+    for (size_t i = 0; i + keep < files.size(); ++i)
+        fs::remove(files[i], ec);
+}

@@ -1,0 +1,26 @@
+// Where the writable files of an install folder live: inside the folder itself when it is writable (a build's
+// output, a portable copy), otherwise, or when the folder holds the file "installed" (what `make install` and
+// the package put there), in the user's XDG folders:
+// the settings in the config folder, the logs in the state folder, the downloaded pictures in the cache
+// folder. The client and its service find the same places from the same install folder.
+#pragma once
+
+#include <string>
+
+struct UserFolders {
+    std::string settings_file;
+    std::string log_folder;
+    std::string picture_folder;
+    bool per_user = false;
+};
+
+UserFolders user_folders(const std::string& install_folder);
+
+// The same, with the folders made and a per-user settings file seeded from the install folder's default the
+// first time.
+UserFolders prepare_user_folders(const std::string& install_folder);
+
+// Of the dated files of a folder whose names are `prefix`, a date that starts with a digit, and `suffix`,
+// keeps the newest `keep` (dated names sort by date) and deletes the rest.
+void prune_old_files(const std::string& folder, const std::string& prefix, const std::string& suffix,
+                     size_t keep);
