@@ -12,6 +12,8 @@
 #include <string>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "components/log.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
@@ -66,8 +68,9 @@ bool load_directory(const std::string& path, room::HubConfig& hub) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // The same writable folders as the client of this install folder.
-    const UserFolders folders = user_folders(program_folder());
+    // The same writable folders as the client: the client starts the service in its install folder.
+    std::error_code cwd_error;
+    const UserFolders folders = user_folders(std::filesystem::current_path(cwd_error).string());
     struct stat st {};
     if (stat(folders.log_folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
         log_init(folders.log_folder.c_str())) {
