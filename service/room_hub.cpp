@@ -5,12 +5,19 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 
 namespace room {
 
 namespace {
 const char* const kGbkUser = "\xD3\xC3\xBB\xA7"; // "用户" in GBK
+// "您的帐号已在别处登录" in GBK: what a session that is pushed out is told.
+const char* const kGbkLoggedInElsewhere =
+    "\xC4\xFA\xB5\xC4\xD5\xCA\xBA\xC5\xD2\xD1\xD4\xDA\xB1\xF0\xB4\xA6\xB5\xC7\xC2\xBC";
+// The longest chat text a client sends, its terminator not counted.
+constexpr size_t kMaxChatText = 4096;
 constexpr uint32_t kEndedByPeer = 2;
 } // namespace
 
@@ -27,13 +34,84 @@ std::array<uint8_t, 20> expected_key(const std::string& secret, uint32_t user, u
 
 RoomHub::RoomHub(HubConfig config) : config_(std::move(config)) {}
 
-void RoomHub::drop(ConnId conn, const std::string& why) {
-    if (config_.log)
-        config_.log("connection " + std::to_string(conn) + ": dropped packet: " + why);
+int64_t RoomHub::steady_ms() const {
+    if (config_.now_steady_ms)
+        return config_.now_steady_ms();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t RoomHub::unix_ms() const {
+    if (config_.now_unix_ms)
+        return config_.now_unix_ms();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+bool RoomHub::Bucket::Take(double per_second, double burst, int64_t now_ms) {
+    if (tokens < 0) {
+        tokens = burst;
+        last_ms = now_ms;
+    }
+    tokens = std::min(burst, tokens + double(now_ms - last_ms) * per_second / 1000.0);
+    last_ms = now_ms;
+    if (tokens < 1)
+        return false;
+    tokens -= 1;
+    return true;
+}
+
+void RoomHub::over_rate(ConnId conn, const std::string& why) {
+    // Too fast is not hostile by itself (a burst, a fast camera): the packet is dropped, the log line
+    // limited, and the connection stays.
+    auto c = conns_.find(conn);
+    if (c == conns_.end())
+        return;
+    const int64_t now = steady_ms();
+    if (now - c->second.last_drop_log_ms >= 1000) {
+        if (config_.log)
+            config_.log("connection " + std::to_string(conn) + ": dropped packet: " + why);
+        c->second.last_drop_log_ms = now;
+    }
+}
+
+bool RoomHub::violation(ConnId conn, const std::string& why) {
+    auto c = conns_.find(conn);
+    if (c == conns_.end()) {
+        if (config_.log)
+            config_.log("connection " + std::to_string(conn) + ": dropped packet: " + why);
+        return false;
+    }
+    Conn& k = c->second;
+    ++k.violations;
+    // One line a second at most: a hostile peer cannot fill the disk with our log.
+    const int64_t now = steady_ms();
+    if (now - k.last_drop_log_ms >= 1000) {
+        if (config_.log)
+            config_.log("connection " + std::to_string(conn) + ": dropped packet: " + why +
+                        (k.unlogged_drops ? " (and " + std::to_string(k.unlogged_drops) + " more)" : ""));
+        k.last_drop_log_ms = now;
+        k.unlogged_drops = 0;
+    } else {
+        ++k.unlogged_drops;
+    }
+    const bool close = !k.seat || k.violations > config_.max_violations;
+    if (close) {
+        if (config_.log)
+            config_.log("connection " + std::to_string(conn) + ": closed after " +
+                        std::to_string(k.violations) + " broken rule(s)");
+        closing_ = conn;
+    }
+    return close;
 }
 
 void RoomHub::on_connect(ConnId conn, uint32_t ip, uint16_t port) {
-    conns_[conn] = Conn{ip, port, std::nullopt};
+    Conn c;
+    c.ip = ip;
+    c.port = port;
+    conns_[conn] = c;
 }
 
 bool RoomHub::logged_in(ConnId conn) const {
@@ -67,6 +145,18 @@ void RoomHub::to_others(const Room& room, uint32_t except, uint16_t type, const 
 }
 
 std::vector<Outgoing> RoomHub::on_packet(ConnId conn, uint16_t type, const uint8_t* data, size_t size) {
+    Out out = dispatch(conn, type, data, size);
+    if (closing_) {
+        const ConnId gone = *closing_;
+        closing_.reset();
+        leave(gone, out);
+        out.push_back({gone, 0, {}, true});
+        conns_.erase(gone);
+    }
+    return out;
+}
+
+std::vector<Outgoing> RoomHub::dispatch(ConnId conn, uint16_t type, const uint8_t* data, size_t size) {
     Out out;
     auto c = conns_.find(conn);
     if (c == conns_.end()) {
@@ -99,12 +189,28 @@ std::vector<Outgoing> RoomHub::on_packet(ConnId conn, uint16_t type, const uint8
 
     switch (type) {
     case pkt::kChat:
-        if (require(pkt::kRightChat))
-            chat(room, me, data, size, out);
+        if (!require(pkt::kRightChat))
+            break;
+        if (size > proto::ChatLine::kHeader + kMaxChatText + 1) {
+            drop(conn, "chat line of " + std::to_string(size) + " bytes");
+            break;
+        }
+        if (!c->second.chat.Take(config_.chat_lines_per_second, 2.0 * config_.chat_lines_per_second,
+                                 steady_ms())) {
+            over_rate(conn, "chat lines too fast");
+            break;
+        }
+        chat(room, me, data, size, out);
         break;
     case pkt::kVideoFrame:
-        if (require(pkt::kRightCamera))
-            video(room_id, room, me, data, size, out);
+        if (!require(pkt::kRightCamera))
+            break;
+        if (!c->second.video.Take(config_.video_frames_per_second, config_.video_frames_per_second,
+                                  steady_ms())) {
+            over_rate(conn, "video frames too fast");
+            break;
+        }
+        video(room_id, room, me, data, size, out);
         break;
     case pkt::kCameraState:
         if (require(pkt::kRightCamera))
@@ -147,23 +253,44 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
         return;
     }
     proto::LoginResult result;
-    if (!config_.secret.empty() &&
-        CRYPTO_memcmp(expected_key(config_.secret, l->user_id, l->room_id, l->timestamp).data(),
-                      l->key.data(), 20) != 0) {
-        result.result = kLoginBadKey;
-        out.push_back({conn, pkt::kLoginResult, result.encode(), false});
-        return;
+    if (!config_.secret.empty()) {
+        if (CRYPTO_memcmp(expected_key(config_.secret, l->user_id, l->room_id, l->timestamp).data(),
+                          l->key.data(), 20) != 0) {
+            result.result = kLoginBadKey;
+            out.push_back({conn, pkt::kLoginResult, result.encode(), false});
+            return;
+        }
+        // A key is good only near its time: one seen once cannot be replayed forever. Launchers write the
+        // time stamp in seconds or in milliseconds; both are understood.
+        const int64_t stamp_ms = l->timestamp > 100000000000LL ? l->timestamp : l->timestamp * 1000;
+        const int64_t skew_ms = unix_ms() - stamp_ms;
+        if (skew_ms > config_.key_window_s * 1000 || skew_ms < -config_.key_window_s * 1000) {
+            if (config_.log)
+                config_.log("connection " + std::to_string(conn) + ": key of user " +
+                            std::to_string(l->user_id) + " outside its time window");
+            result.result = kLoginStaleKey;
+            out.push_back({conn, pkt::kLoginResult, result.encode(), false});
+            return;
+        }
     }
-    // A user logged in on another connection: a reconnect takes the seat over, anything else is refused.
+    // A user logged in on another connection: a reconnect from the same address takes the seat over (the
+    // earlier link of that machine is gone or going); anything else is refused.
     for (auto& [other_id, other] : conns_) {
         if (other_id != conn && other.seat && other.seat->second == l->user_id) {
-            if (!(l->flags & proto::Login::kReconnectFlag)) {
+            if (!(l->flags & proto::Login::kReconnectFlag) || other.ip != c.ip) {
                 result.result = kLoginAlreadyIn;
                 out.push_back({conn, pkt::kLoginResult, result.encode(), false});
                 return;
             }
+            // The session pushed out is told why before it is closed, in words and with the result the client
+            // takes as final (it does not reconnect).
             const ConnId stale = other_id;
             leave(stale, out);
+            out.push_back(
+                {stale, pkt::kSystemText, proto::SystemText{kGbkLoggedInElsewhere}.encode(), false});
+            proto::LoginResult pushed;
+            pushed.result = kLoginAlreadyIn;
+            out.push_back({stale, pkt::kLoginResult, pushed.encode(), false});
             out.push_back({stale, 0, {}, true});
             break;
         }

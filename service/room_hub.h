@@ -32,11 +32,24 @@ struct HubConfig {
     std::string secret;          // HMAC key for the login check; empty: every key is accepted
     uint32_t output_volume = 80; // sent in the login result
     std::function<void(const std::string&)> log;
+    // With a secret, a key's time stamp must lie this close to the room's clock (seconds).
+    int64_t key_window_s = 600;
+    // Wall clock for the keys (milliseconds since 1970) and a steady clock for rates (milliseconds); tests
+    // set them, otherwise the system's clocks.
+    std::function<int64_t()> now_unix_ms;
+    std::function<int64_t()> now_steady_ms;
+    // Rules broken after the login before the connection is closed (before the login, one is enough).
+    int max_violations = 10;
+    // Chat lines: at most this many a second over a burst of twice as many.
+    int chat_lines_per_second = 5;
+    // Video frames from one sender: at most this many a second (a camera sends 15).
+    int video_frames_per_second = 60;
 };
 
 // Login results.
 enum LoginResultCode : uint32_t {
     kLoginOk = 0,
+    kLoginStaleKey = 2, // the key's time stamp is outside the window
     kLoginBadKey = 4,
     kLoginAlreadyIn = 5,
     kLoginNoRoomServer = 6, // the local service cannot reach its room server
@@ -75,13 +88,24 @@ private:
         uint32_t host = 0;
         std::map<uint32_t, Member> members; // by user id, in id order
     };
+    // A budget of events per second with a burst, refilled by the steady clock.
+    struct Bucket {
+        double tokens = -1; // -1: full at first use
+        int64_t last_ms = 0;
+        bool Take(double per_second, double burst, int64_t now_ms);
+    };
     struct Conn {
         uint32_t ip = 0;
         uint16_t port = 0;
         std::optional<std::pair<uint32_t, uint32_t>> seat; // (room, user) once logged in
+        int violations = 0;
+        int64_t last_drop_log_ms = -1000000;
+        int unlogged_drops = 0;
+        Bucket chat, video;
     };
 
     using Out = std::vector<Outgoing>;
+    Out dispatch(ConnId conn, uint16_t type, const uint8_t* data, size_t size);
     void login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out& out);
     void chat(Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
     void video(uint32_t room_id, Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
@@ -95,7 +119,15 @@ private:
     void to_others(const Room& room, uint32_t except, uint16_t type, const proto::Bytes& payload,
                    Out& out) const;
     void set_watched(Room& room, Member& target, uint32_t watcher, bool watch, Out& out);
-    void drop(ConnId conn, const std::string& why);
+    // Reports a broken rule (rate-limited per connection) and counts it; true when the connection is to be
+    // closed for it.
+    bool violation(ConnId conn, const std::string& why);
+    void drop(ConnId conn, const std::string& why) { violation(conn, why); }
+    // A packet over a rate: dropped and reported (rate-limited), not counted against the connection.
+    void over_rate(ConnId conn, const std::string& why);
+    int64_t steady_ms() const;
+    int64_t unix_ms() const;
+    std::optional<ConnId> closing_; // set by a violation that ends the connection
 
     HubConfig config_;
     std::map<uint32_t, Room> rooms_;

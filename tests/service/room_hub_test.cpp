@@ -96,6 +96,7 @@ TEST(RoomHub, DirectoryNamesUsersAndTheHost) {
 TEST(RoomHub, KeyCheckAndSecondLogin) {
     room::HubConfig c;
     c.secret = "s3cret";
+    c.now_unix_ms = [] { return int64_t(1700000000123LL + 5000); };
     Hub h(std::move(c));
     h.hub().on_connect(1, 0, 0);
     Login bad;
@@ -273,9 +274,120 @@ TEST(RoomHub, BadPacketsAreDroppedAndReported) {
     EXPECT_TRUE(h.send(2, 4242, Bytes(3, 0)).empty());
     EXPECT_TRUE(h.send(2, pkt::kLoginResult, Bytes(46, 0)).empty());
     h.hub().on_connect(9, 0, 0);
-    EXPECT_TRUE(h.send(9, pkt::kChat, ChatLine{}.encode()).empty()) << "chat before login";
+    auto before_login = h.send(9, pkt::kChat, ChatLine{}.encode());
+    ASSERT_EQ(before_login.size(), 1u);
+    EXPECT_TRUE(before_login[0].close) << "a rule broken before the login closes the connection";
     EXPECT_TRUE(h.send(77, pkt::kChat, ChatLine{}.encode()).empty()) << "unknown connection";
     EXPECT_GE(h.log.size(), 5u);
     // The room still works.
     EXPECT_EQ(h.send(2, pkt::kSpeakRequest).size(), 1u);
+}
+
+// Keys are good only near their time stamp (seconds or milliseconds), both ways.
+TEST(RoomHubGuard, KeysOutsideTheirWindowAreRefused) {
+    const int64_t now_s = 1800000000;
+    const struct {
+        int64_t stamp;
+        uint32_t result;
+    } rows[] = {{now_s, room::kLoginOk},
+                {now_s - 9 * 60, room::kLoginOk},
+                {(now_s + 9 * 60) * 1000, room::kLoginOk},
+                {now_s - 11 * 60, room::kLoginStaleKey},
+                {(now_s + 11 * 60) * 1000, room::kLoginStaleKey},
+                {0, room::kLoginStaleKey},
+                {4102444800LL, room::kLoginStaleKey}}; // 1970 and 2100
+    ConnId id = 1;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.stamp);
+        room::HubConfig c;
+        c.secret = "s3cret";
+        c.now_unix_ms = [now_s] { return now_s * 1000; };
+        Hub h(std::move(c));
+        h.hub().on_connect(id, 0, 0);
+        Login l;
+        l.user_id = 100;
+        l.room_id = 7;
+        l.timestamp = r.stamp;
+        l.key = room::expected_key("s3cret", 100, 7, r.stamp);
+        auto out = h.send(id, pkt::kLogin, l.encode());
+        EXPECT_EQ(LoginResult::decode(out[0].payload.data(), 46)->result, r.result);
+        ++id;
+    }
+}
+
+// A reconnect takes a seat over only from the same address, and the session pushed out is told why.
+TEST(RoomHubGuard, TakeoverOnlyFromTheSameAddressAndThePushedOutSessionIsTold) {
+    Hub h;
+    h.join(1, 100);
+    h.join(2, 200);
+    h.hub().on_connect(3, inet_addr("10.9.9.9"), 5000);
+    Login l;
+    l.user_id = 200;
+    l.room_id = 7;
+    l.flags = Login::kReconnectFlag;
+    auto out = h.send(3, pkt::kLogin, l.encode());
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(LoginResult::decode(out[0].payload.data(), 46)->result, room::kLoginAlreadyIn)
+        << "another machine cannot take the seat";
+    out = h.join(4, 200, 7, Login::kReconnectFlag);
+    auto to_old = to(out, 2);
+    ASSERT_EQ(to_old.size(), 3u);
+    EXPECT_EQ(to_old[0].type, pkt::kSystemText);
+    EXPECT_EQ(SystemText::decode(to_old[0].payload.data(), to_old[0].payload.size())->text,
+              "\xC4\xFA\xB5\xC4\xD5\xCA\xBA\xC5\xD2\xD1\xD4\xDA\xB1\xF0\xB4\xA6\xB5\xC7\xC2\xBC");
+    EXPECT_EQ(LoginResult::decode(to_old[1].payload.data(), 46)->result, room::kLoginAlreadyIn);
+    EXPECT_TRUE(to_old[2].close);
+}
+
+TEST(RoomHubGuard, BrokenRulesCloseAndTheirLogLinesAreLimited) {
+    int64_t now = 0;
+    room::HubConfig c;
+    c.now_steady_ms = [&now] { return now; };
+    Hub h(std::move(c));
+    h.join(1, 100);
+    h.join(2, 200);
+    h.log.clear();
+    for (int i = 0; i < 10; ++i)
+        EXPECT_TRUE(h.send(2, 4242, Bytes(3, 0)).empty()) << i;
+    EXPECT_EQ(h.log.size(), 1u) << "one line a second, however many packets";
+    now = 1500;
+    auto out = h.send(2, 4242, Bytes(3, 0));
+    ASSERT_FALSE(out.empty());
+    EXPECT_TRUE(out.back().close) << "the eleventh broken rule closes the connection";
+    EXPECT_NE(h.log[1].find("(and 9 more)"), std::string::npos) << h.log[1];
+    EXPECT_EQ(types(to(out, 1)), std::vector<uint16_t>{pkt::kUserLeft});
+    EXPECT_FALSE(h.hub().logged_in(2));
+}
+
+TEST(RoomHubGuard, ChatSizeAndRateAndVideoRate) {
+    int64_t now = 0;
+    room::HubConfig c;
+    c.now_steady_ms = [&now] { return now; };
+    Hub h(std::move(c));
+    h.join(1, 100);
+    h.join(2, 200);
+    ChatLine line;
+    line.text = std::string(4096, 'x');
+    EXPECT_TRUE(h.send(2, pkt::kChat, line.encode()).empty())
+        << "4096 bytes of text and a terminator: too long";
+    line.text = std::string(4095, 'x');
+    EXPECT_EQ(h.send(2, pkt::kChat, line.encode()).size(), 1u) << "4096 with the terminator goes";
+    line.text = "hi";
+    int delivered = 1;
+    for (int i = 0; i < 20; ++i)
+        delivered += int(h.send(2, pkt::kChat, line.encode()).size());
+    EXPECT_EQ(delivered, 10) << "a burst of ten lines";
+    now += 1000;
+    for (int i = 0; i < 20; ++i)
+        delivered += int(h.send(2, pkt::kChat, line.encode()).size());
+    EXPECT_EQ(delivered, 15) << "then five a second";
+    EXPECT_TRUE(h.hub().logged_in(2)) << "being fast is not a broken rule";
+
+    h.send(1, pkt::kWatchVideo, WatchVideo{200, 1}.encode());
+    VideoFrame f;
+    f.frame = {1, 2, 3};
+    int frames = 0;
+    for (int i = 0; i < 100; ++i)
+        frames += int(h.send(2, pkt::kVideoFrame, f.encode()).size());
+    EXPECT_EQ(frames, 60);
 }
