@@ -2,7 +2,7 @@
 #include "components/framed_socket.h"
 
 FramedSocket::FramedSocket(asio::ip::tcp::socket socket, size_t send_cap)
-    : socket_(std::move(socket)), send_cap_(send_cap), read_buf_(64 * 1024) {
+    : socket_(std::move(socket)), send_cap_(send_cap), read_buf_(kFirstReadBuffer) {
     std::error_code ec;
     remote_ = socket_.remote_endpoint(ec);
     socket_.set_option(asio::ip::tcp::no_delay(true), ec);
@@ -32,6 +32,9 @@ void FramedSocket::read_more() {
                 self->fail("framing error");
                 return;
             }
+            // A read that filled the buffer asks for a larger one (video); idle connections stay small.
+            if (n == self->read_buf_.size() && self->read_buf_.size() < kLargestReadBuffer)
+                self->read_buf_.resize(self->read_buf_.size() * 2);
             self->read_more();
         });
 }
@@ -42,29 +45,38 @@ bool FramedSocket::send_frame(std::vector<uint8_t> frame, bool droppable) {
     bool start_writing = false;
     {
         std::lock_guard lock(mutex_);
-        if (queued_bytes_ + frame.size() > send_cap_) {
-            if (droppable) {
+        if (droppable) {
+            // Video: the oldest waiting frames make room for the newest; a frame larger than the whole video
+            // allowance still goes when nothing else waits.
+            while (!video_.empty() && video_bytes_ + frame.size() > kVideoQueueCap) {
+                video_bytes_ -= video_.front().frame.size();
+                queued_bytes_ -= video_.front().frame.size();
+                video_.pop_front();
+                ++dropped_;
+            }
+            if (queued_bytes_ + frame.size() > send_cap_) {
                 ++dropped_;
                 return false;
             }
-            // Make room by dropping queued video, never the frame being written.
-            for (size_t i = 0; i < queue_.size() && queued_bytes_ + frame.size() > send_cap_;) {
-                if (queue_[i].droppable) {
-                    queued_bytes_ -= queue_[i].frame.size();
-                    queue_.erase(queue_.begin() + long(i));
-                    ++dropped_;
-                } else {
-                    ++i;
-                }
+            video_bytes_ += frame.size();
+            queued_bytes_ += frame.size();
+            video_.push_back({std::move(frame), true});
+        } else {
+            // Control packets first make room by dropping waiting video, never the frame being written.
+            while (!video_.empty() && queued_bytes_ + frame.size() > send_cap_) {
+                video_bytes_ -= video_.front().frame.size();
+                queued_bytes_ -= video_.front().frame.size();
+                video_.pop_front();
+                ++dropped_;
             }
             if (queued_bytes_ + frame.size() > send_cap_) {
                 asio::post(socket_.get_executor(),
                            [self = shared_from_this()] { self->fail("peer does not take its packets"); });
                 return false;
             }
+            queued_bytes_ += frame.size();
+            queue_.push_back({std::move(frame), false});
         }
-        queued_bytes_ += frame.size();
-        queue_.push_back({std::move(frame), droppable});
         if (!writing_) {
             writing_ = true;
             start_writing = true;
@@ -78,12 +90,19 @@ bool FramedSocket::send_frame(std::vector<uint8_t> frame, bool droppable) {
 void FramedSocket::write_front() {
     {
         std::lock_guard lock(mutex_);
-        if (closed_ || queue_.empty()) {
+        if (closed_ || (queue_.empty() && video_.empty())) {
             writing_ = false;
             return;
         }
-        in_flight_ = std::move(queue_.front().frame);
-        queue_.pop_front();
+        // Control packets go before video that waits.
+        if (!queue_.empty()) {
+            in_flight_ = std::move(queue_.front().frame);
+            queue_.pop_front();
+        } else {
+            in_flight_ = std::move(video_.front().frame);
+            video_bytes_ -= in_flight_.size();
+            video_.pop_front();
+        }
     }
     asio::async_write(socket_, asio::buffer(in_flight_),
                       [self = shared_from_this()](std::error_code ec, size_t) {

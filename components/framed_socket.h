@@ -24,6 +24,11 @@ public:
     using ClosedFn = std::function<void(const std::string& why)>;
 
     static constexpr size_t kDefaultSendCap = 8u << 20;
+    // Video waiting to be sent is kept small: a slow receiver gets the newest frames, not old ones, and the
+    // control packets (chat, users, rights) never wait behind more than this.
+    static constexpr size_t kVideoQueueCap = 256u << 10;
+    // A connection starts with a small read buffer that grows only for traffic that needs it.
+    static constexpr size_t kFirstReadBuffer = 4u << 10, kLargestReadBuffer = 64u << 10;
 
     FramedSocket(asio::ip::tcp::socket socket, size_t send_cap = kDefaultSendCap);
 
@@ -37,6 +42,8 @@ public:
 
     // Closes the connection from our side; the closed callback is not called.
     void close();
+    // The largest frame accepted from now on (length field); I/O thread, e.g. from the packet callback.
+    void set_max_frame(uint32_t length) { decoder_.set_max_length(length); }
 
     bool is_open() const { return !closed_.load(); }
     size_t queued_bytes() const;
@@ -61,7 +68,9 @@ private:
     std::vector<uint8_t> read_buf_;
 
     mutable std::mutex mutex_;
-    std::deque<Item> queue_;         // frames not yet started
+    std::deque<Item> queue_; // control frames not yet started: served first
+    std::deque<Item> video_; // droppable frames not yet started
+    size_t video_bytes_ = 0;
     std::vector<uint8_t> in_flight_; // the frame being written while writing_
     size_t queued_bytes_ = 0;
     bool writing_ = false;

@@ -213,3 +213,29 @@ bool process_listens_on(pid_t pid, uint16_t port) {
     closedir(dir);
     return listens;
 }
+
+std::optional<uid_t> tcp_peer_owner(uint32_t local_ip, uint16_t local_port, uint32_t remote_ip,
+                                    uint16_t remote_port) {
+    // The table writes an IPv4 address as the 32-bit value in memory order, in hexadecimal: 127.0.0.1 is
+    // 0100007F. A socket of the peer has our remote end as its local end.
+    auto hex_address = [](uint32_t ip, uint16_t port) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%08X:%04X", __builtin_bswap32(ip), port);
+        return std::string(buf);
+    };
+    const std::string want_local = hex_address(local_ip, local_port),
+                      want_remote = hex_address(remote_ip, remote_port);
+    std::ifstream in("/proc/net/tcp");
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits;
+        unsigned long uid = 0;
+        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid))
+            continue;
+        if (local == want_local && remote == want_remote)
+            return uid_t(uid);
+    }
+    return std::nullopt;
+}

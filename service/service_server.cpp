@@ -3,7 +3,11 @@
 
 #include <arpa/inet.h>
 
+#include <unistd.h>
+
 #include <cstdio>
+
+#include "platform/process.h"
 
 #include "components/framed_socket.h"
 #include "components/log.h"
@@ -23,7 +27,8 @@ ServiceServer::ServiceServer(asio::io_context& io, ServerOptions options)
           if (!c.log)
               c.log = [](const std::string& s) { service_log(s); };
           return c;
-      }()) {}
+      }()),
+      accept_retry_(io) {}
 
 ServiceServer::~ServiceServer() {
     stop();
@@ -88,17 +93,72 @@ void ServiceServer::arm_idle_timer(int ms) {
     });
 }
 
+void ServiceServer::log_limited(const std::string& kind, const std::string& line) {
+    const auto now = std::chrono::steady_clock::now();
+    auto& last = last_logged_[kind];
+    if (now - last < std::chrono::seconds(1))
+        return;
+    last = now;
+    log(line);
+}
+
 void ServiceServer::accept_next() {
     acceptor_.async_accept([this](std::error_code ec, asio::ip::tcp::socket socket) {
         if (ec == asio::error::operation_aborted)
             return;
-        if (!ec)
-            on_accepted(std::move(socket));
+        if (ec) {
+            // Out of descriptors (or another passing failure): say so, and wait a moment rather than spin.
+            log_limited("accept", "cannot accept a connection: " + ec.message());
+            accept_retry_.expires_after(std::chrono::milliseconds(100));
+            accept_retry_.async_wait([this](std::error_code e) {
+                if (!e)
+                    accept_next();
+            });
+            return;
+        }
+        on_accepted(std::move(socket));
         accept_next();
     });
 }
 
+bool ServiceServer::accept_allowed(const asio::ip::tcp::socket& socket) {
+    std::error_code ec;
+    const auto remote = socket.remote_endpoint(ec);
+    const auto local = socket.local_endpoint(ec);
+    if (ec)
+        return false;
+    if (options_.own_user_only) {
+        // 127.0.0.1 is every account's: only this user's programs may act as this user.
+        const auto owner = tcp_peer_owner(remote.address().to_v4().to_uint(), remote.port(),
+                                          local.address().to_v4().to_uint(), local.port());
+        if (!owner || *owner != getuid()) {
+            log_limited("foreign", "refused a connection of another user (uid " +
+                                       (owner ? std::to_string(*owner) : std::string("unknown")) + ")");
+            return false;
+        }
+    }
+    size_t waiting = 0, from_there = 0;
+    for (const auto& [id, c] : clients_) {
+        if (hub_.logged_in(id) || c.login_seen)
+            continue;
+        ++waiting;
+        if (c.socket->remote_endpoint().address() == remote.address())
+            ++from_there;
+    }
+    if (waiting >= options_.max_unauthenticated || from_there >= options_.max_unauthenticated_per_address) {
+        log_limited("crowd", "refused a connection: " + std::to_string(waiting) + " not logged in yet (" +
+                                 std::to_string(from_there) + " from " + remote.address().to_string() + ")");
+        return false;
+    }
+    return true;
+}
+
 void ServiceServer::on_accepted(asio::ip::tcp::socket socket) {
+    if (!accept_allowed(socket)) {
+        std::error_code ec;
+        socket.close(ec);
+        return;
+    }
     if (clients_.size() >= options_.max_clients) {
         log("refused a second client while one is served");
         std::error_code ec;
@@ -119,8 +179,18 @@ void ServiceServer::start_hub_client(room::ConnId id) {
     auto remote = socket->remote_endpoint();
     uint32_t ip = remote.address().is_v4() ? htonl(remote.address().to_v4().to_uint()) : 0;
     hub_.on_connect(id, ip, remote.port());
+    // Before the login only a frame of the login's size is taken: nobody can make the server buffer a
+    // megabyte without having logged in.
+    socket->set_max_frame(uint32_t(2 + proto::Login::kSize));
+    std::weak_ptr<FramedSocket> weak = socket;
     socket->start(
-        [this, id](uint16_t type, const uint8_t* p, uint32_t n) { deliver(hub_.on_packet(id, type, p, n)); },
+        [this, id, weak](uint16_t type, const uint8_t* p, uint32_t n) {
+            const bool was_in = hub_.logged_in(id);
+            deliver(hub_.on_packet(id, type, p, n));
+            if (!was_in && hub_.logged_in(id))
+                if (auto s = weak.lock())
+                    s->set_max_frame(framing::kMaxLength);
+        },
         [this, id](const std::string& why) { closed(id, why); });
     arm_login_timer(id);
 }

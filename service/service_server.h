@@ -28,6 +28,11 @@ struct ServerOptions {
     size_t send_cap = 4u << 20;
     // A connection that has not logged in this long after it was made is closed; negative: never.
     int login_timeout_ms = 30000;
+    // Connections that have not logged in yet, in all and from one address: more are refused at once.
+    size_t max_unauthenticated = 512;
+    size_t max_unauthenticated_per_address = 32;
+    // The local service serves only connections of its own user (checked through /proc/net/tcp).
+    bool own_user_only = false;
     room::HubConfig hub;
 };
 
@@ -46,6 +51,7 @@ private:
         std::shared_ptr<FramedSocket> socket;
         std::shared_ptr<FramedSocket> upstream;          // relay mode
         std::shared_ptr<asio::steady_timer> login_timer; // hub mode, until the login
+        bool login_seen = false;                         // relay mode: the client has sent its login
     };
     void accept_next();
     void on_accepted(asio::ip::tcp::socket socket);
@@ -56,6 +62,9 @@ private:
     void arm_idle_timer(int ms);
     void arm_login_timer(room::ConnId id);
     void log(const std::string& line) const;
+    // A line at most once a second for a kind of event (floods of refused connections, accept errors).
+    void log_limited(const std::string& kind, const std::string& line);
+    bool accept_allowed(const asio::ip::tcp::socket& socket);
 
     asio::io_context& io_;
     ServerOptions options_;
@@ -64,6 +73,8 @@ private:
     room::RoomHub hub_;
     std::map<room::ConnId, Client> clients_;
     room::ConnId next_id_ = 1;
+    asio::steady_timer accept_retry_;
+    std::map<std::string, std::chrono::steady_clock::time_point> last_logged_;
 };
 
 // Writes a line to standard error and, when logging is set up, to the service's log.

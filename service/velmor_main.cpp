@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "components/log.h"
 #include "platform/paths.h"
@@ -46,9 +47,9 @@ bool parse_endpoint(const std::string& text, asio::ip::tcp::endpoint* out) {
 }
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: velmor\n"
-                 "       velmor --room-server --listen ADDR:PORT [--directory FILE] [--secret TEXT]\n");
+    std::fprintf(stderr, "usage: velmor\n"
+                         "       velmor --room-server --listen ADDR:PORT [--directory FILE] [--secret-file "
+                         "FILE | --secret TEXT]\n");
     return 2;
 }
 
@@ -101,6 +102,16 @@ int main(int argc, char** argv) {
             directory = v;
         } else if (a == "--secret" && value(&v)) {
             options.hub.secret = v;
+        } else if (a == "--secret-file" && value(&v)) {
+            // Better than --secret: a command line can be read by every user of the machine.
+            std::ifstream f(v);
+            if (!std::getline(f, options.hub.secret) || options.hub.secret.empty()) {
+                service_log("cannot read a secret from " + v);
+                return 1;
+            }
+            while (!options.hub.secret.empty() &&
+                   (options.hub.secret.back() == '\r' || options.hub.secret.back() == ' '))
+                options.hub.secret.pop_back();
         } else {
             return usage();
         }
@@ -113,6 +124,7 @@ int main(int argc, char** argv) {
             port = kDefaultServicePort;
         options.listen = asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), uint16_t(port));
         options.max_clients = 1;
+        options.own_user_only = true;
         options.exit_when_idle_ms = kIdleExitMs;
         options.exit_if_unused_ms = kUnusedExitMs;
         const std::string server = profile_get_string("room", "server", "", settings);

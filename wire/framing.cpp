@@ -32,7 +32,7 @@ bool Decoder::feed(const uint8_t* data, size_t size, const PacketFn& on_packet) 
         const uint8_t* p = buffer_.data() + start_;
         const uint32_t length =
             uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-        if (length < 2 || length > kMaxLength) {
+        if (length < 2 || length > max_length_) {
             failed_ = true;
             buffer_.clear();
             start_ = 0;

@@ -2,6 +2,7 @@
 // packet type, then L - 2 payload bytes. L below 2 or above 1 MiB is a protocol error.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -31,12 +32,16 @@ public:
     // False once the stream has broken the framing rules.
     bool feed(const uint8_t* data, size_t size, const PacketFn& on_packet);
     bool failed() const { return failed_; }
+    // The largest length field accepted from now on (at most kMaxLength); checked as soon as a header
+    // arrives, so a frame that is too large is refused before any of it is buffered.
+    void set_max_length(uint32_t length) { max_length_ = std::min(length, kMaxLength); }
     size_t buffered() const { return buffer_.size() - start_; }
 
 private:
     std::vector<uint8_t> buffer_;
     size_t start_ = 0;
     bool failed_ = false;
+    uint32_t max_length_ = kMaxLength;
 };
 
 } // namespace framing

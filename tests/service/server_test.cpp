@@ -1,6 +1,11 @@
 // velmor as a real program: the room server with misbehaving peers, and the local service's life cycle.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <ctime>
 #include <filesystem>
 #include <thread>
 
@@ -173,4 +178,94 @@ TEST(RoomServer, ConnectionThatNeverLogsInIsClosed) {
     asio::post(io, [&] { server.stop(); });
     io.stop();
     io_thread.join();
+}
+
+// Before the login only a login-sized frame is taken, and only so many connections may wait for their login.
+TEST(RoomServerGuard, NobodyWithoutALoginHoldsMemoryOrPlaces) {
+    RoomServerProcess server;
+    RoomPeer big;
+    ASSERT_TRUE(big.connect(server.port()));
+    const uint32_t length = 1u << 20;
+    big.send_raw({uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16), uint8_t(length >> 24), 2, 0});
+    EXPECT_TRUE(big.wait_closed(2000)) << "a megabyte frame before the login closes the connection";
+
+    std::vector<std::unique_ptr<RoomPeer>> idle;
+    int refused = 0;
+    for (int i = 0; i < 40; ++i) {
+        auto p = std::make_unique<RoomPeer>();
+        ASSERT_TRUE(p->connect(server.port()));
+        idle.push_back(std::move(p));
+    }
+    for (auto& p : idle)
+        refused += p->wait_closed(100) ? 1 : 0;
+    EXPECT_EQ(refused, 40 - 32) << "32 waiting connections from one address at most";
+    RoomPeer user;
+    idle.erase(idle.begin()); // one of the waiting ones goes away
+    ASSERT_TRUE(user.connect(server.port()));
+    // A place freed (a waiting one closed) is a place for a real user.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(login_peer(user, 100, 7), 0);
+    EXPECT_TRUE(process_running(server.pid()));
+}
+
+TEST(RoomServerGuard, SecretFromAFileAndKeysOnlyNearTheirTime) {
+    TempDir dir;
+    write_file(dir.file("secret"), "s3cret\n");
+    RoomServerProcess server("velmor", "", {"--secret-file", dir.file("secret")});
+    const int64_t now = int64_t(std::time(nullptr));
+    const struct {
+        int64_t stamp;
+        uint32_t result;
+    } rows[] = {{now, room::kLoginOk}, {0, room::kLoginStaleKey}, {4102444800LL, room::kLoginStaleKey}};
+    uint32_t user = 100;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.stamp);
+        RoomPeer p;
+        ASSERT_TRUE(p.connect(server.port()));
+        proto::Login l;
+        l.user_id = user;
+        l.room_id = 7;
+        l.timestamp = r.stamp;
+        l.key = room::expected_key("s3cret", user++, 7, r.stamp);
+        p.send(pkt::kLogin, l.encode());
+        auto result = p.wait_for(pkt::kLoginResult);
+        ASSERT_TRUE(result);
+        EXPECT_EQ(proto::LoginResult::decode(result->payload.data(), result->payload.size())->result,
+                  r.result);
+    }
+}
+
+// The local service answers only its own user: another account on the machine cannot act as this user.
+TEST(LocalServiceGuard, ConnectionsOfAnotherUserAreRefused) {
+    if (getuid() != 0)
+        GTEST_SKIP() << "needs root to connect as another user";
+    TempDir dir;
+    chmod(dir.path().c_str(), 0755);
+    const uint16_t port = free_port();
+    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n");
+    pid_t service = spawn_process(kVelmor, {}, dir.path().string());
+    ASSERT_TRUE(wait_until_listening(port));
+    const pid_t child = fork();
+    if (child == 0) {
+        // Another account: it connects and asks to log in as user 12.
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(3);
+        RoomPeer p;
+        if (!p.connect(port, 2000))
+            _exit(4);
+        proto::Login l;
+        l.user_id = 12;
+        l.room_id = 7;
+        p.send(pkt::kLogin, l.encode());
+        _exit(p.wait_for(pkt::kLoginResult, 1500) ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "no answer for another user";
+    RoomPeer mine;
+    ASSERT_TRUE(mine.connect(port));
+    EXPECT_EQ(login_peer(mine, 12, 7), 0) << "the own user is served";
+    mine.close();
+    EXPECT_EQ(wait_process(service, 10000).value_or(-1), 0);
 }

@@ -12,7 +12,8 @@
 class RoomServerProcess {
 public:
     // `program` is the copy's name: a test next to a client that looks for "velmor" by name picks another.
-    explicit RoomServerProcess(const std::string& program = "velmor", const std::string& directory = "")
+    explicit RoomServerProcess(const std::string& program = "velmor", const std::string& directory = "",
+                               const std::vector<std::string>& extra_args = {})
         : port_(free_port()) {
         std::filesystem::copy_file(std::string(QUORIN_INSTALL_DIR) + "/velmor", dir_.path() / program);
         std::vector<std::string> args{"--room-server", "--listen", "127.0.0.1:" + std::to_string(port_)};
@@ -20,6 +21,7 @@ public:
             write_file(dir_.file("users.txt"), directory);
             args.insert(args.end(), {"--directory", dir_.file("users.txt")});
         }
+        args.insert(args.end(), extra_args.begin(), extra_args.end());
         pid_ = spawn_process(dir_.file(program), args, dir_.path().string());
     }
     ~RoomServerProcess() { terminate_process(pid_); }
