@@ -49,9 +49,9 @@ bool ServiceServer::start() {
         return false;
     }
     log("listening on " + options_.listen.address().to_string() + ":" + std::to_string(port()) +
-        (options_.relay_to ? " (relay to " + options_.relay_to->address().to_string() + ":" +
-                                 std::to_string(options_.relay_to->port()) + ")"
-                           : ""));
+        (options_.relay_to
+             ? " (relay to " + options_.relay_to->host + ":" + std::to_string(options_.relay_to->port) + ")"
+             : ""));
     if (options_.exit_if_unused_ms >= 0)
         arm_idle_timer(options_.exit_if_unused_ms);
     accept_next();
@@ -160,6 +160,22 @@ void ServiceServer::on_accepted(asio::ip::tcp::socket socket) {
         return;
     }
     if (clients_.size() >= options_.max_clients) {
+        // A connection that has not logged in does not keep the only place from a client that will.
+        for (auto it = clients_.begin(); it != clients_.end(); ++it) {
+            if (!hub_.logged_in(it->first) && !it->second.login_seen && !it->second.upstream) {
+                log("connection " + std::to_string(it->first) + " replaced: no login");
+                const room::ConnId gone = it->first;
+                it->second.socket->close();
+                if (it->second.login_timer)
+                    it->second.login_timer->cancel();
+                clients_.erase(it);
+                if (!options_.relay_to)
+                    deliver(hub_.on_disconnect(gone));
+                break;
+            }
+        }
+    }
+    if (clients_.size() >= options_.max_clients) {
         log("refused a second client while one is served");
         std::error_code ec;
         socket.close(ec);
@@ -204,6 +220,9 @@ void ServiceServer::arm_login_timer(room::ConnId id) {
     timer->async_wait([this, id](std::error_code ec) {
         if (ec || hub_.logged_in(id))
             return;
+        auto w = clients_.find(id);
+        if (w != clients_.end() && (w->second.login_seen || w->second.upstream))
+            return;
         // A connection that never logs in (a port scan, a stalled or foreign client) does not keep its place.
         auto c = clients_.find(id);
         if (c == clients_.end())
@@ -218,41 +237,120 @@ void ServiceServer::arm_login_timer(room::ConnId id) {
 }
 
 void ServiceServer::start_relay_client(room::ConnId id) {
-    asio::ip::tcp::socket up(io_);
-    std::error_code ec;
-    up.connect(*options_.relay_to, ec);
-    if (ec) {
-        // Answer the login with a failure the client shows, rather than dropping the link (which the client
-        // would take as lost and reconnect to, again and again).
-        log("cannot reach the room server: " + ec.message());
-        std::weak_ptr<FramedSocket> down = clients_[id].socket;
-        clients_[id].socket->start(
-            [down](uint16_t type, const uint8_t*, uint32_t) {
-                auto d = down.lock();
-                if (d && type == pkt::kLogin) {
-                    proto::LoginResult r;
-                    r.result = room::kLoginNoRoomServer;
-                    d->send_frame(framing::make_frame(pkt::kLoginResult, r.encode()), false);
-                }
-            },
-            [this, id](const std::string& why) { closed(id, why); });
-        return;
-    }
     Client& c = clients_[id];
-    c.upstream = std::make_shared<FramedSocket>(std::move(up), options_.send_cap);
-    std::weak_ptr<FramedSocket> down = c.socket, upstream = c.upstream;
+    c.socket->set_max_frame(uint32_t(2 + proto::Login::kSize));
+    std::weak_ptr<FramedSocket> weak = c.socket;
     c.socket->start(
-        [upstream](uint16_t type, const uint8_t* p, uint32_t n) {
-            if (auto u = upstream.lock())
-                u->send_frame(framing::make_frame(type, p, n), type == pkt::kVideoFrame);
+        [this, id, weak](uint16_t type, const uint8_t* p, uint32_t n) {
+            auto it = clients_.find(id);
+            if (it == clients_.end())
+                return;
+            Client& me = it->second;
+            if (me.upstream && me.upstream->is_open()) {
+                me.upstream->send_frame(framing::make_frame(type, p, n), type == pkt::kVideoFrame);
+                return;
+            }
+            // No room server yet: the login starts the way there (again, after a failure); what follows it
+            // waits, within reason.
+            if (type == pkt::kLogin) {
+                me.login_seen = true;
+                me.pending.clear();
+            }
+            if (!me.login_seen || me.pending.size() >= 64)
+                return;
+            me.pending.push_back(framing::make_frame(type, p, n));
+            if (auto s = weak.lock())
+                s->set_max_frame(framing::kMaxLength);
+            if (type == pkt::kLogin && !me.connecting)
+                connect_upstream(id);
         },
         [this, id](const std::string& why) { closed(id, why); });
+    arm_login_timer(id);
+}
+
+void ServiceServer::connect_upstream(room::ConnId id) {
+    Client& c = clients_[id];
+    c.connecting = true;
+    auto resolver = std::make_shared<asio::ip::tcp::resolver>(io_);
+    auto socket = std::make_shared<asio::ip::tcp::socket>(io_);
+    auto timer = std::make_shared<asio::steady_timer>(
+        io_, std::chrono::milliseconds(options_.upstream_connect_timeout_ms));
+    auto done = std::make_shared<bool>(false);
+    // A silent or unreachable room server costs the login at most the time limit, never the service's thread.
+    timer->async_wait([this, id, resolver, socket, done](std::error_code ec) {
+        if (ec || *done)
+            return;
+        *done = true;
+        resolver->cancel();
+        std::error_code ignored;
+        socket->close(ignored);
+        upstream_failed(id, "no answer in time");
+    });
+    resolver->async_resolve(options_.relay_to->host, std::to_string(options_.relay_to->port),
+                            [this, id, resolver, socket, timer,
+                             done](std::error_code ec, asio::ip::tcp::resolver::results_type results) {
+                                if (*done)
+                                    return;
+                                if (ec) {
+                                    *done = true;
+                                    timer->cancel();
+                                    upstream_failed(id, ec.message());
+                                    return;
+                                }
+                                asio::async_connect(*socket, results,
+                                                    [this, id, socket, timer, done](
+                                                        std::error_code e, const asio::ip::tcp::endpoint&) {
+                                                        if (*done)
+                                                            return;
+                                                        *done = true;
+                                                        timer->cancel();
+                                                        if (e)
+                                                            upstream_failed(id, e.message());
+                                                        else
+                                                            upstream_ready(id, std::move(*socket));
+                                                    });
+                            });
+}
+
+void ServiceServer::upstream_failed(room::ConnId id, const std::string& why) {
+    auto it = clients_.find(id);
+    if (it == clients_.end())
+        return;
+    Client& c = it->second;
+    c.connecting = false;
+    c.login_seen = false;
+    c.pending.clear();
+    // The login is answered with a failure the client retries by itself, rather than a dropped link.
+    log_limited("upstream", "cannot reach the room server: " + why);
+    proto::LoginResult r;
+    r.result = room::kLoginNoRoomServer;
+    c.socket->send_frame(framing::make_frame(pkt::kLoginResult, r.encode()), false);
+}
+
+void ServiceServer::upstream_ready(room::ConnId id, asio::ip::tcp::socket up) {
+    auto it = clients_.find(id);
+    if (it == clients_.end()) {
+        std::error_code ignored;
+        up.close(ignored);
+        return;
+    }
+    Client& c = it->second;
+    c.connecting = false;
+    if (c.login_timer)
+        c.login_timer->cancel();
+    c.upstream = std::make_shared<FramedSocket>(std::move(up), options_.send_cap);
+    std::weak_ptr<FramedSocket> down = c.socket;
     c.upstream->start(
         [down](uint16_t type, const uint8_t* p, uint32_t n) {
             if (auto d = down.lock())
                 d->send_frame(framing::make_frame(type, p, n), type == pkt::kVideoFrame);
         },
         [this, id](const std::string& why) { closed(id, "room server: " + why); });
+    for (auto& frame : c.pending) {
+        const uint16_t type = uint16_t(frame[4] | (frame[5] << 8));
+        c.upstream->send_frame(std::move(frame), type == pkt::kVideoFrame);
+    }
+    c.pending.clear();
 }
 
 void ServiceServer::deliver(const std::vector<room::Outgoing>& out) {

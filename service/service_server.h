@@ -24,7 +24,13 @@ struct ServerOptions {
     int exit_when_idle_ms = -1;
     // Stop when no client has come this long after start; negative: never.
     int exit_if_unused_ms = -1;
-    std::optional<asio::ip::tcp::endpoint> relay_to;
+    // Relay mode: the room server, by name or address, reached again at every login of the client.
+    struct Upstream {
+        std::string host;
+        uint16_t port = 0;
+    };
+    std::optional<Upstream> relay_to;
+    int upstream_connect_timeout_ms = 5000;
     size_t send_cap = 4u << 20;
     // A connection that has not logged in this long after it was made is closed; negative: never.
     int login_timeout_ms = 30000;
@@ -52,11 +58,16 @@ private:
         std::shared_ptr<FramedSocket> upstream;          // relay mode
         std::shared_ptr<asio::steady_timer> login_timer; // hub mode, until the login
         bool login_seen = false;                         // relay mode: the client has sent its login
+        bool connecting = false;                         // relay mode: the room server is being reached
+        std::vector<std::vector<uint8_t>> pending;       // relay mode: frames that wait for the room server
     };
     void accept_next();
     void on_accepted(asio::ip::tcp::socket socket);
     void start_hub_client(room::ConnId id);
     void start_relay_client(room::ConnId id);
+    void connect_upstream(room::ConnId id);
+    void upstream_failed(room::ConnId id, const std::string& why);
+    void upstream_ready(room::ConnId id, asio::ip::tcp::socket socket);
     void deliver(const std::vector<room::Outgoing>& out);
     void closed(room::ConnId id, const std::string& why);
     void arm_idle_timer(int ms);

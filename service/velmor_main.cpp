@@ -129,12 +129,16 @@ int main(int argc, char** argv) {
         options.exit_if_unused_ms = kUnusedExitMs;
         const std::string server = profile_get_string("room", "server", "", settings);
         if (!server.empty()) {
-            asio::ip::tcp::endpoint up;
-            if (!parse_endpoint(server, &up)) {
+            // HOST:PORT, HOST a name or an address; it is looked up at every login, not now.
+            const size_t colon = server.rfind(':');
+            char* end = nullptr;
+            const long port =
+                colon == std::string::npos ? 0 : std::strtol(server.c_str() + colon + 1, &end, 10);
+            if (colon == std::string::npos || colon == 0 || *end != '\0' || port <= 0 || port > 65535) {
                 service_log("bad [room] server=" + server);
                 return 1;
             }
-            options.relay_to = up;
+            options.relay_to = ServerOptions::Upstream{server.substr(0, colon), uint16_t(port)};
         }
         directory = profile_get_string("room", "directory", "", settings);
         options.hub.secret = profile_get_string("auth", "secret", "", settings);

@@ -269,3 +269,37 @@ TEST(LocalServiceGuard, ConnectionsOfAnotherUserAreRefused) {
     mine.close();
     EXPECT_EQ(wait_process(service, 10000).value_or(-1), 0);
 }
+
+// The relay reaches its room server anew at every login, by name too: a class recovers by itself when the
+// room server comes back. A connection that sends nothing does not keep the only place.
+TEST(LocalServiceGuard, RelayTriesTheRoomServerAgainAtEveryLogin) {
+    TempDir dir;
+    const uint16_t port = free_port(), room_port = free_port();
+    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) +
+                                         "\n[room]\nserver=localhost:" + std::to_string(room_port) + "\n");
+    pid_t pid = spawn_process(kVelmor, {}, dir.path().string());
+    ASSERT_TRUE(wait_until_listening(port));
+    RoomPeer silent;
+    ASSERT_TRUE(silent.connect(port));
+    RoomPeer client;
+    ASSERT_TRUE(client.connect(port));
+    EXPECT_TRUE(silent.wait_closed(2000)) << "replaced: it never sent a login";
+    EXPECT_EQ(login_peer(client, 12, 7), int(room::kLoginNoRoomServer));
+
+    // The room server starts on that port; the next login on the same link goes through.
+    asio::io_context io(1);
+    ServerOptions options;
+    options.listen = asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), room_port);
+    options.hub.log = [](const std::string&) {};
+    ServiceServer server(io, options);
+    ASSERT_TRUE(server.start());
+    std::thread io_thread([&] { io.run(); });
+    EXPECT_EQ(login_peer(client, 12, 7), int(room::kLoginOk));
+    client.close();
+    EXPECT_EQ(wait_process(pid, 4000).value_or(-1), 0);
+    asio::post(io, [&] {
+        server.stop();
+        io.stop();
+    });
+    io_thread.join();
+}
