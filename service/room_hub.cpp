@@ -233,6 +233,10 @@ std::vector<Outgoing> RoomHub::dispatch(ConnId conn, uint16_t type, const uint8_
         if (require(pkt::kRightHost))
             speak_control(room, me, data, size, out);
         break;
+    case pkt::kRightsChange:
+        if (require(pkt::kRightHost))
+            chat_control(conn, room, me, data, size, out);
+        break;
     case pkt::kOutputVolume:
         break; // the user's own playback level; nothing for the others
     default:
@@ -425,6 +429,27 @@ void RoomHub::speak_control(Room& room, Member&, const uint8_t* data, size_t siz
         target->second.block.state &= ~uint32_t(pkt::kStateMicrophone);
     }
     to_others(room, 0, pkt::kRightsChange, change.encode(), out);
+}
+
+void RoomHub::chat_control(ConnId conn, Room& room, Member& host, const uint8_t* data, size_t size,
+                           Out& out) {
+    // The host takes the right to chat away (22) or gives it back (21); no other right travels this way.
+    auto change = proto::RightsChange::decode(data, size);
+    if (!change || change->rights != pkt::kRightChat ||
+        (change->operation != pkt::kRightsAdd && change->operation != pkt::kRightsRemove) ||
+        change->user_id == host.block.user_id) {
+        drop(conn, "rights change other than the chat right of another user");
+        return;
+    }
+    auto target = room.members.find(change->user_id);
+    if (target == room.members.end())
+        return;
+    if (change->operation == pkt::kRightsAdd)
+        target->second.block.rights |= pkt::kRightChat;
+    else
+        target->second.block.rights &= ~uint32_t(pkt::kRightChat);
+    proto::RightsChange relayed{change->user_id, pkt::kRightChat, change->operation, 0};
+    to_others(room, 0, pkt::kRightsChange, relayed.encode(), out);
 }
 
 void RoomHub::leave(ConnId conn, Out& out) {

@@ -114,6 +114,7 @@ private:
     void speak_request(Room& room, Member& from, Out& out);
     void watch(Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
     void speak_control(Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
+    void chat_control(ConnId conn, Room& room, Member& host, const uint8_t* data, size_t size, Out& out);
     void leave(ConnId conn, Out& out);
 
     void to_others(const Room& room, uint32_t except, uint16_t type, const proto::Bytes& payload,

@@ -391,3 +391,27 @@ TEST(RoomHubGuard, ChatSizeAndRateAndVideoRate) {
         frames += int(h.send(2, pkt::kVideoFrame, f.encode()).size());
     EXPECT_EQ(frames, 60);
 }
+
+// The host takes the right to chat away and gives it back; the room enforces it in between.
+TEST(RoomHubGuard, TheHostTakesAndGivesTheChatRight) {
+    Hub h;
+    h.join(1, 100); // host
+    h.join(2, 200);
+    h.join(3, 300);
+    ChatLine line;
+    line.text = "hi";
+    EXPECT_EQ(h.send(2, pkt::kChat, line.encode()).size(), 2u);
+    auto out =
+        h.send(1, pkt::kRightsChange, RightsChange{200, pkt::kRightChat, pkt::kRightsRemove, 0}.encode());
+    EXPECT_EQ(out.size(), 3u) << "everybody hears of it";
+    EXPECT_EQ(h.hub().rights_of(7, 200).value() & pkt::kRightChat, 0u);
+    EXPECT_TRUE(h.send(2, pkt::kChat, line.encode()).empty()) << "no chat without the right";
+    EXPECT_TRUE(h.send(3, pkt::kRightsChange, RightsChange{200, pkt::kRightChat, pkt::kRightsAdd, 0}.encode())
+                    .empty())
+        << "only the host";
+    EXPECT_TRUE(h.send(1, pkt::kRightsChange, RightsChange{200, pkt::kRightHost, pkt::kRightsAdd, 0}.encode())
+                    .empty())
+        << "only the chat right travels this way";
+    h.send(1, pkt::kRightsChange, RightsChange{200, pkt::kRightChat, pkt::kRightsAdd, 0}.encode());
+    EXPECT_EQ(h.send(2, pkt::kChat, line.encode()).size(), 2u);
+}
