@@ -42,35 +42,6 @@ namespace {
 constexpr int kFirstWidth = 1028;
 constexpr int kFirstHeight = 600;
 
-// The program's icon, drawn rather than loaded so that the client has no binary resource of its own.
-QIcon draw_app_icon() {
-    QIcon icon;
-    for (int size : {16, 32, 48, 64}) {
-        QPixmap pm(size, size);
-        pm.fill(Qt::transparent);
-        QPainter p(&pm);
-        p.setRenderHint(QPainter::Antialiasing);
-        QPainterPath frame;
-        frame.addRoundedRect(QRectF(0.5, 0.5, size - 1, size - 1), size / 5.0, size / 5.0);
-        QLinearGradient g(0, 0, 0, size);
-        g.setColorAt(0, QColor(86, 140, 196));
-        g.setColorAt(1, QColor(52, 98, 150));
-        p.fillPath(frame, g);
-        // A camera: body and lens.
-        const double u = size / 16.0;
-        p.setBrush(Qt::white);
-        p.setPen(Qt::NoPen);
-        p.drawRoundedRect(QRectF(3 * u, 5 * u, 7 * u, 6 * u), u, u);
-        QPolygonF lens;
-        lens << QPointF(10 * u, 7.5 * u) << QPointF(13 * u, 5.5 * u) << QPointF(13 * u, 10.5 * u)
-             << QPointF(10 * u, 8.5 * u);
-        p.drawPolygon(lens);
-        p.end();
-        icon.addPixmap(pm);
-    }
-    return icon;
-}
-
 } // namespace
 
 // One inbound packet on its way from the link thread to the UI thread.
@@ -88,7 +59,10 @@ struct MessageBoxText {
 CtalvexDlg::CtalvexDlg(QWidget* parent)
     : QDialog(parent), service_(install_folder()), session_(link_, service_, *this),
       controller_(session_, *this, *this, install_folder()) {
-    app_icon_ = draw_app_icon();
+    // The icon the asset generator drew, at every size it drew.
+    for (const char* size : {"16x16", "32x32", "48x48", "64x64", "128x128", "256x256"})
+        app_icon_.addFile(QString::fromStdString(install_folder()) + "/icons/hicolor/" + QString(size) +
+                          "/apps/quorin.png");
 }
 
 CtalvexDlg::~CtalvexDlg() {

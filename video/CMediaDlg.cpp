@@ -192,22 +192,11 @@ void CMediaDlg::mouseDoubleClickEvent(QMouseEvent*) {
 
 void CMediaDlg::resizeEvent(QResizeEvent* e) {
     QWidget::resizeEvent(e);
-    title_->move(8, height() - title_->height() - 4);
-    if (bar_->isVisible())
-        bar_->Place();
+    place_caption_and_bar(this, title_, bar_);
 }
 
 void CMediaDlg::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    const QImage frame = picture_.Latest();
-    if (!camera_open_ || zoom_ || frame.isNull()) {
-        background_.DrawStretched(p, rect());
-        return;
-    }
-    if (frame.size() == size())
-        p.drawImage(0, 0, frame);
-    else
-        p.drawImage(rect(), frame);
+    paint_picture(this, picture_.Latest(), camera_open_ && !zoom_, background_);
 }
 
 bool CMediaDlg::ProbeEchoCancellation() {

@@ -62,6 +62,12 @@ void CVideoCtl::Press(int control) {
     }
 }
 
+void place_caption_and_bar(QWidget* picture, QWidget* caption, CVideoCtl* bar) {
+    caption->move(8, picture->height() - caption->height() - 4);
+    if (bar->isVisible())
+        bar->Place();
+}
+
 void follow_hover(QWidget* picture, CVideoCtl* bar, QEvent* event) {
     if (event->type() == QEvent::Enter) {
         bar->Place();

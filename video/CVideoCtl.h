@@ -31,3 +31,5 @@ private:
 
 // The windows of one picture (the bar is shown while the mouse is over the picture).
 void follow_hover(QWidget* picture, CVideoCtl* bar, QEvent* event);
+// A picture's caption at its bottom left, and its control bar over its bottom strip when shown.
+void place_caption_and_bar(QWidget* picture, QWidget* caption, CVideoCtl* bar);

@@ -188,20 +188,9 @@ void CVideoItem::mouseDoubleClickEvent(QMouseEvent*) {
 
 void CVideoItem::resizeEvent(QResizeEvent* e) {
     QWidget::resizeEvent(e);
-    title_->move(8, height() - title_->height() - 4);
-    if (bar_->isVisible())
-        bar_->Place();
+    place_caption_and_bar(this, title_, bar_);
 }
 
 void CVideoItem::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    const QImage frame = picture_.Latest();
-    if (frame.isNull() || zoom_ || user_id_ == 0) {
-        background_.DrawStretched(p, rect());
-        return;
-    }
-    if (frame.size() == size())
-        p.drawImage(0, 0, frame);
-    else
-        p.drawImage(rect(), frame);
+    paint_picture(this, picture_.Latest(), !zoom_ && user_id_ != 0, background_);
 }

@@ -2,8 +2,11 @@
 #include "video/PictureSlot.h"
 
 #include <QMetaObject>
+#include <QPainter>
 
 #include <cstring>
+
+#include "skin/CSkinBitmap.h"
 
 void PictureSlot::Publish(const uint8_t* pixels, int width, int height, int stride, QImage::Format format,
                           bool bottom_up) {
@@ -54,4 +57,16 @@ void PictureSlot::RemoveView(QWidget* view) {
     std::lock_guard lock(mutex_);
     views_.erase(std::remove_if(views_.begin(), views_.end(), [&](const auto& v) { return !v || v == view; }),
                  views_.end());
+}
+
+void paint_picture(QWidget* widget, const QImage& frame, bool show, const CSkinBitmap& background) {
+    QPainter p(widget);
+    if (!show || frame.isNull()) {
+        background.DrawStretched(p, widget->rect());
+        return;
+    }
+    if (frame.size() == widget->size())
+        p.drawImage(0, 0, frame);
+    else
+        p.drawImage(widget->rect(), frame);
 }

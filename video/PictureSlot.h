@@ -11,6 +11,12 @@
 #include <mutex>
 #include <vector>
 
+class CSkinBitmap;
+
+// Paints a video picture into `widget`: the background while `show` is false or there is no frame yet, else
+// the frame, unscaled when it has the widget's size.
+void paint_picture(QWidget* widget, const QImage& frame, bool show, const CSkinBitmap& background);
+
 class PictureSlot {
 public:
     // Any thread: copies the picture (rows in reverse order when `bottom_up`) and asks the views to repaint.
