@@ -10,7 +10,7 @@ int ReconnectBackoff::NextDelayMs() {
         return 0;
     // 1 s doubled per further attempt; the shift stays small so it cannot overflow.
     const int shift = std::min(n - 1, 5);
-    return std::min(kFirstDelayMs << shift, kMaxDelayMs);
+    return std::min(kFirstDelayMs << shift, max_delay_ms_);
 }
 
 DelayedJob::~DelayedJob() {

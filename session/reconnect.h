@@ -14,6 +14,7 @@ public:
     static constexpr int kFirstDelayMs = 1000;
     static constexpr int kMaxDelayMs = 30000;
 
+    explicit ReconnectBackoff(int max_delay_ms = kMaxDelayMs) : max_delay_ms_(max_delay_ms) {}
     // The wait before the next attempt; counts the attempt.
     int NextDelayMs();
     void Reset() { attempts_ = 0; }
@@ -21,6 +22,7 @@ public:
 
 private:
     int attempts_ = 0;
+    int max_delay_ms_;
 };
 
 // Runs one job at a time on a thread of its own after a delay. Cancel() wakes a waiting job, which then does

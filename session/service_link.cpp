@@ -87,15 +87,19 @@ void ServiceLink::Reconnect() {
 }
 
 void ServiceLink::ScheduleReconnect(bool restart_service, const char* state_format) {
-    const int delay_ms = backoff_.NextDelayMs();
+    ScheduleAttempt(backoff_, restart_service, state_format);
+}
+
+void ServiceLink::ScheduleAttempt(ReconnectBackoff& backoff, bool restart_service, const char* state_format) {
+    const int delay_ms = backoff.NextDelayMs();
     if (delay_ms == 0) {
         LinkState(link_text::kReconnecting);
     } else {
         char text[160];
-        std::snprintf(text, sizeof text, state_format, delay_ms / 1000, backoff_.attempts());
+        std::snprintf(text, sizeof text, state_format, delay_ms / 1000, backoff.attempts());
         LinkState(text);
     }
-    LOG_MAIN("reconnect attempt %d in %d ms\n", backoff_.attempts(), delay_ms);
+    LOG_MAIN("reconnect attempt %d in %d ms\n", backoff.attempts(), delay_ms);
     const uint32_t addr = service_addr_;
     const uint16_t port = uint16_t(settings_.port);
     reconnect_job_.Start(delay_ms, [this, restart_service, addr, port] {
@@ -136,6 +140,7 @@ bool ServiceLink::OnLoginResult(uint32_t result) {
     ASSERT_UI_THREAD();
     if (result == login_result::kOk) {
         backoff_.Reset();
+        room_backoff_.Reset();
         LinkState("");
         return false;
     }
@@ -143,7 +148,7 @@ bool ServiceLink::OnLoginResult(uint32_t result) {
         // The service is fine; the room server behind it is not (yet). Try again later without a box.
         link_.close_socket();
         EmptyRoom();
-        ScheduleReconnect(false, link_text::kRoomUnreachable);
+        ScheduleAttempt(room_backoff_, false, link_text::kRoomUnreachable);
         return true;
     }
     return false;

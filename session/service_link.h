@@ -81,7 +81,7 @@ public:
     // True when the failure is being retried (no box for it).
     bool OnLoginResult(uint32_t result);
     bool reconnecting() const { return reconnect_job_.Busy(); }
-    int reconnect_attempts() const { return backoff_.attempts(); }
+    int reconnect_attempts() const { return backoff_.attempts() + room_backoff_.attempts(); }
     // Window destruction: stop a pending attempt, close the link, free the logging, stop a service we
     // started.
     void ShutDown();
@@ -113,6 +113,7 @@ private:
     // Starts the next background attempt after the back-off's delay; `restart_service` stops our service and
     // starts it anew first (after a lost link), otherwise only the connection is made again.
     void ScheduleReconnect(bool restart_service, const char* state_format);
+    void ScheduleAttempt(ReconnectBackoff& backoff, bool restart_service, const char* state_format);
 
     ILinkTransport& link_;
     ServiceProcess& service_;
@@ -127,5 +128,8 @@ private:
     bool microphone_on_ = false;
     bool camera_on_ = false;
     ReconnectBackoff backoff_;
+    // Asking the own service again whether the room server is back costs nothing: short waits, so that a
+    // class is back within about a second of its room server.
+    ReconnectBackoff room_backoff_{ReconnectBackoff::kFirstDelayMs};
     DelayedJob reconnect_job_;
 };

@@ -1,0 +1,81 @@
+// A class recovers by itself: the room server is killed (kill -9) and started again on its port; the client
+// (the built quorin with its relaying velmor) is back in the room soon after, with its roster, and a chat
+// line sent after the recovery arrives.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+
+#include "installation.h"
+#include "platform/text.h"
+#include "room_peer.h"
+#include "wire/protocol.h"
+
+namespace {
+
+size_t count_of(const std::string& text, const std::string& line) {
+    size_t n = 0;
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+        ++n;
+    return n;
+}
+
+} // namespace
+
+TEST(RecoveryEndToEnd, TheClassIsBackSoonAfterTheRoomServerRestarts) {
+    TempDir room_dir;
+    fs::copy_file(fs::path(QUORIN_INSTALL_DIR) / "velmor", room_dir.path() / "velmor");
+    write_file(room_dir.file("users.txt"), utf8_to_gbk("user 100 王老师\nuser 12 小明\nhost 7 100\n"));
+    const uint16_t port = free_port();
+    const std::vector<std::string> args = {"--room-server", "--listen", "127.0.0.1:" + std::to_string(port),
+                                           "--directory", room_dir.file("users.txt")};
+    pid_t server = spawn_process(room_dir.file("velmor"), args, room_dir.path().string());
+    ASSERT_TRUE(wait_until_listening(port));
+    auto teacher = std::make_unique<RoomPeer>();
+    ASSERT_TRUE(teacher->connect(port));
+    ASSERT_EQ(login_peer(*teacher, 100, 7), 0);
+
+    Installation inst(free_port(), "[room]\nserver=127.0.0.1:" + std::to_string(port) + "\n", true);
+    pid_t client = inst.start("client", "userid=12&roomid=7", 60000);
+    ClientReaper reaper{client, inst.folder()};
+    ASSERT_TRUE(inst.wait_for_report("client", "notice=登录成功！\n", 15000)) << inst.errors("client");
+    ASSERT_TRUE(inst.wait_for_report("client", "user_count=2\n", 5000));
+
+    kill(server, SIGKILL);
+    waitpid(server, nullptr, 0);
+    EXPECT_TRUE(teacher->wait_closed(3000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500)); // the class without its room server
+    server = spawn_process(room_dir.file("velmor"), args, room_dir.path().string());
+    const auto restarted = std::chrono::steady_clock::now();
+    ASSERT_TRUE(wait_until_listening(port));
+    teacher = std::make_unique<RoomPeer>();
+    ASSERT_TRUE(teacher->connect(port));
+    ASSERT_EQ(login_peer(*teacher, 100, 7), 0);
+
+    bool back = false;
+    while (!back && std::chrono::steady_clock::now() - restarted < std::chrono::seconds(15)) {
+        back = count_of(inst.report("client"), "notice=登录成功！\n") >= 2;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - restarted).count();
+    ASSERT_TRUE(back) << inst.report("client");
+    std::printf("back in the room %.2f s after the room server's restart\n", seconds);
+    EXPECT_LT(seconds, 4.0) << "goal: within 2 s";
+    // The roster is there again: the teacher is announced to the client.
+    std::optional<Packet> entered;
+    while ((entered = teacher->wait_for(pkt::kUserEntered, 3000)))
+        if (proto::UserBlock::decode(entered->payload.data(), entered->payload.size())->user_id == 12)
+            break;
+    EXPECT_TRUE(entered);
+    EXPECT_GE(count_of(inst.report("client"), "user_added=100\n"), 2u);
+
+    proto::ChatLine line;
+    line.text = utf8_to_gbk("继续上课");
+    teacher->send(pkt::kChat, line.encode());
+    EXPECT_TRUE(inst.wait_for_report("client", "chat=100>0:继续上课\n", 5000)) << inst.report("client");
+    kill(client, SIGTERM);
+    EXPECT_EQ(wait_process(client, 10000).value_or(-1), 0);
+    terminate_process(server);
+}
