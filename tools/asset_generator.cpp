@@ -969,8 +969,8 @@ void draw_object(QPainter& p, int index, int frame) {
 }
 
 // The expression of every face that is a face, by index.
-const std::map<int, FaceSpec>& face_specs() {
-    static const std::map<int, FaceSpec> specs = {
+const std::map<int, FaceSpec>& face_expressions() {
+    static const std::map<int, FaceSpec> expressions = {
         {0, {EHappy, MSmile, XNone}},                          // 微笑
         {1, {EDot, MPout, XNone}},                             // 撇嘴
         {2, {EHeart, MDrool, XNone}},                          // 色
@@ -1026,12 +1026,12 @@ const std::map<int, FaceSpec>& face_specs() {
         {53, {EWide, MSmallO, XDrops}},                        // 吓
         {54, {ESad, MSmallO, XTears | XBlush}},                // 可怜
     };
-    return specs;
+    return expressions;
 }
 
 void draw(QPainter& p, int index, int frame) {
-    const auto& specs = face_specs();
-    if (auto it = specs.find(index); it != specs.end())
+    const auto& expressions = face_expressions();
+    if (auto it = expressions.find(index); it != expressions.end())
         draw_face(p, it->second, frame);
     else
         draw_object(p, index, frame);
