@@ -2,8 +2,6 @@
 #include "video/CMediaDlg.h"
 
 #include <QMetaObject>
-#include <QMouseEvent>
-#include <QPainter>
 
 #include <alsa/asoundlib.h>
 
@@ -24,38 +22,16 @@
 
 CMediaDlg::CMediaDlg(call_back* cb, const std::string& install_folder, bool test_camera_enabled,
                      QWidget* parent)
-    : QWidget(parent), cb_(cb), skin_folder_(path_join(install_folder, "ui")),
+    : VideoPicture(path_join(install_folder, "ui"), "camerabk.bmp", false, parent), cb_(cb),
       test_camera_enabled_(test_camera_enabled) {
-    background_.Load(path_join(skin_folder_, "camerabk.bmp"));
-    title_ = new ClxStatic(this);
-    title_->setText(QString::fromUtf8(video_text::kLocalVideo));
-    title_->colours.transparent = true;
-    title_->colours.text = colour(kVTextColor);
-    title_->Refresh();
-    title_->adjustSize();
-    bar_ = new CVideoCtl(skin_folder_, this, this);
+    SetCaption(QString::fromUtf8(video_text::kLocalVideo));
     engine_.set_sink(this);
-    picture_.AddView(this);
     bgr_.assign(size_t(capture::kWidth) * capture::kHeight * 3, 0);
 }
 
 CMediaDlg::~CMediaDlg() {
+    // The capture thread ends before the picture it publishes into goes away.
     engine_.close();
-    zoom_.reset();
-}
-
-bool CMediaDlg::event(QEvent* e) {
-    if (platform::dispatch_message(e, *this))
-        return true;
-    follow_hover(this, bar_, e);
-    return QWidget::event(e);
-}
-
-void CMediaDlg::on_message(unsigned id, intptr_t, intptr_t) {
-    if (id == msg::kCloseZoom && zoom_) {
-        zoom_.reset();
-        update();
-    }
 }
 
 void CMediaDlg::Notice(const QString& text) {
@@ -97,7 +73,7 @@ bool CMediaDlg::SwitchCamera(bool on, int device_id) {
     if (!engine_.close())
         return false;
     camera_open_ = false;
-    zoom_.reset();
+    CloseZoom();
     picture_.Clear();
     update();
     Announce({});
@@ -158,10 +134,7 @@ int CMediaDlg::on_video_event(int type, int, int) {
         ToggleZoom();
         break;
     case 2:
-        if (zoom_) {
-            zoom_.reset();
-            update();
-        } else if (cb_->request(kReqCameraOn, nullptr, 0)) {
+        if (!CloseZoom() && cb_->request(kReqCameraOn, nullptr, 0)) {
             cb_->request(kReqToggleCamera, nullptr, 0);
         }
         break;
@@ -173,30 +146,6 @@ int CMediaDlg::on_video_event(int type, int, int) {
         break;
     }
     return 0;
-}
-
-void CMediaDlg::ToggleZoom() {
-    if (zoom_) {
-        zoom_.reset();
-    } else if (camera_open_) {
-        zoom_ = std::make_unique<CZoomVideo>(skin_folder_, &picture_, this);
-        zoom_->SetCaption(title_->text());
-        zoom_->show();
-    }
-    update();
-}
-
-void CMediaDlg::mouseDoubleClickEvent(QMouseEvent*) {
-    ToggleZoom();
-}
-
-void CMediaDlg::resizeEvent(QResizeEvent* e) {
-    QWidget::resizeEvent(e);
-    place_caption_and_bar(this, title_, bar_);
-}
-
-void CMediaDlg::paintEvent(QPaintEvent*) {
-    paint_picture(this, picture_.Latest(), camera_open_ && !zoom_, background_);
 }
 
 bool CMediaDlg::ProbeEchoCancellation() {

@@ -11,22 +11,12 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/messages.h"
 #include "session/call_back.h"
 #include "session/panels.h"
-#include "skin/CSkinBitmap.h"
 #include "video/CCaptureEngine.h"
-#include "video/CVideoCtl.h"
-#include "video/PictureSlot.h"
+#include "video/VideoPicture.h"
 
-class ClxStatic;
-class CZoomVideo;
-
-class CMediaDlg : public QWidget,
-                  public IMediaPanel,
-                  public videocall,
-                  public VideoEventCall,
-                  public platform::MessageTarget {
+class CMediaDlg : public VideoPicture, public IMediaPanel, public videocall {
 public:
     CMediaDlg(call_back* cb, const std::string& install_folder, bool test_camera_enabled, QWidget* parent);
     ~CMediaDlg() override;
@@ -45,36 +35,22 @@ public:
     // VideoEventCall: 1 zoom, 2 close, 3 snapshot.
     int on_video_event(int type, int, int) override;
 
-    void on_message(unsigned id, intptr_t wparam, intptr_t lparam) override;
-
     bool camera_open() const { return camera_open_; }
-    CZoomVideo* zoom() const { return zoom_.get(); }
-    PictureSlot& picture() { return picture_; }
-    CVideoCtl* control_bar() const { return bar_; }
     const CCaptureEngine& engine() const { return engine_; }
     // The last snapshot written (empty when none).
     QString last_snapshot() const;
-    void ToggleZoom();
 
 protected:
-    bool event(QEvent* e) override;
-    void paintEvent(QPaintEvent* e) override;
-    void resizeEvent(QResizeEvent* e) override;
-    void mouseDoubleClickEvent(QMouseEvent* e) override;
+    bool ShowsFrame() const override { return camera_open_; }
+    bool CanZoom() const override { return camera_open_; }
 
 private:
     void Announce(const proto::StreamDesc& stream);
     void Notice(const QString& text);
 
     call_back* cb_;
-    std::string skin_folder_;
     bool test_camera_enabled_;
     CCaptureEngine engine_;
-    PictureSlot picture_;
-    CSkinBitmap background_;
-    ClxStatic* title_;
-    CVideoCtl* bar_;
-    std::unique_ptr<CZoomVideo> zoom_;
     bool camera_open_ = false;
     std::atomic<bool> snapshot_pending_{false};
     std::vector<uint8_t> bgr_; // bottom-up, the bitmap file's pixels

@@ -2,7 +2,6 @@
 #include "video/CVideoItem.h"
 
 #include <QMetaObject>
-#include <QPainter>
 
 #include <vector>
 
@@ -17,34 +16,8 @@
 #include "video/video_texts.h"
 
 CVideoItem::CVideoItem(call_back* cb, const std::string& skin_folder, QWidget* parent)
-    : QWidget(parent), cb_(cb), skin_folder_(skin_folder) {
-    background_.Load(skin_folder + "/vback1.bmp");
-    background_.transparent = true;
-    title_ = new ClxStatic(this);
-    title_->colours.transparent = true;
-    title_->colours.text = colour(kVTextColor);
-    title_->Refresh();
-    bar_ = new CVideoCtl(skin_folder, this, this);
-    picture_.AddView(this);
+    : VideoPicture(skin_folder, "vback1.bmp", true, parent), cb_(cb) {
     SetTitle(QString::fromUtf8(video_text::kNoVideo));
-}
-
-CVideoItem::~CVideoItem() {
-    zoom_.reset();
-}
-
-bool CVideoItem::event(QEvent* e) {
-    if (platform::dispatch_message(e, *this))
-        return true;
-    follow_hover(this, bar_, e);
-    return QWidget::event(e);
-}
-
-void CVideoItem::on_message(unsigned id, intptr_t, intptr_t) {
-    if (id == msg::kCloseZoom && zoom_) {
-        zoom_.reset();
-        update();
-    }
 }
 
 void CVideoItem::SetTitle(const QString& title) {
@@ -52,12 +25,7 @@ void CVideoItem::SetTitle(const QString& title) {
         std::lock_guard lock(title_mutex_);
         title_text_ = title;
     }
-    title_->setText(title);
-    title_->adjustSize();
-    title_->move(8, height() - title_->height() - 4);
-    if (zoom_)
-        zoom_->SetCaption(title);
-    update();
+    SetCaption(title);
 }
 
 QString CVideoItem::title() const {
@@ -153,10 +121,7 @@ int CVideoItem::on_video_event(int type, int, int) {
         ToggleZoom();
         break;
     case 2:
-        if (zoom_) {
-            zoom_.reset();
-            update();
-        } else if (user_id_ != 0 && parentWidget()) {
+        if (!CloseZoom() && user_id_ != 0 && parentWidget()) {
             // The registry asks the main dialog to stop watching this user.
             platform::post_message(parentWidget(), msg::kMessageBox, intptr_t(user_id_.load()), 0);
         }
@@ -169,28 +134,4 @@ int CVideoItem::on_video_event(int type, int, int) {
         break;
     }
     return 0;
-}
-
-void CVideoItem::ToggleZoom() {
-    if (zoom_) {
-        zoom_.reset();
-    } else if (decoder_open()) {
-        zoom_ = std::make_unique<CZoomVideo>(skin_folder_, &picture_, this);
-        zoom_->SetCaption(title());
-        zoom_->show();
-    }
-    update();
-}
-
-void CVideoItem::mouseDoubleClickEvent(QMouseEvent*) {
-    ToggleZoom();
-}
-
-void CVideoItem::resizeEvent(QResizeEvent* e) {
-    QWidget::resizeEvent(e);
-    place_caption_and_bar(this, title_, bar_);
-}
-
-void CVideoItem::paintEvent(QPaintEvent*) {
-    paint_picture(this, picture_.Latest(), !zoom_ && user_id_ != 0, background_);
 }

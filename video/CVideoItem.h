@@ -9,21 +9,14 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/messages.h"
 #include "session/call_back.h"
-#include "skin/CSkinBitmap.h"
-#include "video/CVideoCtl.h"
-#include "video/PictureSlot.h"
+#include "video/VideoPicture.h"
 #include "video/video_codec.h"
 #include "wire/protocol.h"
 
-class ClxStatic;
-class CZoomVideo;
-
-class CVideoItem : public QWidget, public VideoEventCall, public platform::MessageTarget {
+class CVideoItem : public VideoPicture {
 public:
     CVideoItem(call_back* cb, const std::string& skin_folder, QWidget* parent);
-    ~CVideoItem() override;
 
     void SetTitle(const QString& title);
     QString title() const;
@@ -35,33 +28,21 @@ public:
     void ShowFrame(const uint8_t* payload, size_t length);
 
     int on_video_event(int type, int, int) override;
-    void on_message(unsigned id, intptr_t wparam, intptr_t lparam) override;
 
     uint32_t shown_user() const { return user_id_; }
     bool decoder_open() const;
-    PictureSlot& picture() { return picture_; }
-    CZoomVideo* zoom() const { return zoom_.get(); }
     uint64_t frames_decoded() const { return decoded_; }
     uint64_t frames_dropped() const { return dropped_; }
     QString last_snapshot() const;
-    void ToggleZoom();
 
 protected:
-    bool event(QEvent* e) override;
-    void paintEvent(QPaintEvent* e) override;
-    void resizeEvent(QResizeEvent* e) override;
-    void mouseDoubleClickEvent(QMouseEvent* e) override;
+    bool ShowsFrame() const override { return user_id_ != 0; }
+    bool CanZoom() const override { return decoder_open(); }
 
 private:
     void WriteSnapshot();
 
     call_back* cb_;
-    std::string skin_folder_;
-    CSkinBitmap background_;
-    ClxStatic* title_;
-    CVideoCtl* bar_;
-    std::unique_ptr<CZoomVideo> zoom_;
-    PictureSlot picture_;
     mutable std::mutex decoder_mutex_;
     VideoDecoder decoder_;
     std::atomic<uint32_t> user_id_{0};

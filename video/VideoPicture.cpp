@@ -1,0 +1,82 @@
+// The common part of the video pictures (see VideoPicture.h).
+#include "video/VideoPicture.h"
+
+#include "config/client_config.h"
+#include "platform/paths.h"
+#include "session/message_ids.h"
+#include "skin/ClxStatic.h"
+#include "video/CZoomVideo.h"
+
+VideoPicture::VideoPicture(const std::string& skin_folder, const char* background_file, bool keyed_background,
+                           QWidget* parent)
+    : QWidget(parent), skin_folder_(skin_folder) {
+    background_.Load(path_join(skin_folder, background_file));
+    background_.transparent = keyed_background;
+    title_ = new ClxStatic(this);
+    title_->colours.transparent = true;
+    title_->colours.text = colour(kVTextColor);
+    title_->Refresh();
+    bar_ = new CVideoCtl(skin_folder, this, this);
+    picture_.AddView(this);
+}
+
+VideoPicture::~VideoPicture() {
+    zoom_.reset();
+}
+
+void VideoPicture::SetCaption(const QString& text) {
+    title_->setText(text);
+    title_->adjustSize();
+    place_caption_and_bar(this, title_, bar_);
+    if (zoom_)
+        zoom_->SetCaption(text);
+    update();
+}
+
+QString VideoPicture::caption() const {
+    return title_->text();
+}
+
+bool VideoPicture::CloseZoom() {
+    if (!zoom_)
+        return false;
+    zoom_.reset();
+    update();
+    return true;
+}
+
+void VideoPicture::ToggleZoom() {
+    if (CloseZoom())
+        return;
+    if (!CanZoom())
+        return;
+    zoom_ = std::make_unique<CZoomVideo>(skin_folder_, &picture_, this);
+    zoom_->SetCaption(title_->text());
+    zoom_->show();
+    update();
+}
+
+void VideoPicture::on_message(unsigned id, intptr_t, intptr_t) {
+    if (id == msg::kCloseZoom)
+        CloseZoom();
+}
+
+bool VideoPicture::event(QEvent* e) {
+    if (platform::dispatch_message(e, *this))
+        return true;
+    follow_hover(this, bar_, e);
+    return QWidget::event(e);
+}
+
+void VideoPicture::paintEvent(QPaintEvent*) {
+    paint_picture(this, picture_.Latest(), ShowsFrame() && !zoom_, background_);
+}
+
+void VideoPicture::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    place_caption_and_bar(this, title_, bar_);
+}
+
+void VideoPicture::mouseDoubleClickEvent(QMouseEvent*) {
+    ToggleZoom();
+}
