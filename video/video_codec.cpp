@@ -14,6 +14,15 @@ extern "C" {
 namespace {
 // FFmpeg's readers and converters may read this far past the end of a buffer.
 constexpr size_t kPadding = 64;
+
+// Frees what an encoder or decoder holds, leaving every pointer null so Close may run twice.
+void free_codec(SwsContext*& scaler, AVFrame*& frame, AVPacket*& packet, AVCodecContext*& context) {
+    sws_freeContext(scaler);
+    scaler = nullptr;
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&context);
+}
 } // namespace
 
 VideoEncoder::~VideoEncoder() {
@@ -21,11 +30,7 @@ VideoEncoder::~VideoEncoder() {
 }
 
 void VideoEncoder::Close() {
-    sws_freeContext(to_yuv420_);
-    to_yuv420_ = nullptr;
-    av_frame_free(&frame_);
-    av_packet_free(&packet_);
-    avcodec_free_context(&context_);
+    free_codec(to_yuv420_, frame_, packet_, context_);
 }
 
 bool VideoEncoder::Open(int width, int height, int fps) {
@@ -107,11 +112,7 @@ VideoDecoder::~VideoDecoder() {
 }
 
 void VideoDecoder::Close() {
-    sws_freeContext(to_bgra_);
-    to_bgra_ = nullptr;
-    av_frame_free(&frame_);
-    av_packet_free(&packet_);
-    avcodec_free_context(&context_);
+    free_codec(to_bgra_, frame_, packet_, context_);
     sws_format_ = -1;
 }
 
