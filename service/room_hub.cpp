@@ -63,40 +63,43 @@ bool RoomHub::Bucket::Take(double per_second, double burst, int64_t now_ms) {
     return true;
 }
 
+void RoomHub::log_drop(ConnId conn, Conn* k, const std::string& why) {
+    const std::string head = "connection " + std::to_string(conn) + ": dropped packet: " + why;
+    if (!k) {
+        if (config_.log)
+            config_.log(head);
+        return;
+    }
+    // One line a second at most: a hostile peer cannot fill the disk with our log.
+    const int64_t now = steady_ms();
+    if (now - k->last_drop_log_ms >= 1000) {
+        if (config_.log)
+            config_.log(head +
+                        (k->unlogged_drops ? " (and " + std::to_string(k->unlogged_drops) + " more)" : ""));
+        k->last_drop_log_ms = now;
+        k->unlogged_drops = 0;
+    } else {
+        ++k->unlogged_drops;
+    }
+}
+
 void RoomHub::over_rate(ConnId conn, const std::string& why) {
     // Too fast is not hostile by itself (a burst, a fast camera): the packet is dropped, the log line
     // limited, and the connection stays.
     auto c = conns_.find(conn);
-    if (c == conns_.end())
-        return;
-    const int64_t now = steady_ms();
-    if (now - c->second.last_drop_log_ms >= 1000) {
-        if (config_.log)
-            config_.log("connection " + std::to_string(conn) + ": dropped packet: " + why);
-        c->second.last_drop_log_ms = now;
-    }
+    if (c != conns_.end())
+        log_drop(conn, &c->second, why);
 }
 
 bool RoomHub::violation(ConnId conn, const std::string& why) {
     auto c = conns_.find(conn);
     if (c == conns_.end()) {
-        if (config_.log)
-            config_.log("connection " + std::to_string(conn) + ": dropped packet: " + why);
+        log_drop(conn, nullptr, why);
         return false;
     }
     Conn& k = c->second;
     ++k.violations;
-    // One line a second at most: a hostile peer cannot fill the disk with our log.
-    const int64_t now = steady_ms();
-    if (now - k.last_drop_log_ms >= 1000) {
-        if (config_.log)
-            config_.log("connection " + std::to_string(conn) + ": dropped packet: " + why +
-                        (k.unlogged_drops ? " (and " + std::to_string(k.unlogged_drops) + " more)" : ""));
-        k.last_drop_log_ms = now;
-        k.unlogged_drops = 0;
-    } else {
-        ++k.unlogged_drops;
-    }
+    log_drop(conn, &k, why);
     const bool close = !k.seat || k.violations > config_.max_violations;
     if (close) {
         if (config_.log)

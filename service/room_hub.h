@@ -126,6 +126,8 @@ private:
     void drop(ConnId conn, const std::string& why) { violation(conn, why); }
     // A packet over a rate: dropped and reported (rate-limited), not counted against the connection.
     void over_rate(ConnId conn, const std::string& why);
+    // Writes the drop to the log, at most one line a second per connection (k null: no connection known).
+    void log_drop(ConnId conn, Conn* k, const std::string& why);
     int64_t steady_ms() const;
     int64_t unix_ms() const;
     std::optional<ConnId> closing_; // set by a violation that ends the connection
