@@ -63,6 +63,8 @@ struct Receiver {
     std::vector<double> delays_ms;
     std::atomic<bool> stop{false};
     size_t video_offset; // where the send time sits in a type-10 payload
+    std::atomic<size_t> received{0};
+    Clock::time_point last_receipt = Clock::now();
 
     void run() {
         std::vector<framing::Decoder> decoders(fds.size());
@@ -86,14 +88,27 @@ struct Receiver {
                     int64_t sent;
                     std::memcpy(&sent, d + video_offset, 8);
                     delays_ms.push_back(double(t - sent) / 1e6);
+                    last_receipt = Clock::now();
+                    ++received;
                 });
             }
         }
     }
 };
 
+// Waits until no frame has arrived for 300 ms.
+void wait_until_quiet(Receiver& rx) {
+    size_t seen = SIZE_MAX;
+    while (rx.received != seen) {
+        seen = rx.received;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+}
+
 struct Result {
     double fps, p50, p99;
+    double per_watcher_fps = 0; // frames each watcher received per second of the run
+    double delivered = 0;       // of the frames sent, the share each watcher received
 };
 
 Result summarise(std::vector<double>& d, double seconds) {
@@ -105,21 +120,32 @@ Result summarise(std::vector<double>& d, double seconds) {
 }
 
 // Streams frames at the camera's rate; `write` sends one frame (with the send time at `offset`).
+// Saturation: frames are sent back to back instead of at the camera's rate.
+bool g_flood = false;
+constexpr int kFloodFrames = 6000;
+
 template <typename Write> void stream(Write write, size_t offset, std::vector<uint8_t> payload) {
     const auto start = Clock::now();
-    for (int i = 0; i < kFps * kSeconds; ++i) {
-        std::this_thread::sleep_until(start + std::chrono::microseconds(i * 1000000 / kFps));
+    const int frames = g_flood ? kFloodFrames : kFps * kSeconds;
+    for (int i = 0; i < frames; ++i) {
+        if (!g_flood)
+            std::this_thread::sleep_until(start + std::chrono::microseconds(i * 1000000 / kFps));
         int64_t t = now_ns();
         std::memcpy(payload.data() + offset, &t, 8);
         write(payload);
     }
 }
 
+// Seconds from the first send to the last receipt, for the saturation figure.
+double g_elapsed = 0;
+
 Result through_room_server(int watchers) {
     asio::io_context io(1);
     ServerOptions options;
     options.listen = asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0);
     options.hub.log = [](const std::string&) {};
+    if (g_flood) // the capacity of the fan-out, not the per-sender limit, is measured
+        options.hub.video_frames_per_second = 1000000;
     ServiceServer server(io, options);
     server.start();
     std::thread io_thread([&] { io.run(); });
@@ -147,9 +173,11 @@ Result through_room_server(int watchers) {
     proto::VideoFrame f;
     f.frame.assign(kFrameBytes, 0x11);
     f.key_frame = 1;
+    const auto t0 = Clock::now();
     stream([&](const std::vector<uint8_t>& p) { send_all(sender, framing::make_frame(pkt::kVideoFrame, p)); },
            proto::VideoFrame::kHeader, f.encode());
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    wait_until_quiet(rx);
+    g_elapsed = std::chrono::duration<double>(rx.last_receipt - t0).count();
     rx.stop = true;
     rx_thread.join();
     close(sender);
@@ -158,7 +186,10 @@ Result through_room_server(int watchers) {
     asio::post(io, [&] { server.stop(); });
     io.stop();
     io_thread.join();
-    return summarise(rx.delays_ms, kSeconds);
+    Result r = summarise(rx.delays_ms, kSeconds);
+    r.per_watcher_fps = g_elapsed > 0 ? double(rx.received) / double(watchers) / g_elapsed : 0;
+    r.delivered = double(rx.received) / double(watchers) / (g_flood ? kFloodFrames : kFps * kSeconds);
+    return r;
 }
 
 Result plain_tcp(int watchers) {
@@ -183,6 +214,7 @@ Result plain_tcp(int watchers) {
     std::thread rx_thread([&] { rx.run(); });
     proto::VideoFrame f;
     f.frame.assign(kFrameBytes, 0x11);
+    const auto t0 = Clock::now();
     stream(
         [&](const std::vector<uint8_t>& p) {
             auto frame = framing::make_frame(pkt::kVideoFrame, p);
@@ -190,7 +222,8 @@ Result plain_tcp(int watchers) {
                 send_all(fd, frame);
         },
         proto::VideoFrame::kHeader, f.encode());
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    wait_until_quiet(rx);
+    g_elapsed = std::chrono::duration<double>(rx.last_receipt - t0).count();
     rx.stop = true;
     rx_thread.join();
     for (int fd : outs)
@@ -198,7 +231,10 @@ Result plain_tcp(int watchers) {
     for (int fd : rx.fds)
         close(fd);
     close(listener);
-    return summarise(rx.delays_ms, kSeconds);
+    Result r = summarise(rx.delays_ms, kSeconds);
+    r.per_watcher_fps = g_elapsed > 0 ? double(rx.received) / double(watchers) / g_elapsed : 0;
+    r.delivered = double(rx.received) / double(watchers) / (g_flood ? kFloodFrames : kFps * kSeconds);
+    return r;
 }
 
 } // namespace
@@ -216,5 +252,15 @@ int main() {
         std::printf("      ratio room/plain: frames %.2f  p50 %.2f  p99 %.2f\n", room.fps / plain.fps,
                     plain.p50 > 0 ? room.p50 / plain.p50 : 0.0, plain.p99 > 0 ? room.p99 / plain.p99 : 0.0);
     }
+    // Saturation: the sender writes as fast as each path takes it; the room server may drop video for a
+    // watcher that falls behind, plain sockets block instead.
+    g_flood = true;
+    const int n = 50;
+    Result room = through_room_server(n);
+    Result plain = plain_tcp(n);
+    std::printf("saturation, N=%d: room server %.0f frames/s per watcher (%.0f %% of the frames; the rest "
+                "dropped for watchers behind), plain TCP %.0f (%.0f %%); ratio %.2f\n",
+                n, room.per_watcher_fps, room.delivered * 100, plain.per_watcher_fps, plain.delivered * 100,
+                plain.per_watcher_fps > 0 ? room.per_watcher_fps / plain.per_watcher_fps : 0.0);
     return 0;
 }

@@ -40,49 +40,79 @@ void FramedSocket::read_more() {
 }
 
 bool FramedSocket::send_frame(std::vector<uint8_t> frame, bool droppable) {
-    if (closed_)
+    return send_shared(std::make_shared<const std::vector<uint8_t>>(std::move(frame)),
+                       droppable ? Lane::Video : Lane::Control);
+}
+
+void FramedSocket::drop_oldest(std::deque<SharedFrame>& lane) {
+    const size_t n = lane.front()->size();
+    if (&lane == &video_)
+        video_bytes_ -= n;
+    queued_bytes_ -= n;
+    lane.pop_front();
+    ++dropped_;
+}
+
+bool FramedSocket::send_shared(SharedFrame frame, Lane lane) {
+    if (closed_ || !frame)
         return false;
+    const size_t size = frame->size();
     bool start_writing = false;
     {
         std::lock_guard lock(mutex_);
-        if (droppable) {
-            // Video: the oldest waiting frames make room for the newest; a frame larger than the whole video
+        switch (lane) {
+        case Lane::Video:
+            // The oldest waiting frames make room for the newest; a frame larger than the whole video
             // allowance still goes when nothing else waits.
-            while (!video_.empty() && video_bytes_ + frame.size() > kVideoQueueCap) {
-                video_bytes_ -= video_.front().frame.size();
-                queued_bytes_ -= video_.front().frame.size();
-                video_.pop_front();
-                ++dropped_;
-            }
-            if (queued_bytes_ + frame.size() > send_cap_) {
+            while (!video_.empty() && video_bytes_ + size > kVideoQueueCap)
+                drop_oldest(video_);
+            if (queued_bytes_ + size > send_cap_) {
                 ++dropped_;
                 return false;
             }
-            video_bytes_ += frame.size();
-            queued_bytes_ += frame.size();
-            video_.push_back({std::move(frame), true});
-        } else {
-            // Control packets first make room by dropping waiting video, never the frame being written.
-            while (!video_.empty() && queued_bytes_ + frame.size() > send_cap_) {
-                video_bytes_ -= video_.front().frame.size();
-                queued_bytes_ -= video_.front().frame.size();
-                video_.pop_front();
+            video_bytes_ += size;
+            video_.push_back(std::move(frame));
+            break;
+        case Lane::Voice:
+            // A listener behind by more than a few hundred milliseconds gets the newest speech.
+            while (voice_.size() >= kVoiceQueueFrames)
+                drop_oldest(voice_);
+            while (!video_.empty() && queued_bytes_ + size > send_cap_)
+                drop_oldest(video_);
+            if (queued_bytes_ + size > send_cap_) {
                 ++dropped_;
+                return false;
             }
-            if (queued_bytes_ + frame.size() > send_cap_) {
+            voice_.push_back(std::move(frame));
+            break;
+        case Lane::Control:
+            // Control packets make room by dropping waiting video and voice, never a frame being written.
+            while (!video_.empty() && queued_bytes_ + size > send_cap_)
+                drop_oldest(video_);
+            while (!voice_.empty() && queued_bytes_ + size > send_cap_)
+                drop_oldest(voice_);
+            if (queued_bytes_ + size > send_cap_) {
                 asio::post(socket_.get_executor(),
                            [self = shared_from_this()] { self->fail("peer does not take its packets"); });
                 return false;
             }
-            queued_bytes_ += frame.size();
-            queue_.push_back({std::move(frame), false});
+            control_.push_back(std::move(frame));
+            break;
         }
+        queued_bytes_ += size;
         if (!writing_) {
             writing_ = true;
             start_writing = true;
         }
     }
-    if (start_writing)
+    if (!start_writing)
+        return true;
+    // On the I/O thread the write starts at once (a fan-out then costs no extra turn of the loop per
+    // receiver); from other threads it is handed over.
+    auto* io = socket_.get_executor().target<asio::io_context::executor_type>();
+    if (io && io->running_in_this_thread())
+        write_front();
+    else
         asio::post(socket_.get_executor(), [self = shared_from_this()] { self->write_front(); });
     return true;
 }
@@ -90,33 +120,41 @@ bool FramedSocket::send_frame(std::vector<uint8_t> frame, bool droppable) {
 void FramedSocket::write_front() {
     {
         std::lock_guard lock(mutex_);
-        if (closed_ || (queue_.empty() && video_.empty())) {
+        if (closed_ || (control_.empty() && voice_.empty() && video_.empty())) {
             writing_ = false;
             return;
         }
-        // Control packets go before video that waits.
-        if (!queue_.empty()) {
-            in_flight_ = std::move(queue_.front().frame);
-            queue_.pop_front();
-        } else {
-            in_flight_ = std::move(video_.front().frame);
-            video_bytes_ -= in_flight_.size();
-            video_.pop_front();
-        }
+        in_flight_.clear();
+        gather_.clear();
+        size_t bytes = 0;
+        auto take = [&](std::deque<SharedFrame>& lane) {
+            while (!lane.empty() && in_flight_.size() < kGatherFrames &&
+                   (in_flight_.empty() || bytes + lane.front()->size() <= kGatherBytes)) {
+                bytes += lane.front()->size();
+                if (&lane == &video_)
+                    video_bytes_ -= lane.front()->size();
+                in_flight_.push_back(std::move(lane.front()));
+                lane.pop_front();
+            }
+        };
+        take(control_);
+        take(voice_);
+        take(video_);
+        for (const SharedFrame& f : in_flight_)
+            gather_.push_back(asio::buffer(*f));
     }
-    asio::async_write(socket_, asio::buffer(in_flight_),
-                      [self = shared_from_this()](std::error_code ec, size_t) {
-                          if (ec) {
-                              self->fail(ec.message());
-                              return;
-                          }
-                          {
-                              std::lock_guard lock(self->mutex_);
-                              self->queued_bytes_ -= self->in_flight_.size();
-                              self->in_flight_.clear();
-                          }
-                          self->write_front();
-                      });
+    asio::async_write(socket_, gather_, [self = shared_from_this()](std::error_code ec, size_t written) {
+        if (ec) {
+            self->fail(ec.message());
+            return;
+        }
+        {
+            std::lock_guard lock(self->mutex_);
+            self->queued_bytes_ -= written;
+            self->in_flight_.clear();
+        }
+        self->write_front();
+    });
 }
 
 void FramedSocket::fail(const std::string& why) {

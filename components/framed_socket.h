@@ -1,7 +1,10 @@
 // One framed TCP connection on an Asio I/O context: reads packets and hands them to a callback on the I/O
-// thread, and sends queued frames from any thread in the order each thread queued them. The send queue is
-// capped: past the cap, droppable frames (video) are dropped first; when even that is not enough the
-// connection is treated as lost.
+// thread, and sends queued frames from any thread in the order each thread queued them.
+// Frames wait in three lanes, served in this order: control (chat, users, rights; never dropped), voice (a
+// few hundred milliseconds at most; the oldest is dropped) and video (a small allowance; the oldest is
+// dropped). When even control frames no longer fit under the cap, the connection is treated as lost. A frame
+// can be shared by many connections (one buffer for every receiver of a fan-out); whatever waits is written
+// with one gather write.
 #pragma once
 
 #include <asio.hpp>
@@ -29,6 +32,13 @@ public:
     static constexpr size_t kVideoQueueCap = 256u << 10;
     // A connection starts with a small read buffer that grows only for traffic that needs it.
     static constexpr size_t kFirstReadBuffer = 4u << 10, kLargestReadBuffer = 64u << 10;
+    // Voice waiting to be sent: about 200 ms of speech at most; older packets are useless to a listener.
+    static constexpr size_t kVoiceQueueFrames = 10;
+    // One gather write takes at most this much of what waits, so a control frame queued meanwhile soon goes.
+    static constexpr size_t kGatherBytes = 64u << 10, kGatherFrames = 64;
+
+    enum class Lane { Control, Voice, Video };
+    using SharedFrame = std::shared_ptr<const std::vector<uint8_t>>;
 
     FramedSocket(asio::ip::tcp::socket socket, size_t send_cap = kDefaultSendCap);
 
@@ -39,6 +49,8 @@ public:
     // connection is closed, or the frame was droppable and the queue is full, or the queue is full for good
     // (then the connection is closed and reported lost).
     bool send_frame(std::vector<uint8_t> frame, bool droppable);
+    // The same for a frame that may be shared with other connections, in the given lane.
+    bool send_shared(SharedFrame frame, Lane lane);
 
     // Closes the connection from our side; the closed callback is not called.
     void close();
@@ -51,11 +63,8 @@ public:
     asio::ip::tcp::endpoint remote_endpoint() const { return remote_; }
 
 private:
-    struct Item {
-        std::vector<uint8_t> frame;
-        bool droppable;
-    };
     void read_more();
+    // Moves what waits into in_flight_ (control, then voice, then video) and writes it; I/O thread.
     void write_front();
     void fail(const std::string& why);
 
@@ -68,10 +77,11 @@ private:
     std::vector<uint8_t> read_buf_;
 
     mutable std::mutex mutex_;
-    std::deque<Item> queue_; // control frames not yet started: served first
-    std::deque<Item> video_; // droppable frames not yet started
+    void drop_oldest(std::deque<SharedFrame>& lane);
+    std::deque<SharedFrame> control_, voice_, video_; // frames not yet started
     size_t video_bytes_ = 0;
-    std::vector<uint8_t> in_flight_; // the frame being written while writing_
+    std::vector<SharedFrame> in_flight_; // the frames being written while writing_
+    std::vector<asio::const_buffer> gather_;
     size_t queued_bytes_ = 0;
     bool writing_ = false;
     std::atomic<bool> closed_{false};

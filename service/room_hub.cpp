@@ -140,7 +140,7 @@ std::set<uint32_t> RoomHub::watchers_of(uint32_t room_id, uint32_t user) const {
     return m == r->second.members.end() ? std::set<uint32_t>{} : m->second.watchers;
 }
 
-void RoomHub::to_others(const Room& room, uint32_t except, uint16_t type, const proto::Bytes& payload,
+void RoomHub::to_others(const Room& room, uint32_t except, uint16_t type, const SharedPayload& payload,
                         Out& out) const {
     for (const auto& [id, m] : room.members)
         if (id != except)
@@ -341,7 +341,7 @@ void RoomHub::chat(Room& room, Member& from, const uint8_t* data, size_t size, O
     if (!line)
         return;
     line->sender = from.block.user_id;
-    const proto::Bytes payload = line->encode();
+    const SharedPayload payload = line->encode();
     if (line->private_flag == 0) {
         to_others(room, from.block.user_id, pkt::kChatMessage, payload, out);
         return;
@@ -359,7 +359,7 @@ void RoomHub::video(uint32_t room_id, Room& room, Member& from, const uint8_t* d
         return;
     frame->user_id = from.block.user_id;
     frame->room_id = room_id;
-    const proto::Bytes payload = frame->encode();
+    const SharedPayload payload = frame->encode();
     for (uint32_t w : from.watchers) {
         auto m = room.members.find(w);
         if (m != room.members.end())

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -19,11 +20,27 @@ namespace room {
 
 using ConnId = uint64_t;
 
+// A payload built once and shared by every receiver of a fan-out, so that sending it to fifty users copies
+// nothing per user.
+class SharedPayload {
+public:
+    SharedPayload() = default;
+    SharedPayload(proto::Bytes bytes) : bytes_(std::make_shared<const proto::Bytes>(std::move(bytes))) {}
+    const uint8_t* data() const { return bytes_ ? bytes_->data() : nullptr; }
+    size_t size() const { return bytes_ ? bytes_->size() : 0; }
+    bool empty() const { return size() == 0; }
+    // Equal for copies of one payload: lets the sender build one frame for all of them.
+    const void* identity() const { return bytes_.get(); }
+
+private:
+    std::shared_ptr<const proto::Bytes> bytes_;
+};
+
 // One packet for one connection, or (close set) the instruction to close that connection.
 struct Outgoing {
     ConnId to = 0;
     uint16_t type = 0;
-    proto::Bytes payload;
+    SharedPayload payload;
     bool close = false;
 };
 
@@ -117,7 +134,7 @@ private:
     void chat_control(ConnId conn, Room& room, Member& host, const uint8_t* data, size_t size, Out& out);
     void leave(ConnId conn, Out& out);
 
-    void to_others(const Room& room, uint32_t except, uint16_t type, const proto::Bytes& payload,
+    void to_others(const Room& room, uint32_t except, uint16_t type, const SharedPayload& payload,
                    Out& out) const;
     void set_watched(Room& room, Member& target, uint32_t watcher, bool watch, Out& out);
     // Reports a broken rule (rate-limited per connection) and counts it; true when the connection is to be

@@ -21,6 +21,15 @@ void service_log(const std::string& line) {
         log_write(1, 32, __LINE__, "%s\n", line.c_str());
 }
 
+namespace {
+
+// Video may be dropped for a receiver that falls behind; everything else is a control packet that is not.
+FramedSocket::Lane lane_of(uint16_t type) {
+    return type == pkt::kVideoFrame ? FramedSocket::Lane::Video : FramedSocket::Lane::Control;
+}
+
+} // namespace
+
 ServiceServer::ServiceServer(asio::io_context& io, ServerOptions options)
     : io_(io), options_(std::move(options)), acceptor_(io), idle_timer_(io), hub_([this] {
           room::HubConfig c = options_.hub;
@@ -354,6 +363,10 @@ void ServiceServer::upstream_ready(room::ConnId id, asio::ip::tcp::socket up) {
 }
 
 void ServiceServer::deliver(const std::vector<room::Outgoing>& out) {
+    // One frame per payload, shared by all of its receivers.
+    const void* last_payload = nullptr;
+    uint16_t last_type = 0;
+    FramedSocket::SharedFrame frame;
     for (const room::Outgoing& o : out) {
         auto c = clients_.find(o.to);
         if (c == clients_.end())
@@ -365,7 +378,13 @@ void ServiceServer::deliver(const std::vector<room::Outgoing>& out) {
             hub_.on_disconnect(gone);
             continue;
         }
-        c->second.socket->send_frame(framing::make_frame(o.type, o.payload), o.type == pkt::kVideoFrame);
+        if (!frame || o.payload.identity() != last_payload || o.type != last_type || !last_payload) {
+            frame = std::make_shared<const std::vector<uint8_t>>(
+                framing::make_frame(o.type, o.payload.data(), o.payload.size()));
+            last_payload = o.payload.identity();
+            last_type = o.type;
+        }
+        c->second.socket->send_shared(frame, lane_of(o.type));
     }
 }
 

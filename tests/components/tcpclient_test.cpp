@@ -299,3 +299,76 @@ TEST(FramedSocketQueue, ControlPacketsOvertakeWaitingVideo) {
     close(peer);
     close(listener);
 }
+
+// The lanes in order for a receiver that fell behind: control, then the newest voice (the oldest dropped past
+// its allowance), then video. One shared frame is sent intact to two connections.
+TEST(FramedSocketQueue, LanesAreServedControlVoiceVideoAndSharedFramesArriveWhole) {
+    asio::io_context io;
+    uint16_t port = 0;
+    const int listener = listen_on_loopback(&port);
+    std::vector<std::shared_ptr<FramedSocket>> sockets;
+    std::vector<int> peers;
+    for (int i = 0; i < 2; ++i) {
+        asio::ip::tcp::socket s(io);
+        s.connect({asio::ip::address_v4::loopback(), port});
+        peers.push_back(accept(listener, nullptr, nullptr));
+        sockets.push_back(std::make_shared<FramedSocket>(std::move(s)));
+        sockets.back()->start([](uint16_t, const uint8_t*, uint32_t) {}, [](const std::string&) {});
+    }
+    std::thread runner([&] { io.run_for(std::chrono::seconds(5)); });
+    auto shared = std::make_shared<const std::vector<uint8_t>>(
+        framing::make_frame(10, std::vector<uint8_t>(32 * 1024, 7)));
+    // Video until the kernel's buffers are full and some of it waits in the queue.
+    for (int round = 0; round < 200 && sockets[0]->queued_bytes() < 4 * shared->size(); ++round) {
+        for (int i = 0; i < 50; ++i)
+            sockets[0]->send_shared(shared, FramedSocket::Lane::Video);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_GE(sockets[0]->queued_bytes(), 4 * shared->size());
+    const size_t voices = FramedSocket::kVoiceQueueFrames + 5;
+    for (size_t i = 0; i < voices; ++i)
+        sockets[0]->send_shared(std::make_shared<const std::vector<uint8_t>>(
+                                    framing::make_frame(30, std::vector<uint8_t>{uint8_t(i)})),
+                                FramedSocket::Lane::Voice);
+    sockets[0]->send_frame(framing::make_frame(2, std::vector<uint8_t>(100, 2)), false);
+    sockets[1]->send_shared(shared, FramedSocket::Lane::Video);
+
+    framing::Decoder d;
+    std::vector<std::pair<uint16_t, uint8_t>>
+        order; // type and first payload byte, after the kernel's backlog
+    bool chat_seen = false;
+    std::vector<uint8_t> buf(64 * 1024);
+    while (order.size() < FramedSocket::kVoiceQueueFrames + 2) {
+        ssize_t n = recv(peers[0], buf.data(), buf.size(), 0);
+        ASSERT_GT(n, 0);
+        d.feed(buf.data(), size_t(n), [&](uint16_t t, const uint8_t* p, uint32_t size) {
+            ASSERT_GT(size, 0u);
+            chat_seen = chat_seen || t == 2;
+            if (chat_seen)
+                order.push_back({t, p[0]});
+        });
+    }
+    ASSERT_EQ(order[0].first, 2);
+    for (size_t i = 0; i < FramedSocket::kVoiceQueueFrames; ++i) {
+        EXPECT_EQ(order[1 + i].first, 30);
+        EXPECT_EQ(order[1 + i].second, voices - FramedSocket::kVoiceQueueFrames + i) << "the newest voice";
+    }
+    EXPECT_EQ(order.back().first, 10);
+
+    framing::Decoder d2;
+    std::vector<uint8_t> got;
+    while (got.empty()) {
+        ssize_t n = recv(peers[1], buf.data(), buf.size(), 0);
+        ASSERT_GT(n, 0);
+        d2.feed(buf.data(), size_t(n),
+                [&](uint16_t, const uint8_t* p, uint32_t size) { got.assign(p, p + size); });
+    }
+    EXPECT_EQ(got, std::vector<uint8_t>(32 * 1024, 7));
+    for (auto& s : sockets)
+        s->close();
+    io.stop();
+    runner.join();
+    for (int p : peers)
+        close(p);
+    close(listener);
+}
