@@ -1,0 +1,300 @@
+// Scripted load (see load_run.h).
+#include "bots/load_run.h"
+
+#include <asio.hpp>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "components/framed_socket.h"
+#include "wire/framing.h"
+#include "wire/packet_types.h"
+#include "wire/protocol.h"
+
+namespace bots {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int64_t now_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// Chat lines carry "L<send time in ns>" as their text; video frames their send time in the first 8 bytes.
+constexpr char kChatMark = 'L';
+
+struct Bot {
+    uint32_t user = 0, room = 0;
+    std::shared_ptr<FramedSocket> socket;
+    bool camera = false;
+    uint64_t frames_sent = 0;
+    int watchers = 0;
+};
+
+// What the receivers record; touched only on the I/O thread until the run ends.
+struct Tally {
+    uint64_t chat = 0, video = 0;
+    std::vector<double> chat_ms, video_ms;
+};
+
+struct CpuSample {
+    double seconds = 0; // CPU time used so far
+    long rss_kb = 0;
+};
+
+CpuSample sample(int pid) {
+    CpuSample s;
+    if (pid <= 0)
+        return s;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    // Fields after the command name (which may hold spaces) start after the last ')'.
+    auto close = line.rfind(')');
+    if (close != std::string::npos) {
+        std::istringstream rest(line.substr(close + 2));
+        std::string field;
+        unsigned long long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && rest >> field; ++i) {
+            if (i == 14)
+                utime = std::stoull(field);
+            if (i == 15)
+                stime = std::stoull(field);
+        }
+        s.seconds = double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+    }
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            s.rss_kb = std::atol(line.c_str() + 6);
+    return s;
+}
+
+Percentiles percentiles(std::vector<double>& v) {
+    if (v.empty())
+        return {};
+    std::sort(v.begin(), v.end());
+    auto at = [&](double q) { return v[std::min(v.size() - 1, size_t(q * double(v.size())))]; };
+    return {at(0.5), at(0.99)};
+}
+
+} // namespace
+
+LoadReport run_load(const LoadConfig& config, std::string* error) {
+    LoadReport report;
+    asio::io_context io;
+    auto guard = asio::make_work_guard(io);
+    std::thread io_thread([&] { io.run(); });
+    Tally tally;
+    std::atomic<int> logged_in{0}, refused{0};
+    std::vector<Bot> bots;
+
+    asio::ip::tcp::resolver resolver(io);
+    std::error_code ec;
+    auto endpoints = resolver.resolve(config.host, std::to_string(config.port), ec);
+    auto finish = [&](const std::string& why) {
+        if (error)
+            *error = why;
+        for (Bot& b : bots)
+            if (b.socket)
+                b.socket->close();
+        guard.reset();
+        io.stop();
+        io_thread.join();
+        return LoadReport{};
+    };
+    if (ec || endpoints.empty())
+        return finish("cannot resolve " + config.host + ": " + ec.message());
+
+    // Logs in at most this many at a time: the server admits only a few waiting logins per address.
+    constexpr int kLoginBatch = 16;
+    for (int r = 0; r < config.rooms; ++r)
+        for (int u = 0; u < config.users_per_room; ++u) {
+            Bot b;
+            b.room = config.first_room + uint32_t(r);
+            b.user = config.first_user + uint32_t(r * config.users_per_room + u);
+            b.camera = u >= 1 && u <= config.cameras_per_room;
+            bots.push_back(b);
+        }
+    for (size_t i = 0; i < bots.size(); ++i) {
+        Bot& b = bots[i];
+        asio::ip::tcp::socket s(io);
+        asio::connect(s, endpoints, ec);
+        if (ec)
+            return finish("cannot connect to " + config.host + ":" + std::to_string(config.port) + ": " +
+                          ec.message());
+        b.socket = std::make_shared<FramedSocket>(std::move(s));
+        b.socket->start(
+            [&tally, &logged_in, &refused](uint16_t type, const uint8_t* p, uint32_t n) {
+                const int64_t t = now_ns();
+                if (type == pkt::kLoginResult) {
+                    auto r = proto::LoginResult::decode(p, n);
+                    (r && r->result == 0 ? logged_in : refused)++;
+                } else if (type == pkt::kChatMessage) {
+                    auto line = proto::ChatLine::decode(p, n);
+                    if (line && line->text.size() > 1 && line->text[0] == kChatMark) {
+                        ++tally.chat;
+                        tally.chat_ms.push_back(double(t - std::stoll(line->text.substr(1))) / 1e6);
+                    }
+                } else if (type == pkt::kVideoFrame) {
+                    auto f = proto::VideoFrame::decode(p, n);
+                    if (f && f->frame.size() >= 8) {
+                        int64_t sent;
+                        std::memcpy(&sent, f->frame.data(), 8);
+                        ++tally.video;
+                        tally.video_ms.push_back(double(t - sent) / 1e6);
+                    }
+                }
+            },
+            [](const std::string&) {});
+        proto::Login login;
+        login.user_id = b.user;
+        login.room_id = b.room;
+        login.timestamp = std::chrono::duration_cast<std::chrono::seconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
+        b.socket->send_frame(framing::make_frame(pkt::kLogin, login.encode()), false);
+        if ((i + 1) % kLoginBatch == 0 || i + 1 == bots.size()) {
+            const auto deadline = Clock::now() + std::chrono::seconds(10);
+            while (size_t(logged_in + refused) < i + 1 && Clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            if (refused > 0 || size_t(logged_in) < i + 1)
+                return finish(std::to_string(i + 1 - size_t(logged_in)) + " of " + std::to_string(i + 1) +
+                              " users could not log in");
+        }
+    }
+    report.logged_in = logged_in;
+
+    // Each user watches the next few cameras of its room (not its own).
+    for (int r = 0; r < config.rooms; ++r) {
+        const size_t base = size_t(r * config.users_per_room);
+        for (int u = 0; u < config.users_per_room && config.cameras_per_room > 0; ++u) {
+            int picked = 0;
+            for (int k = 0; k < config.cameras_per_room && picked < config.watched_per_user; ++k) {
+                const int cam = 1 + (u + k) % config.cameras_per_room;
+                if (cam == u || cam >= config.users_per_room)
+                    continue;
+                Bot& target = bots[base + size_t(cam)];
+                bots[base + size_t(u)].socket->send_frame(
+                    framing::make_frame(pkt::kWatchVideo, proto::WatchVideo{target.user, 1}.encode()), false);
+                ++target.watchers;
+                ++picked;
+            }
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    // The run: one tick a millisecond sends whatever is due.
+    const CpuSample first = sample(config.server_pid);
+    CpuSample early{}, late{};
+    bool early_taken = false, late_taken = false;
+    const auto start = Clock::now();
+    const double tenth = config.seconds / 10;
+    uint64_t chat_sent = 0;
+    uint64_t chat_index = 0;
+    proto::VideoFrame frame;
+    frame.frame.assign(std::max<size_t>(config.frame_bytes, 8), 0x5A);
+    frame.key_frame = 1;
+    uint64_t frame_tick = 0;
+    const double chat_interval = config.chat_per_second > 0 ? 1.0 / config.chat_per_second : 1e9;
+    double next_chat = 0;
+    CpuSample late_begin{};
+    double late_begin_at = 0;
+    for (;;) {
+        const double t = std::chrono::duration<double>(Clock::now() - start).count();
+        if (t >= config.seconds)
+            break;
+        if (!early_taken && t >= tenth) {
+            early = sample(config.server_pid);
+            early_taken = true;
+        }
+        if (!late_taken && t >= config.seconds - tenth) {
+            late_begin = sample(config.server_pid);
+            late_begin_at = t;
+            late_taken = true;
+        }
+        // Video: every camera at its rate.
+        while (double(frame_tick) / config.fps <= t && config.fps > 0) {
+            for (Bot& b : bots) {
+                if (!b.camera)
+                    continue;
+                const int64_t sent = now_ns();
+                std::memcpy(frame.frame.data(), &sent, 8);
+                frame.user_id = b.user;
+                frame.room_id = b.room;
+                b.socket->send_frame(framing::make_frame(pkt::kVideoFrame, frame.encode()), true);
+                ++b.frames_sent;
+            }
+            ++frame_tick;
+        }
+        // Chat: each room's lines in turn from its users, round robin.
+        while (next_chat <= t) {
+            for (int r = 0; r < config.rooms; ++r) {
+                Bot& from =
+                    bots[size_t(r * config.users_per_room) + chat_index % size_t(config.users_per_room)];
+                proto::ChatLine line;
+                line.sender = from.user;
+                line.text = kChatMark + std::to_string(now_ns());
+                from.socket->send_frame(framing::make_frame(pkt::kChat, line.encode()), false);
+                ++chat_sent;
+            }
+            ++chat_index;
+            next_chat += chat_interval;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    late = sample(config.server_pid);
+    const double late_span = std::chrono::duration<double>(Clock::now() - start).count() - late_begin_at;
+    // What is still on its way arrives within a second.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+
+    for (Bot& b : bots)
+        b.socket->close();
+    guard.reset();
+    io.stop();
+    io_thread.join();
+
+    report.chat_expected = chat_sent * uint64_t(config.users_per_room - 1);
+    for (const Bot& b : bots)
+        report.video_expected += b.frames_sent * uint64_t(b.watchers);
+    report.chat_received = tally.chat;
+    report.video_received = tally.video;
+    report.chat_ms = percentiles(tally.chat_ms);
+    report.video_ms = percentiles(tally.video_ms);
+    if (config.server_pid > 0) {
+        report.cpu_start = (early.seconds - first.seconds) / tenth;
+        report.cpu_end = late_span > 0 ? (late.seconds - late_begin.seconds) / late_span : 0;
+        report.rss_start_kb = early.rss_kb;
+        report.rss_end_kb = late.rss_kb;
+    }
+    return report;
+}
+
+std::string format_report(const LoadConfig& c, const LoadReport& r) {
+    char buf[1024];
+    auto frac = [](uint64_t got, uint64_t want) { return want ? double(got) / double(want) : 1.0; };
+    std::snprintf(
+        buf, sizeof buf,
+        "%d room(s) x %d users, %d cameras a room at %d/s (%zu B), %.0f chat lines/s a room, %.0f s\n"
+        "  chat:  delivered %.4f (%llu of %llu)  p50 %.2f ms  p99 %.2f ms\n"
+        "  video: delivered %.4f (%llu of %llu)  p50 %.2f ms  p99 %.2f ms\n"
+        "  server: CPU %.1f %% of a core at the start, %.1f %% at the end; memory %ld kB -> %ld kB\n",
+        c.rooms, c.users_per_room, c.cameras_per_room, c.fps, c.frame_bytes, c.chat_per_second, c.seconds,
+        frac(r.chat_received, r.chat_expected), (unsigned long long)r.chat_received,
+        (unsigned long long)r.chat_expected, r.chat_ms.p50, r.chat_ms.p99,
+        frac(r.video_received, r.video_expected), (unsigned long long)r.video_received,
+        (unsigned long long)r.video_expected, r.video_ms.p50, r.video_ms.p99, r.cpu_start * 100,
+        r.cpu_end * 100, r.rss_start_kb, r.rss_end_kb);
+    return buf;
+}
+
+} // namespace bots
