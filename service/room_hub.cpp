@@ -242,6 +242,17 @@ std::vector<Outgoing> RoomHub::dispatch(ConnId conn, uint16_t type, const uint8_
         break;
     case pkt::kOutputVolume:
         break; // the user's own playback level; nothing for the others
+    case pkt::kVoice:
+        // Speech still on its way when the right or the microphone went is normal, not a broken rule.
+        if (!(rights & pkt::kRightSpeak) || !(me.block.state & pkt::kStateMicrophone))
+            break;
+        if (!c->second.voice.Take(config_.voice_packets_per_second, config_.voice_packets_per_second,
+                                  steady_ms())) {
+            over_rate(conn, "voice packets too fast");
+            break;
+        }
+        voice(room, me, data, size, out);
+        break;
     default:
         drop(conn, "unexpected type " + std::to_string(type));
         break;
@@ -365,6 +376,14 @@ void RoomHub::video(uint32_t room_id, Room& room, Member& from, const uint8_t* d
         if (m != room.members.end())
             out.push_back({m->second.conn, pkt::kVideoFrame, payload, false});
     }
+}
+
+void RoomHub::voice(Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {
+    auto packet = proto::VoicePacket::decode(data, size);
+    if (!packet)
+        return;
+    packet->user_id = from.block.user_id;
+    to_others(room, from.block.user_id, pkt::kVoice, packet->encode(), out);
 }
 
 void RoomHub::camera(uint32_t room_id, Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {

@@ -61,6 +61,8 @@ struct HubConfig {
     int chat_lines_per_second = 5;
     // Video frames from one sender: at most this many a second (a camera sends 15).
     int video_frames_per_second = 60;
+    // Voice packets from one speaker: one each 20 ms, with room for a burst after a stall.
+    int voice_packets_per_second = 100;
 };
 
 // Login results.
@@ -118,7 +120,7 @@ private:
         int violations = 0;
         int64_t last_drop_log_ms = -1000000;
         int unlogged_drops = 0;
-        Bucket chat, video;
+        Bucket chat, video, voice;
     };
 
     using Out = std::vector<Outgoing>;
@@ -126,6 +128,7 @@ private:
     void login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out& out);
     void chat(Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
     void video(uint32_t room_id, Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
+    void voice(Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
     void camera(uint32_t room_id, Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
     void microphone(Room& room, Member& from, bool on, Out& out);
     void speak_request(Room& room, Member& from, Out& out);

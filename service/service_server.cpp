@@ -23,9 +23,14 @@ void service_log(const std::string& line) {
 
 namespace {
 
-// Video may be dropped for a receiver that falls behind; everything else is a control packet that is not.
+// Video and voice may be dropped for a receiver that falls behind (voice never waits behind video);
+// everything else is a control packet that is not.
 FramedSocket::Lane lane_of(uint16_t type) {
-    return type == pkt::kVideoFrame ? FramedSocket::Lane::Video : FramedSocket::Lane::Control;
+    if (type == pkt::kVideoFrame)
+        return FramedSocket::Lane::Video;
+    if (type == pkt::kVoice)
+        return FramedSocket::Lane::Voice;
+    return FramedSocket::Lane::Control;
 }
 
 } // namespace
@@ -193,6 +198,8 @@ void ServiceServer::on_accepted(asio::ip::tcp::socket socket) {
     idle_timer_.cancel();
     const room::ConnId id = next_id_++;
     clients_[id].socket = std::make_shared<FramedSocket>(std::move(socket), options_.send_cap);
+    if (options_.voice)
+        start_voice(id);
     if (options_.relay_to)
         start_relay_client(id);
     else
@@ -210,6 +217,10 @@ void ServiceServer::start_hub_client(room::ConnId id) {
     std::weak_ptr<FramedSocket> weak = socket;
     socket->start(
         [this, id, weak](uint16_t type, const uint8_t* p, uint32_t n) {
+            if (type == pkt::kVoice && options_.voice)
+                return; // speech comes from the service's own capture, never from its client
+            if (auto c = clients_.find(id); c != clients_.end() && c->second.voice)
+                c->second.voice->from_client(type, p, n);
             const bool was_in = hub_.logged_in(id);
             deliver(hub_.on_packet(id, type, p, n));
             if (!was_in && hub_.logged_in(id))
@@ -255,6 +266,10 @@ void ServiceServer::start_relay_client(room::ConnId id) {
             if (it == clients_.end())
                 return;
             Client& me = it->second;
+            if (type == pkt::kVoice)
+                return; // speech comes from the service's own capture, never from its client
+            if (me.voice)
+                me.voice->from_client(type, p, n);
             if (me.upstream && me.upstream->is_open()) {
                 me.upstream->send_frame(framing::make_frame(type, p, n), type == pkt::kVideoFrame);
                 return;
@@ -348,11 +363,11 @@ void ServiceServer::upstream_ready(room::ConnId id, asio::ip::tcp::socket up) {
     if (c.login_timer)
         c.login_timer->cancel();
     c.upstream = std::make_shared<FramedSocket>(std::move(up), options_.send_cap);
-    std::weak_ptr<FramedSocket> down = c.socket;
     c.upstream->start(
-        [down](uint16_t type, const uint8_t* p, uint32_t n) {
-            if (auto d = down.lock())
-                d->send_frame(framing::make_frame(type, p, n), type == pkt::kVideoFrame);
+        [this, id](uint16_t type, const uint8_t* p, uint32_t n) {
+            auto it = clients_.find(id);
+            if (it != clients_.end() && for_client(it->second, type, p, n))
+                it->second.socket->send_frame(framing::make_frame(type, p, n), type == pkt::kVideoFrame);
         },
         [this, id](const std::string& why) { closed(id, "room server: " + why); });
     for (auto& frame : c.pending) {
@@ -378,6 +393,8 @@ void ServiceServer::deliver(const std::vector<room::Outgoing>& out) {
             hub_.on_disconnect(gone);
             continue;
         }
+        if (c->second.voice && !for_client(c->second, o.type, o.payload.data(), o.payload.size()))
+            continue;
         if (!frame || o.payload.identity() != last_payload || o.type != last_type || !last_payload) {
             frame = std::make_shared<const std::vector<uint8_t>>(
                 framing::make_frame(o.type, o.payload.data(), o.payload.size()));
@@ -385,6 +402,63 @@ void ServiceServer::deliver(const std::vector<room::Outgoing>& out) {
             last_type = o.type;
         }
         c->second.socket->send_shared(frame, lane_of(o.type));
+    }
+}
+
+bool ServiceServer::for_client(Client& c, uint16_t type, const uint8_t* data, size_t size) {
+    return !(c.voice && c.voice->from_room(type, data, size)) && type != pkt::kVoice;
+}
+
+void ServiceServer::start_voice(room::ConnId id) {
+    voice::VoiceHooks hooks;
+    // Both run on the voice threads and hand over to the I/O thread.
+    hooks.send_voice = [this, id](proto::Bytes payload) {
+        asio::post(io_, [this, id, p = std::move(payload)]() mutable { send_voice(id, std::move(p)); });
+    };
+    hooks.microphone_failed = [this, id](const std::string& why) {
+        asio::post(io_, [this, id, why] { microphone_failed(id, why); });
+    };
+    clients_[id].voice = std::make_unique<voice::VoiceSession>(options_.voice_config, std::move(hooks));
+}
+
+void ServiceServer::send_voice(room::ConnId id, proto::Bytes payload) {
+    auto it = clients_.find(id);
+    if (it == clients_.end())
+        return;
+    if (options_.relay_to) {
+        if (it->second.upstream && it->second.upstream->is_open())
+            it->second.upstream->send_shared(
+                std::make_shared<const std::vector<uint8_t>>(framing::make_frame(pkt::kVoice, payload)),
+                FramedSocket::Lane::Voice);
+        return;
+    }
+    deliver(hub_.on_packet(id, pkt::kVoice, payload.data(), payload.size()));
+}
+
+void ServiceServer::microphone_failed(room::ConnId id, const std::string& why) {
+    auto it = clients_.find(id);
+    if (it == clients_.end())
+        return;
+    log("microphone: " + why);
+    // The client is told, its microphone shows off again, and the room hears that it is off.
+    static const std::string kGbkCannotOpenMicrophone =
+        "\xCE\xDE\xB7\xA8\xB4\xF2\xBF\xAA\xC2\xF3\xBF\xCB\xB7\xE7\xA3\xBA"; // "无法打开麦克风："
+    Client& c = it->second;
+    c.socket->send_frame(
+        framing::make_frame(pkt::kSystemText, proto::SystemText{kGbkCannotOpenMicrophone + why}.encode()),
+        false);
+    if (c.voice) {
+        proto::MicrophoneState state{c.voice->user(), 1, 1};
+        c.socket->send_frame(framing::make_frame(pkt::kMicrophoneState, state.encode()), false);
+    }
+    const uint8_t off[1] = {0};
+    if (c.voice)
+        c.voice->from_client(pkt::kMicrophoneOff, off, 0);
+    if (options_.relay_to) {
+        if (c.upstream && c.upstream->is_open())
+            c.upstream->send_frame(framing::make_frame(pkt::kMicrophoneOff, off, 0), false);
+    } else {
+        deliver(hub_.on_packet(id, pkt::kMicrophoneOff, off, 0));
     }
 }
 

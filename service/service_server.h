@@ -14,6 +14,7 @@
 #include <string>
 
 #include "service/room_hub.h"
+#include "voice/voice_session.h"
 
 class FramedSocket;
 
@@ -39,6 +40,9 @@ struct ServerOptions {
     size_t max_unauthenticated_per_address = 32;
     // The local service serves only connections of its own user (checked through /proc/net/tcp).
     bool own_user_only = false;
+    // The local service captures and plays its user's speech (not the room server).
+    bool voice = false;
+    voice::VoiceConfig voice_config;
     room::HubConfig hub;
 };
 
@@ -60,6 +64,7 @@ private:
         bool login_seen = false;                         // relay mode: the client has sent its login
         bool connecting = false;                         // relay mode: the room server is being reached
         std::vector<std::vector<uint8_t>> pending;       // relay mode: frames that wait for the room server
+        std::unique_ptr<voice::VoiceSession> voice;      // local service: the user's speech
     };
     void accept_next();
     void on_accepted(asio::ip::tcp::socket socket);
@@ -69,6 +74,12 @@ private:
     void upstream_failed(room::ConnId id, const std::string& why);
     void upstream_ready(room::ConnId id, asio::ip::tcp::socket socket);
     void deliver(const std::vector<room::Outgoing>& out);
+    // Local service: the speech of client `id`, its packets to the room and its failures to the client.
+    void start_voice(room::ConnId id);
+    void send_voice(room::ConnId id, proto::Bytes payload);
+    void microphone_failed(room::ConnId id, const std::string& why);
+    // A packet from the room for client `id`: passed on unless it is the service's own (voice).
+    bool for_client(Client& c, uint16_t type, const uint8_t* data, size_t size);
     void closed(room::ConnId id, const std::string& why);
     void arm_idle_timer(int ms);
     void arm_login_timer(room::ConnId id);

@@ -124,6 +124,8 @@ int main(int argc, char** argv) {
             port = kDefaultServicePort;
         options.listen = asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), uint16_t(port));
         options.max_clients = 1;
+        options.voice = true;
+        options.voice_config.play_device = profile_get_int("media", "play_deviceid", -1, settings);
         options.own_user_only = true;
         options.exit_when_idle_ms = kIdleExitMs;
         options.exit_if_unused_ms = kUnusedExitMs;

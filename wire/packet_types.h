@@ -25,6 +25,8 @@ enum Type : uint16_t {
     kVideoWanted = 26,
     kSpeakControl = 27,
     kRightsChange = 28,
+    // Speech between a local service and the room server; never on the client's link.
+    kVoice = 40,
     kMediaStart = 999,
     kLoginResult = 1001,
     kChatMessage = 1002,

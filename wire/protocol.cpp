@@ -389,6 +389,26 @@ std::optional<LogoutResult> LogoutResult::decode(const uint8_t* p, size_t n) {
     return LogoutResult{get32(p)};
 }
 
+Bytes VoicePacket::encode() const {
+    Bytes b(kHeader + opus.size());
+    put32(&b[0], user_id);
+    put32(&b[4], sequence);
+    put64(&b[8], capture_us);
+    std::copy(opus.begin(), opus.end(), b.begin() + kHeader);
+    return b;
+}
+
+std::optional<VoicePacket> VoicePacket::decode(const uint8_t* p, size_t n) {
+    if (!p || n <= kHeader || n - kHeader > kMaxOpus)
+        return std::nullopt;
+    VoicePacket v;
+    v.user_id = get32(p);
+    v.sequence = get32(p + 4);
+    v.capture_us = get64(p + 8);
+    v.opus.assign(p + kHeader, p + n);
+    return v;
+}
+
 size_t min_payload(uint16_t type) {
     switch (type) {
     case pkt::kLogin:
@@ -405,6 +425,8 @@ size_t min_payload(uint16_t type) {
         return 4;
     case pkt::kVideoFrame:
         return VideoFrame::kHeader;
+    case pkt::kVoice:
+        return VoicePacket::kHeader + 1;
     case pkt::kCameraState:
         return CameraState::kSize;
     case pkt::kMicrophoneOn:
@@ -453,6 +475,7 @@ bool is_known_type(uint16_t type) {
     case pkt::kVideoWanted:
     case pkt::kSpeakControl:
     case pkt::kRightsChange:
+    case pkt::kVoice:
     case pkt::kMediaStart:
     case pkt::kLoginResult:
     case pkt::kChatMessage:

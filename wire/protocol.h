@@ -213,6 +213,19 @@ struct LogoutResult {
     static std::optional<LogoutResult> decode(const uint8_t* p, size_t n);
 };
 
+// Type 40 (16 bytes and the Opus packet): one 20 ms frame of speech.
+struct VoicePacket {
+    static constexpr size_t kHeader = 16;
+    static constexpr size_t kMaxOpus = 1275; // the largest Opus packet of one frame
+    uint32_t user_id = 0;                    // the speaker (set by the room server)
+    uint32_t sequence = 0;                   // one a frame, silent frames that are not sent included
+    uint64_t capture_us = 0;                 // the speaker's monotonic clock when the frame's capture ended
+    Bytes opus;
+    Bytes encode() const;
+    // Refuses an empty or oversized Opus packet.
+    static std::optional<VoicePacket> decode(const uint8_t* p, size_t n);
+};
+
 // The fixed payload size of a type, or its minimum for the variable ones; 0 for types without payload and
 // for unknown types (see is_known_type).
 size_t min_payload(uint16_t type);

@@ -1,0 +1,225 @@
+// Speech through real processes: a tone from one user's sound source through its velmor, the room server and
+// another user's velmor to that user's speaker, recorded from the speaker's monitor. Runs against the private
+// PulseAudio of the test environment: the test plays the tone into quorin_mouth, whose monitor is the
+// student's microphone, and records quorin_speaker, the teacher's speaker.
+#include <gtest/gtest.h>
+
+#include <pulse/error.h>
+#include <pulse/simple.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+#include "room_peer.h"
+#include "room_server_process.h"
+#include "temp_dir.h"
+#include "wire/packet_types.h"
+#include "wire/protocol.h"
+
+namespace {
+
+const std::string kVelmor = std::string(QUORIN_INSTALL_DIR) + "/velmor";
+
+// Power of one frequency in a signal (Goertzel), as a share of the signal's total power.
+double goertzel_share(const int16_t* s, size_t n, double hz) {
+    if (n == 0)
+        return 0;
+    const double w = 2 * M_PI * hz / 48000.0, coeff = 2 * std::cos(w);
+    double q1 = 0, q2 = 0, total = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const double v = s[i];
+        const double q0 = coeff * q1 - q2 + v;
+        q2 = q1;
+        q1 = q0;
+        total += v * v;
+    }
+    const double power = q1 * q1 + q2 * q2 - coeff * q1 * q2;
+    return total > 0 ? power / (total * double(n) / 2) : 0;
+}
+
+// The tone's share over the sounding 100 ms windows (a window holds a whole number of 440 Hz periods' bins),
+// and how many windows were silent.
+struct ToneCheck {
+    double share = 0;
+    int sounding = 0, silent = 0;
+};
+ToneCheck tone_in(const std::vector<int16_t>& s, double hz) {
+    ToneCheck c;
+    const size_t w = 4800;
+    double sum = 0;
+    for (size_t at = 0; at + w <= s.size(); at += w) {
+        double e = 0;
+        for (size_t i = at; i < at + w; ++i)
+            e += double(s[i]) * s[i];
+        if (std::sqrt(e / double(w)) < 100) {
+            ++c.silent;
+            continue;
+        }
+        ++c.sounding;
+        sum += goertzel_share(s.data() + at, w, hz);
+    }
+    c.share = c.sounding ? sum / c.sounding : 0;
+    return c;
+}
+
+double rms(const std::vector<int16_t>& s) {
+    double t = 0;
+    for (int16_t v : s)
+        t += double(v) * v;
+    return s.empty() ? 0 : std::sqrt(t / double(s.size()));
+}
+
+// Plays a 440 Hz tone into a sink while it lives: into the "mouth" sink, whose monitor is the student's
+// microphone, or (amplitude 0) silence into the speaker sink, which keeps that null sink running at a low
+// latency as a real device runs (an idle null sink holds the next stream's start for about two seconds).
+class TonePlayer {
+public:
+    TonePlayer(const char* sink, double amplitude)
+        : sink_(sink), amplitude_(amplitude), thread_([this] { run(); }) {}
+    ~TonePlayer() {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    void run() {
+        pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 1};
+        pa_buffer_attr attr{uint32_t(-1), 960 * 2 * 3, uint32_t(-1), uint32_t(-1), uint32_t(-1)};
+        int error = 0;
+        pa_simple* s = pa_simple_new(nullptr, "voice-test", PA_STREAM_PLAYBACK, sink_, "tone", &spec, nullptr,
+                                     &attr, &error);
+        if (!s) {
+            ADD_FAILURE() << "cannot play the tone: " << pa_strerror(error);
+            return;
+        }
+        std::vector<int16_t> frame(960);
+        for (uint64_t n = 0; !stop_;) {
+            for (int16_t& v : frame)
+                v = int16_t(amplitude_ * std::sin(2 * M_PI * 440 * double(n++) / 48000.0));
+            if (pa_simple_write(s, frame.data(), frame.size() * 2, &error) < 0)
+                break;
+        }
+        pa_simple_free(s);
+    }
+    const char* sink_;
+    double amplitude_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Records `ms` of the speaker sink's monitor.
+std::vector<int16_t> record_speaker(int ms) {
+    pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 1};
+    pa_buffer_attr attr{};
+    attr.maxlength = uint32_t(-1);
+    attr.fragsize = 960 * 2;
+    int error = 0;
+    pa_simple* s = pa_simple_new(nullptr, "voice-test", PA_STREAM_RECORD, "quorin_speaker.monitor", "speaker",
+                                 &spec, nullptr, &attr, &error);
+    if (!s) {
+        ADD_FAILURE() << "cannot record the speaker: " << pa_strerror(error);
+        return {};
+    }
+    std::vector<int16_t> out(size_t(48 * ms));
+    if (pa_simple_read(s, out.data(), out.size() * 2, &error) < 0)
+        ADD_FAILURE() << "recording failed: " << pa_strerror(error);
+    pa_simple_free(s);
+    return out;
+}
+
+// A user's local service relaying to the room server, with its own sound source and sink.
+struct LocalService {
+    TempDir dir;
+    uint16_t port = free_port();
+    pid_t pid = 0;
+    LocalService(uint16_t room_port, const std::string& source, const std::string& sink) {
+        write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) +
+                                             "\n[room]\nserver=127.0.0.1:" + std::to_string(room_port) +
+                                             "\n");
+        pid =
+            spawn_process(kVelmor, {}, dir.path().string(), {"PULSE_SOURCE=" + source, "PULSE_SINK=" + sink});
+    }
+    ~LocalService() { terminate_process(pid); }
+};
+
+bool hears_tone(int ms = 1500) {
+    const auto rec = record_speaker(ms);
+    const ToneCheck t = tone_in(rec, 440);
+    std::printf("speaker: rms %.0f, 440 Hz share %.3f over %d sounding windows, %d silent\n", rms(rec),
+                t.share, t.sounding, t.silent);
+    return t.sounding >= 3 && t.share > 0.5;
+}
+
+bool silent(int ms = 1200) {
+    const auto rec = record_speaker(ms);
+    std::printf("speaker: rms %.0f\n", rms(rec));
+    return rms(rec) < 30;
+}
+
+void microphone(RoomPeer& peer, bool on) {
+    if (on)
+        peer.send(pkt::kMicrophoneOn, proto::MicrophoneOn{uint32_t(-1)}.encode());
+    else
+        peer.send(pkt::kMicrophoneOff);
+}
+
+} // namespace
+
+// Teacher B (host, listening) and student A (a 440 Hz source): A is heard only with the speak right and the
+// microphone on; a withdrawn right silences A; after the room server is killed and started again, a fresh
+// login brings A's voice back.
+TEST(VoiceEndToEnd, AToneReachesTheOtherSpeakerOnlyWithTheRightAndTheMicrophone) {
+    auto server = std::make_unique<RoomServerProcess>();
+    ASSERT_TRUE(wait_until_listening(server->port()));
+    const uint16_t room_port = server->port();
+    TonePlayer tone("quorin_mouth", 6000), keep_speaker_running("quorin_speaker", 0);
+    LocalService a(room_port, "quorin_mouth.monitor", "quorin_null"),
+        b(room_port, "quorin_mic", "quorin_speaker");
+    RoomPeer teacher, student;
+    ASSERT_TRUE(teacher.connect(b.port));
+    ASSERT_EQ(login_peer(teacher, 2, 77), 0);
+    ASSERT_TRUE(student.connect(a.port));
+    ASSERT_EQ(login_peer(student, 1, 77), 0);
+
+    // No right: the microphone request does nothing.
+    microphone(student, true);
+    EXPECT_TRUE(silent()) << "a student without the speak right is not heard";
+
+    // Granted, microphone on: heard.
+    teacher.send(pkt::kSpeakControl, proto::SpeakControl{1, 1}.encode());
+    ASSERT_TRUE(student.wait_for(pkt::kRightsChange));
+    microphone(student, true);
+    EXPECT_TRUE(hears_tone());
+
+    // Microphone off: silence.
+    microphone(student, false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_TRUE(silent());
+
+    // On again, then the right withdrawn: silence.
+    microphone(student, true);
+    EXPECT_TRUE(hears_tone(800));
+    teacher.send(pkt::kSpeakControl, proto::SpeakControl{1, 0}.encode());
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_TRUE(silent());
+
+    // The room server dies and comes back on its port; both users log in again (as the client does) and the
+    // student, granted again, is heard again.
+    kill(server->pid(), SIGKILL);
+    EXPECT_TRUE(student.wait_closed(5000));
+    EXPECT_TRUE(teacher.wait_closed(5000));
+    server.reset();
+    RoomServerProcess again("velmor", "", {"--listen", "127.0.0.1:" + std::to_string(room_port)});
+    ASSERT_TRUE(wait_until_listening(room_port));
+    RoomPeer teacher2, student2;
+    ASSERT_TRUE(teacher2.connect(b.port));
+    ASSERT_EQ(login_peer(teacher2, 2, 77), 0);
+    ASSERT_TRUE(student2.connect(a.port));
+    ASSERT_EQ(login_peer(student2, 1, 77), 0);
+    teacher2.send(pkt::kSpeakControl, proto::SpeakControl{1, 1}.encode());
+    ASSERT_TRUE(student2.wait_for(pkt::kRightsChange));
+    microphone(student2, true);
+    EXPECT_TRUE(hears_tone());
+}

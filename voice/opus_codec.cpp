@@ -1,0 +1,76 @@
+// Opus speech codec (see opus_codec.h).
+#include "voice/opus_codec.h"
+
+#include <opus/opus.h>
+
+namespace voice {
+
+VoiceEncoder::VoiceEncoder() {
+    int error = 0;
+    encoder_ = opus_encoder_create(kSampleRate, 1, OPUS_APPLICATION_VOIP, &error);
+    if (error != OPUS_OK) {
+        encoder_ = nullptr;
+        return;
+    }
+    opus_encoder_ctl(encoder_, OPUS_SET_BITRATE(24000));
+    opus_encoder_ctl(encoder_, OPUS_SET_INBAND_FEC(1));
+    opus_encoder_ctl(encoder_, OPUS_SET_PACKET_LOSS_PERC(10)); // FEC is only spent when loss is expected
+    opus_encoder_ctl(encoder_, OPUS_SET_DTX(1));
+    opus_encoder_ctl(encoder_, OPUS_SET_SIGNAL(OPUS_SIGNAL_VOICE));
+    opus_encoder_ctl(encoder_, OPUS_SET_COMPLEXITY(5));
+}
+
+VoiceEncoder::~VoiceEncoder() {
+    if (encoder_)
+        opus_encoder_destroy(encoder_);
+}
+
+std::vector<uint8_t> VoiceEncoder::encode(const int16_t* samples) {
+    if (!encoder_)
+        return {};
+    std::vector<uint8_t> out(1275);
+    const int n = opus_encode(encoder_, samples, kFrameSamples, out.data(), int(out.size()));
+    if (n <= 0)
+        return {};
+    out.resize(size_t(n));
+    return out;
+}
+
+VoiceDecoder::VoiceDecoder() {
+    int error = 0;
+    decoder_ = opus_decoder_create(kSampleRate, 1, &error);
+    if (error != OPUS_OK)
+        decoder_ = nullptr;
+}
+
+VoiceDecoder::~VoiceDecoder() {
+    if (decoder_)
+        opus_decoder_destroy(decoder_);
+}
+
+Frame VoiceDecoder::decode(const std::vector<uint8_t>& packet) {
+    Frame f(kFrameSamples, 0);
+    if (!decoder_)
+        return f;
+    const int n = opus_decode(decoder_, packet.data(), opus_int32(packet.size()), f.data(), kFrameSamples, 0);
+    if (n != kFrameSamples)
+        return conceal(nullptr);
+    return f;
+}
+
+Frame VoiceDecoder::conceal(const std::vector<uint8_t>* next_packet) {
+    Frame f(kFrameSamples, 0);
+    if (!decoder_)
+        return f;
+    int n = -1;
+    if (next_packet && !next_packet->empty())
+        n = opus_decode(decoder_, next_packet->data(), opus_int32(next_packet->size()), f.data(),
+                        kFrameSamples, 1);
+    if (n != kFrameSamples)
+        n = opus_decode(decoder_, nullptr, 0, f.data(), kFrameSamples, 0);
+    if (n != kFrameSamples)
+        std::fill(f.begin(), f.end(), int16_t(0));
+    return f;
+}
+
+} // namespace voice

@@ -1,0 +1,49 @@
+// Opus for speech: 48 kHz mono, 20 ms frames, VoIP mode at about 24 kbit/s with in-band FEC and DTX.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct OpusEncoder;
+struct OpusDecoder;
+
+namespace voice {
+
+constexpr int kSampleRate = 48000;
+constexpr int kFrameSamples = 960; // 20 ms
+constexpr int kFrameMs = 20;
+using Frame = std::vector<int16_t>; // kFrameSamples samples
+
+class VoiceEncoder {
+public:
+    VoiceEncoder();
+    ~VoiceEncoder();
+    VoiceEncoder(const VoiceEncoder&) = delete;
+    VoiceEncoder& operator=(const VoiceEncoder&) = delete;
+    bool ok() const { return encoder_ != nullptr; }
+    // One frame of kFrameSamples. An empty result is an error; a packet of at most two bytes is a silent
+    // frame under DTX, which need not be sent.
+    std::vector<uint8_t> encode(const int16_t* samples);
+
+private:
+    OpusEncoder* encoder_ = nullptr;
+};
+
+class VoiceDecoder {
+public:
+    VoiceDecoder();
+    ~VoiceDecoder();
+    VoiceDecoder(const VoiceDecoder&) = delete;
+    VoiceDecoder& operator=(const VoiceDecoder&) = delete;
+    // Decodes a packet into one frame; a broken packet gives a concealed frame.
+    Frame decode(const std::vector<uint8_t>& packet);
+    // A frame for a packet that never came: rebuilt from the FEC data of the next packet when it is at hand,
+    // otherwise concealed from what was heard before.
+    Frame conceal(const std::vector<uint8_t>* next_packet);
+
+private:
+    OpusDecoder* decoder_ = nullptr;
+};
+
+} // namespace voice
