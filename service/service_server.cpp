@@ -418,6 +418,7 @@ void ServiceServer::start_voice(room::ConnId id) {
     hooks.microphone_failed = [this, id](const std::string& why) {
         asio::post(io_, [this, id, why] { microphone_failed(id, why); });
     };
+    hooks.log = [](const std::string& line) { service_log(line); };
     clients_[id].voice = std::make_unique<voice::VoiceSession>(options_.voice_config, std::move(hooks));
 }
 

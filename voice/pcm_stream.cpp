@@ -38,6 +38,29 @@ PcmStream::~PcmStream() {
     snd_pcm_close(pcm_);
 }
 
+bool PcmStream::prefill() {
+    // Whatever the device takes at once is filled with silence, so that from now on each write waits for
+    // the device and the caller is paced by its clock.
+    const Frame silence(kFrameSamples, 0);
+    for (int i = 0; i < 100; ++i) {
+        const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
+        if (avail < 0)
+            return recover(avail);
+        if (avail < kFrameSamples)
+            return true;
+        if (!write(silence.data()))
+            return false;
+    }
+    return true;
+}
+
+int PcmStream::buffer_ms() const {
+    snd_pcm_uframes_t buffer = 0, period = 0;
+    if (snd_pcm_get_params(pcm_, &buffer, &period) < 0)
+        return 0;
+    return int(buffer * 1000 / kSampleRate);
+}
+
 bool PcmStream::recover(long result) {
     if (snd_pcm_recover(pcm_, int(result), 1) < 0)
         return false;

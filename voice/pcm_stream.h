@@ -27,6 +27,10 @@ public:
     // One frame of kFrameSamples; an overrun or underrun is recovered. False when the device is gone.
     bool read(int16_t* frame);
     bool write(const int16_t* frame);
+    // Playback: fills the device's buffer with silence, so that later writes are paced by the device.
+    bool prefill();
+    // The device's buffer in milliseconds.
+    int buffer_ms() const;
 
 private:
     explicit PcmStream(snd_pcm_t* pcm) : pcm_(pcm) {}

@@ -174,6 +174,8 @@ void VoiceSession::playback_loop() {
             wake_.wait_for(lock, std::chrono::seconds(2), [&] { return stopping_; });
             continue;
         }
+        if (!pcm->prefill())
+            continue;
         int idle = 0;
         std::vector<Frame> frames;
         while (idle < kIdleFramesBeforeClose) {
@@ -185,7 +187,16 @@ void VoiceSession::playback_loop() {
                 const uint64_t now = monotonic_us();
                 for (auto it = speakers_.begin(); it != speakers_.end();) {
                     Speaker& s = *it->second;
+                    const bool was_playing = s.buffer.playing();
                     JitterBuffer::Pull p = s.buffer.pull();
+                    if (was_playing && !s.buffer.playing() && hooks_.log) {
+                        // The end of a talk spurt: how the network treated it.
+                        const auto& st = s.buffer.stats();
+                        hooks_.log("voice of user " + std::to_string(it->first) + ": lost " +
+                                   std::to_string(st.lost) + ", late " + std::to_string(st.late) +
+                                   ", dropped " + std::to_string(st.overflow) + ", buffer " +
+                                   std::to_string(s.buffer.target() * kFrameMs) + " ms");
+                    }
                     if (p.kind == JitterBuffer::Pull::Packet)
                         frames.push_back(s.decoder.decode(p.packet));
                     else if (p.kind == JitterBuffer::Pull::Lost)

@@ -415,3 +415,39 @@ TEST(RoomHubGuard, TheHostTakesAndGivesTheChatRight) {
     h.send(1, pkt::kRightsChange, RightsChange{200, pkt::kRightChat, pkt::kRightsAdd, 0}.encode());
     EXPECT_EQ(h.send(2, pkt::kChat, line.encode()).size(), 2u);
 }
+
+// Voice goes to everyone else in the room, stamped with the speaker's id, only while the speaker may speak
+// and has the microphone on; other voice is dropped without counting against the connection.
+TEST(RoomHub, VoiceOnlyFromASpeakerWithTheRightAndTheMicrophone) {
+    Hub h;
+    h.join(1, 100); // host
+    h.join(2, 200);
+    h.join(3, 300);
+    h.join(4, 400, 8); // another room
+    const Bytes voice = VoicePacket{999, 5, 123, {0x78, 0x01, 0x02}}.encode();
+    auto heard = [&](ConnId from) {
+        std::vector<ConnId> who;
+        for (const auto& o : h.send(from, pkt::kVoice, voice)) {
+            EXPECT_EQ(o.type, pkt::kVoice);
+            auto v = VoicePacket::decode(o.payload.data(), o.payload.size());
+            EXPECT_TRUE(v && v->sequence == 5 && v->opus.size() == 3);
+            EXPECT_NE(v ? v->user_id : 999u, 999u) << "the sender's id is the room's, not the packet's";
+            who.push_back(o.to);
+        }
+        return who;
+    };
+    for (int i = 0; i < 20; ++i)
+        EXPECT_TRUE(heard(2).empty()) << "no speak right";
+    h.send(1, pkt::kSpeakControl, SpeakControl{200, 1}.encode());
+    EXPECT_TRUE(heard(2).empty()) << "the right, but the microphone is off";
+    h.send(2, pkt::kMicrophoneOn, MicrophoneOn{0}.encode());
+    EXPECT_EQ(heard(2), (std::vector<ConnId>{1, 3}));
+    h.send(1, pkt::kMicrophoneOn, MicrophoneOn{0}.encode());
+    EXPECT_EQ(heard(1), (std::vector<ConnId>{2, 3})) << "the host speaks too";
+    h.send(1, pkt::kSpeakControl, SpeakControl{200, 0}.encode());
+    EXPECT_TRUE(heard(2).empty()) << "the right withdrawn";
+    EXPECT_TRUE(h.hub().logged_in(2)) << "voice in flight after a withdrawal is not a broken rule";
+    // A voice packet without Opus bytes is refused by its layout.
+    const Bytes empty = VoicePacket{0, 1, 1, {}}.encode();
+    EXPECT_TRUE(h.send(1, pkt::kVoice, empty).empty());
+}

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <ctime>
 #include <filesystem>
 #include <thread>
@@ -96,6 +97,74 @@ TEST(RoomServer, PeerThatNeverReadsLosesVideoNotTheRoom) {
     line.text = "after the flood";
     sender.send(pkt::kChat, line.encode());
     EXPECT_TRUE(reader.wait_for(pkt::kChatMessage).has_value());
+    EXPECT_TRUE(process_running(server.pid()));
+}
+
+// Voice is never held up by a listener that reads nothing, nor by the video on a listener's own link: while
+// the host floods video to two watchers (one asleep), the host's voice reaches the other listeners promptly.
+TEST(RoomServer, VoiceReachesListenersPromptlyWhileOneSleepsAndVideoFloods) {
+    RoomServerProcess server;
+    RoomPeer host, sleeper, watcher, listener;
+    ASSERT_TRUE(host.connect(server.port()));
+    ASSERT_EQ(login_peer(host, 100, 7), 0);
+    for (auto* p : {&sleeper, &watcher, &listener}) {
+        ASSERT_TRUE(p->connect(server.port()));
+        static uint32_t user = 200;
+        ASSERT_EQ(login_peer(*p, user++, 7), 0);
+    }
+    sleeper.send(pkt::kWatchVideo, proto::WatchVideo{100, 1}.encode());
+    watcher.send(pkt::kWatchVideo, proto::WatchVideo{100, 1}.encode());
+    ASSERT_TRUE(host.wait_for(pkt::kVideoWanted).has_value());
+    host.send(pkt::kMicrophoneOn, proto::MicrophoneOn{0}.encode());
+    for (auto* p : {&sleeper, &watcher, &listener})
+        ASSERT_TRUE(p->wait_for(pkt::kMicrophoneState).has_value());
+
+    std::atomic<bool> done{false};
+    std::thread video([&] {
+        proto::VideoFrame f;
+        f.frame.assign(100 * 1024, 0x5A);
+        const auto payload = f.encode();
+        while (!done) {
+            host.send(pkt::kVideoFrame, payload);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    auto now_us = [] {
+        return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count());
+    };
+    // Each listener's worst delay from send to receipt over 100 voice packets, 20 ms apart.
+    auto listen = [&](RoomPeer& peer, double* worst_ms, int* got) {
+        while (*got < 100) {
+            auto p = peer.next(3000);
+            if (!p)
+                return;
+            if (p->type != pkt::kVoice)
+                continue;
+            auto v = proto::VoicePacket::decode(p->payload.data(), p->payload.size());
+            ASSERT_TRUE(v.has_value());
+            *worst_ms = std::max(*worst_ms, double(now_us() - v->capture_us) / 1000.0);
+            ++*got;
+        }
+    };
+    double worst_watcher = 0, worst_listener = 0;
+    int got_watcher = 0, got_listener = 0;
+    std::thread a([&] { listen(watcher, &worst_watcher, &got_watcher); });
+    std::thread b([&] { listen(listener, &worst_listener, &got_listener); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the sleeper's buffers fill
+    for (uint32_t seq = 0; seq < 100; ++seq) {
+        host.send(pkt::kVoice, proto::VoicePacket{0, seq, now_us(), std::vector<uint8_t>(60, 0x42)}.encode());
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    a.join();
+    b.join();
+    done = true;
+    video.join();
+    EXPECT_EQ(got_listener, 100);
+    EXPECT_EQ(got_watcher, 100);
+    EXPECT_LT(worst_listener, 100.0);
+    EXPECT_LT(worst_watcher, 100.0) << "voice goes before the video waiting on the same link";
     EXPECT_TRUE(process_running(server.pid()));
 }
 

@@ -223,3 +223,53 @@ TEST(VoiceEndToEnd, AToneReachesTheOtherSpeakerOnlyWithTheRightAndTheMicrophone)
     microphone(student2, true);
     EXPECT_TRUE(hears_tone());
 }
+
+// A microphone that cannot be opened: the client is told in a system text, its microphone shows off again,
+// and the link stays up. Alone in the embedded room, nobody hears an echo of the own voice.
+TEST(VoiceEndToEnd, AMicrophoneThatCannotBeOpenedIsReportedAndSwitchedOff) {
+    TempDir dir;
+    const uint16_t port = free_port();
+    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n");
+    const pid_t pid = spawn_process(kVelmor, {}, dir.path().string(),
+                                    {"PULSE_SOURCE=no_such_source", "PULSE_SINK=quorin_speaker"});
+    RoomPeer user;
+    ASSERT_TRUE(user.connect(port));
+    ASSERT_EQ(login_peer(user, 5, 3), 0);
+    microphone(user, true);
+    auto text = user.wait_for(pkt::kSystemText, 5000);
+    ASSERT_TRUE(text.has_value());
+    const std::string gbk_cannot_open =
+        "\xCE\xDE\xB7\xA8\xB4\xF2\xBF\xAA\xC2\xF3\xBF\xCB\xB7\xE7"; // 无法打开麦克风
+    EXPECT_NE(std::string(text->payload.begin(), text->payload.end()).find(gbk_cannot_open),
+              std::string::npos);
+    auto state = user.wait_for(pkt::kMicrophoneState, 3000);
+    ASSERT_TRUE(state.has_value());
+    auto m = proto::MicrophoneState::decode(state->payload.data(), state->payload.size());
+    ASSERT_TRUE(m.has_value());
+    EXPECT_EQ(m->user_id, 5u);
+    EXPECT_EQ(m->off, 1);
+    // The link is still up: a chat line to everyone comes back as nothing, but the service still answers a
+    // second microphone request with the same report.
+    microphone(user, true);
+    EXPECT_TRUE(user.wait_for(pkt::kSystemText, 5000).has_value());
+    EXPECT_TRUE(process_running(pid));
+    terminate_process(pid);
+}
+
+// Alone in the embedded room with a working microphone: the own voice is never played back.
+TEST(VoiceEndToEnd, AUserAloneHearsNoEcho) {
+    TonePlayer tone("quorin_mouth", 6000), keep_speaker_running("quorin_speaker", 0);
+    TempDir dir;
+    const uint16_t port = free_port();
+    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n");
+    const pid_t pid = spawn_process(kVelmor, {}, dir.path().string(),
+                                    {"PULSE_SOURCE=quorin_mouth.monitor", "PULSE_SINK=quorin_speaker"});
+    RoomPeer user;
+    ASSERT_TRUE(user.connect(port));
+    ASSERT_EQ(login_peer(user, 5, 3), 0);
+    microphone(user, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(silent(1500));
+    EXPECT_FALSE(user.wait_for(pkt::kSystemText, 100).has_value()) << "the microphone opened";
+    terminate_process(pid);
+}
