@@ -62,7 +62,8 @@ struct Receiver {
     std::vector<int> fds;
     std::vector<double> delays_ms;
     std::atomic<bool> stop{false};
-    size_t video_offset; // where the send time sits in a type-10 payload
+    size_t video_offset; // where the send time sits in a payload of the measured type
+    uint16_t measured_type = pkt::kVideoFrame;
     std::atomic<size_t> received{0};
     Clock::time_point last_receipt = Clock::now();
 
@@ -83,7 +84,7 @@ struct Receiver {
                     continue;
                 const int64_t t = now_ns();
                 decoders[i].feed(buf.data(), size_t(n), [&](uint16_t type, const uint8_t* d, uint32_t size) {
-                    if (type != pkt::kVideoFrame || size < video_offset + 8)
+                    if (type != measured_type || size < video_offset + 8)
                         return;
                     int64_t sent;
                     std::memcpy(&sent, d + video_offset, 8);
@@ -120,16 +121,22 @@ Result summarise(std::vector<double>& d, double seconds) {
 }
 
 // Streams frames at the camera's rate; `write` sends one frame (with the send time at `offset`).
+// Voice instead of video: 20 ms packets of 80 bytes from a speaker to everyone else in the room.
+bool g_voice = false;
+constexpr size_t kVoiceBytes = 80;
+constexpr int kVoicePerSecond = 50;
+
 // Saturation: frames are sent back to back instead of at the camera's rate.
 bool g_flood = false;
 constexpr int kFloodFrames = 6000;
 
 template <typename Write> void stream(Write write, size_t offset, std::vector<uint8_t> payload) {
     const auto start = Clock::now();
-    const int frames = g_flood ? kFloodFrames : kFps * kSeconds;
-    for (int i = 0; i < frames; ++i) {
+    const int rate = g_voice ? kVoicePerSecond : kFps;
+    const int count = g_flood ? kFloodFrames : rate * kSeconds;
+    for (int i = 0; i < count; ++i) {
         if (!g_flood)
-            std::this_thread::sleep_until(start + std::chrono::microseconds(i * 1000000 / kFps));
+            std::this_thread::sleep_until(start + std::chrono::microseconds(i * 1000000 / rate));
         int64_t t = now_ns();
         std::memcpy(payload.data() + offset, &t, 8);
         write(payload);
@@ -159,12 +166,16 @@ Result through_room_server(int watchers) {
     };
     int sender = connect_to(port);
     login(sender, 1);
+    if (g_voice) // the first user is the host, who may speak
+        send_all(sender, framing::make_frame(pkt::kMicrophoneOn, proto::MicrophoneOn{0}.encode()));
     Receiver rx;
-    rx.video_offset = proto::VideoFrame::kHeader;
+    rx.video_offset = g_voice ? proto::VoicePacket::kHeader : proto::VideoFrame::kHeader;
+    rx.measured_type = g_voice ? pkt::kVoice : pkt::kVideoFrame;
     for (int i = 0; i < watchers; ++i) {
         int fd = connect_to(port);
         login(fd, uint32_t(100 + i));
-        send_all(fd, framing::make_frame(pkt::kWatchVideo, proto::WatchVideo{1, 1}.encode()));
+        if (!g_voice)
+            send_all(fd, framing::make_frame(pkt::kWatchVideo, proto::WatchVideo{1, 1}.encode()));
         rx.fds.push_back(fd);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -173,9 +184,11 @@ Result through_room_server(int watchers) {
     proto::VideoFrame f;
     f.frame.assign(kFrameBytes, 0x11);
     f.key_frame = 1;
+    proto::VoicePacket v{0, 0, 0, std::vector<uint8_t>(kVoiceBytes, 0x22)};
     const auto t0 = Clock::now();
-    stream([&](const std::vector<uint8_t>& p) { send_all(sender, framing::make_frame(pkt::kVideoFrame, p)); },
-           proto::VideoFrame::kHeader, f.encode());
+    const uint16_t type = g_voice ? uint16_t(pkt::kVoice) : uint16_t(pkt::kVideoFrame);
+    stream([&](const std::vector<uint8_t>& p) { send_all(sender, framing::make_frame(type, p)); },
+           rx.video_offset, g_voice ? v.encode() : f.encode());
     wait_until_quiet(rx);
     g_elapsed = std::chrono::duration<double>(rx.last_receipt - t0).count();
     rx.stop = true;
@@ -188,7 +201,8 @@ Result through_room_server(int watchers) {
     io_thread.join();
     Result r = summarise(rx.delays_ms, kSeconds);
     r.per_watcher_fps = g_elapsed > 0 ? double(rx.received) / double(watchers) / g_elapsed : 0;
-    r.delivered = double(rx.received) / double(watchers) / (g_flood ? kFloodFrames : kFps * kSeconds);
+    r.delivered = double(rx.received) / double(watchers) /
+                  (g_flood ? kFloodFrames : (g_voice ? kVoicePerSecond : kFps) * kSeconds);
     return r;
 }
 
@@ -202,7 +216,8 @@ Result plain_tcp(int watchers) {
     socklen_t len = sizeof a;
     getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
     Receiver rx;
-    rx.video_offset = proto::VideoFrame::kHeader;
+    rx.video_offset = g_voice ? proto::VoicePacket::kHeader : proto::VideoFrame::kHeader;
+    rx.measured_type = g_voice ? pkt::kVoice : pkt::kVideoFrame;
     std::vector<int> outs;
     for (int i = 0; i < watchers; ++i) {
         rx.fds.push_back(connect_to(ntohs(a.sin_port)));
@@ -214,14 +229,16 @@ Result plain_tcp(int watchers) {
     std::thread rx_thread([&] { rx.run(); });
     proto::VideoFrame f;
     f.frame.assign(kFrameBytes, 0x11);
+    proto::VoicePacket v{0, 0, 0, std::vector<uint8_t>(kVoiceBytes, 0x22)};
     const auto t0 = Clock::now();
+    const uint16_t type = g_voice ? uint16_t(pkt::kVoice) : uint16_t(pkt::kVideoFrame);
     stream(
         [&](const std::vector<uint8_t>& p) {
-            auto frame = framing::make_frame(pkt::kVideoFrame, p);
+            auto frame = framing::make_frame(type, p);
             for (int fd : outs)
                 send_all(fd, frame);
         },
-        proto::VideoFrame::kHeader, f.encode());
+        rx.video_offset, g_voice ? v.encode() : f.encode());
     wait_until_quiet(rx);
     g_elapsed = std::chrono::duration<double>(rx.last_receipt - t0).count();
     rx.stop = true;
@@ -233,7 +250,8 @@ Result plain_tcp(int watchers) {
     close(listener);
     Result r = summarise(rx.delays_ms, kSeconds);
     r.per_watcher_fps = g_elapsed > 0 ? double(rx.received) / double(watchers) / g_elapsed : 0;
-    r.delivered = double(rx.received) / double(watchers) / (g_flood ? kFloodFrames : kFps * kSeconds);
+    r.delivered = double(rx.received) / double(watchers) /
+                  (g_flood ? kFloodFrames : (g_voice ? kVoicePerSecond : kFps) * kSeconds);
     return r;
 }
 
@@ -252,6 +270,19 @@ int main() {
         std::printf("      ratio room/plain: frames %.2f  p50 %.2f  p99 %.2f\n", room.fps / plain.fps,
                     plain.p50 > 0 ? room.p50 / plain.p50 : 0.0, plain.p99 > 0 ? room.p99 / plain.p99 : 0.0);
     }
+    // Voice: a speaker to 50 listeners.
+    g_voice = true;
+    {
+        Result room = through_room_server(50);
+        Result plain = plain_tcp(50);
+        std::printf("voice to N=50, %zu-byte packets at %d/s: room server p50 %.3f ms p99 %.3f ms (%.0f %% "
+                    "delivered); plain TCP p50 %.3f ms p99 %.3f ms; ratio p50 %.2f p99 %.2f\n",
+                    kVoiceBytes, kVoicePerSecond, room.p50, room.p99, room.delivered * 100, plain.p50,
+                    plain.p99, plain.p50 > 0 ? room.p50 / plain.p50 : 0.0,
+                    plain.p99 > 0 ? room.p99 / plain.p99 : 0.0);
+    }
+    g_voice = false;
+
     // Saturation: the sender writes as fast as each path takes it; the room server may drop video for a
     // watcher that falls behind, plain sockets block instead.
     g_flood = true;

@@ -17,7 +17,8 @@ VoiceEncoder::VoiceEncoder() {
     opus_encoder_ctl(encoder_, OPUS_SET_PACKET_LOSS_PERC(10)); // FEC is only spent when loss is expected
     opus_encoder_ctl(encoder_, OPUS_SET_DTX(1));
     opus_encoder_ctl(encoder_, OPUS_SET_SIGNAL(OPUS_SIGNAL_VOICE));
-    opus_encoder_ctl(encoder_, OPUS_SET_COMPLEXITY(5));
+    opus_encoder_ctl(encoder_, OPUS_SET_COMPLEXITY(3));
+    opus_encoder_ctl(encoder_, OPUS_SET_VBR_CONSTRAINT(1));
 }
 
 VoiceEncoder::~VoiceEncoder() {

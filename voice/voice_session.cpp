@@ -129,7 +129,7 @@ void VoiceSession::stop_capture() {
 
 void VoiceSession::capture_loop(int device_id) {
     std::string error;
-    auto pcm = PcmStream::open(pcm_name_for(device_id, true), true, config_.capture_latency_ms, &error);
+    auto pcm = open_sound(device_id, true, config_.capture_latency_ms, &error);
     VoiceEncoder encoder;
     if (!pcm || !encoder.ok()) {
         capturing_ = false;
@@ -143,7 +143,7 @@ void VoiceSession::capture_loop(int device_id) {
         if (!pcm->read(frame.data())) {
             capturing_ = false;
             if (hooks_.microphone_failed)
-                hooks_.microphone_failed(pcm_name_for(device_id, true) + ": device lost");
+                hooks_.microphone_failed(pcm->name() + ": device lost");
             return;
         }
         proto::VoicePacket packet;
@@ -165,8 +165,7 @@ void VoiceSession::playback_loop() {
                 return;
         }
         std::string error;
-        auto pcm = PcmStream::open(pcm_name_for(config_.play_device, false), false,
-                                   config_.playback_latency_ms, &error);
+        auto pcm = open_sound(config_.play_device, false, config_.playback_latency_ms, &error);
         if (!pcm) {
             // No playback device: what arrived is dropped, and the next speech tries again.
             std::unique_lock lock(mutex_);

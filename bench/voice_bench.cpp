@@ -1,0 +1,238 @@
+// Speech between two users on this machine, through both local services and the room server:
+//  - mouth-to-ear latency: tone bursts played into A's microphone (the monitor of the "mouth" sink) against
+//    their arrival at B's speaker (the monitor of the speaker sink), both recorded in 5 ms pieces by this
+//    program, p50 and p99 over the bursts;
+//  - CPU of the sending and the receiving service while A speaks, as a share of one core;
+//  - bytes a second on the wire during speech and during silence (DTX), counted by a third user.
+// Runs under scripts/with-test-env, which provides the sound server and its sinks.
+#include <pulse/error.h>
+#include <pulse/simple.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "platform/process.h"
+#include "room_peer.h"
+#include "temp_dir.h"
+#include "wire/packet_types.h"
+#include "wire/protocol.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+const std::string kVelmor = std::string(QUORIN_INSTALL_DIR) + "/velmor";
+constexpr int kRate = 48000, kChunk = 240; // 5 ms
+constexpr int kBursts = 120, kBurstMs = 80, kPeriodMs = 400;
+
+double seconds_since(Clock::time_point t0) {
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+double cpu_seconds(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    auto close = line.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    std::istringstream rest(line.substr(close + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && rest >> field; ++i)
+        if (i == 14 || i == 15)
+            ticks += std::stod(field);
+    return ticks / double(sysconf(_SC_CLK_TCK));
+}
+
+pa_simple* open_stream(pa_stream_direction_t dir, const char* device) {
+    pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
+    pa_buffer_attr attr{uint32_t(-1), uint32_t(kChunk * 2 * 4), uint32_t(-1), uint32_t(-1),
+                        uint32_t(kChunk * 2)};
+    int error = 0;
+    pa_simple* s = pa_simple_new(nullptr, "voice-bench", dir, device, "bench", &spec, nullptr, &attr, &error);
+    if (!s) {
+        std::fprintf(stderr, "voice_bench: %s: %s\n", device, pa_strerror(error));
+        std::exit(1);
+    }
+    return s;
+}
+
+// Records a monitor in 5 ms pieces and notes when each burst starts (the first loud piece after quiet).
+struct OnsetRecorder {
+    const char* device = nullptr;
+    std::vector<double> onsets; // seconds since t0
+    std::atomic<bool> stop{false};
+    void run(Clock::time_point t0) {
+        pa_simple* s = open_stream(PA_STREAM_RECORD, device);
+        std::vector<int16_t> chunk(kChunk);
+        int quiet = 100;
+        int error = 0;
+        while (!stop) {
+            if (pa_simple_read(s, chunk.data(), chunk.size() * 2, &error) < 0)
+                break;
+            double e = 0;
+            for (int16_t v : chunk)
+                e += double(v) * v;
+            const bool loud = std::sqrt(e / kChunk) > 800;
+            if (loud && quiet >= 20) // 100 ms of quiet before: a new burst
+                onsets.push_back(seconds_since(t0));
+            quiet = loud ? 0 : quiet + 1;
+        }
+        pa_simple_free(s);
+    }
+};
+
+struct Service {
+    TempDir dir;
+    uint16_t port = free_port();
+    pid_t pid = 0;
+    Service(uint16_t room_port, const std::string& source, const std::string& sink) {
+        write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) +
+                                             "\n[room]\nserver=127.0.0.1:" + std::to_string(room_port) +
+                                             "\n");
+        pid =
+            spawn_process(kVelmor, {}, dir.path().string(), {"PULSE_SOURCE=" + source, "PULSE_SINK=" + sink});
+    }
+    ~Service() { terminate_process(pid); }
+};
+
+double percentile(std::vector<double> v, double q) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(q * double(v.size())))];
+}
+
+} // namespace
+
+int main() {
+    TempDir server_dir;
+    const uint16_t room_port = free_port();
+    const pid_t server =
+        spawn_process(kVelmor, {"--room-server", "--listen", "127.0.0.1:" + std::to_string(room_port)},
+                      server_dir.path().string());
+    wait_until_listening(room_port);
+    Service a(room_port, "quorin_mouth.monitor", "quorin_null"), b(room_port, "quorin_mic", "quorin_speaker");
+    RoomPeer teacher, student, counter;
+    if (!teacher.connect(b.port) || login_peer(teacher, 2, 5) != 0 || !student.connect(a.port) ||
+        login_peer(student, 1, 5) != 0 || !counter.connect(room_port) || login_peer(counter, 3, 5) != 0) {
+        std::fprintf(stderr, "voice_bench: the users could not log in\n");
+        return 1;
+    }
+    teacher.send(pkt::kSpeakControl, proto::SpeakControl{1, 1}.encode());
+    student.wait_for(pkt::kRightsChange);
+    student.send(pkt::kMicrophoneOn, proto::MicrophoneOn{uint32_t(-1)}.encode());
+
+    // The third user counts voice bytes on the wire (with their frame headers) in one-second bins.
+    std::atomic<bool> counting{true};
+    std::mutex bins_mutex;
+    std::vector<double> bins(200, 0);
+    const auto t0 = Clock::now();
+    std::thread count_thread([&] {
+        while (counting) {
+            auto p = counter.next(200);
+            if (p && p->type == pkt::kVoice) {
+                std::lock_guard lock(bins_mutex);
+                bins[std::min<size_t>(size_t(seconds_since(t0)), bins.size() - 1)] +=
+                    double(p->payload.size() + 6);
+            }
+        }
+    });
+
+    pa_simple* mouth = open_stream(PA_STREAM_PLAYBACK, "quorin_mouth");
+    OnsetRecorder at_mouth, at_ear;
+    at_mouth.device = "quorin_mouth.monitor";
+    at_ear.device = "quorin_speaker.monitor";
+    std::thread rec1([&] { at_mouth.run(t0); }), rec2([&] { at_ear.run(t0); });
+    std::vector<int16_t> chunk(kChunk);
+    uint64_t n = 0;
+    int error = 0;
+    auto play = [&](double seconds, auto sample) {
+        for (int i = 0; i < int(seconds * kRate / kChunk); ++i) {
+            for (int16_t& v : chunk) {
+                v = int16_t(sample(n));
+                ++n;
+            }
+            pa_simple_write(mouth, chunk.data(), chunk.size() * 2, &error);
+        }
+    };
+    auto tone = [](uint64_t k) { return 8000 * std::sin(2 * M_PI * 440 * double(k) / kRate); };
+    auto bursts = [&](uint64_t k) {
+        const uint64_t in_period = k % uint64_t(kRate * kPeriodMs / 1000);
+        return in_period < uint64_t(kRate * kBurstMs / 1000) ? tone(k) : 0.0;
+    };
+
+    // 1. Warm-up, then silence with the microphone on: what DTX leaves on the wire.
+    play(2.0, tone);
+    const double silence_from = seconds_since(t0) + 1;
+    play(5.0, [](uint64_t) { return 0.0; });
+    const double silence_to = seconds_since(t0);
+    // 2. Continuous speech: bytes on the wire and CPU of both services.
+    const double a0 = cpu_seconds(a.pid), b0 = cpu_seconds(b.pid);
+    const double speech_from = seconds_since(t0) + 1;
+    play(10.0, tone);
+    const double speech_to = seconds_since(t0);
+    const double a1 = cpu_seconds(a.pid), b1 = cpu_seconds(b.pid);
+    if (getenv("VOICE_BENCH_THREADS")) {
+        for (pid_t p : {a.pid, b.pid}) {
+            std::string dir = "/proc/" + std::to_string(p) + "/task";
+            for (auto& e : std::filesystem::directory_iterator(dir)) {
+                std::ifstream st(e.path() / "stat");
+                std::string l;
+                std::getline(st, l);
+                std::fprintf(stderr, "%d %s\n", p, l.substr(0, 120).c_str());
+            }
+        }
+    }
+    play(1.0, [](uint64_t) { return 0.0; });
+    // 3. Bursts for the latency.
+    at_mouth.onsets.clear();
+    at_ear.onsets.clear();
+    play(kBursts * kPeriodMs / 1000.0, bursts);
+    play(1.0, [](uint64_t) { return 0.0; });
+    at_mouth.stop = at_ear.stop = true;
+    rec1.join();
+    rec2.join();
+    counting = false;
+    count_thread.join();
+    pa_simple_free(mouth);
+
+    std::vector<double> delays;
+    size_t j = 0;
+    for (double m : at_mouth.onsets) {
+        while (j < at_ear.onsets.size() && at_ear.onsets[j] < m)
+            ++j;
+        if (j < at_ear.onsets.size() && at_ear.onsets[j] - m < kPeriodMs / 1000.0)
+            delays.push_back((at_ear.onsets[j] - m) * 1000);
+    }
+    auto rate = [&](double from, double to) {
+        std::lock_guard lock(bins_mutex);
+        double total = 0;
+        int count = 0;
+        for (int s = int(std::ceil(from)); s < int(to); ++s, ++count)
+            total += bins[size_t(s)];
+        return count ? total / count : 0.0;
+    };
+    const double speech_s = speech_to - speech_from + 1;
+    std::printf("voice, A's microphone to B's speaker through both services and the room server:\n");
+    std::printf("  mouth-to-ear: %zu of %zu bursts heard, p50 %.0f ms, p99 %.0f ms (goal 80 / 150)\n",
+                delays.size(), at_mouth.onsets.size(), percentile(delays, 0.5), percentile(delays, 0.99));
+    std::printf(
+        "  CPU while speaking: sending service %.2f %%, receiving service %.2f %% of a core (goal 1 %%)\n",
+        (a1 - a0) / speech_s * 100, (b1 - b0) / speech_s * 100);
+    std::printf("  on the wire: %.0f bytes/s during speech, %.0f bytes/s during silence (DTX)\n",
+                rate(speech_from, speech_to), rate(silence_from, silence_to));
+    kill(server, SIGTERM);
+    terminate_process(server);
+    return 0;
+}
