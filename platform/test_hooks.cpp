@@ -16,6 +16,11 @@ void report(const QString& key, const QString& value) {
         f.write((key + "=" + value + "\n").toUtf8());
 }
 
+int auto_watch_cameras() {
+    static const int n = qEnvironmentVariableIntValue("QUORIN_WATCH_CAMERAS");
+    return n;
+}
+
 void arm_main_window(QWidget* window) {
     bool ok = false;
     const int exit_after = qEnvironmentVariableIntValue("QUORIN_EXIT_AFTER_MS", &ok);

@@ -2,6 +2,8 @@
 //   QUORIN_EXIT_AFTER_MS  close the main window this long after start-up
 //   QUORIN_SCREENSHOT     save the main window as a PNG just before it closes
 //   QUORIN_REPORT         append "key=value" lines about the run (title, shown, raise requests) to this file
+//   QUORIN_WATCH_CAMERAS  open the pictures of up to this many users whose cameras are on, as a click would
+//                         (the headless demo shows a remote camera with nobody to click)
 #pragma once
 
 #include <QString>
@@ -12,6 +14,9 @@ namespace test_hooks {
 
 // Appends one "key=value" line to the report file, when one is set.
 void report(const QString& key, const QString& value);
+
+// How many remote cameras to open without a click (0 when not set).
+int auto_watch_cameras();
 
 // Arms the exit timer and the screenshot for the main window, when set.
 void arm_main_window(QWidget* window);

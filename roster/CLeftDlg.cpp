@@ -174,6 +174,16 @@ void CLeftDlg::OnUserAdded(UserRecord& record) {
     if (index >= page_ * kTilesPerPage && index < (page_ + 1) * kTilesPerPage)
         FillTile(index - page_ * kTilesPerPage, record);
     test_hooks::report("user_added", QString::number(record.block.user_id));
+    AutoWatch(record);
+}
+
+void CLeftDlg::AutoWatch(UserRecord& record) {
+    // Headless runs open remote cameras by themselves (see test_hooks.h).
+    if (record.block.stream.fourcc != 0 && !(record.block.state & pkt::kStateVideo) &&
+        &record != roster_.Self() && auto_watched_ < test_hooks::auto_watch_cameras()) {
+        ++auto_watched_;
+        Watch(record);
+    }
 }
 
 void CLeftDlg::OnUserRemoved(uint32_t user_id, size_t index) {
@@ -201,8 +211,17 @@ void CLeftDlg::OnUserRemoved(uint32_t user_id, size_t index) {
             ClearTile(s);
 }
 
+void CLeftDlg::Watch(UserRecord& record) {
+    const uint32_t id = record.block.user_id;
+    VideoWindowRequest open{0, id, &record.block};
+    cb_->request(kReqVideoWindow, &open, sizeof open);
+    cb_->Send(pkt::kWatchVideo, proto::WatchVideo{id, 1}.encode());
+    roster_.SetState(id, pkt::kStateVideo, true);
+}
+
 void CLeftDlg::OnUserChanged(UserRecord& record) {
     ASSERT_UI_THREAD();
+    AutoWatch(record);
     const int slot = SlotOfUser(record.block.user_id);
     if (slot >= 0) {
         tiles_[size_t(slot)]->update();
@@ -411,10 +430,7 @@ void CLeftDlg::ClickTile(int slot, const QPoint& at) {
             if (actions_)
                 actions_->StopWatching(id);
         } else if (record->block.stream.fourcc != 0) {
-            VideoWindowRequest open{0, id, &record->block};
-            cb_->request(kReqVideoWindow, &open, sizeof open);
-            cb_->Send(pkt::kWatchVideo, proto::WatchVideo{id, 1}.encode());
-            roster_.SetState(id, pkt::kStateVideo, true);
+            Watch(*record);
         }
     }
 }

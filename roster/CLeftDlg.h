@@ -39,6 +39,9 @@ public:
     void OnUserAdded(UserRecord& record) override;
     void OnUserRemoved(uint32_t user_id, size_t index) override;
     void OnUserChanged(UserRecord& record) override;
+    // Opens the user's picture and asks the room for its video, as a click on the camera icon does.
+    void Watch(UserRecord& record);
+    void AutoWatch(UserRecord& record);
     void OnRosterCleared() override;
 
     void ShowPage(int page);
@@ -93,5 +96,6 @@ private:
     CWorkQueue queue_;
     download::Limits limits_;
     int page_ = 0;
+    int auto_watched_ = 0; // cameras opened without a click (headless demo)
     bool initialised_ = false;
 };

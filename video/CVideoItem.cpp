@@ -1,6 +1,8 @@
 // A remote video window (see CVideoItem.h).
 #include "video/CVideoItem.h"
 
+#include "platform/test_hooks.h"
+
 #include <QMetaObject>
 
 #include <vector>
@@ -73,6 +75,8 @@ void CVideoItem::ShowFrame(const uint8_t* payload, size_t length) {
     ++decoded_;
     picture_.Publish(decoder_.pixels().data(), decoder_.width(), decoder_.height(), decoder_.width() * 4,
                      QImage::Format_RGB32, false);
+    if (decoded_ % 15 == 1) // about once a second: whose picture is shown and how far it got
+        test_hooks::report("video_picture", QString("%1 %2").arg(user_id_).arg(decoded_));
     if (snapshot_pending_.exchange(false))
         WriteSnapshot();
 }
