@@ -98,7 +98,8 @@ public:
         asio::ip::tcp::socket probe(io_);
         asio::connect(probe, endpoints_, ec);
         if (ec) {
-            *error = "cannot connect to " + config_.host + ":" + std::to_string(config_.port) + ": " + ec.message();
+            *error = "cannot connect to " + config_.host + ":" + std::to_string(config_.port) + ": " +
+                     ec.message();
             return false;
         }
         probe.close(ec);
@@ -111,7 +112,8 @@ public:
                 break;
             while (next_event < scenario_.events.size() && scenario_.events[next_event].at <= t - cycle_start)
                 perform(scenario_.events[next_event++], t);
-            if (next_event == scenario_.events.size() && scenario_.repeat > 0 && t - cycle_start >= scenario_.repeat) {
+            if (next_event == scenario_.events.size() && scenario_.repeat > 0 &&
+                t - cycle_start >= scenario_.repeat) {
                 cycle_start += scenario_.repeat;
                 next_event = 0;
             }
@@ -145,8 +147,9 @@ private:
         }
         const uint32_t id = b.user.id;
         b.socket = std::make_shared<FramedSocket>(std::move(s));
-        b.socket->start([this, id](uint16_t type, const uint8_t* p, uint32_t n) { on_packet(id, type, p, n); },
-                        [this, id](const std::string& why) { log("user " + std::to_string(id) + ": " + why); });
+        b.socket->start(
+            [this, id](uint16_t type, const uint8_t* p, uint32_t n) { on_packet(id, type, p, n); },
+            [this, id](const std::string& why) { log("user " + std::to_string(id) + ": " + why); });
         proto::Login login;
         login.user_id = id;
         login.room_id = scenario_.room;

@@ -21,8 +21,11 @@ void to_yuyv(const QImage& rgb, uint8_t* out) {
         const auto* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
         for (int x = 0; x < rgb.width(); x += 2) {
             const QRgb a = line[x], b = line[x + 1];
-            auto luma = [](QRgb c) { return (66 * qRed(c) + 129 * qGreen(c) + 25 * qBlue(c) + 128) / 256 + 16; };
-            const int r = (qRed(a) + qRed(b)) / 2, g = (qGreen(a) + qGreen(b)) / 2, bl = (qBlue(a) + qBlue(b)) / 2;
+            auto luma = [](QRgb c) {
+                return (66 * qRed(c) + 129 * qGreen(c) + 25 * qBlue(c) + 128) / 256 + 16;
+            };
+            const int r = (qRed(a) + qRed(b)) / 2, g = (qGreen(a) + qGreen(b)) / 2,
+                      bl = (qBlue(a) + qBlue(b)) / 2;
             const int u = (-38 * r - 74 * g + 112 * bl + 128) / 256 + 128;
             const int v = (112 * r - 94 * g - 18 * bl + 128) / 256 + 128;
             uint8_t* p = out + (size_t(y) * rgb.width() + x) * 2;
@@ -53,8 +56,7 @@ void draw_slide(uint8_t* yuyv, const std::string& course_utf8, uint32_t frame) {
     QFont body;
     body.setPixelSize(18);
     p.setFont(body);
-    p.drawText(QRect(12, 100, image.width() - 24, 30), Qt::AlignCenter,
-               QString::fromUtf8("1/5 + 2/5 = 3/5"));
+    p.drawText(QRect(12, 100, image.width() - 24, 30), Qt::AlignCenter, QString::fromUtf8("1/5 + 2/5 = 3/5"));
     p.setPen(QColor(230, 230, 160));
     p.drawText(QRect(12, 150, image.width() - 24, 30), Qt::AlignCenter,
                QDateTime::currentDateTime().toString("HH:mm:ss"));

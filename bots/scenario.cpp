@@ -10,7 +10,8 @@ namespace bots {
 namespace {
 
 bool parse_u32(const std::string& s, uint32_t* out) {
-    if (s.empty() || s.size() > 10 || !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (s.empty() || s.size() > 10 ||
+        !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return false;
     const unsigned long long v = std::strtoull(s.c_str(), nullptr, 10);
     if (v == 0 || v > 0xFFFFFFFEull)

@@ -1,5 +1,5 @@
-// A scripted lesson for roombot: who is in the room, who is the host, and what each one does when. Plain text,
-// one statement a line ('#' starts a comment):
+// A scripted lesson for roombot: who is in the room, who is the host, and what each one does when. Plain
+// text, one statement a line ('#' starts a comment):
 //   room <id> <course name>
 //   user <id> <nickname> [host] [camera] [tint=N]     the nickname has no spaces; camera: sends video when
 //                                                      watched (the host shows a slide, others a test picture
@@ -7,8 +7,9 @@
 //   at <seconds> <user id> <action> [arguments]        actions:
 //       join | leave | hand | camera on|off
 //       say <text>                 a line to everyone; [face N] inserts face N (0 to 89)
-//       whisper <user id|client> <text>   a private line ("client": the user of the client, see --client-user)
-//       speak <text>               a spoken line (espeak-ng's Mandarin voice when installed, otherwise tones)
+//       whisper <user id|client> <text>   a private line ("client": the user of the client, see
+//       --client-user) speak <text>               a spoken line (espeak-ng's Mandarin voice when installed,
+//       otherwise tones)
 //   repeat <seconds>                                   the timeline starts again after this long
 // Texts are UTF-8 in the file and GBK on the wire. Errors name their line.
 #pragma once
@@ -33,9 +34,9 @@ struct ScenarioEvent {
     double at = 0; // seconds from the start of the timeline
     uint32_t user = 0;
     Action action = Join;
-    std::string text;        // Say, Whisper, Speak (UTF-8, face markup kept)
-    uint32_t target = 0;     // Whisper: the recipient
-    bool to_client = false;  // Whisper: the recipient is the client's user
+    std::string text;       // Say, Whisper, Speak (UTF-8, face markup kept)
+    uint32_t target = 0;    // Whisper: the recipient
+    bool to_client = false; // Whisper: the recipient is the client's user
     int line = 0;
 };
 

@@ -1,6 +1,6 @@
 // The room's web host for the demo: the pictures the user list asks for
-// (/help.php?view=pic&uid=<id>&size=middle) and the help page (/help.php?ac=video). Serves on 127.0.0.1 on its
-// own threads until destroyed.
+// (/help.php?view=pic&uid=<id>&size=middle) and the help page (/help.php?ac=video). Serves on 127.0.0.1 on
+// its own threads until destroyed.
 #pragma once
 
 #include <cstdint>
