@@ -26,7 +26,7 @@ test: build
 	@bash scripts/with-test-env ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 run: build
-	@bash scripts/run-client "$(OUT)" '$(ARGS)'
+	@ROOM='$(ROOM)' SOLO='$(SOLO)' bash scripts/run-client "$(OUT)" '$(ARGS)'
 
 bench: build
 	@bash scripts/run-benchmarks "$(BUILD)"

@@ -36,14 +36,16 @@ struct Bot {
     uint32_t user = 0, room = 0;
     std::shared_ptr<FramedSocket> socket;
     bool camera = false;
+    bool speaker = false;
     uint64_t frames_sent = 0;
+    uint64_t voice_sent = 0;
     int watchers = 0;
 };
 
 // What the receivers record; touched only on the I/O thread until the run ends.
 struct Tally {
-    uint64_t chat = 0, video = 0;
-    std::vector<double> chat_ms, video_ms;
+    uint64_t chat = 0, video = 0, voice = 0;
+    std::vector<double> chat_ms, video_ms, voice_ms;
 };
 
 struct CpuSample {
@@ -123,6 +125,8 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
             b.room = config.first_room + uint32_t(r);
             b.user = config.first_user + uint32_t(r * config.users_per_room + u);
             b.camera = u >= 1 && u <= config.cameras_per_room;
+            // The speakers are the last users of the room, so that they are not also the cameras.
+            b.speaker = u >= config.users_per_room - config.speakers_per_room && u >= 1;
             bots.push_back(b);
         }
     for (size_t i = 0; i < bots.size(); ++i) {
@@ -144,6 +148,14 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
                     if (line && line->text.size() > 1 && line->text[0] == kChatMark) {
                         ++tally.chat;
                         tally.chat_ms.push_back(double(t - std::stoll(line->text.substr(1))) / 1e6);
+                    }
+                } else if (type == pkt::kVoice) {
+                    auto v = proto::VoicePacket::decode(p, n);
+                    if (v && v->opus.size() >= 8) {
+                        int64_t sent;
+                        std::memcpy(&sent, v->opus.data(), 8);
+                        ++tally.voice;
+                        tally.voice_ms.push_back(double(t - sent) / 1e6);
                     }
                 } else if (type == pkt::kVideoFrame) {
                     auto f = proto::VideoFrame::decode(p, n);
@@ -191,6 +203,19 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
             }
         }
     }
+    // The host of each room grants its speakers the right to speak; they switch their microphones on.
+    for (size_t i = 0; i < bots.size(); ++i) {
+        if (!bots[i].speaker)
+            continue;
+        Bot& host = bots[i - i % size_t(config.users_per_room)];
+        host.socket->send_frame(
+            framing::make_frame(pkt::kSpeakControl, proto::SpeakControl{bots[i].user, 1}.encode()), false);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    for (Bot& b : bots)
+        if (b.speaker)
+            b.socket->send_frame(framing::make_frame(pkt::kMicrophoneOn, proto::MicrophoneOn{0}.encode()),
+                                 false);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
     // The run: one tick a millisecond sends whatever is due.
@@ -205,6 +230,9 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
     frame.frame.assign(std::max<size_t>(config.frame_bytes, 8), 0x5A);
     frame.key_frame = 1;
     uint64_t frame_tick = 0;
+    uint64_t voice_tick = 0;
+    proto::VoicePacket voice_packet;
+    voice_packet.opus.assign(60, 0x33); // about a 24 kbit/s Opus frame
     const double chat_interval = config.chat_per_second > 0 ? 1.0 / config.chat_per_second : 1e9;
     double next_chat = 0;
     CpuSample late_begin{};
@@ -236,6 +264,19 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
             }
             ++frame_tick;
         }
+        // Voice: every speaker each 20 ms.
+        while (config.speakers_per_room > 0 && double(voice_tick) * 0.02 <= t) {
+            for (Bot& b : bots) {
+                if (!b.speaker)
+                    continue;
+                const int64_t sent = now_ns();
+                std::memcpy(voice_packet.opus.data(), &sent, 8);
+                voice_packet.sequence = uint32_t(voice_tick);
+                b.socket->send_frame(framing::make_frame(pkt::kVoice, voice_packet.encode()), false);
+                ++b.voice_sent;
+            }
+            ++voice_tick;
+        }
         // Chat: each room's lines in turn from its users, round robin.
         while (next_chat <= t) {
             for (int r = 0; r < config.rooms; ++r) {
@@ -264,8 +305,12 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
     io_thread.join();
 
     report.chat_expected = chat_sent * uint64_t(config.users_per_room - 1);
-    for (const Bot& b : bots)
+    for (const Bot& b : bots) {
         report.video_expected += b.frames_sent * uint64_t(b.watchers);
+        report.voice_expected += b.voice_sent * uint64_t(config.users_per_room - 1);
+    }
+    report.voice_received = tally.voice;
+    report.voice_ms = percentiles(tally.voice_ms);
     report.chat_received = tally.chat;
     report.video_received = tally.video;
     report.chat_ms = percentiles(tally.chat_ms);
@@ -284,15 +329,19 @@ std::string format_report(const LoadConfig& c, const LoadReport& r) {
     auto frac = [](uint64_t got, uint64_t want) { return want ? double(got) / double(want) : 1.0; };
     std::snprintf(
         buf, sizeof buf,
-        "%d room(s) x %d users, %d cameras a room at %d/s (%zu B), %.0f chat lines/s a room, %.0f s\n"
+        "%d room(s) x %d users, %d cameras a room at %d/s (%zu B), %.0f chat lines/s a room, %d "
+        "speakers a room, %.0f s\n"
         "  chat:  delivered %.4f (%llu of %llu)  p50 %.2f ms  p99 %.2f ms\n"
         "  video: delivered %.4f (%llu of %llu)  p50 %.2f ms  p99 %.2f ms\n"
+        "  voice: delivered %.4f (%llu of %llu)  p50 %.2f ms  p99 %.2f ms\n"
         "  server: CPU %.1f %% of a core at the start, %.1f %% at the end; memory %ld kB -> %ld kB\n",
-        c.rooms, c.users_per_room, c.cameras_per_room, c.fps, c.frame_bytes, c.chat_per_second, c.seconds,
-        frac(r.chat_received, r.chat_expected), (unsigned long long)r.chat_received,
-        (unsigned long long)r.chat_expected, r.chat_ms.p50, r.chat_ms.p99,
-        frac(r.video_received, r.video_expected), (unsigned long long)r.video_received,
-        (unsigned long long)r.video_expected, r.video_ms.p50, r.video_ms.p99, r.cpu_start * 100,
+        c.rooms, c.users_per_room, c.cameras_per_room, c.fps, c.frame_bytes, c.chat_per_second,
+        c.speakers_per_room, c.seconds, frac(r.chat_received, r.chat_expected),
+        (unsigned long long)r.chat_received, (unsigned long long)r.chat_expected, r.chat_ms.p50,
+        r.chat_ms.p99, frac(r.video_received, r.video_expected), (unsigned long long)r.video_received,
+        (unsigned long long)r.video_expected, r.video_ms.p50, r.video_ms.p99,
+        frac(r.voice_received, r.voice_expected), (unsigned long long)r.voice_received,
+        (unsigned long long)r.voice_expected, r.voice_ms.p50, r.voice_ms.p99, r.cpu_start * 100,
         r.cpu_end * 100, r.rss_start_kb, r.rss_end_kb);
     return buf;
 }

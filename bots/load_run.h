@@ -19,6 +19,7 @@ struct LoadConfig {
     int fps = 15;
     size_t frame_bytes = 4096;
     double chat_per_second = 10; // per room, spread over its users
+    int speakers_per_room = 0;   // users granted the speak right who send a voice packet every 20 ms
     double seconds = 120;
     uint32_t first_user = 10000;
     uint32_t first_room = 500;
@@ -32,7 +33,8 @@ struct Percentiles {
 struct LoadReport {
     uint64_t chat_expected = 0, chat_received = 0;
     uint64_t video_expected = 0, video_received = 0;
-    Percentiles chat_ms, video_ms;
+    uint64_t voice_expected = 0, voice_received = 0;
+    Percentiles chat_ms, video_ms, voice_ms;
     int logged_in = 0;
     // The server's CPU (share of one core) over the first and the last tenth of the run, and its resident
     // memory then (kB); zero without a server pid.

@@ -1,6 +1,6 @@
 // roombot: scripted users in a room server.
 //   roombot --server HOST:PORT --load [--rooms N] [--users N] [--cameras N] [--fps N] [--frame-bytes N]
-//           [--chat LINES_PER_S] [--seconds S] [--server-pid PID]
+//           [--chat LINES_PER_S] [--speakers N] [--seconds S] [--server-pid PID]
 //       fills rooms with users and prints what arrived, how late, and the server's CPU and memory.
 //   roombot --server HOST:PORT --scenario lesson|FILE [--client-user ID] [--web PORT] [--seconds S]
 //           [--exit-with PID]
@@ -32,13 +32,14 @@ namespace {
 std::atomic<bool> g_stop{false};
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: roombot --server HOST:PORT --load [--rooms N] [--users N] [--cameras N] [--fps N]\n"
-                 "               [--frame-bytes N] [--chat N] [--seconds S] [--server-pid PID]\n"
-                 "       roombot --server HOST:PORT --scenario lesson|FILE [--client-user ID] [--web PORT]\n"
-                 "               [--seconds S] [--exit-with PID]\n"
-                 "       roombot --scenario lesson|FILE --write-directory FILE [--client-user ID]\n"
-                 "               [--client-name NAME]\n");
+    std::fprintf(
+        stderr,
+        "usage: roombot --server HOST:PORT --load [--rooms N] [--users N] [--cameras N] [--fps N]\n"
+        "               [--frame-bytes N] [--chat N] [--speakers N] [--seconds S] [--server-pid PID]\n"
+        "       roombot --server HOST:PORT --scenario lesson|FILE [--client-user ID] [--web PORT]\n"
+        "               [--seconds S] [--exit-with PID]\n"
+        "       roombot --scenario lesson|FILE --write-directory FILE [--client-user ID]\n"
+        "               [--client-name NAME]\n");
     return 2;
 }
 
@@ -95,6 +96,8 @@ int main(int argc, char** argv) {
             load.fps = int(v);
         } else if (a == "--frame-bytes" && number(&v)) {
             load.frame_bytes = size_t(v);
+        } else if (a == "--speakers" && number(&v)) {
+            load.speakers_per_room = int(v);
         } else if (a == "--chat" && number(&v)) {
             load.chat_per_second = v;
         } else if (a == "--seconds" && number(&v) && v > 0) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <thread>
 
 #include "bots/lesson_run.h"
@@ -56,6 +57,16 @@ TEST(Scenario, FacesInTexts) {
     EXPECT_EQ(pieces[1].face, 3);
     EXPECT_EQ(pieces[2].face, 89);
     EXPECT_EQ(pieces[3].text, "再见 [face 90] [face x]") << "only faces that exist are faces";
+}
+
+TEST(Lesson, ASpokenLineIsSpeechOfAFewSecondsAtMost) {
+    const auto speech = bots::speech_for("同学们好，今天我们学习分数的加法。");
+    EXPECT_GT(speech.size(), size_t(48000)) << "a second or more of speech (or tones)";
+    EXPECT_LE(speech.size(), size_t(48000 * 10));
+    double energy = 0;
+    for (int16_t v : speech)
+        energy += double(v) * v;
+    EXPECT_GT(std::sqrt(energy / double(speech.size())), 300) << "audible";
 }
 
 TEST(Lesson, ScriptedUsersPlayTheirPartsAndAnswerTheRoom) {

@@ -13,6 +13,7 @@ TEST(LoadRun, EveryChatLineAndFrameReachesEveryReceiverInSeveralRooms) {
     c.users_per_room = 12;
     c.cameras_per_room = 4;
     c.chat_per_second = 8;
+    c.speakers_per_room = 2;
     c.seconds = 3;
     c.server_pid = server.pid();
     std::string error;
@@ -25,6 +26,9 @@ TEST(LoadRun, EveryChatLineAndFrameReachesEveryReceiverInSeveralRooms) {
     // Every user watches three cameras of its room; the four camera users watch the three others.
     EXPECT_GT(r.video_expected, uint64_t(3 * 12 * 3 * 15 * 2));
     EXPECT_EQ(r.video_received, r.video_expected);
+    // Two speakers a room, 50 packets a second each, to the 11 others.
+    EXPECT_NEAR(double(r.voice_expected), 3 * 2 * 50 * 3 * 11, 3 * 2 * 11 * 5);
+    EXPECT_EQ(r.voice_received, r.voice_expected);
     EXPECT_GT(r.chat_ms.p50, 0);
     EXPECT_GE(r.chat_ms.p99, r.chat_ms.p50);
     EXPECT_GT(r.rss_start_kb, 0);
