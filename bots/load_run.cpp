@@ -278,7 +278,7 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
             ++voice_tick;
         }
         // Chat: each room's lines in turn from its users, round robin.
-        while (next_chat <= t) {
+        while (config.chat_per_second > 0 && next_chat <= t) {
             for (int r = 0; r < config.rooms; ++r) {
                 Bot& from =
                     bots[size_t(r * config.users_per_room) + chat_index % size_t(config.users_per_room)];

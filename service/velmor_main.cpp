@@ -5,6 +5,8 @@
 //                                              when set, otherwise hosts the room itself
 //   velmor --room-server --listen ADDR:PORT    room server for many services and peers
 //          [--directory FILE] [--secret TEXT]
+#include <sys/resource.h>
+
 #include <asio.hpp>
 
 #include <cstdio>
@@ -67,6 +69,18 @@ bool load_directory(const std::string& path, room::HubConfig& hub) {
 }
 
 } // namespace
+
+// A room server holds a connection per user: the soft limit on open files (often 1024) is raised to the hard
+// one, which the administrator set. The caps on connections waiting for their login keep it below that.
+static void raise_descriptor_limit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max)
+        return;
+    const rlim_t before = limit.rlim_cur;
+    limit.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &limit) == 0)
+        service_log("open files: " + std::to_string(before) + " raised to " + std::to_string(limit.rlim_max));
+}
 
 int main(int argc, char** argv) {
     // The same writable folders as the client: the client starts the service in its install folder.
@@ -149,6 +163,8 @@ int main(int argc, char** argv) {
     }
     if (!load_directory(directory, options.hub))
         return 1;
+    if (room_server)
+        raise_descriptor_limit();
 
     asio::io_context io(1);
     ServiceServer server(io, options);
