@@ -14,15 +14,16 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
 #include <thread>
 #include <vector>
 
+#include "local_service_process.h"
 #include "platform/process.h"
 #include "room_peer.h"
+#include "room_server_process.h"
 #include "temp_dir.h"
 #include "wire/packet_types.h"
 #include "wire/protocol.h"
@@ -30,7 +31,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-const std::string kVelmor = std::string(QUORIN_INSTALL_DIR) + "/velmor";
 constexpr int kRate = 48000, kChunk = 240; // 5 ms
 constexpr int kBursts = 120, kBurstMs = 80, kPeriodMs = 400;
 
@@ -92,20 +92,6 @@ struct OnsetRecorder {
     }
 };
 
-struct Service {
-    TempDir dir;
-    uint16_t port = free_port();
-    pid_t pid = 0;
-    Service(uint16_t room_port, const std::string& source, const std::string& sink) {
-        write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) +
-                                             "\n[room]\nserver=127.0.0.1:" + std::to_string(room_port) +
-                                             "\n");
-        pid =
-            spawn_process(kVelmor, {}, dir.path().string(), {"PULSE_SOURCE=" + source, "PULSE_SINK=" + sink});
-    }
-    ~Service() { terminate_process(pid); }
-};
-
 double percentile(std::vector<double> v, double q) {
     if (v.empty())
         return 0;
@@ -116,15 +102,13 @@ double percentile(std::vector<double> v, double q) {
 } // namespace
 
 int main() {
-    TempDir server_dir;
-    const uint16_t room_port = free_port();
-    const pid_t server =
-        spawn_process(kVelmor, {"--room-server", "--listen", "127.0.0.1:" + std::to_string(room_port)},
-                      server_dir.path().string());
+    RoomServerProcess server;
+    const uint16_t room_port = server.port();
     wait_until_listening(room_port);
-    Service a(room_port, "quorin_mouth.monitor", "quorin_null"), b(room_port, "quorin_mic", "quorin_speaker");
+    LocalServiceProcess a(room_port, {"PULSE_SOURCE=quorin_mouth.monitor", "PULSE_SINK=quorin_null"});
+    LocalServiceProcess b(room_port, {"PULSE_SOURCE=quorin_mic", "PULSE_SINK=quorin_speaker"});
     RoomPeer teacher, student, counter;
-    if (!teacher.connect(b.port) || login_peer(teacher, 2, 5) != 0 || !student.connect(a.port) ||
+    if (!teacher.connect(b.port()) || login_peer(teacher, 2, 5) != 0 || !student.connect(a.port()) ||
         login_peer(student, 1, 5) != 0 || !counter.connect(room_port) || login_peer(counter, 3, 5) != 0) {
         std::fprintf(stderr, "voice_bench: the users could not log in\n");
         return 1;
@@ -178,22 +162,11 @@ int main() {
     play(5.0, [](uint64_t) { return 0.0; });
     const double silence_to = seconds_since(t0);
     // 2. Continuous speech: bytes on the wire and CPU of both services.
-    const double a0 = cpu_seconds(a.pid), b0 = cpu_seconds(b.pid);
+    const double a0 = cpu_seconds(a.pid()), b0 = cpu_seconds(b.pid());
     const double speech_from = seconds_since(t0) + 1;
     play(10.0, tone);
     const double speech_to = seconds_since(t0);
-    const double a1 = cpu_seconds(a.pid), b1 = cpu_seconds(b.pid);
-    if (getenv("VOICE_BENCH_THREADS")) {
-        for (pid_t p : {a.pid, b.pid}) {
-            std::string dir = "/proc/" + std::to_string(p) + "/task";
-            for (auto& e : std::filesystem::directory_iterator(dir)) {
-                std::ifstream st(e.path() / "stat");
-                std::string l;
-                std::getline(st, l);
-                std::fprintf(stderr, "%d %s\n", p, l.substr(0, 120).c_str());
-            }
-        }
-    }
+    const double a1 = cpu_seconds(a.pid()), b1 = cpu_seconds(b.pid());
     play(1.0, [](uint64_t) { return 0.0; });
     // 3. Bursts for the latency.
     at_mouth.onsets.clear();
@@ -232,7 +205,5 @@ int main() {
         (a1 - a0) / speech_s * 100, (b1 - b0) / speech_s * 100);
     std::printf("  on the wire: %.0f bytes/s during speech, %.0f bytes/s during silence (DTX)\n",
                 rate(speech_from, speech_to), rate(silence_from, silence_to));
-    kill(server, SIGTERM);
-    terminate_process(server);
     return 0;
 }

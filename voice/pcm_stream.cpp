@@ -22,33 +22,15 @@ public:
     ~AlsaStream() override { snd_pcm_close(pcm_); }
 
     bool read(int16_t* frame) override {
-        long done = 0;
-        for (int failures = 0; done < kFrameSamples;) {
-            const long n = snd_pcm_readi(pcm_, frame + done, snd_pcm_uframes_t(kFrameSamples - done));
-            if (n < 0) {
-                if (++failures > kMaxFailuresInARow || !recover(n))
-                    return false;
-                continue;
-            }
-            failures = 0;
-            done += n;
-        }
-        return true;
+        return transfer([&](long done) {
+            return snd_pcm_readi(pcm_, frame + done, snd_pcm_uframes_t(kFrameSamples - done));
+        });
     }
 
     bool write(const int16_t* frame) override {
-        long done = 0;
-        for (int failures = 0; done < kFrameSamples;) {
-            const long n = snd_pcm_writei(pcm_, frame + done, snd_pcm_uframes_t(kFrameSamples - done));
-            if (n < 0) {
-                if (++failures > kMaxFailuresInARow || !recover(n))
-                    return false;
-                continue;
-            }
-            failures = 0;
-            done += n;
-        }
-        return true;
+        return transfer([&](long done) {
+            return snd_pcm_writei(pcm_, frame + done, snd_pcm_uframes_t(kFrameSamples - done));
+        });
     }
 
     bool prefill() override {
@@ -68,6 +50,21 @@ public:
     std::string name() const override { return name_; }
 
 private:
+    // Moves one frame in as many calls as the device needs, recovering from over- and underruns.
+    template <typename Call> bool transfer(Call call) {
+        long done = 0;
+        for (int failures = 0; done < kFrameSamples;) {
+            const long n = call(done);
+            if (n < 0) {
+                if (++failures > kMaxFailuresInARow || !recover(n))
+                    return false;
+                continue;
+            }
+            failures = 0;
+            done += n;
+        }
+        return true;
+    }
     bool recover(long result) {
         if (snd_pcm_recover(pcm_, int(result), 1) < 0)
             return false;

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <thread>
 
+#include "local_service_process.h"
 #include "room_peer.h"
 #include "room_server_process.h"
 #include "temp_dir.h"
@@ -19,8 +20,6 @@
 #include "wire/protocol.h"
 
 namespace {
-
-const std::string kVelmor = std::string(QUORIN_INSTALL_DIR) + "/velmor";
 
 // Power of one frequency in a signal (Goertzel), as a share of the signal's total power.
 double goertzel_share(const int16_t* s, size_t n, double hz) {
@@ -129,21 +128,6 @@ std::vector<int16_t> record_speaker(int ms) {
     return out;
 }
 
-// A user's local service relaying to the room server, with its own sound source and sink.
-struct LocalService {
-    TempDir dir;
-    uint16_t port = free_port();
-    pid_t pid = 0;
-    LocalService(uint16_t room_port, const std::string& source, const std::string& sink) {
-        write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) +
-                                             "\n[room]\nserver=127.0.0.1:" + std::to_string(room_port) +
-                                             "\n");
-        pid =
-            spawn_process(kVelmor, {}, dir.path().string(), {"PULSE_SOURCE=" + source, "PULSE_SINK=" + sink});
-    }
-    ~LocalService() { terminate_process(pid); }
-};
-
 bool hears_tone(int ms = 1500) {
     const auto rec = record_speaker(ms);
     const ToneCheck t = tone_in(rec, 440);
@@ -175,12 +159,12 @@ TEST(VoiceEndToEnd, AToneReachesTheOtherSpeakerOnlyWithTheRightAndTheMicrophone)
     ASSERT_TRUE(wait_until_listening(server->port()));
     const uint16_t room_port = server->port();
     TonePlayer tone("quorin_mouth", 6000), keep_speaker_running("quorin_speaker", 0);
-    LocalService a(room_port, "quorin_mouth.monitor", "quorin_null"),
-        b(room_port, "quorin_mic", "quorin_speaker");
+    LocalServiceProcess a(room_port, {"PULSE_SOURCE=quorin_mouth.monitor", "PULSE_SINK=quorin_null"});
+    LocalServiceProcess b(room_port, {"PULSE_SOURCE=quorin_mic", "PULSE_SINK=quorin_speaker"});
     RoomPeer teacher, student;
-    ASSERT_TRUE(teacher.connect(b.port));
+    ASSERT_TRUE(teacher.connect(b.port()));
     ASSERT_EQ(login_peer(teacher, 2, 77), 0);
-    ASSERT_TRUE(student.connect(a.port));
+    ASSERT_TRUE(student.connect(a.port()));
     ASSERT_EQ(login_peer(student, 1, 77), 0);
 
     // No right: the microphone request does nothing.
@@ -214,9 +198,9 @@ TEST(VoiceEndToEnd, AToneReachesTheOtherSpeakerOnlyWithTheRightAndTheMicrophone)
     RoomServerProcess again("velmor", "", {"--listen", "127.0.0.1:" + std::to_string(room_port)});
     ASSERT_TRUE(wait_until_listening(room_port));
     RoomPeer teacher2, student2;
-    ASSERT_TRUE(teacher2.connect(b.port));
+    ASSERT_TRUE(teacher2.connect(b.port()));
     ASSERT_EQ(login_peer(teacher2, 2, 77), 0);
-    ASSERT_TRUE(student2.connect(a.port));
+    ASSERT_TRUE(student2.connect(a.port()));
     ASSERT_EQ(login_peer(student2, 1, 77), 0);
     teacher2.send(pkt::kSpeakControl, proto::SpeakControl{1, 1}.encode());
     ASSERT_TRUE(student2.wait_for(pkt::kRightsChange));
@@ -227,13 +211,9 @@ TEST(VoiceEndToEnd, AToneReachesTheOtherSpeakerOnlyWithTheRightAndTheMicrophone)
 // A microphone that cannot be opened: the client is told in a system text, its microphone shows off again,
 // and the link stays up. Alone in the embedded room, nobody hears an echo of the own voice.
 TEST(VoiceEndToEnd, AMicrophoneThatCannotBeOpenedIsReportedAndSwitchedOff) {
-    TempDir dir;
-    const uint16_t port = free_port();
-    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n");
-    const pid_t pid = spawn_process(kVelmor, {}, dir.path().string(),
-                                    {"PULSE_SOURCE=no_such_source", "PULSE_SINK=quorin_speaker"});
+    LocalServiceProcess service(0, {"PULSE_SOURCE=no_such_source", "PULSE_SINK=quorin_speaker"});
     RoomPeer user;
-    ASSERT_TRUE(user.connect(port));
+    ASSERT_TRUE(user.connect(service.port()));
     ASSERT_EQ(login_peer(user, 5, 3), 0);
     microphone(user, true);
     auto text = user.wait_for(pkt::kSystemText, 5000);
@@ -252,24 +232,18 @@ TEST(VoiceEndToEnd, AMicrophoneThatCannotBeOpenedIsReportedAndSwitchedOff) {
     // second microphone request with the same report.
     microphone(user, true);
     EXPECT_TRUE(user.wait_for(pkt::kSystemText, 5000).has_value());
-    EXPECT_TRUE(process_running(pid));
-    terminate_process(pid);
+    EXPECT_TRUE(process_running(service.pid()));
 }
 
 // Alone in the embedded room with a working microphone: the own voice is never played back.
 TEST(VoiceEndToEnd, AUserAloneHearsNoEcho) {
     TonePlayer tone("quorin_mouth", 6000), keep_speaker_running("quorin_speaker", 0);
-    TempDir dir;
-    const uint16_t port = free_port();
-    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n");
-    const pid_t pid = spawn_process(kVelmor, {}, dir.path().string(),
-                                    {"PULSE_SOURCE=quorin_mouth.monitor", "PULSE_SINK=quorin_speaker"});
+    LocalServiceProcess service(0, {"PULSE_SOURCE=quorin_mouth.monitor", "PULSE_SINK=quorin_speaker"});
     RoomPeer user;
-    ASSERT_TRUE(user.connect(port));
+    ASSERT_TRUE(user.connect(service.port()));
     ASSERT_EQ(login_peer(user, 5, 3), 0);
     microphone(user, true);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_TRUE(silent(1500));
     EXPECT_FALSE(user.wait_for(pkt::kSystemText, 100).has_value()) << "the microphone opened";
-    terminate_process(pid);
 }
