@@ -206,6 +206,9 @@ TEST(VoiceEndToEnd, AToneReachesTheOtherSpeakerOnlyWithTheRightAndTheMicrophone)
     ASSERT_TRUE(student2.wait_for(pkt::kRightsChange));
     microphone(student2, true);
     EXPECT_TRUE(hears_tone());
+    // Voice stays between the services and the room: the client's link never carries it.
+    for (const Packet& p : teacher2.drain(300))
+        EXPECT_NE(p.type, pkt::kVoice);
 }
 
 // A microphone that cannot be opened: the client is told in a system text, its microphone shows off again,
