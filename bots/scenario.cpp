@@ -199,10 +199,10 @@ const std::string& lesson_scenario_text() {
     static const std::string text = R"(# The demo lesson: a teacher and five students, over and over.
 room 1 示范课：分数的加法
 user 9001 王老师 host camera
-user 9002 李明 camera tint=3
+user 9002 李明 camera tint=80
 user 9003 张华
 user 9004 赵敏
-user 9005 陈晨 camera tint=6
+user 9005 陈晨 camera tint=-60
 user 9006 刘洋
 at 0.0 9001 join
 at 0.3 9001 camera on
