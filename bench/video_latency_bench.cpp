@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "installation.h"
+#include "platform/process.h"
 #include "platform/text.h"
 #include "room_peer.h"
 #include "room_server_process.h"
@@ -28,20 +29,6 @@ struct NoLink : call_back {
     int request(int, void*, int) override { return 1; }
     bool Send(uint16_t, const proto::Bytes&) override { return true; }
 };
-
-// User and system CPU seconds of a process.
-double cpu_of(pid_t pid) {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(f, line);
-    std::istringstream rest(line.substr(line.rfind(')') + 2));
-    std::string field;
-    long ticks = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i)
-        if (i == 14 || i == 15)
-            ticks += std::stol(field);
-    return double(ticks) / double(sysconf(_SC_CLK_TCK));
-}
 
 double percentile(std::vector<double> v, double p) {
     if (v.empty())
@@ -89,7 +76,8 @@ int main(int argc, char** argv) {
         auto s = find_own_processes_by_exe(inst.folder() + "/velmor");
         return s.empty() ? pid_t(0) : s.front();
     }();
-    const double cpu_start = cpu_of(client) + (service ? cpu_of(service) : 0);
+    const double cpu_start =
+        process_usage(client).cpu_seconds + (service ? process_usage(service).cpu_seconds : 0);
     const auto wall_start = std::chrono::steady_clock::now();
     std::vector<double> ages;
     while (ages.size() < 320 && std::chrono::steady_clock::now() - wall_start < std::chrono::seconds(60)) {
@@ -110,7 +98,8 @@ int main(int argc, char** argv) {
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
-    const double cpu = cpu_of(client) + (service ? cpu_of(service) : 0) - cpu_start;
+    const double cpu =
+        process_usage(client).cpu_seconds + (service ? process_usage(service).cpu_seconds : 0) - cpu_start;
     std::printf("== video_latency_bench: test camera -> quorin/velmor -> room server -> watcher's window\n");
     std::printf("frames painted: %zu in %.1f s\n", ages.size(), seconds);
     // The stamp is taken when the frame is made, so this is the time beyond the camera's own frame interval.

@@ -38,28 +38,13 @@ double seconds_since(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
-double cpu_seconds(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    auto close = line.rfind(')');
-    if (close == std::string::npos)
-        return 0;
-    std::istringstream rest(line.substr(close + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i)
-        if (i == 14 || i == 15)
-            ticks += std::stod(field);
-    return ticks / double(sysconf(_SC_CLK_TCK));
-}
-
 pa_simple* open_stream(pa_stream_direction_t dir, const char* device) {
-    pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 1};
+    pa_sample_spec format{PA_SAMPLE_S16LE, kRate, 1};
     pa_buffer_attr attr{uint32_t(-1), uint32_t(kChunk * 2 * 4), uint32_t(-1), uint32_t(-1),
                         uint32_t(kChunk * 2)};
     int error = 0;
-    pa_simple* s = pa_simple_new(nullptr, "voice-bench", dir, device, "bench", &spec, nullptr, &attr, &error);
+    pa_simple* s =
+        pa_simple_new(nullptr, "voice-bench", dir, device, "bench", &format, nullptr, &attr, &error);
     if (!s) {
         std::fprintf(stderr, "voice_bench: %s: %s\n", device, pa_strerror(error));
         std::exit(1);
@@ -162,11 +147,11 @@ int main() {
     play(5.0, [](uint64_t) { return 0.0; });
     const double silence_to = seconds_since(t0);
     // 2. Continuous speech: bytes on the wire and CPU of both services.
-    const double a0 = cpu_seconds(a.pid()), b0 = cpu_seconds(b.pid());
+    const double a0 = process_usage(a.pid()).cpu_seconds, b0 = process_usage(b.pid()).cpu_seconds;
     const double speech_from = seconds_since(t0) + 1;
     play(10.0, tone);
     const double speech_to = seconds_since(t0);
-    const double a1 = cpu_seconds(a.pid()), b1 = cpu_seconds(b.pid());
+    const double a1 = process_usage(a.pid()).cpu_seconds, b1 = process_usage(b.pid()).cpu_seconds;
     play(1.0, [](uint64_t) { return 0.0; });
     // 3. Bursts for the latency.
     at_mouth.onsets.clear();

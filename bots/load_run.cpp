@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "components/framed_socket.h"
+#include "platform/process.h"
 #include "wire/framing.h"
 #include "wire/packet_types.h"
 #include "wire/protocol.h"
@@ -47,39 +48,6 @@ struct Tally {
     uint64_t chat = 0, video = 0, voice = 0;
     std::vector<double> chat_ms, video_ms, voice_ms;
 };
-
-struct CpuSample {
-    double seconds = 0; // CPU time used so far
-    long rss_kb = 0;
-};
-
-CpuSample sample(int pid) {
-    CpuSample s;
-    if (pid <= 0)
-        return s;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    // Fields after the command name (which may hold spaces) start after the last ')'.
-    auto close = line.rfind(')');
-    if (close != std::string::npos) {
-        std::istringstream rest(line.substr(close + 2));
-        std::string field;
-        unsigned long long utime = 0, stime = 0;
-        for (int i = 3; i <= 15 && rest >> field; ++i) {
-            if (i == 14)
-                utime = std::stoull(field);
-            if (i == 15)
-                stime = std::stoull(field);
-        }
-        s.seconds = double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-    }
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0)
-            s.rss_kb = std::atol(line.c_str() + 6);
-    return s;
-}
 
 Percentiles percentiles(std::vector<double>& v) {
     if (v.empty())
@@ -219,8 +187,8 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
     // The run: one tick a millisecond sends whatever is due.
-    const CpuSample first = sample(config.server_pid);
-    CpuSample early{}, late{};
+    const ProcessUsage first = process_usage(config.server_pid);
+    ProcessUsage early{}, late{};
     bool early_taken = false, late_taken = false;
     const auto start = Clock::now();
     const double tenth = config.seconds / 10;
@@ -235,18 +203,18 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
     voice_packet.opus.assign(60, 0x33); // about a 24 kbit/s Opus frame
     const double chat_interval = config.chat_per_second > 0 ? 1.0 / config.chat_per_second : 1e9;
     double next_chat = 0;
-    CpuSample late_begin{};
+    ProcessUsage late_begin{};
     double late_begin_at = 0;
     for (;;) {
         const double t = std::chrono::duration<double>(Clock::now() - start).count();
         if (t >= config.seconds)
             break;
         if (!early_taken && t >= tenth) {
-            early = sample(config.server_pid);
+            early = process_usage(config.server_pid);
             early_taken = true;
         }
         if (!late_taken && t >= config.seconds - tenth) {
-            late_begin = sample(config.server_pid);
+            late_begin = process_usage(config.server_pid);
             late_begin_at = t;
             late_taken = true;
         }
@@ -293,7 +261,7 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    late = sample(config.server_pid);
+    late = process_usage(config.server_pid);
     const double late_span = std::chrono::duration<double>(Clock::now() - start).count() - late_begin_at;
     // What is still on its way arrives within a second.
     std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -316,8 +284,8 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
     report.chat_ms = percentiles(tally.chat_ms);
     report.video_ms = percentiles(tally.video_ms);
     if (config.server_pid > 0) {
-        report.cpu_start = (early.seconds - first.seconds) / tenth;
-        report.cpu_end = late_span > 0 ? (late.seconds - late_begin.seconds) / late_span : 0;
+        report.cpu_start = (early.cpu_seconds - first.cpu_seconds) / tenth;
+        report.cpu_end = late_span > 0 ? (late.cpu_seconds - late_begin.cpu_seconds) / late_span : 0;
         report.rss_start_kb = early.rss_kb;
         report.rss_end_kb = late.rss_kb;
     }

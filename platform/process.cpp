@@ -12,6 +12,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -96,6 +97,32 @@ bool process_running(pid_t pid) {
     std::getline(stat, line);
     size_t close = line.rfind(')');
     return close == std::string::npos || close + 2 >= line.size() || line[close + 2] != 'Z';
+}
+
+ProcessUsage process_usage(pid_t pid) {
+    ProcessUsage u;
+    if (pid <= 0)
+        return u;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    // The fields after the command name (which may hold spaces and brackets) start after the last ')';
+    // the 14th and 15th are the user and system time in clock ticks.
+    const size_t close = line.rfind(')');
+    if (close != std::string::npos && close + 2 < line.size()) {
+        std::istringstream rest(line.substr(close + 2));
+        std::string field;
+        unsigned long long ticks = 0;
+        for (int i = 3; i <= 15 && rest >> field; ++i)
+            if (i == 14 || i == 15)
+                ticks += std::strtoull(field.c_str(), nullptr, 10);
+        u.cpu_seconds = double(ticks) / double(sysconf(_SC_CLK_TCK));
+    }
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            u.rss_kb = std::atol(line.c_str() + 6);
+    return u;
 }
 
 namespace {

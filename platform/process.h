@@ -42,6 +42,14 @@ bool process_listens_on(pid_t pid, uint16_t port);
 // True while a process with this id exists and has not ended (a zombie counts as ended).
 bool process_running(pid_t pid);
 
+// What a process has used so far: user and system CPU seconds, and its resident memory in kB (zeros when it
+// cannot be read).
+struct ProcessUsage {
+    double cpu_seconds = 0;
+    long rss_kb = 0;
+};
+ProcessUsage process_usage(pid_t pid);
+
 // The user who owns the TCP socket whose local end is local_ip:local_port and whose remote end is
 // remote_ip:remote_port (IPv4, host byte order), from /proc/net/tcp; nothing when no such socket is listed.
 std::optional<uid_t> tcp_peer_owner(uint32_t local_ip, uint16_t local_port, uint32_t remote_ip,

@@ -104,7 +104,7 @@ private:
 };
 
 std::unique_ptr<SoundStream> open_pulse(bool capture, int latency_ms, std::string* error) {
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, kSampleRate, 1};
+    const pa_sample_spec format{PA_SAMPLE_S16LE, kSampleRate, 1};
     const uint32_t frame_bytes = kFrameSamples * 2;
     const uint32_t buffer_bytes = uint32_t(latency_ms) * kSampleRate / 1000 * 2;
     pa_buffer_attr attr{};
@@ -115,7 +115,7 @@ std::unique_ptr<SoundStream> open_pulse(bool capture, int latency_ms, std::strin
     attr.fragsize = capture ? frame_bytes : uint32_t(-1);
     int e = 0;
     pa_simple* s = pa_simple_new(nullptr, "velmor", capture ? PA_STREAM_RECORD : PA_STREAM_PLAYBACK, nullptr,
-                                 "speech", &spec, nullptr, &attr, &e);
+                                 "speech", &format, nullptr, &attr, &e);
     if (!s) {
         if (error)
             *error = std::string("PulseAudio: ") + pa_strerror(e);

@@ -211,8 +211,6 @@ void VoiceSession::playback_loop() {
             const Frame out = mixer_.mix(frames, volume_);
             if (!pcm->write(out.data()))
                 break;
-            if (!frames.empty())
-                ++frames_played_;
         }
     }
 }

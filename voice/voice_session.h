@@ -58,8 +58,6 @@ public:
 
     bool capturing() const { return capturing_; }
     uint32_t user() const { return user_; }
-    // Frames played and speakers heard so far, for logs and tests.
-    uint64_t frames_played() const { return frames_played_; }
 
 private:
     struct Speaker {
@@ -90,7 +88,6 @@ private:
     std::map<uint32_t, std::unique_ptr<Speaker>> speakers_;
     std::thread playback_thread_;
     bool stopping_ = false;
-    std::atomic<uint64_t> frames_played_{0};
     Mixer mixer_;
 };
 

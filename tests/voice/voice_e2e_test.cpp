@@ -84,11 +84,11 @@ public:
 
 private:
     void run() {
-        pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 1};
+        pa_sample_spec format{PA_SAMPLE_S16LE, 48000, 1};
         pa_buffer_attr attr{uint32_t(-1), 960 * 2 * 3, uint32_t(-1), uint32_t(-1), uint32_t(-1)};
         int error = 0;
-        pa_simple* s = pa_simple_new(nullptr, "voice-test", PA_STREAM_PLAYBACK, sink_, "tone", &spec, nullptr,
-                                     &attr, &error);
+        pa_simple* s = pa_simple_new(nullptr, "voice-test", PA_STREAM_PLAYBACK, sink_, "tone", &format,
+                                     nullptr, &attr, &error);
         if (!s) {
             ADD_FAILURE() << "cannot play the tone: " << pa_strerror(error);
             return;
@@ -110,13 +110,13 @@ private:
 
 // Records `ms` of the speaker sink's monitor.
 std::vector<int16_t> record_speaker(int ms) {
-    pa_sample_spec spec{PA_SAMPLE_S16LE, 48000, 1};
+    pa_sample_spec format{PA_SAMPLE_S16LE, 48000, 1};
     pa_buffer_attr attr{};
     attr.maxlength = uint32_t(-1);
     attr.fragsize = 960 * 2;
     int error = 0;
     pa_simple* s = pa_simple_new(nullptr, "voice-test", PA_STREAM_RECORD, "quorin_speaker.monitor", "speaker",
-                                 &spec, nullptr, &attr, &error);
+                                 &format, nullptr, &attr, &error);
     if (!s) {
         ADD_FAILURE() << "cannot record the speaker: " << pa_strerror(error);
         return {};
