@@ -22,7 +22,7 @@ uint64_t monotonic_us() {
 }
 
 VoiceSession::VoiceSession(VoiceConfig config, VoiceHooks hooks)
-    : config_(config), hooks_(std::move(hooks)), playback_thread_([this] { playback_loop(); }) {}
+    : config_(config), hooks_(std::move(hooks)) {}
 
 VoiceSession::~VoiceSession() {
     stop();
@@ -101,6 +101,9 @@ bool VoiceSession::from_room(uint16_t type, const uint8_t* data, size_t size) {
             s->last_packet_us = monotonic_us();
             s->buffer.push(v->sequence, std::move(v->opus));
         }
+        // The playback thread starts with the first speech a session hears; a silent class needs none.
+        if (!playback_thread_.joinable())
+            playback_thread_ = std::thread([this] { playback_loop(); });
         wake_.notify_all();
         return true;
     }
