@@ -33,7 +33,9 @@ public:
     }
     void add_velmor() { fs::copy_file(std::string(QUORIN_INSTALL_DIR) + "/velmor", dir_.path() / name_); }
     void add_stubborn_service() {
-        write_file(dir_.file(name_), "#!/bin/sh\ntrap '' TERM\nwhile :; do sleep 1; done\n");
+        // It says when it ignores SIGTERM: a request to end sent before that would end it at once.
+        write_file(dir_.file(name_),
+                   "#!/bin/sh\ntrap '' TERM\n: > stubborn-ready\nwhile :; do sleep 1; done\n");
         fs::permissions(dir_.path() / name_, fs::perms::owner_all);
     }
     std::string folder() const { return dir_.path().string(); }
@@ -249,6 +251,8 @@ TEST(ServiceLink, ServiceThatIgnoresTheRequestToEndIsKilledAfterItsWait) {
     rig.link.SetUp(&rig.handler);
     ASSERT_TRUE(rig.service.holds_process());
     const pid_t pid = rig.service.pid();
+    for (int i = 0; i < 2000 && !fs::exists(fs::path(install.folder()) / "stubborn-ready"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const auto start = std::chrono::steady_clock::now();
     rig.link.ShutDown();
     const auto waited = std::chrono::steady_clock::now() - start;
