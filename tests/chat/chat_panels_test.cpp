@@ -23,6 +23,7 @@
 #include "chat/ChatLogEntry.h"
 #include "chat/chat_codes.h"
 #include "config/client_config.h"
+#include "eventually.h"
 #include "platform/controls.h"
 #include "platform/text.h"
 #include "session/roster.h"
@@ -229,8 +230,8 @@ TEST_F(ChatInput, AFaceInsertedAgainAfterASendIsDrawn) {
         SCOPED_TRACE(round);
         chat.ToggleFacePopup();
         QTest::mouseClick(chat.face_popup()->picture(5), Qt::LeftButton);
-        for (int i = 0; i < 200 && (chat.input()->ObjectCount() == 0 || chat.face_popup()->isVisible()); ++i)
-            QTest::qWait(10);
+        eventually_with_events(
+            [&] { return chat.input()->ObjectCount() == 1 && !chat.face_popup()->isVisible(); });
         EXPECT_EQ(pictures_drawable(), std::make_pair(1, 1));
         QTest::keyClick(chat.input(), Qt::Key_Return);
         EXPECT_EQ(cb.sent.size(), size_t(round + 1));

@@ -113,12 +113,12 @@ TEST(MediaPanel, SwitchesAnnouncesSendsAndSnaps) {
     ASSERT_TRUE(media.SwitchCamera(true, int(capture::list_cameras(true).size()) - 1));
     EXPECT_FALSE(media.engine().sending());
     const uint64_t published = media.picture().published();
-    ASSERT_TRUE(wait([&] { return media.picture().published() >= published + 3; }));
+    ASSERT_TRUE(eventually_with_events([&] { return media.picture().published() >= published + 3; }));
     EXPECT_EQ(link.of(pkt::kVideoFrame).size(), frames) << "no video that nobody watches";
 
     // The window ends: the capture thread stops at once and no camera-off announcement goes out.
     media.SetVideoWanted(true);
-    ASSERT_TRUE(wait([&] { return link.of(pkt::kVideoFrame).size() > frames; }));
+    ASSERT_TRUE(eventually_with_events([&] { return link.of(pkt::kVideoFrame).size() > frames; }));
     media.CloseForExit();
     EXPECT_FALSE(media.engine().is_open());
     EXPECT_FALSE(media.camera_open());
