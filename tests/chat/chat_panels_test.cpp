@@ -27,6 +27,7 @@
 #include "platform/controls.h"
 #include "platform/text.h"
 #include "session/roster.h"
+#include "session_doubles.h"
 #include "skin/ClxStatic.h"
 #include "wire/packet_types.h"
 
@@ -117,7 +118,7 @@ void answer_font_dialog(const QFont& font, int swatch) {
 
 class ChatInput : public ::testing::Test {
 protected:
-    ChatInput() : chat(&cb, QUORIN_INSTALL_DIR, nullptr) {
+    ChatInput() : chat(&cb, &actions, QUORIN_INSTALL_DIR, nullptr) {
         chat.resize(408, 190);
         chat.show();
         chat.input()->setFocus();
@@ -125,6 +126,7 @@ protected:
     }
     void type(const QString& text) { QTest::keyClicks(chat.input(), text); }
     SendDouble cb;
+    RecordingActions actions{&cb};
     CChatDlg chat;
 };
 
@@ -156,7 +158,8 @@ TEST(ChatCodes, EncodeAndDecode) {
 TEST(ThreadRuleDeathTest, APanelCalledFromAnotherThreadFailsTheTest) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     SendDouble cb;
-    CChatDlg chat(&cb, QUORIN_INSTALL_DIR, nullptr);
+    RecordingActions actions{&cb};
+    CChatDlg chat(&cb, &actions, QUORIN_INSTALL_DIR, nullptr);
     chat.AddRecipient(2, "a"); // the UI thread, which the test main claimed
     EXPECT_EQ(chat.recipients()->count(), 2);
     EXPECT_DEATH(std::thread([&] { chat.AddRecipient(3, "b"); }).join(), "off the UI thread");
