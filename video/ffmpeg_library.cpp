@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <type_traits>
 
 namespace ffmpeg {
 
@@ -16,10 +17,9 @@ bool load(Library& l) {
     // The same major versions as the headers: their layouts are what this code was compiled against.
     const char* const names[] = {QUORIN_SONAME("avutil", LIBAVUTIL_VERSION_MAJOR),
                                  QUORIN_SONAME("swscale", LIBSWSCALE_VERSION_MAJOR),
-                                 QUORIN_SONAME("avcodec", LIBAVCODEC_VERSION_MAJOR),
-                                 QUORIN_SONAME("avformat", LIBAVFORMAT_VERSION_MAJOR)};
-    void* handles[4] = {};
-    for (int i = 0; i < 4; ++i) {
+                                 QUORIN_SONAME("avcodec", LIBAVCODEC_VERSION_MAJOR)};
+    void* handles[3] = {};
+    for (int i = 0; i < 3; ++i) {
         handles[i] = dlopen(names[i], RTLD_NOW | RTLD_LOCAL);
         if (!handles[i]) {
             std::fprintf(stderr, "video: cannot open %s: %s\n", names[i], dlerror());
@@ -35,7 +35,7 @@ bool load(Library& l) {
             complete = false;
         }
     };
-    enum { kUtil, kScale, kCodec, kFormat };
+    enum { kUtil, kScale, kCodec };
     find(l.av_frame_alloc, kUtil, "av_frame_alloc");
     find(l.av_frame_free, kUtil, "av_frame_free");
     find(l.av_frame_get_buffer, kUtil, "av_frame_get_buffer");
@@ -58,8 +58,6 @@ bool load(Library& l) {
     find(l.avcodec_receive_packet, kCodec, "avcodec_receive_packet");
     find(l.avcodec_send_frame, kCodec, "avcodec_send_frame");
     find(l.avcodec_send_packet, kCodec, "avcodec_send_packet");
-    find(l.av_codec_get_id, kFormat, "av_codec_get_id");
-    find(l.avformat_get_riff_video_tags, kFormat, "avformat_get_riff_video_tags");
     // The libraries stay open for the life of the process.
     return complete;
 }

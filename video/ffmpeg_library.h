@@ -5,7 +5,6 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/frame.h>
 #include <libswscale/swscale.h>
 }
@@ -15,7 +14,6 @@ namespace ffmpeg {
 // The calls the video code makes, by the names FFmpeg gives them.
 struct Library {
 #define QUORIN_FFMPEG_CALL(name) decltype(&::name) name = nullptr
-    QUORIN_FFMPEG_CALL(av_codec_get_id);
     QUORIN_FFMPEG_CALL(av_frame_alloc);
     QUORIN_FFMPEG_CALL(av_frame_free);
     QUORIN_FFMPEG_CALL(av_frame_get_buffer);
@@ -34,7 +32,6 @@ struct Library {
     QUORIN_FFMPEG_CALL(avcodec_receive_packet);
     QUORIN_FFMPEG_CALL(avcodec_send_frame);
     QUORIN_FFMPEG_CALL(avcodec_send_packet);
-    QUORIN_FFMPEG_CALL(avformat_get_riff_video_tags);
     QUORIN_FFMPEG_CALL(sws_freeContext);
     QUORIN_FFMPEG_CALL(sws_getCachedContext);
     QUORIN_FFMPEG_CALL(sws_getContext);
