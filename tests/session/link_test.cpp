@@ -247,9 +247,6 @@ TEST(ServiceLink, LoginAfterReconnectResetsTheBackOff) {
     rig.link.ShutDown();
 }
 
-<<<<<<< HEAD
-TEST(ServiceLink, ServiceThatIgnoresTheRequestToEndIsKilledAfterItsWait) {
-=======
 TEST(ServiceLink, ALossOrALoginResult6RightAfterAnAttemptReportedIsNotDropped) {
     StandIn service;
     Install install(service.port());
@@ -322,8 +319,7 @@ TEST(ServiceLink, ALossDuringAnAttemptIsHandledWhenTheAttemptReports) {
     rig.link.ShutDown();
 }
 
-TEST(ServiceLink, ServiceThatIgnoresTheClosedLinkIsTerminatedAfterFourSeconds) {
->>>>>>> main
+TEST(ServiceLink, ServiceThatIgnoresTheRequestToEndIsKilledAfterItsWait) {
     Install install(free_port());
     install.add_stubborn_service();
     Rig rig(install);
