@@ -80,6 +80,16 @@ bool CMediaDlg::SwitchCamera(bool on, int device_id) {
     return true;
 }
 
+void CMediaDlg::CloseForExit() {
+    ASSERT_UI_THREAD();
+    if (!camera_open_)
+        return;
+    engine_.close();
+    camera_open_ = false;
+    CloseZoom();
+    picture_.Clear();
+}
+
 void CMediaDlg::on_encoded_frame(const uint8_t* data, int size, uint32_t capture_length, bool key_frame) {
     proto::VideoFrame frame;
     frame.capture_length = capture_length;
@@ -148,7 +158,7 @@ int CMediaDlg::on_video_event(int type, int, int) {
     return 0;
 }
 
-bool CMediaDlg::ProbeEchoCancellation() {
+bool CMediaDlg::ProbeFullDuplex() {
     // Capture and playback at once on the default devices, 8 kHz mono: where that fails (a device busy or
     // missing), the user is asked to close other audio programs.
     snd_pcm_t* capture = nullptr;

@@ -25,12 +25,19 @@ public:
     bool CameraPresent() override;
     bool SwitchCamera(bool on, int device_id) override;
     void SetVideoWanted(bool wanted) override { engine_.set_sending(wanted); }
-    bool ProbeEchoCancellation() override;
+    bool ProbeEchoCancellation() override { return ProbeFullDuplex(); }
+    // Opens the default capture and playback devices together; true when that fails. Touches no window: any
+    // thread.
+    static bool ProbeFullDuplex();
 
     // videocall, on the capture thread
     void on_encoded_frame(const uint8_t* data, int size, uint32_t capture_length, bool key_frame) override;
     void on_raw_frame(const uint8_t* yuyv, int width, int height, uint32_t frame_number) override;
     void on_camera_lost() override;
+
+    // The main window is ending: stops the capture thread before the link goes away, without the camera-off
+    // announcement (the closed link tells the room). UI thread.
+    void CloseForExit();
 
     // VideoEventCall: 1 zoom, 2 close, 3 snapshot.
     int on_video_event(int type, int, int) override;

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
+#include <QRegularExpression>
 
 #include <filesystem>
 #include <random>
@@ -13,10 +15,26 @@
 #include "temp_dir.h"
 #include "video/bitmap_file.h"
 #include "video/capture.h"
+#include "video/snapshot.h"
 #include "video/video_codec.h"
 #include "video/yuv_convert.h"
 
 TEST(YuvConvert, FastPathEqualsTheTablesForEveryValue) {
+    // Each form the camera path may take on some processor, and the choice it makes on this one; a vector
+    // form the processor lacks is skipped.
+    using Form = void (*)(const uint8_t*, int, int, uint8_t*);
+    const struct {
+        const char* name;
+        Form convert;
+        bool present;
+    } forms[] = {
+        {"chosen", yuv::FlipConvert, true},
+        {"tables", yuv::FlipConvertTables, true},
+        {"avx2", [](const uint8_t* i, int w, int h, uint8_t* o) { yuv::FlipConvertAvx2(i, w, h, o); },
+         __builtin_cpu_supports("avx2") != 0},
+        {"avx512", [](const uint8_t* i, int w, int h, uint8_t* o) { yuv::FlipConvertAvx512(i, w, h, o); },
+         __builtin_cpu_supports("avx512bw") != 0 && __builtin_cpu_supports("avx2") != 0},
+    };
     // Every Y with every U and V, in frame-sized pieces.
     constexpr int W = 256, H = 256;
     std::vector<uint8_t> frame(size_t(W) * H * 2), fast(size_t(W) * H * 3), ref(size_t(W) * H * 3);
@@ -28,29 +46,44 @@ TEST(YuvConvert, FastPathEqualsTheTablesForEveryValue) {
             frame[size_t(i) * 4 + 2] = uint8_t(255 - y);
             frame[size_t(i) * 4 + 3] = uint8_t(v);
         }
-        yuv::FlipConvert(frame.data(), W, H, fast.data());
         yuv::FlipConvertReference(frame.data(), W, H, ref.data());
-        ASSERT_EQ(fast, ref) << "Y " << y;
-        yuv::FlipConvertTables(frame.data(), W, H, fast.data());
-        ASSERT_EQ(fast, ref) << "tables, Y " << y;
+        for (const auto& form : forms) {
+            if (!form.present)
+                continue;
+            std::fill(fast.begin(), fast.end(), 0xCD);
+            form.convert(frame.data(), W, H, fast.data());
+            ASSERT_EQ(fast, ref) << form.name << ", Y " << y;
+        }
     }
     std::mt19937 rng(1);
     std::vector<uint8_t> random(size_t(320) * 240 * 2), a(size_t(320) * 240 * 3), b(a.size());
     for (int round = 0; round < 20; ++round) {
         for (auto& x : random)
             x = uint8_t(rng());
-        yuv::FlipConvert(random.data(), 320, 240, a.data());
         yuv::FlipConvertReference(random.data(), 320, 240, b.data());
-        ASSERT_EQ(a, b) << round;
+        for (const auto& form : forms) {
+            if (!form.present)
+                continue;
+            form.convert(random.data(), 320, 240, a.data());
+            ASSERT_EQ(a, b) << form.name << ", round " << round;
+        }
     }
-    // A width that is not a multiple of eight: the row's end takes the tables' path.
-    std::vector<uint8_t> odd(size_t(38) * 5 * 2), c(size_t(38) * 5 * 3), d(c.size());
-    for (auto& x : odd)
-        x = uint8_t(rng());
-    yuv::FlipConvert(odd.data(), 38, 5, c.data());
-    yuv::FlipConvertReference(odd.data(), 38, 5, d.data());
-    EXPECT_EQ(c, d);
-    {}
+    // Widths that are not a multiple of the vector width: the row's end takes a narrower path, and nothing is
+    // written past the row.
+    for (int width : {38, 22, 46, 2}) {
+        std::vector<uint8_t> odd(size_t(width) * 5 * 2), c(size_t(width) * 5 * 3 + 64, 0xEE),
+            d(c.size(), 0xEE);
+        for (auto& x : odd)
+            x = uint8_t(rng());
+        yuv::FlipConvertReference(odd.data(), width, 5, d.data());
+        for (const auto& form : forms) {
+            if (!form.present)
+                continue;
+            std::fill(c.begin(), c.end(), 0xEE);
+            form.convert(odd.data(), width, 5, c.data());
+            EXPECT_EQ(c, d) << form.name << ", width " << width;
+        }
+    }
 }
 
 TEST(YuvConvert, TheTablesArithmeticAndPartialGroups) {
@@ -111,6 +144,26 @@ TEST(BitmapFile, NetworkTextNeverBuildsAPath) {
     EXPECT_EQ(cut, std::string(62, 'a')) << "cut between characters";
 }
 
+TEST(SnapshotPath, ANicknameNeverSteersTheNameAndNothingIsOverwritten) {
+    TempDir home;
+    const QByteArray old_home = qgetenv("HOME");
+    qputenv("HOME", home.path().string().c_str());
+    const QString who = "peer/../x%1%2";
+    const QString a = snapshot_path(who);
+    const QString b = snapshot_path(who); // the same second, very likely the same millisecond
+    qputenv("HOME", old_home);
+    ASSERT_FALSE(a.isEmpty());
+    ASSERT_FALSE(b.isEmpty());
+    EXPECT_NE(a, b) << "two snapshots in one second keep two files";
+    const QRegularExpression name(R"(^\d{8}_\d{6}_peer_\.\._x%1%2_\d+(_\d+)?\.bmp$)");
+    for (const QString& path : {a, b}) {
+        const QFileInfo info(path);
+        EXPECT_TRUE(name.match(info.fileName()).hasMatch()) << info.fileName().toStdString();
+        EXPECT_EQ(info.absolutePath().toStdString(), (home.path() / "Documents").string());
+        EXPECT_TRUE(info.exists()) << "the name is taken at once";
+    }
+}
+
 TEST(VideoCodec, RoundTripKeepsTheStampedFrameNumber) {
     VideoEncoder enc;
     ASSERT_TRUE(enc.Open(320, 240));
@@ -135,15 +188,20 @@ TEST(VideoCodec, RoundTripKeepsTheStampedFrameNumber) {
 }
 
 TEST(VideoCodec, DecoderChosenByCodeAndBrokenPacketsSurvived) {
-    for (uint32_t code :
-         {fourcc('X', 'V', 'I', 'D'), fourcc('D', 'I', 'V', 'X'), fourcc('D', 'X', '5', '0'),
-          fourcc('F', 'M', 'P', '4'), fourcc('m', 'p', '4', 'v'), fourcc('H', '2', '6', '4')}) {
+    for (uint32_t code : {fourcc('X', 'V', 'I', 'D'), fourcc('D', 'I', 'V', 'X'), fourcc('D', 'X', '5', '0'),
+                          fourcc('F', 'M', 'P', '4'), fourcc('M', 'P', '4', 'V'), fourcc('m', 'p', '4', 'v'),
+                          fourcc('x', 'v', 'i', 'd')}) {
         VideoDecoder d;
         EXPECT_TRUE(d.Open(code, 320, 240)) << std::string(reinterpret_cast<const char*>(&code), 4);
     }
+    // Codes FFmpeg knows but that are not MPEG-4 Part 2: a peer does not get to pick another decoder.
+    for (uint32_t code : {fourcc('H', '2', '6', '4'), fourcc('M', 'J', 'P', 'G'), fourcc('F', 'F', 'V', '1'),
+                          fourcc('C', 'V', 'I', 'D'), fourcc('Q', 'Q', 'Q', 'Q'), 0u}) {
+        VideoDecoder d;
+        EXPECT_FALSE(d.Open(code, 320, 240)) << std::string(reinterpret_cast<const char*>(&code), 4);
+        EXPECT_FALSE(d.is_open());
+    }
     VideoDecoder unknown;
-    EXPECT_FALSE(unknown.Open(fourcc('Q', 'Q', 'Q', 'Q'), 320, 240));
-    EXPECT_FALSE(unknown.is_open());
     EXPECT_FALSE(unknown.Open(kFourccXvid, 0, 240));
 
     VideoEncoder enc;
