@@ -47,7 +47,7 @@ deb: build
 assets: build
 	@$(BUILD)/tools/asset_generator assets
 
-# The two commands on a freshly bootstrapped Debian 12 (root; about FRESH_MINUTES; see the README).
+# The two commands on a freshly bootstrapped Debian 12 (root; long: see the README).
 fresh-check:
 	@bash scripts/fresh-machine-check
 
