@@ -236,9 +236,11 @@ int main(int argc, char** argv) {
         options.backend = cluster_node;
     }
     ServiceServer server(io, options);
+    // The handler is in place before the port is open: whoever can reach the service can also end it
+    // cleanly from the first moment.
+    asio::signal_set signals(io, SIGTERM, SIGINT);
     if (!server.start())
         return 1;
-    asio::signal_set signals(io, SIGTERM, SIGINT);
     signals.async_wait([&](std::error_code ec, int) {
         if (ec)
             return;
