@@ -11,6 +11,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/thread_rule.h"
+#include "session/intents.h"
 #include "session/message_ids.h"
 #include "session/user_record.h"
 #include "wire/packet_types.h"
@@ -283,6 +284,22 @@ void SessionController::StopWatching(uint32_t user_id) {
     if (panels_.video)
         panels_.video->ReleaseWindow(user_id, link_.identity().room_id);
     roster().SetState(user_id, pkt::kStateVideo, false);
+}
+
+void SessionController::WatchUser(uint32_t user_id) {
+    intents::WatchUser(link_, user_id);
+}
+
+void SessionController::AllowSpeech(uint32_t user_id, bool allow) {
+    intents::AllowSpeech(link_, user_id, allow);
+}
+
+void SessionController::SetOutputVolume(uint32_t volume) {
+    intents::SetOutputVolume(link_, volume);
+}
+
+bool SessionController::SendChatLine(const OutgoingChatLine& line) {
+    return intents::SendChatLine(link_, line);
 }
 
 void SessionController::OnMediaStart() {

@@ -11,6 +11,7 @@
 #include "eventually.h"
 #include "platform/text.h"
 #include "roster/CLeftDlg.h"
+#include "session_doubles.h"
 #include "temp_dir.h"
 #include "web_host.h"
 #include "wire/packet_types.h"
@@ -33,14 +34,6 @@ struct Link : call_back {
         sent.push_back({type, payload});
         return true;
     }
-};
-
-struct Actions : ISessionActions {
-    std::vector<uint32_t> stopped;
-    bool ToggleMicrophone(int) override { return true; }
-    bool ToggleCamera(int) override { return true; }
-    bool RequestToSpeak() override { return true; }
-    void StopWatching(uint32_t id) override { stopped.push_back(id); }
 };
 
 class UserList : public ::testing::Test {
@@ -105,7 +98,7 @@ protected:
 
     TempDir dir;
     Link link;
-    Actions actions;
+    RecordingActions actions{&link};
     Roster roster;
     std::unique_ptr<CLeftDlg> list;
     std::vector<std::string> questions;
