@@ -1281,6 +1281,10 @@ void ClusterNode::tick() {
     cmds.insert(cmds.end(), presence_ops_.begin(), presence_ops_.end());
 
     auto replies = store_.pipeline(cmds);
+    // While Redis is away, presence changes wait, up to a limit (the homes write presence again as users
+    // come and go).
+    if (!replies && presence_ops_.size() > 100000)
+        presence_ops_.clear();
     const bool was_ok = redis_ok_;
     redis_ok_ = replies.has_value();
     if (redis_ok_ != was_ok)
