@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <string>
 
 #include "service/room_backend.h"
@@ -103,8 +104,8 @@ private:
     asio::ip::tcp::acceptor acceptor_;
     asio::steady_timer idle_timer_;
     room::RoomHub hub_;
-    std::shared_ptr<room::RoomBackend> room_; // options_.backend, or hub_
-    std::map<room::ConnId, Client> clients_;
+    std::shared_ptr<room::RoomBackend> room_;           // options_.backend, or hub_
+    std::unordered_map<room::ConnId, Client> clients_; // looked up once per receiver of every packet
     room::ConnId next_id_ = 1;
     size_t upstream_next_ = 0; // relay mode: the room server tried first at the next login
     asio::steady_timer accept_retry_;
