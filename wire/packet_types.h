@@ -25,6 +25,14 @@ enum Type : uint16_t {
     kVideoWanted = 26,
     kSpeakControl = 27,
     kRightsChange = 28,
+    // Classroom management, beside the packets above (older services and clients ignore them):
+    // to the service without payload, a user lowers the own hand; from the service to the host, 4 bytes,
+    // whose hand went down.
+    kHandLowered = 29,
+    // To the service (host only), 4 bytes: the user to remove from the class.
+    kRemoveUser = 30,
+    // To the local service only, 6 bytes: how loud one speaker is played (user id, percent 0 to 200).
+    kSpeakerVolume = 31,
     // Speech between a local service and the room server; never on the client's link.
     kVoice = 40,
     kMediaStart = 999,

@@ -312,6 +312,31 @@ std::optional<SpeakRequest> SpeakRequest::decode(const uint8_t* p, size_t n) {
     return SpeakRequest{get32(p)};
 }
 
+Bytes UserRef::encode() const {
+    Bytes b(kSize);
+    put32(&b[0], user_id);
+    return b;
+}
+
+std::optional<UserRef> UserRef::decode(const uint8_t* p, size_t n) {
+    if (!p || n < kSize)
+        return std::nullopt;
+    return UserRef{get32(p)};
+}
+
+Bytes SpeakerVolume::encode() const {
+    Bytes b(kSize);
+    put32(&b[0], user_id);
+    put16(&b[4], percent);
+    return b;
+}
+
+std::optional<SpeakerVolume> SpeakerVolume::decode(const uint8_t* p, size_t n) {
+    if (!p || n < kSize)
+        return std::nullopt;
+    return SpeakerVolume{get32(p), std::min<uint16_t>(get16(p + 4), kMaxPercent)};
+}
+
 Bytes MicrophoneState::encode() const {
     Bytes b(kSize);
     put32(&b[0], user_id);
@@ -445,6 +470,10 @@ size_t min_payload(uint16_t type) {
         return SpeakControl::kSize;
     case pkt::kRightsChange:
         return RightsChange::kSize;
+    case pkt::kRemoveUser:
+        return UserRef::kSize;
+    case pkt::kSpeakerVolume:
+        return SpeakerVolume::kSize;
     case pkt::kLoginResult:
         return LoginResult::kSize;
     case pkt::kLogoutResult:
@@ -475,6 +504,9 @@ bool is_known_type(uint16_t type) {
     case pkt::kVideoWanted:
     case pkt::kSpeakControl:
     case pkt::kRightsChange:
+    case pkt::kHandLowered:
+    case pkt::kRemoveUser:
+    case pkt::kSpeakerVolume:
     case pkt::kVoice:
     case pkt::kMediaStart:
     case pkt::kLoginResult:

@@ -163,6 +163,24 @@ struct SpeakRequest {
     static std::optional<SpeakRequest> decode(const uint8_t* p, size_t n);
 };
 
+// Type 29 from the service and type 30 to it (4 bytes): the user concerned.
+struct UserRef {
+    static constexpr size_t kSize = 4;
+    uint32_t user_id = 0;
+    Bytes encode() const;
+    static std::optional<UserRef> decode(const uint8_t* p, size_t n);
+};
+
+// Type 31 to the local service (6 bytes): the playback level of one speaker.
+struct SpeakerVolume {
+    static constexpr size_t kSize = 6;
+    static constexpr uint16_t kMaxPercent = 200;
+    uint32_t user_id = 0;
+    uint16_t percent = 100;
+    Bytes encode() const;
+    static std::optional<SpeakerVolume> decode(const uint8_t* p, size_t n);
+};
+
 // Type 24 (6 bytes).
 struct MicrophoneState {
     static constexpr size_t kSize = 6;
