@@ -91,6 +91,15 @@ CChatDlg::CChatDlg(call_back* cb, const std::string& install_folder, QWidget* pa
     });
     connect(face_button_, &QPushButton::clicked, this, [this] { ToggleFacePopup(); });
 
+    // Names and tool tips for a screen reader and the mouse.
+    recipients_->setAccessibleName(QString::fromUtf8(chat_text::kRecipientsName));
+    recipients_->setToolTip(QString::fromUtf8(chat_text::kRecipientsName));
+    private_box_->setAccessibleName(QString::fromUtf8(chat_text::kPrivate));
+    private_box_->setToolTip(QString::fromUtf8(chat_text::kPrivateTip));
+    input_->setAccessibleName(QString::fromUtf8(chat_text::kInputName));
+    input_->setAccessibleDescription(QString::fromUtf8(chat_text::kInputTip));
+    input_->setToolTip(QString::fromUtf8(chat_text::kInputTip));
+
     ResetRecipients();
     face_timer_.start(kFacePickerDelayMs, this);
     initialised_ = true;
@@ -208,6 +217,10 @@ void CChatDlg::SendChatLine() {
     std::snprintf(header, sizeof header, utf8_to_gbk(chat_text::kOwnHeader).c_str(), now.hour(), now.minute(),
                   now.second(), recipient_name.c_str());
     echo.header = header;
+    if (line.private_flag) {
+        echo.header = utf8_to_gbk(chat_text::kPrivateLabel) + echo.header;
+        echo.header_colour = kPrivateHeaderColour;
+    }
     echo.text = std::move(encoded);
     echo.font = font;
     cb_->request(kReqChatLine, &echo, 0);

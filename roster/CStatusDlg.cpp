@@ -58,6 +58,8 @@ CStatusDlg::CStatusDlg(call_back* cb, const std::string& install_folder, QWidget
     cb_->request(kReqDeviceSetting, &read, sizeof read);
     mixer_.SetInputIndex(read.value);
     mixer_.SetOutputIndex(0);
+    output_slider_->SetLabel(QString::fromUtf8(roster_text::kOutputVolume));
+    mic_slider_->SetLabel(QString::fromUtf8(roster_text::kMicVolume));
     SetUpSlider(output_slider_, mixer_.GetVolume(CMixer::kOutput));
     if (mixer_.GetMute(CMixer::kOutput)) {
         ShowButton(1, false, roster_text::kOutputMuted);

@@ -80,6 +80,12 @@ void ServiceLink::Reconnect() {
     ASSERT_UI_THREAD();
     if (reconnect_job_.Busy())
         return; // the attempt under way reports, and its outcome decides
+    if (ended_) {
+        // The room closed this seat on purpose and the user was told why: the room empties, nothing retries.
+        link_.close_socket();
+        EmptyRoom();
+        return;
+    }
     link_.close_socket();
     Notice(link_text::kLinkLost);
     EmptyRoom();
@@ -142,6 +148,11 @@ bool ServiceLink::OnLoginResult(uint32_t result) {
         backoff_.Reset();
         room_backoff_.Reset();
         LinkState("");
+        return false;
+    }
+    if (result == login_result::kLoggedInElsewhere || result == login_result::kRemoved) {
+        // The room closes the link right behind this result; that loss must not bring the user back.
+        ended_ = true;
         return false;
     }
     if (result == login_result::kRoomUnreachable && identity_.user_id != 0) {
@@ -258,6 +269,13 @@ int ServiceLink::request(int type, void* data, int) {
     case kReqChatLine:
         if (data && panels_.message_log)
             panels_.message_log->AppendChatLine(static_cast<const ChatLogEntry*>(data));
+        return 1;
+    case kReqFileNotice:
+        if (data && panels_.message_log) {
+            const auto* n = static_cast<const FileNoticeRequest*>(data);
+            if (n->text && n->path)
+                panels_.message_log->AddFileNoticeLine(n->text, n->path);
+        }
         return 1;
     default:
         return 1;

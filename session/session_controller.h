@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 
 #include "session/panels.h"
@@ -14,7 +16,7 @@
 // The reason shown for a login result code (empty for codes without a name).
 const char* login_failure_reason(uint32_t result);
 
-class SessionController : public ISessionActions {
+class SessionController : public ISessionActions, public IClassActions {
 public:
     SessionController(ServiceLink& link, IMessagePoster& poster, ILinkHost& host, std::string install_folder);
 
@@ -34,9 +36,21 @@ public:
     // Stops receiving a user's video: type 25 with 0, the window released, the video-open bit cleared.
     void StopWatching(uint32_t user_id) override;
 
+    // IClassActions
+    bool OwnHandRaised() override;
+    bool LowerOwnHand() override;
+    bool GrantSpeech(uint32_t user_id) override;
+    int WithdrawAllSpeech() override;
+    bool RemoveFromClass(uint32_t user_id) override;
+    void SetSpeakerVolume(uint32_t user_id, int percent) override;
+    int SpeakerVolume(uint32_t user_id) override;
+
     // The main window's device buttons (1083 audio, 1084 video).
     void OnAudioSetup();
     void OnVideoSetup();
+    // The machine's devices now (polled by the window): plugged in and out devices are said, and a device in
+    // use that went away is replaced by the default one. The first call only learns the lists.
+    void OnDevicesChanged(const DeviceLists& now);
     // After the first placement of the window.
     void StartupAudioHint();
 
@@ -45,6 +59,7 @@ private:
     void RemoveUser(const uint8_t* data, size_t length);
     void CameraState(const uint8_t* data, size_t length);
     void HandRaised(const uint8_t* data, size_t length);
+    void HandLowered(const uint8_t* data, size_t length);
     void MicrophoneState(const uint8_t* data, size_t length);
     void VideoWanted(const uint8_t* data, size_t length);
     void RightsChange(const uint8_t* data, size_t length);
@@ -73,4 +88,7 @@ private:
     ILinkHost& host_;
     std::string install_folder_;
     Panels panels_;
+    std::optional<DeviceLists> devices_; // as last seen
+    // Levels set for remote speakers (percent), sent again after every login.
+    std::map<uint32_t, int> speaker_volumes_;
 };

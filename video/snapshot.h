@@ -1,7 +1,13 @@
-// Where snapshots go: the user's documents folder, and a file name that network text cannot steer.
+// Where snapshots go: the user's pictures folder, as PNG files, with a name that network text cannot steer.
 #pragma once
 
 #include <QString>
 
-// "<documents>/YYYYMMDD_hhmmss_<who>_<ms>.bmp"; `who` is made safe for a file name.
+#include <QImage>
+
+// "<pictures>/YYYYMMDD_hhmmss_<who>_<ms>.png" (the documents folder, then the home folder, when there is no
+// pictures folder); `who` is made safe for a file name.
 QString snapshot_path(const QString& who);
+
+// Writes a snapshot file; false when it could not be written (nothing is left behind then).
+bool write_snapshot(const QString& path, const QImage& picture);

@@ -91,9 +91,15 @@ TEST(MediaPanel, SwitchesAnnouncesSendsAndSnaps) {
 
     media.on_video_event(3, 0, 0);
     ASSERT_TRUE(wait([&] { return !media.last_snapshot().isEmpty(); }));
-    EXPECT_EQ(std::filesystem::file_size(media.last_snapshot().toStdString()), 54u + 230400u);
+    // A PNG of the picture as shown (upright, the frame's stamp readable) in the pictures folder.
+    const QImage shot(media.last_snapshot());
+    ASSERT_EQ(shot.size(), QSize(320, 240));
+    EXPECT_TRUE(media.last_snapshot().endsWith(".png"));
+    EXPECT_GT(capture::read_frame_stamp(shot.convertToFormat(QImage::Format_RGB32).constBits(), 320, 240,
+                                        int(shot.convertToFormat(QImage::Format_RGB32).bytesPerLine())),
+              0);
     EXPECT_TRUE(
-        media.last_snapshot().startsWith(QString::fromStdString((home.path() / "Documents").string())));
+        media.last_snapshot().startsWith(QString::fromStdString((home.path() / "Pictures").string())));
     QApplication::processEvents();
 
     media.ToggleZoom();
