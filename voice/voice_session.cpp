@@ -69,7 +69,7 @@ void VoiceSession::from_client(uint16_t type, const uint8_t* data, size_t size) 
             if (v->percent == 100)
                 speaker_percent_.erase(v->user_id);
             else if (speaker_percent_.size() < 1024 || speaker_percent_.count(v->user_id))
-                speaker_percent_[v->user_id] = v->percent;
+                speaker_percent_[v->user_id] = std::min<int>(v->percent, proto::SpeakerVolume::kMaxPercent);
         }
         break;
     default:
