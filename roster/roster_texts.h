@@ -23,7 +23,26 @@ inline const char* kApproval = ui_text::add(&kApproval, UI_TEXT("quorin", "审�
 inline const char* kAskWithdraw = ui_text::add(&kAskWithdraw, UI_TEXT("quorin", "你确定取消%1的发言权利？"));
 inline const char* kAskGrant = ui_text::add(&kAskGrant, UI_TEXT("quorin", "你确定让%1发言？"));
 inline const char* kAskApprove = ui_text::add(&kAskApprove, UI_TEXT("quorin", "%1申请发言，是否允许？"));
-// Running a class: the tile menu, the hand queue, removal.
+// The status bar.
+inline const char* kCourseNone = ui_text::add(&kCourseNone, UI_TEXT("quorin", "课程名称：（无）"));
+inline const char* kHost = ui_text::add(&kHost, UI_TEXT("quorin", "发起人：%1"));
+inline const char* kUserCount = ui_text::add(&kUserCount, UI_TEXT("quorin", "房间人数：%1人"));
+inline const char* kMicMuted = ui_text::add(&kMicMuted, UI_TEXT("quorin", "麦克风已静音"));
+inline const char* kOutputMuted = ui_text::add(&kOutputMuted, UI_TEXT("quorin", "输出已静音"));
+inline const char* kMute = ui_text::add(&kMute, UI_TEXT("quorin", "静音"));
+inline const char* kOutputOff = ui_text::add(&kOutputOff, UI_TEXT("quorin", "声音输出禁止"));
+inline const char* kOutputOn = ui_text::add(&kOutputOn, UI_TEXT("quorin", "声音输出开启"));
+inline const char* kCardSilent = ui_text::add(&kCardSilent, UI_TEXT("quorin", "提示：声卡处于无声状态"));
+// The audio setup dialog.
+inline const char* kDefaultDevice = ui_text::add(&kDefaultDevice, UI_TEXT("quorin", "默认设备"));
+inline const char* kAudioDevices = ui_text::add(&kAudioDevices, UI_TEXT("quorin", "音频设备"));
+inline const char* kAdjustInput = ui_text::add(&kAdjustInput, UI_TEXT("quorin", "调节(&I)"));
+inline const char* kAdjustOutput = ui_text::add(&kAdjustOutput, UI_TEXT("quorin", "调节(&O)"));
+inline const char* kOk = ui_text::add(&kOk, UI_TEXT("quorin", "确定"));
+inline const char* kCancel = ui_text::add(&kCancel, UI_TEXT("quorin", "取消"));
+inline const char* kNoVolumeControl = ui_text::add(
+    &kNoVolumeControl, UI_TEXT("quorin", "没有找到音量控制程序（pavucontrol 或 alsamixer），请安装后再试。"));
+// Running a class, the keyboard, a screen reader, devices (added).
 inline const char* kMenuGrant = ui_text::add(&kMenuGrant, UI_TEXT("quorin", "允许发言"));
 inline const char* kMenuWithdraw = ui_text::add(&kMenuWithdraw, UI_TEXT("quorin", "收回发言"));
 inline const char* kMenuRemove = ui_text::add(&kMenuRemove, UI_TEXT("quorin", "移出课堂…"));
@@ -38,7 +57,6 @@ inline const char* kHandQueueWithdrawAll =
     ui_text::add(&kHandQueueWithdrawAll, UI_TEXT("quorin", "全部收回发言"));
 inline const char* kHandQueueEmpty = ui_text::add(&kHandQueueEmpty, UI_TEXT("quorin", "现在没有人举手"));
 inline const char* kMinutesSeconds = ui_text::add(&kMinutesSeconds, UI_TEXT("quorin", "%1分%2秒"));
-// What a tile says to a screen reader and in its tool tip.
 inline const char* kTileHost = ui_text::add(&kTileHost, UI_TEXT("quorin", "发起人"));
 inline const char* kTileStudent = ui_text::add(&kTileStudent, UI_TEXT("quorin", "学员"));
 inline const char* kTileSelf = ui_text::add(&kTileSelf, UI_TEXT("quorin", "我"));
@@ -53,26 +71,6 @@ inline const char* kTileVolume = ui_text::add(&kTileVolume, UI_TEXT("quorin", "�
 inline const char* kTileHelp =
     ui_text::add(&kTileHelp, UI_TEXT("quorin", "单击图标：麦克风、摄像头、举手；右键：更多操作"));
 inline const char* kEmptyTile = ui_text::add(&kEmptyTile, UI_TEXT("quorin", "空位"));
-// The status bar's sliders.
 inline const char* kMicVolume = ui_text::add(&kMicVolume, UI_TEXT("quorin", "麦克风音量"));
 inline const char* kOutputVolume = ui_text::add(&kOutputVolume, UI_TEXT("quorin", "输出音量"));
-// The status bar.
-inline const char* kCourseNone = ui_text::add(&kCourseNone, UI_TEXT("quorin", "课程名称：（无）"));
-inline const char* kHost = ui_text::add(&kHost, UI_TEXT("quorin", "发起人：%1"));
-inline const char* kUserCount = ui_text::add(&kUserCount, UI_TEXT("quorin", "房间人数：%1人"));
-inline const char* kMicMuted = ui_text::add(&kMicMuted, UI_TEXT("quorin", "麦克风己静音"));
-inline const char* kOutputMuted = ui_text::add(&kOutputMuted, UI_TEXT("quorin", "输出己静音"));
-inline const char* kMute = ui_text::add(&kMute, UI_TEXT("quorin", "静音"));
-inline const char* kOutputOff = ui_text::add(&kOutputOff, UI_TEXT("quorin", "声音输出禁止"));
-inline const char* kOutputOn = ui_text::add(&kOutputOn, UI_TEXT("quorin", "声音输出开启"));
-inline const char* kCardSilent = ui_text::add(&kCardSilent, UI_TEXT("quorin", "提示：声卡处于无声状态"));
-// The audio setup dialog.
-inline const char* kDefaultDevice = ui_text::add(&kDefaultDevice, UI_TEXT("quorin", "默认设备"));
-inline const char* kAudioDevices = ui_text::add(&kAudioDevices, UI_TEXT("quorin", "音频设备"));
-inline const char* kAdjustInput = ui_text::add(&kAdjustInput, UI_TEXT("quorin", "调节(&I)"));
-inline const char* kAdjustOutput = ui_text::add(&kAdjustOutput, UI_TEXT("quorin", "调节(&O)"));
-inline const char* kOk = ui_text::add(&kOk, UI_TEXT("quorin", "确定"));
-inline const char* kCancel = ui_text::add(&kCancel, UI_TEXT("quorin", "取消"));
-inline const char* kNoVolumeControl = ui_text::add(
-    &kNoVolumeControl, UI_TEXT("quorin", "没有找到音量控制程序（pavucontrol 或 alsamixer），请安装后再试。"));
 } // namespace roster_text

@@ -6,7 +6,7 @@
 // The room session controller.
 namespace session_text {
 inline const char* kHostTitle = ui_text::add(&kHostTitle, UI_TEXT("quorin", "发起人"));
-inline const char* kEntered = ui_text::add(&kEntered, UI_TEXT("quorin", "己进入房间"));
+inline const char* kEntered = ui_text::add(&kEntered, UI_TEXT("quorin", "已进入房间"));
 inline const char* kLoginOk = ui_text::add(&kLoginOk, UI_TEXT("quorin", "登录成功！"));
 inline const char* kLoginFailed = ui_text::add(&kLoginFailed, UI_TEXT("quorin", "登录失败: %s"));
 inline const char* kLogoutOk = ui_text::add(&kLogoutOk, UI_TEXT("quorin", "登出成功"));
@@ -24,12 +24,12 @@ inline const char* kCameraRefused = ui_text::add(&kCameraRefused, UI_TEXT("quori
 inline const char* kAlreadyMaySpeak =
     ui_text::add(&kAlreadyMaySpeak, UI_TEXT("quorin", "你已经拥有发言的权利，不需要申请！"));
 inline const char* kHostNeedsNoRequest =
-    ui_text::add(&kHostNeedsNoRequest, UI_TEXT("quorin", "%s己经有权限，不需要申请！"));
+    ui_text::add(&kHostNeedsNoRequest, UI_TEXT("quorin", "%s已经有权限，不需要申请！"));
 inline const char* kRequestSent = ui_text::add(&kRequestSent, UI_TEXT("quorin", "已向%s申请，等待审批！"));
 inline const char* kHostAway = ui_text::add(&kHostAway, UI_TEXT("quorin", "%s不在线，无法完成申请！"));
 inline const char* kAudioHint =
     ui_text::add(&kAudioHint, UI_TEXT("quorin", "为了音质清晰，请关闭其他音频程序后再进入系统！"));
-// Devices plugged in or out during a class.
+// Running a class, the keyboard, a screen reader, devices (added).
 inline const char* kDeviceAdded = ui_text::add(&kDeviceAdded, UI_TEXT("quorin", "发现新设备：%s"));
 inline const char* kDeviceRemoved = ui_text::add(&kDeviceRemoved, UI_TEXT("quorin", "设备已拔出：%s"));
 inline const char* kRecordingFellBack =
@@ -38,14 +38,12 @@ inline const char* kPlaybackFellBack =
     ui_text::add(&kPlaybackFellBack, UI_TEXT("quorin", "正在使用的播放设备已拔出，已改用默认设备"));
 inline const char* kCameraFellBack =
     ui_text::add(&kCameraFellBack, UI_TEXT("quorin", "正在使用的摄像头已拔出，已改用默认摄像头"));
-// Login results.
 inline const char* kResultOk = ui_text::add(&kResultOk, UI_TEXT("quorin", "成功"));
 inline const char* kResultNoUser = ui_text::add(&kResultNoUser, UI_TEXT("quorin", "用户不存在"));
 inline const char* kResultBadPassword = ui_text::add(&kResultBadPassword, UI_TEXT("quorin", "密码错误"));
 inline const char* kResultNoRoom = ui_text::add(&kResultNoRoom, UI_TEXT("quorin", "房间不存在"));
 inline const char* kResultRefused = ui_text::add(&kResultRefused, UI_TEXT("quorin", "拒绝访问(没有权限)"));
 inline const char* kResultLoggedIn = ui_text::add(&kResultLoggedIn, UI_TEXT("quorin", "用户已登录"));
-// Running a class.
 inline const char* kHandRaised = ui_text::add(&kHandRaised, UI_TEXT("quorin", "%s举手申请发言"));
 inline const char* kHandLowered = ui_text::add(&kHandLowered, UI_TEXT("quorin", "%s已放下手"));
 inline const char* kOwnHandLowered = ui_text::add(&kOwnHandLowered, UI_TEXT("quorin", "你已放下手"));
@@ -64,7 +62,7 @@ inline const char* kServiceStartFailed =
     ui_text::add(&kServiceStartFailed, UI_TEXT("quorin", "程序加载失败，请重新执行安装程序！"));
 constexpr const char* kInitNetFailed = "init net failed!";
 inline const char* kCannotConnect =
-    ui_text::add(&kCannotConnect, UI_TEXT("quorin", "无法连接到服务程序，可能连接己被占用。"));
+    ui_text::add(&kCannotConnect, UI_TEXT("quorin", "无法连接到服务程序，可能连接已被占用。"));
 inline const char* kLinkLost =
     ui_text::add(&kLinkLost, UI_TEXT("quorin", "与服务端断开连接，尝试重新连接..."));
 inline const char* kCaption = ui_text::add(&kCaption, UI_TEXT("quorin", "提示"));

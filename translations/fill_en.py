@@ -185,6 +185,21 @@ EN = {
     "输入消息": "Message",
     "Enter 发送，Ctrl+Enter 换行": "Enter sends, Ctrl+Enter breaks the line",
     "单击选中，双击放大，F11 全屏": "Click selects, double click enlarges, F11 full screen",
+    "已离开房间": " has left the room",
+    "颜色：": "Colour:",
+    "其他颜色...": "Other colours...",
+    "微软中文软件 AaBbYyZz": "Sample text AaBbYyZz",
+    "麦克风已静音": "Microphone muted",
+    "输出已静音": "Output muted",
+    "已进入房间": " has entered the room",
+    "%s已经有权限，不需要申请！": "The %s may speak already; there is nothing to ask for!",
+    "发现新设备：%s": "New device: %s",
+    "设备已拔出：%s": "Device unplugged: %s",
+    "正在使用的录音设备已拔出，已改用默认设备": "The recording device in use was unplugged; using the default device",
+    "正在使用的播放设备已拔出，已改用默认设备": "The playback device in use was unplugged; using the default device",
+    "正在使用的摄像头已拔出，已改用默认摄像头": "The camera in use was unplugged; using the default camera",
+    "无法连接到服务程序，可能连接已被占用。": "Cannot connect to the service; the connection may be in use.",
+    "（视频格式无法解码）": "(video format cannot be decoded)",
 }
 
 

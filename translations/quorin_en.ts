@@ -80,10 +80,6 @@
         <translation>Send</translation>
     </message>
     <message>
-        <source>己离开房间</source>
-        <translation> has left the room</translation>
-    </message>
-    <message>
         <source>你</source>
         <translation>you</translation>
     </message>
@@ -388,14 +384,6 @@
         <translation>In the room: %1</translation>
     </message>
     <message>
-        <source>麦克风己静音</source>
-        <translation>Microphone muted</translation>
-    </message>
-    <message>
-        <source>输出己静音</source>
-        <translation>Output muted</translation>
-    </message>
-    <message>
         <source>静音</source>
         <translation>Mute</translation>
     </message>
@@ -438,10 +426,6 @@
     <message>
         <source>没有找到音量控制程序（pavucontrol 或 alsamixer），请安装后再试。</source>
         <translation>No volume control program found (pavucontrol or alsamixer). Install one and try again.</translation>
-    </message>
-    <message>
-        <source>己进入房间</source>
-        <translation> has entered the room</translation>
     </message>
     <message>
         <source>登录成功！</source>
@@ -498,10 +482,6 @@
     <message>
         <source>你已经拥有发言的权利，不需要申请！</source>
         <translation>You may speak already; there is nothing to ask for!</translation>
-    </message>
-    <message>
-        <source>%s己经有权限，不需要申请！</source>
-        <translation>The %s may speak already; there is nothing to ask for!</translation>
     </message>
     <message>
         <source>已向%s申请，等待审批！</source>
@@ -574,10 +554,6 @@
     <message>
         <source>程序加载失败，请重新执行安装程序！</source>
         <translation>The program could not be loaded. Please run the installer again!</translation>
-    </message>
-    <message>
-        <source>无法连接到服务程序，可能连接己被占用。</source>
-        <translation>Cannot connect to the service; the connection may be in use.</translation>
     </message>
     <message>
         <source>与服务端断开连接，尝试重新连接...</source>
@@ -714,6 +690,66 @@
     <message>
         <source>单击选中，双击放大，F11 全屏</source>
         <translation>Click selects, double click enlarges, F11 full screen</translation>
+    </message>
+    <message>
+        <source>已离开房间</source>
+        <translation> has left the room</translation>
+    </message>
+    <message>
+        <source>颜色：</source>
+        <translation>Colour:</translation>
+    </message>
+    <message>
+        <source>其他颜色...</source>
+        <translation>Other colours...</translation>
+    </message>
+    <message>
+        <source>微软中文软件 AaBbYyZz</source>
+        <translation>Sample text AaBbYyZz</translation>
+    </message>
+    <message>
+        <source>麦克风已静音</source>
+        <translation>Microphone muted</translation>
+    </message>
+    <message>
+        <source>输出已静音</source>
+        <translation>Output muted</translation>
+    </message>
+    <message>
+        <source>已进入房间</source>
+        <translation> has entered the room</translation>
+    </message>
+    <message>
+        <source>%s已经有权限，不需要申请！</source>
+        <translation>The %s may speak already; there is nothing to ask for!</translation>
+    </message>
+    <message>
+        <source>发现新设备：%s</source>
+        <translation>New device: %s</translation>
+    </message>
+    <message>
+        <source>设备已拔出：%s</source>
+        <translation>Device unplugged: %s</translation>
+    </message>
+    <message>
+        <source>正在使用的录音设备已拔出，已改用默认设备</source>
+        <translation>The recording device in use was unplugged; using the default device</translation>
+    </message>
+    <message>
+        <source>正在使用的播放设备已拔出，已改用默认设备</source>
+        <translation>The playback device in use was unplugged; using the default device</translation>
+    </message>
+    <message>
+        <source>正在使用的摄像头已拔出，已改用默认摄像头</source>
+        <translation>The camera in use was unplugged; using the default camera</translation>
+    </message>
+    <message>
+        <source>无法连接到服务程序，可能连接已被占用。</source>
+        <translation>Cannot connect to the service; the connection may be in use.</translation>
+    </message>
+    <message>
+        <source>（视频格式无法解码）</source>
+        <translation>(video format cannot be decoded)</translation>
     </message>
 </context>
 </TS>
