@@ -646,6 +646,10 @@ void SessionController::OnDevicesChanged(const DeviceLists& now) {
 }
 
 void SessionController::StartupAudioHint() {
-    if (panels_.media && panels_.media->ProbeEchoCancellation())
+    AudioHint(panels_.media && panels_.media->ProbeEchoCancellation());
+}
+
+void SessionController::AudioHint(bool problem) {
+    if (problem)
         NoticeUtf8(session_text::kAudioHint);
 }

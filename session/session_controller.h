@@ -55,8 +55,10 @@ public:
     // The machine's devices now (polled by the window): plugged in and out devices are said, and a device in
     // use that went away is replaced by the default one. The first call only learns the lists.
     void OnDevicesChanged(const DeviceLists& now);
-    // After the first placement of the window.
+    // After the first placement of the window: probes the devices and says when they are a problem.
     void StartupAudioHint();
+    // The same with the probe's answer, when the probe ran elsewhere (off the UI thread).
+    void AudioHint(bool problem);
 
 private:
     // Decodes a payload as the layout of its type and hands it to `handler`; a payload too short for it is
