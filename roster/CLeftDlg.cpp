@@ -13,12 +13,12 @@
 #include "config/client_config.h"
 #include "platform/controls.h"
 #include "platform/message_box.h"
+#include "platform/message_ids.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
 #include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
 #include "roster/roster_texts.h"
-#include "session/message_ids.h"
 #include "wire/packet_types.h"
 
 namespace {
