@@ -33,6 +33,7 @@
 #include "platform/thread_rule.h"
 #include "roster/CLeftDlg.h"
 #include "roster/CStatusDlg.h"
+#include "session/requests.h"
 #include "skin/ClxStatic.h"
 #include "video/CMediaDlg.h"
 #include "video/CVideo.h"
@@ -289,7 +290,7 @@ void CtalvexDlg::OnCommand(int id) {
             QUrl(QString::fromStdString(help_page_url(settings_file_path(install_folder())))));
         break;
     case ctl::kHandUp:
-        session_.request(kReqSpeakRequest, nullptr, 0);
+        req::SpeakRequest(session_);
         break;
     case ctl::kAudioSetup:
         controller_.OnAudioSetup();

@@ -17,6 +17,7 @@
 #include "platform/qtext.h"
 #include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
+#include "session/requests.h"
 #include "session/user_record.h"
 #include "skin/ClxStatic.h"
 #include "wire/packet_types.h"
@@ -110,7 +111,7 @@ void CChatDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
 
 void CChatDlg::Notice(const char* utf8) {
     std::string text = utf8_to_gbk(utf8);
-    cb_->request(kReqNoticeLine, text.data(), int(text.size()));
+    req::NoticeLine(*cb_, text);
 }
 
 // ---- recipients ----
@@ -129,11 +130,10 @@ void CChatDlg::AddRecipient(const std::string& nickname) {
 
 void CChatDlg::OnUserLeft(uint32_t user_id) {
     ASSERT_UI_THREAD();
-    FindUserRequest find{user_id, nullptr};
-    cb_->request(kReqFindUser, &find, sizeof find);
-    if (!find.result)
+    const UserRecord* leaving = req::FindUser(*cb_, user_id);
+    if (!leaving)
         return;
-    const QString name = gbk_to_qstring(find.result->block.nickname);
+    const QString name = gbk_to_qstring(leaving->block.nickname);
     int at = -1;
     for (int i = 1; i < recipients_->count() && at < 0; ++i)
         if (recipients_->itemText(i).compare(name, Qt::CaseInsensitive) == 0)
@@ -145,8 +145,8 @@ void CChatDlg::OnUserLeft(uint32_t user_id) {
         return;
     const bool was_selected = recipients_->currentIndex() == at;
     recipients_->removeItem(at);
-    std::string line = find.result->block.nickname + utf8_to_gbk(chat_text::kUserLeft);
-    cb_->request(kReqNoticeLine, line.data(), int(line.size()));
+    std::string line = leaving->block.nickname + utf8_to_gbk(chat_text::kUserLeft);
+    req::NoticeLine(*cb_, line);
     // The list must not quietly pick another user for a private line: back to everyone, and say so.
     if (was_selected) {
         recipients_->setCurrentIndex(0);
@@ -164,10 +164,9 @@ std::vector<uint8_t> CChatDlg::EncodeInput() const {
 }
 
 void CChatDlg::SendChatLine() {
-    if (!cb_->request(kReqConnected, nullptr, 0))
+    if (!req::Connected(*cb_))
         return;
-    uint32_t chat_right = pkt::kRightChat;
-    if (!cb_->request(kReqHasRights, &chat_right, sizeof chat_right))
+    if (!req::HasRights(*cb_, pkt::kRightChat))
         return;
     std::vector<uint8_t> encoded = EncodeInput();
     if (encoded.empty())
@@ -189,9 +188,8 @@ void CChatDlg::SendChatLine() {
         recipient_name = utf8_to_gbk(chat_text::kAll);
     } else {
         recipient_name = qstring_to_gbk(recipients_->currentText());
-        FindUserByNicknameRequest find{recipient_name.c_str(), nullptr};
-        cb_->request(kReqFindUserByNickname, &find, sizeof find);
-        line.target = find.result ? find.result->block.user_id : pkt::kEveryone;
+        const UserRecord* recipient = req::FindUserByNickname(*cb_, recipient_name);
+        line.target = recipient ? recipient->block.user_id : pkt::kEveryone;
         line.private_line = private_box_->isChecked();
     }
     const ChatFont font = chat_font_of(input_->DefaultFormat());
@@ -211,7 +209,7 @@ void CChatDlg::SendChatLine() {
     echo.header = header;
     echo.text = std::move(encoded);
     echo.font = font;
-    cb_->request(kReqChatLine, &echo, 0);
+    req::ChatLine(*cb_, echo);
     test_hooks::report("chat_sent", QString::number(line.target));
     input_->clear();
 }

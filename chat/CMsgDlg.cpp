@@ -18,6 +18,7 @@
 #include "platform/qtext.h"
 #include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
+#include "session/requests.h"
 #include "session/user_record.h"
 #include "wire/packet_types.h"
 
@@ -119,9 +120,8 @@ void CMsgDlg::AppendChatLine(const ChatLogEntry* e) {
 void CMsgDlg::OnChatLine(const IncomingChatLine& line) {
     ASSERT_UI_THREAD();
     auto name_of = [this](uint32_t id) -> std::string {
-        FindUserRequest find{id, nullptr};
-        cb_->request(kReqFindUser, &find, sizeof find);
-        return find.result ? find.result->block.nickname : std::string();
+        const UserRecord* user = req::FindUser(*cb_, id);
+        return user ? user->block.nickname : std::string();
     };
     const std::string sender = name_of(line.sender);
     const std::string recipient = line.private_flag               ? utf8_to_gbk(chat_text::kYou)
@@ -144,7 +144,7 @@ void CMsgDlg::OnChatLine(const IncomingChatLine& line) {
     test_hooks::report(
         "chat", QString("%1>%2:%3").arg(line.sender).arg(line.private_flag).arg(gbk_to_qstring(plain)));
     AppendChatLine(&entry);
-    if (sound_ && !cb_->request(kReqOutputMuted, nullptr, 0))
+    if (sound_ && !req::OutputMuted(*cb_))
         sound_->PlayAsync(sound_file_);
 }
 

@@ -13,6 +13,7 @@
 #include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
 #include "roster/roster_texts.h"
+#include "session/requests.h"
 #include "skin/CBitmapSlider.h"
 #include "skin/ClxStatic.h"
 
@@ -54,9 +55,7 @@ CStatusDlg::CStatusDlg(call_back* cb, ISessionActions* actions, const std::strin
     skin_.skin_folder = skin_folder_;
     skin_.Load(path_join(skin_folder_, "status.txt"));
 
-    DeviceSettingRequest read{1, kRecordingDevice, 0};
-    cb_->request(kReqDeviceSetting, &read, sizeof read);
-    mixer_.SetInputIndex(read.value);
+    mixer_.SetInputIndex(req::DeviceSetting(*cb_, kRecordingDevice));
     mixer_.SetOutputIndex(0);
     SetUpSlider(output_slider_, mixer_.GetVolume(CMixer::kOutput));
     if (mixer_.GetMute(CMixer::kOutput)) {
@@ -122,7 +121,7 @@ void CStatusDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
 void CStatusDlg::RefreshVolumes() {
     if (!mic_slider_->dragging())
         mic_slider_->SetPosition(std::clamp(mixer_.GetVolume(CMixer::kRecording), 0, 100));
-    const bool connected = cb_->request(kReqConnected, nullptr, 0) != 0;
+    const bool connected = req::Connected(*cb_);
     // While connected the output slider is the service's volume, not the system's.
     if (!connected && !output_slider_->dragging())
         output_slider_->SetPosition(std::clamp(mixer_.GetVolume(CMixer::kOutput), 0, 100));
@@ -151,7 +150,7 @@ void CStatusDlg::resizeEvent(QResizeEvent* e) {
 
 void CStatusDlg::Notice(const char* utf8) {
     std::string text = utf8_to_gbk(utf8);
-    cb_->request(kReqNoticeLine, text.data(), int(text.size()));
+    req::NoticeLine(*cb_, text);
 }
 
 void CStatusDlg::ShowUserCount() {
@@ -184,11 +183,11 @@ void CStatusDlg::SetRecordingDevice(int device_id) {
 }
 
 void CStatusDlg::ToggleMicrophone() {
-    if (cb_->request(kReqConnected, nullptr, 0)) {
-        if (!cb_->request(kReqMicrophoneOn, nullptr, 0))
+    if (req::Connected(*cb_)) {
+        if (!req::MicrophoneOn(*cb_))
             mixer_.SetMute(CMixer::kRecording, false);
-        cb_->request(kReqToggleMicrophone, nullptr, 0);
-        const bool on = cb_->request(kReqMicrophoneOn, nullptr, 0) != 0;
+        req::ToggleMicrophone(*cb_);
+        const bool on = req::MicrophoneOn(*cb_);
         ShowButton(0, on, on ? roster_text::kMute : roster_text::kMicMuted);
         return;
     }
@@ -200,7 +199,7 @@ void CStatusDlg::ToggleMicrophone() {
 void CStatusDlg::ToggleOutput() {
     sound_off_ = !sound_off_;
     ShowButton(1, !sound_off_, sound_off_ ? roster_text::kOutputMuted : roster_text::kMute);
-    if (cb_->request(kReqConnected, nullptr, 0)) {
+    if (req::Connected(*cb_)) {
         if (actions_)
             actions_->SetOutputVolume(uint32_t(sound_off_ ? 0 : output_slider_->GetPosition()));
         if (sound_off_) {
@@ -218,7 +217,7 @@ void CStatusDlg::ToggleOutput() {
 void CStatusDlg::SetOutputVolume(int volume) {
     if (sound_off_)
         return;
-    if (cb_->request(kReqConnected, nullptr, 0)) {
+    if (req::Connected(*cb_)) {
         if (actions_)
             actions_->SetOutputVolume(uint32_t(volume));
     } else {

@@ -2,6 +2,7 @@
 #include "video/CVideoItem.h"
 
 #include "platform/test_hooks.h"
+#include "session/requests.h"
 
 #include <QMetaObject>
 
@@ -109,7 +110,7 @@ void CVideoItem::WriteSnapshot() {
         [this, who, path] {
             std::string text =
                 qstring_to_gbk(QString::fromUtf8(video_text::kRemoteSnapshotSaved).arg(who, path));
-            cb_->request(kReqNoticeLine, text.data(), int(text.size()));
+            req::NoticeLine(*cb_, text);
         },
         Qt::QueuedConnection);
 }
