@@ -55,8 +55,9 @@ CStatusDlg::CStatusDlg(call_back* cb, ISessionActions* actions, const std::strin
     skin_.skin_folder = skin_folder_;
     skin_.Load(path_join(skin_folder_, "status.txt"));
 
-    mixer_.SetInputIndex(req::DeviceSetting(*cb_, kRecordingDevice));
-    mixer_.SetOutputIndex(0);
+    // The sliders and buttons act on the cards of the chosen devices.
+    mixer_.SetInputIndex(req::DeviceSetting(*cb_, kRecordingDevice, -1));
+    mixer_.SetOutputIndex(req::DeviceSetting(*cb_, kPlaybackDevice, -1));
     SetUpSlider(output_slider_, mixer_.GetVolume(CMixer::kOutput));
     if (mixer_.GetMute(CMixer::kOutput)) {
         ShowButton(1, false, roster_text::kOutputMuted);
@@ -180,6 +181,12 @@ void CStatusDlg::SetRecordingDevice(int device_id) {
     mixer_.SetInputIndex(device_id);
     mic_slider_->SetPosition(std::clamp(mixer_.GetVolume(CMixer::kRecording), 0, 100));
     mic_slider_->update();
+}
+
+void CStatusDlg::SetPlaybackDevice(int device_id) {
+    mixer_.SetOutputIndex(device_id);
+    output_slider_->SetPosition(std::clamp(mixer_.GetVolume(CMixer::kOutput), 0, 100));
+    output_slider_->update();
 }
 
 void CStatusDlg::ToggleMicrophone() {
