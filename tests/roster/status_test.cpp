@@ -154,7 +154,7 @@ TEST(Mixer, AddressesTheChosenDevicesCardAndNeverMutesAnOutput) {
     Link link;
     link.record_device = pulse_in;
     link.play_device = pulse_out;
-    CStatusDlg status(&link, QUORIN_INSTALL_DIR, nullptr);
+    CStatusDlg status(&link, nullptr, QUORIN_INSTALL_DIR, nullptr);
     EXPECT_EQ(status.mixer().capture_control(), "pulse");
     EXPECT_EQ(status.mixer().playback_control(), "pulse");
     status.SetPlaybackDevice(-1);
