@@ -81,6 +81,7 @@ void CtalvexDlg::OnDestroy() {
     // The picture downloads end first (a running one is cancelled): closing never waits for the network.
     if (user_list_)
         user_list_->StopDownloads();
+    audio_probe_.Cancel();
     session_.ShutDown();
 }
 
@@ -423,7 +424,8 @@ void CtalvexDlg::PlaceFirstTime() {
     resize(kFirstWidth, kFirstHeight);
     move(area.x() + (area.width() - kFirstWidth) / 2, area.y() + (area.height() - kFirstHeight) / 2);
     Layout(kFirstWidth, kFirstHeight);
-    controller_.StartupAudioHint();
+    // Answered through the message queue; the window shows meanwhile.
+    audio_probe_.Start(0, [this] { PostToSelf(msg::kAudioProbeDone, CMediaDlg::ProbeFullDuplex() ? 1 : 0); });
 }
 
 void CtalvexDlg::BringToFront() {
@@ -459,6 +461,9 @@ void CtalvexDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
         break;
     case msg::kReconnectDone:
         session_.OnReconnectDone(wparam);
+        break;
+    case msg::kAudioProbeDone:
+        controller_.AudioHint(wparam != 0);
         break;
     case msg::kMessageBox: {
         const auto* m = reinterpret_cast<const MessageBoxText*>(lparam);

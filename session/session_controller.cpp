@@ -454,6 +454,10 @@ void SessionController::OnVideoSetup() {
 }
 
 void SessionController::StartupAudioHint() {
-    if (panels_.media && panels_.media->ProbeEchoCancellation())
+    AudioHint(panels_.media && panels_.media->ProbeEchoCancellation());
+}
+
+void SessionController::AudioHint(bool problem) {
+    if (problem)
         NoticeUtf8(session_text::kAudioHint);
 }

@@ -154,7 +154,8 @@ TEST(Mixer, AddressesTheChosenDevicesCardAndNeverMutesAnOutput) {
     Link link;
     link.record_device = pulse_in;
     link.play_device = pulse_out;
-    CStatusDlg status(&link, nullptr, QUORIN_INSTALL_DIR, nullptr);
+    RecordingActions actions(&link);
+    CStatusDlg status(&link, &actions, QUORIN_INSTALL_DIR, nullptr);
     EXPECT_EQ(status.mixer().capture_control(), "pulse");
     EXPECT_EQ(status.mixer().playback_control(), "pulse");
     status.SetPlaybackDevice(-1);
