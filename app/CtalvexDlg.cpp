@@ -28,6 +28,7 @@
 #include "config/logging.h"
 #include "platform/controls.h"
 #include "platform/message_box.h"
+#include "platform/message_ids.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
 #include "platform/test_hooks.h"
@@ -36,7 +37,7 @@
 #include "roster/CHandQueueDlg.h"
 #include "roster/CLeftDlg.h"
 #include "roster/CStatusDlg.h"
-#include "session/message_ids.h"
+#include "session/requests.h"
 #include "skin/ClxStatic.h"
 #include "video/CMediaDlg.h"
 #include "video/CVideo.h"
@@ -314,7 +315,7 @@ void CtalvexDlg::OnCommand(int id) {
     case ctl::kHandUp:
         // The same button raises the hand and, while it is up, lowers it.
         if (!controller_.LowerOwnHand())
-            session_.request(kReqSpeakRequest, nullptr, 0);
+            req::SpeakRequest(session_);
         break;
     case ctl::kAudioSetup:
         controller_.OnAudioSetup();

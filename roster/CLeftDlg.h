@@ -12,7 +12,7 @@ class QMenu;
 #include <array>
 #include <functional>
 
-#include "chat/CPictureEx.h"
+#include "controls/CPictureEx.h"
 #include "platform/messages.h"
 #include "roster/CWorkQueue.h"
 #include "roster/picture_download.h"
