@@ -24,7 +24,6 @@
 #include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
 #include "roster/roster_texts.h"
-#include "session/message_ids.h"
 #include "session/requests.h"
 #include "session/session_texts.h"
 #include "wire/packet_types.h"
