@@ -51,7 +51,7 @@ assets: build
 # translations/fill_en.py knows; it lists the texts that still need English.
 translations:
 	@/usr/lib/qt6/bin/lupdate -silent -tr-function-alias QT_TRANSLATE_NOOP+=UI_TEXT -locations none \
-		-no-obsolete app chat roster session video skin -ts translations/quorin_en.ts
+		-no-obsolete app chat roster session video devices skin -ts translations/quorin_en.ts
 	@python3 translations/fill_en.py translations/quorin_en.ts
 
 # The two commands on a freshly bootstrapped Debian 12 (root; long: see the README).

@@ -7,12 +7,12 @@
 #include <functional>
 #include <string>
 
-#include "app/DeviceDialogs.h"
 #include "app/SoundOut.h"
 #include "app/frame_geometry.h"
 #include "app/launch_params.h"
 #include "components/tcpclient.h"
 #include "config/client_config.h"
+#include "devices/DeviceDialogs.h"
 #include "platform/messages.h"
 #include "session/reconnect.h"
 #include "session/service_link.h"

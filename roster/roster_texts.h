@@ -12,10 +12,6 @@ inline const char* kHandMark = ui_text::add(&kHandMark, UI_TEXT("quorin", " [举
 inline const char* kMicrophoneButton = ui_text::add(&kMicrophoneButton, UI_TEXT("quorin", "麦克风"));
 inline const char* kStatusLine =
     ui_text::add(&kStatusLine, UI_TEXT("quorin", "房间人数：%1人    发起人：%2    音量：%3"));
-inline const char* kAudioSetup = ui_text::add(&kAudioSetup, UI_TEXT("quorin", "音频设置"));
-inline const char* kRecordingDevice = ui_text::add(&kRecordingDevice, UI_TEXT("quorin", "录音设备"));
-inline const char* kPlaybackDevice = ui_text::add(&kPlaybackDevice, UI_TEXT("quorin", "播放设备"));
-inline const char* kVideoSetup = ui_text::add(&kVideoSetup, UI_TEXT("quorin", "视频设置"));
 inline const char* kCamera = ui_text::add(&kCamera, UI_TEXT("quorin", "摄像头"));
 // The user list's prompts.
 inline const char* kCaption = ui_text::add(&kCaption, UI_TEXT("quorin", "提示"));
@@ -33,15 +29,6 @@ inline const char* kMute = ui_text::add(&kMute, UI_TEXT("quorin", "静音"));
 inline const char* kOutputOff = ui_text::add(&kOutputOff, UI_TEXT("quorin", "声音输出禁止"));
 inline const char* kOutputOn = ui_text::add(&kOutputOn, UI_TEXT("quorin", "声音输出开启"));
 inline const char* kCardSilent = ui_text::add(&kCardSilent, UI_TEXT("quorin", "提示：声卡处于无声状态"));
-// The audio setup dialog.
-inline const char* kDefaultDevice = ui_text::add(&kDefaultDevice, UI_TEXT("quorin", "默认设备"));
-inline const char* kAudioDevices = ui_text::add(&kAudioDevices, UI_TEXT("quorin", "音频设备"));
-inline const char* kAdjustInput = ui_text::add(&kAdjustInput, UI_TEXT("quorin", "调节(&I)"));
-inline const char* kAdjustOutput = ui_text::add(&kAdjustOutput, UI_TEXT("quorin", "调节(&O)"));
-inline const char* kOk = ui_text::add(&kOk, UI_TEXT("quorin", "确定"));
-inline const char* kCancel = ui_text::add(&kCancel, UI_TEXT("quorin", "取消"));
-inline const char* kNoVolumeControl = ui_text::add(
-    &kNoVolumeControl, UI_TEXT("quorin", "没有找到音量控制程序（pavucontrol 或 alsamixer），请安装后再试。"));
 // Running a class, the keyboard, a screen reader, devices (added).
 inline const char* kMenuGrant = ui_text::add(&kMenuGrant, UI_TEXT("quorin", "允许发言"));
 inline const char* kMenuWithdraw = ui_text::add(&kMenuWithdraw, UI_TEXT("quorin", "收回发言"));

@@ -1,9 +1,8 @@
 // The mixer against the test environment's sound server (a null sink and source behind ALSA's default
-// device), the status bar's buttons and sliders, and the audio setup dialog's lists.
+// device), the status bar's buttons and sliders.
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QComboBox>
 #include <QProcess>
 
 #include "components/CMixer.h"
@@ -12,7 +11,6 @@
 #include "platform/controls.h"
 #include "platform/message_ids.h"
 #include "platform/text.h"
-#include "roster/CAudioSetup.h"
 #include "roster/CStatusDlg.h"
 #include "session_doubles.h"
 #include "skin/CBitmapSlider.h"
@@ -212,36 +210,4 @@ TEST(StatusBar, ButtonsSlidersAndMessages) {
     settle();
     EXPECT_EQ(status.mic_slider()->GetPosition(), 23);
     EXPECT_EQ(status.output_slider()->GetPosition(), 61);
-}
-
-TEST(AudioSetup, ListsAndIds) {
-    const std::vector<AudioDevice> in = {{"hw:0", "Built-in"}, {"usb", "USB Mic"}},
-                                   out = {{"hw:0", "Speakers"}};
-    const struct {
-        int given;
-        int selected;
-        int returned;
-    } rows[] = {{-1, 0, -1}, {-7, 0, -1}, {0, 1, 0}, {1, 2, 1}, {5, -1, 5}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.given);
-        CAudioSetup dialog(in, out, nullptr);
-        dialog.set_ids(row.given, -1);
-        EXPECT_EQ(dialog.recording_list()->currentIndex(), row.selected);
-        EXPECT_EQ(dialog.recording_list()->itemText(0), QString::fromUtf8("默认设备"));
-        dialog.accept();
-        EXPECT_EQ(dialog.record_id(), row.returned) << "an id past the list is kept";
-    }
-    CAudioSetup dialog(in, out, nullptr);
-    dialog.set_ids(1, 0);
-    dialog.recording_list()->setCurrentIndex(0);
-    dialog.accept();
-    EXPECT_EQ(dialog.record_id(), -1) << "choosing the default device";
-    EXPECT_EQ(dialog.play_id(), 0);
-
-    for (bool capture : {true, false})
-        for (const AudioDevice& d : list_audio_devices(capture)) {
-            EXPECT_NE(d.name, "null");
-            EXPECT_NE(d.name, "default");
-            EXPECT_FALSE(d.description.empty());
-        }
 }

@@ -1,9 +1,9 @@
 // The device setup dialogs (see DeviceDialogs.h).
-#include "app/DeviceDialogs.h"
+#include "devices/DeviceDialogs.h"
 
 #include "components/audio_devices.h"
-#include "roster/CAudioSetup.h"
-#include "video/CVideoSetup.h"
+#include "devices/CAudioSetup.h"
+#include "devices/CVideoSetup.h"
 #include "video/capture.h"
 
 bool DeviceDialogs::RunAudioSetup(int& record_id, int& play_id) {

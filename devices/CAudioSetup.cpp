@@ -1,5 +1,5 @@
 // The audio setup dialog (see CAudioSetup.h).
-#include "roster/CAudioSetup.h"
+#include "devices/CAudioSetup.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -10,14 +10,14 @@
 #include <QPushButton>
 #include <QStandardPaths>
 
+#include "devices/devices_texts.h"
 #include "platform/controls.h"
 #include "platform/message_box.h"
-#include "roster/roster_texts.h"
 
 namespace {
 
 void fill(QComboBox* list, const std::vector<AudioDevice>& devices, int id) {
-    list->addItem(QString::fromUtf8(roster_text::kDefaultDevice));
+    list->addItem(QString::fromUtf8(devices_text::kDefaultDevice));
     for (const AudioDevice& d : devices)
         list->addItem(QString::fromStdString(d.description), QString::fromStdString(d.name));
     // An id past the list selects nothing; OK then keeps it.
@@ -29,8 +29,8 @@ void fill(QComboBox* list, const std::vector<AudioDevice>& devices, int id) {
 CAudioSetup::CAudioSetup(const std::vector<AudioDevice>& capture, const std::vector<AudioDevice>& playback,
                          QWidget* parent)
     : QDialog(parent) {
-    setWindowTitle(QString::fromUtf8(roster_text::kAudioSetup));
-    auto* group = new QGroupBox(QString::fromUtf8(roster_text::kAudioDevices), this);
+    setWindowTitle(QString::fromUtf8(devices_text::kAudioSetup));
+    auto* group = new QGroupBox(QString::fromUtf8(devices_text::kAudioDevices), this);
     auto* grid = new QGridLayout(group);
     recording_ = new QComboBox(group);
     playback_ = new QComboBox(group);
@@ -38,19 +38,19 @@ CAudioSetup::CAudioSetup(const std::vector<AudioDevice>& capture, const std::vec
     set_control_id(playback_, kPlaybackList);
     recording_->setMinimumContentsLength(28);
     playback_->setMinimumContentsLength(28);
-    auto* adjust_in = new QPushButton(QString::fromUtf8(roster_text::kAdjustInput), group);
-    auto* adjust_out = new QPushButton(QString::fromUtf8(roster_text::kAdjustOutput), group);
+    auto* adjust_in = new QPushButton(QString::fromUtf8(devices_text::kAdjustInput), group);
+    auto* adjust_out = new QPushButton(QString::fromUtf8(devices_text::kAdjustOutput), group);
     set_control_id(adjust_in, kAdjustInput);
     set_control_id(adjust_out, kAdjustOutput);
-    grid->addWidget(new QLabel(QString::fromUtf8(roster_text::kRecordingDevice), group), 0, 0);
+    grid->addWidget(new QLabel(QString::fromUtf8(devices_text::kRecordingDevice), group), 0, 0);
     grid->addWidget(recording_, 0, 1);
     grid->addWidget(adjust_in, 0, 2);
-    grid->addWidget(new QLabel(QString::fromUtf8(roster_text::kPlaybackDevice), group), 1, 0);
+    grid->addWidget(new QLabel(QString::fromUtf8(devices_text::kPlaybackDevice), group), 1, 0);
     grid->addWidget(playback_, 1, 1);
     grid->addWidget(adjust_out, 1, 2);
     auto* buttons = new QDialogButtonBox(this);
-    buttons->addButton(QString::fromUtf8(roster_text::kOk), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QString::fromUtf8(roster_text::kCancel), QDialogButtonBox::RejectRole);
+    buttons->addButton(QString::fromUtf8(devices_text::kOk), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QString::fromUtf8(devices_text::kCancel), QDialogButtonBox::RejectRole);
     auto* outer = new QVBoxLayout(this);
     outer->addWidget(group);
     outer->addWidget(buttons);
@@ -97,7 +97,7 @@ bool CAudioSetup::OpenVolumeControl(bool recording) {
     if (!QStandardPaths::findExecutable("alsamixer").isEmpty() && !terminal.isEmpty())
         return QProcess::startDetached(terminal,
                                        {"-e", "alsamixer", "-V", recording ? "capture" : "playback"});
-    show_message_box(this, QString::fromUtf8(roster_text::kNoVolumeControl),
-                     QString::fromUtf8(roster_text::kCaption), MessageIcon::Information);
+    show_message_box(this, QString::fromUtf8(devices_text::kNoVolumeControl),
+                     QString::fromUtf8(devices_text::kCaption), MessageIcon::Information);
     return false;
 }

@@ -1,5 +1,5 @@
 // The camera setup dialog (see CVideoSetup.h).
-#include "video/CVideoSetup.h"
+#include "devices/CVideoSetup.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -10,14 +10,14 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "devices/devices_texts.h"
 #include "platform/controls.h"
-#include "video/video_texts.h"
 
 CVideoSetup::CVideoSetup(const std::vector<std::string>& names, QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QString::fromUtf8(video_text::kVideoSetup));
-    auto* group = new QGroupBox(QString::fromUtf8(video_text::kCaptureDevices), this);
+    setWindowTitle(QString::fromUtf8(devices_text::kVideoSetup));
+    auto* group = new QGroupBox(QString::fromUtf8(devices_text::kCaptureDevices), this);
     auto* row = new QHBoxLayout(group);
-    row->addWidget(new QLabel(QString::fromUtf8(video_text::kVideoDevice), group));
+    row->addWidget(new QLabel(QString::fromUtf8(devices_text::kVideoDevice), group));
     list_ = new QComboBox(group);
     set_control_id(list_, kDeviceList);
     list_->setMinimumContentsLength(24);
@@ -26,8 +26,8 @@ CVideoSetup::CVideoSetup(const std::vector<std::string>& names, QWidget* parent)
     list_->setCurrentIndex(-1);
     row->addWidget(list_, 1);
     auto* buttons = new QDialogButtonBox(this);
-    auto* ok = buttons->addButton(QString::fromUtf8(video_text::kOk), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QString::fromUtf8(video_text::kCancel), QDialogButtonBox::RejectRole);
+    auto* ok = buttons->addButton(QString::fromUtf8(devices_text::kOk), QDialogButtonBox::AcceptRole);
+    buttons->addButton(QString::fromUtf8(devices_text::kCancel), QDialogButtonBox::RejectRole);
     ok->setAutoDefault(false);
     ok->setDefault(false);
     auto* outer = new QVBoxLayout(this);

@@ -1,0 +1,127 @@
+// The device setup dialogs: their lists and the ids they return, new devices while one is open, and the
+// main window's way of running them.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QTest>
+#include <QTimer>
+
+#include "components/audio_devices.h"
+#include "devices/CAudioSetup.h"
+#include "devices/CVideoSetup.h"
+#include "devices/DeviceDialogs.h"
+#include "video/capture.h"
+
+TEST(AudioSetup, ListsAndIds) {
+    const std::vector<AudioDevice> in = {{"hw:0", "Built-in"}, {"usb", "USB Mic"}},
+                                   out = {{"hw:0", "Speakers"}};
+    const struct {
+        int given;
+        int selected;
+        int returned;
+    } rows[] = {{-1, 0, -1}, {-7, 0, -1}, {0, 1, 0}, {1, 2, 1}, {5, -1, 5}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.given);
+        CAudioSetup dialog(in, out, nullptr);
+        dialog.set_ids(row.given, -1);
+        EXPECT_EQ(dialog.recording_list()->currentIndex(), row.selected);
+        EXPECT_EQ(dialog.recording_list()->itemText(0), QString::fromUtf8("默认设备"));
+        dialog.accept();
+        EXPECT_EQ(dialog.record_id(), row.returned) << "an id past the list is kept";
+    }
+    CAudioSetup dialog(in, out, nullptr);
+    dialog.set_ids(1, 0);
+    dialog.recording_list()->setCurrentIndex(0);
+    dialog.accept();
+    EXPECT_EQ(dialog.record_id(), -1) << "choosing the default device";
+    EXPECT_EQ(dialog.play_id(), 0);
+
+    for (bool capture : {true, false})
+        for (const AudioDevice& d : list_audio_devices(capture)) {
+            EXPECT_NE(d.name, "null");
+            EXPECT_NE(d.name, "default");
+            EXPECT_FALSE(d.description.empty());
+        }
+}
+
+TEST(AudioSetup, NewDevicesKeepTheChosenOneWhileItIsThere) {
+    const std::vector<AudioDevice> in = {{"hw:0", "Built-in"}, {"usb", "USB Mic"}},
+                                   out = {{"hw:0", "Speakers"}};
+    CAudioSetup dialog(in, out, nullptr);
+    dialog.set_ids(1, 0);
+    // The USB microphone moves down the list: it stays chosen; the speakers go away: the default device.
+    dialog.SetDevices({{"hdmi", "HDMI"}, {"hw:0", "Built-in"}, {"usb", "USB Mic"}}, {{"hdmi", "HDMI"}});
+    ASSERT_EQ(dialog.recording_list()->count(), 4);
+    EXPECT_EQ(dialog.recording_list()->currentIndex(), 3);
+    EXPECT_EQ(dialog.playback_list()->currentIndex(), 0);
+    dialog.accept();
+    EXPECT_EQ(dialog.record_id(), 2) << "the id is the new position";
+    EXPECT_EQ(dialog.play_id(), -1);
+}
+
+TEST(VideoSetup, IndexNamesAndEnter) {
+    CVideoSetup dialog({"cam A", "cam B"}, nullptr);
+    EXPECT_EQ(dialog.list()->currentIndex(), -1) << "nothing chosen before set_index";
+    for (int bad : {-1, 2, 9}) {
+        dialog.set_index(bad);
+        EXPECT_EQ(dialog.list()->currentIndex(), -1) << bad;
+    }
+    dialog.set_index(1);
+    dialog.SetNames({"cam C", "cam B"});
+    EXPECT_EQ(dialog.list()->currentText(), "cam B") << "the chosen camera stays chosen";
+    dialog.SetNames({"cam C"});
+    EXPECT_EQ(dialog.list()->currentIndex(), -1) << "gone: nothing chosen";
+    dialog.accept();
+    EXPECT_EQ(dialog.index(), 1) << "OK with nothing chosen keeps the id";
+
+    CVideoSetup shown({"cam A"}, nullptr);
+    shown.set_index(0);
+    shown.show();
+    QTest::keyClick(&shown, Qt::Key_Return);
+    EXPECT_TRUE(shown.isVisible()) << "Enter does not press OK";
+    EXPECT_EQ(shown.result(), 0);
+}
+
+// The main window's runner: the dialog is reachable while it is open, follows the devices and returns the
+// choice on OK (nothing on Cancel).
+TEST(DeviceDialogs, OpenDialogsFollowTheDevicesAndReturnTheChoice) {
+    const bool test_camera = true;
+    DeviceDialogs dialogs(nullptr, &test_camera);
+    const std::vector<capture::CameraInfo> cameras = capture::list_cameras(true);
+    ASSERT_FALSE(cameras.empty()) << "the test camera";
+    const std::string last = cameras.back().name;
+    QTimer::singleShot(0, [&] {
+        CVideoSetup* open = dialogs.open_video();
+        ASSERT_NE(open, nullptr);
+        EXPECT_EQ(open->list()->currentText(), QString::fromStdString(last));
+        DeviceLists lists;
+        lists.cameras = {"new camera", last};
+        dialogs.DevicesChanged(lists);
+        EXPECT_EQ(open->list()->currentIndex(), 1);
+        open->accept();
+    });
+    int camera = int(cameras.size()) - 1;
+    EXPECT_TRUE(dialogs.RunVideoSetup(camera));
+    EXPECT_EQ(camera, 1);
+    EXPECT_EQ(dialogs.open_video(), nullptr);
+
+    QTimer::singleShot(0, [&] {
+        CAudioSetup* open = dialogs.open_audio();
+        ASSERT_NE(open, nullptr);
+        DeviceLists lists;
+        lists.recording = {{"a", "A"}, {"b", "B"}};
+        lists.playback = {{"c", "C"}};
+        dialogs.DevicesChanged(lists);
+        EXPECT_EQ(open->recording_list()->count(), 3);
+        open->recording_list()->setCurrentIndex(2);
+        open->reject();
+    });
+    int record = -1, play = -1;
+    EXPECT_FALSE(dialogs.RunAudioSetup(record, play));
+    EXPECT_EQ(record, -1) << "Cancel changes nothing";
+    EXPECT_EQ(dialogs.open_audio(), nullptr);
+
+    const DeviceLists now = DeviceDialogs::CurrentDevices(true);
+    EXPECT_EQ(now.cameras.size(), cameras.size());
+    EXPECT_EQ(now.cameras.back(), last);
+}
