@@ -2,18 +2,13 @@
 #include "roster/CLeftDlg.h"
 
 #include <QCursor>
-#include <QDir>
-#include <QFile>
 #include <QHBoxLayout>
-#include <QImageReader>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QSlider>
 #include <QWidgetAction>
-
-#include <cstring>
 
 #include "config/client_config.h"
 #include "platform/controls.h"
@@ -29,43 +24,6 @@
 #include "wire/packet_types.h"
 
 namespace {
-
-// The picture request as it travels through the work queue.
-struct PictureRequest {
-    uint32_t user_id;
-    char url[512];
-    char folder[260];
-    char file[48];
-};
-static_assert(sizeof(PictureRequest) <= CWorkQueue::kPayloadSize);
-
-void copy_field(char* field, size_t size, const std::string& text) {
-    const size_t n = std::min(size - 1, text.size());
-    std::memcpy(field, text.data(), n);
-    field[n] = '\0';
-}
-
-// The largest side a stored picture keeps: tiles are small, and a picture from the web can be anything.
-constexpr int kMaxPictureSide = 160;
-
-// Decodes a downloaded body and stores it, scaled down, as the user's picture. Runs on the worker thread, so
-// the UI thread only ever loads small pictures. False when the body is not a picture.
-bool store_picture(const QString& body, const QString& destination) {
-    QImageReader reader(body);
-    const QSize size = reader.size();
-    if (!reader.canRead() || size.isEmpty() || size.width() > 8192 || size.height() > 8192)
-        return false;
-    if (size.width() > kMaxPictureSide || size.height() > kMaxPictureSide)
-        reader.setScaledSize(size.scaled(kMaxPictureSide, kMaxPictureSide, Qt::KeepAspectRatio));
-    const QImage image = reader.read();
-    if (image.isNull())
-        return false;
-    const QString partial = destination + ".new";
-    if (!image.save(partial, "PNG"))
-        return false;
-    QFile::remove(destination);
-    return QFile::rename(partial, destination);
-}
 
 // What a drawn picture shows: a nickname made from the user id ("用户201", rooms without a directory) shows
 // its digits, since every such tile would otherwise show the same "用"; any other nickname its first
@@ -108,7 +66,7 @@ QImage drawn_picture(const UserRecord& record) {
 CLeftDlg::CLeftDlg(call_back* cb, Roster& roster, ISessionActions* actions, const std::string& install_folder,
                    const std::string& web_host, QWidget* parent)
     : QWidget(parent), cb_(cb), roster_(roster), actions_(actions), install_folder_(install_folder),
-      picture_folder_(picture_folder_path(install_folder)), web_host_(web_host) {
+      pictures_(this, web_host, picture_folder_path(install_folder)) {
     for (auto [id, text] : {std::pair{kPreviousPage, "<"}, std::pair{kNextPage, ">"}}) {
         auto* b = new QPushButton(text, this);
         set_control_id(b, id);
@@ -143,7 +101,7 @@ CLeftDlg::CLeftDlg(call_back* cb, Roster& roster, ISessionActions* actions, cons
 
 CLeftDlg::~CLeftDlg() {
     roster_.RemoveView(this);
-    queue_.Stop();
+    pictures_.Stop();
 }
 
 bool CLeftDlg::event(QEvent* e) {
@@ -195,11 +153,10 @@ void CLeftDlg::Layout() {
 void CLeftDlg::OnUserAdded(UserRecord& record) {
     ASSERT_UI_THREAD();
     if (&record == roster_.Self()) {
-        // The local user's record starts the pictures: earlier requests are dropped with the reset.
-        queue_.Reset();
-        queue_.Start(this);
+        // The local user's record starts the pictures: earlier requests are dropped with the restart.
+        pictures_.Restart();
     }
-    RequestPicture(record);
+    pictures_.Request(record.block.user_id);
     const int index = roster_.IndexOf(record.block.user_id);
     if (index >= page_ * kTilesPerPage && index < (page_ + 1) * kTilesPerPage)
         FillTile(index - page_ * kTilesPerPage, record);
@@ -292,8 +249,7 @@ void CLeftDlg::FillTile(int slot, const UserRecord& record) {
     CPictureEx* t = tiles_[size_t(slot)];
     bool loaded = false;
     if (record.picture_ready)
-        loaded = t->LoadFile(
-            QString::fromStdString(path_join(picture_folder_, std::to_string(record.picture_ready))));
+        loaded = t->LoadFile(QString::fromStdString(pictures_.PicturePath(record.picture_ready)));
     if (!loaded)
         loaded = t->LoadImage(drawn_picture(record));
     if (!loaded)
@@ -344,37 +300,6 @@ void CLeftDlg::NextPage() {
 }
 
 // ---- pictures ----
-
-void CLeftDlg::RequestPicture(const UserRecord& record) {
-    std::unique_ptr<CWorkQueue::Item> item = queue_.TakeFreeItem();
-    if (!item)
-        return; // before the local user's record: nothing to download with yet
-    PictureRequest r{};
-    r.user_id = record.block.user_id;
-    copy_field(r.url, sizeof r.url,
-               web_host_ + "/help.php?view=pic&uid=" + std::to_string(record.block.user_id) + "&size=middle");
-    copy_field(r.folder, sizeof r.folder, picture_folder_);
-    // The file name comes from the numeric user id only.
-    copy_field(r.file, sizeof r.file, std::to_string(record.block.user_id));
-    std::memcpy(item->data(), &r, sizeof r);
-    queue_.Queue(std::move(item));
-}
-
-void CLeftDlg::OnWorkItem(CWorkQueue* queue, void* payload, int size) {
-    if (size_t(size) < sizeof(PictureRequest))
-        return;
-    PictureRequest r{};
-    std::memcpy(&r, payload, sizeof r);
-    r.url[sizeof r.url - 1] = r.folder[sizeof r.folder - 1] = r.file[sizeof r.file - 1] = '\0';
-    const std::string path = path_join(r.folder, r.file);
-    const std::string body = path + ".body";
-    int result = download::DownloadToFile(r.url, body, limits_, &queue->cancelled());
-    if (result == download::kStored &&
-        !store_picture(QString::fromStdString(body), QString::fromStdString(path)))
-        result = download::kUrlFailed; // not a picture
-    QFile::remove(QString::fromStdString(body));
-    platform::post_message(this, msg::kPictureReady, result, intptr_t(r.user_id));
-}
 
 void CLeftDlg::OnPictureReady(int result, uint32_t user_id) {
     ASSERT_UI_THREAD();

@@ -1,8 +1,8 @@
 // The user list: five picture tiles between a previous-page and a next-page button, a view of the roster.
-// Each tile shows a user's picture (downloaded in the background; until it is stored, a picture drawn from
-// the nickname's first character) with the host, microphone, camera and hand icons over it. Clicking the
-// icons is how the host grants and withdraws the right to speak and approves requests, and how anybody opens
-// and closes another user's video or switches the own camera.
+// Each tile shows a user's picture (fetched in the background by the PictureFetcher; until it is stored, a
+// picture drawn from the nickname's first character) with the host, microphone, camera and hand icons over
+// it. Clicking the icons is how the host grants and withdraws the right to speak and approves requests, and
+// how anybody opens and closes another user's video or switches the own camera.
 #pragma once
 
 #include <QWidget>
@@ -14,19 +14,14 @@ class QMenu;
 
 #include "controls/CPictureEx.h"
 #include "platform/messages.h"
-#include "roster/CWorkQueue.h"
-#include "roster/picture_download.h"
+#include "roster/PictureFetcher.h"
 #include "session/call_back.h"
 #include "session/panels.h"
 #include "session/roster.h"
 #include "skin/CSkinBitmap.h"
 #include "skin/CSkinButtons.h"
 
-class CLeftDlg : public QWidget,
-                 public IRosterView,
-                 public CWorkItemCall,
-                 public IPictureEvent,
-                 public platform::MessageTarget {
+class CLeftDlg : public QWidget, public IRosterView, public IPictureEvent, public platform::MessageTarget {
 public:
     static constexpr int kTilesPerPage = 5;
     enum Control { kPreviousPage = 1091, kNextPage = 1092, kFirstTile = 100 };
@@ -58,10 +53,9 @@ public:
     void ClickTile(int slot, const QPoint& at);
     // The picture of a user arrived (message 1047).
     void OnPictureReady(int result, uint32_t user_id);
-    // Waits for the picture queue to end (the window is going away).
-    void StopDownloads() { queue_.Stop(); }
-    CWorkQueue& queue() { return queue_; }
-    void set_download_limits(const download::Limits& l) { limits_ = l; }
+    // Waits for the picture downloads to end (the window is going away).
+    void StopDownloads() { pictures_.Stop(); }
+    PictureFetcher& pictures() { return pictures_; }
 
     // The class actions (hands, removal, speaker levels); set by the main dialog.
     void set_class_actions(IClassActions* a) { class_actions_ = a; }
@@ -76,8 +70,6 @@ public:
     // How the host is asked; a test answers for the user.
     std::function<bool(const QString& text, const QString& caption)> ask;
 
-    // CWorkItemCall: the download of one picture, on the worker thread.
-    void OnWorkItem(CWorkQueue* queue, void* payload, int size) override;
     // IPictureEvent: the icons over a tile.
     void OnDrawOverlay(int control_id, uint32_t user_value, QPainter& painter, const QRect& client) override;
 
@@ -90,7 +82,6 @@ protected:
 private:
     void FillTile(int slot, const UserRecord& record);
     void ClearTile(int slot);
-    void RequestPicture(const UserRecord& record);
     void Layout();
     void SendSpeakControl(uint32_t user_id, bool allow);
     void Notice(const QString& text);
@@ -104,13 +95,10 @@ private:
     IClassActions* class_actions_ = nullptr;
     QMenu* tile_menu_ = nullptr;
     std::string install_folder_;
-    std::string picture_folder_;
-    std::string web_host_;
     std::array<CPictureEx*, kTilesPerPage> tiles_{};
     std::array<CSkinBitmap, kIconCount> icons_;
     CSkinButtons skin_;
-    CWorkQueue queue_;
-    download::Limits limits_;
+    PictureFetcher pictures_;
     int page_ = 0;
     int auto_watched_ = 0; // cameras opened without a click (headless demo)
     bool initialised_ = false;

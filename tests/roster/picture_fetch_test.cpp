@@ -1,5 +1,9 @@
-// The picture download and the work queue against a real HTTP server on the loopback.
+// The picture download, the work queue and the user pictures' fetcher against a real HTTP server on the
+// loopback.
 #include <gtest/gtest.h>
+
+#include <QImage>
+#include <QImageReader>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -12,8 +16,11 @@
 #include <thread>
 
 #include "eventually.h"
+#include "platform/message_ids.h"
+#include "platform/messages.h"
 #include "room_peer.h"
 #include "roster/CWorkQueue.h"
+#include "roster/PictureFetcher.h"
 #include "roster/picture_download.h"
 #include "temp_dir.h"
 #include "web_host.h"
@@ -165,4 +172,60 @@ TEST(WorkQueue, StopDuringAStalledDownloadReturnsAtOnce) {
     EXPECT_EQ(result, download::kReadFailed);
     EXPECT_EQ(r.done(), 1u) << "the pending item is not run after the stop";
     EXPECT_EQ(q.pending(), 1u);
+}
+
+namespace {
+
+// Where the fetcher posts its results.
+struct PictureReceiver : QObject, platform::MessageTarget {
+    std::vector<std::pair<int, uint32_t>> results; // (download result, user id)
+    bool event(QEvent* e) override { return platform::dispatch_message(e, *this) || QObject::event(e); }
+    void on_message(unsigned id, intptr_t wparam, intptr_t lparam) override {
+        if (id == msg::kPictureReady)
+            results.emplace_back(int(wparam), uint32_t(lparam));
+    }
+};
+
+} // namespace
+
+TEST(PictureFetcher, StoresOnlyPicturesScaledDown) {
+    TempDir dir;
+    const QString body = QString::fromStdString(dir.file("body"));
+    const QString stored = QString::fromStdString(dir.file("7"));
+    QImage wide(400, 200, QImage::Format_RGB32);
+    wide.fill(Qt::red);
+    ASSERT_TRUE(wide.save(body, "JPG"));
+    ASSERT_TRUE(PictureFetcher::StorePicture(body, stored));
+    const QImage kept(stored);
+    EXPECT_EQ(kept.size(), QSize(160, 80)) << "at most 160 pixels a side, the shape kept";
+    EXPECT_EQ(QImageReader(stored).format(), "png");
+
+    write_file(dir.file("body"), "<html>not a picture</html>");
+    EXPECT_FALSE(PictureFetcher::StorePicture(body, QString::fromStdString(dir.file("8"))));
+    ASSERT_TRUE(QImage(9000, 1, QImage::Format_Mono).save(body, "PNG"));
+    EXPECT_FALSE(PictureFetcher::StorePicture(body, QString::fromStdString(dir.file("9"))))
+        << "a picture claiming more than 8192 pixels a side is not decoded";
+    EXPECT_EQ(files_in(dir.path()).size(), 2u) << "the body and the one picture stored; nothing partial";
+}
+
+TEST(PictureFetcher, ReportsEachResultToItsReceiverAndNothingBeforeTheRestart) {
+    TestWebHost web;
+    TempDir dir;
+    PictureReceiver receiver;
+    PictureFetcher fetcher(&receiver, web.base(), dir.path().string());
+    fetcher.Request(5); // before the restart: dropped
+    fetcher.Restart();
+    fetcher.Request(3);
+    ASSERT_TRUE(eventually_with_events([&] { return !receiver.results.empty(); }));
+    EXPECT_EQ(receiver.results, (std::vector<std::pair<int, uint32_t>>{{download::kStored, 3}}));
+    EXPECT_EQ(QImage(QString::fromStdString(fetcher.PicturePath(3))).pixelColor(5, 5),
+              QImage::fromData(QByteArray::fromStdString(TestWebHost::picture_for(3))).pixelColor(5, 5));
+    EXPECT_FALSE(fs::exists(fetcher.PicturePath(5)));
+
+    PictureFetcher nowhere(&receiver, "http://127.0.0.1:1", dir.path().string());
+    nowhere.Restart();
+    nowhere.Request(4);
+    ASSERT_TRUE(eventually_with_events([&] { return receiver.results.size() == 2; }));
+    EXPECT_EQ(receiver.results.back(), (std::pair<int, uint32_t>{download::kUrlFailed, 4}));
+    EXPECT_FALSE(fs::exists(nowhere.PicturePath(4)));
 }
