@@ -22,9 +22,6 @@
 
 namespace {
 
-// One tick of the face animation; every face frame lasts at least 100 ms, so 50 ms keeps them on time.
-constexpr int kAnimationTickMs = 50;
-
 // Web addresses in typed or received text.
 const QRegularExpression& link_pattern() {
     static const QRegularExpression re(R"((?:https?://|ftp://|www\.)[^\s<>"]+)",
@@ -36,7 +33,10 @@ const QRegularExpression& link_pattern() {
 
 CRichEditCtrlEx::CRichEditCtrlEx(QWidget* parent, int control_id) : QTextEdit(parent), id_(control_id) {
     setAcceptRichText(false); // pasted text is plain text: no markup from outside
-    clock_.start();
+}
+
+CRichEditCtrlEx::~CRichEditCtrlEx() {
+    AnimationClock::Shared().Unsubscribe(this);
 }
 
 void CRichEditCtrlEx::InsertWithLinks(QTextCursor& cursor, const QString& text,
@@ -340,7 +340,7 @@ void CRichEditCtrlEx::mouseReleaseEvent(QMouseEvent* e) {
         QDesktopServices::openUrl(QUrl::fromUserInput(href));
 }
 
-// ---- face animation: one timer for every face of this control ----
+// ---- face animation: the shared clock while a face of this control moves and shows ----
 
 void CRichEditCtrlEx::showEvent(QShowEvent* e) {
     QTextEdit::showEvent(e);
@@ -372,26 +372,15 @@ void CRichEditCtrlEx::UpdateAnimation() {
         any_animated = any_animated || (face && face->frames.size() > 1);
     }
     const bool shown = isVisible() && !window()->isMinimized();
-    if (any_animated && shown) {
-        if (!anim_timer_.isActive())
-            anim_timer_.start(kAnimationTickMs, this);
-    } else {
-        anim_timer_.stop();
-    }
+    if (any_animated && shown)
+        AnimationClock::Shared().Subscribe(this);
+    else
+        AnimationClock::Shared().Unsubscribe(this);
 }
 
-void CRichEditCtrlEx::timerEvent(QTimerEvent* e) {
-    if (e->timerId() != anim_timer_.timerId()) {
-        QTextEdit::timerEvent(e);
-        return;
-    }
+void CRichEditCtrlEx::OnAnimationTick(qint64 now) {
     ++anim_ticks_;
-    AnimateFaces();
-}
-
-void CRichEditCtrlEx::AnimateFaces() {
     bool changed = false;
-    const qint64 now = clock_.elapsed();
     for (auto& [path, e] : embedded_) {
         const FaceLibrary::Face* face = FaceLibrary::Shared().Get(path);
         if (!face)

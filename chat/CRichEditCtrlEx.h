@@ -1,19 +1,18 @@
 // The rich text control of the chat input and the message log, over QTextEdit: appending runs with a
 // character format, a default font by locale, the font dialog, inline face pictures (one character position
-// each, carrying a 32-bit user value, animated in place by one timer per control that runs only while the
-// control is visible and its window not minimised), the editing context menu with its enable rules, Return
-// reported to an owner, and links detected in appended text and opened with the desktop's browser. Text is
-// only ever inserted as plain text: nothing from the network is read as markup.
+// each, carrying a 32-bit user value, animated in place by the one animation clock of the rich-text controls
+// while the control is visible and its window not minimised), the editing context menu with its enable rules,
+// Return reported to an owner, and links detected in appended text and opened with the desktop's browser.
+// Text is only ever inserted as plain text: nothing from the network is read as markup.
 #pragma once
 
-#include <QBasicTimer>
-#include <QElapsedTimer>
 #include <QTextEdit>
 
 #include <map>
 #include <vector>
 
 #include "chat/chat_codes.h"
+#include "controls/AnimationClock.h"
 
 class QAction;
 
@@ -24,7 +23,7 @@ public:
     virtual void OnReturnKey(bool ctrl_down, bool alt_down, int control_id) = 0;
 };
 
-class CRichEditCtrlEx : public QTextEdit {
+class CRichEditCtrlEx : public QTextEdit, public AnimationClock::Listener {
     Q_OBJECT
 public:
     // The property of a face's image format that holds its user value.
@@ -33,6 +32,7 @@ public:
     enum Command { kUndo = 101, kCut, kCopy, kPaste, kClear, kSelectAll, kFont };
 
     CRichEditCtrlEx(QWidget* parent, int control_id);
+    ~CRichEditCtrlEx() override;
 
     void set_font_entry(bool on) { font_entry_ = on; }
     void set_clear_all_when_read_only(bool on) { clear_all_ = on; }
@@ -74,15 +74,16 @@ public:
     // for a separator.
     std::vector<std::pair<int, bool>> MenuEntries() const;
     void RunCommand(int command);
-    // Whether the face animation timer runs now.
-    bool animating() const { return anim_timer_.isActive(); }
+    // Whether this control's faces follow the animation clock now.
+    bool animating() const { return AnimationClock::Shared().subscribed(this); }
     int animation_ticks() const { return anim_ticks_; }
+    // AnimationClock::Listener: shows each face's frame of this moment.
+    void OnAnimationTick(qint64 elapsed_ms) override;
 
 protected:
     void contextMenuEvent(QContextMenuEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
-    void timerEvent(QTimerEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void hideEvent(QHideEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
@@ -93,7 +94,6 @@ private:
     // Scrolls to the last line once the current appends are done.
     void ScrollToEnd();
     void UpdateAnimation();
-    void AnimateFaces();
 
     int id_;
     bool font_entry_ = true;
@@ -110,8 +110,6 @@ private:
         int frame = 0;
     };
     std::map<QString, Embedded> embedded_;
-    QBasicTimer anim_timer_;
-    QElapsedTimer clock_;
     int anim_ticks_ = 0;
     bool scroll_pending_ = false;
 };
