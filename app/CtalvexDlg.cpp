@@ -157,7 +157,8 @@ void CtalvexDlg::CreatePanels() {
     status_bar_ = new CStatusDlg(&session_, &controller_, install_folder(), this);
     chat_input_ = new CChatDlg(&session_, &controller_, install_folder(), this);
     video_panel_ = new CVideo(&session_, install_folder(), this);
-    media_panel_ = new CMediaDlg(&session_, install_folder(), session_.settings().test_camera, this);
+    media_panel_ =
+        new CMediaDlg(&session_, &controller_, install_folder(), session_.settings().test_camera, this);
     course_label_ = status_bar_->course_label();
     user_list_->setObjectName("user_list");
     message_log_->setObjectName("message_log");

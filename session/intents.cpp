@@ -30,6 +30,12 @@ bool SendChatLine(call_back& link, const OutgoingChatLine& line) {
     return link.Send(pkt::kChat, packet.encode());
 }
 
+void AnnounceCamera(call_back& link, const proto::StreamDesc& stream) {
+    proto::CameraState state;
+    state.stream = stream;
+    link.Send(pkt::kCameraState, state.encode());
+}
+
 std::optional<IncomingChatLine> ReadChatLine(const uint8_t* data, size_t length) {
     auto line = proto::ChatLine::decode(data, length);
     if (!line)

@@ -16,6 +16,7 @@ void WatchUser(call_back& link, uint32_t user_id);
 void AllowSpeech(call_back& link, uint32_t user_id, bool allow);
 void SetOutputVolume(call_back& link, uint32_t volume);
 bool SendChatLine(call_back& link, const OutgoingChatLine& line);
+void AnnounceCamera(call_back& link, const proto::StreamDesc& stream);
 
 // A chat message (type 1002). Nothing for a payload shorter than its layout, or one whose length field is 0
 // or claims more than the payload holds: shown in part, such a line would mislead (it is logged).

@@ -153,6 +153,9 @@ public:
     virtual void SetOutputVolume(uint32_t volume) = 0;
     // Type 2. False when the link is down or dropped the line.
     virtual bool SendChatLine(const OutgoingChatLine& line) = 0;
+    // Tells the room the local camera's format (type 11): the compressor's, or all zeros when the camera went
+    // off.
+    virtual void AnnounceCamera(const proto::StreamDesc& stream) = 0;
 };
 
 // What the host and the participants do to run a class, beside the media actions: hands, speech for

@@ -332,6 +332,10 @@ bool SessionController::SendChatLine(const OutgoingChatLine& line) {
     return intents::SendChatLine(link_, line);
 }
 
+void SessionController::AnnounceCamera(const proto::StreamDesc& stream) {
+    intents::AnnounceCamera(link_, stream);
+}
+
 void SessionController::OnMediaStart() {
     if (panels_.status_bar) {
         panels_.status_bar->SelectMic();

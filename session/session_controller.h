@@ -39,6 +39,7 @@ public:
     void AllowSpeech(uint32_t user_id, bool allow) override;
     void SetOutputVolume(uint32_t volume) override;
     bool SendChatLine(const OutgoingChatLine& line) override;
+    void AnnounceCamera(const proto::StreamDesc& stream) override;
 
     // IClassActions
     bool OwnHandRaised() override;

@@ -21,10 +21,10 @@
 #include "video/yuv_convert.h"
 #include "wire/packet_types.h"
 
-CMediaDlg::CMediaDlg(call_back* cb, const std::string& install_folder, bool test_camera_enabled,
-                     QWidget* parent)
+CMediaDlg::CMediaDlg(call_back* cb, ISessionActions* actions, const std::string& install_folder,
+                     bool test_camera_enabled, QWidget* parent)
     : VideoPicture(path_join(install_folder, "ui"), "camerabk.bmp", false, parent), cb_(cb),
-      test_camera_enabled_(test_camera_enabled) {
+      actions_(actions), test_camera_enabled_(test_camera_enabled) {
     SetCaption(QString::fromUtf8(video_text::kLocalVideo));
     engine_.set_sink(this);
     bgr_.assign(size_t(capture::kWidth) * capture::kHeight * 3, 0);
@@ -44,12 +44,6 @@ bool CMediaDlg::CameraPresent() {
     return capture::camera_present(test_camera_enabled_);
 }
 
-void CMediaDlg::Announce(const proto::StreamDesc& stream) {
-    proto::CameraState state;
-    state.stream = stream;
-    cb_->Send(pkt::kCameraState, state.encode());
-}
-
 bool CMediaDlg::SwitchCamera(bool on, int device_id) {
     ASSERT_UI_THREAD();
     if (on) {
@@ -63,7 +57,9 @@ bool CMediaDlg::SwitchCamera(bool on, int device_id) {
             return false;
         }
         const VideoEncoder& enc = engine_.encoder();
-        Announce({enc.code(), uint16_t(enc.width()), uint16_t(enc.height()), uint16_t(enc.bits_per_pixel())});
+        if (actions_)
+            actions_->AnnounceCamera(
+                {enc.code(), uint16_t(enc.width()), uint16_t(enc.height()), uint16_t(enc.bits_per_pixel())});
         LOG_VIDEO("fccHandler = %x\n", enc.code());
         engine_.start_streaming();
         camera_open_ = true;
@@ -77,7 +73,8 @@ bool CMediaDlg::SwitchCamera(bool on, int device_id) {
     CloseZoom();
     picture_.Clear();
     update();
-    Announce({});
+    if (actions_)
+        actions_->AnnounceCamera({});
     return true;
 }
 

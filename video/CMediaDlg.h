@@ -1,7 +1,7 @@
 // The local camera panel: switches the camera on and off for the session, announces the camera's format to
-// the room, sends every compressed frame as a video packet, converts every picture for painting (the capture
-// thread hands the latest one over; the UI thread paints it), takes snapshots, opens the zoom window and
-// shows the control bar while the mouse is over it.
+// the room (an intent of the session), sends every compressed frame as a video packet itself (for speed),
+// converts every picture for painting (the capture thread hands the latest one over; the UI thread paints
+// it), takes snapshots, opens the zoom window and shows the control bar while the mouse is over it.
 #pragma once
 
 #include <QWidget>
@@ -18,7 +18,8 @@
 
 class CMediaDlg : public VideoPicture, public IMediaPanel, public videocall {
 public:
-    CMediaDlg(call_back* cb, const std::string& install_folder, bool test_camera_enabled, QWidget* parent);
+    CMediaDlg(call_back* cb, ISessionActions* actions, const std::string& install_folder,
+              bool test_camera_enabled, QWidget* parent);
     ~CMediaDlg() override;
 
     // IMediaPanel
@@ -52,10 +53,10 @@ protected:
     bool CanZoom() const override { return camera_open_; }
 
 private:
-    void Announce(const proto::StreamDesc& stream);
     void Notice(const QString& text);
 
     call_back* cb_;
+    ISessionActions* actions_;
     bool test_camera_enabled_;
     CCaptureEngine engine_;
     bool camera_open_ = false;

@@ -52,6 +52,11 @@ struct RecordingActions : ISessionActions {
         calls.push_back("chat to " + std::to_string(line.target));
         return link && intents::SendChatLine(*link, line);
     }
+    void AnnounceCamera(const proto::StreamDesc& stream) override {
+        calls.push_back("announce camera " + std::to_string(stream.fourcc));
+        if (link)
+            intents::AnnounceCamera(*link, stream);
+    }
 };
 
 // A chat message (type 1002) reaches the message log as the session hands it over.
