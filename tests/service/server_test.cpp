@@ -153,7 +153,9 @@ TEST(RoomServer, VoiceReachesListenersPromptlyWhileOneSleepsAndVideoFloods) {
     int got_watcher = 0, got_listener = 0;
     std::thread a([&] { listen(watcher, &worst_watcher, &got_watcher); });
     std::thread b([&] { listen(listener, &worst_listener, &got_listener); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the sleeper's buffers fill
+    // The sleeper's buffers fill: its socket holds video it does not read, and the server's queue for it
+    // grows behind that.
+    ASSERT_TRUE(eventually([&] { return sleeper.unread_bytes() >= 32 * 1024; }, 10000));
     for (uint32_t seq = 0; seq < 100; ++seq) {
         host.send(pkt::kVoice, proto::VoicePacket{0, seq, now_us(), std::vector<uint8_t>(60, 0x42)}.encode());
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

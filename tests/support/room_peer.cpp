@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -123,6 +124,11 @@ std::vector<Packet> RoomPeer::drain(int ms) {
     std::vector<Packet> out(inbox_.begin(), inbox_.end());
     inbox_.clear();
     return out;
+}
+
+size_t RoomPeer::unread_bytes() const {
+    int n = 0;
+    return fd_ >= 0 && ioctl(fd_, FIONREAD, &n) == 0 && n > 0 ? size_t(n) : 0;
 }
 
 bool RoomPeer::wait_closed(int timeout_ms) {

@@ -35,6 +35,8 @@ public:
     std::vector<Packet> drain(int ms);
     // True when the other side closed within `timeout_ms`.
     bool wait_closed(int timeout_ms = 3000);
+    // The bytes the system holds for this peer that it has not read yet.
+    size_t unread_bytes() const;
     void close();
 
 private:

@@ -1,0 +1,125 @@
+// A started program whose standard error the test reads (see reporting_process.h).
+#include "reporting_process.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/process.h"
+
+extern char** environ;
+
+uint16_t listening_port_of(const std::string& line) {
+    static const std::string kMark = "listening on ";
+    const size_t at = line.find(kMark);
+    if (at == std::string::npos)
+        return 0;
+    const size_t end = line.find_first_of(" \t\r\n", at + kMark.size());
+    const std::string endpoint =
+        line.substr(at + kMark.size(), end == std::string::npos ? end : end - at - kMark.size());
+    const size_t colon = endpoint.rfind(':');
+    if (colon == std::string::npos)
+        return 0;
+    char* tail = nullptr;
+    const long port = std::strtol(endpoint.c_str() + colon + 1, &tail, 10);
+    return tail != endpoint.c_str() + colon + 1 && *tail == '\0' && port > 0 && port <= 65535 ? uint16_t(port)
+                                                                                              : 0;
+}
+
+ReportingProcess::ReportingProcess(const std::string& path, const std::vector<std::string>& args,
+                                   const std::string& working_dir, const std::vector<std::string>& env) {
+    // Everything the child needs is made before the fork: after it only async-signal-safe calls run.
+    std::vector<std::string> environment;
+    for (char** e = environ; e && *e; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        bool overridden = false;
+        for (const std::string& x : env)
+            overridden = overridden || x.compare(0, name.size(), name) == 0;
+        if (!overridden)
+            environment.push_back(entry);
+    }
+    environment.insert(environment.end(), env.begin(), env.end());
+    std::vector<char*> argv{const_cast<char*>(path.c_str())};
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& e : environment)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    int pipe_fds[2];
+    if (access(path.c_str(), X_OK) != 0 || pipe2(pipe_fds, O_CLOEXEC) != 0) {
+        ended_ = true;
+        return;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipe_fds[1], STDERR_FILENO); // the copy is not closed on exec
+        close_range(3, ~0U, 0);
+        if (!working_dir.empty() && chdir(working_dir.c_str()) != 0)
+            _exit(127);
+        execve(path.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    close(pipe_fds[1]);
+    if (pid < 0) {
+        close(pipe_fds[0]);
+        ended_ = true;
+        return;
+    }
+    pid_ = pid;
+    reader_ = std::thread([this, fd = pipe_fds[0]] { Read(fd); });
+}
+
+ReportingProcess::~ReportingProcess() {
+    if (pid_ > 0)
+        terminate_process(pid_);
+    // The program's end closes the pipe: the reader sees its end.
+    if (reader_.joinable())
+        reader_.join();
+}
+
+void ReportingProcess::Read(int fd) {
+    std::string line;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        std::fwrite(buffer, 1, size_t(n), stderr);
+        std::lock_guard lock(mutex_);
+        output_.append(buffer, size_t(n));
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] != '\n') {
+                line += buffer[i];
+                continue;
+            }
+            if (port_ == 0)
+                port_ = listening_port_of(line);
+            line.clear();
+        }
+        changed_.notify_all();
+    }
+    close(fd);
+    std::lock_guard lock(mutex_);
+    ended_ = true;
+    changed_.notify_all();
+}
+
+uint16_t ReportingProcess::wait_for_port(int timeout_ms) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return port_ != 0 || ended_; });
+    return port_;
+}
+
+std::string ReportingProcess::output() const {
+    std::lock_guard lock(mutex_);
+    return output_;
+}
