@@ -8,11 +8,11 @@
 
 #include "components/log.h"
 #include "config/logging.h"
+#include "platform/message_ids.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/thread_rule.h"
 #include "session/intents.h"
-#include "session/message_ids.h"
 #include "session/user_record.h"
 #include "wire/packet_types.h"
 
@@ -92,11 +92,7 @@ void SessionController::Dispatch(uint16_t type, const uint8_t* data, size_t leng
     case pkt::kUserLeft:
         return Handle<pkt::kUserLeft>(data, length, &SessionController::RemoveUser);
     case pkt::kSystemText:
-        if (length < proto::SystemText::kHeader)
-            return Malformed(type, length);
-        if (panels_.message_log && panels_.message_log->DetailOn())
-            panels_.message_log->AddSystemText(data, length);
-        return;
+        return Handle<pkt::kSystemText>(data, length, &SessionController::SystemText);
     case pkt::kCameraState:
         return Handle<pkt::kCameraState>(data, length, &SessionController::CameraState);
     case pkt::kSpeakRequest:
@@ -117,7 +113,8 @@ void SessionController::Dispatch(uint16_t type, const uint8_t* data, size_t leng
         if (length < proto::ChatLine::kHeader)
             return Malformed(type, length);
         if (panels_.message_log)
-            panels_.message_log->OnChatPacket(data, length);
+            if (auto line = intents::ReadChatLine(data, length))
+                panels_.message_log->OnChatLine(*line);
         return;
     case pkt::kLogoutResult:
         return Handle<pkt::kLogoutResult>(data, length, &SessionController::LogoutResult);
@@ -172,6 +169,11 @@ void SessionController::RemoveUser(const proto::UserLeft& left) {
     Debug(format(utf8_to_gbk("%u 已离开,%s").c_str(), left.user_id, left.ended_by == 1 ? "Server" : "Peer"));
     if (panels_.video)
         panels_.video->ReleaseWindow(left.user_id, link_.identity().room_id);
+}
+
+void SessionController::SystemText(const proto::SystemText& text) {
+    if (panels_.message_log && panels_.message_log->DetailOn())
+        panels_.message_log->AddSystemText(text.text);
 }
 
 void SessionController::CameraState(const proto::CameraState& state) {

@@ -61,6 +61,7 @@ private:
     void UserPresent(const proto::UserBlock& block);
     void AddUser(const proto::UserBlock& block, bool entered);
     void RemoveUser(const proto::UserLeft& left);
+    void SystemText(const proto::SystemText& text);
     void CameraState(const proto::CameraState& state);
     void HandRaised(const proto::SpeakRequest& request);
     void MicrophoneState(const proto::MicrophoneState& m);
