@@ -76,7 +76,7 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
     auto guard = asio::make_work_guard(io);
     std::thread io_thread([&] { io.run(); });
     Tally tally;
-    std::atomic<int> logged_in{0}, refused{0};
+    std::atomic<int> logged_in{0}, refused{0}, granted{0};
     std::vector<Bot> bots;
 
     asio::ip::tcp::resolver resolver(io);
@@ -124,11 +124,17 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
             return finish("cannot connect to room server " + std::to_string(server) + ": " + ec.message());
         b.socket = std::make_shared<FramedSocket>(std::move(s));
         b.socket->start(
-            [&tally, &logged_in, &refused](uint16_t type, const uint8_t* p, uint32_t n) {
+            [&tally, &logged_in, &refused, &granted, user = b.user](uint16_t type, const uint8_t* p,
+                                                                    uint32_t n) {
                 const int64_t t = now_ns();
                 if (type == pkt::kLoginResult) {
                     auto r = proto::LoginResult::decode(p, n);
                     (r && r->result == 0 ? logged_in : refused)++;
+                } else if (type == pkt::kRightsChange) {
+                    auto r = proto::RightsChange::decode(p, n);
+                    if (r && r->user_id == user && r->operation == pkt::kRightsAdd &&
+                        (r->rights & pkt::kRightSpeak))
+                        ++granted;
                 } else if (type == pkt::kChatMessage) {
                     auto line = proto::ChatLine::decode(p, n);
                     if (line && line->text.size() > 1 && line->text[0] == kChatMark) {
@@ -190,6 +196,9 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
         }
     }
     // The host of each room grants its speakers the right to speak; they switch their microphones on.
+    int speakers = 0;
+    for (const Bot& b : bots)
+        speakers += b.speaker;
     for (size_t i = 0; i < bots.size(); ++i) {
         if (!bots[i].speaker)
             continue;
@@ -197,6 +206,11 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
         host.socket->send_frame(
             framing::make_frame(pkt::kSpeakControl, proto::SpeakControl{bots[i].user, 1}.encode()), false);
     }
+    // As the client does: the microphone goes on once the grant has arrived (through a cluster, a request
+    // sent a fixed time after the grant can reach the room before the grant does).
+    const auto granted_by = Clock::now() + std::chrono::seconds(10);
+    while (granted < speakers && Clock::now() < granted_by)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     for (Bot& b : bots)
         if (b.speaker)
