@@ -493,6 +493,11 @@ void ClusterNode::login_resolved(room::ConnId conn, uint64_t ticket, bool asked_
         deliver(out);
     };
     if (!r || r->size() < 3 || !bus_.connected()) {
+        if (r && r->size() >= 3 && (*r)[2].type == Reply::Array && (*r)[2].elements.size() == 2 &&
+            (*r)[2].elements[0].str != "refuse") {
+            l.seat_before = (*r)[2].elements[1].str;
+            release_seat(l, true); // taken just now, for nothing
+        }
         l.seat_record.clear();
         log_limited("refused", "login of user " + std::to_string(l.user) +
                                    " refused: " + (r ? "NATS" : "Redis") + " not reachable");
