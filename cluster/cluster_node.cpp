@@ -589,6 +589,31 @@ void ClusterNode::push_out(const std::string& record, Out& out) {
         push_local(c, out);
 }
 
+void ClusterNode::check_push(room::ConnId c) {
+    // Believed only when Redis agrees: the user's seat is another session's now. What comes over the bus
+    // cannot end a session by itself.
+    auto l = locals_.find(c);
+    if (l == locals_.end() || l->second.seat_record.empty())
+        return;
+    store_.run(
+        {{"GET", seat_key(l->second.user)}},
+        [this, c, record = l->second.seat_record](AsyncStore::Replies r) {
+            auto l = locals_.find(c);
+            if (!r || l == locals_.end() || l->second.seat_record != record)
+                return;
+            const Reply& now = r->front();
+            if (now.type != Reply::String || now.str == record) {
+                log_limited("push", "connection " + std::to_string(c) +
+                                        ": told over the bus to go, but it holds its seat; ignored");
+                return;
+            }
+            Out out;
+            push_local(c, out);
+            deliver(out);
+        },
+        5000);
+}
+
 void ClusterNode::push_local(room::ConnId c, Out& out) {
     auto l = locals_.find(c);
     if (l == locals_.end() || (l->second.phase != Local::In && l->second.phase != Local::Pending))
@@ -1443,7 +1468,7 @@ void ClusterNode::on_node_message(const std::string&, std::vector<uint8_t> data)
     case Kind::Push:
         // This node's user logged in again on another node: this session ends, as on one room server.
         if (auto p = Push::decode(data.data(), data.size()); p && p->node != config_.node)
-            push_local(p->conn, out);
+            check_push(p->conn);
         else
             log_limited("badpush", "dropped a malformed push from the bus");
         break;
