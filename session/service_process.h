@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -34,6 +35,10 @@ public:
     // Nothing happens for a service we did not start.
     void stop_service(int wait_ms = 4000);
 
+    // Collects the service we started when it has ended by itself (it leaves no zombie behind) and forgets
+    // it. Called on the UI thread; safe while a reconnect on its worker starts or stops the service.
+    void reap_if_ended();
+
     bool holds_process() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
 
@@ -41,5 +46,5 @@ private:
     std::string folder_;
     std::string program_;
     int port_ = 0;
-    pid_t pid_ = 0;
+    std::atomic<pid_t> pid_{0};
 };
