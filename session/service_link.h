@@ -128,8 +128,7 @@ private:
     bool microphone_on_ = false;
     bool camera_on_ = false;
     ReconnectBackoff backoff_;
-    // Asking the own service again whether the room server is back costs nothing: short waits, so that a
-    // class is back within about a second of its room server.
-    ReconnectBackoff room_backoff_{ReconnectBackoff::kFirstDelayMs};
+    // A room server that stays down is asked for less and less often, like a lost link.
+    ReconnectBackoff room_backoff_;
     DelayedJob reconnect_job_;
 };

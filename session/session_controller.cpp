@@ -96,7 +96,7 @@ void SessionController::Dispatch(uint16_t type, const uint8_t* data, size_t leng
     case pkt::kSystemText:
         if (length < 4)
             Malformed(type, length);
-        else if (panels_.message_log && panels_.message_log->DetailOn())
+        else if (!ServiceFailureText(data, length) && panels_.message_log && panels_.message_log->DetailOn())
             panels_.message_log->AddSystemText(data, length);
         break;
     case pkt::kCameraState:
@@ -211,8 +211,35 @@ void SessionController::MicrophoneState(const uint8_t* data, size_t length) {
     auto m = proto::MicrophoneState::decode(data, length);
     if (!m)
         return Malformed(pkt::kMicrophoneState, length);
-    if (m->device == 1)
-        roster().SetMicrophone(m->user_id, m->off == 0);
+    if (m->device != 1)
+        return;
+    if (m->user_id != 0 && m->user_id == link_.identity().user_id) {
+        // Our own service: the microphone is open now, or it could not be opened (its reason came before).
+        if (m->off == 0) {
+            if (link_.microphone_on() && microphone_opening_)
+                NoticeUtf8(session_text::kMicOn);
+            microphone_opening_ = false;
+        } else if (link_.microphone_on()) {
+            microphone_opening_ = false;
+            link_.set_microphone_on(false);
+            if (panels_.status_bar)
+                panels_.status_bar->ShowMicrophoneState(false);
+        }
+        UpdateSelfMicrophone();
+        return;
+    }
+    roster().SetMicrophone(m->user_id, m->off == 0);
+}
+
+bool SessionController::ServiceFailureText(const uint8_t* data, size_t length) {
+    // "无法打开麦克风": the service could not open the microphone; the person must know why.
+    static const std::string kGbkCannotOpenMicrophone =
+        "\xCE\xDE\xB7\xA8\xB4\xF2\xBF\xAA\xC2\xF3\xBF\xCB\xB7\xE7";
+    auto t = proto::SystemText::decode(data, length);
+    if (!t || t->text.rfind(kGbkCannotOpenMicrophone, 0) != 0)
+        return false;
+    Notice(t->text.substr(0, 300));
+    return true;
 }
 
 void SessionController::VideoWanted(const uint8_t* data, size_t length) {
@@ -376,7 +403,8 @@ bool SessionController::ToggleMicrophone(int device_id) {
     } else if (SelfMay(pkt::kRightSpeak)) {
         SendMicrophone(true, device_id);
         link_.set_microphone_on(true);
-        NoticeUtf8(session_text::kMicOn);
+        // "On" is said once the service has opened it (or why it could not).
+        microphone_opening_ = true;
     } else {
         NoticeUtf8(session_text::kNoSpeakRight);
     }

@@ -63,6 +63,9 @@ private:
     bool SelfMay(uint32_t right);
     void ChangeUserCount(int delta);
     void Notice(const std::string& gbk);
+    // A text of the service that the person must see whatever the detail switch (the microphone's failure);
+    // true when the text was one.
+    bool ServiceFailureText(const uint8_t* data, size_t length);
     void NoticeUtf8(const char* utf8);
     void Debug(const std::string& gbk);
     void SendMicrophone(bool on, int device_id);
@@ -73,4 +76,6 @@ private:
     ILinkHost& host_;
     std::string install_folder_;
     Panels panels_;
+    // The microphone was switched on and the service has not yet said that it is open.
+    bool microphone_opening_ = false;
 };

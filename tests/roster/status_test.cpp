@@ -9,6 +9,7 @@
 #include "components/CMixer.h"
 #include "components/audio_devices.h"
 #include "platform/controls.h"
+#include "platform/qtext.h"
 #include "platform/text.h"
 #include "roster/CAudioSetup.h"
 #include "roster/CStatusDlg.h"
@@ -127,6 +128,20 @@ TEST(StatusBar, ButtonsSlidersAndMessages) {
     EXPECT_EQ(status.count_label()->text(), QString::fromUtf8("房间人数：3人"));
     EXPECT_EQ(status.host_label()->text(), QString::fromUtf8("发起人：王老师"));
 
+    // A long link state is cut before the volume buttons, and its whole text is the tool tip.
+    const std::string long_state = utf8_to_gbk("连接已断开，16秒后重新连接（第12次）");
+    status.ShowLinkState(long_state);
+    const QWidget* mic_button = get_dlg_item(&status, CStatusDlg::kMicButton);
+    EXPECT_LT(status.link_label()->geometry().right(), mic_button->x()) << "not under the volume icons";
+    EXPECT_TRUE(status.link_label()->text().endsWith(QChar(0x2026)));
+    EXPECT_EQ(status.link_label()->toolTip(), gbk_to_qstring(long_state));
+    status.resize(700, 60);
+    settle();
+    EXPECT_EQ(status.link_label()->text(), gbk_to_qstring(long_state)) << "whole where it fits";
+    EXPECT_LT(status.link_label()->geometry().right(), mic_button->x());
+    status.resize(408, 60);
+    status.ShowLinkState("");
+
     // Not connected: the sliders act on the system mixer, and a change made outside shows after a repaint.
     if (!status.mixer().available())
         return;
@@ -171,5 +186,32 @@ TEST(AudioSetup, ListsAndIds) {
             EXPECT_NE(d.name, "null");
             EXPECT_NE(d.name, "default");
             EXPECT_FALSE(d.description.empty());
+        }
+}
+
+TEST(AudioDevices, TheSoundServersDevicesByTheirNamesThenTheCards) {
+    if (list_sound_server_devices(false).empty())
+        GTEST_SKIP() << "no sound server (run through scripts/with-test-env)";
+    const auto playback = list_audio_devices(false);
+    const auto capture = list_audio_devices(true);
+    auto find = [](const std::vector<AudioDevice>& list, const std::string& name) {
+        for (const auto& d : list)
+            if (d.name == name)
+                return d.description;
+        return std::string("(missing)");
+    };
+    EXPECT_EQ(find(playback, "pulse:quorin_null"), "QuorinNull") << "the sink's description";
+    EXPECT_EQ(find(playback, "pulse:quorin_speaker"), "QuorinSpeaker");
+    EXPECT_NE(find(capture, "pulse:quorin_mic"), "(missing)");
+    for (const auto* list : {&playback, &capture})
+        for (size_t i = 0; i < list->size(); ++i) {
+            const AudioDevice& d = (*list)[i];
+            SCOPED_TRACE(d.name);
+            EXPECT_EQ(d.name.find(".monitor"), std::string::npos) << "no monitors of outputs";
+            const bool server = d.name.rfind(kPulseDevicePrefix, 0) == 0;
+            EXPECT_TRUE(server || d.name.rfind("sysdefault:CARD=", 0) == 0) << "no ALSA plug-ins";
+            if (i > 0 && server) {
+                EXPECT_EQ((*list)[i - 1].name.rfind(kPulseDevicePrefix, 0), 0u) << "the sound server first";
+            }
         }
 }
