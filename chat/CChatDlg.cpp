@@ -26,7 +26,7 @@ namespace {
 QPushButton* make_button(QWidget* parent, int id, const char* text) {
     auto* b = new QPushButton(QString::fromUtf8(text), parent);
     set_control_id(b, id);
-    b->setFocusPolicy(Qt::NoFocus);
+    b->setFocusPolicy(Qt::TabFocus);
     return b;
 }
 
@@ -60,7 +60,7 @@ CChatDlg::CChatDlg(call_back* cb, const std::string& install_folder, QWidget* pa
     private_box_->colours.text = colour(kChatChkColor);
     private_box_->Refresh();
     private_box_->adjustSize();
-    private_box_->setFocusPolicy(Qt::NoFocus);
+    private_box_->setFocusPolicy(Qt::TabFocus);
 
     input_ = new CRichEditCtrlEx(this, kInput);
     set_control_id(input_, kInput);
@@ -90,6 +90,13 @@ CChatDlg::CChatDlg(call_back* cb, const std::string& install_folder, QWidget* pa
         input_->PickFont(true);
     });
     connect(face_button_, &QPushButton::clicked, this, [this] { ToggleFacePopup(); });
+    // With the keyboard: from the text to sending, then to the choices around it.
+    QWidget::setTabOrder(input_, send_button);
+    QWidget::setTabOrder(send_button, recipients_);
+    QWidget::setTabOrder(recipients_, private_box_);
+    QWidget::setTabOrder(private_box_, font_button);
+    QWidget::setTabOrder(font_button, face_button_);
+    QWidget::setTabOrder(face_button_, snapshot_button);
 
     ResetRecipients();
     face_timer_.start(kFacePickerDelayMs, this);

@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QEvent>
 #include <QPainter>
+#include <QPen>
 #include <QWidget>
 
 #include <utility>
@@ -116,6 +117,8 @@ bool CWINButton::eventFilter(QObject* watched, QEvent* event) {
         break;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
+    case QEvent::FocusIn:
+    case QEvent::FocusOut:
         Update();
         break;
     case QEvent::Paint: {
@@ -124,6 +127,13 @@ bool CWINButton::eventFilter(QObject* watched, QEvent* event) {
             return false; // without a picture the control draws itself
         QPainter painter(control_);
         painter.drawImage(control_->rect(), picture);
+        // The keyboard's place: a ring that shows on any picture.
+        if (control_->hasFocus()) {
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(QPen(QColor(255, 160, 0), 2));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRoundedRect(QRectF(control_->rect()).adjusted(1, 1, -1, -1), 3, 3);
+        }
         return true;
     }
     default:
