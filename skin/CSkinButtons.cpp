@@ -1,5 +1,6 @@
 // Skin buttons (see CSkinButtons.h).
 #include "skin/CSkinButtons.h"
+#include "skin/CSkinBitmap.h"
 
 #include <QAbstractButton>
 #include <QWidget>
@@ -42,8 +43,9 @@ int CSkinButtons::Load(const std::string& path) {
         for (size_t k = 0; k < 6; ++k) {
             if (!item.pictures[k].empty())
                 // Layout files are GBK text, like every text of the skin; file names on disk are Unicode.
-                e.pictures[k].load(QString::fromStdString(skin_folder) + "/" +
-                                   gbk_to_qstring(item.pictures[k]));
+                load_skin_picture(QString::fromStdString(skin_folder) + "/" +
+                                      gbk_to_qstring(item.pictures[k]),
+                                  e.pictures[k]);
         }
         if (!e.pictures[0].isNull())
             e.button->SetBackPic(e.pictures[0], 1);
