@@ -109,7 +109,9 @@ bool FramedSocket::send_shared(SharedFrame frame, Lane lane) {
         return true;
     // On the I/O thread the write starts at once (a fan-out then costs no extra turn of the loop per
     // receiver); from other threads it is handed over.
-    auto* io = socket_.get_executor().target<asio::io_context::executor_type>();
+    // The executor is kept in a local: target() points into it, so a temporary would be gone by the call.
+    const auto executor = socket_.get_executor();
+    const auto* io = executor.target<asio::io_context::executor_type>();
     if (io && io->running_in_this_thread())
         write_front();
     else

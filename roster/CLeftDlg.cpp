@@ -127,7 +127,7 @@ bool CLeftDlg::event(QEvent* e) {
 }
 
 void CLeftDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
-    if (id == msg::kMessageBox) {
+    if (id == msg::kPictureReady) {
         OnPictureReady(int(wparam), uint32_t(lparam));
     } else if (id == msg::kPictureAction && lparam == 0) {
         auto* tile = reinterpret_cast<CPictureEx*>(wparam);
@@ -343,7 +343,7 @@ void CLeftDlg::OnWorkItem(CWorkQueue* queue, void* payload, int size) {
         !store_picture(QString::fromStdString(body), QString::fromStdString(path)))
         result = download::kUrlFailed; // not a picture
     QFile::remove(QString::fromStdString(body));
-    platform::post_message(this, msg::kMessageBox, result, intptr_t(r.user_id));
+    platform::post_message(this, msg::kPictureReady, result, intptr_t(r.user_id));
 }
 
 void CLeftDlg::OnPictureReady(int result, uint32_t user_id) {

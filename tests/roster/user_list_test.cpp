@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "eventually.h"
 #include "platform/text.h"
 #include "roster/CLeftDlg.h"
 #include "temp_dir.h"
@@ -273,8 +274,7 @@ TEST(UserListPictures, ComeFromTheWebHostThroughTheQueue) {
     proto::UserBlock other;
     other.user_id = 2;
     roster.Add(other);
-    for (int i = 0; i < 500 && !roster.FindById(2)->picture_ready; ++i)
-        QTest::qWait(10);
+    eventually_with_events([&] { return roster.FindById(2)->picture_ready != 0; });
     EXPECT_EQ(roster.FindById(1)->picture_ready, 1u);
     EXPECT_EQ(roster.FindById(2)->picture_ready, 2u);
     EXPECT_EQ(roster.FindById(5)->picture_ready, 0u);

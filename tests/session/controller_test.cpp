@@ -409,7 +409,7 @@ TEST_F(Controller, TextsVideoAndOtherTypes) {
     EXPECT_EQ(journal, (Journal{"system 6", "chat packet 72", "video 23"}));
     EXPECT_EQ(host.posted, std::vector<std::string>{"登出成功 [提示]"});
     ASSERT_EQ(poster.posted.size(), 1u);
-    EXPECT_EQ(poster.posted[0].id, msg::kRemoveUser);
+    EXPECT_EQ(poster.posted[0].id, msg::kIgnored23);
     deliver();
     EXPECT_EQ(journal.size(), 3u) << "type 23 is ignored by the dialog";
 }

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "eventually.h"
+
 class Desktop {
 public:
     explicit Desktop(int width = 1600, int height = 1000);
@@ -58,22 +60,5 @@ private:
 // The widget list that a client keeps for tests (QUORIN_WIDGETS): path -> rectangle on the screen.
 std::map<std::string, QRect> read_widget_list(const std::string& file);
 
-// Waits until `pred` holds, polling every 50 ms, for at most `timeout_ms`.
-template <typename Pred> bool eventually(Pred pred, int timeout_ms);
-
 // Counts the pixels of `image` inside `area` whose colour is within `tolerance` of `colour` in each channel.
 int count_pixels(const QImage& image, const QRect& area, QRgb colour, int tolerance = 24);
-
-#include <chrono>
-#include <thread>
-
-template <typename Pred> bool eventually(Pred pred, int timeout_ms) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-        if (pred())
-            return true;
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-}
