@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QTextEdit>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -476,6 +477,10 @@ void CtalvexDlg::BringToFront() {
     QTimer::singleShot(0, this, [this] {
         raise();
         activateWindow();
+        // The keyboard starts in the chat input.
+        if (chat_input_)
+            if (QWidget* input = chat_input_->findChild<QTextEdit*>())
+                input->setFocus(Qt::OtherFocusReason);
         test_hooks::report("shown", isVisible() ? "1" : "0");
         test_hooks::report("title", windowTitle());
     });

@@ -67,7 +67,9 @@ PanelPlaces layout_panels(int W, int H, const Borders& b) {
     // Below them: the user list (its square tiles grow with its width), the chat input and the status bar on
     // the left, the message log on the right.
     const int lower = T + kHeaderHeight + picture_h;
-    const int list_h = std::clamp((E - 32) / 5 + 4, kUserListMinHeight, kUserListMaxHeight);
+    const int chat_room = H - B - kStatusHeight - lower - kChatMinHeight;
+    const int list_h =
+        std::max(std::min({(E - 32) / 5 + 4, kUserListMaxHeight, chat_room}), kUserListMinHeight);
     p.user_list = {L, lower, E, list_h};
     p.chat_input = {L, lower + list_h, E, H - B - kStatusHeight - lower - list_h};
     p.status_bar = {L, H - B - kStatusHeight, E, kStatusHeight};

@@ -52,7 +52,8 @@ constexpr int kHeaderHeight = 70; // the strip above the pictures (title buttons
 constexpr int kStatusHeight = 60;
 constexpr int kUserListMinHeight = 80;
 constexpr int kUserListMaxHeight = 140;
-constexpr int kLowerMinHeight = kUserListMinHeight + 90 + kStatusHeight;
+constexpr int kChatMinHeight = 90;
+constexpr int kLowerMinHeight = kUserListMinHeight + kChatMinHeight + kStatusHeight;
 
 // The title buttons' places: entry 2 rightmost, then 1, 0, 3 and 4 leftwards, each 1 pixel left of the one
 // before, all at y = top border + 4. `sizes` holds (width, height) per entry; entries past its end count as

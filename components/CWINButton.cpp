@@ -3,6 +3,7 @@
 
 #include <QAbstractButton>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QPainter>
 #include <QPen>
 #include <QWidget>
@@ -115,9 +116,14 @@ bool CWINButton::eventFilter(QObject* watched, QEvent* event) {
         hover_ = false;
         Update();
         break;
+    case QEvent::FocusIn: {
+        const Qt::FocusReason why = static_cast<QFocusEvent*>(event)->reason();
+        keyboard_focus_ = why == Qt::TabFocusReason || why == Qt::BacktabFocusReason;
+        Update();
+        break;
+    }
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
-    case QEvent::FocusIn:
     case QEvent::FocusOut:
         Update();
         break;
@@ -127,8 +133,8 @@ bool CWINButton::eventFilter(QObject* watched, QEvent* event) {
             return false; // without a picture the control draws itself
         QPainter painter(control_);
         painter.drawImage(control_->rect(), picture);
-        // The keyboard's place: a ring that shows on any picture.
-        if (control_->hasFocus()) {
+        // Where the keyboard is, once it is used to move: a ring that shows on any picture.
+        if (control_->hasFocus() && keyboard_focus_) {
             painter.setRenderHint(QPainter::Antialiasing);
             painter.setPen(QPen(QColor(255, 160, 0), 2));
             painter.setBrush(Qt::NoBrush);

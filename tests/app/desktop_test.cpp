@@ -35,8 +35,8 @@ public:
         for (const char* folder : {"log", "timage", "run"})
             fs::create_directories(dir_.path() / folder);
         fs::permissions(dir_.path() / "run", fs::perms::owner_all);
-        write_file(dir_.file("user.txt"), "[media]\ntest_camera=1\n[network]\nport=" + std::to_string(port_) +
-                                              "\n" + extra_settings);
+        write_file(dir_.file("user.txt"), "[media]\ntest_camera=1\n" + media_settings + "[network]\nport=" +
+                                              std::to_string(port_) + "\n" + extra_settings);
     }
     ~DesktopClient() {
         for (pid_t pid : started_)
@@ -53,12 +53,16 @@ public:
         for (const auto& a : args)
             cmd += " '" + a + "'";
         cmd += " 2>" + name + ".err";
-        const pid_t pid = spawn_process(
-            "/bin/sh", {"-c", cmd}, dir_.path().string(),
-            {"DISPLAY=" + desktop_.display(), "QT_QPA_PLATFORM=xcb",
-             "QUORIN_NONINTERACTIVE=", "XDG_RUNTIME_DIR=" + dir_.file("run"),
-             "QUORIN_REPORT=" + dir_.file(name + ".rep"), "QUORIN_WIDGETS=" + dir_.file(name + ".widgets"),
-             "HOME=" + dir_.path().string(), "XDG_CONFIG_HOME=" + dir_.file("config")});
+        std::vector<std::string> env = {"DISPLAY=" + desktop_.display(),
+                                        "QT_QPA_PLATFORM=xcb",
+                                        "QUORIN_NONINTERACTIVE=",
+                                        "XDG_RUNTIME_DIR=" + dir_.file("run"),
+                                        "QUORIN_REPORT=" + dir_.file(name + ".rep"),
+                                        "QUORIN_WIDGETS=" + dir_.file(name + ".widgets"),
+                                        "HOME=" + dir_.path().string(),
+                                        "XDG_CONFIG_HOME=" + dir_.file("config")};
+        env.insert(env.end(), extra_env.begin(), extra_env.end());
+        const pid_t pid = spawn_process("/bin/sh", {"-c", cmd}, dir_.path().string(), env);
         if (pid > 0)
             started_.push_back(pid);
         return pid;
@@ -375,8 +379,10 @@ TEST(DesktopStart, ALinkClickedWhileInAnotherClassIsJoinedAfterAsking) {
     EXPECT_EQ(client.errors("second").find("message box"), std::string::npos) << client.errors("second");
 
     // The first asks, in Chinese, with a question icon; yes joins the new class.
-    const auto yes = wait_widget_starting(client, "QMessageBox/button:是", 10000, "first");
-    ASSERT_FALSE(yes.first.empty()) << "a question in Chinese";
+    const auto yes =
+        wait_widget_starting(client, "QMessageBox/qt_msgbox_buttonbox/button:是", 10000, "first");
+    ASSERT_FALSE(yes.first.empty()) << "a question in Chinese: " << read_file(client.file("first.widgets"))
+                                    << client.errors("first");
     desktop.screenshot(shot_path("switch_class_question"));
     EXPECT_NE(client.errors("first").find("question [提示]: 您正在另一个课堂中"), std::string::npos);
     click_on(desktop, yes.second);
@@ -435,8 +441,8 @@ TEST(DesktopScale, TwoHundredPercentFitsAFullHdScreen) {
         },
         10000));
     desktop.screenshot(shot_path("scale_200"));
-    EXPECT_TRUE(QRect(0, 0, 1920, 1080).contains(window)) << window.x() << "," << window.y() << " "
-                                                          << window.width() << "x" << window.height();
+    EXPECT_TRUE(QRect(0, 0, 1920, 1080).contains(window))
+        << window.x() << "," << window.y() << " " << window.width() << "x" << window.height();
     // Its close button is on the screen and ends it (widget places are in the scaled coordinates).
     const QRect close = client.wait_widget("main_window/1069");
     ASSERT_FALSE(close.isEmpty());
@@ -464,7 +470,8 @@ TEST(DesktopSound, AMicrophoneThatCannotBeOpenedIsShownOffWithTheReason) {
         [&] {
             const std::string r = client.report();
             const size_t first = r.find("notice=无法打开麦克风：");
-            return first != std::string::npos && r.find("notice=无法打开麦克风：", first + 1) != std::string::npos;
+            return first != std::string::npos &&
+                   r.find("notice=无法打开麦克风：", first + 1) != std::string::npos;
         },
         15000))
         << client.report();
