@@ -37,12 +37,12 @@ public:
     // Build the face picker this long after set-up, unless the face button asks earlier.
     static constexpr int kFacePickerDelayMs = 2000;
 
-    CChatDlg(call_back* cb, const std::string& install_folder, QWidget* parent);
+    CChatDlg(call_back* cb, ISessionActions* actions, const std::string& install_folder, QWidget* parent);
     ~CChatDlg() override;
 
     // IChatInput
     void ResetRecipients() override;
-    void AddRecipient(const std::string& nickname) override;
+    void AddRecipient(uint32_t user_id, const std::string& nickname) override;
     void OnUserLeft(uint32_t user_id) override;
 
     // CRichEditEvent
@@ -70,12 +70,15 @@ protected:
 
 private:
     void Notice(const char* utf8);
+    // The recipient entry of a user (-1 when none); entries after entry 0 carry the user id.
+    int RecipientEntry(uint32_t user_id) const;
     // Return in the input: a line break with Ctrl, otherwise the line is sent.
     void HandleReturn(bool ctrl_down);
     void MakeFacePopup();
     void Layout();
 
     call_back* cb_;
+    ISessionActions* actions_;
     QString faces_folder_;
     std::unique_ptr<CFaceDlg> face_popup_;
     CRichEditCtrlEx* input_;

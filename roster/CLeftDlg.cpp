@@ -218,7 +218,8 @@ void CLeftDlg::Watch(UserRecord& record) {
     const uint32_t id = record.block.user_id;
     VideoWindowRequest open{0, id, &record.block};
     cb_->request(kReqVideoWindow, &open, sizeof open);
-    cb_->Send(pkt::kWatchVideo, proto::WatchVideo{id, 1}.encode());
+    if (actions_)
+        actions_->WatchUser(id);
     roster_.SetState(id, pkt::kStateVideo, true);
 }
 
@@ -385,7 +386,8 @@ bool CLeftDlg::SelfIsHost() {
 }
 
 void CLeftDlg::SendSpeakControl(uint32_t user_id, bool allow) {
-    cb_->Send(pkt::kSpeakControl, proto::SpeakControl{user_id, uint16_t(allow ? 1 : 0)}.encode());
+    if (actions_)
+        actions_->AllowSpeech(user_id, allow);
 }
 
 void CLeftDlg::ClickTile(int slot, const QPoint& at) {

@@ -15,10 +15,10 @@
 #include "session/message_ids.h"
 #include "skin/CBitmapSlider.h"
 #include "skin/ClxStatic.h"
-#include "wire/packet_types.h"
 
-CStatusDlg::CStatusDlg(call_back* cb, const std::string& install_folder, QWidget* parent)
-    : QWidget(parent), cb_(cb), skin_folder_(path_join(install_folder, "ui")) {
+CStatusDlg::CStatusDlg(call_back* cb, ISessionActions* actions, const std::string& install_folder,
+                       QWidget* parent)
+    : QWidget(parent), cb_(cb), actions_(actions), skin_folder_(path_join(install_folder, "ui")) {
     auto label = [this](int id, const char* text, int y) {
         auto* l = new ClxStatic(this);
         set_control_id(l, id);
@@ -54,10 +54,13 @@ CStatusDlg::CStatusDlg(call_back* cb, const std::string& install_folder, QWidget
     skin_.skin_folder = skin_folder_;
     skin_.Load(path_join(skin_folder_, "status.txt"));
 
-    DeviceSettingRequest read{1, kRecordingDevice, 0};
-    cb_->request(kReqDeviceSetting, &read, sizeof read);
-    mixer_.SetInputIndex(read.value);
-    mixer_.SetOutputIndex(0);
+    // The sliders and buttons act on the cards of the chosen devices.
+    DeviceSettingRequest record{1, kRecordingDevice, -1};
+    cb_->request(kReqDeviceSetting, &record, sizeof record);
+    mixer_.SetInputIndex(record.value);
+    DeviceSettingRequest play{1, kPlaybackDevice, -1};
+    cb_->request(kReqDeviceSetting, &play, sizeof play);
+    mixer_.SetOutputIndex(play.value);
     SetUpSlider(output_slider_, mixer_.GetVolume(CMixer::kOutput));
     if (mixer_.GetMute(CMixer::kOutput)) {
         ShowButton(1, false, roster_text::kOutputMuted);
@@ -206,6 +209,12 @@ void CStatusDlg::SetRecordingDevice(int device_id) {
     mic_slider_->update();
 }
 
+void CStatusDlg::SetPlaybackDevice(int device_id) {
+    mixer_.SetOutputIndex(device_id);
+    output_slider_->SetPosition(std::clamp(mixer_.GetVolume(CMixer::kOutput), 0, 100));
+    output_slider_->update();
+}
+
 void CStatusDlg::ToggleMicrophone() {
     if (cb_->request(kReqConnected, nullptr, 0)) {
         if (!cb_->request(kReqMicrophoneOn, nullptr, 0))
@@ -224,8 +233,8 @@ void CStatusDlg::ToggleOutput() {
     sound_off_ = !sound_off_;
     ShowButton(1, !sound_off_, sound_off_ ? roster_text::kOutputMuted : roster_text::kMute);
     if (cb_->request(kReqConnected, nullptr, 0)) {
-        cb_->Send(pkt::kOutputVolume,
-                  proto::OutputVolume{uint32_t(sound_off_ ? 0 : output_slider_->GetPosition())}.encode());
+        if (actions_)
+            actions_->SetOutputVolume(uint32_t(sound_off_ ? 0 : output_slider_->GetPosition()));
         if (sound_off_) {
             Notice(roster_text::kOutputOff);
         } else {
@@ -241,10 +250,12 @@ void CStatusDlg::ToggleOutput() {
 void CStatusDlg::SetOutputVolume(int volume) {
     if (sound_off_)
         return;
-    if (cb_->request(kReqConnected, nullptr, 0))
-        cb_->Send(pkt::kOutputVolume, proto::OutputVolume{uint32_t(volume)}.encode());
-    else
+    if (cb_->request(kReqConnected, nullptr, 0)) {
+        if (actions_)
+            actions_->SetOutputVolume(uint32_t(volume));
+    } else {
         mixer_.SetVolume(CMixer::kOutput, volume);
+    }
 }
 
 void CStatusDlg::ShowOutputVolume(int volume) {

@@ -27,7 +27,7 @@ public:
         kOutputSlider = 1036,
     };
 
-    CStatusDlg(call_back* cb, const std::string& install_folder, QWidget* parent);
+    CStatusDlg(call_back* cb, ISessionActions* actions, const std::string& install_folder, QWidget* parent);
 
     ClxStatic* course_label() const { return course_; }
     ClxStatic* host_label() const { return host_; }
@@ -42,6 +42,7 @@ public:
     // IStatusBar
     bool IsOutputMuted() override { return sound_off_; }
     void SetRecordingDevice(int device_id) override;
+    void SetPlaybackDevice(int device_id) override;
     int UserCount() override { return user_count_; }
     void SetUserCount(int count) override { user_count_ = count; }
     void ShowUserCount() override;
@@ -74,6 +75,7 @@ private:
     void RefreshVolumes();
 
     call_back* cb_;
+    ISessionActions* actions_;
     std::string skin_folder_;
     CMixer mixer_;
     CSkinButtons skin_;

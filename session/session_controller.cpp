@@ -11,6 +11,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/thread_rule.h"
+#include "session/intents.h"
 #include "session/message_ids.h"
 #include "session/user_record.h"
 #include "wire/packet_types.h"
@@ -149,7 +150,7 @@ void SessionController::AddUser(const proto::UserBlock& block, bool entered) {
     const std::string nickname = record.block.nickname;
     const bool host = (record.block.rights & pkt::kRightHost) != 0;
     if (panels_.chat_input)
-        panels_.chat_input->AddRecipient(nickname);
+        panels_.chat_input->AddRecipient(record.block.user_id, nickname);
     if (entered)
         Notice(nickname + utf8_to_gbk(session_text::kEntered));
     if (host && panels_.status_bar)
@@ -310,6 +311,22 @@ void SessionController::StopWatching(uint32_t user_id) {
     if (panels_.video)
         panels_.video->ReleaseWindow(user_id, link_.identity().room_id);
     roster().SetState(user_id, pkt::kStateVideo, false);
+}
+
+void SessionController::WatchUser(uint32_t user_id) {
+    intents::WatchUser(link_, user_id);
+}
+
+void SessionController::AllowSpeech(uint32_t user_id, bool allow) {
+    intents::AllowSpeech(link_, user_id, allow);
+}
+
+void SessionController::SetOutputVolume(uint32_t volume) {
+    intents::SetOutputVolume(link_, volume);
+}
+
+bool SessionController::SendChatLine(const OutgoingChatLine& line) {
+    return intents::SendChatLine(link_, line);
 }
 
 void SessionController::OnMediaStart() {

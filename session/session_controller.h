@@ -33,6 +33,10 @@ public:
     bool RequestToSpeak() override;
     // Stops receiving a user's video: type 25 with 0, the window released, the video-open bit cleared.
     void StopWatching(uint32_t user_id) override;
+    void WatchUser(uint32_t user_id) override;
+    void AllowSpeech(uint32_t user_id, bool allow) override;
+    void SetOutputVolume(uint32_t volume) override;
+    bool SendChatLine(const OutgoingChatLine& line) override;
 
     // The main window's device buttons (1083 audio, 1084 video).
     void OnAudioSetup();
