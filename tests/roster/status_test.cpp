@@ -100,10 +100,11 @@ TEST(Mixer, FollowsAndDrivesTheSoundServer) {
 }
 
 // The position of an ALSA device in the capture or playback list (-1 when it is not there).
+// The position of the first device whose name starts with `name`.
 int position_of(const std::string& name, bool capture) {
     const auto devices = list_audio_devices(capture);
     for (size_t i = 0; i < devices.size(); ++i)
-        if (devices[i].name == name)
+        if (devices[i].name.rfind(name, 0) == 0)
             return int(i);
     return -1;
 }
@@ -118,6 +119,7 @@ TEST(Mixer, AddressesTheChosenDevicesCardAndNeverMutesAnOutput) {
                 {"plughw:CARD=USB,DEV=0", "hw:USB"},
                 {"plughw:2,0", "hw:2"},
                 {"pulse", "pulse"},
+                {"pulse:quorin_mic", "pulse"},
                 {"lavrate", ""},
                 {"upmix", ""}};
     for (const auto& r : rows)
@@ -126,7 +128,8 @@ TEST(Mixer, AddressesTheChosenDevicesCardAndNeverMutesAnOutput) {
     CMixer mixer;
     if (!mixer.available())
         GTEST_SKIP() << "no sound server (run through scripts/with-test-env)";
-    const int pulse_in = position_of("pulse", true), pulse_out = position_of("pulse", false);
+    const int pulse_in = position_of(kPulseDevicePrefix, true),
+              pulse_out = position_of(kPulseDevicePrefix, false);
     const int rate_converter = position_of("lavrate", true);
     ASSERT_GE(pulse_in, 0);
     ASSERT_GE(pulse_out, 0);
@@ -155,7 +158,8 @@ TEST(Mixer, AddressesTheChosenDevicesCardAndNeverMutesAnOutput) {
     Link link;
     link.record_device = pulse_in;
     link.play_device = pulse_out;
-    CStatusDlg status(&link, QUORIN_INSTALL_DIR, nullptr);
+    RecordingActions actions(&link);
+    CStatusDlg status(&link, &actions, QUORIN_INSTALL_DIR, nullptr);
     EXPECT_EQ(status.mixer().capture_control(), "pulse");
     EXPECT_EQ(status.mixer().playback_control(), "pulse");
     status.SetPlaybackDevice(-1);
