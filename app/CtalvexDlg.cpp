@@ -84,6 +84,7 @@ void CtalvexDlg::OnDestroy() {
     // The picture downloads end first (a running one is cancelled): closing never waits for the network.
     if (user_list_)
         user_list_->StopDownloads();
+    audio_probe_.Cancel();
     session_.ShutDown();
 }
 
@@ -472,7 +473,8 @@ void CtalvexDlg::PlaceFirstTime() {
     resize(w, h);
     move(area.x() + (area.width() - w) / 2, area.y() + (area.height() - h) / 2);
     Layout(w, h);
-    controller_.StartupAudioHint();
+    // Answered through the message queue; the window shows meanwhile.
+    audio_probe_.Start(0, [this] { PostToSelf(msg::kAudioProbeDone, CMediaDlg::ProbeFullDuplex() ? 1 : 0); });
 }
 
 void CtalvexDlg::BringToFront() {
@@ -531,6 +533,9 @@ void CtalvexDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
         break;
     case msg::kReconnectDone:
         session_.OnReconnectDone(wparam);
+        break;
+    case msg::kAudioProbeDone:
+        controller_.AudioHint(wparam != 0);
         break;
     case msg::kMessageBox: {
         const auto* m = reinterpret_cast<const MessageBoxText*>(lparam);

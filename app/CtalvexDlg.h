@@ -14,6 +14,7 @@
 #include "components/tcpclient.h"
 #include "config/client_config.h"
 #include "platform/messages.h"
+#include "session/reconnect.h"
 #include "session/service_link.h"
 #include "session/service_process.h"
 #include "session/session_controller.h"
@@ -127,6 +128,8 @@ private:
     SessionController controller_;
     SoundOut sound_;
     DeviceDialogs dialogs_{this, &session_.settings().test_camera};
+    // The start-up audio probe: opening the sound devices takes a while, so it runs beside the first paint.
+    DelayedJob audio_probe_;
     bool initialised_ = false;
     bool destroyed_ = false;
     std::optional<std::string> next_launch_;

@@ -6,6 +6,8 @@ FramedSocket::FramedSocket(asio::ip::tcp::socket socket, size_t send_cap)
     std::error_code ec;
     remote_ = socket_.remote_endpoint(ec);
     socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+    // Writes are tried at once and finished asynchronously only for what the socket does not take.
+    socket_.non_blocking(true, ec);
 }
 
 void FramedSocket::start(PacketFn on_packet, ClosedFn on_closed) {
@@ -109,54 +111,88 @@ bool FramedSocket::send_shared(SharedFrame frame, Lane lane) {
         return true;
     // On the I/O thread the write starts at once (a fan-out then costs no extra turn of the loop per
     // receiver); from other threads it is handed over.
-    // The executor is kept in a local: target() points into it, so a temporary would be gone by the call.
-    const auto executor = socket_.get_executor();
-    const auto* io = executor.target<asio::io_context::executor_type>();
-    if (io && io->running_in_this_thread())
+    if (on_io_thread())
         write_front();
     else
         asio::post(socket_.get_executor(), [self = shared_from_this()] { self->write_front(); });
     return true;
 }
 
+bool FramedSocket::on_io_thread() {
+    // The executor is kept in a local: target() points into it, so a temporary would be gone by the call.
+    const auto executor = socket_.get_executor();
+    const auto* io = executor.target<asio::io_context::executor_type>();
+    return io && io->running_in_this_thread();
+}
+
 void FramedSocket::write_front() {
-    {
-        std::lock_guard lock(mutex_);
-        if (closed_ || (control_.empty() && voice_.empty() && video_.empty())) {
-            writing_ = false;
-            return;
-        }
-        in_flight_.clear();
-        gather_.clear();
+    for (;;) {
         size_t bytes = 0;
-        auto take = [&](std::deque<SharedFrame>& lane) {
-            while (!lane.empty() && in_flight_.size() < kGatherFrames &&
-                   (in_flight_.empty() || bytes + lane.front()->size() <= kGatherBytes)) {
-                bytes += lane.front()->size();
-                if (&lane == &video_)
-                    video_bytes_ -= lane.front()->size();
-                in_flight_.push_back(std::move(lane.front()));
-                lane.pop_front();
+        {
+            std::lock_guard lock(mutex_);
+            if (closed_ || (control_.empty() && voice_.empty() && video_.empty())) {
+                writing_ = false;
+                return;
             }
-        };
-        take(control_);
-        take(voice_);
-        take(video_);
-        for (const SharedFrame& f : in_flight_)
-            gather_.push_back(asio::buffer(*f));
-    }
-    asio::async_write(socket_, gather_, [self = shared_from_this()](std::error_code ec, size_t written) {
+            in_flight_.clear();
+            gather_.clear();
+            auto take = [&](std::deque<SharedFrame>& lane) {
+                while (!lane.empty() && in_flight_.size() < kGatherFrames &&
+                       (in_flight_.empty() || bytes + lane.front()->size() <= kGatherBytes)) {
+                    bytes += lane.front()->size();
+                    if (&lane == &video_)
+                        video_bytes_ -= lane.front()->size();
+                    in_flight_.push_back(std::move(lane.front()));
+                    lane.pop_front();
+                }
+            };
+            take(control_);
+            take(voice_);
+            take(video_);
+            for (const SharedFrame& f : in_flight_)
+                gather_.push_back(asio::buffer(*f));
+        }
+        // One send that the socket usually takes whole: no asynchronous operation, no completion to run.
+        std::error_code ec;
+        size_t written = socket_.write_some(gather_, ec);
+        if (ec == asio::error::would_block || ec == asio::error::try_again) {
+            ec.clear();
+            written = 0;
+        }
         if (ec) {
-            self->fail(ec.message());
+            // Reported from the loop, never from inside a sender's call (which may be walking connections).
+            asio::post(socket_.get_executor(),
+                       [self = shared_from_this(), why = ec.message()] { self->fail(why); });
             return;
         }
         {
-            std::lock_guard lock(self->mutex_);
-            self->queued_bytes_ -= written;
-            self->in_flight_.clear();
+            std::lock_guard lock(mutex_);
+            queued_bytes_ -= written;
+            if (written == bytes) {
+                in_flight_.clear();
+                continue; // anything queued meanwhile goes next
+            }
         }
-        self->write_front();
-    });
+        // The socket is full: the rest goes when it has room.
+        size_t skip = written, first = 0;
+        while (skip > 0 && gather_[first].size() <= skip)
+            skip -= gather_[first++].size();
+        gather_.erase(gather_.begin(), gather_.begin() + long(first));
+        gather_.front() += skip;
+        asio::async_write(socket_, gather_, [self = shared_from_this()](std::error_code ec, size_t n) {
+            if (ec) {
+                self->fail(ec.message());
+                return;
+            }
+            {
+                std::lock_guard lock(self->mutex_);
+                self->queued_bytes_ -= n;
+                self->in_flight_.clear();
+            }
+            self->write_front();
+        });
+        return;
+    }
 }
 
 void FramedSocket::fail(const std::string& why) {

@@ -64,8 +64,10 @@ public:
 
 private:
     void read_more();
-    // Moves what waits into in_flight_ (control, then voice, then video) and writes it; I/O thread.
+    // Moves what waits into in_flight_ (control, then voice, then video) and writes it: at once as far as the
+    // socket takes it, the rest asynchronously; I/O thread.
     void write_front();
+    bool on_io_thread();
     void fail(const std::string& why);
 
     asio::ip::tcp::socket socket_;

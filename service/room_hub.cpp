@@ -19,6 +19,14 @@ const char* const kGbkLoggedInElsewhere =
 // The longest chat text a client sends, its terminator not counted.
 constexpr size_t kMaxChatText = 4096;
 constexpr uint32_t kEndedByPeer = 2;
+
+uint32_t get_le32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+void put_le32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * i));
+}
 } // namespace
 
 std::array<uint8_t, 20> expected_key(const std::string& secret, uint32_t user, uint32_t room,
@@ -342,6 +350,7 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
     }
     to_others(room, l->user_id, pkt::kUserEntered, me.block.encode(), out);
     room.members[l->user_id] = std::move(me);
+    ++room.epoch;
     out.push_back({conn, pkt::kMediaStart, {}, false});
     if (config_.log)
         config_.log("user " + std::to_string(l->user_id) + " entered room " + std::to_string(l->room_id));
@@ -363,19 +372,26 @@ void RoomHub::chat(Room& room, Member& from, const uint8_t* data, size_t size, O
 }
 
 void RoomHub::video(uint32_t room_id, Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {
-    if (from.watchers.empty())
+    if (from.watchers.empty() || size < proto::VideoFrame::kHeader)
         return;
-    auto frame = proto::VideoFrame::decode(data, size);
-    if (!frame)
-        return;
-    frame->user_id = from.block.user_id;
-    frame->room_id = room_id;
-    const SharedPayload payload = frame->encode();
-    for (uint32_t w : from.watchers) {
-        auto m = room.members.find(w);
-        if (m != room.members.end())
-            out.push_back({m->second.conn, pkt::kVideoFrame, payload, false});
+    // The frame as it came, with the sender and the room filled in and a length field past the payload cut
+    // to what is there: one copy, whatever the number of watchers.
+    const uint32_t length = uint32_t(std::min<size_t>(get_le32(data + 8), size - proto::VideoFrame::kHeader));
+    proto::Bytes bytes(data, data + proto::VideoFrame::kHeader + length);
+    put_le32(&bytes[0], from.block.user_id);
+    put_le32(&bytes[4], room_id);
+    put_le32(&bytes[8], length);
+    const SharedPayload payload(std::move(bytes));
+    if (from.watcher_conns_epoch != room.epoch) {
+        from.watcher_conns.clear();
+        for (uint32_t w : from.watchers)
+            if (auto m = room.members.find(w); m != room.members.end())
+                from.watcher_conns.push_back(m->second.conn);
+        from.watcher_conns_epoch = room.epoch;
     }
+    out.reserve(out.size() + from.watcher_conns.size());
+    for (ConnId to : from.watcher_conns)
+        out.push_back({to, pkt::kVideoFrame, payload, false});
 }
 
 void RoomHub::voice(Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {
@@ -413,7 +429,8 @@ void RoomHub::speak_request(Room& room, Member& from, Out& out) {
         {host->second.conn, pkt::kSpeakRequest, proto::SpeakRequest{from.block.user_id}.encode(), false});
 }
 
-void RoomHub::set_watched(Room&, Member& target, uint32_t watcher, bool watch, Out& out) {
+void RoomHub::set_watched(Room& room, Member& target, uint32_t watcher, bool watch, Out& out) {
+    ++room.epoch;
     const bool before = !target.watchers.empty();
     if (watch)
         target.watchers.insert(watcher);
@@ -485,6 +502,7 @@ void RoomHub::leave(ConnId conn, Out& out) {
         return;
     Room& room = r->second;
     room.members.erase(user_id);
+    ++room.epoch;
     for (auto& [id, m] : room.members)
         if (m.watchers.count(user_id))
             set_watched(room, m, user_id, false, out);

@@ -102,10 +102,15 @@ private:
         ConnId conn = 0;
         proto::UserBlock block;
         std::set<uint32_t> watchers; // users who receive this member's video
+        // The watchers' connections, in the order of `watchers`: made again when the room's epoch moved.
+        std::vector<ConnId> watcher_conns;
+        uint64_t watcher_conns_epoch = 0;
     };
     struct Room {
         uint32_t host = 0;
         std::map<uint32_t, Member> members; // by user id, in id order
+        // Moves on every change of the members or of who watches whom.
+        uint64_t epoch = 1;
     };
     // A budget of events per second with a burst, refilled by the steady clock.
     struct Bucket {

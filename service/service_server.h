@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <string>
 
 #include "service/room_hub.h"
@@ -94,7 +95,7 @@ private:
     asio::ip::tcp::acceptor acceptor_;
     asio::steady_timer idle_timer_;
     room::RoomHub hub_;
-    std::map<room::ConnId, Client> clients_;
+    std::unordered_map<room::ConnId, Client> clients_; // looked up once per receiver of every packet
     room::ConnId next_id_ = 1;
     asio::steady_timer accept_retry_;
     std::map<std::string, std::chrono::steady_clock::time_point> last_logged_;

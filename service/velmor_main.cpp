@@ -26,7 +26,8 @@
 
 namespace {
 
-// The local service ends this long after its client left (the client waits 4 s for it).
+// The local service ends this long after its client left (the client that started it tells it to end at
+// once).
 constexpr int kIdleExitMs = 2000;
 // A local service that no client ever reaches does not linger.
 constexpr int kUnusedExitMs = 60000;
@@ -167,10 +168,9 @@ int main(int argc, char** argv) {
         raise_descriptor_limit();
 
     asio::io_context io(1);
-    ServiceServer server(io, options);
-    if (!server.start())
-        return 1;
+    // Taken over before the port opens: a client that connects may tell the service to end at once.
     asio::signal_set signals(io, SIGTERM, SIGINT);
+    ServiceServer server(io, options);
     signals.async_wait([&](std::error_code ec, int) {
         if (ec)
             return;
@@ -178,6 +178,8 @@ int main(int argc, char** argv) {
         server.stop();
         io.stop();
     });
+    if (!server.start())
+        return 1;
     io.run();
     log_free();
     return 0;

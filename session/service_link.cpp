@@ -120,7 +120,7 @@ void ServiceLink::ScheduleAttempt(ReconnectBackoff& backoff, bool restart_servic
         // Off the UI thread: waiting for the old service, starting a new one and connecting take seconds.
         intptr_t outcome = 0;
         if (restart_service) {
-            service_.stop_service(4000);
+            service_.stop_service();
             if (!service_.find_service() && !service_.start_service())
                 outcome |= kServiceStartFailedBit;
         }
@@ -184,7 +184,7 @@ void ServiceLink::ShutDown() {
     reconnect_job_.Cancel();
     link_.close();
     log_free();
-    service_.stop_service(4000);
+    service_.stop_service();
 }
 
 bool ServiceLink::SendLogin(bool reconnect) {

@@ -29,12 +29,11 @@ bool ServiceProcess::ensure_running() {
     return find_service() || start_service();
 }
 
-void ServiceProcess::stop_service(int wait_ms) {
+bool ServiceProcess::stop_service(int wait_ms) {
     const pid_t pid = pid_.exchange(0);
     if (pid <= 0)
-        return;
-    if (!wait_process(pid, wait_ms))
-        terminate_process(pid);
+        return false;
+    return end_process(pid, wait_ms) == 0;
 }
 
 void ServiceProcess::reap_if_ended() {

@@ -480,6 +480,10 @@ void SessionController::OnVideoSetup() {
 }
 
 void SessionController::StartupAudioHint() {
-    if (panels_.media && panels_.media->ProbeEchoCancellation())
+    AudioHint(panels_.media && panels_.media->ProbeEchoCancellation());
+}
+
+void SessionController::AudioHint(bool problem) {
+    if (problem)
         NoticeUtf8(session_text::kAudioHint);
 }

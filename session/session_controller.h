@@ -41,8 +41,10 @@ public:
     // The main window's device buttons (1083 audio, 1084 video).
     void OnAudioSetup();
     void OnVideoSetup();
-    // After the first placement of the window.
+    // After the first placement of the window: probes the devices and says when they are a problem.
     void StartupAudioHint();
+    // The same with the probe's answer, when the probe ran elsewhere (off the UI thread).
+    void AudioHint(bool problem);
 
 private:
     // Decodes a payload as the layout of its type and hands it to `handler`; a payload too short for it is

@@ -158,7 +158,7 @@ int CMediaDlg::on_video_event(int type, int, int) {
     return 0;
 }
 
-bool CMediaDlg::ProbeEchoCancellation() {
+bool CMediaDlg::ProbeFullDuplex() {
     // Capture and playback at once on the default devices, 8 kHz mono: where that fails (a device busy or
     // missing), the user is asked to close other audio programs.
     snd_pcm_t* capture = nullptr;
