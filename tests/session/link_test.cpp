@@ -265,8 +265,8 @@ TEST(ServiceLink, RoomServerThatStaysDownIsAskedForLessAndLessOften) {
     }
     EXPECT_EQ(waits[0], "正在重新连接...");
     EXPECT_EQ(waits[1], "无法连接到课堂服务器，1秒后重试");
-    EXPECT_EQ(waits[2], "无法连接到课堂服务器，2秒后重试") << "the wait grows";
-    ReconnectBackoff room;
+    EXPECT_EQ(waits[2], "无法连接到课堂服务器，1秒后重试") << "the first waits are short";
+    ReconnectBackoff room(ReconnectBackoff::kMaxDelayMs, 3);
     int last = 0;
     for (int i = 0; i < 44; ++i)
         last = room.NextDelayMs();
