@@ -1,7 +1,8 @@
 // roombot: scripted users in a room server.
-//   roombot --server HOST:PORT --load [--rooms N] [--users N] [--cameras N] [--fps N] [--frame-bytes N]
-//           [--chat LINES_PER_S] [--speakers N] [--seconds S] [--server-pid PID]
-//       fills rooms with users and prints what arrived, how late, and the server's CPU and memory.
+//   roombot --server HOST:PORT[,HOST:PORT...] --load [--rooms N] [--users N] [--cameras N] [--fps N]
+//           [--frame-bytes N] [--chat LINES_PER_S] [--speakers N] [--seconds S] [--server-pid PID[,PID...]]
+//       fills rooms with users and prints what arrived, how late, and the server's CPU and memory; with
+//       several servers (a cluster's nodes) every room's users are spread over them.
 //   roombot --server HOST:PORT --scenario lesson|FILE [--client-user ID] [--web PORT] [--seconds S]
 //           [--exit-with PID]
 //       plays a scenario (see bots/scenario.h and the README), with the room's web host when --web is given.
@@ -82,9 +83,23 @@ int main(int argc, char** argv) {
         if (a == "--load") {
             load_mode = true;
         } else if (a == "--server" && i + 1 < argc) {
-            if (!parse_server(argv[++i], &load.host, &load.port)) {
-                std::fprintf(stderr, "roombot: --server wants HOST:PORT, not '%s'\n", argv[i]);
-                return 2;
+            // HOST:PORT, or for a load run several (the nodes of a cluster) separated by commas.
+            std::stringstream list(argv[++i]);
+            std::string item;
+            bool first = true;
+            while (std::getline(list, item, ',')) {
+                std::pair<std::string, uint16_t> server;
+                if (!parse_server(item, &server.first, &server.second)) {
+                    std::fprintf(stderr, "roombot: --server wants HOST:PORT, not '%s'\n", item.c_str());
+                    return 2;
+                }
+                if (first) {
+                    load.host = server.first;
+                    load.port = server.second;
+                } else {
+                    load.more_servers.push_back(server);
+                }
+                first = false;
             }
         } else if (a == "--rooms" && number(&v) && v >= 1) {
             load.rooms = int(v);
@@ -102,8 +117,20 @@ int main(int argc, char** argv) {
             load.chat_per_second = v;
         } else if (a == "--seconds" && number(&v) && v > 0) {
             load.seconds = seconds = v;
-        } else if (a == "--server-pid" && number(&v)) {
-            load.server_pid = int(v);
+        } else if (a == "--server-pid" && i + 1 < argc) {
+            std::stringstream list(argv[++i]);
+            std::string item;
+            while (std::getline(list, item, ',')) {
+                const int pid = std::atoi(item.c_str());
+                if (pid <= 0) {
+                    std::fprintf(stderr, "roombot: --server-pid wants PID[,PID...], not '%s'\n", argv[i]);
+                    return 2;
+                }
+                if (!load.server_pid)
+                    load.server_pid = pid;
+                else
+                    load.more_pids.push_back(pid);
+            }
         } else if (a == "--scenario" && text(&scenario_name)) {
         } else if (a == "--write-directory" && text(&directory_file)) {
         } else if (a == "--client-name" && text(&client_name)) {

@@ -148,6 +148,51 @@ std::set<uint32_t> RoomHub::watchers_of(uint32_t room_id, uint32_t user) const {
     return m == r->second.members.end() ? std::set<uint32_t>{} : m->second.watchers;
 }
 
+std::optional<proto::UserBlock> RoomHub::member(uint32_t room_id, uint32_t user) const {
+    auto r = rooms_.find(room_id);
+    if (r == rooms_.end())
+        return std::nullopt;
+    auto m = r->second.members.find(user);
+    if (m == r->second.members.end())
+        return std::nullopt;
+    return m->second.block;
+}
+
+std::vector<ConnId> RoomHub::connections_of(uint32_t room_id) const {
+    std::vector<ConnId> out;
+    auto r = rooms_.find(room_id);
+    if (r != rooms_.end())
+        for (const auto& [id, m] : r->second.members)
+            out.push_back(m.conn);
+    return out;
+}
+
+void RoomHub::adopt(ConnId conn, uint32_t room_id, const proto::UserBlock& block) {
+    Conn& c = conns_[conn];
+    c.ip = block.ip;
+    c.port = block.port;
+    c.seat = std::make_pair(room_id, block.user_id);
+    Room& room = rooms_[room_id];
+    if (room.host == 0)
+        room.host = config_.directory.host_of(room_id).value_or(0);
+    if (room.host == 0 && (block.rights & pkt::kRightHost))
+        room.host = block.user_id;
+    Member& m = room.members[block.user_id];
+    m.conn = conn;
+    m.block = block;
+}
+
+bool RoomHub::adopt_watch(uint32_t room_id, uint32_t target, uint32_t watcher) {
+    auto r = rooms_.find(room_id);
+    if (r == rooms_.end() || target == watcher)
+        return false;
+    auto t = r->second.members.find(target);
+    if (t == r->second.members.end() || !r->second.members.count(watcher))
+        return false;
+    t->second.watchers.insert(watcher);
+    return true;
+}
+
 void RoomHub::to_others(const Room& room, uint32_t except, uint16_t type, const SharedPayload& payload,
                         Out& out) const {
     for (const auto& [id, m] : room.members)

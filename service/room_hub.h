@@ -96,6 +96,16 @@ public:
     size_t room_count() const { return rooms_.size(); }
     std::optional<uint32_t> rights_of(uint32_t room, uint32_t user) const;
     std::set<uint32_t> watchers_of(uint32_t room, uint32_t user) const;
+    std::optional<proto::UserBlock> member(uint32_t room, uint32_t user) const;
+    // The connections seated in a room.
+    std::vector<ConnId> connections_of(uint32_t room) const;
+
+    // For a room rebuilt from what other servers still hold (a cluster's new home): the directory is filled
+    // before logins; a member already known to the room's other users is seated without a login and without
+    // telling anyone; a watch is restored silently (false when the watched user is not seated yet).
+    UserDirectory& directory() { return config_.directory; }
+    void adopt(ConnId conn, uint32_t room, const proto::UserBlock& block);
+    bool adopt_watch(uint32_t room, uint32_t target, uint32_t watcher);
 
 private:
     struct Member {
