@@ -29,13 +29,14 @@
 #include "config/logging.h"
 #include "platform/controls.h"
 #include "platform/message_box.h"
+#include "platform/message_ids.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
 #include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
 #include "roster/CLeftDlg.h"
 #include "roster/CStatusDlg.h"
-#include "session/message_ids.h"
+#include "session/requests.h"
 #include "skin/ClxStatic.h"
 #include "video/CMediaDlg.h"
 #include "video/CVideo.h"
@@ -304,7 +305,7 @@ void CtalvexDlg::OnCommand(int id) {
             QUrl(QString::fromStdString(help_page_url(settings_file_path(install_folder())))));
         break;
     case ctl::kHandUp:
-        session_.request(kReqSpeakRequest, nullptr, 0);
+        req::SpeakRequest(session_);
         break;
     case ctl::kAudioSetup:
         controller_.OnAudioSetup();

@@ -8,20 +8,19 @@
 
 #include <cstdio>
 
-#include "chat/FaceLibrary.h"
 #include "chat/chat_codes.h"
 #include "chat/chat_format.h"
 #include "chat/chat_texts.h"
 #include "components/log.h"
 #include "config/client_config.h"
-#include "config/logging.h"
+#include "controls/FaceLibrary.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
 #include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
+#include "session/requests.h"
 #include "session/user_record.h"
 #include "wire/packet_types.h"
-#include "wire/protocol.h"
 
 namespace {
 
@@ -118,45 +117,34 @@ void CMsgDlg::AppendChatLine(const ChatLogEntry* e) {
     test_hooks::report("chat_faces", QString("%1 animating=%2").arg(faces).arg(log_->animating() ? 1 : 0));
 }
 
-void CMsgDlg::OnChatPacket(const uint8_t* data, size_t length) {
+void CMsgDlg::OnChatLine(const IncomingChatLine& line) {
     ASSERT_UI_THREAD();
-    auto line = proto::ChatLine::decode(data, length);
-    if (!line)
-        return;
-    // A length field that claims more than the payload holds is a broken packet: shown in part, it would
-    // mislead; dropped and logged.
-    if (line->declared_length == 0 || proto::ChatLine::kHeader + size_t(line->declared_length) > length) {
-        LOG_MAIN("dropped chat line: text length %u, payload %zu bytes\n", unsigned(line->declared_length),
-                 length);
-        return;
-    }
     auto name_of = [this](uint32_t id) -> std::string {
-        FindUserRequest find{id, nullptr};
-        cb_->request(kReqFindUser, &find, sizeof find);
-        return find.result ? find.result->block.nickname : std::string();
+        const UserRecord* user = req::FindUser(*cb_, id);
+        return user ? user->block.nickname : std::string();
     };
-    const std::string sender = name_of(line->sender);
-    const std::string recipient = line->private_flag               ? utf8_to_gbk(chat_text::kYou)
-                                  : line->target == pkt::kEveryone ? utf8_to_gbk(chat_text::kAll)
-                                                                   : name_of(line->target);
+    const std::string sender = name_of(line.sender);
+    const std::string recipient = line.private_flag               ? utf8_to_gbk(chat_text::kYou)
+                                  : line.target == pkt::kEveryone ? utf8_to_gbk(chat_text::kAll)
+                                                                  : name_of(line.target);
     const QTime now = QTime::currentTime();
     ChatLogEntry entry;
     entry.header = cut(format_gbk(chat_text::kHeader, now.hour(), now.minute(), now.second(), sender.c_str(),
                                   recipient.c_str()),
                        kMaxHeaderBytes);
-    entry.text.assign(line->text.begin(), line->text.end());
+    entry.text.assign(line.text.begin(), line.text.end());
     entry.text.push_back(0);
-    entry.font.face = line->font_face;
-    entry.font.effects = uint16_t(line->effects & 7);
-    entry.font.height = line->height;
-    entry.font.colour = line->colour;
+    entry.font.face = line.font_face;
+    entry.font.effects = uint16_t(line.effects & 7);
+    entry.font.height = line.height;
+    entry.font.colour = line.colour;
     std::string plain;
     for (const chat::Piece& p : chat::Decode(entry.text.data(), entry.text.size()))
         plain += p.kind == chat::Piece::Text ? p.text : "[" + std::to_string(p.face) + "]";
     test_hooks::report(
-        "chat", QString("%1>%2:%3").arg(line->sender).arg(line->private_flag).arg(gbk_to_qstring(plain)));
+        "chat", QString("%1>%2:%3").arg(line.sender).arg(line.private_flag).arg(gbk_to_qstring(plain)));
     AppendChatLine(&entry);
-    if (sound_ && !cb_->request(kReqOutputMuted, nullptr, 0))
+    if (sound_ && !req::OutputMuted(*cb_))
         sound_->PlayAsync(sound_file_);
 }
 
@@ -180,11 +168,8 @@ void CMsgDlg::AddDebugLine(const std::string& text) {
     log_->AppendColouredText(gbk_to_qstring(cut(text, kMaxNoticeBytes)), kRed, true, true);
 }
 
-void CMsgDlg::AddSystemText(const uint8_t* data, size_t length) {
+void CMsgDlg::AddSystemText(const std::string& text) {
     ASSERT_UI_THREAD();
-    auto t = proto::SystemText::decode(data, length);
-    if (!t)
-        return;
     SetParagraph(0, 0);
-    log_->AppendColouredText(gbk_to_qstring(t->text), kRed, true, true);
+    log_->AppendColouredText(gbk_to_qstring(text), kRed, true, true);
 }

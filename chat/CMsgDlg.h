@@ -24,8 +24,8 @@ public:
     void AddNoticeLine(const std::string& text) override;
     void AddDebugLine(const std::string& text) override;
     void AppendChatLine(const ChatLogEntry* entry) override;
-    void OnChatPacket(const uint8_t* data, size_t length) override;
-    void AddSystemText(const uint8_t* data, size_t length) override;
+    void OnChatLine(const IncomingChatLine& line) override;
+    void AddSystemText(const std::string& text) override;
     bool DetailOn() override { return detail_->isChecked(); }
 
     CRichEditCtrlEx* log() const { return log_; }

@@ -15,9 +15,9 @@
 #include <QUrl>
 
 #include "chat/ChatFontDialog.h"
-#include "chat/FaceLibrary.h"
 #include "chat/chat_format.h"
 #include "chat/chat_texts.h"
+#include "controls/FaceLibrary.h"
 #include "platform/qtext.h"
 
 namespace {

@@ -14,12 +14,13 @@
 #include "config/client_config.h"
 #include "platform/controls.h"
 #include "platform/message_box.h"
+#include "platform/message_ids.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
 #include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
 #include "roster/roster_texts.h"
-#include "session/message_ids.h"
+#include "session/requests.h"
 #include "wire/packet_types.h"
 
 namespace {
@@ -216,8 +217,7 @@ void CLeftDlg::OnUserRemoved(uint32_t user_id, size_t index) {
 
 void CLeftDlg::Watch(UserRecord& record) {
     const uint32_t id = record.block.user_id;
-    VideoWindowRequest open{0, id, &record.block};
-    cb_->request(kReqVideoWindow, &open, sizeof open);
+    req::OpenVideoWindow(*cb_, id, record.block);
     if (actions_)
         actions_->WatchUser(id);
     roster_.SetState(id, pkt::kStateVideo, true);
@@ -430,7 +430,7 @@ void CLeftDlg::ClickTile(int slot, const QPoint& at) {
     }
     if (inside(R - icon[kCameraOn].width(), R, B - icon[kCameraOn].height(), B)) {
         if (own) {
-            cb_->request(kReqToggleCamera, nullptr, 0);
+            req::ToggleCamera(*cb_);
         } else if (record->block.state & pkt::kStateVideo) {
             if (actions_)
                 actions_->StopWatching(id);

@@ -10,7 +10,7 @@
 #include <array>
 #include <functional>
 
-#include "chat/CPictureEx.h"
+#include "controls/CPictureEx.h"
 #include "platform/messages.h"
 #include "roster/CWorkQueue.h"
 #include "roster/picture_download.h"

@@ -11,6 +11,18 @@
 
 struct ChatLogEntry;
 
+// A chat message (type 1002) as the message log shows it (GBK).
+struct IncomingChatLine {
+    uint32_t sender = 0;
+    uint32_t target = pkt::kEveryone;
+    uint16_t private_flag = 0;
+    std::string font_face;
+    uint16_t effects = 0;
+    uint16_t height = 0;
+    uint32_t colour = 0;
+    std::string text; // encoded (face codes included), without its terminator
+};
+
 class IMessageLog {
 public:
     virtual ~IMessageLog() = default;
@@ -18,10 +30,10 @@ public:
     // Shown only while the detail switch is on.
     virtual void AddDebugLine(const std::string& text) = 0;
     virtual void AppendChatLine(const ChatLogEntry* entry) = 0;
-    // A chat message (type 1002) as received.
-    virtual void OnChatPacket(const uint8_t* data, size_t length) = 0;
-    // A system text (type 9 payload), shown in red.
-    virtual void AddSystemText(const uint8_t* data, size_t length) = 0;
+    // A chat message (type 1002), read by the session.
+    virtual void OnChatLine(const IncomingChatLine& line) = 0;
+    // A system text (type 9), shown in red.
+    virtual void AddSystemText(const std::string& text) = 0;
     virtual bool DetailOn() = 0;
 };
 

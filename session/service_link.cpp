@@ -8,9 +8,9 @@
 
 #include "components/log.h"
 #include "config/logging.h"
+#include "platform/message_ids.h"
 #include "platform/text.h"
 #include "platform/thread_rule.h"
-#include "session/message_ids.h"
 #include "session/user_record.h"
 #include "wire/packet_types.h"
 #include "wire/protocol.h"

@@ -8,11 +8,11 @@
 
 #include "components/log.h"
 #include "config/logging.h"
+#include "platform/message_ids.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/thread_rule.h"
 #include "session/intents.h"
-#include "session/message_ids.h"
 #include "session/user_record.h"
 #include "wire/packet_types.h"
 
@@ -92,11 +92,7 @@ void SessionController::Dispatch(uint16_t type, const uint8_t* data, size_t leng
     case pkt::kUserLeft:
         return Handle<pkt::kUserLeft>(data, length, &SessionController::RemoveUser);
     case pkt::kSystemText:
-        if (length < proto::SystemText::kHeader)
-            return Malformed(type, length);
-        if (!ServiceFailureText(data, length) && panels_.message_log && panels_.message_log->DetailOn())
-            panels_.message_log->AddSystemText(data, length);
-        return;
+        return Handle<pkt::kSystemText>(data, length, &SessionController::SystemText);
     case pkt::kCameraState:
         return Handle<pkt::kCameraState>(data, length, &SessionController::CameraState);
     case pkt::kSpeakRequest:
@@ -117,7 +113,8 @@ void SessionController::Dispatch(uint16_t type, const uint8_t* data, size_t leng
         if (length < proto::ChatLine::kHeader)
             return Malformed(type, length);
         if (panels_.message_log)
-            panels_.message_log->OnChatPacket(data, length);
+            if (auto line = intents::ReadChatLine(data, length))
+                panels_.message_log->OnChatLine(*line);
         return;
     case pkt::kLogoutResult:
         return Handle<pkt::kLogoutResult>(data, length, &SessionController::LogoutResult);
@@ -174,6 +171,13 @@ void SessionController::RemoveUser(const proto::UserLeft& left) {
         panels_.video->ReleaseWindow(left.user_id, link_.identity().room_id);
 }
 
+void SessionController::SystemText(const proto::SystemText& text) {
+    if (ServiceFailureText(text))
+        return;
+    if (panels_.message_log && panels_.message_log->DetailOn())
+        panels_.message_log->AddSystemText(text.text);
+}
+
 void SessionController::CameraState(const proto::CameraState& state) {
     if (!roster().FindById(state.user_id))
         return;
@@ -212,14 +216,13 @@ void SessionController::MicrophoneState(const proto::MicrophoneState& m) {
     roster().SetMicrophone(m.user_id, m.off == 0);
 }
 
-bool SessionController::ServiceFailureText(const uint8_t* data, size_t length) {
+bool SessionController::ServiceFailureText(const proto::SystemText& t) {
     // "无法打开麦克风": the service could not open the microphone; the person must know why.
     static const std::string kGbkCannotOpenMicrophone =
         "\xCE\xDE\xB7\xA8\xB4\xF2\xBF\xAA\xC2\xF3\xBF\xCB\xB7\xE7";
-    auto t = proto::SystemText::decode(data, length);
-    if (!t || t->text.rfind(kGbkCannotOpenMicrophone, 0) != 0)
+    if (t.text.rfind(kGbkCannotOpenMicrophone, 0) != 0)
         return false;
-    Notice(t->text.substr(0, 300));
+    Notice(t.text.substr(0, 300));
     return true;
 }
 

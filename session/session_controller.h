@@ -61,6 +61,7 @@ private:
     void UserPresent(const proto::UserBlock& block);
     void AddUser(const proto::UserBlock& block, bool entered);
     void RemoveUser(const proto::UserLeft& left);
+    void SystemText(const proto::SystemText& text);
     void CameraState(const proto::CameraState& state);
     void HandRaised(const proto::SpeakRequest& request);
     void MicrophoneState(const proto::MicrophoneState& m);
@@ -83,7 +84,7 @@ private:
     void Notice(const std::string& gbk);
     // A text of the service that the person must see whatever the detail switch (the microphone's failure);
     // true when the text was one.
-    bool ServiceFailureText(const uint8_t* data, size_t length);
+    bool ServiceFailureText(const proto::SystemText& text);
     void NoticeUtf8(const char* utf8);
     void Debug(const std::string& gbk);
     void SendMicrophone(bool on, int device_id);

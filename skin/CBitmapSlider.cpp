@@ -11,8 +11,8 @@
 
 #include "components/colour_key.h"
 #include "platform/controls.h"
+#include "platform/message_ids.h"
 #include "platform/messages.h"
-#include "session/message_ids.h"
 
 namespace {
 // A bitmap with its top-left pixel's colour transparent; null when the file cannot be read.

@@ -8,10 +8,11 @@
 #include "components/log.h"
 #include "config/client_config.h"
 #include "config/logging.h"
+#include "platform/message_ids.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
 #include "platform/thread_rule.h"
-#include "session/message_ids.h"
+#include "session/requests.h"
 #include "skin/ClxStatic.h"
 #include "video/CZoomVideo.h"
 #include "video/bitmap_file.h"
@@ -36,7 +37,7 @@ CMediaDlg::~CMediaDlg() {
 
 void CMediaDlg::Notice(const QString& text) {
     std::string gbk = qstring_to_gbk(text);
-    cb_->request(kReqNoticeLine, gbk.data(), int(gbk.size()));
+    req::NoticeLine(*cb_, gbk);
 }
 
 bool CMediaDlg::CameraPresent() {
@@ -125,8 +126,8 @@ void CMediaDlg::on_camera_lost() {
         this,
         [this] {
             Notice(QString::fromUtf8(video_text::kCameraLost));
-            if (cb_->request(kReqCameraOn, nullptr, 0))
-                cb_->request(kReqToggleCamera, nullptr, 0);
+            if (req::CameraOn(*cb_))
+                req::ToggleCamera(*cb_);
             else
                 SwitchCamera(false, 0);
         },
@@ -144,8 +145,8 @@ int CMediaDlg::on_video_event(int type, int, int) {
         ToggleZoom();
         break;
     case 2:
-        if (!CloseZoom() && cb_->request(kReqCameraOn, nullptr, 0)) {
-            cb_->request(kReqToggleCamera, nullptr, 0);
+        if (!CloseZoom() && req::CameraOn(*cb_)) {
+            req::ToggleCamera(*cb_);
         }
         break;
     case 3:

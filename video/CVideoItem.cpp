@@ -2,15 +2,16 @@
 #include "video/CVideoItem.h"
 
 #include "platform/test_hooks.h"
+#include "session/requests.h"
 
 #include <QMetaObject>
 
 #include <vector>
 
 #include "config/client_config.h"
+#include "platform/message_ids.h"
 #include "platform/qtext.h"
 #include "platform/thread_rule.h"
-#include "session/message_ids.h"
 #include "skin/ClxStatic.h"
 #include "video/CZoomVideo.h"
 #include "video/bitmap_file.h"
@@ -112,7 +113,7 @@ void CVideoItem::WriteSnapshot() {
         [this, who, path] {
             std::string text =
                 qstring_to_gbk(QString::fromUtf8(video_text::kRemoteSnapshotSaved).arg(who, path));
-            cb_->request(kReqNoticeLine, text.data(), int(text.size()));
+            req::NoticeLine(*cb_, text);
         },
         Qt::QueuedConnection);
 }

@@ -2,8 +2,8 @@
 #include "video/VideoPicture.h"
 
 #include "config/client_config.h"
+#include "platform/message_ids.h"
 #include "platform/paths.h"
-#include "session/message_ids.h"
 #include "skin/ClxStatic.h"
 #include "video/CZoomVideo.h"
 

@@ -11,7 +11,7 @@
 #include <mutex>
 
 #include "eventually.h"
-#include "session/message_ids.h"
+#include "platform/message_ids.h"
 #include "temp_dir.h"
 #include "video/CMediaDlg.h"
 #include "video/CVideo.h"
