@@ -5,19 +5,18 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QPointer>
 #include <QSocketNotifier>
-#include <QTranslator>
 
 #include "app/CStartDlg.h"
 #include "app/CtalvexDlg.h"
 #include "app/app_texts.h"
 #include "app/launch_params.h"
 #include "config/client_config.h"
+#include "platform/language.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
+#include "platform/profile.h"
 #include "platform/single_instance.h"
 #include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
@@ -55,17 +54,16 @@ void close_on_terminate_signals(QWidget* window) {
 } // namespace
 
 CquorinApp::CquorinApp(int& argc, char** argv, std::string launch_string)
-    : QApplication(argc, argv), launch_string_(std::move(launch_string)) {
-    // The window speaks Chinese, so do Qt's own dialogs and buttons (Yes/No, the font dialog).
-    auto* qt_texts = new QTranslator(this);
-    if (qt_texts->load(QLocale(QLocale::Chinese, QLocale::China), "qtbase", "_",
-                       QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        installTranslator(qt_texts);
-}
+    : QApplication(argc, argv), launch_string_(std::move(launch_string)) {}
 
 bool CquorinApp::InitInstance() {
     ui_thread::claim();
     test_hooks::arm_widget_list();
+    // The language comes first: every text after this line, the first box included, is in it.
+    const std::string folder = program_folder();
+    const std::string language =
+        apply_interface_language(profile_get_string("ui", "language", "auto", settings_file_path(folder)),
+                                 path_join(folder, "translations"));
     SingleInstanceGuard guard(QString::fromUtf8(kMutexName));
     if (!guard.acquire()) {
         test_hooks::report("second_copy", "1");
@@ -84,6 +82,7 @@ bool CquorinApp::InitInstance() {
     }
 
     set_install_folder(program_folder());
+    test_hooks::report("language", QString::fromStdString(language));
 
     // Started without a user (from the applications menu): the start screen says where to go.
     LaunchParams given;

@@ -32,16 +32,41 @@ namespace {
 
 std::atomic<bool> g_stop{false};
 
+constexpr const char* kUsage =
+    "usage: roombot --server HOST:PORT --load [--rooms N] [--users N] [--cameras N] [--fps N]\n"
+    "               [--frame-bytes N] [--chat N] [--speakers N] [--seconds S] [--server-pid PID]\n"
+    "       roombot --server HOST:PORT --scenario lesson|FILE [--client-user ID] [--web PORT]\n"
+    "               [--seconds S] [--exit-with PID]\n"
+    "       roombot --scenario lesson|FILE --write-directory FILE [--client-user ID]\n"
+    "               [--client-name NAME]\n"
+    "       roombot --help | --version\n";
+
 int usage() {
-    std::fprintf(
-        stderr,
-        "usage: roombot --server HOST:PORT --load [--rooms N] [--users N] [--cameras N] [--fps N]\n"
-        "               [--frame-bytes N] [--chat N] [--speakers N] [--seconds S] [--server-pid PID]\n"
-        "       roombot --server HOST:PORT --scenario lesson|FILE [--client-user ID] [--web PORT]\n"
-        "               [--seconds S] [--exit-with PID]\n"
-        "       roombot --scenario lesson|FILE --write-directory FILE [--client-user ID]\n"
-        "               [--client-name NAME]\n");
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+// --help and --version: on standard output, status 0.
+bool answer_option(const std::string& a) {
+    if (a == "--version") {
+        std::printf("roombot %s\n", QUORIN_VERSION);
+        return true;
+    }
+    if (a != "--help" && a != "-h")
+        return false;
+    std::fputs(kUsage, stdout);
+    std::fputs(
+        "\n"
+        "Scripted users of a quorin room server, for demonstrations, tests and load runs.\n"
+        "  --load          fill rooms with users and report what arrived, how late, and the server's\n"
+        "                  CPU and memory (with --server-pid)\n"
+        "  --scenario S    play the scenario 'lesson' or a scenario file; with --web PORT also serve the\n"
+        "                  room's web host (user pictures, help page) on 127.0.0.1\n"
+        "  --write-directory FILE  write the room server's user directory for the scenario\n"
+        "\n"
+        "See roombot(1).\n",
+        stdout);
+    return true;
 }
 
 bool parse_server(const std::string& s, std::string* host, uint16_t* port) {
@@ -64,6 +89,9 @@ int main(int argc, char** argv) {
     bool load_mode = false;
     std::string scenario_name, directory_file, client_name;
     double web_port = -1, client_user = 0, exit_with = 0, seconds = 0;
+    for (int i = 1; i < argc; ++i)
+        if (answer_option(argv[i]))
+            return 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto number = [&](double* out) {

@@ -100,6 +100,15 @@ CChatDlg::CChatDlg(call_back* cb, ISessionActions* actions, const std::string& i
     QWidget::setTabOrder(font_button, face_button_);
     QWidget::setTabOrder(face_button_, snapshot_button);
 
+    // Names and tool tips for a screen reader and the mouse.
+    recipients_->setAccessibleName(QString::fromUtf8(chat_text::kRecipientsName));
+    recipients_->setToolTip(QString::fromUtf8(chat_text::kRecipientsName));
+    private_box_->setAccessibleName(QString::fromUtf8(chat_text::kPrivate));
+    private_box_->setToolTip(QString::fromUtf8(chat_text::kPrivateTip));
+    input_->setAccessibleName(QString::fromUtf8(chat_text::kInputName));
+    input_->setAccessibleDescription(QString::fromUtf8(chat_text::kInputTip));
+    input_->setToolTip(QString::fromUtf8(chat_text::kInputTip));
+
     ResetRecipients();
     face_timer_.start(kFacePickerDelayMs, this);
     initialised_ = true;
@@ -224,6 +233,10 @@ void CChatDlg::SendChatLine() {
     std::snprintf(header, sizeof header, utf8_to_gbk(chat_text::kOwnHeader).c_str(), now.hour(), now.minute(),
                   now.second(), recipient_name.c_str());
     echo.header = header;
+    if (line.private_line) {
+        echo.header = utf8_to_gbk(chat_text::kPrivateLabel) + echo.header;
+        echo.header_colour = kPrivateHeaderColour;
+    }
     echo.text = std::move(encoded);
     echo.font = font;
     req::ChatLine(*cb_, echo);

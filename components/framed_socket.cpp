@@ -62,6 +62,8 @@ bool FramedSocket::send_shared(SharedFrame frame, Lane lane) {
     bool start_writing = false;
     {
         std::lock_guard lock(mutex_);
+        if (draining_)
+            return false;
         switch (lane) {
         case Lane::Video:
             // The oldest waiting frames make room for the newest; a frame larger than the whole video
@@ -132,6 +134,8 @@ void FramedSocket::write_front() {
             std::lock_guard lock(mutex_);
             if (closed_ || (control_.empty() && voice_.empty() && video_.empty())) {
                 writing_ = false;
+                if (draining_ && !closed_)
+                    asio::post(socket_.get_executor(), [self = shared_from_this()] { self->close(); });
                 return;
             }
             in_flight_.clear();
@@ -213,6 +217,19 @@ void FramedSocket::close() {
         self->socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
         self->socket_.close(ec);
     });
+}
+
+void FramedSocket::close_after_sending() {
+    bool now = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (closed_ || draining_)
+            return;
+        draining_ = true;
+        now = !writing_;
+    }
+    if (now)
+        close();
 }
 
 size_t FramedSocket::queued_bytes() const {

@@ -54,6 +54,9 @@ public:
 
     // Closes the connection from our side; the closed callback is not called.
     void close();
+    // Closes it once what is queued has been written (a last word to a peer that is sent away); nothing
+    // more is queued from now on. The closed callback is not called.
+    void close_after_sending();
     // The largest frame accepted from now on (length field); I/O thread, e.g. from the packet callback.
     void set_max_frame(uint32_t length) { decoder_.set_max_length(length); }
 
@@ -86,6 +89,7 @@ private:
     std::vector<asio::const_buffer> gather_;
     size_t queued_bytes_ = 0;
     bool writing_ = false;
+    bool draining_ = false; // close_after_sending: close when the queue is empty
     std::atomic<bool> closed_{false};
     std::atomic<uint64_t> dropped_{0};
 };

@@ -58,6 +58,8 @@ CStatusDlg::CStatusDlg(call_back* cb, ISessionActions* actions, const std::strin
     // The sliders and buttons act on the cards of the chosen devices.
     mixer_.SetInputIndex(req::DeviceSetting(*cb_, kRecordingDevice, -1));
     mixer_.SetOutputIndex(req::DeviceSetting(*cb_, kPlaybackDevice, -1));
+    output_slider_->SetLabel(QString::fromUtf8(roster_text::kOutputVolume));
+    mic_slider_->SetLabel(QString::fromUtf8(roster_text::kMicVolume));
     SetUpSlider(output_slider_, mixer_.GetVolume(CMixer::kOutput));
     if (mixer_.GetMute(CMixer::kOutput)) {
         ShowButton(1, false, roster_text::kOutputMuted);

@@ -72,6 +72,7 @@ enum LoginResultCode : uint32_t {
     kLoginBadKey = 4,
     kLoginAlreadyIn = 5,
     kLoginNoRoomServer = 6, // the local service cannot reach its room server
+    kLoginRemoved = 7,      // the host removed the user from the class; final, like 5
 };
 
 // The key id a user needs: HMAC-SHA1(secret, "userid:roomid:timestamp").
@@ -96,6 +97,8 @@ public:
     size_t room_count() const { return rooms_.size(); }
     std::optional<uint32_t> rights_of(uint32_t room, uint32_t user) const;
     std::set<uint32_t> watchers_of(uint32_t room, uint32_t user) const;
+    // The raised hands of a room, oldest first.
+    std::vector<uint32_t> hands_of(uint32_t room) const;
     std::optional<proto::UserBlock> member(uint32_t room, uint32_t user) const;
     // The connections seated in a room.
     std::vector<ConnId> connections_of(uint32_t room) const;
@@ -116,9 +119,14 @@ private:
         std::vector<ConnId> watcher_conns;
         uint64_t watcher_conns_epoch = 0;
     };
+    struct RaisedHand {
+        uint32_t user_id;
+        int64_t since_ms; // wall clock
+    };
     struct Room {
         uint32_t host = 0;
         std::map<uint32_t, Member> members; // by user id, in id order
+        std::vector<RaisedHand> hands;      // in the order they went up
         // Moves on every change of the members or of who watches whom.
         uint64_t epoch = 1;
     };
@@ -147,10 +155,14 @@ private:
     void camera(uint32_t room_id, Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
     void microphone(Room& room, Member& from, bool on, Out& out);
     void speak_request(Room& room, Member& from, Out& out);
+    void hand_lowered(Room& room, Member& from, Out& out);
+    void remove_user(ConnId conn, Room& room, Member& host, const uint8_t* data, size_t size, Out& out);
+    // Takes a user's hand out of the queue; true when it was up.
+    static bool lower_hand(Room& room, uint32_t user_id);
     void watch(Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
     void speak_control(Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
     void chat_control(ConnId conn, Room& room, Member& host, const uint8_t* data, size_t size, Out& out);
-    void leave(ConnId conn, Out& out);
+    void leave(ConnId conn, Out& out, uint32_t ended_by = 2);
 
     void to_others(const Room& room, uint32_t except, uint16_t type, const SharedPayload& payload,
                    Out& out) const;

@@ -291,6 +291,8 @@ void ServiceServer::start_relay_client(room::ConnId id) {
                 return; // speech comes from the service's own capture, never from its client
             if (me.voice)
                 me.voice->from_client(type, p, n);
+            if (type == pkt::kSpeakerVolume)
+                return; // the service's own playback: nothing for the room server
             if (me.upstream && me.upstream->is_open()) {
                 me.upstream->send_frame(framing::make_frame(type, p, n), type == pkt::kVideoFrame);
                 return;
@@ -437,8 +439,9 @@ void ServiceServer::deliver(const std::vector<room::Outgoing>& out) {
         if (c == clients_.end())
             continue;
         if (o.close) {
+            // What the room said to it last (why it is sent away) still goes out first.
             room::ConnId gone = o.to;
-            c->second.socket->close();
+            c->second.socket->close_after_sending();
             clients_.erase(c);
             room_->on_disconnect(gone);
             continue;
@@ -533,7 +536,8 @@ void ServiceServer::closed(room::ConnId id, const std::string& why) {
     log("connection " + std::to_string(id) + " closed: " + why);
     if (c->second.login_timer)
         c->second.login_timer->cancel();
-    c->second.socket->close();
+    // The room server's last packets (a final login result) still reach the client before its link closes.
+    c->second.socket->close_after_sending();
     if (c->second.upstream)
         c->second.upstream->close();
     clients_.erase(c);

@@ -53,13 +53,42 @@ bool parse_endpoint(const std::string& text, asio::ip::tcp::endpoint* out) {
     return true;
 }
 
+constexpr const char* kUsage =
+    "usage: velmor\n"
+    "       velmor --room-server --listen ADDR:PORT [--directory FILE] [--secret-file FILE | --secret TEXT]\n"
+    "              [--node NAME --cluster nats://HOST:PORT --store redis://HOST:PORT]\n"
+    "       velmor --status --store redis://HOST:PORT\n"
+    "       velmor --help | --version\n";
+
 int usage() {
-    std::fprintf(stderr, "usage: velmor\n"
-                         "       velmor --room-server --listen ADDR:PORT [--directory FILE] [--secret-file "
-                         "FILE | --secret TEXT]\n"
-                         "              [--node NAME --cluster nats://HOST:PORT --store redis://HOST:PORT]\n"
-                         "       velmor --status --store redis://HOST:PORT\n");
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+// --help and --version: on standard output, status 0.
+bool answer_option(const std::string& a) {
+    if (a == "--version") {
+        std::printf("velmor %s\n", QUORIN_VERSION);
+        return true;
+    }
+    if (a != "--help" && a != "-h")
+        return false;
+    std::fputs(kUsage, stdout);
+    std::fputs(
+        "\n"
+        "Without options: the local service of the quorin client. It serves one client of its own user on\n"
+        "127.0.0.1 at [network] port of user.txt and relays to [room] server=HOST:PORT, or hosts the room\n"
+        "itself when none is set.\n"
+        "\n"
+        "  --room-server         run the room server for many services\n"
+        "  --listen ADDR:PORT    the address it listens on (0.0.0.0:6000 for every interface)\n"
+        "  --directory FILE      user directory: lines 'user ID NICKNAME' and 'host ROOM USER'\n"
+        "  --secret-file FILE    logins must carry HMAC-SHA1 keys made with the secret in FILE\n"
+        "  --secret TEXT         the same, on the command line (readable by every local user)\n"
+        "\n"
+        "See velmor(1).\n",
+        stdout);
+    return true;
 }
 
 bool load_directory(const std::string& path, room::HubConfig& hub) {
@@ -90,6 +119,9 @@ static void raise_descriptor_limit() {
 }
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (answer_option(argv[i]))
+            return 0;
     // The same writable folders as the client: the client starts the service in its install folder.
     std::error_code cwd_error;
     const UserFolders folders = user_folders(std::filesystem::current_path(cwd_error).string());
@@ -150,17 +182,17 @@ int main(int argc, char** argv) {
 
     if (!room_server) {
         const std::string settings = folders.settings_file;
-        int port = profile_get_int("network", "port", kDefaultServicePort, settings);
+        int port = settings_get_int("network", "port", kDefaultServicePort, settings);
         if (port < 1 || port > 65500)
             port = kDefaultServicePort;
         options.listen = asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), uint16_t(port));
         options.max_clients = 1;
         options.voice = true;
-        options.voice_config.play_device = profile_get_int("media", "play_deviceid", -1, settings);
+        options.voice_config.play_device = settings_get_int("media", "play_deviceid", -1, settings);
         options.own_user_only = true;
         options.exit_when_idle_ms = kIdleExitMs;
         options.exit_if_unused_ms = kUnusedExitMs;
-        const std::string server = profile_get_string("room", "server", "", settings);
+        const std::string server = settings_get_string("room", "server", "", settings);
         // HOST:PORT, HOST a name or an address, looked up at every login, not now; several (the nodes of a
         // cluster) separated by commas or spaces are tried in turn.
         std::vector<ServerOptions::Upstream> servers;
@@ -188,8 +220,8 @@ int main(int argc, char** argv) {
             options.relay_to = servers.front();
             options.relay_alternates.assign(servers.begin() + 1, servers.end());
         }
-        directory = profile_get_string("room", "directory", "", settings);
-        options.hub.secret = profile_get_string("auth", "secret", "", settings);
+        directory = settings_get_string("room", "directory", "", settings);
+        options.hub.secret = settings_get_string("auth", "secret", "", settings);
     } else if (options.listen.port() == 0 && options.listen.address().is_unspecified()) {
         return usage();
     }

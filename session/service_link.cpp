@@ -88,6 +88,12 @@ void ServiceLink::EmptyRoom() {
 
 void ServiceLink::Reconnect() {
     ASSERT_UI_THREAD();
+    if (ended_) {
+        // The room closed this seat on purpose and the user was told why: the room empties, nothing retries.
+        link_.close_socket();
+        EmptyRoom();
+        return;
+    }
     if (attempt_pending_) {
         // The attempt under way reports, and its outcome decides; the loss is kept for that moment.
         loss_during_attempt_ = true;
@@ -167,6 +173,11 @@ bool ServiceLink::OnLoginResult(uint32_t result) {
         backoff_.Reset();
         room_backoff_.Reset();
         LinkState("");
+        return false;
+    }
+    if (result == login_result::kLoggedInElsewhere || result == login_result::kRemoved) {
+        // The room closes the link right behind this result; that loss must not bring the user back.
+        ended_ = true;
         return false;
     }
     if (result == login_result::kRoomUnreachable && identity_.user_id != 0) {
@@ -286,6 +297,13 @@ int ServiceLink::request(int type, void* data, int) {
     case kReqChatLine:
         if (data && panels_.message_log)
             panels_.message_log->AppendChatLine(static_cast<const ChatLogEntry*>(data));
+        return 1;
+    case kReqFileNotice:
+        if (data && panels_.message_log) {
+            const auto* n = static_cast<const FileNoticeRequest*>(data);
+            if (n->text && n->path)
+                panels_.message_log->AddFileNoticeLine(n->text, n->path);
+        }
         return 1;
     default:
         return 1;

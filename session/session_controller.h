@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 
 #include "session/panels.h"
@@ -14,7 +16,7 @@
 // The reason shown for a login result code (empty for codes without a name).
 const char* login_failure_reason(uint32_t result);
 
-class SessionController : public ISessionActions {
+class SessionController : public ISessionActions, public IClassActions {
 public:
     SessionController(ServiceLink& link, IMessagePoster& poster, ILinkHost& host, std::string install_folder);
 
@@ -38,9 +40,21 @@ public:
     void SetOutputVolume(uint32_t volume) override;
     bool SendChatLine(const OutgoingChatLine& line) override;
 
+    // IClassActions
+    bool OwnHandRaised() override;
+    bool LowerOwnHand() override;
+    bool GrantSpeech(uint32_t user_id) override;
+    int WithdrawAllSpeech() override;
+    bool RemoveFromClass(uint32_t user_id) override;
+    void SetSpeakerVolume(uint32_t user_id, int percent) override;
+    int SpeakerVolume(uint32_t user_id) override;
+
     // The main window's device buttons (1083 audio, 1084 video).
     void OnAudioSetup();
     void OnVideoSetup();
+    // The machine's devices now (polled by the window): plugged in and out devices are said, and a device in
+    // use that went away is replaced by the default one. The first call only learns the lists.
+    void OnDevicesChanged(const DeviceLists& now);
     // After the first placement of the window: probes the devices and says when they are a problem.
     void StartupAudioHint();
     // The same with the probe's answer, when the probe ran elsewhere (off the UI thread).
@@ -64,6 +78,7 @@ private:
     void SystemText(const proto::SystemText& text);
     void CameraState(const proto::CameraState& state);
     void HandRaised(const proto::SpeakRequest& request);
+    void HandLowered(const proto::UserRef& who);
     void MicrophoneState(const proto::MicrophoneState& m);
     void VideoWanted(const proto::VideoWanted& w);
     void RightsChange(const proto::RightsChange& change);
@@ -84,7 +99,7 @@ private:
     void Notice(const std::string& gbk);
     // A text of the service that the person must see whatever the detail switch (the microphone's failure);
     // true when the text was one.
-    bool ServiceFailureText(const proto::SystemText& text);
+    bool ServiceFailureText(const std::string& text);
     void NoticeUtf8(const char* utf8);
     void Debug(const std::string& gbk);
     void SendMicrophone(bool on, int device_id);
@@ -95,6 +110,9 @@ private:
     ILinkHost& host_;
     std::string install_folder_;
     Panels panels_;
+    std::optional<DeviceLists> devices_; // as last seen
+    // Levels set for remote speakers (percent), sent again after every login.
+    std::map<uint32_t, int> speaker_volumes_;
     // The microphone was switched on and the service has not yet said that it is open.
     bool microphone_opening_ = false;
 };

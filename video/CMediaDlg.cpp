@@ -107,14 +107,23 @@ void CMediaDlg::on_raw_frame(const uint8_t* yuyv, int width, int height, uint32_
     picture_.Publish(bgr_.data(), width, height, width * 3, QImage::Format_BGR888, true);
     if (snapshot_pending_.exchange(false)) {
         const QString path = snapshot_path("My");
-        const bool ok = write_bitmap_file(path.toStdString(), width, height, bgr_.data(), size_t(width) * 3);
-        if (ok) {
+        // bgr_ is bottom-up: the picture is turned upright for the file.
+        const QImage picture =
+            QImage(bgr_.data(), width, height, width * 3, QImage::Format_BGR888).mirrored(false, true);
+        if (write_snapshot(path, picture)) {
             {
                 std::lock_guard lock(snapshot_mutex_);
                 last_snapshot_ = path;
             }
             QMetaObject::invokeMethod(
-                this, [this, path] { Notice(QString::fromUtf8(video_text::kSnapshotSaved).arg(path)); },
+                this,
+                [this, path] {
+                    const std::string text = qstring_to_gbk(
+                        QString::fromUtf8(video_text::kSnapshotSaved).arg(QString()).trimmed());
+                    const std::string file = path.toStdString();
+                    FileNoticeRequest notice{text.c_str(), file.c_str()};
+                    cb_->request(kReqFileNotice, &notice, sizeof notice);
+                },
                 Qt::QueuedConnection);
         }
     }

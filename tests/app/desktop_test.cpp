@@ -110,6 +110,37 @@ private:
     std::vector<pid_t> started_;
 };
 
+// The first entry of the widget list whose path starts with `prefix` (empty when none).
+std::pair<std::string, QRect> widget_starting(const DesktopClient& c, const std::string& prefix,
+                                              const std::string& name = "client") {
+    for (const auto& [path, r] : c.widgets(name))
+        if (path.rfind(prefix, 0) == 0)
+            return {path, r};
+    return {};
+}
+
+std::pair<std::string, QRect> wait_widget_starting(const DesktopClient& c, const std::string& prefix,
+                                                   int timeout_ms, const std::string& name = "client") {
+    std::pair<std::string, QRect> found;
+    eventually([&] { return !(found = widget_starting(c, prefix, name)).first.empty(); }, timeout_ms);
+    return found;
+}
+
+void click_on(const Desktop& d, const QRect& r) {
+    d.click(r.center().x(), r.center().y());
+}
+
+// Leaving while a class is on asks first: the person says yes. `scale` turns the client's widget places into
+// screen pixels (QT_SCALE_FACTOR).
+bool confirm_leaving(const Desktop& d, const DesktopClient& c, const std::string& name = "client",
+                     int scale = 1) {
+    const auto yes = wait_widget_starting(c, "QMessageBox/qt_msgbox_buttonbox/button:是", 10000, name);
+    if (yes.first.empty())
+        return false;
+    d.click(yes.second.center().x() * scale, yes.second.center().y() * scale);
+    return true;
+}
+
 // A window dragged by `by` follows the pointer once it has gone the drag distance: it moves by `by` less at
 // most the first step of the drag.
 bool moved_by(const QRect& before, const QRect& after, const QPoint& by) {
@@ -264,6 +295,7 @@ TEST_F(DesktopTest, DoubleClickOnAPictureThenTheCloseButtonEndsTheClient) {
     const QRect close = client->wait_widget("main_window/1069");
     ASSERT_FALSE(close.isEmpty());
     desktop.click(close.center().x(), close.center().y());
+    ASSERT_TRUE(confirm_leaving(desktop, *client)) << "leaving a class asks first";
     EXPECT_TRUE(ends(15000)) << "the close button ends the client";
 }
 
@@ -309,30 +341,6 @@ TEST_F(DesktopTest, CornersResizeTheWindow) {
         << client->wait_widget("main_window").height();
 }
 
-namespace {
-
-// The first entry of the widget list whose path starts with `prefix` (empty when none).
-std::pair<std::string, QRect> widget_starting(const DesktopClient& c, const std::string& prefix,
-                                              const std::string& name = "client") {
-    for (const auto& [path, r] : c.widgets(name))
-        if (path.rfind(prefix, 0) == 0)
-            return {path, r};
-    return {};
-}
-
-std::pair<std::string, QRect> wait_widget_starting(const DesktopClient& c, const std::string& prefix,
-                                                   int timeout_ms, const std::string& name = "client") {
-    std::pair<std::string, QRect> found;
-    eventually([&] { return !(found = widget_starting(c, prefix, name)).first.empty(); }, timeout_ms);
-    return found;
-}
-
-void click_on(const Desktop& d, const QRect& r) {
-    d.click(r.center().x(), r.center().y());
-}
-
-} // namespace
-
 TEST(DesktopStart, WithoutALinkTheStartScreenJoinsAndRemembers) {
     Desktop desktop;
     ASSERT_TRUE(desktop.ready()) << desktop.why_not();
@@ -353,6 +361,7 @@ TEST(DesktopStart, WithoutALinkTheStartScreenJoinsAndRemembers) {
     EXPECT_NE(read_file(client.file("user.txt")).find("userid=1001"), std::string::npos);
     // The close button ends it.
     click_on(desktop, client.wait_widget("main_window/1069", 5000, "first"));
+    ASSERT_TRUE(confirm_leaving(desktop, client, "first"));
     ASSERT_TRUE(wait_process(first, 15000).has_value());
 
     // Started again: the last entries are there, one click joins.
@@ -447,6 +456,7 @@ TEST(DesktopScale, TwoHundredPercentFitsAFullHdScreen) {
     const QRect close = client.wait_widget("main_window/1069");
     ASSERT_FALSE(close.isEmpty());
     desktop.click(close.center().x() * 2, close.center().y() * 2);
+    ASSERT_TRUE(confirm_leaving(desktop, client, "client", 2)) << "the question opens on the screen";
     EXPECT_TRUE(wait_process(pid, 15000).has_value());
 }
 

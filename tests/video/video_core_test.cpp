@@ -155,11 +155,11 @@ TEST(SnapshotPath, ANicknameNeverSteersTheNameAndNothingIsOverwritten) {
     ASSERT_FALSE(a.isEmpty());
     ASSERT_FALSE(b.isEmpty());
     EXPECT_NE(a, b) << "two snapshots in one second keep two files";
-    const QRegularExpression name(R"(^\d{8}_\d{6}_peer_\.\._x%1%2_\d+(_\d+)?\.bmp$)");
+    const QRegularExpression name(R"(^\d{8}_\d{6}_peer_\.\._x%1%2_\d+(_\d+)?\.png$)");
     for (const QString& path : {a, b}) {
         const QFileInfo info(path);
         EXPECT_TRUE(name.match(info.fileName()).hasMatch()) << info.fileName().toStdString();
-        EXPECT_EQ(info.absolutePath().toStdString(), (home.path() / "Documents").string());
+        EXPECT_EQ(info.absolutePath().toStdString(), (home.path() / "Pictures").string());
         EXPECT_TRUE(info.exists()) << "the name is taken at once";
     }
 }

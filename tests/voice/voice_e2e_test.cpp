@@ -4,6 +4,8 @@
 // student's microphone, and records quorin_speaker, the teacher's speaker.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <pulse/error.h>
 #include <pulse/simple.h>
 #include <signal.h>
@@ -129,4 +131,64 @@ TEST(VoiceEndToEnd, AUserAloneHearsNoEcho) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_TRUE(silent(1500));
     EXPECT_FALSE(user.wait_for(pkt::kSystemText, 100).has_value()) << "the microphone opened";
+}
+
+// A listener sets one speaker's level (type 31 to the own service): half is about 6 dB quieter, zero is
+// silence, and the room server never sees the packet.
+TEST(VoiceEndToEnd, AListenerSetsOneSpeakersLevel) {
+    RoomServerProcess server;
+    ASSERT_TRUE(wait_until_listening(server.port()));
+    TonePlayer tone("quorin_mouth", 6000), keep_speaker_running("quorin_speaker", 0);
+    LocalServiceProcess a(server.port(), {"PULSE_SOURCE=quorin_mouth.monitor", "PULSE_SINK=quorin_null"});
+    LocalServiceProcess b(server.port(), {"PULSE_SOURCE=quorin_mic", "PULSE_SINK=quorin_speaker"});
+    RoomPeer teacher, student;
+    ASSERT_TRUE(teacher.connect(b.port()));
+    ASSERT_EQ(login_peer(teacher, 2, 78), 0);
+    ASSERT_TRUE(student.connect(a.port()));
+    ASSERT_EQ(login_peer(student, 1, 78), 0);
+    teacher.send(pkt::kSpeakControl, proto::SpeakControl{1, 1}.encode());
+    ASSERT_TRUE(student.wait_for(pkt::kRightsChange));
+    microphone(student, true);
+    ASSERT_TRUE(hears_tone());
+    // The level of the tone while it sounds: the median of 10 ms windows above the noise (a loaded machine
+    // leaves gaps in the playback, which an average over the whole recording would count).
+    auto sounding_level = [] {
+        const auto rec = record_speaker(1500);
+        std::vector<double> levels;
+        for (size_t at = 0; at + 480 <= rec.size(); at += 480) {
+            const double r = rms(std::vector<int16_t>(rec.begin() + long(at), rec.begin() + long(at + 480)));
+            if (r > 100)
+                levels.push_back(r);
+        }
+        if (levels.size() < 5)
+            return 0.0;
+        std::nth_element(levels.begin(), levels.begin() + long(levels.size() / 2), levels.end());
+        return levels[levels.size() / 2];
+    };
+    // Each level is taken from a fresh talk spurt (microphone off and on again), as a pupil speaks in turns.
+    auto fresh_spurt = [&] {
+        microphone(student, false);
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        microphone(student, true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    };
+    fresh_spurt();
+    const double full = sounding_level();
+    teacher.send(pkt::kSpeakerVolume, proto::SpeakerVolume{1, 50}.encode());
+    fresh_spurt();
+    const double half = sounding_level();
+    std::printf("speaker level: full %.0f, at 50%% %.0f (ratio %.2f)\n", full, half,
+                full > 0 ? half / full : 0);
+    ASSERT_GT(full, 0);
+    EXPECT_NEAR(half / full, 0.5, 0.12);
+
+    teacher.send(pkt::kSpeakerVolume, proto::SpeakerVolume{1, 0}.encode());
+    fresh_spurt();
+    EXPECT_TRUE(silent());
+    teacher.send(pkt::kSpeakerVolume, proto::SpeakerVolume{1, 100}.encode());
+    fresh_spurt();
+    EXPECT_TRUE(hears_tone());
+    // Still logged in: the room server did not take the level for a broken rule.
+    teacher.send(pkt::kSpeakControl, proto::SpeakControl{1, 0}.encode());
+    EXPECT_TRUE(student.wait_for(pkt::kRightsChange));
 }
