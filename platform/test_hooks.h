@@ -7,6 +7,9 @@
 //                         boxes) just before it closes
 //   QUORIN_WATCH_CAMERAS  open the pictures of up to this many users whose cameras are on, as a click would
 //                         (the headless demo shows a remote camera with nobody to click)
+//   QUORIN_PAINT_AGES     append the age of the test camera's stamp in every new picture a video window
+//   paints
+//                         (milliseconds, one a line) to this file (video/VideoPicture.cpp)
 #pragma once
 
 #include <QString>
