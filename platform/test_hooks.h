@@ -7,9 +7,10 @@
 //                         boxes) just before it closes
 //   QUORIN_WATCH_CAMERAS  open the pictures of up to this many users whose cameras are on, as a click would
 //                         (the headless demo shows a remote camera with nobody to click)
-//   QUORIN_PAINT_AGES     append the age of the test camera's stamp in every new picture a video window
-//   paints
-//                         (milliseconds, one a line) to this file (video/VideoPicture.cpp)
+//   QUORIN_WIDGETS        keep this file listing where the visible windows and named controls are on the
+//                         screen, so that a test on a real desktop knows where to click
+//   QUORIN_PAINT_AGES     append to this file the age in milliseconds of the test camera's stamp in every new
+//                         picture a video window paints, one a line (video/VideoPicture.cpp)
 #pragma once
 
 #include <QString>
@@ -29,5 +30,11 @@ void report_texts(QWidget* window);
 
 // Arms the exit timer and the screenshot for the main window, when set.
 void arm_main_window(QWidget* window);
+
+// Starts keeping the widget list of QUORIN_WIDGETS, when set: one line per visible window and per visible
+// control that has an object name, a control id or (buttons) a text: "path x y width height" in screen
+// coordinates, where the path joins the names of the named ancestors with '/'; and a line "focus:path ..." for
+// the control that has the keyboard focus.
+void arm_widget_list();
 
 } // namespace test_hooks

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <cstring>
+
 #include "components/audio_devices.h"
 #include "voice/opus_codec.h"
 
@@ -129,8 +131,10 @@ public:
             pa_mainloop_free(loop_);
     }
 
-    // Connects and starts recording with `fragment_bytes` per delivery; false (error set) when it cannot.
-    bool open(uint32_t fragment_bytes, std::string* error) {
+    // Connects and starts recording from `device` (the server's default source when null) with
+    // `fragment_bytes` per delivery; false (error set) when it cannot.
+    bool open(const char* device, uint32_t fragment_bytes, std::string* error) {
+        device_ = device ? std::string(" ") + device : std::string();
         loop_ = pa_mainloop_new();
         if (!loop_)
             return fail("no event loop", error);
@@ -148,7 +152,7 @@ public:
         attr.maxlength = uint32_t(-1);
         attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
         attr.fragsize = fragment_bytes;
-        if (pa_stream_connect_record(stream_, nullptr, &attr, PA_STREAM_ADJUST_LATENCY) < 0 ||
+        if (pa_stream_connect_record(stream_, device, &attr, PA_STREAM_ADJUST_LATENCY) < 0 ||
             !wait_until([&] { return pa_stream_get_state(stream_) == PA_STREAM_READY; },
                         [&] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)); }))
             return fail(pa_strerror(pa_context_errno(context_)), error);
@@ -197,9 +201,9 @@ private:
         return uint64_t(ts.tv_sec) * 1'000'000u + uint64_t(ts.tv_nsec) / 1000u;
     }
 
-    static bool fail(const char* why, std::string* error) {
+    bool fail(const char* why, std::string* error) const {
         if (error)
-            *error = std::string("PulseAudio: ") + why;
+            *error = "PulseAudio" + device_ + ": " + why;
         return false;
     }
 
@@ -243,13 +247,15 @@ private:
     pa_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
+    std::string device_; // " name" of a named source, for messages
     std::vector<uint8_t> pending_;
 };
 
-std::unique_ptr<SoundStream> open_pulse(bool capture, int latency_ms, std::string* error) {
+std::unique_ptr<SoundStream> open_pulse(bool capture, int latency_ms, std::string* error,
+                                        const char* device = nullptr) {
     if (capture) {
         auto s = std::make_unique<PulseCapture>();
-        if (!s->open(kFrameSamples * 2, error))
+        if (!s->open(device, kFrameSamples * 2, error))
             return nullptr;
         return s;
     }
@@ -263,11 +269,12 @@ std::unique_ptr<SoundStream> open_pulse(bool capture, int latency_ms, std::strin
     attr.tlength = capture ? uint32_t(-1) : std::max(buffer_bytes, 2 * frame_bytes);
     attr.fragsize = capture ? frame_bytes : uint32_t(-1);
     int e = 0;
-    pa_simple* s = pa_simple_new(nullptr, "velmor", capture ? PA_STREAM_RECORD : PA_STREAM_PLAYBACK, nullptr,
+    pa_simple* s = pa_simple_new(nullptr, "velmor", capture ? PA_STREAM_RECORD : PA_STREAM_PLAYBACK, device,
                                  "speech", &format, nullptr, &attr, &e);
     if (!s) {
         if (error)
-            *error = std::string("PulseAudio: ") + pa_strerror(e);
+            *error = std::string("PulseAudio") + (device ? std::string(" ") + device : std::string()) + ": " +
+                     pa_strerror(e);
         return nullptr;
     }
     return std::make_unique<PulseStream>(s, int(attr.tlength / frame_bytes));
@@ -303,6 +310,8 @@ std::unique_ptr<SoundStream> open_alsa(const std::string& name, bool capture, in
 
 std::unique_ptr<SoundStream> open_sound(int device_id, bool capture, int latency_ms, std::string* error) {
     const std::string name = pcm_name_for(device_id, capture);
+    if (name.rfind(kPulseDevicePrefix, 0) == 0)
+        return open_pulse(capture, latency_ms, error, name.c_str() + std::strlen(kPulseDevicePrefix));
     if (name == "default" || name == "pulse") {
         std::string pulse_error;
         if (auto s = open_pulse(capture, latency_ms, &pulse_error))
