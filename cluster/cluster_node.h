@@ -90,6 +90,7 @@ public:
         size_t remote_users = 0; // members of rooms homed here, logged in at other nodes
         double in_msgs_s = 0, in_bytes_s = 0, out_msgs_s = 0, out_bytes_s = 0; // NATS, last interval
         bool nats = false, redis = false;
+        size_t redis_waiting = 0; // commands for Redis not answered yet (grows while Redis is slow)
     };
     Figures figures() const { return figures_; }
     static std::string format(const std::string& node, const Figures& f);
@@ -167,6 +168,8 @@ private:
     // Sends away the session a record names (on this node, or through its node).
     void push_out(const std::string& record, Out& out);
     void push_local(room::ConnId conn, Out& out);
+    // A push from another node: sent away once Redis shows its seat taken by another session.
+    void check_push(room::ConnId conn);
     // Gives the seat back: freed, or (restore) the record it replaced put back.
     void release_seat(Local& l, bool restore);
     void forward(room::ConnId conn, Local& l, uint16_t type, const uint8_t* data, size_t size, Out& out);
