@@ -1,11 +1,24 @@
 // Framed connection (see framed_socket.h).
 #include "components/framed_socket.h"
 
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+
 FramedSocket::FramedSocket(asio::ip::tcp::socket socket, size_t send_cap)
     : socket_(std::move(socket)), send_cap_(send_cap), read_buf_(kFirstReadBuffer) {
     std::error_code ec;
     remote_ = socket_.remote_endpoint(ec);
     socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+    // Without this the kernel takes megabytes (its send buffer grows to 4 MB) and a chat line queued later
+    // waits behind all of it.
+    const int unsent = kKernelUnsent;
+    if (socket_.is_open())
+        setsockopt(socket_.native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &unsent, sizeof unsent);
 }
 
 void FramedSocket::start(PacketFn on_packet, ClosedFn on_closed) {
@@ -23,9 +36,13 @@ void FramedSocket::read_more() {
                 self->fail(ec == asio::error::eof ? "closed by peer" : ec.message());
                 return;
             }
+            if (self->draining_) { // a closing connection only waits for the peer's end
+                self->read_more();
+                return;
+            }
             bool ok = self->decoder_.feed(self->read_buf_.data(), n,
                                           [&](uint16_t type, const uint8_t* p, uint32_t size) {
-                                              if (!self->closed_ && self->on_packet_)
+                                              if (!self->closed_ && !self->draining_ && self->on_packet_)
                                                   self->on_packet_(type, p, size);
                                           });
             if (!ok) {
@@ -54,7 +71,7 @@ void FramedSocket::drop_oldest(std::deque<SharedFrame>& lane) {
 }
 
 bool FramedSocket::send_shared(SharedFrame frame, Lane lane) {
-    if (closed_ || !frame)
+    if (closed_ || draining_ || !frame)
         return false;
     const size_t size = frame->size();
     bool start_writing = false;
@@ -120,46 +137,124 @@ bool FramedSocket::send_shared(SharedFrame frame, Lane lane) {
 }
 
 void FramedSocket::write_front() {
+    bool idle = false, flush_done = false, wait_for_room = false;
     {
         std::lock_guard lock(mutex_);
-        if (closed_ || (control_.empty() && voice_.empty() && video_.empty())) {
+        if (closed_) {
             writing_ = false;
             return;
         }
         in_flight_.clear();
         gather_.clear();
         size_t bytes = 0;
-        auto take = [&](std::deque<SharedFrame>& lane) {
-            while (!lane.empty() && in_flight_.size() < kGatherFrames &&
-                   (in_flight_.empty() || bytes + lane.front()->size() <= kGatherBytes)) {
-                bytes += lane.front()->size();
-                if (&lane == &video_)
+        // What the kernel may still take without holding more than kKernelUnsent unsent: the rest waits
+        // here, where a control frame can overtake it.
+        size_t room = kWriteChunk;
+        int unsent = 0;
+        if (ioctl(socket_.native_handle(), SIOCOUTQNSD, &unsent) == 0)
+            room = unsent >= kKernelUnsent ? 0 : std::min(kWriteChunk, size_t(kKernelUnsent - unsent));
+        const bool waiting = partial_ || !control_.empty() || !voice_.empty() || !video_.empty();
+        wait_for_room = waiting && room == 0;
+        // A frame begun goes on first; then whole frames by lane, the last one cut to the chunk (its rest is
+        // written next time, unless the write takes more).
+        auto add = [&](const SharedFrame& f, size_t from) {
+            const size_t n = std::min(f->size() - from, room - bytes);
+            gather_.push_back(asio::buffer(f->data() + from, n));
+            bytes += n;
+        };
+        if (partial_ && room > 0)
+            add(partial_, partial_done_);
+        auto take = [&](std::deque<SharedFrame>& lane, Lane kind) {
+            while (!lane.empty() && bytes < room && gather_.size() < kGatherFrames) {
+                if (kind == Lane::Video)
                     video_bytes_ -= lane.front()->size();
-                in_flight_.push_back(std::move(lane.front()));
+                in_flight_.push_back({std::move(lane.front()), kind});
                 lane.pop_front();
+                add(in_flight_.back().frame, 0);
             }
         };
-        take(control_);
-        take(voice_);
-        take(video_);
-        for (const SharedFrame& f : in_flight_)
-            gather_.push_back(asio::buffer(*f));
+        take(control_, Lane::Control);
+        take(voice_, Lane::Voice);
+        take(video_, Lane::Video);
+        if (gather_.empty() && !wait_for_room) {
+            writing_ = false;
+            idle = true;
+            flush_done = draining_;
+        }
     }
-    asio::async_write(socket_, gather_, [self = shared_from_this()](std::error_code ec, size_t written) {
+    if (flush_done)
+        finish_flush();
+    if (idle)
+        return;
+    if (wait_for_room) {
+        // Writable again means the unsent bytes fell below half of kKernelUnsent (the kernel's rule).
+        socket_.async_wait(asio::socket_base::wait_write, [self = shared_from_this()](std::error_code ec) {
+            if (ec) {
+                if (ec != asio::error::operation_aborted)
+                    self->fail(ec.message());
+                return;
+            }
+            self->write_front();
+        });
+        return;
+    }
+    socket_.async_write_some(gather_, [self = shared_from_this()](std::error_code ec, size_t n) {
         if (ec) {
             self->fail(ec.message());
             return;
         }
-        {
-            std::lock_guard lock(self->mutex_);
-            self->queued_bytes_ -= written;
-            self->in_flight_.clear();
-        }
+        self->written(n);
         self->write_front();
     });
 }
 
+void FramedSocket::written(size_t bytes) {
+    std::lock_guard lock(mutex_);
+    queued_bytes_ -= bytes;
+    if (partial_) {
+        const size_t n = std::min(bytes, partial_->size() - partial_done_);
+        partial_done_ += n;
+        bytes -= n;
+        if (partial_done_ == partial_->size()) {
+            partial_.reset();
+            partial_done_ = 0;
+        }
+    }
+    size_t next = 0;
+    for (; next < in_flight_.size() && bytes > 0; ++next) {
+        const size_t size = in_flight_[next].frame->size();
+        if (bytes >= size) {
+            bytes -= size;
+            continue;
+        }
+        partial_ = in_flight_[next].frame;
+        partial_done_ = bytes;
+        bytes = 0;
+    }
+    // Frames not begun return to the front of their lanes, where a newer control frame may overtake them.
+    for (size_t i = in_flight_.size(); i-- > next;) {
+        InFlight& f = in_flight_[i];
+        switch (f.lane) {
+        case Lane::Control:
+            control_.push_front(std::move(f.frame));
+            break;
+        case Lane::Voice:
+            voice_.push_front(std::move(f.frame));
+            break;
+        case Lane::Video:
+            video_bytes_ += f.frame->size();
+            video_.push_front(std::move(f.frame));
+            break;
+        }
+    }
+    in_flight_.clear();
+}
+
 void FramedSocket::fail(const std::string& why) {
+    if (draining_) { // the end of a flushing close, not a loss to report
+        close_now();
+        return;
+    }
     if (closed_.exchange(true))
         return;
     std::error_code ec;
@@ -167,6 +262,45 @@ void FramedSocket::fail(const std::string& why) {
     socket_.close(ec);
     if (on_closed_)
         on_closed_(why);
+}
+
+void FramedSocket::close_after_flush(std::chrono::milliseconds limit) {
+    if (closed_ || draining_.exchange(true))
+        return;
+    drain_timer_ = std::make_shared<asio::steady_timer>(socket_.get_executor(), limit);
+    drain_timer_->async_wait([self = shared_from_this()](std::error_code ec) {
+        if (!ec)
+            self->close_now();
+    });
+    bool idle = false;
+    {
+        std::lock_guard lock(mutex_);
+        idle = !writing_;
+    }
+    if (idle)
+        finish_flush();
+}
+
+void FramedSocket::finish_flush() {
+    if (flushed_ || closed_)
+        return;
+    flushed_ = true;
+    // The peer reads everything written and then the end of the stream; the connection is closed when the
+    // peer closes its side too (so that nothing unread makes the kernel reset it) or at the time limit.
+    std::error_code ec;
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_send, ec);
+    if (ec)
+        close_now();
+}
+
+void FramedSocket::close_now() {
+    if (closed_.exchange(true))
+        return;
+    if (drain_timer_)
+        drain_timer_->cancel();
+    std::error_code ec;
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
+    socket_.close(ec);
 }
 
 void FramedSocket::close() {
