@@ -27,6 +27,9 @@ enum Type : uint16_t {
     kRightsChange = 28,
     // Speech between a local service and the room server; never on the client's link.
     kVoice = 40,
+    // The room server's proof of a session, handed to the local service after its login; the service sends
+    // it back with a reconnect's login to take its seat over. Never on the client's link.
+    kSessionToken = 41,
     kMediaStart = 999,
     kLoginResult = 1001,
     kChatMessage = 1002,

@@ -103,6 +103,11 @@ size_t gbk_fit(const std::string& s, size_t max_bytes) {
 std::optional<std::array<uint8_t, 20>> decode_key_id(const std::string& text) {
     if (text.size() > 40)
         return std::nullopt;
+    // Only pairs of hexadecimal digits: other characters would make several texts one key.
+    if (text.size() % 2 != 0 || !std::all_of(text.begin(), text.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+        }))
+        return std::nullopt;
     // Digits and both letter cases (tools print HMAC digests in lower case).
     auto value = [](char c) {
         const uint8_t u = uint8_t(c);
@@ -117,7 +122,7 @@ std::optional<std::array<uint8_t, 20>> decode_key_id(const std::string& text) {
 }
 
 Bytes Login::encode() const {
-    Bytes b(kSize);
+    Bytes b(token ? kSizeWithToken : kSize);
     put32(&b[0], flags);
     put32(&b[4], app_type);
     put32(&b[8], user_id);
@@ -125,6 +130,8 @@ Bytes Login::encode() const {
     std::memcpy(&b[16], key.data(), key.size());
     put64(&b[36], uint64_t(timestamp));
     put32(&b[44], window);
+    if (token)
+        std::memcpy(&b[kSize], token->data(), token->size());
     return b;
 }
 
@@ -139,7 +146,23 @@ std::optional<Login> Login::decode(const uint8_t* p, size_t n) {
     std::memcpy(l.key.data(), p + 16, 20);
     l.timestamp = int64_t(get64(p + 36));
     l.window = get32(p + 44);
+    if (n >= kSizeWithToken) {
+        l.token.emplace();
+        std::memcpy(l.token->data(), p + kSize, l.token->size());
+    }
     return l;
+}
+
+Bytes SessionToken::encode() const {
+    return Bytes(token.begin(), token.end());
+}
+
+std::optional<SessionToken> SessionToken::decode(const uint8_t* p, size_t n) {
+    if (!p || n < kSize)
+        return std::nullopt;
+    SessionToken t;
+    std::memcpy(t.token.data(), p, kSize);
+    return t;
 }
 
 Bytes ChatLine::encode() const {
@@ -427,6 +450,8 @@ size_t min_payload(uint16_t type) {
         return VideoFrame::kHeader;
     case pkt::kVoice:
         return VoicePacket::kHeader + 1;
+    case pkt::kSessionToken:
+        return SessionToken::kSize;
     case pkt::kCameraState:
         return CameraState::kSize;
     case pkt::kMicrophoneOn:
@@ -476,6 +501,7 @@ bool is_known_type(uint16_t type) {
     case pkt::kSpeakControl:
     case pkt::kRightsChange:
     case pkt::kVoice:
+    case pkt::kSessionToken:
     case pkt::kMediaStart:
     case pkt::kLoginResult:
     case pkt::kChatMessage:

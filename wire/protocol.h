@@ -45,12 +45,15 @@ struct UserBlock {
 // character.
 size_t gbk_fit(const std::string& s, size_t max_bytes);
 
-// Key id text to the 20 bytes of the login; nothing when the text is longer than 40 characters.
+// Key id text to the 20 bytes of the login; nothing when the text is longer than 40 characters or is not
+// pairs of hexadecimal digits (either case).
 std::optional<std::array<uint8_t, 20>> decode_key_id(const std::string& text);
 
 // Type 1 (48 bytes).
 struct Login {
     static constexpr size_t kSize = 48;
+    // Between a local service and the room server only: a reconnect's login may carry the session token.
+    static constexpr size_t kSizeWithToken = kSize + 16;
     static constexpr uint32_t kReconnectFlag = 4;
     uint32_t flags = 0;
     uint32_t app_type = 2;
@@ -59,6 +62,7 @@ struct Login {
     std::array<uint8_t, 20> key{};
     int64_t timestamp = 0;
     uint32_t window = 0;
+    std::optional<std::array<uint8_t, 16>> token;
     Bytes encode() const;
     static std::optional<Login> decode(const uint8_t* p, size_t n);
 };
@@ -171,6 +175,14 @@ struct MicrophoneState {
     uint8_t off = 0;    // 0 on, other values off
     Bytes encode() const;
     static std::optional<MicrophoneState> decode(const uint8_t* p, size_t n);
+};
+
+// Type 41 (16 bytes), room server to local service: the session's token.
+struct SessionToken {
+    static constexpr size_t kSize = 16;
+    std::array<uint8_t, 16> token{};
+    Bytes encode() const;
+    static std::optional<SessionToken> decode(const uint8_t* p, size_t n);
 };
 
 // Type 26 (2 bytes).
