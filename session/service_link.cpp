@@ -80,6 +80,12 @@ void ServiceLink::Reconnect() {
     ASSERT_UI_THREAD();
     if (reconnect_job_.Busy())
         return; // the attempt under way reports, and its outcome decides
+    if (pushed_out_) {
+        // The session was ended for another one of the same user; coming back would push that one out.
+        link_.close_socket();
+        EmptyRoom();
+        return;
+    }
     link_.close_socket();
     Notice(link_text::kLinkLost);
     EmptyRoom();
@@ -138,6 +144,8 @@ void ServiceLink::OnReconnectDone(intptr_t outcome) {
 
 bool ServiceLink::OnLoginResult(uint32_t result) {
     ASSERT_UI_THREAD();
+    if (result == login_result::kLoggedInElsewhere)
+        pushed_out_ = true;
     if (result == login_result::kOk) {
         backoff_.Reset();
         room_backoff_.Reset();

@@ -127,6 +127,8 @@ private:
     uint32_t service_addr_ = 0; // network byte order
     bool microphone_on_ = false;
     bool camera_on_ = false;
+    // The room said this user logged in elsewhere: the end of the stream that follows is no lost link.
+    bool pushed_out_ = false;
     ReconnectBackoff backoff_;
     // Asking the own service again whether the room server is back costs nothing: short waits, so that a
     // class is back within about a second of its room server.
