@@ -170,9 +170,11 @@ int main(int argc, char** argv) {
 
     asio::io_context io(1);
     ServiceServer server(io, options);
+    // The signals are caught before the port opens: a client that connects and at once asks it to end
+    // finds it ready to end cleanly.
+    asio::signal_set signals(io, SIGTERM, SIGINT);
     if (!server.start())
         return 1;
-    asio::signal_set signals(io, SIGTERM, SIGINT);
     signals.async_wait([&](std::error_code ec, int) {
         if (ec)
             return;
