@@ -138,8 +138,8 @@ void CtalvexDlg::CreatePanels() {
     user_list_ = new CLeftDlg(&session_, session_.roster(), &controller_, install_folder(),
                               web_host_url(settings_file_path(install_folder())), this);
     message_log_ = new CMsgDlg(&session_, &sound_, install_folder(), this);
-    status_bar_ = new CStatusDlg(&session_, install_folder(), this);
-    chat_input_ = new CChatDlg(&session_, install_folder(), this);
+    status_bar_ = new CStatusDlg(&session_, &controller_, install_folder(), this);
+    chat_input_ = new CChatDlg(&session_, &controller_, install_folder(), this);
     video_panel_ = new CVideo(&session_, install_folder(), this);
     media_panel_ = new CMediaDlg(&session_, install_folder(), session_.settings().test_camera, this);
     course_label_ = status_bar_->course_label();

@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
                 minimised_cpu / 3 * 100, faces.log()->animation_ticks() - ticks_minimised);
 
     // The face picker: built and shown, and shown again.
-    CChatDlg chat(&link, install, nullptr);
+    CChatDlg chat(&link, nullptr, install, nullptr);
     chat.show();
     QElapsedTimer tf;
     tf.start();

@@ -32,8 +32,9 @@ QPushButton* make_button(QWidget* parent, int id, const char* text) {
 
 } // namespace
 
-CChatDlg::CChatDlg(call_back* cb, const std::string& install_folder, QWidget* parent)
-    : QWidget(parent), cb_(cb) {
+CChatDlg::CChatDlg(call_back* cb, ISessionActions* actions, const std::string& install_folder,
+                   QWidget* parent)
+    : QWidget(parent), cb_(cb), actions_(actions) {
     label_ = new ClxStatic(this);
     set_control_id(label_, kLabel);
     label_->setText(QString::fromUtf8(chat_text::kLabel));
@@ -180,18 +181,18 @@ void CChatDlg::SendChatLine() {
         Notice(chat_text::kRecipientGone);
     }
 
-    proto::ChatLine line;
+    OutgoingChatLine line;
     std::string recipient_name;
     if (recipients_->currentIndex() == 0) {
         line.target = pkt::kEveryone;
-        line.private_flag = 0;
+        line.private_line = false;
         recipient_name = utf8_to_gbk(chat_text::kAll);
     } else {
         recipient_name = qstring_to_gbk(recipients_->currentText());
         FindUserByNicknameRequest find{recipient_name.c_str(), nullptr};
         cb_->request(kReqFindUserByNickname, &find, sizeof find);
         line.target = find.result ? find.result->block.user_id : pkt::kEveryone;
-        line.private_flag = private_box_->isChecked() ? 1 : 0;
+        line.private_line = private_box_->isChecked();
     }
     const ChatFont font = chat_font_of(input_->DefaultFormat());
     line.font_face = font.face;
@@ -199,7 +200,7 @@ void CChatDlg::SendChatLine() {
     line.height = font.height;
     line.colour = font.colour;
     line.text.assign(encoded.begin(), encoded.end() - 1); // the encoder's terminator is added again
-    if (!cb_->Send(pkt::kChat, line.encode()))
+    if (!actions_ || !actions_->SendChatLine(line))
         return; // the input keeps its text
 
     const QTime now = QTime::currentTime();

@@ -37,7 +37,7 @@ public:
     // Build the face picker this long after set-up, unless the face button asks earlier.
     static constexpr int kFacePickerDelayMs = 2000;
 
-    CChatDlg(call_back* cb, const std::string& install_folder, QWidget* parent);
+    CChatDlg(call_back* cb, ISessionActions* actions, const std::string& install_folder, QWidget* parent);
     ~CChatDlg() override;
 
     // IChatInput
@@ -76,6 +76,7 @@ private:
     void Layout();
 
     call_back* cb_;
+    ISessionActions* actions_;
     QString faces_folder_;
     std::unique_ptr<CFaceDlg> face_popup_;
     CRichEditCtrlEx* input_;

@@ -29,7 +29,7 @@ const QColor kBlue(0, 0, 255);
 const QColor kRed(255, 0, 0);
 
 std::string cut(const std::string& gbk, size_t max_bytes) {
-    return gbk.substr(0, proto::gbk_fit(gbk, max_bytes));
+    return gbk.substr(0, gbk_fit(gbk, max_bytes));
 }
 
 template <typename... Args> std::string format_gbk(const char* utf8_format, Args... args) {

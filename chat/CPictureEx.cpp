@@ -5,10 +5,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include "platform/gbk.h"
 #include "platform/messages.h"
 #include "platform/qtext.h"
 #include "session/message_ids.h"
-#include "wire/protocol.h"
 
 CPictureEx::CPictureEx(QWidget* parent, int control_id) : QWidget(parent), id_(control_id) {}
 
@@ -67,7 +67,7 @@ void CPictureEx::Play() {
 }
 
 bool CPictureEx::SetTipText(const std::string& gbk) {
-    tip_ = gbk.substr(0, proto::gbk_fit(gbk, kMaxTipBytes));
+    tip_ = gbk.substr(0, gbk_fit(gbk, kMaxTipBytes));
     setToolTip(gbk_to_qstring(tip_));
     return true;
 }

@@ -3,8 +3,8 @@
 
 #include <QLocale>
 
+#include "platform/gbk.h"
 #include "platform/qtext.h"
-#include "wire/protocol.h"
 
 QTextCharFormat locale_default_format(const QColor& colour) {
     QTextCharFormat f;
@@ -28,7 +28,7 @@ ChatFont chat_font_of(const QTextCharFormat& f) {
     ChatFont font;
     const QStringList families = f.fontFamilies().toStringList();
     const std::string face = qstring_to_gbk(families.isEmpty() ? f.font().family() : families.front());
-    font.face = face.substr(0, proto::gbk_fit(face, 24));
+    font.face = face.substr(0, gbk_fit(face, 24));
     font.effects = uint16_t((f.fontWeight() >= QFont::Bold ? 1 : 0) | (f.fontItalic() ? 2 : 0) |
                             (f.fontUnderline() ? 4 : 0));
     const double points = f.fontPointSize() > 0 ? f.fontPointSize() : 10;

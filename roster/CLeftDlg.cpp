@@ -126,7 +126,7 @@ bool CLeftDlg::event(QEvent* e) {
 }
 
 void CLeftDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
-    if (id == msg::kMessageBox) {
+    if (id == msg::kPictureReady) {
         OnPictureReady(int(wparam), uint32_t(lparam));
     } else if (id == msg::kPictureAction && lparam == 0) {
         auto* tile = reinterpret_cast<CPictureEx*>(wparam);
@@ -215,7 +215,8 @@ void CLeftDlg::Watch(UserRecord& record) {
     const uint32_t id = record.block.user_id;
     VideoWindowRequest open{0, id, &record.block};
     cb_->request(kReqVideoWindow, &open, sizeof open);
-    cb_->Send(pkt::kWatchVideo, proto::WatchVideo{id, 1}.encode());
+    if (actions_)
+        actions_->WatchUser(id);
     roster_.SetState(id, pkt::kStateVideo, true);
 }
 
@@ -340,7 +341,7 @@ void CLeftDlg::OnWorkItem(CWorkQueue* queue, void* payload, int size) {
         !store_picture(QString::fromStdString(body), QString::fromStdString(path)))
         result = download::kUrlFailed; // not a picture
     QFile::remove(QString::fromStdString(body));
-    platform::post_message(this, msg::kMessageBox, result, intptr_t(r.user_id));
+    platform::post_message(this, msg::kPictureReady, result, intptr_t(r.user_id));
 }
 
 void CLeftDlg::OnPictureReady(int result, uint32_t user_id) {
@@ -382,7 +383,8 @@ bool CLeftDlg::SelfIsHost() {
 }
 
 void CLeftDlg::SendSpeakControl(uint32_t user_id, bool allow) {
-    cb_->Send(pkt::kSpeakControl, proto::SpeakControl{user_id, uint16_t(allow ? 1 : 0)}.encode());
+    if (actions_)
+        actions_->AllowSpeech(user_id, allow);
 }
 
 void CLeftDlg::ClickTile(int slot, const QPoint& at) {

@@ -15,10 +15,10 @@
 #include "session/message_ids.h"
 #include "skin/CBitmapSlider.h"
 #include "skin/ClxStatic.h"
-#include "wire/packet_types.h"
 
-CStatusDlg::CStatusDlg(call_back* cb, const std::string& install_folder, QWidget* parent)
-    : QWidget(parent), cb_(cb), skin_folder_(path_join(install_folder, "ui")) {
+CStatusDlg::CStatusDlg(call_back* cb, ISessionActions* actions, const std::string& install_folder,
+                       QWidget* parent)
+    : QWidget(parent), cb_(cb), actions_(actions), skin_folder_(path_join(install_folder, "ui")) {
     auto label = [this](int id, const char* text, int y) {
         auto* l = new ClxStatic(this);
         set_control_id(l, id);
@@ -201,8 +201,8 @@ void CStatusDlg::ToggleOutput() {
     sound_off_ = !sound_off_;
     ShowButton(1, !sound_off_, sound_off_ ? roster_text::kOutputMuted : roster_text::kMute);
     if (cb_->request(kReqConnected, nullptr, 0)) {
-        cb_->Send(pkt::kOutputVolume,
-                  proto::OutputVolume{uint32_t(sound_off_ ? 0 : output_slider_->GetPosition())}.encode());
+        if (actions_)
+            actions_->SetOutputVolume(uint32_t(sound_off_ ? 0 : output_slider_->GetPosition()));
         if (sound_off_) {
             Notice(roster_text::kOutputOff);
         } else {
@@ -218,10 +218,12 @@ void CStatusDlg::ToggleOutput() {
 void CStatusDlg::SetOutputVolume(int volume) {
     if (sound_off_)
         return;
-    if (cb_->request(kReqConnected, nullptr, 0))
-        cb_->Send(pkt::kOutputVolume, proto::OutputVolume{uint32_t(volume)}.encode());
-    else
+    if (cb_->request(kReqConnected, nullptr, 0)) {
+        if (actions_)
+            actions_->SetOutputVolume(uint32_t(volume));
+    } else {
         mixer_.SetVolume(CMixer::kOutput, volume);
+    }
 }
 
 void CStatusDlg::ShowOutputVolume(int volume) {

@@ -27,7 +27,7 @@ public:
         kOutputSlider = 1036,
     };
 
-    CStatusDlg(call_back* cb, const std::string& install_folder, QWidget* parent);
+    CStatusDlg(call_back* cb, ISessionActions* actions, const std::string& install_folder, QWidget* parent);
 
     ClxStatic* course_label() const { return course_; }
     ClxStatic* host_label() const { return host_; }
@@ -70,6 +70,7 @@ private:
     void RefreshVolumes();
 
     call_back* cb_;
+    ISessionActions* actions_;
     std::string skin_folder_;
     CMixer mixer_;
     CSkinButtons skin_;

@@ -5,16 +5,17 @@
 
 namespace msg {
 
-constexpr unsigned kLinkLost = 1046;     // main dialog: reconnect
-constexpr unsigned kMessageBox = 1047;   // main dialog: message box (text, caption)
-constexpr unsigned kLoginFailed = 1048;  // main dialog: login result code
-constexpr unsigned kStopWatching = 1049; // main dialog: stop receiving a user's video
-constexpr unsigned kAddUser =
-    1050; // user list: new record; main dialog: media start (1), own speak right (2)
-// wParam of 1050 when it goes to the main dialog.
+constexpr unsigned kLinkLost = 1046; // main dialog: reconnect
+// A number means one thing to each receiver; the name says which receiver it is for.
+constexpr unsigned kMessageBox = 1047;        // main dialog: message box (text, caption)
+constexpr unsigned kPictureReady = 1047;      // user list: a user's picture arrived (result, user id)
+constexpr unsigned kVideoWindowClosed = 1047; // video registry: a window's close button (user id)
+constexpr unsigned kLoginFailed = 1048;       // main dialog: login result code
+constexpr unsigned kStopWatching = 1049;      // main dialog: stop receiving a user's video
+constexpr unsigned kMediaEvent = 1050;        // main dialog: media start or own speak right (wParam below)
 constexpr intptr_t kMediaStartParam = 1;
 constexpr intptr_t kOwnSpeakRightParam = 2;
-constexpr unsigned kRemoveUser = 1051;      // user list: remove a record; main dialog: type 23 (ignored)
+constexpr unsigned kIgnored23 = 1051;       // main dialog: packet type 23, which asks for nothing
 constexpr unsigned kRepaintLabel = 1057;    // status bar
 constexpr unsigned kFaceChosen = 1122;      // face picker, chat input
 constexpr unsigned kPictureAction = 1123;   // picture control to its parent

@@ -93,7 +93,20 @@ public:
     virtual bool RunVideoSetup(int& camera_id) = 0;
 };
 
-// The local media actions that requests 7, 8 and 19 start.
+// A chat line as the chat input hands it over (GBK); the session encodes it as type 2.
+struct OutgoingChatLine {
+    uint32_t target = pkt::kEveryone;
+    bool private_line = false;
+    std::string font_face;
+    uint16_t effects = 0; // bit 0 bold, bit 1 italic, bit 2 underline
+    uint16_t height = 0;  // twips
+    uint32_t colour = 0;  // 0x00BBGGRR
+    std::string text;     // encoded (face codes included), without its terminator
+};
+
+// What the panels ask of the session: the local media actions that requests 7, 8 and 19 start, and the
+// intents of their clicks. The session encodes and sends; a panel never builds a packet (only the video frame
+// path sends its frames itself).
 class ISessionActions {
 public:
     virtual ~ISessionActions() = default;
@@ -101,6 +114,14 @@ public:
     virtual bool ToggleCamera(int device_id) = 0;
     virtual bool RequestToSpeak() = 0;
     virtual void StopWatching(uint32_t user_id) = 0;
+    // Starts receiving a user's video (type 25 with 1).
+    virtual void WatchUser(uint32_t user_id) = 0;
+    // The host grants (true) or withdraws a user's speech (type 27).
+    virtual void AllowSpeech(uint32_t user_id, bool allow) = 0;
+    // The level the room plays to this user (type 21); 0 silences it.
+    virtual void SetOutputVolume(uint32_t volume) = 0;
+    // Type 2. False when the link is down or dropped the line.
+    virtual bool SendChatLine(const OutgoingChatLine& line) = 0;
 };
 
 // Receivers of posted window messages.

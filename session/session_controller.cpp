@@ -11,6 +11,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/thread_rule.h"
+#include "session/intents.h"
 #include "session/message_ids.h"
 #include "session/user_record.h"
 #include "wire/packet_types.h"
@@ -85,55 +86,43 @@ void SessionController::Dispatch(uint16_t type, const uint8_t* data, size_t leng
     ASSERT_UI_THREAD();
     switch (type) {
     case pkt::kUserEntered:
-        AddUser(data, length, true);
-        break;
+        return Handle<pkt::kUserEntered>(data, length, &SessionController::UserEntered);
     case pkt::kUserPresent:
-        AddUser(data, length, false);
-        break;
+        return Handle<pkt::kUserPresent>(data, length, &SessionController::UserPresent);
     case pkt::kUserLeft:
-        RemoveUser(data, length);
-        break;
+        return Handle<pkt::kUserLeft>(data, length, &SessionController::RemoveUser);
     case pkt::kSystemText:
-        if (length < 4)
-            Malformed(type, length);
-        else if (panels_.message_log && panels_.message_log->DetailOn())
+        if (length < proto::SystemText::kHeader)
+            return Malformed(type, length);
+        if (panels_.message_log && panels_.message_log->DetailOn())
             panels_.message_log->AddSystemText(data, length);
-        break;
+        return;
     case pkt::kCameraState:
-        CameraState(data, length);
-        break;
+        return Handle<pkt::kCameraState>(data, length, &SessionController::CameraState);
     case pkt::kSpeakRequest:
-        HandRaised(data, length);
-        break;
+        return Handle<pkt::kSpeakRequest>(data, length, &SessionController::HandRaised);
     case pkt::kIgnored23:
-        Ignored23(data, length);
-        break;
+        return Ignored23(data, length);
     case pkt::kMicrophoneState:
-        MicrophoneState(data, length);
-        break;
+        return Handle<pkt::kMicrophoneState>(data, length, &SessionController::MicrophoneState);
     case pkt::kVideoWanted:
-        VideoWanted(data, length);
-        break;
+        return Handle<pkt::kVideoWanted>(data, length, &SessionController::VideoWanted);
     case pkt::kRightsChange:
-        RightsChange(data, length);
-        break;
+        return Handle<pkt::kRightsChange>(data, length, &SessionController::RightsChange);
     case pkt::kMediaStart:
-        poster_.Post(Window::MainDialog, msg::kAddUser, msg::kMediaStartParam, 0);
-        break;
+        return poster_.Post(Window::MainDialog, msg::kMediaEvent, msg::kMediaStartParam, 0);
     case pkt::kLoginResult:
-        LoginResult(data, length);
-        break;
+        return Handle<pkt::kLoginResult>(data, length, &SessionController::LoginResult);
     case pkt::kChatMessage:
         if (length < proto::ChatLine::kHeader)
-            Malformed(type, length);
-        else if (panels_.message_log)
+            return Malformed(type, length);
+        if (panels_.message_log)
             panels_.message_log->OnChatPacket(data, length);
-        break;
+        return;
     case pkt::kLogoutResult:
-        LogoutResult(data, length);
-        break;
+        return Handle<pkt::kLogoutResult>(data, length, &SessionController::LogoutResult);
     default:
-        break; // unknown types are dropped
+        return; // unknown types are dropped
     }
 }
 
@@ -144,13 +133,18 @@ void SessionController::OnVideoPacket(const uint8_t* data, size_t length) {
         panels_.video->OnRecvVideo(data, length);
 }
 
-void SessionController::AddUser(const uint8_t* data, size_t length, bool entered) {
-    auto block = proto::UserBlock::decode(data, length);
-    if (!block)
-        return Malformed(entered ? pkt::kUserEntered : pkt::kUserPresent, length);
+void SessionController::UserEntered(const proto::UserBlock& block) {
+    AddUser(block, true);
+}
+
+void SessionController::UserPresent(const proto::UserBlock& block) {
+    AddUser(block, false);
+}
+
+void SessionController::AddUser(const proto::UserBlock& block, bool entered) {
     // A user announced again (a takeover of the seat) keeps one record and is not counted twice.
-    const bool known = roster().FindById(block->user_id) != nullptr;
-    const UserRecord& record = roster().Add(*block);
+    const bool known = roster().FindById(block.user_id) != nullptr;
+    const UserRecord& record = roster().Add(block);
     if (known)
         return;
     const std::string nickname = record.block.nickname;
@@ -166,107 +160,82 @@ void SessionController::AddUser(const uint8_t* data, size_t length, bool entered
         panels_.sound->PlayAsync(path_join(path_join(install_folder_, "sound"), "newuser.wav"));
 }
 
-void SessionController::RemoveUser(const uint8_t* data, size_t length) {
-    auto left = proto::UserLeft::decode(data, length);
-    if (!left)
-        return Malformed(pkt::kUserLeft, length);
-    UserRecord* record = roster().FindById(left->user_id);
+void SessionController::RemoveUser(const proto::UserLeft& left) {
+    UserRecord* record = roster().FindById(left.user_id);
     if (!record || record == roster().Self())
         return; // nobody we count
     // The chat input finds the nickname through the roster, so it goes first.
     if (panels_.chat_input)
-        panels_.chat_input->OnUserLeft(left->user_id);
-    roster().Remove(left->user_id);
+        panels_.chat_input->OnUserLeft(left.user_id);
+    roster().Remove(left.user_id);
     ChangeUserCount(-1);
-    Debug(
-        format(utf8_to_gbk("%u 已离开,%s").c_str(), left->user_id, left->ended_by == 1 ? "Server" : "Peer"));
+    Debug(format(utf8_to_gbk("%u 已离开,%s").c_str(), left.user_id, left.ended_by == 1 ? "Server" : "Peer"));
     if (panels_.video)
-        panels_.video->ReleaseWindow(left->user_id, link_.identity().room_id);
+        panels_.video->ReleaseWindow(left.user_id, link_.identity().room_id);
 }
 
-void SessionController::CameraState(const uint8_t* data, size_t length) {
-    auto state = proto::CameraState::decode(data, length);
-    if (!state)
-        return Malformed(pkt::kCameraState, length);
-    if (!roster().FindById(state->user_id))
+void SessionController::CameraState(const proto::CameraState& state) {
+    if (!roster().FindById(state.user_id))
         return;
-    roster().SetStream(state->user_id, state->stream);
-    if (state->stream.fourcc == 0 && panels_.video)
-        panels_.video->ReleaseWindow(state->user_id, state->room_id);
+    roster().SetStream(state.user_id, state.stream);
+    if (state.stream.fourcc == 0 && panels_.video)
+        panels_.video->ReleaseWindow(state.user_id, state.room_id);
 }
 
-void SessionController::HandRaised(const uint8_t* data, size_t length) {
-    auto request = proto::SpeakRequest::decode(data, length);
-    if (!request)
-        return Malformed(pkt::kSpeakRequest, length);
-    roster().SetState(request->user_id, pkt::kStateHand, true);
+void SessionController::HandRaised(const proto::SpeakRequest& request) {
+    roster().SetState(request.user_id, pkt::kStateHand, true);
 }
 
 void SessionController::Ignored23(const uint8_t* data, size_t length) {
     if (length >= 2)
-        poster_.Post(Window::MainDialog, msg::kRemoveUser, data[0], data[1]);
+        poster_.Post(Window::MainDialog, msg::kIgnored23, data[0], data[1]);
 }
 
-void SessionController::MicrophoneState(const uint8_t* data, size_t length) {
-    auto m = proto::MicrophoneState::decode(data, length);
-    if (!m)
-        return Malformed(pkt::kMicrophoneState, length);
-    if (m->device == 1)
-        roster().SetMicrophone(m->user_id, m->off == 0);
+void SessionController::MicrophoneState(const proto::MicrophoneState& m) {
+    if (m.device == 1)
+        roster().SetMicrophone(m.user_id, m.off == 0);
 }
 
-void SessionController::VideoWanted(const uint8_t* data, size_t length) {
-    auto w = proto::VideoWanted::decode(data, length);
-    if (!w)
-        return Malformed(pkt::kVideoWanted, length);
+void SessionController::VideoWanted(const proto::VideoWanted& w) {
     if (link_.camera_on() && panels_.media)
-        panels_.media->SetVideoWanted(w->wanted == 1);
+        panels_.media->SetVideoWanted(w.wanted == 1);
 }
 
-void SessionController::RightsChange(const uint8_t* data, size_t length) {
-    auto change = proto::RightsChange::decode(data, length);
-    if (!change)
-        return Malformed(pkt::kRightsChange, length);
-    if (!roster().FindById(change->user_id))
+void SessionController::RightsChange(const proto::RightsChange& change) {
+    if (!roster().FindById(change.user_id))
         return;
-    if (change->operation != pkt::kRightsAdd && change->operation != pkt::kRightsRemove)
+    if (change.operation != pkt::kRightsAdd && change.operation != pkt::kRightsRemove)
         return;
-    roster().ChangeRights(change->user_id, change->rights, change->operation == pkt::kRightsAdd);
-    if (change->user_id == link_.identity().user_id && (change->rights & pkt::kRightSpeak)) {
-        const intptr_t lparam = intptr_t(change->operation) | (intptr_t(change->flags & 1) << 16);
-        poster_.Post(Window::MainDialog, msg::kAddUser, msg::kOwnSpeakRightParam, lparam);
+    roster().ChangeRights(change.user_id, change.rights, change.operation == pkt::kRightsAdd);
+    if (change.user_id == link_.identity().user_id && (change.rights & pkt::kRightSpeak)) {
+        const intptr_t lparam = intptr_t(change.operation) | (intptr_t(change.flags & 1) << 16);
+        poster_.Post(Window::MainDialog, msg::kMediaEvent, msg::kOwnSpeakRightParam, lparam);
     }
 }
 
-void SessionController::LoginResult(const uint8_t* data, size_t length) {
-    auto r = proto::LoginResult::decode(data, length);
-    if (!r)
-        return Malformed(pkt::kLoginResult, length);
-    if (link_.OnLoginResult(r->result))
+void SessionController::LoginResult(const proto::LoginResult& r) {
+    if (link_.OnLoginResult(r.result))
         return; // retried later; the status line says so
-    if (r->result != 0) {
-        poster_.Post(Window::MainDialog, msg::kLoginFailed, intptr_t(r->result), 0);
+    if (r.result != 0) {
+        poster_.Post(Window::MainDialog, msg::kLoginFailed, intptr_t(r.result), 0);
         return;
     }
     const uint32_t own = link_.identity().user_id;
-    roster().AddSelf(*r, own);
+    roster().AddSelf(r, own);
     ChangeUserCount(+1);
-    if ((r->rights & pkt::kRightHost) && panels_.status_bar)
-        panels_.status_bar->ShowHost(r->nickname);
-    poster_.Post(Window::StatusBar, msg::kOutputVolume, intptr_t(r->output_volume), 0);
+    if ((r.rights & pkt::kRightHost) && panels_.status_bar)
+        panels_.status_bar->ShowHost(r.nickname);
+    poster_.Post(Window::StatusBar, msg::kOutputVolume, intptr_t(r.output_volume), 0);
     in_addr addr{};
-    addr.s_addr = r->ip;
+    addr.s_addr = r.ip;
     char dotted[INET_ADDRSTRLEN] = "";
     inet_ntop(AF_INET, &addr, dotted, sizeof dotted);
-    Debug(format(utf8_to_gbk("自己%s:%d,userid=%u").c_str(), dotted, int(r->port), own));
+    Debug(format(utf8_to_gbk("自己%s:%d,userid=%u").c_str(), dotted, int(r.port), own));
     NoticeUtf8(session_text::kLoginOk);
 }
 
-void SessionController::LogoutResult(const uint8_t* data, size_t length) {
-    auto r = proto::LogoutResult::decode(data, length);
-    if (!r)
-        return Malformed(pkt::kLogoutResult, length);
-    if (r->result == 0)
+void SessionController::LogoutResult(const proto::LogoutResult& r) {
+    if (r.result == 0)
         host_.PostMessageBox(session_text::kLogoutOk, link_text::kCaption);
 }
 
@@ -281,13 +250,13 @@ bool SessionController::OnMessage(unsigned id, intptr_t wparam, intptr_t lparam)
     case msg::kStopWatching:
         OnStopWatching(uint32_t(wparam));
         return true;
-    case msg::kAddUser:
+    case msg::kMediaEvent:
         if (wparam == msg::kMediaStartParam)
             OnMediaStart();
         else if (wparam == msg::kOwnSpeakRightParam)
             OnOwnSpeakRight(lparam);
         return true;
-    case msg::kRemoveUser:
+    case msg::kIgnored23:
         return true; // type 23: nothing to do
     default:
         return false;
@@ -315,6 +284,22 @@ void SessionController::StopWatching(uint32_t user_id) {
     if (panels_.video)
         panels_.video->ReleaseWindow(user_id, link_.identity().room_id);
     roster().SetState(user_id, pkt::kStateVideo, false);
+}
+
+void SessionController::WatchUser(uint32_t user_id) {
+    intents::WatchUser(link_, user_id);
+}
+
+void SessionController::AllowSpeech(uint32_t user_id, bool allow) {
+    intents::AllowSpeech(link_, user_id, allow);
+}
+
+void SessionController::SetOutputVolume(uint32_t volume) {
+    intents::SetOutputVolume(link_, volume);
+}
+
+bool SessionController::SendChatLine(const OutgoingChatLine& line) {
+    return intents::SendChatLine(link_, line);
 }
 
 void SessionController::OnMediaStart() {

@@ -24,7 +24,7 @@ public:
     void Dispatch(uint16_t type, const uint8_t* data, size_t length);
     // A video frame, on the link thread.
     void OnVideoPacket(const uint8_t* data, size_t length);
-    // A private message to the main dialog (1048, 1049, 1050, 1051). False for ids it does not handle.
+    // A private message to the main dialog (1048 to 1051). False for ids it does not handle.
     bool OnMessage(unsigned id, intptr_t wparam, intptr_t lparam);
 
     // ISessionActions (requests 7, 8, 19 and the main window's buttons).
@@ -33,6 +33,10 @@ public:
     bool RequestToSpeak() override;
     // Stops receiving a user's video: type 25 with 0, the window released, the video-open bit cleared.
     void StopWatching(uint32_t user_id) override;
+    void WatchUser(uint32_t user_id) override;
+    void AllowSpeech(uint32_t user_id, bool allow) override;
+    void SetOutputVolume(uint32_t volume) override;
+    bool SendChatLine(const OutgoingChatLine& line) override;
 
     // The main window's device buttons (1083 audio, 1084 video).
     void OnAudioSetup();
@@ -41,15 +45,27 @@ public:
     void StartupAudioHint();
 
 private:
-    void AddUser(const uint8_t* data, size_t length, bool entered);
-    void RemoveUser(const uint8_t* data, size_t length);
-    void CameraState(const uint8_t* data, size_t length);
-    void HandRaised(const uint8_t* data, size_t length);
-    void MicrophoneState(const uint8_t* data, size_t length);
-    void VideoWanted(const uint8_t* data, size_t length);
-    void RightsChange(const uint8_t* data, size_t length);
-    void LoginResult(const uint8_t* data, size_t length);
-    void LogoutResult(const uint8_t* data, size_t length);
+    // Decodes a payload as the layout of its type and hands it to `handler`; a payload too short for it is
+    // logged and dropped.
+    template <uint16_t Type>
+    void Handle(const uint8_t* data, size_t length,
+                void (SessionController::*handler)(const typename proto::Layout<Type>::type&)) {
+        if (auto decoded = proto::decode_as<Type>(data, length))
+            (this->*handler)(*decoded);
+        else
+            Malformed(Type, length);
+    }
+    void UserEntered(const proto::UserBlock& block);
+    void UserPresent(const proto::UserBlock& block);
+    void AddUser(const proto::UserBlock& block, bool entered);
+    void RemoveUser(const proto::UserLeft& left);
+    void CameraState(const proto::CameraState& state);
+    void HandRaised(const proto::SpeakRequest& request);
+    void MicrophoneState(const proto::MicrophoneState& m);
+    void VideoWanted(const proto::VideoWanted& w);
+    void RightsChange(const proto::RightsChange& change);
+    void LoginResult(const proto::LoginResult& r);
+    void LogoutResult(const proto::LogoutResult& r);
     void Ignored23(const uint8_t* data, size_t length);
 
     void OnLoginFailed(uint32_t result);

@@ -34,7 +34,7 @@ bool CVideo::event(QEvent* e) {
 }
 
 void CVideo::on_message(unsigned id, intptr_t wparam, intptr_t) {
-    if (id == msg::kMessageBox && parentWidget()) // a window's close button: stop watching that user
+    if (id == msg::kVideoWindowClosed && parentWidget()) // a window's close button: stop watching that user
         platform::post_message(parentWidget(), msg::kStopWatching, wparam, 0);
     else if (id == msg::kRelayout)
         Layout();

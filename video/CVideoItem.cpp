@@ -127,7 +127,7 @@ int CVideoItem::on_video_event(int type, int, int) {
     case 2:
         if (!CloseZoom() && user_id_ != 0 && parentWidget()) {
             // The registry asks the main dialog to stop watching this user.
-            platform::post_message(parentWidget(), msg::kMessageBox, intptr_t(user_id_.load()), 0);
+            platform::post_message(parentWidget(), msg::kVideoWindowClosed, intptr_t(user_id_.load()), 0);
         }
         break;
     case 3:

@@ -5,35 +5,47 @@
 
 namespace pkt {
 
+// Every packet type, once: X(name, number, payload layout, least payload). The layout is the struct of
+// wire/protocol.h that the payload holds (NoLayout when there is none); the least payload is the layout's
+// fixed size, or the fixed header of a variable layout, or 0 for types that may come without one. The enum,
+// min_payload, is_known_type and Layout<> are made from this list, so a new type is one line here plus its
+// struct.
+// clang-format off
+#define QUORIN_PACKET_TYPES(X)                                                                    \
+    X(kLogin,           1,    Login,           Login::kSize)                                      \
+    X(kChat,            2,    ChatLine,        ChatLine::kHeader)                                 \
+    X(kUserEntered,     4,    UserBlock,       UserBlock::kSize)                                  \
+    X(kUserPresent,     5,    UserBlock,       UserBlock::kSize)                                  \
+    X(kUserLeft,        7,    UserLeft,        UserLeft::kSize)                                   \
+    X(kLinkLost,        8,    NoLayout,        0)                                                 \
+    X(kSystemText,      9,    SystemText,      SystemText::kHeader)                               \
+    X(kVideoFrame,      10,   VideoFrame,      VideoFrame::kHeader)                               \
+    X(kCameraState,     11,   CameraState,     CameraState::kSize)                                \
+    X(kMicrophoneOn,    12,   MicrophoneOn,    MicrophoneOn::kSize)                               \
+    X(kMicrophoneOff,   13,   NoLayout,        0)                                                 \
+    X(kOutputVolume,    21,   OutputVolume,    OutputVolume::kSize)                               \
+    /* empty from a client; the room's names the asker */                                         \
+    X(kSpeakRequest,    22,   SpeakRequest,    0)                                                 \
+    X(kIgnored23,       23,   NoLayout,        2)                                                 \
+    X(kMicrophoneState, 24,   MicrophoneState, MicrophoneState::kSize)                            \
+    X(kWatchVideo,      25,   WatchVideo,      WatchVideo::kSize)                                 \
+    X(kVideoWanted,     26,   VideoWanted,     VideoWanted::kSize)                                \
+    X(kSpeakControl,    27,   SpeakControl,    SpeakControl::kSize)                               \
+    X(kRightsChange,    28,   RightsChange,    RightsChange::kSize)                               \
+    /* speech between a local service and the room server; never on the client's link */         \
+    X(kVoice,           40,   VoicePacket,     VoicePacket::kHeader + 1)                          \
+    /* a session's proof, room server to local service only; a reconnect sends it back */         \
+    X(kSessionToken,    41,   SessionToken,    SessionToken::kSize)                               \
+    X(kMediaStart,      999,  NoLayout,        0)                                                 \
+    X(kLoginResult,     1001, LoginResult,     LoginResult::kSize)                                \
+    X(kChatMessage,     1002, ChatLine,        ChatLine::kHeader)                                 \
+    X(kLogoutResult,    1006, LogoutResult,    LogoutResult::kSize)
+// clang-format on
+
 enum Type : uint16_t {
-    kLogin = 1,
-    kChat = 2,
-    kUserEntered = 4,
-    kUserPresent = 5,
-    kUserLeft = 7,
-    kLinkLost = 8,
-    kSystemText = 9,
-    kVideoFrame = 10,
-    kCameraState = 11,
-    kMicrophoneOn = 12,
-    kMicrophoneOff = 13,
-    kOutputVolume = 21,
-    kSpeakRequest = 22,
-    kIgnored23 = 23,
-    kMicrophoneState = 24,
-    kWatchVideo = 25,
-    kVideoWanted = 26,
-    kSpeakControl = 27,
-    kRightsChange = 28,
-    // Speech between a local service and the room server; never on the client's link.
-    kVoice = 40,
-    // The room server's proof of a session, handed to the local service after its login; the service sends
-    // it back with a reconnect's login to take its seat over. Never on the client's link.
-    kSessionToken = 41,
-    kMediaStart = 999,
-    kLoginResult = 1001,
-    kChatMessage = 1002,
-    kLogoutResult = 1006,
+#define QUORIN_PACKET_ENUM(name, number, layout, least) name = number,
+    QUORIN_PACKET_TYPES(QUORIN_PACKET_ENUM)
+#undef QUORIN_PACKET_ENUM
 };
 
 // Rights bits of a user block.

@@ -1,6 +1,7 @@
 // Every packet layout exchanged with the local service, both directions: little-endian, packed, fixed-size
 // zero-terminated GBK text fields. Each layout encodes to its payload and decodes from one; a payload shorter
-// than its layout decodes to nothing, and lengths inside a packet are checked against the payload.
+// than its layout decodes to nothing, and lengths inside a packet are checked against the payload. A fixed
+// layout names its offsets once, in `fields` (see wire/cursor.h); the variable ones do so in protocol.cpp.
 #pragma once
 
 #include <array>
@@ -10,19 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "platform/gbk.h"
+#include "wire/cursor.h"
 #include "wire/packet_types.h"
 
 namespace proto {
 
-using Bytes = std::vector<uint8_t>;
+using ::gbk_fit;
 
-// Camera format: compressor FourCC, width, height, bits per pixel (10 bytes).
-struct StreamDesc {
-    uint32_t fourcc = 0;
-    uint16_t width = 0;
-    uint16_t height = 0;
-    uint16_t bpp = 0;
-    bool operator==(const StreamDesc&) const = default;
+// The payload of a type that carries none (or none that anybody reads).
+struct NoLayout {
+    static constexpr size_t kSize = 0;
+    Bytes encode() const { return {}; }
+    static std::optional<NoLayout> decode(const uint8_t*, size_t) { return NoLayout{}; }
 };
 
 // One user (54 bytes): types 4 and 5.
@@ -36,14 +37,21 @@ struct UserBlock {
     uint32_t state = 0;
     StreamDesc stream;
     std::string nickname; // GBK, at most 20 bytes
-    Bytes encode() const;
+    template <class C, class S> static void fields(C& c, S& s) {
+        c.u32(0, s.user_id);
+        c.raw32(4, s.ip);
+        c.u16(8, s.port);
+        c.u32(16, s.rights);
+        c.u32(20, s.state);
+        c.stream(24, s.stream);
+        c.text(34, kNickSize, s.nickname);
+    }
+    Bytes encode() const { return encode_fixed(*this); }
     void encode_into(uint8_t* out) const; // exactly kSize bytes
-    static std::optional<UserBlock> decode(const uint8_t* p, size_t n);
+    static std::optional<UserBlock> decode(const uint8_t* p, size_t n) {
+        return decode_fixed<UserBlock>(p, n);
+    }
 };
-
-// The longest prefix of the GBK text `s` of at most `max_bytes` bytes that does not split a two-byte
-// character.
-size_t gbk_fit(const std::string& s, size_t max_bytes);
 
 // Key id text to the 20 bytes of the login; nothing when the text is longer than 40 characters or is not
 // pairs of hexadecimal digits (either case).
@@ -62,7 +70,16 @@ struct Login {
     std::array<uint8_t, 20> key{};
     int64_t timestamp = 0;
     uint32_t window = 0;
-    std::optional<std::array<uint8_t, 16>> token;
+    std::optional<std::array<uint8_t, 16>> token; // after the 48 bytes, when present
+    template <class C, class S> static void fields(C& c, S& s) {
+        c.u32(0, s.flags);
+        c.u32(4, s.app_type);
+        c.u32(8, s.user_id);
+        c.u32(12, s.room_id);
+        c.bytes(16, s.key);
+        c.i64(36, s.timestamp);
+        c.u32(44, s.window);
+    }
     Bytes encode() const;
     static std::optional<Login> decode(const uint8_t* p, size_t n);
 };
@@ -105,24 +122,47 @@ struct CameraState {
     uint32_t user_id = 0;
     uint32_t room_id = 0;
     StreamDesc stream; // all zero when the camera stops
-    Bytes encode() const;
-    static std::optional<CameraState> decode(const uint8_t* p, size_t n);
+    template <class C, class S> static void fields(C& c, S& s) {
+        c.u32(0, s.user_id);
+        c.u32(4, s.room_id);
+        c.stream(8, s.stream);
+    }
+    Bytes encode() const { return encode_fixed(*this); }
+    static std::optional<CameraState> decode(const uint8_t* p, size_t n) {
+        return decode_fixed<CameraState>(p, n);
+    }
 };
 
-// Type 12 (20 bytes).
+// Type 12 (20 bytes): the device, then the one audio format every client announces.
 struct MicrophoneOn {
     static constexpr size_t kSize = 20;
     uint32_t device = 0;
-    Bytes encode() const;
-    static std::optional<MicrophoneOn> decode(const uint8_t* p, size_t n);
+    template <class C, class S> static void fields(C& c, S& s) {
+        c.u32(0, s.device);
+        c.constant32(4, 30);
+        c.constant32(8, 8);
+        c.constant32(12, 8000);
+        c.constant16(16, 16);
+        c.constant16(18, 2);
+    }
+    Bytes encode() const { return encode_fixed(*this); }
+    static std::optional<MicrophoneOn> decode(const uint8_t* p, size_t n) {
+        return decode_fixed<MicrophoneOn>(p, n);
+    }
 };
 
 // Type 21 (8 bytes).
 struct OutputVolume {
     static constexpr size_t kSize = 8;
     uint32_t volume = 0;
-    Bytes encode() const;
-    static std::optional<OutputVolume> decode(const uint8_t* p, size_t n);
+    template <class C, class S> static void fields(C& c, S& s) {
+        c.constant32(0, 1);
+        c.u32(4, s.volume);
+    }
+    Bytes encode() const { return encode_fixed(*this); }
+    static std::optional<OutputVolume> decode(const uint8_t* p, size_t n) {
+        return decode_fixed<OutputVolume>(p, n);
+    }
 };
 
 // Type 25 (6 bytes).
@@ -130,8 +170,14 @@ struct WatchVideo {
     static constexpr size_t kSize = 6;
     uint32_t user_id = 0;
     uint16_t start = 0;
-    Bytes encode() const;
-    static std::optional<WatchVideo> decode(const uint8_t* p, size_t n);
+    template <class C, class S> static void fields(C& c, S& s) {
+        c.u32(0, s.user_id);
+        c.u16(4, s.start);
+    }
+    Bytes encode() const { return encode_fixed(*this); }
+    static std::optional<WatchVideo> decode(const uint8_t* p, size_t n) {
+        return decode_fixed<WatchVideo>(p, n);
+    }
 };
 
 // Type 27 (12 bytes).
@@ -139,8 +185,14 @@ struct SpeakControl {
     static constexpr size_t kSize = 12;
     uint32_t user_id = 0;
     uint16_t allow = 0;
-    Bytes encode() const;
-    static std::optional<SpeakControl> decode(const uint8_t* p, size_t n);
+    template <class C, class S> static void fields(C& c, S& s) {
+        c.u32(0, s.user_id);
+        c.u16(8, s.allow);
+    }
+    Bytes encode() const { return encode_fixed(*this); }
+    static std::optional<SpeakControl> decode(const uint8_t* p, size_t n) {
+        return decode_fixed<SpeakControl>(p, n);
+    }
 };
 
 // Type 7 (12 bytes).
@@ -148,12 +200,17 @@ struct UserLeft {
     static constexpr size_t kSize = 12;
     uint32_t user_id = 0;
     uint32_t ended_by = 0; // 1 the server, other values the peer
-    Bytes encode() const;
-    static std::optional<UserLeft> decode(const uint8_t* p, size_t n);
+    template <class C, class S> static void fields(C& c, S& s) {
+        c.u32(0, s.user_id);
+        c.u32(8, s.ended_by);
+    }
+    Bytes encode() const { return encode_fixed(*this); }
+    static std::optional<UserLeft> decode(const uint8_t* p, size_t n) { return decode_fixed<UserLeft>(p, n); }
 };
 
 // Type 9 (4 + text).
 struct SystemText {
+    static constexpr size_t kHeader = 4;
     std::string text;
     Bytes encode() const;
     static std::optional<SystemText> decode(const uint8_t* p, size_t n);
@@ -163,8 +220,11 @@ struct SystemText {
 struct SpeakRequest {
     static constexpr size_t kSize = 4;
     uint32_t user_id = 0;
-    Bytes encode() const;
-    static std::optional<SpeakRequest> decode(const uint8_t* p, size_t n);
+    template <class C, class S> static void fields(C& c, S& s) { c.u32(0, s.user_id); }
+    Bytes encode() const { return encode_fixed(*this); }
+    static std::optional<SpeakRequest> decode(const uint8_t* p, size_t n) {
+        return decode_fixed<SpeakRequest>(p, n);
+    }
 };
 
 // Type 24 (6 bytes).
@@ -173,24 +233,37 @@ struct MicrophoneState {
     uint32_t user_id = 0;
     uint8_t device = 1; // 1 the microphone
     uint8_t off = 0;    // 0 on, other values off
-    Bytes encode() const;
-    static std::optional<MicrophoneState> decode(const uint8_t* p, size_t n);
+    template <class C, class S> static void fields(C& c, S& s) {
+        c.u32(0, s.user_id);
+        c.u8(4, s.device);
+        c.u8(5, s.off);
+    }
+    Bytes encode() const { return encode_fixed(*this); }
+    static std::optional<MicrophoneState> decode(const uint8_t* p, size_t n) {
+        return decode_fixed<MicrophoneState>(p, n);
+    }
 };
 
 // Type 41 (16 bytes), room server to local service: the session's token.
 struct SessionToken {
     static constexpr size_t kSize = 16;
     std::array<uint8_t, 16> token{};
-    Bytes encode() const;
-    static std::optional<SessionToken> decode(const uint8_t* p, size_t n);
+    template <class C, class S> static void fields(C& c, S& s) { c.bytes(0, s.token); }
+    Bytes encode() const { return encode_fixed(*this); }
+    static std::optional<SessionToken> decode(const uint8_t* p, size_t n) {
+        return decode_fixed<SessionToken>(p, n);
+    }
 };
 
 // Type 26 (2 bytes).
 struct VideoWanted {
     static constexpr size_t kSize = 2;
     uint16_t wanted = 0;
-    Bytes encode() const;
-    static std::optional<VideoWanted> decode(const uint8_t* p, size_t n);
+    template <class C, class S> static void fields(C& c, S& s) { c.u16(0, s.wanted); }
+    Bytes encode() const { return encode_fixed(*this); }
+    static std::optional<VideoWanted> decode(const uint8_t* p, size_t n) {
+        return decode_fixed<VideoWanted>(p, n);
+    }
 };
 
 // Type 28 (16 bytes).
@@ -200,8 +273,16 @@ struct RightsChange {
     uint32_t rights = 0;
     uint16_t operation = 0; // 21 add, 22 remove
     uint8_t flags = 0;      // bit 0 quiet
-    Bytes encode() const;
-    static std::optional<RightsChange> decode(const uint8_t* p, size_t n);
+    template <class C, class S> static void fields(C& c, S& s) {
+        c.u32(0, s.user_id);
+        c.u32(8, s.rights);
+        c.u16(12, s.operation);
+        c.u8(14, s.flags);
+    }
+    Bytes encode() const { return encode_fixed(*this); }
+    static std::optional<RightsChange> decode(const uint8_t* p, size_t n) {
+        return decode_fixed<RightsChange>(p, n);
+    }
 };
 
 // Type 1001 (46 bytes).
@@ -213,16 +294,29 @@ struct LoginResult {
     uint32_t output_volume = 0;
     uint32_t ip = 0; // network byte order
     uint16_t port = 0;
-    Bytes encode() const;
-    static std::optional<LoginResult> decode(const uint8_t* p, size_t n);
+    template <class C, class S> static void fields(C& c, S& s) {
+        c.u32(0, s.result);
+        c.u32(4, s.rights);
+        c.text(8, 20, s.nickname);
+        c.u32(28, s.output_volume);
+        c.raw32(40, s.ip);
+        c.u16(44, s.port);
+    }
+    Bytes encode() const { return encode_fixed(*this); }
+    static std::optional<LoginResult> decode(const uint8_t* p, size_t n) {
+        return decode_fixed<LoginResult>(p, n);
+    }
 };
 
 // Type 1006 (4 bytes).
 struct LogoutResult {
     static constexpr size_t kSize = 4;
     uint32_t result = 0;
-    Bytes encode() const;
-    static std::optional<LogoutResult> decode(const uint8_t* p, size_t n);
+    template <class C, class S> static void fields(C& c, S& s) { c.u32(0, s.result); }
+    Bytes encode() const { return encode_fixed(*this); }
+    static std::optional<LogoutResult> decode(const uint8_t* p, size_t n) {
+        return decode_fixed<LogoutResult>(p, n);
+    }
 };
 
 // Type 40 (16 bytes and the Opus packet): one 20 ms frame of speech.
@@ -237,6 +331,18 @@ struct VoicePacket {
     // Refuses an empty or oversized Opus packet.
     static std::optional<VoicePacket> decode(const uint8_t* p, size_t n);
 };
+
+// The layout of a packet type: Layout<pkt::kUserLeft>::type is UserLeft.
+template <uint16_t Type> struct Layout;
+#define QUORIN_PACKET_LAYOUT(name, number, layout, least)                                                    \
+    template <> struct Layout<pkt::name> { using type = layout; };
+QUORIN_PACKET_TYPES(QUORIN_PACKET_LAYOUT)
+#undef QUORIN_PACKET_LAYOUT
+
+// Decodes a payload as the layout of its type.
+template <uint16_t Type> std::optional<typename Layout<Type>::type> decode_as(const uint8_t* p, size_t n) {
+    return Layout<Type>::type::decode(p, n);
+}
 
 // The fixed payload size of a type, or its minimum for the variable ones; 0 for types without payload and
 // for unknown types (see is_known_type).

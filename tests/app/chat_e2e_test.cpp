@@ -14,6 +14,7 @@
 #include "platform/text.h"
 #include "room_peer.h"
 #include "room_server_process.h"
+#include "session_doubles.h"
 #include "wire/packet_types.h"
 
 namespace {
@@ -47,7 +48,8 @@ TEST(ChatEndToEnd, TwoFacesTypedInOneClientAnimateInTheOther) {
     ASSERT_TRUE(inst.wait_for_report("client", "notice=登录成功！\n", 15000)) << inst.errors("client");
 
     PeerLink link(pupil);
-    CChatDlg chat(&link, QUORIN_INSTALL_DIR, nullptr);
+    RecordingActions actions(&link);
+    CChatDlg chat(&link, &actions, QUORIN_INSTALL_DIR, nullptr);
     chat.resize(408, 190);
     chat.show();
     chat.input()->setFocus();

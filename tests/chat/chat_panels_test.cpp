@@ -17,6 +17,7 @@
 #include "config/client_config.h"
 #include "platform/text.h"
 #include "session/roster.h"
+#include "session_doubles.h"
 #include "skin/ClxStatic.h"
 #include "wire/packet_types.h"
 
@@ -91,7 +92,7 @@ std::string bytes(const std::vector<uint8_t>& v) {
 
 class ChatInput : public ::testing::Test {
 protected:
-    ChatInput() : chat(&cb, QUORIN_INSTALL_DIR, nullptr) {
+    ChatInput() : chat(&cb, &actions, QUORIN_INSTALL_DIR, nullptr) {
         chat.resize(408, 190);
         chat.show();
         chat.input()->setFocus();
@@ -99,6 +100,7 @@ protected:
     }
     void type(const QString& text) { QTest::keyClicks(chat.input(), text); }
     SendDouble cb;
+    RecordingActions actions{&cb};
     CChatDlg chat;
 };
 

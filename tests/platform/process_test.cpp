@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "eventually.h"
 #include "platform/process.h"
 #include "temp_dir.h"
 
@@ -36,11 +37,7 @@ TEST(Process, FindsARunningProgramByBaseNameIgnoringCase) {
     pid_t pid = spawn_process(copy, {"30"}, "");
     ASSERT_GT(pid, 0);
     std::optional<ProcessInfo> found;
-    for (int i = 0; i < 200 && !found; ++i) {
-        found = find_process("velmorprobe");
-        if (!found)
-            usleep(5000);
-    }
+    eventually([&] { return (found = find_process("velmorprobe")).has_value(); });
     ASSERT_TRUE(found.has_value());
     EXPECT_EQ(found->pid, pid);
     EXPECT_EQ(found->path, copy);

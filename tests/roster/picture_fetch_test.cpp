@@ -11,6 +11,7 @@
 #include <mutex>
 #include <thread>
 
+#include "eventually.h"
 #include "room_peer.h"
 #include "roster/CWorkQueue.h"
 #include "roster/picture_download.h"
@@ -102,9 +103,7 @@ void queue_id(CWorkQueue& q, int id) {
 }
 
 bool wait_done(Recorder& r, size_t n) {
-    for (int i = 0; i < 500 && r.done() < n; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return r.done() >= n;
+    return eventually([&] { return r.done() >= n; });
 }
 
 } // namespace
@@ -144,8 +143,7 @@ TEST(WorkQueue, StopDuringAStalledDownloadReturnsAtOnce) {
     q.Start(&r);
     queue_id(q, 1);
     queue_id(q, 2);
-    for (int i = 0; i < 500 && !started; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_TRUE(eventually([&] { return started.load(); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(200)); // well inside the transfer
     const auto start = std::chrono::steady_clock::now();
     q.Stop();

@@ -13,6 +13,7 @@
 #include "roster/CAudioSetup.h"
 #include "roster/CStatusDlg.h"
 #include "session/message_ids.h"
+#include "session_doubles.h"
 #include "skin/CBitmapSlider.h"
 #include "skin/ClxStatic.h"
 #include "wire/packet_types.h"
@@ -93,7 +94,8 @@ TEST(Mixer, FollowsAndDrivesTheSoundServer) {
 
 TEST(StatusBar, ButtonsSlidersAndMessages) {
     Link link;
-    CStatusDlg status(&link, QUORIN_INSTALL_DIR, nullptr);
+    RecordingActions actions(&link);
+    CStatusDlg status(&link, &actions, QUORIN_INSTALL_DIR, nullptr);
     status.resize(408, 60);
     status.show();
     EXPECT_TRUE(status.microphone_muted());

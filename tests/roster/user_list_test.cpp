@@ -8,8 +8,10 @@
 
 #include <filesystem>
 
+#include "eventually.h"
 #include "platform/text.h"
 #include "roster/CLeftDlg.h"
+#include "session_doubles.h"
 #include "temp_dir.h"
 #include "web_host.h"
 #include "wire/packet_types.h"
@@ -32,14 +34,6 @@ struct Link : call_back {
         sent.push_back({type, payload});
         return true;
     }
-};
-
-struct Actions : ISessionActions {
-    std::vector<uint32_t> stopped;
-    bool ToggleMicrophone(int) override { return true; }
-    bool ToggleCamera(int) override { return true; }
-    bool RequestToSpeak() override { return true; }
-    void StopWatching(uint32_t id) override { stopped.push_back(id); }
 };
 
 class UserList : public ::testing::Test {
@@ -104,7 +98,7 @@ protected:
 
     TempDir dir;
     Link link;
-    Actions actions;
+    RecordingActions actions{&link};
     Roster roster;
     std::unique_ptr<CLeftDlg> list;
     std::vector<std::string> questions;
@@ -273,8 +267,7 @@ TEST(UserListPictures, ComeFromTheWebHostThroughTheQueue) {
     proto::UserBlock other;
     other.user_id = 2;
     roster.Add(other);
-    for (int i = 0; i < 500 && !roster.FindById(2)->picture_ready; ++i)
-        QTest::qWait(10);
+    eventually_with_events([&] { return roster.FindById(2)->picture_ready != 0; });
     EXPECT_EQ(roster.FindById(1)->picture_ready, 1u);
     EXPECT_EQ(roster.FindById(2)->picture_ready, 2u);
     EXPECT_EQ(roster.FindById(5)->picture_ready, 0u);

@@ -380,7 +380,7 @@ TEST_F(Controller, TextsVideoAndOtherTypes) {
     EXPECT_EQ(journal, (Journal{"system 6", "chat packet 72", "video 23"}));
     EXPECT_EQ(host.posted, std::vector<std::string>{"登出成功 [提示]"});
     ASSERT_EQ(poster.posted.size(), 1u);
-    EXPECT_EQ(poster.posted[0].id, msg::kRemoveUser);
+    EXPECT_EQ(poster.posted[0].id, msg::kIgnored23);
     deliver();
     EXPECT_EQ(journal.size(), 3u) << "type 23 is ignored by the dialog";
 }
@@ -433,3 +433,40 @@ TEST_F(Controller, StartupAudioHint) {
 }
 
 } // namespace
+
+// The panels' intents leave as the packets the room reads.
+TEST_F(Controller, IntentsOfThePanelsAreEncodedOnce) {
+    login(71);
+    controller.WatchUser(30);
+    controller.AllowSpeech(31, true);
+    controller.AllowSpeech(32, false);
+    controller.SetOutputVolume(55);
+    OutgoingChatLine line;
+    line.target = 33;
+    line.private_line = true;
+    line.font_face = "SimSun";
+    line.effects = 5;
+    line.height = 180;
+    line.colour = 0x00112233;
+    line.text = "hi";
+    EXPECT_TRUE(controller.SendChatLine(line));
+    ASSERT_EQ(sent(), (std::vector<uint16_t>{pkt::kWatchVideo, pkt::kSpeakControl, pkt::kSpeakControl,
+                                             pkt::kOutputVolume, pkt::kChat}));
+    auto payload = [&](size_t i) { return transport.sent[i].payload; };
+    EXPECT_EQ(payload(0), (proto::WatchVideo{30, 1}.encode()));
+    EXPECT_EQ(payload(1), (proto::SpeakControl{31, 1}.encode()));
+    EXPECT_EQ(payload(2), (proto::SpeakControl{32, 0}.encode()));
+    EXPECT_EQ(payload(3), (proto::OutputVolume{55}.encode()));
+    auto chat = proto::ChatLine::decode(payload(4).data(), payload(4).size());
+    ASSERT_TRUE(chat);
+    EXPECT_EQ(payload(4).size(), 69u + 3u) << "69 + n, n the text with its terminator";
+    EXPECT_EQ(chat->target, 33u);
+    EXPECT_EQ(chat->private_flag, 1);
+    EXPECT_EQ(chat->font_face, "SimSun");
+    EXPECT_EQ(chat->effects, 5);
+    EXPECT_EQ(chat->height, 180);
+    EXPECT_EQ(chat->colour, 0x00112233u);
+    EXPECT_EQ(chat->text, "hi");
+    transport.close_socket();
+    EXPECT_FALSE(controller.SendChatLine(line)) << "a line the link did not take is said so";
+}

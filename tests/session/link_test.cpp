@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "components/log.h"
+#include "eventually.h"
 #include "link_doubles.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -266,12 +267,7 @@ TEST(ServiceLink, ServiceAlreadyRunningIsUsedAndLeftAlone) {
 
     Rig rig(install);
     rig.identify(12);
-    bool found = false;
-    for (int i = 0; i < 1000 && !found; ++i) {
-        found = rig.service.find_service();
-        if (!found)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    const bool found = eventually([&] { return rig.service.find_service(); });
     ASSERT_TRUE(found) << "ours once it listens on the configured port";
     rig.link.SetUp(&rig.handler);
     EXPECT_FALSE(rig.service.holds_process());
@@ -298,12 +294,7 @@ TEST(ServiceLink, OnlyOurOwnServiceCounts) {
     EXPECT_FALSE(rig.service.find_service());
     // Our own service, listening on the configured port, is.
     pid_t ours = spawn_process(program, {}, install.folder());
-    bool found = false;
-    for (int i = 0; i < 1000 && !found; ++i) {
-        found = rig.service.find_service();
-        if (!found)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    const bool found = eventually([&] { return rig.service.find_service(); });
     EXPECT_TRUE(found);
     terminate_process(ours);
     terminate_process(room);

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "eventually.h"
 #include "session/message_ids.h"
 #include "temp_dir.h"
 #include "video/CMediaDlg.h"
@@ -49,12 +50,6 @@ struct Link : call_back {
     }
 };
 
-template <typename Pred> bool wait(Pred done, int ms = 5000) {
-    for (int waited = 0; waited < ms && !done(); waited += 10)
-        QTest::qWait(10);
-    return done();
-}
-
 } // namespace
 
 TEST(MediaPanel, SwitchesAnnouncesSendsAndSnaps) {
@@ -73,24 +68,25 @@ TEST(MediaPanel, SwitchesAnnouncesSendsAndSnaps) {
     EXPECT_TRUE(media.SwitchCamera(true, 0)) << "already on";
     EXPECT_EQ(link.of(pkt::kCameraState).size(), 1u) << "nothing sent again";
 
-    ASSERT_TRUE(wait([&] { return media.picture().published() >= 3; }));
+    ASSERT_TRUE(eventually_with_events([&] { return media.picture().published() >= 3; }));
     EXPECT_TRUE(link.of(pkt::kVideoFrame).empty()) << "nobody watches: nothing is compressed";
     media.SetVideoWanted(true);
-    ASSERT_TRUE(wait([&] { return link.of(pkt::kVideoFrame).size() >= 3; }));
+    ASSERT_TRUE(eventually_with_events([&] { return link.of(pkt::kVideoFrame).size() >= 3; }));
     auto first =
         proto::VideoFrame::decode(link.of(pkt::kVideoFrame)[0].data(), link.of(pkt::kVideoFrame)[0].size());
     EXPECT_EQ(first->key_frame, 1u) << "a new watcher starts with a key frame";
     EXPECT_EQ(first->capture_length, 320u * 240 * 2);
 
     // The picture painted is the camera's: its stamp counts up.
-    const QImage a = media.picture().Latest().convertToFormat(QImage::Format_RGB32);
-    QTest::qWait(200);
-    const QImage b = media.picture().Latest().convertToFormat(QImage::Format_RGB32);
-    EXPECT_GT(capture::read_frame_stamp(b.constBits(), 320, 240, int(b.bytesPerLine())),
-              capture::read_frame_stamp(a.constBits(), 320, 240, int(a.bytesPerLine())));
+    auto stamp = [&] {
+        const QImage picture = media.picture().Latest().convertToFormat(QImage::Format_RGB32);
+        return capture::read_frame_stamp(picture.constBits(), 320, 240, int(picture.bytesPerLine()));
+    };
+    const auto first_stamp = stamp();
+    EXPECT_TRUE(eventually_with_events([&] { return stamp() > first_stamp; }));
 
     media.on_video_event(3, 0, 0);
-    ASSERT_TRUE(wait([&] { return !media.last_snapshot().isEmpty(); }));
+    ASSERT_TRUE(eventually_with_events([&] { return !media.last_snapshot().isEmpty(); }));
     EXPECT_EQ(std::filesystem::file_size(media.last_snapshot().toStdString()), 54u + 230400u);
     EXPECT_TRUE(
         media.last_snapshot().startsWith(QString::fromStdString((home.path() / "Documents").string())));

@@ -18,6 +18,7 @@
 #include "session/roster.h"
 #include "session/service_link.h"
 #include "session/user_record.h"
+#include "session_doubles.h"
 
 using Journal = std::vector<std::string>;
 
@@ -245,22 +246,7 @@ struct DialogsDouble : IDeviceDialogs {
     }
 };
 
-struct ActionsDouble : ISessionActions {
-    std::vector<std::string> calls;
-    bool ToggleMicrophone(int id) override {
-        calls.push_back("mic " + std::to_string(id));
-        return true;
-    }
-    bool ToggleCamera(int id) override {
-        calls.push_back("camera " + std::to_string(id));
-        return true;
-    }
-    bool RequestToSpeak() override {
-        calls.push_back("speak");
-        return false;
-    }
-    void StopWatching(uint32_t id) override { calls.push_back("stop watching " + std::to_string(id)); }
-};
+using ActionsDouble = RecordingActions;
 
 // All panel doubles on one journal.
 struct PanelDoubles {
