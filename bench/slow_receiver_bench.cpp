@@ -40,10 +40,10 @@ int main() {
     four.frame_bytes = 10 * 1024;
     four.frames_per_second = 25;
     four.read_bytes_per_second = 500 * 1000;
-    four.receive_buffer = 16 * 1024;
+    four.receive_buffer = 8 * 1024;
     four.lines = 50;
     four.line_interval_ms = 200;
-    compare("receiver reading 500 KB/s through a 16 KB receive buffer, 4 cameras of 250 KB/s each:", four);
+    compare("receiver reading 500 KB/s through an 8 KB receive buffer, 4 cameras of 250 KB/s each:", four);
 
     SlowReceiverSetup one;
     one.cameras = 1;

@@ -44,7 +44,7 @@ TEST(RoomServerSlowReceiver, ChatOvertakesFourCamerasAtHalfAMegabyteASecond) {
     setup.read_bytes_per_second = 500 * 1000;
     // A small receive buffer, as on a slow link: with the system's (about 80 KB held on the loopback) the
     // receiver's own backlog alone would be 160 ms.
-    setup.receive_buffer = 16 * 1024;
+    setup.receive_buffer = 8 * 1024;
     setup.lines = 30;
     setup.line_interval_ms = 200;
     const SlowReceiverRun r = run_slow_receiver(server.port(), setup);
