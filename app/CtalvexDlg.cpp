@@ -74,6 +74,9 @@ void CtalvexDlg::OnDestroy() {
     if (destroyed_)
         return;
     destroyed_ = true;
+    // The capture thread sends through the link: it ends before the link does.
+    if (media_panel_)
+        media_panel_->CloseForExit();
     // The picture downloads end first (a running one is cancelled): closing never waits for the network.
     if (user_list_)
         user_list_->StopDownloads();

@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
     t.start();
     for (int i = 0; i < kLines; ++i) {
         if (i % 4 == 3)
-            log.AddNoticeLine(utf8_to_gbk("小刚己进入房间"));
+            log.AddNoticeLine(utf8_to_gbk("小刚已进入房间"));
         else
             log.OnChatPacket(packets[size_t(i)].data(), packets[size_t(i)].size());
         // Each line arrives as an event of its own; what the log defers (scrolling) runs in between.

@@ -122,9 +122,16 @@ void CChatDlg::ResetRecipients() {
     recipients_->setCurrentIndex(0);
 }
 
-void CChatDlg::AddRecipient(const std::string& nickname) {
+void CChatDlg::AddRecipient(uint32_t user_id, const std::string& nickname) {
     ASSERT_UI_THREAD();
-    recipients_->addItem(gbk_to_qstring(nickname));
+    recipients_->addItem(gbk_to_qstring(nickname), QVariant::fromValue(user_id));
+}
+
+int CChatDlg::RecipientEntry(uint32_t user_id) const {
+    for (int i = 1; i < recipients_->count(); ++i)
+        if (recipients_->itemData(i).isValid() && recipients_->itemData(i).toUInt() == user_id)
+            return i;
+    return -1;
 }
 
 void CChatDlg::OnUserLeft(uint32_t user_id) {
@@ -133,14 +140,8 @@ void CChatDlg::OnUserLeft(uint32_t user_id) {
     cb_->request(kReqFindUser, &find, sizeof find);
     if (!find.result)
         return;
-    const QString name = gbk_to_qstring(find.result->block.nickname);
-    int at = -1;
-    for (int i = 1; i < recipients_->count() && at < 0; ++i)
-        if (recipients_->itemText(i).compare(name, Qt::CaseInsensitive) == 0)
-            at = i;
-    if (at < 0 && recipients_->count() > 0 &&
-        recipients_->itemText(0).compare(name, Qt::CaseInsensitive) == 0)
-        at = 0;
+    // By user id: two users may share a nickname, or differ only in case.
+    const int at = RecipientEntry(user_id);
     if (at < 0)
         return;
     const bool was_selected = recipients_->currentIndex() == at;
@@ -188,10 +189,19 @@ void CChatDlg::SendChatLine() {
         line.private_line = false;
         recipient_name = utf8_to_gbk(chat_text::kAll);
     } else {
-        recipient_name = qstring_to_gbk(recipients_->currentText());
-        FindUserByNicknameRequest find{recipient_name.c_str(), nullptr};
-        cb_->request(kReqFindUserByNickname, &find, sizeof find);
-        line.target = find.result ? find.result->block.user_id : pkt::kEveryone;
+        // The entry's user, by id. A user who is no longer in the room gets nothing: a line meant for one
+        // person never goes to everyone, nor to another user of the same name.
+        const uint32_t user_id = recipients_->currentData().toUInt();
+        FindUserRequest find{user_id, nullptr};
+        cb_->request(kReqFindUser, &find, sizeof find);
+        if (!find.result) {
+            recipients_->removeItem(recipients_->currentIndex());
+            recipients_->setCurrentIndex(0);
+            Notice(chat_text::kRecipientGone);
+            return; // the input keeps its text
+        }
+        recipient_name = find.result->block.nickname;
+        line.target = user_id;
         line.private_line = private_box_->isChecked();
     }
     const ChatFont font = chat_font_of(input_->DefaultFormat());
@@ -213,7 +223,7 @@ void CChatDlg::SendChatLine() {
     echo.font = font;
     cb_->request(kReqChatLine, &echo, 0);
     test_hooks::report("chat_sent", QString::number(line.target));
-    input_->clear();
+    input_->ClearText();
 }
 
 void CChatDlg::OnReturnKey(bool ctrl_down, bool, int) {

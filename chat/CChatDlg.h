@@ -42,7 +42,7 @@ public:
 
     // IChatInput
     void ResetRecipients() override;
-    void AddRecipient(const std::string& nickname) override;
+    void AddRecipient(uint32_t user_id, const std::string& nickname) override;
     void OnUserLeft(uint32_t user_id) override;
 
     // CRichEditEvent
@@ -70,6 +70,8 @@ protected:
 
 private:
     void Notice(const char* utf8);
+    // The recipient entry of a user (-1 when none); entries after entry 0 carry the user id.
+    int RecipientEntry(uint32_t user_id) const;
     // Return in the input: a line break with Ctrl, otherwise the line is sent.
     void HandleReturn(bool ctrl_down);
     void MakeFacePopup();

@@ -5,6 +5,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <utility>
+
 #include "platform/gbk.h"
 #include "platform/messages.h"
 #include "platform/qtext.h"
@@ -115,16 +117,22 @@ void CPictureEx::mousePressEvent(QMouseEvent* e) {
 }
 
 void CPictureEx::mouseReleaseEvent(QMouseEvent* e) {
-    if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint()))
-        Report(msg::kPictureAction, 0);
-    else if (e->button() == Qt::RightButton)
+    // A double click is press, release, double click, release: its first click was reported, its second
+    // release is part of the double click and not a click of its own.
+    const bool ends_double_click = std::exchange(in_double_click_, false);
+    if (e->button() == Qt::LeftButton) {
+        if (!ends_double_click && rect().contains(e->position().toPoint()))
+            Report(msg::kPictureAction, 0);
+    } else if (e->button() == Qt::RightButton)
         Report(msg::kPictureAction, 3);
     QWidget::mouseReleaseEvent(e);
 }
 
 void CPictureEx::mouseDoubleClickEvent(QMouseEvent* e) {
-    if (e->button() == Qt::LeftButton)
+    if (e->button() == Qt::LeftButton) {
+        in_double_click_ = true;
         Report(msg::kPictureAction, 1);
+    }
     QWidget::mouseDoubleClickEvent(e);
 }
 

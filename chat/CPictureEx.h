@@ -70,6 +70,7 @@ private:
     bool playing_ = false;
     bool half_step_ = false;
     bool stretch_ = false;
+    bool in_double_click_ = false; // between a double click and its release
     uint32_t user_value_ = 0;
     IPictureEvent* sink_ = nullptr;
     std::string tip_;

@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
-#include <QFontDialog>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QMenu>
@@ -15,6 +14,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "chat/ChatFontDialog.h"
 #include "chat/FaceLibrary.h"
 #include "chat/chat_format.h"
 #include "chat/chat_texts.h"
@@ -107,10 +107,11 @@ void CRichEditCtrlEx::SetDefaultFont() {
 }
 
 QTextCharFormat CRichEditCtrlEx::DefaultFormat() const {
-    return currentCharFormat();
+    return default_format_;
 }
 
 void CRichEditCtrlEx::SetDefaultFormat(const QTextCharFormat& format) {
+    default_format_ = format;
     QFont font = document()->defaultFont();
     font.setFamilies(format.fontFamilies().toStringList());
     if (format.fontPointSize() > 0)
@@ -119,16 +120,22 @@ void CRichEditCtrlEx::SetDefaultFormat(const QTextCharFormat& format) {
     setCurrentCharFormat(format);
 }
 
+void CRichEditCtrlEx::ClearText() {
+    clear(); // also drops the document's image resources
+    embedded_.clear();
+    UpdateAnimation();
+    setCurrentCharFormat(default_format_);
+}
+
 void CRichEditCtrlEx::PickFont(bool default_mode) {
     QTextCursor cursor = textCursor();
     const QTextCharFormat start = cursor.hasSelection() ? cursor.charFormat() : DefaultFormat();
-    bool ok = false;
-    const QFont chosen = QFontDialog::getFont(&ok, start.font(), this);
-    if (!ok)
+    ChatFontDialog dialog(start, this);
+    if (dialog.exec() != QDialog::Accepted)
         return;
     QTextCharFormat f;
-    f.setFont(chosen);
-    f.setForeground(start.foreground());
+    f.setFont(dialog.chosen_font());
+    f.setForeground(dialog.colour());
     if (cursor.hasSelection()) {
         cursor.mergeCharFormat(f);
     } else if (default_mode) {
@@ -146,6 +153,9 @@ bool CRichEditCtrlEx::InsertPicture(const QString& path, uint32_t user_value) {
     if (!InsertPictureAt(cursor, path, user_value))
         return false;
     setTextCursor(cursor);
+    // The caret now stands after the picture and would type in the picture's format: text goes on in the
+    // default format.
+    setCurrentCharFormat(default_format_);
     ensureCursorVisible();
     return true;
 }
@@ -167,10 +177,13 @@ bool CRichEditCtrlEx::InsertPictureAt(QTextCursor& cursor, const QString& path, 
     if (it == embedded_.end()) {
         // One image resource per picture file, shared by every place the picture stands in the text.
         const QString name = "face:" + QString::number(embedded_.size());
-        document()->addResource(QTextDocument::ImageResource, QUrl(name), face->frames[0].first);
         it = embedded_.emplace(path, Embedded{name, 0}).first;
     }
     const QString& name = it->second.name;
+    // Given again at every insertion: emptying the document (clear, setPlainText) drops its resources, and a
+    // still picture would never be given again by the animation.
+    document()->addResource(QTextDocument::ImageResource, QUrl(name),
+                            face->frames[size_t(it->second.frame)].first);
     QTextImageFormat image;
     image.setName(name);
     image.setWidth(face->size.width());
@@ -267,9 +280,7 @@ void CRichEditCtrlEx::RunCommand(int command) {
         break;
     case kClear:
         if (isReadOnly() && clear_all_) {
-            clear();
-            embedded_.clear();
-            UpdateAnimation();
+            ClearText();
         } else {
             textCursor().removeSelectedText();
         }

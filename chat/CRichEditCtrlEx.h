@@ -49,8 +49,12 @@ public:
     void AppendColouredText(const QString& text, const QColor& colour, bool exact_run, bool line_break);
     // 10 points, black, plain; 宋体 for a Chinese system locale, a sans serif font otherwise.
     void SetDefaultFont();
+    // The default character format: the font chosen for the control, which every line is sent with. It is
+    // the control's own state, not the format at the caret (which is a picture's after a face).
     QTextCharFormat DefaultFormat() const;
     void SetDefaultFormat(const QTextCharFormat& format);
+    // Empties the text, forgets the embedded pictures, and types on in the default format.
+    void ClearText();
     // The font dialog: the choice goes to the selection, else (default mode) becomes the default format,
     // else to the word at the caret.
     void PickFont(bool default_mode);
@@ -98,6 +102,7 @@ private:
     QString faces_folder_;
     QList<QAction*> extra_actions_;
     QObject* watched_window_ = nullptr;
+    QTextCharFormat default_format_;
 
     // The pictures embedded so far, by file, with their resource name and the frame they show now.
     struct Embedded {

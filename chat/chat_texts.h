@@ -4,7 +4,7 @@
 namespace chat_text {
 constexpr const char* kEveryone = "所有人";
 constexpr const char* kSend = "发送";
-constexpr const char* kUserLeft = "己离开房间";
+constexpr const char* kUserLeft = "已离开房间";
 constexpr const char* kYou = "你";
 constexpr const char* kAll = "大家";
 constexpr const char* kSaidTo = "<b>&lt;%1&gt;</b> 对 <b>&lt;%2&gt;</b> 说：%3";
@@ -18,6 +18,13 @@ constexpr const char* kMenuClear = "清除(&L) ";
 constexpr const char* kMenuSelectAll = "全选(&A)\tCtrl+A ";
 constexpr const char* kMenuFont = "字体(&F) ";
 constexpr const char* kMenuDetail = "显示详细信息";
+// The font dialog.
+constexpr const char* kFontTitle = "字体";
+constexpr const char* kColour = "颜色：";
+constexpr const char* kMoreColours = "其他颜色...";
+constexpr const char* kFontSample = "微软中文软件 AaBbYyZz";
+constexpr const char* kOk = "确定";
+constexpr const char* kCancel = "取消";
 // The chat input.
 constexpr const char* kLabel = "我对";
 constexpr const char* kPrivate = "私聊";

@@ -3,6 +3,8 @@
 
 #include <alsa/asoundlib.h>
 
+#include "components/audio_devices.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -27,38 +29,104 @@ snd_mixer_elem_t* find_element(snd_mixer_t* m, std::initializer_list<const char*
 
 } // namespace
 
-CMixer::CMixer(std::string card) : card_(std::move(card)) {
+std::string mixer_control_for(const std::string& pcm_name) {
+    // A card's devices name it "CARD=<id>" ("sysdefault:CARD=PCH", "front:CARD=PCH,DEV=0") or by number
+    // ("hw:0,0", "plughw:1,0").
+    const size_t card = pcm_name.find("CARD=");
+    if (card != std::string::npos) {
+        const std::string id = pcm_name.substr(card + 5, pcm_name.find_first_of(",}", card) - card - 5);
+        return id.empty() ? std::string() : "hw:" + id;
+    }
+    for (const char* prefix : {"hw:", "plughw:"}) {
+        const std::string p = prefix;
+        if (pcm_name.compare(0, p.size(), p) == 0) {
+            const std::string id = pcm_name.substr(p.size(), pcm_name.find(',') - p.size());
+            return id.empty() ? std::string() : "hw:" + id;
+        }
+    }
+    // The sound server's own device has the server's mixer.
+    if (pcm_name == "pulse" || pcm_name == "default")
+        return pcm_name;
+    return {};
+}
+
+namespace {
+
+snd_mixer_t* open_mixer(const std::string& control) {
     snd_mixer_t* m = nullptr;
-    if (snd_mixer_open(&m, 0) < 0)
-        return;
-    if (snd_mixer_attach(m, card_.c_str()) < 0 || snd_mixer_selem_register(m, nullptr, nullptr) < 0 ||
+    if (control.empty() || snd_mixer_open(&m, 0) < 0)
+        return nullptr;
+    if (snd_mixer_attach(m, control.c_str()) < 0 || snd_mixer_selem_register(m, nullptr, nullptr) < 0 ||
         snd_mixer_load(m) < 0) {
         snd_mixer_close(m);
-        return;
+        return nullptr;
     }
-    handle_ = m;
+    return m;
+}
+
+// The control device of the device at `index` of the capture or playback list; the default card for -1, a
+// position past the list, or a device without a mixer.
+std::string control_of(int index, bool capture, const std::string& default_card) {
+    if (index < 0)
+        return default_card;
+    const auto devices = list_audio_devices(capture);
+    if (size_t(index) >= devices.size())
+        return default_card;
+    const std::string control = mixer_control_for(devices[size_t(index)].name);
+    return control.empty() || control == "default" ? default_card : control;
+}
+
+} // namespace
+
+CMixer::CMixer(std::string card) : card_(std::move(card)) {
+    Open(capture_, card_);
+    Open(playback_, card_);
 }
 
 CMixer::~CMixer() {
-    if (handle_)
-        snd_mixer_close(mixer(handle_));
+    for (Side* side : {&capture_, &playback_})
+        if (side->handle)
+            snd_mixer_close(mixer(side->handle));
+}
+
+void CMixer::Open(Side& side, const std::string& control) {
+    if (side.handle && side.control == control)
+        return;
+    if (side.handle)
+        snd_mixer_close(mixer(side.handle));
+    side.handle = open_mixer(control);
+    side.control = control;
+    if (!side.handle && control != card_) {
+        side.handle = open_mixer(card_);
+        side.control = card_;
+    }
+}
+
+void CMixer::SetInputIndex(int index) {
+    input_index_ = index;
+    Open(capture_, control_of(index, true, card_));
+}
+
+void CMixer::SetOutputIndex(int index) {
+    output_index_ = index;
+    Open(playback_, control_of(index, false, card_));
 }
 
 void* CMixer::Element(int device, bool& capture) {
-    if (!handle_)
+    capture = device != kOutput;
+    void* handle = capture ? capture_.handle : playback_.handle;
+    if (!handle)
         return nullptr;
     // Pick up changes made by other programs (another mixer, the sound server).
-    snd_mixer_handle_events(mixer(handle_));
+    snd_mixer_handle_events(mixer(handle));
     switch (device) {
     case kOutput:
-        capture = false;
-        return find_element(mixer(handle_), {"Master", "PCM", "Speaker", "Headphone"});
+        return find_element(mixer(handle), {"Master", "PCM", "Speaker", "Headphone"});
     case kRecording:
-        capture = true;
-        return find_element(mixer(handle_), {"Capture", "Mic", "Internal Mic", "Input Source"});
+        return find_element(mixer(handle), {"Capture", "Mic", "Internal Mic", "Input Source"});
     case kLine:
-        capture = false;
-        return find_element(mixer(handle_), {"Line", "Line Out", "Aux"});
+        // The line input as a recording source only: never an output such as a "Line Out" jack.
+        return find_element(mixer(handle), {"Line", "Line In", "Aux"});
     default:
         return nullptr;
     }
@@ -137,10 +205,10 @@ bool CMixer::SetMute(int device, bool mute) {
 }
 
 bool CMixer::SelectMic() {
-    if (!handle_)
+    if (!capture_.handle)
         return false;
-    snd_mixer_handle_events(mixer(handle_));
-    snd_mixer_elem_t* e = find_element(mixer(handle_), {"Mic", "Internal Mic", "Front Mic"});
+    snd_mixer_handle_events(mixer(capture_.handle));
+    snd_mixer_elem_t* e = find_element(mixer(capture_.handle), {"Mic", "Internal Mic", "Front Mic"});
     if (!e || !snd_mixer_selem_has_capture_switch(e))
         return false;
     return snd_mixer_selem_set_capture_switch_all(e, 1) >= 0;

@@ -1,6 +1,8 @@
 // Configuration loading and the device write-back (see client_config.h).
 #include "config/client_config.h"
 
+#include <algorithm>
+
 #include "components/log.h"
 #include "config/cfg_store.h"
 #include "config/logging.h"
@@ -81,13 +83,11 @@ void load_colours(const std::string& colour_file) {
 
 ClientSettings read_settings(const std::string& settings_file) {
     ClientSettings s;
-    s.record_deviceid = profile_get_int("media", "record_deviceid", 0, settings_file);
-    if (s.record_deviceid <= 0)
-        s.record_deviceid = 0;
-    s.play_deviceid = profile_get_int("media", "play_deviceid", 0, settings_file);
+    // -1 (any negative value) is the default device, the one the sound server serves; 0 is the first device
+    // of the list, which may be a plug-in that goes around the sound server.
+    s.record_deviceid = std::max(profile_get_int("media", "record_deviceid", -1, settings_file), -1);
+    s.play_deviceid = std::max(profile_get_int("media", "play_deviceid", -1, settings_file), -1);
     s.test_camera = profile_get_int("media", "test_camera", 0, settings_file) == 1;
-    if (s.play_deviceid <= 0)
-        s.play_deviceid = 0;
     s.camera_deviceid = profile_get_int("media", "camera_deviceid", -1, settings_file);
     if (s.camera_deviceid < -1)
         s.camera_deviceid = -1;

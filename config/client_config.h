@@ -40,8 +40,8 @@ void set_colour(ColourKey key, COLORREF value);
 enum DeviceKind { kRecordingDevice = 0, kPlaybackDevice = 1, kCameraDevice = 2 };
 
 struct ClientSettings {
-    int record_deviceid = 0;
-    int play_deviceid = 0;
+    int record_deviceid = -1; // -1: the default device
+    int play_deviceid = -1;
     int camera_deviceid = -1;
     int port = kDefaultServicePort;
     // [media] test_camera=1: the test-pattern camera is listed after the real ones (tests, the demo).

@@ -2,6 +2,8 @@
 #include "platform/thread_rule.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 namespace {
@@ -18,6 +20,12 @@ void claim() {
 
 bool here() {
     return !claimed.load(std::memory_order_acquire) || owner == std::this_thread::get_id();
+}
+
+void violated(const char* file, int line, const char* function) {
+    std::fprintf(stderr, "%s:%d: %s called off the UI thread\n", file, line, function);
+    std::fflush(stderr);
+    std::abort();
 }
 
 } // namespace ui_thread

@@ -54,10 +54,13 @@ CStatusDlg::CStatusDlg(call_back* cb, ISessionActions* actions, const std::strin
     skin_.skin_folder = skin_folder_;
     skin_.Load(path_join(skin_folder_, "status.txt"));
 
-    DeviceSettingRequest read{1, kRecordingDevice, 0};
-    cb_->request(kReqDeviceSetting, &read, sizeof read);
-    mixer_.SetInputIndex(read.value);
-    mixer_.SetOutputIndex(0);
+    // The sliders and buttons act on the cards of the chosen devices.
+    DeviceSettingRequest record{1, kRecordingDevice, -1};
+    cb_->request(kReqDeviceSetting, &record, sizeof record);
+    mixer_.SetInputIndex(record.value);
+    DeviceSettingRequest play{1, kPlaybackDevice, -1};
+    cb_->request(kReqDeviceSetting, &play, sizeof play);
+    mixer_.SetOutputIndex(play.value);
     SetUpSlider(output_slider_, mixer_.GetVolume(CMixer::kOutput));
     if (mixer_.GetMute(CMixer::kOutput)) {
         ShowButton(1, false, roster_text::kOutputMuted);
@@ -181,6 +184,12 @@ void CStatusDlg::SetRecordingDevice(int device_id) {
     mixer_.SetInputIndex(device_id);
     mic_slider_->SetPosition(std::clamp(mixer_.GetVolume(CMixer::kRecording), 0, 100));
     mic_slider_->update();
+}
+
+void CStatusDlg::SetPlaybackDevice(int device_id) {
+    mixer_.SetOutputIndex(device_id);
+    output_slider_->SetPosition(std::clamp(mixer_.GetVolume(CMixer::kOutput), 0, 100));
+    output_slider_->update();
 }
 
 void CStatusDlg::ToggleMicrophone() {

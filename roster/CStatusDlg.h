@@ -42,6 +42,7 @@ public:
     // IStatusBar
     bool IsOutputMuted() override { return sound_off_; }
     void SetRecordingDevice(int device_id) override;
+    void SetPlaybackDevice(int device_id) override;
     int UserCount() override { return user_count_; }
     void SetUserCount(int count) override { user_count_ = count; }
     void ShowUserCount() override;

@@ -13,8 +13,9 @@ enum Result : int {
     kStored = 0,     // the whole body is in the file
     kUrlFailed = 1,  // the URL could not be opened, or the server answered with a status other than 2xx
     kFileFailed = 2, // the local file could not be created
-    kReadFailed = 3, // the transfer broke off, stalled, was too large or was cancelled; nothing is kept
-    kOffline = 4,    // no network session could be had
+    kReadFailed = 3, // the transfer broke off, stalled, took too long, was too large or was cancelled;
+                     // nothing is kept
+    kOffline = 4, // no network session could be had
 };
 
 struct Limits {
@@ -22,6 +23,9 @@ struct Limits {
     // Abort when fewer than `low_speed_bytes` a second arrive for `low_speed_seconds`.
     long low_speed_bytes = 1;
     long low_speed_seconds = 20;
+    // The whole transfer, however it goes: a host that drips a byte now and then must not hold the one
+    // download worker (and every picture after it) for longer.
+    long total_timeout_ms = 30000;
     // A user picture is small; anything larger is not one.
     long long max_bytes = 4 << 20;
 };

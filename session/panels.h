@@ -31,6 +31,8 @@ public:
     virtual bool IsOutputMuted() = 0;
     // Selects the recording device's input line and refreshes the microphone slider.
     virtual void SetRecordingDevice(int device_id) = 0;
+    // Makes the output slider and button act on the playback device's card.
+    virtual void SetPlaybackDevice(int device_id) = 0;
     virtual int UserCount() = 0;
     virtual void SetUserCount(int count) = 0;
     // "房间人数：%d人" with the current count.
@@ -52,8 +54,10 @@ public:
     virtual ~IChatInput() = default;
     // Empties the recipient list, adds the single item "所有人" and selects it.
     virtual void ResetRecipients() = 0;
-    virtual void AddRecipient(const std::string& nickname) = 0;
-    // Removes the user's nickname from the recipients; when it was there, notices that the user left.
+    // A user of the room as a recipient: shown by nickname, addressed by user id (nicknames need not be
+    // unique).
+    virtual void AddRecipient(uint32_t user_id, const std::string& nickname) = 0;
+    // Removes the user's entry from the recipients; when it was there, notices that the user left.
     virtual void OnUserLeft(uint32_t user_id) = 0;
 };
 

@@ -19,19 +19,23 @@ DelayedJob::~DelayedJob() {
 
 bool DelayedJob::Start(int delay_ms, std::function<void()> job) {
     std::unique_lock lock(mutex_);
-    if (busy_)
+    if (waiting_)
         return false;
     if (thread_.joinable()) {
+        // The previous job has begun; its owner starts the next one only after it reported, so what is left
+        // of it is short.
         lock.unlock();
         thread_.join();
         lock.lock();
     }
     busy_ = true;
+    waiting_ = true;
     cancelled_ = false;
     thread_ = std::thread([this, delay_ms, job = std::move(job)] {
         {
             std::unique_lock wait(mutex_);
             cv_.wait_for(wait, std::chrono::milliseconds(delay_ms), [this] { return cancelled_; });
+            waiting_ = false;
             if (cancelled_) {
                 busy_ = false;
                 return;

@@ -26,7 +26,8 @@ private:
 };
 
 // Runs one job at a time on a thread of its own after a delay. Cancel() wakes a waiting job, which then does
-// not run; a job that already runs is waited for.
+// not run; a job that already runs is waited for. A job's thread ends a little after the job has told its
+// owner its outcome, so the owner keeps its own "an attempt is pending" state rather than asking Busy().
 class DelayedJob {
 public:
     DelayedJob() = default;
@@ -34,8 +35,10 @@ public:
     DelayedJob(const DelayedJob&) = delete;
     DelayedJob& operator=(const DelayedJob&) = delete;
 
-    // Starts `job` after `delay_ms`; false when one is pending or running.
+    // Starts `job` after `delay_ms`; false when the previous job still waits for its delay. A previous job
+    // that has begun is waited for first (start the next one only after this one reported).
     bool Start(int delay_ms, std::function<void()> job);
+    // A job waits or runs (its thread has not finished it yet).
     bool Busy() const;
     // Drops a job that waits, waits for one that runs.
     void Cancel();
@@ -45,5 +48,6 @@ private:
     std::condition_variable cv_;
     std::thread thread_;
     bool busy_ = false;
+    bool waiting_ = false;
     bool cancelled_ = false;
 };

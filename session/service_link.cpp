@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 
 #include <cstdio>
+#include <utility>
 
 #include "components/log.h"
 #include "config/logging.h"
@@ -56,6 +57,7 @@ void ServiceLink::ConnectFirstTime() {
     // the window shows meanwhile. The outcome comes back as kReconnectDone with the first-connect bit.
     const uint32_t addr = service_addr_;
     const uint16_t port = uint16_t(settings_.port);
+    attempt_pending_ = true;
     reconnect_job_.Start(0, [this, addr, port] {
         const intptr_t outcome = kFirstConnectBit | (link_.changeip(addr, port) ? kConnectedBit : 0);
         host_.PostToSelf(msg::kReconnectDone, outcome);
@@ -74,12 +76,23 @@ void ServiceLink::EmptyRoom() {
     if (panels_.video)
         panels_.video->ReleaseAll();
     microphone_on_ = false;
+    // The room forgot the camera with the link, and whoever watched it: the camera stops here, and the media
+    // start of the next login switches it on again, as it does the microphone (a camera left on would be
+    // switched off by that start instead).
+    if (camera_on_) {
+        if (panels_.media)
+            panels_.media->SwitchCamera(false, settings_.camera_deviceid);
+        camera_on_ = false;
+    }
 }
 
 void ServiceLink::Reconnect() {
     ASSERT_UI_THREAD();
-    if (reconnect_job_.Busy())
-        return; // the attempt under way reports, and its outcome decides
+    if (attempt_pending_) {
+        // The attempt under way reports, and its outcome decides; the loss is kept for that moment.
+        loss_during_attempt_ = true;
+        return;
+    }
     if (pushed_out_) {
         // The session was ended for another one of the same user; coming back would push that one out.
         link_.close_socket();
@@ -108,6 +121,7 @@ void ServiceLink::ScheduleAttempt(ReconnectBackoff& backoff, bool restart_servic
     LOG_MAIN("reconnect attempt %d in %d ms\n", backoff.attempts(), delay_ms);
     const uint32_t addr = service_addr_;
     const uint16_t port = uint16_t(settings_.port);
+    attempt_pending_ = true;
     reconnect_job_.Start(delay_ms, [this, restart_service, addr, port] {
         // Off the UI thread: waiting for the old service, starting a new one and connecting take seconds.
         intptr_t outcome = 0;
@@ -124,18 +138,29 @@ void ServiceLink::ScheduleAttempt(ReconnectBackoff& backoff, bool restart_servic
 
 void ServiceLink::OnReconnectDone(intptr_t outcome) {
     ASSERT_UI_THREAD();
+    attempt_pending_ = false;
+    // A loss reported while the attempt ran: the link only reports the connection in use, so when the
+    // connection is not up now, that loss is this one's, and it is handled as any lost link.
+    const bool lost = std::exchange(loss_during_attempt_, false);
+    const bool up = (outcome & kConnectedBit) && link_.connected();
     if (outcome & kFirstConnectBit) {
-        if ((outcome & kConnectedBit) && link_.connected())
+        if (up)
             SendLogin(false);
+        else if (lost)
+            Reconnect();
         else
             host_.PostMessageBox(std::string(link_text::kCannotConnect) + "\n", link_text::kCaption);
         return;
     }
     if (outcome & kServiceStartFailedBit)
         Notice(link_text::kServiceStartFailed);
-    if ((outcome & kConnectedBit) && link_.connected()) {
+    if (up) {
         LinkState(link_text::kLoggingIn);
         SendLogin(true);
+        return;
+    }
+    if (lost) {
+        Reconnect();
         return;
     }
     Notice(link_text::kCannotConnect);
@@ -156,7 +181,8 @@ bool ServiceLink::OnLoginResult(uint32_t result) {
         // The service is fine; the room server behind it is not (yet). Try again later without a box.
         link_.close_socket();
         EmptyRoom();
-        ScheduleAttempt(room_backoff_, false, link_text::kRoomUnreachable);
+        if (!attempt_pending_)
+            ScheduleAttempt(room_backoff_, false, link_text::kRoomUnreachable);
         return true;
     }
     return false;
@@ -195,6 +221,8 @@ void ServiceLink::SaveDeviceSetting(int device, int id) {
     save_device_setting(settings_, settings_file_, device, id);
     if (device == kRecordingDevice && panels_.status_bar)
         panels_.status_bar->SetRecordingDevice(id);
+    if (device == kPlaybackDevice && panels_.status_bar)
+        panels_.status_bar->SetPlaybackDevice(id);
 }
 
 bool ServiceLink::SelfHasRights(uint32_t mask) {

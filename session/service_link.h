@@ -68,7 +68,7 @@ public:
     // made is said in a box (no retry).
     void ConnectFirstTime();
     // Message 1046: the link was lost. Empties the room and starts a reconnect attempt in the background;
-    // nothing happens while one is under way (its outcome decides what comes next).
+    // while one is under way the loss is remembered, and the attempt's outcome decides what comes next.
     void Reconnect();
     // The outcome of a background attempt (message kReconnectDone, wParam the outcome bits below), on the UI
     // thread: logs in again with the reconnect flag, or schedules the next attempt.
@@ -80,7 +80,8 @@ public:
     // A login result arrived. Success resets the back-off; "room server unreachable" schedules another try.
     // True when the failure is being retried (no box for it).
     bool OnLoginResult(uint32_t result);
-    bool reconnecting() const { return reconnect_job_.Busy(); }
+    // An attempt waits or runs and has not reported yet.
+    bool reconnecting() const { return attempt_pending_; }
     int reconnect_attempts() const { return backoff_.attempts() + room_backoff_.attempts(); }
     // Window destruction: stop a pending attempt, close the link, free the logging, stop a service we
     // started.
@@ -97,8 +98,7 @@ public:
     ILinkTransport& link() { return link_; }
     const Panels& panels() const { return panels_; }
 
-    // Stores a device id and writes it to the settings file; the recording device also reaches the status
-    // bar.
+    // Stores a device id and writes it to the settings file; the sound devices also reach the status bar.
     void SaveDeviceSetting(int device, int id);
 
     // call_back
@@ -134,4 +134,8 @@ private:
     // class is back within about a second of its room server.
     ReconnectBackoff room_backoff_{ReconnectBackoff::kFirstDelayMs};
     DelayedJob reconnect_job_;
+    // UI-thread state: an attempt was started and its outcome (kReconnectDone) has not been handled yet; and
+    // a loss of the link was reported meanwhile.
+    bool attempt_pending_ = false;
+    bool loss_during_attempt_ = false;
 };

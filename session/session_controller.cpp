@@ -150,7 +150,7 @@ void SessionController::AddUser(const proto::UserBlock& block, bool entered) {
     const std::string nickname = record.block.nickname;
     const bool host = (record.block.rights & pkt::kRightHost) != 0;
     if (panels_.chat_input)
-        panels_.chat_input->AddRecipient(nickname);
+        panels_.chat_input->AddRecipient(record.block.user_id, nickname);
     if (entered)
         Notice(nickname + utf8_to_gbk(session_text::kEntered));
     if (host && panels_.status_bar)

@@ -984,7 +984,7 @@ const std::map<int, FaceSpec>& face_expressions() {
         {10, {EDot, MWavy, XSweat | XBlush}},                  // 尴尬
         {11, {EAngry, MTeeth, XVein, QColor(250, 120, 70)}},   // 发怒
         {12, {EWink, MTongue, XNone}},                         // 调皮
-        {13, {EHappy, MGrin, XNone}},                          // 吡牙
+        {13, {EHappy, MGrin, XNone}},                          // 呲牙
         {14, {EWide, MO, XNone}},                              // 惊讶
         {15, {ESad, MFrown, XNone}},                           // 难过
         {16, {ECool, MFlat, XNone}},                           // 酷
@@ -1013,7 +1013,7 @@ const std::map<int, FaceSpec>& face_expressions() {
         {40, {EClosed, MSmile, XWipe | XSweat}},               // 擦汗
         {41, {EHalf, MFlat, XFinger}},                         // 抠鼻
         {42, {EHappy, MGrin, XClap}},                          // 鼓掌
-        {43, {ESquint, MWavy, XBlush | XSweat}},               // 嗅大了
+        {43, {ESquint, MWavy, XBlush | XSweat}},               // 糗大了
         {44, {EWink, MSmirk, XNone}},                          // 坏笑
         {45, {EAngry, MPout, XPuffL}},                         // 左哼哼
         {46, {EAngry, MPout, XPuffR}},                         // 右哼哼

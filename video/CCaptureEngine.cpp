@@ -44,6 +44,10 @@ bool CCaptureEngine::close() {
     backend_->Stop();
     backend_.reset();
     encoder_.Close();
+    // Whoever watched this camera watched the stream that ended here: a camera switched on again waits for
+    // the room to ask for its video (packet 26) before it compresses and sends anything.
+    sending_ = false;
+    key_wanted_ = false;
     return true;
 }
 

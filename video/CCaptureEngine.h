@@ -35,7 +35,8 @@ public:
     bool open();
     bool start_compressor();
     bool start_streaming();
-    // Stops the stream and releases the camera and the compressor; false when nothing was open.
+    // Stops the stream and releases the camera and the compressor, and ends sending; false when nothing was
+    // open.
     bool close();
     bool is_open() const { return backend_ != nullptr; }
 

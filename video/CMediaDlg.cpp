@@ -80,6 +80,16 @@ bool CMediaDlg::SwitchCamera(bool on, int device_id) {
     return true;
 }
 
+void CMediaDlg::CloseForExit() {
+    ASSERT_UI_THREAD();
+    if (!camera_open_)
+        return;
+    engine_.close();
+    camera_open_ = false;
+    CloseZoom();
+    picture_.Clear();
+}
+
 void CMediaDlg::on_encoded_frame(const uint8_t* data, int size, uint32_t capture_length, bool key_frame) {
     proto::VideoFrame frame;
     frame.capture_length = capture_length;

@@ -32,6 +32,10 @@ public:
     void on_raw_frame(const uint8_t* yuyv, int width, int height, uint32_t frame_number) override;
     void on_camera_lost() override;
 
+    // The main window is ending: stops the capture thread before the link goes away, without the camera-off
+    // announcement (the closed link tells the room). UI thread.
+    void CloseForExit();
+
     // VideoEventCall: 1 zoom, 2 close, 3 snapshot.
     int on_video_event(int type, int, int) override;
 

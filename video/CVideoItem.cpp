@@ -45,8 +45,11 @@ void CVideoItem::OpenVideo(uint32_t user_id, const proto::StreamDesc& stream) {
     // Held while the decoder is replaced: a packet that arrives meanwhile finds it taken and is dropped.
     std::lock_guard lock(decoder_mutex_);
     user_id_ = user_id;
-    decoder_.Open(stream.fourcc, stream.width, stream.height);
+    const bool decodable = decoder_.Open(stream.fourcc, stream.width, stream.height);
     picture_.Clear();
+    // A camera in a format we do not decode stays dark: the caption says why, so nobody waits for it.
+    if (!decodable)
+        SetCaption(title() + QString::fromUtf8(video_text::kNotDecodable));
 }
 
 void CVideoItem::Release() {

@@ -23,6 +23,8 @@ public:
     PictureSlot& picture() { return picture_; }
     CZoomVideo* zoom() const { return zoom_.get(); }
     CVideoCtl* control_bar() const { return bar_; }
+    // The text shown at the bottom left.
+    QString caption() const;
     // Opens the zoom window (when there is something to show) or closes it.
     void ToggleZoom();
 
@@ -41,7 +43,6 @@ protected:
     // Closes the zoom window; true when one was open.
     bool CloseZoom();
     void SetCaption(const QString& text);
-    QString caption() const;
     const std::string& skin_folder() const { return skin_folder_; }
 
     bool event(QEvent* e) override;

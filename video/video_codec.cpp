@@ -3,7 +3,6 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
@@ -107,6 +106,21 @@ bool VideoEncoder::Encode(const uint8_t* yuyv, std::vector<uint8_t>& out, bool& 
     return true;
 }
 
+bool is_mpeg4_part2(uint32_t code) {
+    uint32_t upper = 0;
+    for (int i = 0; i < 4; ++i) {
+        uint8_t c = uint8_t(code >> (8 * i));
+        if (c >= 'a' && c <= 'z')
+            c = uint8_t(c - 'a' + 'A');
+        upper |= uint32_t(c) << (8 * i);
+    }
+    for (uint32_t known : {fourcc('X', 'V', 'I', 'D'), fourcc('D', 'I', 'V', 'X'), fourcc('D', 'X', '5', '0'),
+                           fourcc('F', 'M', 'P', '4'), fourcc('M', 'P', '4', 'V')})
+        if (upper == known)
+            return true;
+    return false;
+}
+
 VideoDecoder::~VideoDecoder() {
     Close();
 }
@@ -120,9 +134,11 @@ bool VideoDecoder::Open(uint32_t code, int width, int height) {
     Close();
     if (code == 0 || width <= 0 || height <= 0 || width > 4096 || height > 4096)
         return false;
-    const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
-    const AVCodecID id = av_codec_get_id(tables, code);
-    const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
+    // Only MPEG-4 Part 2, whatever else FFmpeg could decode: a peer must not pick which of FFmpeg's many
+    // decoders parses its bytes.
+    if (!is_mpeg4_part2(code))
+        return false;
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MPEG4);
     if (!codec)
         return false;
     context_ = avcodec_alloc_context3(codec);

@@ -1,6 +1,7 @@
 // Compression of the camera's frames and decompression of other users' frames with FFmpeg's libavcodec. The
-// encoder is MPEG-4 Part 2 announced as "XVID"; the decoder is chosen from the announced four-character code
-// through FFmpeg's table of AVI codes, so any code a peer announces that FFmpeg knows is shown. Plain C++.
+// encoder is MPEG-4 Part 2 announced as "XVID"; the decoder opens only for the four-character codes of MPEG-4
+// Part 2 (XVID, DIVX, DX50, FMP4, MP4V, in either case), so no peer chooses another of FFmpeg's decoders.
+// Plain C++.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +18,9 @@ constexpr uint32_t fourcc(char a, char b, char c, char d) {
            (uint32_t(uint8_t(d)) << 24);
 }
 constexpr uint32_t kFourccXvid = fourcc('X', 'V', 'I', 'D');
+
+// Whether a four-character code names MPEG-4 Part 2, the only format the decoder accepts.
+bool is_mpeg4_part2(uint32_t code);
 
 class VideoEncoder {
 public:
@@ -58,7 +62,7 @@ public:
     VideoDecoder(const VideoDecoder&) = delete;
     VideoDecoder& operator=(const VideoDecoder&) = delete;
 
-    // False (and closed) for a code FFmpeg does not know or a size that makes no sense.
+    // False (and closed) for a code other than MPEG-4 Part 2 or a size that makes no sense.
     bool Open(uint32_t code, int width, int height);
     void Close();
     bool is_open() const { return context_ != nullptr; }

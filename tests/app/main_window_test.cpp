@@ -14,6 +14,8 @@
 #include "platform/controls.h"
 #include "platform/paths.h"
 #include "temp_dir.h"
+#include "video/CMediaDlg.h"
+#include "video/capture.h"
 
 namespace fs = std::filesystem;
 
@@ -71,7 +73,7 @@ protected:
         if (!with_title_layout)
             fs::remove(dir.path() / "ui" / "top.txt");
         fs::create_directories(dir.path() / "log");
-        write_file(dir.file("user.txt"), "[network]\nport=1\n");
+        write_file(dir.file("user.txt"), "[network]\nport=1\n" + extra_settings);
         set_install_folder(dir.path().string());
         dlg = std::make_unique<CtalvexDlg>();
         dlg->OnInitDialog();
@@ -93,6 +95,7 @@ protected:
         return n;
     }
     bool with_title_layout = true;
+    std::string extra_settings;
     TempDir dir;
     std::unique_ptr<CtalvexDlg> dlg;
 };
@@ -194,6 +197,22 @@ TEST_F(MainWindowWithoutTitleLayout, KeepsTheTemplateButtonsThatWork) {
     EXPECT_FALSE(dlg->isMaximized());
     QTest::mouseClick(button(1069), Qt::LeftButton);
     EXPECT_FALSE(dlg->isVisible());
+}
+
+class MainWindowWithCamera : public MainWindowTest {
+protected:
+    MainWindowWithCamera() { extra_settings = "[media]\ntest_camera=1\n"; }
+};
+
+TEST_F(MainWindowWithCamera, TheCaptureThreadEndsBeforeTheLink) {
+    auto* media = dynamic_cast<CMediaDlg*>(dlg->panel_widget("media_panel"));
+    ASSERT_NE(media, nullptr);
+    ASSERT_TRUE(media->SwitchCamera(true, int(capture::list_cameras(true).size()) - 1));
+    ASSERT_TRUE(media->engine().is_open());
+    // The window's end closes the link; the camera, which sends through it, is closed first.
+    dlg->OnDestroy();
+    EXPECT_FALSE(media->engine().is_open());
+    EXPECT_FALSE(media->camera_open());
 }
 
 TEST_F(MainWindowTest, ScreenshotForPeopleToLookAt) {

@@ -1,6 +1,6 @@
 // A class recovers by itself: the room server is killed (kill -9) and started again on its port; the client
 // (the built quorin with its relaying velmor) is back in the room soon after, with its roster, and a chat
-// line sent after the recovery arrives.
+// line sent after the recovery arrives; its camera is on again.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -36,7 +36,8 @@ TEST(RecoveryEndToEnd, TheClassIsBackSoonAfterTheRoomServerRestarts) {
     ASSERT_TRUE(teacher->connect(port));
     ASSERT_EQ(login_peer(*teacher, 100, 7), 0);
 
-    Installation inst(free_port(), "[room]\nserver=127.0.0.1:" + std::to_string(port) + "\n", true);
+    Installation inst(
+        free_port(), "[media]\ntest_camera=1\n[room]\nserver=127.0.0.1:" + std::to_string(port) + "\n", true);
     pid_t client = inst.start("client", "userid=12&roomid=7", 60000);
     ClientReaper reaper{client, inst.folder()};
     ASSERT_TRUE(inst.wait_for_report("client", "notice=登录成功！\n", 15000)) << inst.errors("client");
@@ -70,6 +71,19 @@ TEST(RecoveryEndToEnd, TheClassIsBackSoonAfterTheRoomServerRestarts) {
             break;
     EXPECT_TRUE(entered);
     EXPECT_GE(count_of(inst.report("client"), "user_added=100\n"), 2u);
+    // The camera is on again after the recovery, as the microphone is: its format is announced, never its
+    // end.
+    bool camera_on = false, camera_off = false;
+    std::optional<Packet> state;
+    while (!camera_on && (state = teacher->wait_for(pkt::kCameraState, 5000))) {
+        auto s = proto::CameraState::decode(state->payload.data(), state->payload.size());
+        if (s && s->user_id == 12) {
+            camera_on = camera_on || s->stream.fourcc != 0;
+            camera_off = camera_off || s->stream.fourcc == 0;
+        }
+    }
+    EXPECT_TRUE(camera_on) << inst.report("client");
+    EXPECT_FALSE(camera_off);
 
     proto::ChatLine line;
     line.text = utf8_to_gbk("继续上课");

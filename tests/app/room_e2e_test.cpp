@@ -67,7 +67,7 @@ TEST(RoomEndToEnd, ClientJoinsChatsIsGrantedSpeechAndSeesALeave) {
 
     // The pupil leaves.
     pupil.close();
-    EXPECT_TRUE(inst.wait_for_report("client", "notice=小红己离开房间\n", 5000)) << inst.report("client");
+    EXPECT_TRUE(inst.wait_for_report("client", "notice=小红已离开房间\n", 5000)) << inst.report("client");
     EXPECT_TRUE(inst.wait_for_report("client", "user_removed=200\n", 5000));
     EXPECT_TRUE(inst.wait_for_report("client", "user_count=2\n", 5000));
 

@@ -4,17 +4,27 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFontDialog>
 #include <QPainter>
+#include <QPushButton>
 #include <QTest>
 #include <QTextBlock>
+#include <QTimer>
+#include <QToolButton>
+
+#include <thread>
 
 #include "chat/CChatDlg.h"
 #include "chat/CFaceDlg.h"
 #include "chat/CMsgDlg.h"
 #include "chat/CPictureEx.h"
+#include "chat/ChatFontDialog.h"
 #include "chat/ChatLogEntry.h"
 #include "chat/chat_codes.h"
 #include "config/client_config.h"
+#include "eventually.h"
+#include "platform/controls.h"
 #include "platform/text.h"
 #include "session/roster.h"
 #include "session_doubles.h"
@@ -90,6 +100,22 @@ std::string bytes(const std::vector<uint8_t>& v) {
     return std::string(v.begin(), v.end());
 }
 
+// Answers the chat's font dialog once it is open: a font, a click on one of its colours, OK.
+void answer_font_dialog(const QFont& font, int swatch) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, font, swatch] {
+        auto* dialog = dynamic_cast<ChatFontDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        dialog->font_box()->setCurrentFont(font);
+        QTest::mouseClick(dialog->swatch(swatch), Qt::LeftButton);
+        QTest::mouseClick(dialog->buttons()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    });
+    poll->start(10);
+}
+
 class ChatInput : public ::testing::Test {
 protected:
     ChatInput() : chat(&cb, &actions, QUORIN_INSTALL_DIR, nullptr) {
@@ -129,6 +155,16 @@ TEST(ChatCodes, EncodeAndDecode) {
     }
 }
 
+TEST(ThreadRuleDeathTest, APanelCalledFromAnotherThreadFailsTheTest) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    SendDouble cb;
+    RecordingActions actions{&cb};
+    CChatDlg chat(&cb, &actions, QUORIN_INSTALL_DIR, nullptr);
+    chat.AddRecipient(2, "a"); // the UI thread, which the test main claimed
+    EXPECT_EQ(chat.recipients()->count(), 2);
+    EXPECT_DEATH(std::thread([&] { chat.AddRecipient(3, "b"); }).join(), "off the UI thread");
+}
+
 TEST_F(ChatInput, PlainLineIsSentEchoedAndTheInputEmptied) {
     type("ab");
     QTest::keyClick(chat.input(), Qt::Key_Return);
@@ -145,6 +181,64 @@ TEST_F(ChatInput, PlainLineIsSentEchoedAndTheInputEmptied) {
     EXPECT_NE(gbk_to_utf8(cb.echoes[0].header).find("<我>对<大家>说："), std::string::npos);
     EXPECT_EQ(cb.echoes[0].header_colour, 0xFF0000u);
     EXPECT_TRUE(chat.input()->toPlainText().isEmpty());
+}
+
+TEST_F(ChatInput, TheChosenFontAndColourStayAfterAFaceAndAfterSending) {
+    QFont bold14(QString::fromUtf8("Noto Sans CJK SC"));
+    bold14.setPointSize(14);
+    bold14.setBold(true);
+    answer_font_dialog(bold14, 9); // red
+    QTest::mouseClick(get_dlg_item(&chat, CChatDlg::kFontButton), Qt::LeftButton);
+    chat.input()->setFocus();
+    type("a");
+    ASSERT_TRUE(chat.input()->InsertFace(3, true));
+    type("b");
+    QTest::keyClick(chat.input(), Qt::Key_Return);
+    type("c");
+    QTest::keyClick(chat.input(), Qt::Key_Return);
+    ASSERT_EQ(cb.sent.size(), 2u);
+    for (const auto& [type, payload] : cb.sent) {
+        const auto line = proto::ChatLine::decode(payload.data(), payload.size());
+        EXPECT_EQ(line->effects, 1) << "bold";
+        EXPECT_EQ(line->height, 280) << "14 points";
+        EXPECT_EQ(line->colour, 0x0000FFu) << "red";
+        EXPECT_EQ(line->font_face, "Noto Sans CJK SC");
+    }
+    EXPECT_EQ(cb.echoes.back().font.colour, 0x0000FFu) << "the echo shows the same";
+    // What is typed after a face is typed in the chosen font, not in the picture's format.
+    type("d");
+    ASSERT_TRUE(chat.input()->InsertFace(4, true));
+    type("e");
+    EXPECT_EQ(chat.input()->textCursor().charFormat().fontPointSize(), 14);
+    EXPECT_EQ(chat.input()->textCursor().charFormat().foreground().color(), QColor(Qt::red));
+}
+
+TEST_F(ChatInput, AFaceInsertedAgainAfterASendIsDrawn) {
+    // Every picture in the input must have its image in the document, or it shows blank.
+    auto pictures_drawable = [this] {
+        int pictures = 0, drawable = 0;
+        QTextDocument* doc = chat.input()->document();
+        for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
+            for (auto it = b.begin(); !it.atEnd(); ++it)
+                if (it.fragment().charFormat().isImageFormat()) {
+                    ++pictures;
+                    const QVariant image =
+                        doc->resource(QTextDocument::ImageResource,
+                                      QUrl(it.fragment().charFormat().toImageFormat().name()));
+                    drawable += image.isValid() && !image.value<QImage>().isNull();
+                }
+        return std::make_pair(pictures, drawable);
+    };
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        chat.ToggleFacePopup();
+        QTest::mouseClick(chat.face_popup()->picture(5), Qt::LeftButton);
+        eventually_with_events(
+            [&] { return chat.input()->ObjectCount() == 1 && !chat.face_popup()->isVisible(); });
+        EXPECT_EQ(pictures_drawable(), std::make_pair(1, 1));
+        QTest::keyClick(chat.input(), Qt::Key_Return);
+        EXPECT_EQ(cb.sent.size(), size_t(round + 1));
+    }
 }
 
 TEST_F(ChatInput, FaceBetweenLettersIsSixBytes) {
@@ -200,8 +294,8 @@ TEST_F(ChatInput, LengthLimitAndRefusals) {
 TEST_F(ChatInput, RecipientsPublicPrivateAndLeaving) {
     cb.add(30, "小红");
     cb.add(31, "小刚");
-    chat.AddRecipient(utf8_to_gbk("小红"));
-    chat.AddRecipient(utf8_to_gbk("小刚"));
+    chat.AddRecipient(30, utf8_to_gbk("小红"));
+    chat.AddRecipient(31, utf8_to_gbk("小刚"));
     const struct {
         int entry;
         bool box;
@@ -225,12 +319,47 @@ TEST_F(ChatInput, RecipientsPublicPrivateAndLeaving) {
     chat.OnUserLeft(99);
     EXPECT_EQ(chat.recipients()->count(), 2);
     EXPECT_EQ(chat.recipients()->currentIndex(), 0);
-    EXPECT_EQ(std::count(cb.notices.begin(), cb.notices.end(), "小刚己离开房间"), 1);
+    EXPECT_EQ(std::count(cb.notices.begin(), cb.notices.end(), "小刚已离开房间"), 1);
     EXPECT_EQ(cb.notices.back(), "接收人已离开，消息将发给所有人");
     chat.input()->setPlainText("x");
     chat.SendChatLine();
     EXPECT_EQ(cb.last().target, pkt::kEveryone);
     EXPECT_EQ(cb.last().private_flag, 0);
+}
+
+TEST_F(ChatInput, RecipientsGoByUserIdNotByName) {
+    cb.add(40, "Tom");
+    cb.add(41, "tom");
+    cb.add(42, "小红");
+    cb.add(43, "小红");
+    for (uint32_t id : {40u, 41u, 42u, 43u})
+        chat.AddRecipient(id, cb.roster.FindById(id)->block.nickname);
+    // The second of two students with one name gets the line.
+    chat.recipients()->setCurrentIndex(4);
+    chat.private_box()->setChecked(true);
+    type("hi");
+    QTest::keyClick(chat.input(), Qt::Key_Return);
+    ASSERT_EQ(cb.sent.size(), 1u);
+    EXPECT_EQ(cb.last().target, 43u);
+    EXPECT_EQ(cb.last().private_flag, 1);
+
+    // "tom" leaves: his entry goes, "Tom" stays.
+    chat.OnUserLeft(41);
+    ASSERT_EQ(chat.recipients()->count(), 4);
+    EXPECT_EQ(chat.recipients()->itemText(1), "Tom");
+    EXPECT_EQ(cb.notices.back(), "tom已离开房间");
+
+    // A recipient whose record is gone (the leave was missed): nothing goes out, to nobody else either.
+    chat.recipients()->setCurrentIndex(3);
+    cb.roster.Remove(43);
+    type("secret");
+    QTest::keyClick(chat.input(), Qt::Key_Return);
+    EXPECT_EQ(cb.sent.size(), 1u) << "no line to everyone with the private flag";
+    EXPECT_EQ(cb.echoes.size(), 1u);
+    EXPECT_EQ(chat.input()->toPlainText(), "secret") << "the text stays";
+    EXPECT_EQ(chat.recipients()->currentIndex(), 0);
+    EXPECT_EQ(chat.recipients()->count(), 3);
+    EXPECT_EQ(cb.notices.back(), "接收人已离开，消息将发给所有人");
 }
 
 TEST_F(ChatInput, FacePickerGridPlacementAndPicking) {
@@ -244,6 +373,9 @@ TEST_F(ChatInput, FacePickerGridPlacementAndPicking) {
         EXPECT_EQ(popup->picture(i)->geometry(), QRect(at, QSize(26, 26))) << i;
     EXPECT_EQ(popup->size(), QSize(451, 181));
     EXPECT_EQ(popup->picture(12)->toolTip(), QString::fromUtf8("调皮"));
+    EXPECT_EQ(popup->picture(13)->toolTip(), QString::fromUtf8("呲牙"));
+    EXPECT_EQ(popup->picture(43)->toolTip(), QString::fromUtf8("糗大了"));
+    EXPECT_EQ(popup->picture(58)->toolTip(), QString::fromUtf8("篮球"));
     EXPECT_TRUE(popup->picture(0)->timer_running()) << "faces animate while the picker is open";
 
     QTest::mouseClick(popup->picture(12), Qt::LeftButton);

@@ -97,8 +97,8 @@ TEST(ClientConfig, ColoursAreBlackWithoutTheFileAndDefaultPerMissingKey) {
 TEST(ClientConfig, SettingsDefaultsAndRangeRules) {
     TempDir dir;
     ClientSettings none = read_settings(dir.file("user.txt"));
-    EXPECT_EQ(none.record_deviceid, 0);
-    EXPECT_EQ(none.play_deviceid, 0);
+    EXPECT_EQ(none.record_deviceid, -1) << "the default device";
+    EXPECT_EQ(none.play_deviceid, -1);
     EXPECT_EQ(none.camera_deviceid, -1);
     EXPECT_EQ(none.port, 5288);
 
@@ -106,12 +106,13 @@ TEST(ClientConfig, SettingsDefaultsAndRangeRules) {
         const char* text;
         int record, play, camera, port;
     } rows[] = {
-        {"[media]\nrecord_deviceid=-3\nplay_deviceid=2\ncamera_deviceid=-5\n[network]\nport=0\n", 0, 2, -1,
+        {"[media]\nrecord_deviceid=-3\nplay_deviceid=2\ncamera_deviceid=-5\n[network]\nport=0\n", -1, 2, -1,
          5288},
-        {"[media]\nrecord_deviceid=4\ncamera_deviceid=-1\n[network]\nport=65500\n", 4, 0, -1, 65500},
-        {"[media]\ncamera_deviceid=0\n[network]\nport=65501\n", 0, 0, 0, 5288},
-        {"[network]\nport=-7\n", 0, 0, -1, 5288},
-        {"[network]\nport=1\n", 0, 0, -1, 1},
+        {"[media]\nrecord_deviceid=4\ncamera_deviceid=-1\n[network]\nport=65500\n", 4, -1, -1, 65500},
+        {"[media]\nrecord_deviceid=-1\nplay_deviceid=-1\ncamera_deviceid=0\n[network]\nport=65501\n", -1, -1,
+         0, 5288},
+        {"[media]\nrecord_deviceid=0\nplay_deviceid=0\n[network]\nport=-7\n", 0, 0, -1, 5288},
+        {"[network]\nport=1\n", -1, -1, -1, 1},
     };
     for (const Row& r : rows) {
         write_file(dir.file("user.txt"), r.text);
@@ -138,6 +139,19 @@ TEST(ClientConfig, DeviceWriteBackStoresAndWrites) {
     EXPECT_EQ(again.record_deviceid, 1);
     EXPECT_EQ(again.play_deviceid, 3);
     EXPECT_EQ(again.port, 6000);
+    // "默认设备" chosen again survives a restart.
+    EXPECT_TRUE(save_device_setting(again, f, kRecordingDevice, -1));
+    EXPECT_TRUE(save_device_setting(again, f, kPlaybackDevice, -1));
+    const ClientSettings restarted = read_settings(f);
+    EXPECT_EQ(restarted.record_deviceid, -1);
+    EXPECT_EQ(restarted.play_deviceid, -1);
+}
+
+TEST(ClientConfig, TheShippedSettingsUseTheDefaultSoundDevices) {
+    const ClientSettings shipped = read_settings(std::string(QUORIN_SOURCE_DIR) + "/assets/user.txt");
+    EXPECT_EQ(shipped.record_deviceid, -1);
+    EXPECT_EQ(shipped.play_deviceid, -1);
+    EXPECT_EQ(shipped.camera_deviceid, -1);
 }
 
 TEST(ClientConfig, LoadSetsUpLoggingInTheLogFolder) {

@@ -108,6 +108,20 @@ bool wait_done(Recorder& r, size_t n) {
 
 } // namespace
 
+TEST(PictureDownload, AHostThatDripsIsGivenUpAtTheTotalLimit) {
+    TestWebHost web;
+    TempDir dir;
+    download::Limits limits;
+    EXPECT_LE(limits.total_timeout_ms, 30000) << "the worker is free again within half a minute";
+    limits.total_timeout_ms = 2000; // the same limit, shorter for the test
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(download::DownloadToFile(web.url("/drip"), dir.file("x"), limits), download::kReadFailed);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(1900));
+    EXPECT_LT(took, std::chrono::seconds(10)) << "not the minute the host would drip for";
+    EXPECT_TRUE(files_in(dir.path()).empty()) << "nothing half-written is kept";
+}
+
 TEST(WorkQueue, ItemsRunStrictlyInOrderAndNothingBeforeTheFirstReset) {
     CWorkQueue q;
     EXPECT_FALSE(q.TakeFreeItem()) << "no item before the first reset";

@@ -8,6 +8,7 @@
 
 #include "components/CMixer.h"
 #include "components/audio_devices.h"
+#include "config/client_config.h"
 #include "platform/controls.h"
 #include "platform/text.h"
 #include "roster/CAudioSetup.h"
@@ -28,6 +29,7 @@ std::string amixer(const QStringList& args) {
 }
 
 struct Link : call_back {
+    int record_device = -1, play_device = -1;
     bool connected = false;
     bool mic_on = false;
     std::vector<std::pair<uint16_t, proto::Bytes>> sent;
@@ -44,9 +46,13 @@ struct Link : call_back {
         case kReqNoticeLine:
             notices.push_back(gbk_to_utf8(static_cast<const char*>(data)));
             return 1;
-        case kReqDeviceSetting:
-            static_cast<DeviceSettingRequest*>(data)->value = -1;
+        case kReqDeviceSetting: {
+            auto* r = static_cast<DeviceSettingRequest*>(data);
+            r->value = r->device == kRecordingDevice  ? record_device
+                       : r->device == kPlaybackDevice ? play_device
+                                                      : -1;
             return 1;
+        }
         default:
             return 1;
         }
@@ -92,6 +98,70 @@ TEST(Mixer, FollowsAndDrivesTheSoundServer) {
     EXPECT_FALSE(none.SetVolume(CMixer::kOutput, 10));
 }
 
+// The position of an ALSA device in the capture or playback list (-1 when it is not there).
+int position_of(const std::string& name, bool capture) {
+    const auto devices = list_audio_devices(capture);
+    for (size_t i = 0; i < devices.size(); ++i)
+        if (devices[i].name == name)
+            return int(i);
+    return -1;
+}
+
+TEST(Mixer, AddressesTheChosenDevicesCardAndNeverMutesAnOutput) {
+    const struct {
+        const char* pcm;
+        const char* control;
+    } rows[] = {{"sysdefault:CARD=PCH", "hw:PCH"},
+                {"front:CARD=Intel,DEV=0", "hw:Intel"},
+                {"hw:1,0", "hw:1"},
+                {"plughw:CARD=USB,DEV=0", "hw:USB"},
+                {"plughw:2,0", "hw:2"},
+                {"pulse", "pulse"},
+                {"lavrate", ""},
+                {"upmix", ""}};
+    for (const auto& r : rows)
+        EXPECT_EQ(mixer_control_for(r.pcm), r.control) << r.pcm;
+
+    CMixer mixer;
+    if (!mixer.available())
+        GTEST_SKIP() << "no sound server (run through scripts/with-test-env)";
+    const int pulse_in = position_of("pulse", true), pulse_out = position_of("pulse", false);
+    const int rate_converter = position_of("lavrate", true);
+    ASSERT_GE(pulse_in, 0);
+    ASSERT_GE(pulse_out, 0);
+    mixer.SetInputIndex(pulse_in);
+    EXPECT_EQ(mixer.capture_control(), "pulse");
+    mixer.SetOutputIndex(pulse_out);
+    EXPECT_EQ(mixer.playback_control(), "pulse");
+    ASSERT_TRUE(mixer.SetVolume(CMixer::kOutput, 41)) << "through the chosen device's mixer";
+    EXPECT_NE(amixer({"sget", "Master"}).find("[41%]"), std::string::npos);
+    if (rate_converter >= 0) {
+        mixer.SetInputIndex(rate_converter);
+        EXPECT_EQ(mixer.capture_control(), "default") << "a plug-in without a mixer: the default card";
+    }
+    mixer.SetInputIndex(99);
+    EXPECT_EQ(mixer.capture_control(), "default");
+    mixer.SetInputIndex(-1);
+    EXPECT_EQ(mixer.capture_control(), "default");
+
+    // Media start mutes the line input; no output goes quiet with it.
+    ASSERT_TRUE(mixer.SetMute(CMixer::kOutput, false));
+    mixer.SetMute(CMixer::kLine, true);
+    EXPECT_FALSE(mixer.GetMute(CMixer::kOutput));
+    EXPECT_NE(amixer({"sget", "Master"}).find("[on]"), std::string::npos);
+
+    // The status bar's sliders follow the devices of the settings.
+    Link link;
+    link.record_device = pulse_in;
+    link.play_device = pulse_out;
+    RecordingActions actions(&link);
+    CStatusDlg status(&link, &actions, QUORIN_INSTALL_DIR, nullptr);
+    EXPECT_EQ(status.mixer().capture_control(), "pulse");
+    EXPECT_EQ(status.mixer().playback_control(), "pulse");
+    status.SetPlaybackDevice(-1);
+    EXPECT_EQ(status.mixer().playback_control(), "default");
+}
+
 TEST(StatusBar, ButtonsSlidersAndMessages) {
     Link link;
     RecordingActions actions(&link);
@@ -99,7 +169,7 @@ TEST(StatusBar, ButtonsSlidersAndMessages) {
     status.resize(408, 60);
     status.show();
     EXPECT_TRUE(status.microphone_muted());
-    EXPECT_EQ(get_dlg_item(&status, CStatusDlg::kMicButton)->toolTip(), QString::fromUtf8("麦克风己静音"));
+    EXPECT_EQ(get_dlg_item(&status, CStatusDlg::kMicButton)->toolTip(), QString::fromUtf8("麦克风已静音"));
 
     platform::post_message(&status, msg::kOutputVolume, 150, 0);
     settle();

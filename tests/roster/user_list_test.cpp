@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "chat/CPictureEx.h"
 #include "eventually.h"
 #include "platform/text.h"
 #include "roster/CLeftDlg.h"
@@ -94,6 +95,25 @@ protected:
         const bool bottom = icon != CLeftDlg::kHand && icon != CLeftDlg::kTeacher;
         list->ClickTile(slot, QPoint(right ? size.width() - b.width() / 2 - 1 : b.width() / 2,
                                      bottom ? size.height() - b.height() / 2 - 1 : b.height() / 2));
+    }
+
+    // Double clicks that icon with the mouse, as a person does: press, release, press, release.
+    void double_click(uint32_t id, CLeftDlg::Icon icon) {
+        int slot = -1;
+        for (int s = 0; s < CLeftDlg::kTilesPerPage; ++s)
+            if (list->TileUser(s) == id)
+                slot = s;
+        ASSERT_GE(slot, 0);
+        CPictureEx* tile = list->tile(slot);
+        const CSkinBitmap& b = list->icon(icon);
+        const bool right = icon == CLeftDlg::kHand || icon == CLeftDlg::kCameraOn;
+        const bool bottom = icon != CLeftDlg::kHand && icon != CLeftDlg::kTeacher;
+        const QPoint at(right ? tile->width() - b.width() / 2 - 1 : b.width() / 2,
+                        bottom ? tile->height() - b.height() / 2 - 1 : b.height() / 2);
+        QTest::mouseMove(tile, at);
+        QTest::mouseDClick(list->windowHandle(), Qt::LeftButton, {}, tile->mapTo(list.get(), at));
+        QApplication::processEvents();
+        QApplication::processEvents();
     }
 
     TempDir dir;
@@ -232,6 +252,25 @@ TEST_F(UserList, ParticipantsAreNotAskedAndCamerasOpenAndClose) {
     EXPECT_EQ(actions.stopped, std::vector<uint32_t>{2});
     click(3, CLeftDlg::kCameraOn);
     EXPECT_EQ(link.sent.size(), 1u) << "no camera: nothing in that corner";
+}
+
+TEST_F(UserList, ADoubleClickOnAnIconActsOnlyAsItsFirstClick) {
+    self(71); // host
+    user(2, 66, 0x44495658);
+    ASSERT_NE(list->windowHandle(), nullptr);
+    double_click(2, CLeftDlg::kCameraOn);
+    ASSERT_EQ(link.windows.size(), 1u) << "the video opens and stays open";
+    EXPECT_EQ(link.windows[0].operation, 0);
+    EXPECT_TRUE(actions.stopped.empty());
+    EXPECT_TRUE(roster.FindById(2)->block.state & pkt::kStateVideo);
+
+    double_click(1, CLeftDlg::kCameraOn);
+    EXPECT_EQ(std::count(link.requests.begin(), link.requests.end(), kReqToggleCamera), 1)
+        << "the own camera toggles once";
+
+    double_click(2, CLeftDlg::kMicOff);
+    EXPECT_EQ(questions.size(), 1u) << "the host is asked once";
+    EXPECT_EQ(link.sent.size(), 2u) << "the watch request and one grant";
 }
 
 TEST_F(UserList, IconsAreDrawnOverThePicture) {

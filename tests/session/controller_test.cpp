@@ -103,7 +103,7 @@ TEST_F(Controller, EnteringHostIsAnnouncedCountedAndHeard) {
     ASSERT_NE(find(100), nullptr);
     EXPECT_EQ(find(100)->block.state, 0u);
     EXPECT_TRUE(link.roster().HostOnline());
-    EXPECT_EQ(journal, (Journal{"added 100", "recipient 王老师", "notice 王老师己进入房间", "host 王老师",
+    EXPECT_EQ(journal, (Journal{"added 100", "recipient 王老师", "notice 王老师已进入房间", "host 王老师",
                                 "count 1", "play /sound/newuser.wav"}));
 }
 
@@ -113,7 +113,7 @@ TEST_F(Controller, PresentUserOrMutedOutputPlaysNoSoundAndAnnouncedTwiceCountsOn
     journal.clear();
     status.muted = true;
     packet(pkt::kUserEntered, user(200, 66, "小红"));
-    EXPECT_EQ(journal, (Journal{"added 200", "recipient 小红", "notice 小红己进入房间", "count 2"}));
+    EXPECT_EQ(journal, (Journal{"added 200", "recipient 小红", "notice 小红已进入房间", "count 2"}));
     journal.clear();
     packet(pkt::kUserEntered, user(200, 70, "小红"));
     EXPECT_EQ(journal, Journal{"changed 200"}) << "a seat taken over keeps one record";
@@ -276,6 +276,32 @@ TEST_F(Controller, MediaStartMayTurnOnTheMicrophoneAndTheCamera) {
     EXPECT_EQ(link.roster().Self()->block.stream.fourcc, 1u);
 }
 
+TEST_F(Controller, AfterALostLinkTheMediaStartBringsTheCameraBackWithTheMicrophone) {
+    login(71);
+    media.present = true;
+    packet(pkt::kMediaStart);
+    deliver();
+    ASSERT_TRUE(link.camera_on());
+    ASSERT_TRUE(link.microphone_on());
+
+    link.Reconnect(); // message 1046: the room forgets both
+    EXPECT_TRUE(has("switch camera off 2")) << "the camera nobody can watch stops";
+    EXPECT_FALSE(link.camera_on());
+    auto done = host.wait_self(10000);
+    ASSERT_TRUE(done);
+    link.OnReconnectDone(done->second);
+    EXPECT_EQ(sent().back(), pkt::kLogin);
+
+    login(71);
+    packet(pkt::kMediaStart);
+    deliver();
+    EXPECT_TRUE(link.microphone_on());
+    EXPECT_TRUE(link.camera_on()) << "on again, as before the loss";
+    EXPECT_TRUE(has("switch camera on 2"));
+    EXPECT_FALSE(has("switch camera off 2"));
+    EXPECT_TRUE(link.roster().Self()->block.state & pkt::kStateVideo);
+}
+
 TEST_F(Controller, MediaStartWithoutCameraOrSpeakRight) {
     login(66);
     packet(pkt::kMediaStart);
@@ -298,7 +324,7 @@ TEST_F(Controller, SpeakRequest) {
     EXPECT_EQ(journal.back(), "notice 你已经拥有发言的权利，不需要申请！");
     link.roster().Self()->block.rights = 65;
     EXPECT_FALSE(controller.RequestToSpeak());
-    EXPECT_EQ(journal.back(), "notice 发起人己经有权限，不需要申请！");
+    EXPECT_EQ(journal.back(), "notice 发起人已经有权限，不需要申请！");
 }
 
 TEST_F(Controller, MicrophoneToggleRulesAndDeviceId) {

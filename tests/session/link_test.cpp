@@ -155,7 +155,7 @@ TEST(ServiceLink, RefusedConnectionPostsTheMessage) {
     rig.identify(12);
     rig.link.SetUp(&rig.handler);
     rig.connect_first();
-    EXPECT_EQ(rig.host.posted, std::vector<std::string>{"无法连接到服务程序，可能连接己被占用。\n [提示]"});
+    EXPECT_EQ(rig.host.posted, std::vector<std::string>{"无法连接到服务程序，可能连接已被占用。\n [提示]"});
     rig.link.ShutDown();
 }
 
@@ -193,7 +193,9 @@ TEST(ServiceLink, LostLinkIsReportedOnceAndTheReconnectLogsInWithFlag4) {
     EXPECT_EQ(rig.video.release_all, 1);
     EXPECT_EQ(rig.status.count, 0);
     EXPECT_FALSE(rig.link.microphone_on());
-    EXPECT_TRUE(rig.link.camera_on()) << "the camera flag stays";
+    EXPECT_FALSE(rig.link.camera_on())
+        << "the room forgot the camera: it stops, and media start brings it back";
+    EXPECT_EQ(std::count(rig.journal.begin(), rig.journal.end(), "switch camera off -1"), 1);
     ASSERT_GE(rig.log.notices.size(), 2u);
     EXPECT_EQ(rig.log.notices[0], "与服务端断开连接，尝试重新连接...");
     EXPECT_EQ(rig.log.notices[1], "程序加载失败，请重新执行安装程序！");
@@ -206,7 +208,7 @@ TEST(ServiceLink, FailedReconnectsBackOffAndSayWhy) {
     rig.client.set_connect_timeout_ms(200);
     rig.link.SetUp(&rig.handler);
     EXPECT_EQ(rig.reconnect(), ServiceLink::kServiceStartFailedBit);
-    EXPECT_EQ(rig.log.notices.back(), "无法连接到服务程序，可能连接己被占用。");
+    EXPECT_EQ(rig.log.notices.back(), "无法连接到服务程序，可能连接已被占用。");
     EXPECT_FALSE(rig.link.request(kReqConnected, nullptr, 0));
     EXPECT_TRUE(rig.link.reconnecting()) << "another attempt is scheduled";
     EXPECT_EQ(rig.status.link_states,
@@ -240,6 +242,78 @@ TEST(ServiceLink, LoginAfterReconnectResetsTheBackOff) {
     EXPECT_EQ(rig.link.reconnect_attempts(), 0);
     EXPECT_EQ(rig.status.link_states.back(), "");
     EXPECT_FALSE(rig.link.OnLoginResult(login_result::kLoggedInElsewhere)) << "never retried";
+    rig.link.ShutDown();
+}
+
+TEST(ServiceLink, ALossOrALoginResult6RightAfterAnAttemptReportedIsNotDropped) {
+    StandIn service;
+    Install install(service.port());
+    Rig rig(install);
+    rig.identify(12, 7);
+    rig.link.SetUp(&rig.handler);
+    rig.connect_first();
+    ASSERT_TRUE(service.accept_and_read());
+    // Each attempt's thread goes on for a while after it reported, as on a loaded machine.
+    rig.host.linger_after_post_ms = 1000;
+    service.drop();
+    ASSERT_TRUE(rig.handler.wait_for(pkt::kLinkLost));
+    rig.link.Reconnect();
+    service.accept_only();
+    ASSERT_TRUE(rig.finish_attempt() & ServiceLink::kConnectedBit);
+    ASSERT_TRUE(service.read(5000)) << "logged in again";
+
+    // Lost again while the first attempt's thread is still there.
+    service.drop();
+    ASSERT_TRUE(rig.handler.wait_for(pkt::kLinkLost, 2));
+    rig.link.Reconnect();
+    EXPECT_TRUE(rig.link.reconnecting());
+    service.accept_only();
+    auto done = rig.host.wait_self(8000);
+    ASSERT_TRUE(done) << "the second loss started an attempt";
+    rig.link.OnReconnectDone(done->second);
+    auto login = service.read(5000);
+    ASSERT_TRUE(login);
+    EXPECT_EQ(proto::Login::decode(login->payload.data(), login->payload.size())->flags, 4u);
+
+    // The room server cannot be reached, answered while that attempt's thread is still there: retried.
+    EXPECT_TRUE(rig.link.OnLoginResult(login_result::kRoomUnreachable));
+    EXPECT_TRUE(rig.link.reconnecting());
+    service.accept_only();
+    done = rig.host.wait_self(8000);
+    ASSERT_TRUE(done) << "the login result 6 started an attempt";
+    rig.link.OnReconnectDone(done->second);
+    EXPECT_TRUE(service.read(5000));
+    rig.link.ShutDown();
+}
+
+TEST(ServiceLink, ALossDuringAnAttemptIsHandledWhenTheAttemptReports) {
+    StandIn service;
+    Install install(service.port());
+    Rig rig(install);
+    rig.identify(12, 7);
+    rig.link.SetUp(&rig.handler);
+    rig.connect_first();
+    ASSERT_TRUE(service.accept_and_read());
+    service.drop();
+    ASSERT_TRUE(rig.handler.wait_for(pkt::kLinkLost));
+    rig.link.Reconnect();
+    service.accept_only();
+    // The new connection is lost again before the attempt's outcome is handled.
+    auto done = rig.host.wait_self(8000);
+    ASSERT_TRUE(done);
+    service.drop();
+    ASSERT_TRUE(rig.handler.wait_for(pkt::kLinkLost, 2));
+    rig.link.Reconnect(); // message 1046 comes first: remembered
+    rig.link.OnReconnectDone(done->second);
+    EXPECT_TRUE(rig.link.reconnecting()) << "the loss starts the next attempt";
+    EXPECT_EQ(std::count(rig.log.notices.begin(), rig.log.notices.end(), "与服务端断开连接，尝试重新连接..."),
+              2)
+        << "and is said like any lost link";
+    service.accept_only();
+    rig.finish_attempt();
+    auto login = service.read(5000);
+    ASSERT_TRUE(login);
+    EXPECT_EQ(proto::Login::decode(login->payload.data(), login->payload.size())->flags, 4u);
     rig.link.ShutDown();
 }
 
@@ -327,7 +401,8 @@ TEST(RequestTable, EveryRequest) {
              rig.link.request(kReqToggleMicrophone, &device, sizeof device);
              rig.link.request(kReqToggleCamera, nullptr, 0);
              EXPECT_EQ(rig.link.request(kReqSpeakRequest, nullptr, 0), 0);
-             EXPECT_EQ(rig.actions.calls, (std::vector<std::string>{"mic 0", "mic 3", "camera -1", "speak"}));
+             EXPECT_EQ(rig.actions.calls, (std::vector<std::string>{"mic -1", "mic 3", "camera -1", "speak"}))
+                 << "-1: the default recording device";
          }},
         {"10 notice line",
          [&] {
@@ -346,6 +421,9 @@ TEST(RequestTable, EveryRequest) {
              DeviceSettingRequest write{2, 0, 4};
              rig.link.request(kReqDeviceSetting, &write, sizeof write);
              EXPECT_EQ(rig.status.selected, std::vector<int>{4});
+             DeviceSettingRequest play{2, 1, 2};
+             rig.link.request(kReqDeviceSetting, &play, sizeof play);
+             EXPECT_EQ(rig.status.playback_selected, std::vector<int>{2}) << "the output slider follows";
              DeviceSettingRequest cam{2, 2, 1};
              rig.link.request(kReqDeviceSetting, &cam, sizeof cam);
              DeviceSettingRequest read{1, 2, -9};

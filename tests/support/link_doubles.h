@@ -3,12 +3,14 @@
 // check what happened and in which order.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "components/link_transport.h"
@@ -34,10 +36,15 @@ struct HostDouble : ILinkHost {
     std::mutex mutex;
     std::condition_variable cv;
     std::vector<std::pair<unsigned, intptr_t>> to_self;
+    // How long the posting thread goes on after posting (a loaded machine may keep it that long).
+    std::atomic<int> linger_after_post_ms{0};
     void PostToSelf(unsigned id, intptr_t w) override {
-        std::lock_guard lock(mutex);
-        to_self.push_back({id, w});
-        cv.notify_all();
+        {
+            std::lock_guard lock(mutex);
+            to_self.push_back({id, w});
+            cv.notify_all();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(linger_after_post_ms.load()));
     }
     std::optional<std::pair<unsigned, intptr_t>> wait_self(int timeout_ms = 10000) {
         std::unique_lock lock(mutex);
@@ -156,6 +163,8 @@ struct StatusBarDouble : IStatusBar {
     std::vector<int> selected;
     bool IsOutputMuted() override { return muted; }
     void SetRecordingDevice(int id) override { selected.push_back(id); }
+    std::vector<int> playback_selected;
+    void SetPlaybackDevice(int id) override { playback_selected.push_back(id); }
     int UserCount() override { return count; }
     void SetUserCount(int c) override { count = c; }
     void ShowUserCount() override { j.push_back("count " + std::to_string(count)); }
@@ -183,7 +192,7 @@ struct ChatInputDouble : IChatInput {
         ++resets;
         j.push_back("reset recipients");
     }
-    void AddRecipient(const std::string& n) override { j.push_back("recipient " + gbk_to_utf8(n)); }
+    void AddRecipient(uint32_t, const std::string& n) override { j.push_back("recipient " + gbk_to_utf8(n)); }
     void OnUserLeft(uint32_t id) override { j.push_back("user left " + std::to_string(id)); }
 };
 

@@ -50,6 +50,19 @@ TestWebHost::TestWebHost() : server_(std::make_unique<httplib::Server>()) {
             return true;
         });
     });
+    s.Get("/drip", [this](const httplib::Request&, httplib::Response& res) {
+        ++requests_;
+        // A byte every 200 ms for a minute: never slow enough to count as stalled.
+        res.set_chunked_content_provider("image/png", [this](size_t offset, httplib::DataSink& sink) {
+            if (offset >= 300 || stopping_) {
+                sink.done();
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            sink.write("x", 1);
+            return true;
+        });
+    });
     s.Get("/big", [this](const httplib::Request&, httplib::Response& res) {
         ++requests_;
         res.set_content(std::string(20 << 20, 'x'), "image/png");

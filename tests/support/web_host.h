@@ -1,5 +1,6 @@
 // A real HTTP server on the loopback for tests: user pictures at the client's picture address, and the bodies
-// that go wrong (an error page, a stall, a 20 MB body, a redirect). Runs on a thread of its own.
+// that go wrong (an error page, a stall, a body that drips for a minute, a 20 MB body, a redirect). Runs on a
+// thread of its own.
 #pragma once
 
 #include <atomic>

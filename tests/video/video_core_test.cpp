@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
+#include <QRegularExpression>
 
 #include <filesystem>
 #include <random>
@@ -13,6 +15,7 @@
 #include "temp_dir.h"
 #include "video/bitmap_file.h"
 #include "video/capture.h"
+#include "video/snapshot.h"
 #include "video/video_codec.h"
 #include "video/yuv_convert.h"
 
@@ -111,6 +114,26 @@ TEST(BitmapFile, NetworkTextNeverBuildsAPath) {
     EXPECT_EQ(cut, std::string(62, 'a')) << "cut between characters";
 }
 
+TEST(SnapshotPath, ANicknameNeverSteersTheNameAndNothingIsOverwritten) {
+    TempDir home;
+    const QByteArray old_home = qgetenv("HOME");
+    qputenv("HOME", home.path().string().c_str());
+    const QString who = "peer/../x%1%2";
+    const QString a = snapshot_path(who);
+    const QString b = snapshot_path(who); // the same second, very likely the same millisecond
+    qputenv("HOME", old_home);
+    ASSERT_FALSE(a.isEmpty());
+    ASSERT_FALSE(b.isEmpty());
+    EXPECT_NE(a, b) << "two snapshots in one second keep two files";
+    const QRegularExpression name(R"(^\d{8}_\d{6}_peer_\.\._x%1%2_\d+(_\d+)?\.bmp$)");
+    for (const QString& path : {a, b}) {
+        const QFileInfo info(path);
+        EXPECT_TRUE(name.match(info.fileName()).hasMatch()) << info.fileName().toStdString();
+        EXPECT_EQ(info.absolutePath().toStdString(), (home.path() / "Documents").string());
+        EXPECT_TRUE(info.exists()) << "the name is taken at once";
+    }
+}
+
 TEST(VideoCodec, RoundTripKeepsTheStampedFrameNumber) {
     VideoEncoder enc;
     ASSERT_TRUE(enc.Open(320, 240));
@@ -135,15 +158,20 @@ TEST(VideoCodec, RoundTripKeepsTheStampedFrameNumber) {
 }
 
 TEST(VideoCodec, DecoderChosenByCodeAndBrokenPacketsSurvived) {
-    for (uint32_t code :
-         {fourcc('X', 'V', 'I', 'D'), fourcc('D', 'I', 'V', 'X'), fourcc('D', 'X', '5', '0'),
-          fourcc('F', 'M', 'P', '4'), fourcc('m', 'p', '4', 'v'), fourcc('H', '2', '6', '4')}) {
+    for (uint32_t code : {fourcc('X', 'V', 'I', 'D'), fourcc('D', 'I', 'V', 'X'), fourcc('D', 'X', '5', '0'),
+                          fourcc('F', 'M', 'P', '4'), fourcc('M', 'P', '4', 'V'), fourcc('m', 'p', '4', 'v'),
+                          fourcc('x', 'v', 'i', 'd')}) {
         VideoDecoder d;
         EXPECT_TRUE(d.Open(code, 320, 240)) << std::string(reinterpret_cast<const char*>(&code), 4);
     }
+    // Codes FFmpeg knows but that are not MPEG-4 Part 2: a peer does not get to pick another decoder.
+    for (uint32_t code : {fourcc('H', '2', '6', '4'), fourcc('M', 'J', 'P', 'G'), fourcc('F', 'F', 'V', '1'),
+                          fourcc('C', 'V', 'I', 'D'), fourcc('Q', 'Q', 'Q', 'Q'), 0u}) {
+        VideoDecoder d;
+        EXPECT_FALSE(d.Open(code, 320, 240)) << std::string(reinterpret_cast<const char*>(&code), 4);
+        EXPECT_FALSE(d.is_open());
+    }
     VideoDecoder unknown;
-    EXPECT_FALSE(unknown.Open(fourcc('Q', 'Q', 'Q', 'Q'), 320, 240));
-    EXPECT_FALSE(unknown.is_open());
     EXPECT_FALSE(unknown.Open(kFourccXvid, 0, 240));
 
     VideoEncoder enc;

@@ -108,6 +108,24 @@ TEST(MediaPanel, SwitchesAnnouncesSendsAndSnaps) {
     QTest::qWait(150);
     EXPECT_EQ(link.of(pkt::kVideoFrame).size(), frames) << "nothing after the camera is off";
     media.on_video_event(3, 0, 0); // a snapshot with the camera off is ignored
+
+    // Switched on again: nobody has asked for its video since, so nothing is compressed or sent.
+    ASSERT_TRUE(media.SwitchCamera(true, int(capture::list_cameras(true).size()) - 1));
+    EXPECT_FALSE(media.engine().sending());
+    const uint64_t published = media.picture().published();
+    ASSERT_TRUE(eventually_with_events([&] { return media.picture().published() >= published + 3; }));
+    EXPECT_EQ(link.of(pkt::kVideoFrame).size(), frames) << "no video that nobody watches";
+
+    // The window ends: the capture thread stops at once and no camera-off announcement goes out.
+    media.SetVideoWanted(true);
+    ASSERT_TRUE(eventually_with_events([&] { return link.of(pkt::kVideoFrame).size() > frames; }));
+    media.CloseForExit();
+    EXPECT_FALSE(media.engine().is_open());
+    EXPECT_FALSE(media.camera_open());
+    EXPECT_EQ(link.of(pkt::kCameraState).size(), 3u) << "the two of before and the one of switching on";
+    const size_t at_exit = link.of(pkt::kVideoFrame).size();
+    QTest::qWait(150);
+    EXPECT_EQ(link.of(pkt::kVideoFrame).size(), at_exit);
 }
 
 TEST(ZoomWindow, LevelsEscapeAndDoubleClick) {
@@ -206,6 +224,16 @@ TEST(VideoRegistry, LendsInOrderAndRoutesPackets) {
     const uint64_t dropped = third->frames_dropped();
     video.OnRecvVideo(bytes.data(), bytes.size());
     EXPECT_EQ(third->frames_dropped(), dropped + 1);
+
+    // A camera announced in a format other than MPEG-4 Part 2 gets no decoder, and its window says so.
+    proto::UserBlock h264 = camera_user(15);
+    h264.stream.fourcc = fourcc('H', '2', '6', '4');
+    ASSERT_TRUE(video.AssignWindow(15, 7, h264));
+    CVideoItem* other = video.WindowOf(15, 7);
+    EXPECT_FALSE(other->decoder_open());
+    EXPECT_EQ(other->caption(), QString::fromUtf8("user15（视频格式无法解码）"));
+    EXPECT_EQ(other->title(), "user15") << "a snapshot would still be named after the user";
+    EXPECT_EQ(third->caption(), "user13");
 
     video.ReleaseAll();
     EXPECT_EQ(video.active_count(), 0);
