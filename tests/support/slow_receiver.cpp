@@ -38,7 +38,8 @@ SlowReceiverRun run_slow_receiver(uint16_t port, const SlowReceiverSetup& setup)
     SlowReceiverRun run;
     run.cameras = setup.cameras;
     run.read_bytes_per_second = setup.read_bytes_per_second;
-    constexpr uint32_t kRoom = 77, kReceiver = 500, kTalker = 501, kFirstCamera = 510;
+    constexpr uint32_t kRoom = 77;
+    const uint32_t kReceiver = setup.first_user, kTalker = kReceiver + 1, kFirstCamera = kReceiver + 10;
 
     RoomPeer receiver, talker;
     receiver.set_receive_buffer(setup.receive_buffer);

@@ -13,7 +13,8 @@ struct SlowReceiverSetup {
     int receive_buffer = 0; // the receiver's SO_RCVBUF; 0 the system's
     int lines = 30;         // chat lines, one every line_interval_ms
     int line_interval_ms = 200;
-    int settle_ms = 1000; // video alone before the first line, to fill every buffer on the way
+    int settle_ms = 1000;      // video alone before the first line, to fill every buffer on the way
+    uint32_t first_user = 500; // the receiver; the talker and the cameras follow
 };
 
 struct SlowReceiverRun {
@@ -26,5 +27,5 @@ struct SlowReceiverRun {
     uint64_t video_bytes = 0;
 };
 
-// Runs the room on the room server at 127.0.0.1:port (users 500 and up in room 77).
+// Runs the room on the room server at 127.0.0.1:port (users from first_user on, in room 77).
 SlowReceiverRun run_slow_receiver(uint16_t port, const SlowReceiverSetup& setup);
