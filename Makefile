@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc)
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test asan tsan run bench skin assets install deb clean
+.PHONY: all deps configure build test asan tsan run bench skin assets translations install deb fresh-check clean
 
 all: build
 
@@ -47,13 +47,24 @@ skin: build
 install: build
 	@cmake --install $(BUILD) --prefix $(PREFIX)
 
-# The Debian package, in the build folder.
+# The Debian packages quorin and quorin-server (and their -dbgsym packages), in the build folder.
 deb: build
-	@cd $(BUILD) && cpack -G DEB >/dev/null && ls -1 $(abspath $(BUILD))/quorin_*.deb
+	@cd $(BUILD) && cpack -G DEB >/dev/null && ls -1 $(abspath $(BUILD))/quorin*_*.*deb
 
 # Redraws the 90 faces and makes the two sounds into assets/ (committed as well).
 assets: build
 	@$(BUILD)/tools/asset_generator assets
+
+# Brings the client's texts into the translation catalogue (lupdate) and fills in the English that
+# translations/fill_en.py knows; it lists the texts that still need English.
+translations:
+	@/usr/lib/qt6/bin/lupdate -silent -tr-function-alias QT_TRANSLATE_NOOP+=UI_TEXT -locations none \
+		-no-obsolete app chat roster session video skin -ts translations/quorin_en.ts
+	@python3 translations/fill_en.py translations/quorin_en.ts
+
+# The two commands on a freshly bootstrapped Debian 12 (root; long: see the README).
+fresh-check:
+	@bash scripts/fresh-machine-check
 
 clean:
 	rm -rf $(BUILD)

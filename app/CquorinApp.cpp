@@ -10,8 +10,11 @@
 #include "app/CtalvexDlg.h"
 #include "app/app_texts.h"
 #include "app/launch_params.h"
+#include "config/client_config.h"
+#include "platform/language.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
+#include "platform/profile.h"
 #include "platform/single_instance.h"
 #include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
@@ -48,6 +51,11 @@ CquorinApp::CquorinApp(int& argc, char** argv, std::string launch_string)
 
 bool CquorinApp::InitInstance() {
     ui_thread::claim();
+    // The language comes first: every text after this line, the first box included, is in it.
+    const std::string folder = program_folder();
+    const std::string language =
+        apply_interface_language(profile_get_string("ui", "language", "auto", settings_file_path(folder)),
+                                 path_join(folder, "translations"));
     SingleInstanceGuard guard(QString::fromUtf8(kMutexName));
     if (!guard.acquire()) {
         test_hooks::report("second_copy", "1");
@@ -59,6 +67,7 @@ bool CquorinApp::InitInstance() {
     }
 
     set_install_folder(program_folder());
+    test_hooks::report("language", QString::fromStdString(language));
 
     CtalvexDlg dlg;
     parse_launch_params(launch_string_, dlg.launch());

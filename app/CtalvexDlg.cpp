@@ -3,6 +3,7 @@
 
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,6 +13,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -26,16 +28,20 @@
 #include "config/logging.h"
 #include "platform/controls.h"
 #include "platform/message_box.h"
+#include "platform/message_ids.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
 #include "platform/test_hooks.h"
+#include "platform/text.h"
 #include "platform/thread_rule.h"
+#include "roster/CHandQueueDlg.h"
 #include "roster/CLeftDlg.h"
 #include "roster/CStatusDlg.h"
-#include "session/message_ids.h"
+#include "session/requests.h"
 #include "skin/ClxStatic.h"
 #include "video/CMediaDlg.h"
 #include "video/CVideo.h"
+#include "video/CVideoItem.h"
 
 namespace {
 
@@ -68,6 +74,12 @@ CtalvexDlg::CtalvexDlg(QWidget* parent)
 CtalvexDlg::~CtalvexDlg() {
     // The link thread ends here at the latest, before any panel goes away.
     OnDestroy();
+    // The views of the roster go before the roster does (it is a member; child widgets outlive members).
+    session_.roster().RemoveView(this);
+    delete hand_queue_;
+    hand_queue_ = nullptr;
+    delete user_list_;
+    user_list_ = nullptr;
 }
 
 void CtalvexDlg::OnDestroy() {
@@ -80,6 +92,7 @@ void CtalvexDlg::OnDestroy() {
     // The picture downloads end first (a running one is cancelled): closing never waits for the network.
     if (user_list_)
         user_list_->StopDownloads();
+    audio_probe_.Cancel();
     session_.ShutDown();
 }
 
@@ -169,7 +182,8 @@ void CtalvexDlg::CreatePanels() {
                     {ctl::kPlayMovie, "play movie"},
                     {ctl::kPlayMusic, "play music"},
                     {ctl::kAudioSetup, "audio set"},
-                    {ctl::kVideoSetup, "video set"}};
+                    {ctl::kVideoSetup, "video set"},
+                    {ctl::kHandQueue, "hand list"}};
     for (const auto& b : kButtons) {
         auto* button = new QPushButton(QString::fromUtf8(b.text), this);
         set_control_id(button, b.id);
@@ -212,6 +226,10 @@ void CtalvexDlg::CreatePanels() {
     session_.set_panels(panels);
     session_.set_actions(&controller_);
     controller_.set_panels(panels);
+    user_list_->set_class_actions(&controller_);
+    session_.roster().AddView(this);
+    CreateShortcuts();
+    UpdateClassButtons();
     Layout();
 }
 
@@ -277,22 +295,27 @@ void CtalvexDlg::OnCommand(int id) {
         break;
     case ctl::kMaximise:
         if (isMaximized()) {
-            title_buttons_.SetPictureSet(1, true, QString::fromUtf8("最大化"));
+            title_buttons_.SetPictureSet(1, true, QString::fromUtf8(kMaximiseTip));
             showNormal();
         } else {
-            title_buttons_.SetPictureSet(1, false, QString::fromUtf8("还原"));
+            title_buttons_.SetPictureSet(1, false, QString::fromUtf8(kRestoreTip));
             showMaximized();
         }
         break;
     case ctl::kClose:
-        done(0);
+        Leave();
+        break;
+    case ctl::kHandQueue:
+        ShowHandQueue();
         break;
     case ctl::kHelp:
         QDesktopServices::openUrl(
             QUrl(QString::fromStdString(help_page_url(settings_file_path(install_folder())))));
         break;
     case ctl::kHandUp:
-        session_.request(kReqSpeakRequest, nullptr, 0);
+        // The same button raises the hand and, while it is up, lowers it.
+        if (!controller_.LowerOwnHand())
+            req::SpeakRequest(session_);
         break;
     case ctl::kAudioSetup:
         controller_.OnAudioSetup();
@@ -328,9 +351,176 @@ void CtalvexDlg::paintEvent(QPaintEvent*) {
 }
 
 void CtalvexDlg::closeEvent(QCloseEvent* e) {
-    // The window manager's close button ends the class like our own close button.
+    // The window manager's close button ends the class like our own close button, asking first while a
+    // class is on; a close from the program itself (SIGTERM, the session's end) does not ask.
+    if (e->spontaneous() && session_.roster().Self() && ask_leave &&
+        !ask_leave(QString::fromUtf8(kAskLeave), QString::fromUtf8(kCaptionHint))) {
+        e->ignore();
+        return;
+    }
     e->accept();
     done(0);
+}
+
+bool CtalvexDlg::Leave() {
+    if (session_.roster().Self() && ask_leave &&
+        !ask_leave(QString::fromUtf8(kAskLeave), QString::fromUtf8(kCaptionHint)))
+        return false;
+    done(0);
+    return true;
+}
+
+int CtalvexDlg::SkinEntryOf(int control_id) const {
+    for (int i = 0; i < title_buttons_.count(); ++i)
+        if (title_buttons_.entry(i).id == control_id && title_buttons_.entry(i).button)
+            return i;
+    return -1;
+}
+
+void CtalvexDlg::UpdateClassButtons() {
+    const UserRecord* self = session_.roster().Self();
+    const bool host = self && (self->block.rights & pkt::kRightHost);
+    const bool raised = controller_.OwnHandRaised();
+    QWidget* hand = get_dlg_item(this, ctl::kHandUp);
+    QWidget* queue = get_dlg_item(this, ctl::kHandQueue);
+    const int hand_entry = SkinEntryOf(ctl::kHandUp);
+    const int queue_entry = SkinEntryOf(ctl::kHandQueue);
+    // The host asks nobody: the speak request gives way to the list of hands.
+    if (hand && hand_entry >= 0)
+        hand->setVisible(!host);
+    if (queue && queue_entry >= 0)
+        queue->setVisible(host);
+    const QString hand_text = QString::fromUtf8(raised ? kLowerHand : kRaiseHand);
+    if (hand_entry >= 0 && raised != hand_button_lowers_ &&
+        !title_buttons_.entry(hand_entry).pictures[3].isNull()) {
+        title_buttons_.SetPictureSet(hand_entry, !raised, hand_text);
+        hand_button_lowers_ = raised;
+    }
+    if (hand) {
+        hand->setToolTip(hand_text + " (Alt+Y)");
+        hand->setAccessibleName(hand_text);
+        hand->setAccessibleDescription(hand_text + " (Alt+Y)");
+        hand->setEnabled(!host);
+    }
+    if (queue) {
+        const int n = int(session_.roster().hands().size());
+        const QString text = n ? QString::fromUtf8(kHandQueueCount).arg(n) : QString::fromUtf8(kHandQueue);
+        queue->setToolTip(text);
+        queue->setAccessibleName(text);
+        queue->setAccessibleDescription(text);
+    }
+    test_hooks::report("hand_button",
+                       QString("%1 %2")
+                           .arg(hand && hand->isVisible() ? (raised ? "lower" : "raise") : "hidden")
+                           .arg(queue && queue->isVisible() ? "queue" : "-"));
+}
+
+CHandQueueDlg* CtalvexDlg::ShowHandQueue() {
+    if (!hand_queue_) {
+        hand_queue_ = new CHandQueueDlg(session_.roster(), &controller_, this);
+        hand_queue_->setModal(false);
+    }
+    hand_queue_->show();
+    hand_queue_->raise();
+    hand_queue_->activateWindow();
+    return hand_queue_;
+}
+
+void CtalvexDlg::CreateShortcuts() {
+    struct Key {
+        QKeySequence keys;
+        const char* name;
+        std::function<void()> run;
+    };
+    const Key keys[] = {
+        {QKeySequence(Qt::ALT | Qt::Key_A), "shortcut_microphone",
+         [this] { status_bar_->ToggleMicrophone(); }},
+        {QKeySequence(Qt::ALT | Qt::Key_V), "shortcut_camera",
+         [this] { session_.request(kReqToggleCamera, nullptr, 0); }},
+        {QKeySequence(Qt::ALT | Qt::Key_Y), "shortcut_hand", [this] { OnCommand(ctl::kHandUp); }},
+        {QKeySequence(Qt::Key_F11), "shortcut_full_screen", [this] { ToggleFullScreenPicture(); }},
+        {QKeySequence(Qt::ALT | Qt::Key_Q), "shortcut_leave", [this] { Leave(); }},
+        {QKeySequence(Qt::Key_Question), "shortcut_list", [this] { ShowShortcuts(); }},
+        {QKeySequence(Qt::SHIFT | Qt::Key_Question), "shortcut_list_shifted", [this] { ShowShortcuts(); }},
+        {QKeySequence(Qt::Key_F1), "shortcut_list_f1", [this] { ShowShortcuts(); }},
+    };
+    for (const Key& k : keys) {
+        auto* shortcut = new QShortcut(k.keys, this);
+        shortcut->setObjectName(k.name);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, k.run);
+    }
+    ask_leave = [this](const QString& text, const QString& caption) {
+        return ask_yes_no(this, text, caption);
+    };
+    // Devices plugged in or out while the class runs: looked at every two seconds.
+    enumerate_devices = [this] { return DeviceDialogs::CurrentDevices(session_.settings().test_camera); };
+    device_poll_ = new QTimer(this);
+    connect(device_poll_, &QTimer::timeout, this, [this] { PollDevices(); });
+    device_poll_->start(2000);
+    QTimer::singleShot(0, this, [this] { PollDevices(); });
+}
+
+void CtalvexDlg::PollDevices() {
+    if (!enumerate_devices)
+        return;
+    const DeviceLists lists = enumerate_devices();
+    controller_.OnDevicesChanged(lists);
+    dialogs_.DevicesChanged(lists);
+}
+
+QDialog* CtalvexDlg::ShowShortcuts() {
+    if (!shortcuts_) {
+        shortcuts_ = new QDialog(this);
+        shortcuts_->setObjectName("shortcut_list");
+        shortcuts_->setWindowTitle(QString::fromUtf8(kShortcutsTitle));
+        shortcuts_->setAccessibleName(QString::fromUtf8(kShortcutsTitle));
+        auto* grid = new QGridLayout(shortcuts_);
+        const std::pair<const char*, const char*> rows[] = {
+            {"Alt+A", kShortcutMicrophone}, {"Alt+V", kShortcutCamera}, {"Alt+Y", kShortcutHand},
+            {"F11", kShortcutFullScreen},   {"Alt+Q", kShortcutLeave},  {"?  /  F1", kShortcutList}};
+        int row = 0;
+        for (const auto& [keys, what] : rows) {
+            auto* key = new QLabel(QString::fromLatin1(keys), shortcuts_);
+            QFont f = key->font();
+            f.setBold(true);
+            key->setFont(f);
+            auto* text = new QLabel(QString::fromUtf8(what), shortcuts_);
+            text->setAccessibleName(QString::fromLatin1(keys) + " " + QString::fromUtf8(what));
+            grid->addWidget(key, row, 0);
+            grid->addWidget(text, row, 1);
+            ++row;
+        }
+    }
+    shortcuts_->show();
+    shortcuts_->raise();
+    return shortcuts_;
+}
+
+bool CtalvexDlg::ToggleFullScreenPicture() {
+    // An open full screen closes first, whichever picture it belongs to.
+    std::vector<VideoPicture*> pictures;
+    pictures.push_back(media_panel_);
+    for (CVideoItem* item : video_panel_->Order())
+        pictures.push_back(item);
+    for (VideoPicture* p : pictures)
+        if (p->zoom())
+            return p->ToggleFullScreen();
+    VideoPicture* chosen = VideoPicture::selected();
+    if (!chosen || !chosen->showing()) {
+        chosen = nullptr;
+        for (size_t i = 1; i < pictures.size() && !chosen; ++i)
+            if (pictures[i]->showing())
+                chosen = pictures[i];
+        if (!chosen && media_panel_->showing())
+            chosen = media_panel_;
+    }
+    if (!chosen || !chosen->ToggleFullScreen()) {
+        const std::string gbk = utf8_to_gbk(kNoPictureToShow);
+        session_.request(kReqNoticeLine, const_cast<char*>(gbk.c_str()), int(gbk.size()));
+        return false;
+    }
+    return true;
 }
 
 void CtalvexDlg::resizeEvent(QResizeEvent* e) {
@@ -422,7 +612,8 @@ void CtalvexDlg::PlaceFirstTime() {
     resize(kFirstWidth, kFirstHeight);
     move(area.x() + (area.width() - kFirstWidth) / 2, area.y() + (area.height() - kFirstHeight) / 2);
     Layout(kFirstWidth, kFirstHeight);
-    controller_.StartupAudioHint();
+    // Answered through the message queue; the window shows meanwhile.
+    audio_probe_.Start(0, [this] { PostToSelf(msg::kAudioProbeDone, CMediaDlg::ProbeFullDuplex() ? 1 : 0); });
 }
 
 void CtalvexDlg::BringToFront() {
@@ -458,6 +649,9 @@ void CtalvexDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
         break;
     case msg::kReconnectDone:
         session_.OnReconnectDone(wparam);
+        break;
+    case msg::kAudioProbeDone:
+        controller_.AudioHint(wparam != 0);
         break;
     case msg::kMessageBox: {
         const auto* m = reinterpret_cast<const MessageBoxText*>(lparam);

@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QIcon>
 
+#include <functional>
 #include <string>
 
 #include "app/DeviceDialogs.h"
@@ -13,6 +14,7 @@
 #include "components/tcpclient.h"
 #include "config/client_config.h"
 #include "platform/messages.h"
+#include "session/reconnect.h"
 #include "session/service_link.h"
 #include "session/service_process.h"
 #include "session/session_controller.h"
@@ -21,6 +23,7 @@
 
 class QLabel;
 class QPushButton;
+class QTimer;
 class CChatDlg;
 class CMsgDlg;
 class CLeftDlg;
@@ -29,7 +32,10 @@ class CVideo;
 class CStatusDlg;
 class ClxStatic;
 
+class CHandQueueDlg;
+
 class CtalvexDlg : public QDialog,
+                   public IRosterView,
                    public server_event_handler,
                    public ILinkHost,
                    public IMessagePoster,
@@ -88,6 +94,31 @@ public:
     // Escape does not leave the class: only the close button, the window manager's close and SIGTERM end it.
     void reject() override {}
 
+    // IRosterView: the speak request button follows the own hand, the host's list button the queue.
+    void OnUserAdded(UserRecord&) override { UpdateClassButtons(); }
+    void OnUserRemoved(uint32_t, size_t) override { UpdateClassButtons(); }
+    void OnUserChanged(UserRecord&) override { UpdateClassButtons(); }
+    void OnRosterCleared() override { UpdateClassButtons(); }
+
+    // Leaving by the close button or the keyboard: while a class is on, only after the user confirmed.
+    // True when the window closes.
+    bool Leave();
+    // The host's list of raised hands (made on first use).
+    CHandQueueDlg* ShowHandQueue();
+    CHandQueueDlg* hand_queue() const { return hand_queue_; }
+    // The list of keyboard shortcuts (key `?`).
+    QDialog* ShowShortcuts();
+    // Full screen for the selected picture (or the first one showing anything); again, back.
+    bool ToggleFullScreenPicture();
+    SessionController& controller() { return controller_; }
+    // The devices of the machine, polled while the window runs; a test lists its own.
+    std::function<DeviceLists()> enumerate_devices;
+    // One look at the devices (the poll timer's tick).
+    void PollDevices();
+    DeviceDialogs& device_dialogs() { return dialogs_; }
+    // How the user is asked before leaving; a test answers instead.
+    std::function<bool(const QString& text, const QString& caption)> ask_leave;
+
 protected:
     bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
@@ -107,6 +138,9 @@ private:
     void ConnectAndLogIn();
     void PlaceFirstTime();
     void BringToFront();
+    void CreateShortcuts();
+    void UpdateClassButtons();
+    int SkinEntryOf(int control_id) const;
 
     // Handles one inbound packet on the UI thread.
     void OnPacket(uint16_t type, const std::vector<uint8_t>& payload);
@@ -119,6 +153,8 @@ private:
     SessionController controller_;
     SoundOut sound_;
     DeviceDialogs dialogs_{this, &session_.settings().test_camera};
+    // The start-up audio probe: opening the sound devices takes a while, so it runs beside the first paint.
+    DelayedJob audio_probe_;
     bool initialised_ = false;
     bool destroyed_ = false;
     int screen_width_ = 0;
@@ -134,6 +170,10 @@ private:
     ClxStatic* course_label_ = nullptr;
     CMediaDlg* media_panel_ = nullptr;
     CVideo* video_panel_ = nullptr;
+    CHandQueueDlg* hand_queue_ = nullptr;
+    QDialog* shortcuts_ = nullptr;
+    bool hand_button_lowers_ = false;
+    QTimer* device_poll_ = nullptr; // the speak request button shows its second picture set
 
     // The title buttons of the window itself (minimise, maximise, close, help) when the skin gives none.
     std::vector<QPushButton*> template_title_buttons_;

@@ -14,4 +14,6 @@ constexpr int kPlayMovie = 1081;
 constexpr int kPlayMusic = 1082;
 constexpr int kAudioSetup = 1083;
 constexpr int kVideoSetup = 1084;
+// The host's list of raised hands (in the place of the speak request, which the host does not have).
+constexpr int kHandQueue = 1085;
 } // namespace ctl

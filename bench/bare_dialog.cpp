@@ -1,20 +1,49 @@
 // The peer of the start-up benchmark: a bare Qt dialog of the client's first size, started the same way.
-// Appends "shown=1" to $QUORIN_REPORT once the dialog is on screen, then ends.
+// Appends "shown=1" to $QUORIN_REPORT once the dialog is on screen. Then it ends, or with QUORIN_BARE_STAY=1
+// it stays until SIGTERM, which closes it the way the client closes its window (a signal pipe read on the
+// event loop), for the shutdown figure.
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
+#include <QSocketNotifier>
 #include <QTimer>
+
+namespace {
+int g_pipe[2] = {-1, -1};
+void on_term(int) {
+    char c = 1;
+    [[maybe_unused]] ssize_t n = write(g_pipe[1], &c, 1);
+}
+} // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QDialog dialog;
     dialog.resize(1028, 600);
+    const bool stay = qEnvironmentVariableIntValue("QUORIN_BARE_STAY") == 1;
+    if (stay && socketpair(AF_UNIX, SOCK_STREAM, 0, g_pipe) == 0) {
+        auto* notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, &dialog);
+        QObject::connect(notifier, &QSocketNotifier::activated, &dialog, [&dialog] {
+            char c;
+            [[maybe_unused]] ssize_t n = read(g_pipe[0], &c, 1);
+            dialog.close();
+        });
+        struct sigaction sa {};
+        sa.sa_handler = on_term;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGTERM, &sa, nullptr);
+    }
     dialog.show();
-    QTimer::singleShot(0, &dialog, [&dialog] {
+    QTimer::singleShot(0, &dialog, [&dialog, stay] {
         QFile report(qEnvironmentVariable("QUORIN_REPORT"));
         if (report.open(QIODevice::Append))
             report.write("shown=1\n");
-        dialog.done(0);
+        if (!stay)
+            dialog.done(0);
     });
     return dialog.exec();
 }

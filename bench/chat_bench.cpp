@@ -20,10 +20,17 @@
 #include "chat/CMsgDlg.h"
 #include "config/client_config.h"
 #include "platform/text.h"
+#include "session/intents.h"
 #include "session/roster.h"
 #include "wire/packet_types.h"
 
 namespace {
+
+// A chat message reaches the log as the session hands it over.
+void deliver(CMsgDlg& log, const std::vector<uint8_t>& packet) {
+    if (auto line = intents::ReadChatLine(packet.data(), packet.size()))
+        log.OnChatLine(*line);
+}
 
 constexpr int kLines = 20000;
 
@@ -107,7 +114,7 @@ int main(int argc, char** argv) {
         if (i % 4 == 3)
             log.AddNoticeLine(utf8_to_gbk("小刚已进入房间"));
         else
-            log.OnChatPacket(packets[size_t(i)].data(), packets[size_t(i)].size());
+            deliver(log, packets[size_t(i)]);
         // Each line arrives as an event of its own; what the log defers (scrolling) runs in between.
         QApplication::processEvents();
         if (i == 999)
@@ -155,7 +162,7 @@ int main(int argc, char** argv) {
             text += std::string("\x01\x00", 2) + char((i * 5 + f) % 90) + std::string(3, '\0');
         l.text = text;
         const auto p = l.encode();
-        faces.OnChatPacket(p.data(), p.size());
+        deliver(faces, p);
     }
     log.hide();
     peer.hide();

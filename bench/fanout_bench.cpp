@@ -1,36 +1,100 @@
-// Room server fan-out: one sender streams 320 x 240 camera frames of 4 KB at 15 per second to N watchers
-// through a real room server on loopback. The peer is the same traffic written straight to N plain loopback
-// TCP connections, the limit of what the machine can deliver. Prints delivered frames per second and the
-// p50 / p99 delay from send to receipt for both, and their ratios.
+// Room server fan-out against a plain relay. The room server (`velmor --room-server`) and its peer, a plain
+// epoll relay of the same framing (bench/fanout_relay.cpp), each run in a process of their own; this program
+// is the third process, the users: senders stream frames with their send time and sequence number inside,
+// receivers take them on one epoll thread. Runs alternate between the two servers (the order flips each
+// round), and every figure is printed as the median over the rounds with the range.
+//
+// Figures per server: delay from send to receipt (p50, p99, p99.9), the server's CPU time (from the kernel's
+// per-thread run time) per delivery and per delivered MB, its resident memory, and the share delivered.
+// Capacity: the most deliveries a second at which every frame reached every receiver, none later than
+// kCapacityDelayMs at p99.9, with the senders kept to their schedule (found by stepping the number of cameras
+// by 25 %).
+//
+//   fanout_bench [BUILD_DIR]      FANOUT_SECONDS (default 5) sets the length of a measured run, FANOUT_ROUNDS
+//                                 (default 3) the rounds, FANOUT_CAPACITY=0 leaves the capacity out.
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <asio.hpp>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
 #include <thread>
 #include <vector>
 
-#include "service/service_server.h"
+#include "platform/process.h"
 #include "wire/framing.h"
 #include "wire/protocol.h"
 
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
 namespace {
 
-using Clock = std::chrono::steady_clock;
-constexpr int kFps = 15;
+constexpr double kCapacityDelayMs = 100;
+constexpr int kCameraRate = 15;         // frames a second of a camera in the fixed-load runs
+constexpr int kCapacityCameraRate = 50; // in the capacity runs (under the room's per-sender limit)
 constexpr size_t kFrameBytes = 4096;
-constexpr int kSeconds = 4;
+constexpr size_t kVoiceBytes = 80;
+constexpr int kVoiceRate = 50;
 
 int64_t now_ns() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+int env_int(const char* name, int fallback) {
+    const char* v = std::getenv(name);
+    return v && *v ? std::atoi(v) : fallback;
+}
+
+// CPU time of every thread of a process so far, in seconds, from the scheduler's nanosecond counters.
+double cpu_seconds(pid_t pid) {
+    double total = 0;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = opendir(tasks.c_str());
+    if (!dir)
+        return 0;
+    while (dirent* e = readdir(dir)) {
+        if (e->d_name[0] == '.')
+            continue;
+        std::ifstream f(tasks + "/" + e->d_name + "/schedstat");
+        double ns = 0;
+        if (f >> ns)
+            total += ns / 1e9;
+    }
+    closedir(dir);
+    return total;
+}
+
+// A loopback port nobody listens on, below the kernel's range for outgoing connections.
+uint16_t free_port() {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const uint16_t port = uint16_t(20000 + (getpid() * 7 + attempt * 131 + now_ns() / 1000) % 12000);
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        close(fd);
+        if (ok)
+            return port;
+    }
+    return 0;
 }
 
 int connect_to(uint16_t port) {
@@ -40,258 +104,432 @@ int connect_to(uint16_t port) {
     a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        perror("connect");
-        std::exit(1);
+        close(fd);
+        return -1;
     }
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     return fd;
 }
 
-void send_all(int fd, const std::vector<uint8_t>& b) {
-    for (size_t off = 0; off < b.size();) {
-        ssize_t n = send(fd, b.data() + off, b.size() - off, MSG_NOSIGNAL);
+bool send_all(int fd, const uint8_t* data, size_t size) {
+    for (size_t off = 0; off < size;) {
+        ssize_t n = send(fd, data + off, size - off, MSG_NOSIGNAL);
         if (n <= 0)
-            return;
+            return false;
         off += size_t(n);
     }
+    return true;
+}
+bool send_all(int fd, const std::vector<uint8_t>& b) {
+    return send_all(fd, b.data(), b.size());
 }
 
-// Reads frames on every fd until `stop`, recording the delay of each video frame from its embedded send time.
-struct Receiver {
-    std::vector<int> fds;
-    std::vector<double> delays_ms;
-    std::atomic<bool> stop{false};
-    size_t video_offset; // where the send time sits in a payload of the measured type
-    uint16_t measured_type = pkt::kVideoFrame;
-    std::atomic<size_t> received{0};
-    Clock::time_point last_receipt = Clock::now();
+// Reads frames from `fd` until one of `type` arrives (true) or 5 s pass.
+bool wait_for_type(int fd, uint16_t type) {
+    framing::Decoder decoder;
+    bool seen = false;
+    std::vector<uint8_t> buf(1 << 16);
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (!seen && Clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0)
+            continue;
+        ssize_t n = recv(fd, buf.data(), buf.size(), 0);
+        if (n <= 0)
+            return false;
+        decoder.feed(buf.data(), size_t(n), [&](uint16_t t, const uint8_t*, uint32_t) { seen |= t == type; });
+    }
+    return seen;
+}
 
-    void run() {
-        std::vector<framing::Decoder> decoders(fds.size());
-        std::vector<pollfd> p;
-        for (int fd : fds)
-            p.push_back({fd, POLLIN, 0});
-        std::vector<uint8_t> buf(1 << 16);
-        while (!stop) {
-            if (poll(p.data(), p.size(), 50) <= 0)
-                continue;
-            for (size_t i = 0; i < p.size(); ++i) {
-                if (!(p[i].revents & POLLIN))
-                    continue;
-                ssize_t n = recv(p[i].fd, buf.data(), buf.size(), 0);
-                if (n <= 0)
-                    continue;
-                const int64_t t = now_ns();
-                decoders[i].feed(buf.data(), size_t(n), [&](uint16_t type, const uint8_t* d, uint32_t size) {
-                    if (type != measured_type || size < video_offset + 8)
-                        return;
-                    int64_t sent;
-                    std::memcpy(&sent, d + video_offset, 8);
-                    delays_ms.push_back(double(t - sent) / 1e6);
-                    last_receipt = Clock::now();
-                    ++received;
-                });
-            }
+struct Server {
+    const char* name;
+    pid_t pid = 0;
+    uint16_t port = 0;
+};
+
+// Starts a server program (its command line with PORT for the port) and waits until it takes connections.
+Server start_server(const char* name, std::string command_line, const fs::path& work) {
+    Server s{name};
+    s.port = free_port();
+    command_line.replace(command_line.find("PORT"), 4, std::to_string(s.port));
+    const std::string command = "exec " + command_line + " 2>/dev/null";
+    s.pid = spawn_process("/bin/sh", {"-c", command}, work.string());
+    for (int i = 0; i < 500; ++i) {
+        int fd = connect_to(s.port);
+        if (fd >= 0) {
+            close(fd);
+            return s;
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    std::fprintf(stderr, "fanout_bench: %s did not start\n", name);
+    std::exit(1);
+}
+
+void stop_server(Server& s) {
+    terminate_process(s.pid);
+    s.pid = 0;
+}
+
+long rss_kb(pid_t pid) {
+    return process_usage(pid).rss_kb;
+}
+
+struct Load {
+    bool voice = false;
+    int receivers = 10;
+    int senders = 10;
+    int rate = kCameraRate; // a second, each sender
+    double warm_s = 1;
+    double seconds = 5;
 };
 
-// Waits until no frame has arrived for 300 ms.
-void wait_until_quiet(Receiver& rx) {
-    size_t seen = SIZE_MAX;
-    while (rx.received != seen) {
-        seen = rx.received;
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    }
-}
-
-struct Result {
-    double fps, p50, p99;
-    double per_watcher_fps = 0; // frames each watcher received per second of the run
-    double delivered = 0;       // of the frames sent, the share each watcher received
+struct Outcome {
+    double p50 = 0, p99 = 0, p999 = 0;
+    double delivered = 0; // share of the measured frames' deliveries that arrived
+    double deliveries = 0;
+    double cpu_s = 0;
+    double mb = 0;
+    long rss_kb = 0;
+    bool kept_pace = true;
+    double us_per_delivery() const { return deliveries > 0 ? cpu_s * 1e6 / deliveries : 0; }
+    double ms_per_mb() const { return mb > 0 ? cpu_s * 1e3 / mb : 0; }
+    bool lossless() const { return kept_pace && delivered >= 1.0 && p999 <= kCapacityDelayMs; }
 };
 
-Result summarise(std::vector<double>& d, double seconds) {
-    std::sort(d.begin(), d.end());
-    auto pct = [&](double q) {
-        return d.empty() ? 0.0 : d[std::min(d.size() - 1, size_t(q * double(d.size())))];
-    };
-    return {double(d.size()) / seconds, pct(0.5), pct(0.99)};
-}
-
-// Streams frames at the camera's rate; `write` sends one frame (with the send time at `offset`).
-// Voice instead of video: 20 ms packets of 80 bytes from a speaker to everyone else in the room.
-bool g_voice = false;
-constexpr size_t kVoiceBytes = 80;
-constexpr int kVoicePerSecond = 50;
-
-// Saturation: frames are sent back to back instead of at the camera's rate.
-bool g_flood = false;
-constexpr int kFloodFrames = 6000;
-
-template <typename Write> void stream(Write write, size_t offset, std::vector<uint8_t> payload) {
-    const auto start = Clock::now();
-    const int rate = g_voice ? kVoicePerSecond : kFps;
-    const int count = g_flood ? kFloodFrames : rate * kSeconds;
-    for (int i = 0; i < count; ++i) {
-        if (!g_flood)
-            std::this_thread::sleep_until(start + std::chrono::microseconds(i * 1000000 / rate));
-        int64_t t = now_ns();
-        std::memcpy(payload.data() + offset, &t, 8);
-        write(payload);
-    }
-}
-
-// Seconds from the first send to the last receipt, for the saturation figure.
-double g_elapsed = 0;
-
-Result through_room_server(int watchers) {
-    asio::io_context io(1);
-    ServerOptions options;
-    options.listen = asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0);
-    options.hub.log = [](const std::string&) {};
-    if (g_flood) // the capacity of the fan-out, not the per-sender limit, is measured
-        options.hub.video_frames_per_second = 1000000;
-    ServiceServer server(io, options);
-    server.start();
-    std::thread io_thread([&] { io.run(); });
-    const uint16_t port = server.port();
-
-    auto login = [&](int fd, uint32_t user) {
+// The users: connects, logs in and watches, streams for warm-up + measured seconds, drains, and reports.
+Outcome drive(const Server& server, const Load& load) {
+    const size_t offset = load.voice ? proto::VoicePacket::kHeader : proto::VideoFrame::kHeader;
+    const uint16_t type = load.voice ? uint16_t(pkt::kVoice) : uint16_t(pkt::kVideoFrame);
+    auto login = [&](uint32_t user) {
+        int fd = connect_to(server.port);
         proto::Login l;
         l.user_id = user;
         l.room_id = 1;
-        send_all(fd, framing::make_frame(pkt::kLogin, l.encode()));
+        if (fd < 0 || !send_all(fd, framing::make_frame(pkt::kLogin, l.encode())) ||
+            !wait_for_type(fd, pkt::kLoginResult)) {
+            std::fprintf(stderr, "fanout_bench: login of %u to %s failed\n", user, server.name);
+            std::exit(1);
+        }
+        return fd;
     };
-    int sender = connect_to(port);
-    login(sender, 1);
-    if (g_voice) // the first user is the host, who may speak
-        send_all(sender, framing::make_frame(pkt::kMicrophoneOn, proto::MicrophoneOn{0}.encode()));
-    Receiver rx;
-    rx.video_offset = g_voice ? proto::VoicePacket::kHeader : proto::VideoFrame::kHeader;
-    rx.measured_type = g_voice ? pkt::kVoice : pkt::kVideoFrame;
-    for (int i = 0; i < watchers; ++i) {
-        int fd = connect_to(port);
-        login(fd, uint32_t(100 + i));
-        if (!g_voice)
-            send_all(fd, framing::make_frame(pkt::kWatchVideo, proto::WatchVideo{1, 1}.encode()));
-        rx.fds.push_back(fd);
+    std::vector<int> senders, receivers;
+    for (int s = 0; s < load.senders; ++s)
+        senders.push_back(login(uint32_t(1 + s)));
+    if (load.voice) // the first user is the room's host and may speak
+        send_all(senders[0], framing::make_frame(pkt::kMicrophoneOn, proto::MicrophoneOn{0}.encode()));
+    for (int r = 0; r < load.receivers; ++r) {
+        int fd = login(uint32_t(100000 + r));
+        if (!load.voice)
+            for (int s = 0; s < load.senders; ++s)
+                send_all(fd, framing::make_frame(pkt::kWatchVideo,
+                                                 proto::WatchVideo{uint32_t(1 + s), 1}.encode()));
+        receivers.push_back(fd);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    std::thread rx_thread([&] { rx.run(); });
 
-    proto::VideoFrame f;
-    f.frame.assign(kFrameBytes, 0x11);
-    f.key_frame = 1;
-    proto::VoicePacket v{0, 0, 0, std::vector<uint8_t>(kVoiceBytes, 0x22)};
-    const auto t0 = Clock::now();
-    const uint16_t type = g_voice ? uint16_t(pkt::kVoice) : uint16_t(pkt::kVideoFrame);
-    stream([&](const std::vector<uint8_t>& p) { send_all(sender, framing::make_frame(type, p)); },
-           rx.video_offset, g_voice ? v.encode() : f.encode());
-    wait_until_quiet(rx);
-    g_elapsed = std::chrono::duration<double>(rx.last_receipt - t0).count();
-    rx.stop = true;
-    rx_thread.join();
-    close(sender);
-    for (int fd : rx.fds)
+    const int total_rate = load.senders * load.rate;
+    const int warm = int(std::lround(total_rate * load.warm_s));
+    const int frames = warm + int(std::lround(total_rate * load.seconds));
+    const uint64_t expected = uint64_t(frames - warm) * uint64_t(load.receivers);
+    std::vector<uint16_t> counts(size_t(frames), 0);
+    std::vector<float> delays;
+    delays.reserve(size_t(expected));
+    std::atomic<uint64_t> measured_receipts{0};
+    std::atomic<bool> stop{false};
+
+    // Every socket is read (the senders' too, so that the room's notices to them never pile up); only the
+    // measured type counts.
+    std::thread rx([&] {
+        const int ep = epoll_create1(0);
+        std::vector<int> all = receivers;
+        all.insert(all.end(), senders.begin(), senders.end());
+        for (size_t i = 0; i < all.size(); ++i) {
+            epoll_event ev{};
+            ev.events = EPOLLIN;
+            ev.data.u32 = uint32_t(i);
+            epoll_ctl(ep, EPOLL_CTL_ADD, all[i], &ev);
+        }
+        std::vector<std::vector<uint8_t>> bufs(all.size());
+        std::vector<uint8_t> chunk(1 << 17);
+        std::vector<epoll_event> events(256);
+        while (!stop) {
+            const int n = epoll_wait(ep, events.data(), int(events.size()), 20);
+            for (int e = 0; e < n; ++e) {
+                const uint32_t i = events[e].data.u32;
+                const ssize_t got = recv(all[i], chunk.data(), chunk.size(), MSG_DONTWAIT);
+                if (got <= 0)
+                    continue;
+                const int64_t t = now_ns();
+                std::vector<uint8_t>& b = bufs[i];
+                b.insert(b.end(), chunk.data(), chunk.data() + got);
+                size_t at = 0;
+                while (b.size() - at >= 6) {
+                    uint32_t length;
+                    uint16_t ftype;
+                    std::memcpy(&length, b.data() + at, 4);
+                    std::memcpy(&ftype, b.data() + at + 4, 2);
+                    if (b.size() - at < 4 + size_t(length))
+                        break;
+                    const uint8_t* payload = b.data() + at + 6;
+                    if (ftype == type && i < receivers.size() && length - 2 >= offset + 12) {
+                        int64_t sent;
+                        uint32_t seq;
+                        std::memcpy(&sent, payload + offset, 8);
+                        std::memcpy(&seq, payload + offset + 8, 4);
+                        if (seq < uint32_t(frames) && seq >= uint32_t(warm)) {
+                            ++counts[seq];
+                            delays.push_back(float(double(t - sent) / 1e6));
+                            ++measured_receipts;
+                        }
+                    }
+                    at += 4 + size_t(length);
+                }
+                b.erase(b.begin(), b.begin() + long(at));
+            }
+        }
+        close(ep);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    std::vector<std::vector<uint8_t>> packets;
+    for (int s = 0; s < load.senders; ++s) {
+        proto::VideoFrame f;
+        f.frame.assign(kFrameBytes, uint8_t(0x11 + s));
+        f.key_frame = 1;
+        f.capture_length = uint32_t(kFrameBytes);
+        proto::VoicePacket v{0, 0, 0, std::vector<uint8_t>(kVoiceBytes, 0x22)};
+        packets.push_back(framing::make_frame(type, load.voice ? v.encode() : f.encode()));
+    }
+    double cpu_start = 0;
+    const auto start = Clock::now();
+    for (int k = 0; k < frames; ++k) {
+        if (k == warm)
+            cpu_start = cpu_seconds(server.pid);
+        std::this_thread::sleep_until(start + std::chrono::nanoseconds(int64_t(k) * 1000000000 / total_rate));
+        std::vector<uint8_t>& p = packets[size_t(k % load.senders)];
+        const int64_t t = now_ns();
+        const uint32_t seq = uint32_t(k);
+        std::memcpy(p.data() + 6 + offset, &t, 8);
+        std::memcpy(p.data() + 6 + offset + 8, &seq, 4);
+        send_all(senders[size_t(k % load.senders)], p);
+    }
+    const double planned = double(frames - 1) / total_rate;
+    const double took = std::chrono::duration<double>(Clock::now() - start).count();
+    // Drained: everything arrived, or nothing more for 500 ms (at most 3 s).
+    uint64_t seen = measured_receipts;
+    auto quiet_since = Clock::now();
+    const auto drain_end = Clock::now() + std::chrono::seconds(3);
+    while (measured_receipts < expected && Clock::now() < drain_end &&
+           Clock::now() - quiet_since < std::chrono::milliseconds(500)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (measured_receipts != seen) {
+            seen = measured_receipts;
+            quiet_since = Clock::now();
+        }
+    }
+    Outcome o;
+    o.cpu_s = cpu_seconds(server.pid) - cpu_start;
+    o.rss_kb = rss_kb(server.pid);
+    stop = true;
+    rx.join();
+    for (int fd : senders)
         close(fd);
-    asio::post(io, [&] { server.stop(); });
-    io.stop();
-    io_thread.join();
-    Result r = summarise(rx.delays_ms, kSeconds);
-    r.per_watcher_fps = g_elapsed > 0 ? double(rx.received) / double(watchers) / g_elapsed : 0;
-    r.delivered = double(rx.received) / double(watchers) /
-                  (g_flood ? kFloodFrames : (g_voice ? kVoicePerSecond : kFps) * kSeconds);
-    return r;
+    for (int fd : receivers)
+        close(fd);
+
+    o.kept_pace = took <= planned * 1.1 + 0.05;
+    o.deliveries = double(measured_receipts.load());
+    o.delivered = expected ? o.deliveries / double(expected) : 0;
+    o.mb = o.deliveries * double(packets[0].size()) / 1e6;
+    std::sort(delays.begin(), delays.end());
+    auto pct = [&](double q) {
+        return delays.empty()
+                   ? 0.0
+                   : double(delays[std::min(delays.size() - 1, size_t(q * double(delays.size())))]);
+    };
+    o.p50 = pct(0.5);
+    o.p99 = pct(0.99);
+    o.p999 = pct(0.999);
+    return o;
 }
 
-Result plain_tcp(int watchers) {
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(listener, 128);
-    socklen_t len = sizeof a;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-    Receiver rx;
-    rx.video_offset = g_voice ? proto::VoicePacket::kHeader : proto::VideoFrame::kHeader;
-    rx.measured_type = g_voice ? pkt::kVoice : pkt::kVideoFrame;
-    std::vector<int> outs;
-    for (int i = 0; i < watchers; ++i) {
-        rx.fds.push_back(connect_to(ntohs(a.sin_port)));
-        int out = accept(listener, nullptr, nullptr);
-        int one = 1;
-        setsockopt(out, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        outs.push_back(out);
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// "median (min-max)" with the given format for each number.
+std::string spread(const std::vector<double>& v, const char* fmt = "%.3f") {
+    char a[32], b[32], c[32], out[112];
+    std::snprintf(a, sizeof a, fmt, median(v));
+    std::snprintf(b, sizeof b, fmt, *std::min_element(v.begin(), v.end()));
+    std::snprintf(c, sizeof c, fmt, *std::max_element(v.begin(), v.end()));
+    std::snprintf(out, sizeof out, "%s (%s-%s)", a, b, c);
+    return out;
+}
+
+std::vector<double> pick(const std::vector<Outcome>& runs, double (*f)(const Outcome&)) {
+    std::vector<double> v;
+    for (const Outcome& o : runs)
+        v.push_back(f(o));
+    return v;
+}
+
+std::vector<double> ratios(const std::vector<Outcome>& a, const std::vector<Outcome>& b,
+                           double (*f)(const Outcome&)) {
+    std::vector<double> v;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        v.push_back(f(b[i]) > 0 ? f(a[i]) / f(b[i]) : 0);
+    return v;
+}
+
+struct Servers {
+    std::string room, relay;
+    fs::path work;
+    Server start(int which) const {
+        return which == 0 ? start_server("room server", room, work) : start_server("relay", relay, work);
     }
-    std::thread rx_thread([&] { rx.run(); });
-    proto::VideoFrame f;
-    f.frame.assign(kFrameBytes, 0x11);
-    proto::VoicePacket v{0, 0, 0, std::vector<uint8_t>(kVoiceBytes, 0x22)};
-    const auto t0 = Clock::now();
-    const uint16_t type = g_voice ? uint16_t(pkt::kVoice) : uint16_t(pkt::kVideoFrame);
-    stream(
-        [&](const std::vector<uint8_t>& p) {
-            auto frame = framing::make_frame(type, p);
-            for (int fd : outs)
-                send_all(fd, frame);
-        },
-        rx.video_offset, g_voice ? v.encode() : f.encode());
-    wait_until_quiet(rx);
-    g_elapsed = std::chrono::duration<double>(rx.last_receipt - t0).count();
-    rx.stop = true;
-    rx_thread.join();
-    for (int fd : outs)
-        close(fd);
-    for (int fd : rx.fds)
-        close(fd);
-    close(listener);
-    Result r = summarise(rx.delays_ms, kSeconds);
-    r.per_watcher_fps = g_elapsed > 0 ? double(rx.received) / double(watchers) / g_elapsed : 0;
-    r.delivered = double(rx.received) / double(watchers) /
-                  (g_flood ? kFloodFrames : (g_voice ? kVoicePerSecond : kFps) * kSeconds);
-    return r;
+};
+
+void print_row(const char* label, const std::vector<Outcome>& runs) {
+    std::printf("  %-12s p50 %s ms  p99 %s ms  p99.9 %s ms\n", label,
+                spread(pick(runs, [](const Outcome& o) { return o.p50; })).c_str(),
+                spread(pick(runs, [](const Outcome& o) { return o.p99; })).c_str(),
+                spread(pick(runs, [](const Outcome& o) { return o.p999; })).c_str());
+    std::printf("  %-12s CPU %s us/delivery, %s ms/MB; delivered %s %%; memory %s MB\n", "",
+                spread(pick(runs, [](const Outcome& o) { return o.us_per_delivery(); }), "%.2f").c_str(),
+                spread(pick(runs, [](const Outcome& o) { return o.ms_per_mb(); }), "%.2f").c_str(),
+                spread(pick(runs, [](const Outcome& o) { return o.delivered * 100; }), "%.1f").c_str(),
+                spread(pick(runs, [](const Outcome& o) { return double(o.rss_kb) / 1024; }), "%.1f").c_str());
+}
+
+// A fixed load through both servers, `rounds` times alternated; prints both rows and the ratios.
+void compare(const Servers& servers, const char* title, const Load& load, int rounds) {
+    std::vector<Outcome> runs[2];
+    for (int round = 0; round < rounds; ++round)
+        for (int k = 0; k < 2; ++k) {
+            const int which = (round + k) % 2;
+            Server s = servers.start(which);
+            runs[which].push_back(drive(s, load));
+            stop_server(s);
+        }
+    std::printf("%s\n", title);
+    print_row("room server", runs[0]);
+    print_row("relay", runs[1]);
+    std::printf("  ratio room/relay (per round: median (min-max)): CPU per delivery %s, p50 %s, p99 %s, "
+                "p99.9 %s (goal: at most 1.1)\n",
+                spread(ratios(runs[0], runs[1], [](const Outcome& o) { return o.us_per_delivery(); }), "%.2f")
+                    .c_str(),
+                spread(ratios(runs[0], runs[1], [](const Outcome& o) { return o.p50; }), "%.2f").c_str(),
+                spread(ratios(runs[0], runs[1], [](const Outcome& o) { return o.p99; }), "%.2f").c_str(),
+                spread(ratios(runs[0], runs[1], [](const Outcome& o) { return o.p999; }), "%.2f").c_str());
+    std::fflush(stdout);
+}
+
+// The most cameras (at kCapacityCameraRate each, every receiver watching every camera) that one server
+// carries losslessly to `receivers`, found by steps of 25 % from `start`. Returns deliveries a second.
+double capacity(const Servers& servers, int which, int receivers, int* start_senders, double seconds) {
+    int senders = *start_senders;
+    int passed = 0, failed = 0; // the most cameras that passed, the fewest that failed
+    for (int step = 0; step < 10; ++step) {
+        Load load;
+        load.receivers = receivers;
+        load.senders = senders;
+        load.rate = kCapacityCameraRate;
+        load.warm_s = 0.5;
+        load.seconds = seconds;
+        Server s = servers.start(which);
+        const bool ok = drive(s, load).lossless();
+        stop_server(s);
+        if (ok)
+            passed = senders;
+        else
+            failed = senders;
+        if (passed && failed && failed - passed <= std::max(1, passed / 8))
+            break;
+        if (!failed)
+            senders = std::max(senders + 1, senders * 5 / 4);
+        else if (!passed && senders > 1)
+            senders = std::max(1, senders * 4 / 5);
+        else if (!passed)
+            break;
+        else
+            senders = (passed + failed) / 2;
+    }
+    *start_senders = std::max(1, passed);
+    return double(passed) * kCapacityCameraRate * receivers;
 }
 
 } // namespace
 
-int main() {
-    std::printf("room server fan-out: 1 sender, %zu-byte frames at %d/s for %d s; peer: plain loopback TCP\n",
-                kFrameBytes, kFps, kSeconds);
-    for (int n : {10, 50}) {
-        Result room = through_room_server(n);
-        Result plain = plain_tcp(n);
-        std::printf("N=%-3d room server: %7.1f frames/s  p50 %.3f ms  p99 %.3f ms\n", n, room.fps, room.p50,
-                    room.p99);
-        std::printf("      plain TCP:   %7.1f frames/s  p50 %.3f ms  p99 %.3f ms\n", plain.fps, plain.p50,
-                    plain.p99);
-        std::printf("      ratio room/plain: frames %.2f  p50 %.2f  p99 %.2f\n", room.fps / plain.fps,
-                    plain.p50 > 0 ? room.p50 / plain.p50 : 0.0, plain.p99 > 0 ? room.p99 / plain.p99 : 0.0);
-    }
-    // Voice: a speaker to 50 listeners.
-    g_voice = true;
-    {
-        Result room = through_room_server(50);
-        Result plain = plain_tcp(50);
-        std::printf("voice to N=50, %zu-byte packets at %d/s: room server p50 %.3f ms p99 %.3f ms (%.0f %% "
-                    "delivered); plain TCP p50 %.3f ms p99 %.3f ms; ratio p50 %.2f p99 %.2f\n",
-                    kVoiceBytes, kVoicePerSecond, room.p50, room.p99, room.delivered * 100, plain.p50,
-                    plain.p99, plain.p50 > 0 ? room.p50 / plain.p50 : 0.0,
-                    plain.p99 > 0 ? room.p99 / plain.p99 : 0.0);
-    }
-    g_voice = false;
+int main(int argc, char** argv) {
+    signal(SIGPIPE, SIG_IGN);
+    const fs::path self = fs::canonical("/proc/self/exe").parent_path();
+    const fs::path built = argc > 1 ? fs::path(argv[1]) : self.parent_path();
+    const int rounds = std::max(1, env_int("FANOUT_ROUNDS", 3));
+    const double seconds = std::max(1, env_int("FANOUT_SECONDS", 5));
+    Servers servers;
+    servers.work = fs::temp_directory_path() / ("quorin-fanout-" + std::to_string(getpid()));
+    fs::create_directories(servers.work);
+    servers.room = "'" + (built / "out" / "velmor").string() + "' --room-server --listen 127.0.0.1:PORT";
+    servers.relay = "'" + (built / "bench" / "fanout_relay").string() + "' PORT";
 
-    // Saturation: the sender writes as fast as each path takes it; the room server may drop video for a
-    // watcher that falls behind, plain sockets block instead.
-    g_flood = true;
-    const int n = 50;
-    Result room = through_room_server(n);
-    Result plain = plain_tcp(n);
-    std::printf("saturation, N=%d: room server %.0f frames/s per watcher (%.0f %% of the frames; the rest "
-                "dropped for watchers behind), plain TCP %.0f (%.0f %%); ratio %.2f\n",
-                n, room.per_watcher_fps, room.delivered * 100, plain.per_watcher_fps, plain.delivered * 100,
-                plain.per_watcher_fps > 0 ? room.per_watcher_fps / plain.per_watcher_fps : 0.0);
+    std::ifstream loadavg("/proc/loadavg");
+    std::string la;
+    std::getline(loadavg, la);
+    std::printf(
+        "== fanout_bench: room server (velmor --room-server) against a plain epoll relay of the same framing "
+        "(bench/fanout_relay), each in its own process; this process drives; %d rounds alternated, %.0f s "
+        "measured each; median (min-max); %u cores, load average %s\n",
+        rounds, seconds, std::thread::hardware_concurrency(), la.c_str());
+    for (int n : {10, 50, 200}) {
+        char title[160];
+        std::snprintf(title, sizeof title,
+                      "video: 10 cameras x %d frames/s x %zu bytes to N=%d watching each", kCameraRate,
+                      kFrameBytes, n);
+        Load load;
+        load.receivers = n;
+        load.seconds = seconds;
+        compare(servers, title, load, rounds);
+    }
+    {
+        Load load;
+        load.voice = true;
+        load.receivers = 50;
+        load.senders = 1;
+        load.rate = kVoiceRate;
+        load.seconds = seconds;
+        char title[160];
+        std::snprintf(title, sizeof title, "voice: 1 speaker, %zu-byte packets at %d/s to N=50", kVoiceBytes,
+                      kVoiceRate);
+        compare(servers, title, load, rounds);
+    }
+    if (env_int("FANOUT_CAPACITY", 1)) {
+        std::printf(
+            "capacity: lossless deliveries a second (every frame to every watcher, p99.9 under %.0f ms, "
+            "senders on schedule); cameras at %d frames/s, %.0f s steps\n",
+            kCapacityDelayMs, kCapacityCameraRate, std::max(2.0, seconds / 2));
+        for (int n : {10, 50, 200}) {
+            std::vector<double> cap[2];
+            int start[2] = {std::max(1, 40000 / (kCapacityCameraRate * n)),
+                            std::max(1, 40000 / (kCapacityCameraRate * n))};
+            for (int round = 0; round < rounds; ++round)
+                for (int k = 0; k < 2; ++k) {
+                    const int which = (round + k) % 2;
+                    cap[which].push_back(
+                        capacity(servers, which, n, &start[which], std::max(2.0, seconds / 2)));
+                }
+            std::vector<double> r;
+            for (size_t i = 0; i < cap[0].size(); ++i)
+                r.push_back(cap[1][i] > 0 ? cap[0][i] / cap[1][i] : 0);
+            std::printf("  N=%-3d room server %s/s, relay %s/s; ratio %s\n", n,
+                        spread(cap[0], "%.0f").c_str(), spread(cap[1], "%.0f").c_str(),
+                        spread(r, "%.2f").c_str());
+            std::fflush(stdout);
+        }
+    }
+    fs::remove_all(servers.work);
     return 0;
 }

@@ -1,7 +1,9 @@
-// Start-up: from process start to the window shown, and to "登录成功" (the client started its service and
-// logged in to the embedded room). The peer is a bare Qt dialog of the same size started the same way. Both
-// run on Qt's offscreen platform in a private install folder; each is started several times and the median
-// is printed with the ratio.
+// Start-up and shutdown: from process start to the window shown, and to "登录成功" (the client started its
+// service and logged in to the embedded room); then from SIGTERM (which closes the window like its close
+// button) to the process gone, and to its service gone as well. The peer is a bare Qt dialog of the same size
+// started and closed the same way. Both run on Qt's offscreen platform in a private install folder, started
+// alternately several times; the median and the range over the runs are printed with the ratio.
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -45,18 +47,35 @@ double median(std::vector<double> v) {
     return v.empty() ? -1 : v[v.size() / 2];
 }
 
+// "median (min-max)" of a set of runs.
+std::string spread(const std::vector<double>& v) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%7.1f ms (%.1f-%.1f)", median(v), *std::min_element(v.begin(), v.end()),
+                  *std::max_element(v.begin(), v.end()));
+    return text;
+}
+
+double since_ms(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
 struct Run {
     double shown = -1;
     double logged_in = -1;
+    double closed = -1;   // SIGTERM to the process gone
+    double all_gone = -1; // SIGTERM to the process and its service gone
 };
 
 Run run(const fs::path& folder, const std::string& program, const std::vector<std::string>& args,
         bool login) {
     const fs::path report = folder / "report.txt";
     fs::remove(report);
-    const std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "QUORIN_NONINTERACTIVE=1",
+    const std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen",
+                                          "QUORIN_NONINTERACTIVE=1",
                                           "XDG_RUNTIME_DIR=" + (folder / "run").string(),
-                                          "QUORIN_REPORT=" + report.string(), "QUORIN_EXIT_AFTER_MS=20000"};
+                                          "QUORIN_REPORT=" + report.string(),
+                                          "QUORIN_EXIT_AFTER_MS=20000",
+                                          "QUORIN_BARE_STAY=1"};
     const auto start = Clock::now();
     std::string command = "exec ./" + program;
     for (const std::string& a : args)
@@ -66,8 +85,18 @@ Run run(const fs::path& folder, const std::string& program, const std::vector<st
     r.shown = wait_for(report, "shown=1\n", start);
     if (login)
         r.logged_in = wait_for(report, "notice=登录成功！\n", start);
-    terminate_process(pid);
-    // The client's own service ends by itself once its client is gone; make sure before the next run.
+    // Closing: the window closes on SIGTERM as on its close button.
+    const std::vector<pid_t> services = find_own_processes_by_exe((folder / "velmor").string());
+    const auto close_start = Clock::now();
+    kill(pid, SIGTERM);
+    if (wait_process(pid, 10000))
+        r.closed = since_ms(close_start);
+    else
+        terminate_process(pid);
+    for (pid_t service : services)
+        while (process_running(service) && since_ms(close_start) < 10000)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    r.all_gone = since_ms(close_start);
     for (pid_t service : find_own_processes_by_exe((folder / "velmor").string()))
         terminate_process(service);
     return r;
@@ -87,22 +116,31 @@ int main(int argc, char** argv) {
     fs::copy(built / "out" / "ui", folder / "ui", fs::copy_options::recursive);
     std::ofstream(folder / "user.txt") << "[network]\nport=" << (20000 + getpid() % 20000) << "\n";
 
-    std::vector<double> bare, shown, logged_in;
+    std::vector<double> bare, bare_closed, shown, logged_in, closed, all_gone;
     for (int i = 0; i < kRuns; ++i) {
-        bare.push_back(run(folder, "bare_dialog", {}, false).shown);
+        Run b = run(folder, "bare_dialog", {}, false);
+        bare.push_back(b.shown);
+        bare_closed.push_back(b.closed);
         Run r = run(folder, "quorin", {"userid=1001&roomid=1&subject=bench"}, true);
         shown.push_back(r.shown);
         logged_in.push_back(r.logged_in);
+        closed.push_back(r.closed);
+        all_gone.push_back(r.all_gone);
     }
     fs::remove_all(folder);
 
     const double b = median(bare), s = median(shown), l = median(logged_in);
-    std::printf("== startup_bench (%d runs each, medians, offscreen)\n", kRuns);
-    std::printf("bare Qt dialog shown:        %7.1f ms\n", b);
-    std::printf("quorin window shown:         %7.1f ms\n", s);
-    std::printf("quorin logged in:            %7.1f ms\n", l);
+    std::printf("== startup_bench (%d runs each, alternated; median (min-max); offscreen)\n", kRuns);
+    std::printf("bare Qt dialog shown:                  %s\n", spread(bare).c_str());
+    std::printf("quorin window shown:                   %s\n", spread(shown).c_str());
+    std::printf("quorin logged in:                      %s\n", spread(logged_in).c_str());
     std::printf("ratio window shown / bare dialog: %.2f (goal: at most 1.5)\n", s / b);
     std::printf("logged in after the window was shown: %.1f ms; from process start: %.1f ms (goal: 150 ms)\n",
                 l - s, l);
+    std::printf("bare Qt dialog, SIGTERM to gone:       %s\n", spread(bare_closed).c_str());
+    std::printf("quorin, SIGTERM to gone:               %s\n", spread(closed).c_str());
+    std::printf("quorin, SIGTERM to it and velmor gone: %s\n", spread(all_gone).c_str());
+    std::printf("ratio close to gone / bare dialog: %.2f; close to all gone: %.1f ms (goal: 300 ms)\n",
+                median(closed) / median(bare_closed), median(all_gone));
     return 0;
 }

@@ -49,6 +49,17 @@ struct Tally {
     std::vector<double> chat_ms, video_ms, voice_ms;
 };
 
+// CPU and memory of the room servers together.
+ProcessUsage usage_of(const LoadConfig& c) {
+    ProcessUsage sum = process_usage(c.server_pid);
+    for (int pid : c.more_pids) {
+        const ProcessUsage u = process_usage(pid);
+        sum.cpu_seconds += u.cpu_seconds;
+        sum.rss_kb += u.rss_kb;
+    }
+    return sum;
+}
+
 Percentiles percentiles(std::vector<double>& v) {
     if (v.empty())
         return {};
@@ -70,7 +81,12 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
 
     asio::ip::tcp::resolver resolver(io);
     std::error_code ec;
-    auto endpoints = resolver.resolve(config.host, std::to_string(config.port), ec);
+    std::vector<asio::ip::tcp::resolver::results_type> servers;
+    servers.push_back(resolver.resolve(config.host, std::to_string(config.port), ec));
+    for (const auto& [host, port] : config.more_servers)
+        if (!ec)
+            servers.push_back(resolver.resolve(host, std::to_string(port), ec));
+    const auto& endpoints = servers.front();
     auto finish = [&](const std::string& why) {
         if (error)
             *error = why;
@@ -100,10 +116,12 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
     for (size_t i = 0; i < bots.size(); ++i) {
         Bot& b = bots[i];
         asio::ip::tcp::socket s(io);
-        asio::connect(s, endpoints, ec);
+        const size_t server = (size_t(b.user - config.first_user) % size_t(config.users_per_room) +
+                               size_t(b.room - config.first_room)) %
+                              servers.size();
+        asio::connect(s, servers[server], ec);
         if (ec)
-            return finish("cannot connect to " + config.host + ":" + std::to_string(config.port) + ": " +
-                          ec.message());
+            return finish("cannot connect to room server " + std::to_string(server) + ": " + ec.message());
         b.socket = std::make_shared<FramedSocket>(std::move(s));
         b.socket->start(
             [&tally, &logged_in, &refused](uint16_t type, const uint8_t* p, uint32_t n) {
@@ -187,7 +205,7 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
     // The run: one tick a millisecond sends whatever is due.
-    const ProcessUsage first = process_usage(config.server_pid);
+    const ProcessUsage first = usage_of(config);
     ProcessUsage early{}, late{};
     bool early_taken = false, late_taken = false;
     const auto start = Clock::now();
@@ -210,11 +228,11 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
         if (t >= config.seconds)
             break;
         if (!early_taken && t >= tenth) {
-            early = process_usage(config.server_pid);
+            early = usage_of(config);
             early_taken = true;
         }
         if (!late_taken && t >= config.seconds - tenth) {
-            late_begin = process_usage(config.server_pid);
+            late_begin = usage_of(config);
             late_begin_at = t;
             late_taken = true;
         }
@@ -261,7 +279,7 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    late = process_usage(config.server_pid);
+    late = usage_of(config);
     const double late_span = std::chrono::duration<double>(Clock::now() - start).count() - late_begin_at;
     // What is still on its way arrives within a second.
     std::this_thread::sleep_for(std::chrono::seconds(1));

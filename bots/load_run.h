@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace bots {
@@ -24,6 +25,11 @@ struct LoadConfig {
     uint32_t first_user = 10000;
     uint32_t first_room = 500;
     int server_pid = 0; // when set, its CPU and memory are sampled at the start and the end
+    // Further room servers (the nodes of a cluster): user u of room r logs in at server (u + r) mod the
+    // number of servers, so every room has users on every node and the rooms' first users (their homes)
+    // are spread too. Their pids add to the CPU and memory figures.
+    std::vector<std::pair<std::string, uint16_t>> more_servers;
+    std::vector<int> more_pids;
 };
 
 struct Percentiles {

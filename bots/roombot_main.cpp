@@ -1,7 +1,8 @@
 // roombot: scripted users in a room server.
-//   roombot --server HOST:PORT --load [--rooms N] [--users N] [--cameras N] [--fps N] [--frame-bytes N]
-//           [--chat LINES_PER_S] [--speakers N] [--seconds S] [--server-pid PID]
-//       fills rooms with users and prints what arrived, how late, and the server's CPU and memory.
+//   roombot --server HOST:PORT[,HOST:PORT...] --load [--rooms N] [--users N] [--cameras N] [--fps N]
+//           [--frame-bytes N] [--chat LINES_PER_S] [--speakers N] [--seconds S] [--server-pid PID[,PID...]]
+//       fills rooms with users and prints what arrived, how late, and the server's CPU and memory; with
+//       several servers (a cluster's nodes) every room's users are spread over them.
 //   roombot --server HOST:PORT --scenario lesson|FILE [--client-user ID] [--web PORT] [--seconds S]
 //           [--exit-with PID]
 //       plays a scenario (see bots/scenario.h and the README), with the room's web host when --web is given.
@@ -31,16 +32,41 @@ namespace {
 
 std::atomic<bool> g_stop{false};
 
+constexpr const char* kUsage =
+    "usage: roombot --server HOST:PORT --load [--rooms N] [--users N] [--cameras N] [--fps N]\n"
+    "               [--frame-bytes N] [--chat N] [--speakers N] [--seconds S] [--server-pid PID]\n"
+    "       roombot --server HOST:PORT --scenario lesson|FILE [--client-user ID] [--web PORT]\n"
+    "               [--seconds S] [--exit-with PID]\n"
+    "       roombot --scenario lesson|FILE --write-directory FILE [--client-user ID]\n"
+    "               [--client-name NAME]\n"
+    "       roombot --help | --version\n";
+
 int usage() {
-    std::fprintf(
-        stderr,
-        "usage: roombot --server HOST:PORT --load [--rooms N] [--users N] [--cameras N] [--fps N]\n"
-        "               [--frame-bytes N] [--chat N] [--speakers N] [--seconds S] [--server-pid PID]\n"
-        "       roombot --server HOST:PORT --scenario lesson|FILE [--client-user ID] [--web PORT]\n"
-        "               [--seconds S] [--exit-with PID]\n"
-        "       roombot --scenario lesson|FILE --write-directory FILE [--client-user ID]\n"
-        "               [--client-name NAME]\n");
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+// --help and --version: on standard output, status 0.
+bool answer_option(const std::string& a) {
+    if (a == "--version") {
+        std::printf("roombot %s\n", QUORIN_VERSION);
+        return true;
+    }
+    if (a != "--help" && a != "-h")
+        return false;
+    std::fputs(kUsage, stdout);
+    std::fputs(
+        "\n"
+        "Scripted users of a quorin room server, for demonstrations, tests and load runs.\n"
+        "  --load          fill rooms with users and report what arrived, how late, and the server's\n"
+        "                  CPU and memory (with --server-pid)\n"
+        "  --scenario S    play the scenario 'lesson' or a scenario file; with --web PORT also serve the\n"
+        "                  room's web host (user pictures, help page) on 127.0.0.1\n"
+        "  --write-directory FILE  write the room server's user directory for the scenario\n"
+        "\n"
+        "See roombot(1).\n",
+        stdout);
+    return true;
 }
 
 bool parse_server(const std::string& s, std::string* host, uint16_t* port) {
@@ -63,6 +89,9 @@ int main(int argc, char** argv) {
     bool load_mode = false;
     std::string scenario_name, directory_file, client_name;
     double web_port = -1, client_user = 0, exit_with = 0, seconds = 0;
+    for (int i = 1; i < argc; ++i)
+        if (answer_option(argv[i]))
+            return 0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto number = [&](double* out) {
@@ -82,9 +111,23 @@ int main(int argc, char** argv) {
         if (a == "--load") {
             load_mode = true;
         } else if (a == "--server" && i + 1 < argc) {
-            if (!parse_server(argv[++i], &load.host, &load.port)) {
-                std::fprintf(stderr, "roombot: --server wants HOST:PORT, not '%s'\n", argv[i]);
-                return 2;
+            // HOST:PORT, or for a load run several (the nodes of a cluster) separated by commas.
+            std::stringstream list(argv[++i]);
+            std::string item;
+            bool first = true;
+            while (std::getline(list, item, ',')) {
+                std::pair<std::string, uint16_t> server;
+                if (!parse_server(item, &server.first, &server.second)) {
+                    std::fprintf(stderr, "roombot: --server wants HOST:PORT, not '%s'\n", item.c_str());
+                    return 2;
+                }
+                if (first) {
+                    load.host = server.first;
+                    load.port = server.second;
+                } else {
+                    load.more_servers.push_back(server);
+                }
+                first = false;
             }
         } else if (a == "--rooms" && number(&v) && v >= 1) {
             load.rooms = int(v);
@@ -102,8 +145,20 @@ int main(int argc, char** argv) {
             load.chat_per_second = v;
         } else if (a == "--seconds" && number(&v) && v > 0) {
             load.seconds = seconds = v;
-        } else if (a == "--server-pid" && number(&v)) {
-            load.server_pid = int(v);
+        } else if (a == "--server-pid" && i + 1 < argc) {
+            std::stringstream list(argv[++i]);
+            std::string item;
+            while (std::getline(list, item, ',')) {
+                const int pid = std::atoi(item.c_str());
+                if (pid <= 0) {
+                    std::fprintf(stderr, "roombot: --server-pid wants PID[,PID...], not '%s'\n", argv[i]);
+                    return 2;
+                }
+                if (!load.server_pid)
+                    load.server_pid = pid;
+                else
+                    load.more_pids.push_back(pid);
+            }
         } else if (a == "--scenario" && text(&scenario_name)) {
         } else if (a == "--write-directory" && text(&directory_file)) {
         } else if (a == "--client-name" && text(&client_name)) {

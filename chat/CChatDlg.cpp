@@ -12,11 +12,12 @@
 #include "chat/chat_texts.h"
 #include "config/client_config.h"
 #include "platform/controls.h"
+#include "platform/message_ids.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
 #include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
-#include "session/message_ids.h"
+#include "session/requests.h"
 #include "session/user_record.h"
 #include "skin/ClxStatic.h"
 #include "wire/packet_types.h"
@@ -92,6 +93,15 @@ CChatDlg::CChatDlg(call_back* cb, ISessionActions* actions, const std::string& i
     });
     connect(face_button_, &QPushButton::clicked, this, [this] { ToggleFacePopup(); });
 
+    // Names and tool tips for a screen reader and the mouse.
+    recipients_->setAccessibleName(QString::fromUtf8(chat_text::kRecipientsName));
+    recipients_->setToolTip(QString::fromUtf8(chat_text::kRecipientsName));
+    private_box_->setAccessibleName(QString::fromUtf8(chat_text::kPrivate));
+    private_box_->setToolTip(QString::fromUtf8(chat_text::kPrivateTip));
+    input_->setAccessibleName(QString::fromUtf8(chat_text::kInputName));
+    input_->setAccessibleDescription(QString::fromUtf8(chat_text::kInputTip));
+    input_->setToolTip(QString::fromUtf8(chat_text::kInputTip));
+
     ResetRecipients();
     face_timer_.start(kFacePickerDelayMs, this);
     initialised_ = true;
@@ -110,7 +120,7 @@ void CChatDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
 
 void CChatDlg::Notice(const char* utf8) {
     std::string text = utf8_to_gbk(utf8);
-    cb_->request(kReqNoticeLine, text.data(), int(text.size()));
+    req::NoticeLine(*cb_, text);
 }
 
 // ---- recipients ----
@@ -136,9 +146,8 @@ int CChatDlg::RecipientEntry(uint32_t user_id) const {
 
 void CChatDlg::OnUserLeft(uint32_t user_id) {
     ASSERT_UI_THREAD();
-    FindUserRequest find{user_id, nullptr};
-    cb_->request(kReqFindUser, &find, sizeof find);
-    if (!find.result)
+    const UserRecord* leaving = req::FindUser(*cb_, user_id);
+    if (!leaving)
         return;
     // By user id: two users may share a nickname, or differ only in case.
     const int at = RecipientEntry(user_id);
@@ -146,8 +155,8 @@ void CChatDlg::OnUserLeft(uint32_t user_id) {
         return;
     const bool was_selected = recipients_->currentIndex() == at;
     recipients_->removeItem(at);
-    std::string line = find.result->block.nickname + utf8_to_gbk(chat_text::kUserLeft);
-    cb_->request(kReqNoticeLine, line.data(), int(line.size()));
+    std::string line = leaving->block.nickname + utf8_to_gbk(chat_text::kUserLeft);
+    req::NoticeLine(*cb_, line);
     // The list must not quietly pick another user for a private line: back to everyone, and say so.
     if (was_selected) {
         recipients_->setCurrentIndex(0);
@@ -165,10 +174,9 @@ std::vector<uint8_t> CChatDlg::EncodeInput() const {
 }
 
 void CChatDlg::SendChatLine() {
-    if (!cb_->request(kReqConnected, nullptr, 0))
+    if (!req::Connected(*cb_))
         return;
-    uint32_t chat_right = pkt::kRightChat;
-    if (!cb_->request(kReqHasRights, &chat_right, sizeof chat_right))
+    if (!req::HasRights(*cb_, pkt::kRightChat))
         return;
     std::vector<uint8_t> encoded = EncodeInput();
     if (encoded.empty())
@@ -192,15 +200,14 @@ void CChatDlg::SendChatLine() {
         // The entry's user, by id. A user who is no longer in the room gets nothing: a line meant for one
         // person never goes to everyone, nor to another user of the same name.
         const uint32_t user_id = recipients_->currentData().toUInt();
-        FindUserRequest find{user_id, nullptr};
-        cb_->request(kReqFindUser, &find, sizeof find);
-        if (!find.result) {
+        const UserRecord* recipient = req::FindUser(*cb_, user_id);
+        if (!recipient) {
             recipients_->removeItem(recipients_->currentIndex());
             recipients_->setCurrentIndex(0);
             Notice(chat_text::kRecipientGone);
             return; // the input keeps its text
         }
-        recipient_name = find.result->block.nickname;
+        recipient_name = recipient->block.nickname;
         line.target = user_id;
         line.private_line = private_box_->isChecked();
     }
@@ -219,9 +226,13 @@ void CChatDlg::SendChatLine() {
     std::snprintf(header, sizeof header, utf8_to_gbk(chat_text::kOwnHeader).c_str(), now.hour(), now.minute(),
                   now.second(), recipient_name.c_str());
     echo.header = header;
+    if (line.private_line) {
+        echo.header = utf8_to_gbk(chat_text::kPrivateLabel) + echo.header;
+        echo.header_colour = kPrivateHeaderColour;
+    }
     echo.text = std::move(encoded);
     echo.font = font;
-    cb_->request(kReqChatLine, &echo, 0);
+    req::ChatLine(*cb_, echo);
     test_hooks::report("chat_sent", QString::number(line.target));
     input_->ClearText();
 }

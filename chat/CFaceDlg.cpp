@@ -4,12 +4,12 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "chat/CPictureEx.h"
-#include "chat/FaceLibrary.h"
 #include "chat/chat_codes.h"
 #include "chat/face_names.h"
+#include "controls/CPictureEx.h"
+#include "controls/FaceLibrary.h"
+#include "platform/message_ids.h"
 #include "platform/text.h"
-#include "session/message_ids.h"
 
 CFaceDlg::CFaceDlg(const QString& faces_folder, QWidget* owner)
     : QWidget(nullptr, Qt::Popup | Qt::FramelessWindowHint), owner_(owner) {

@@ -1,27 +1,34 @@
 // The message log (see CMsgDlg.h).
 #include "chat/CMsgDlg.h"
 
+#include <QBuffer>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLocale>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QStandardPaths>
 #include <QTextBlock>
 #include <QTime>
+#include <QUrl>
 
 #include <cstdio>
 
-#include "chat/FaceLibrary.h"
 #include "chat/chat_codes.h"
 #include "chat/chat_format.h"
 #include "chat/chat_texts.h"
 #include "components/log.h"
 #include "config/client_config.h"
-#include "config/logging.h"
+#include "controls/FaceLibrary.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
 #include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
+#include "session/requests.h"
 #include "session/user_record.h"
 #include "wire/packet_types.h"
-#include "wire/protocol.h"
 
 namespace {
 
@@ -56,7 +63,83 @@ CMsgDlg::CMsgDlg(call_back* cb, ISound* sound, const std::string& install_folder
     log_->installEventFilter(this);
     detail_ = new QAction(QString::fromUtf8(chat_text::kMenuDetail), this);
     detail_->setCheckable(true);
-    log_->set_extra_actions({detail_});
+    save_text_ = new QAction(QString::fromUtf8(chat_text::kMenuSaveText), this);
+    save_text_->setObjectName("save_text");
+    save_html_ = new QAction(QString::fromUtf8(chat_text::kMenuSaveHtml), this);
+    save_html_->setObjectName("save_html");
+    connect(save_text_, &QAction::triggered, this, [this] { SaveAs(false); });
+    connect(save_html_, &QAction::triggered, this, [this] { SaveAs(true); });
+    log_->set_extra_actions({save_text_, save_html_, detail_});
+    log_->setAccessibleName(QString::fromUtf8(chat_text::kLogName));
+    log_->setAccessibleDescription(QString::fromUtf8(chat_text::kLogDescription));
+    log_->setToolTip(QString::fromUtf8(chat_text::kLogDescription));
+    choose_file = [this](bool html) {
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        const QString name = QString::fromUtf8(chat_text::kSaveFileName)
+                                 .arg(QDateTime::currentDateTime().toString("yyyyMMdd_HHmmss")) +
+                             (html ? ".html" : ".txt");
+        return QFileDialog::getSaveFileName(
+            this, QString::fromUtf8(chat_text::kSaveTitle), QDir(folder).filePath(name),
+            QString::fromUtf8(html ? chat_text::kSaveFilterHtml : chat_text::kSaveFilterText));
+    };
+}
+
+QString CMsgDlg::PlainLog() const {
+    // Faces become a marker; every paragraph its own line.
+    QString out;
+    for (QTextBlock b = log_->document()->begin(); b.isValid(); b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextFragment f = it.fragment();
+            if (f.charFormat().isImageFormat())
+                out += QString::fromUtf8(chat_text::kFaceInText).repeated(f.length());
+            else
+                out += f.text();
+        }
+        if (b.next().isValid())
+            out += '\n';
+    }
+    return out;
+}
+
+QString CMsgDlg::HtmlLog() const {
+    // The faces travel inside the file (data URLs): a saved log opens anywhere, without the faces folder.
+    QString html = log_->document()->toHtml();
+    static const QRegularExpression face(QStringLiteral("src=\"(face:[0-9]+)\""));
+    QString out;
+    qsizetype at = 0;
+    for (auto m = face.globalMatch(html); m.hasNext();) {
+        const auto hit = m.next();
+        out += html.mid(at, hit.capturedStart() - at);
+        const QVariant v = log_->document()->resource(QTextDocument::ImageResource, QUrl(hit.captured(1)));
+        QImage image = v.value<QImage>();
+        if (image.isNull())
+            image = v.value<QPixmap>().toImage();
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        out += "src=\"data:image/png;base64," + QString::fromLatin1(png.toBase64()) + "\"";
+        at = hit.capturedEnd();
+    }
+    out += html.mid(at);
+    return out;
+}
+
+bool CMsgDlg::SaveLog(const QString& path, bool html) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray bytes = (html ? HtmlLog() : PlainLog()).toUtf8();
+    return file.write(bytes) == bytes.size() && file.commit();
+}
+
+void CMsgDlg::SaveAs(bool html) {
+    const QString path = choose_file ? choose_file(html) : QString();
+    if (path.isEmpty())
+        return;
+    const bool ok = SaveLog(path, html);
+    AddNoticeLine(
+        qstring_to_gbk(QString::fromUtf8(ok ? chat_text::kSaved : chat_text::kSaveFailed).arg(path)));
 }
 
 void CMsgDlg::resizeEvent(QResizeEvent* e) {
@@ -118,45 +201,39 @@ void CMsgDlg::AppendChatLine(const ChatLogEntry* e) {
     test_hooks::report("chat_faces", QString("%1 animating=%2").arg(faces).arg(log_->animating() ? 1 : 0));
 }
 
-void CMsgDlg::OnChatPacket(const uint8_t* data, size_t length) {
+void CMsgDlg::OnChatLine(const IncomingChatLine& line) {
     ASSERT_UI_THREAD();
-    auto line = proto::ChatLine::decode(data, length);
-    if (!line)
-        return;
-    // A length field that claims more than the payload holds is a broken packet: shown in part, it would
-    // mislead; dropped and logged.
-    if (line->declared_length == 0 || proto::ChatLine::kHeader + size_t(line->declared_length) > length) {
-        LOG_MAIN("dropped chat line: text length %u, payload %zu bytes\n", unsigned(line->declared_length),
-                 length);
-        return;
-    }
     auto name_of = [this](uint32_t id) -> std::string {
-        FindUserRequest find{id, nullptr};
-        cb_->request(kReqFindUser, &find, sizeof find);
-        return find.result ? find.result->block.nickname : std::string();
+        const UserRecord* user = req::FindUser(*cb_, id);
+        return user ? user->block.nickname : std::string();
     };
-    const std::string sender = name_of(line->sender);
-    const std::string recipient = line->private_flag               ? utf8_to_gbk(chat_text::kYou)
-                                  : line->target == pkt::kEveryone ? utf8_to_gbk(chat_text::kAll)
-                                                                   : name_of(line->target);
+    const std::string sender = name_of(line.sender);
+    const std::string recipient = line.private_flag               ? utf8_to_gbk(chat_text::kYou)
+                                  : line.target == pkt::kEveryone ? utf8_to_gbk(chat_text::kAll)
+                                                                  : name_of(line.target);
     const QTime now = QTime::currentTime();
     ChatLogEntry entry;
     entry.header = cut(format_gbk(chat_text::kHeader, now.hour(), now.minute(), now.second(), sender.c_str(),
                                   recipient.c_str()),
                        kMaxHeaderBytes);
-    entry.text.assign(line->text.begin(), line->text.end());
+    if (line.private_flag) {
+        // A private line carries its own label and colour.
+        entry.header = utf8_to_gbk(chat_text::kPrivateLabel) + entry.header;
+        entry.header_colour = kPrivateHeaderColour;
+    }
+    entry.text.assign(line.text.begin(), line.text.end());
     entry.text.push_back(0);
-    entry.font.face = line->font_face;
-    entry.font.effects = uint16_t(line->effects & 7);
-    entry.font.height = line->height;
-    entry.font.colour = line->colour;
+    entry.font.face = line.font_face;
+    entry.font.effects = uint16_t(line.effects & 7);
+    entry.font.height = line.height;
+    entry.font.colour = line.colour;
     std::string plain;
     for (const chat::Piece& p : chat::Decode(entry.text.data(), entry.text.size()))
         plain += p.kind == chat::Piece::Text ? p.text : "[" + std::to_string(p.face) + "]";
     test_hooks::report(
-        "chat", QString("%1>%2:%3").arg(line->sender).arg(line->private_flag).arg(gbk_to_qstring(plain)));
+        "chat", QString("%1>%2:%3").arg(line.sender).arg(line.private_flag).arg(gbk_to_qstring(plain)));
     AppendChatLine(&entry);
-    if (sound_ && !cb_->request(kReqOutputMuted, nullptr, 0))
+    if (sound_ && !req::OutputMuted(*cb_))
         sound_->PlayAsync(sound_file_);
 }
 
@@ -172,6 +249,29 @@ void CMsgDlg::AddNoticeLine(const std::string& text) {
     test_hooks::report("notice", gbk_to_qstring(line));
 }
 
+void CMsgDlg::AddFileNoticeLine(const std::string& text, const std::string& utf8_path) {
+    ASSERT_UI_THREAD();
+    // Only the client's own files become links (a peer's text never makes a local file clickable).
+    const QTime now = QTime::currentTime();
+    SetParagraph(0, 0);
+    log_->AppendColouredText(
+        gbk_to_qstring(format_gbk(chat_text::kStamp, now.hour(), now.minute(), now.second())), kBlue, false,
+        false);
+    log_->AppendText(gbk_to_qstring(cut(text, kMaxNoticeBytes)) + " ", NoticeFormat(), true, false);
+    const QString path = QString::fromStdString(utf8_path);
+    QTextCharFormat link = NoticeFormat();
+    link.setAnchor(true);
+    link.setAnchorHref(QUrl::fromLocalFile(path).toString());
+    link.setForeground(QColor(0, 0, 238));
+    link.setFontUnderline(true);
+    link.setToolTip(path);
+    QTextCursor c(log_->document());
+    c.movePosition(QTextCursor::End);
+    c.insertText(path, link);
+    log_->AppendText(QString(), NoticeFormat(), true, true);
+    test_hooks::report("notice", gbk_to_qstring(text) + " " + path);
+}
+
 void CMsgDlg::AddDebugLine(const std::string& text) {
     ASSERT_UI_THREAD();
     if (!DetailOn())
@@ -180,11 +280,8 @@ void CMsgDlg::AddDebugLine(const std::string& text) {
     log_->AppendColouredText(gbk_to_qstring(cut(text, kMaxNoticeBytes)), kRed, true, true);
 }
 
-void CMsgDlg::AddSystemText(const uint8_t* data, size_t length) {
+void CMsgDlg::AddSystemText(const std::string& text) {
     ASSERT_UI_THREAD();
-    auto t = proto::SystemText::decode(data, length);
-    if (!t)
-        return;
     SetParagraph(0, 0);
-    log_->AppendColouredText(gbk_to_qstring(t->text), kRed, true, true);
+    log_->AppendColouredText(gbk_to_qstring(text), kRed, true, true);
 }

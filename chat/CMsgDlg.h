@@ -5,7 +5,9 @@
 #pragma once
 
 #include <QAction>
+
 #include <QWidget>
+#include <functional>
 
 #include "chat/CRichEditCtrlEx.h"
 #include "chat/ChatLogEntry.h"
@@ -24,12 +26,24 @@ public:
     void AddNoticeLine(const std::string& text) override;
     void AddDebugLine(const std::string& text) override;
     void AppendChatLine(const ChatLogEntry* entry) override;
-    void OnChatPacket(const uint8_t* data, size_t length) override;
-    void AddSystemText(const uint8_t* data, size_t length) override;
+    void OnChatLine(const IncomingChatLine& line) override;
+    void AddSystemText(const std::string& text) override;
+    void AddFileNoticeLine(const std::string& text, const std::string& utf8_path) override;
     bool DetailOn() override { return detail_->isChecked(); }
 
     CRichEditCtrlEx* log() const { return log_; }
     QAction* detail_switch() const { return detail_; }
+    QAction* save_text_action() const { return save_text_; }
+    QAction* save_html_action() const { return save_html_; }
+    // The log as plain text (faces as a marker) and as a web page with the faces inside it.
+    QString PlainLog() const;
+    QString HtmlLog() const;
+    // Writes the log to a file; false when it could not be written.
+    bool SaveLog(const QString& path, bool html);
+    // Asks for a file (the menu's save entries) and saves there, with a notice either way.
+    void SaveAs(bool html);
+    // How the file is chosen; a test answers instead of the file dialog. Empty: nothing saved.
+    std::function<QString(bool html)> choose_file;
 
 protected:
     void resizeEvent(QResizeEvent* e) override;
@@ -44,4 +58,6 @@ private:
     std::string sound_file_;
     CRichEditCtrlEx* log_;
     QAction* detail_;
+    QAction* save_text_ = nullptr;
+    QAction* save_html_ = nullptr;
 };

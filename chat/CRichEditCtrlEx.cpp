@@ -15,9 +15,9 @@
 #include <QUrl>
 
 #include "chat/ChatFontDialog.h"
-#include "chat/FaceLibrary.h"
 #include "chat/chat_format.h"
 #include "chat/chat_texts.h"
+#include "controls/FaceLibrary.h"
 #include "platform/qtext.h"
 
 namespace {
@@ -329,8 +329,11 @@ void CRichEditCtrlEx::keyPressEvent(QKeyEvent* e) {
 }
 
 void CRichEditCtrlEx::mouseReleaseEvent(QMouseEvent* e) {
+    // A click, not the end of a selection; asked before the base class, which selects a link it releases on
+    // in a read-only log (its keyboard focus mark).
+    const bool selecting = textCursor().hasSelection();
     QTextEdit::mouseReleaseEvent(e);
-    if (e->button() != Qt::LeftButton || textCursor().hasSelection())
+    if (e->button() != Qt::LeftButton || selecting)
         return;
     const QString href = anchorAt(e->position().toPoint());
     if (!href.isEmpty())

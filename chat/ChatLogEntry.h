@@ -14,6 +14,9 @@ struct ChatFont {
     uint32_t colour = 0;   // 0x00BBGGRR
 };
 
+// Header colour of a private line (0x00BBGGRR: purple), so that it never reads as a line to everyone.
+constexpr uint32_t kPrivateHeaderColour = 0x00A0207F;
+
 struct ChatLogEntry {
     std::string header;                // GBK
     uint32_t header_colour = 0xFF0000; // 0x00BBGGRR: blue

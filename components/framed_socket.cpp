@@ -14,6 +14,8 @@ FramedSocket::FramedSocket(asio::ip::tcp::socket socket, size_t send_cap)
     std::error_code ec;
     remote_ = socket_.remote_endpoint(ec);
     socket_.set_option(asio::ip::tcp::no_delay(true), ec);
+    // Writes are tried at once and finished asynchronously only for what the socket does not take.
+    socket_.non_blocking(true, ec);
     // Without this the kernel takes megabytes (its send buffer grows to 4 MB) and a chat line queued later
     // waits behind all of it.
     const int unsent = kKernelUnsent;
@@ -77,6 +79,8 @@ bool FramedSocket::send_shared(SharedFrame frame, Lane lane) {
     bool start_writing = false;
     {
         std::lock_guard lock(mutex_);
+        if (draining_)
+            return false;
         switch (lane) {
         case Lane::Video:
             // The oldest waiting frames make room for the newest; a frame larger than the whole video
@@ -126,91 +130,120 @@ bool FramedSocket::send_shared(SharedFrame frame, Lane lane) {
         return true;
     // On the I/O thread the write starts at once (a fan-out then costs no extra turn of the loop per
     // receiver); from other threads it is handed over.
-    // The executor is kept in a local: target() points into it, so a temporary would be gone by the call.
-    const auto executor = socket_.get_executor();
-    const auto* io = executor.target<asio::io_context::executor_type>();
-    if (io && io->running_in_this_thread())
+    if (on_io_thread())
         write_front();
     else
         asio::post(socket_.get_executor(), [self = shared_from_this()] { self->write_front(); });
     return true;
 }
 
+bool FramedSocket::on_io_thread() {
+    // The executor is kept in a local: target() points into it, so a temporary would be gone by the call.
+    const auto executor = socket_.get_executor();
+    const auto* io = executor.target<asio::io_context::executor_type>();
+    return io && io->running_in_this_thread();
+}
+
 void FramedSocket::write_front() {
-    bool idle = false, flush_done = false, wait_for_room = false;
-    {
-        std::lock_guard lock(mutex_);
-        if (closed_) {
-            writing_ = false;
-            return;
-        }
-        in_flight_.clear();
-        gather_.clear();
+    for (;;) {
+        bool flush_done = false, wait_for_room = false;
         size_t bytes = 0;
-        // What the kernel may still take without holding more than kKernelUnsent unsent: the rest waits
-        // here, where a control frame can overtake it.
-        size_t room = kWriteChunk;
-        int unsent = 0;
-        if (ioctl(socket_.native_handle(), SIOCOUTQNSD, &unsent) == 0)
-            room = unsent >= kKernelUnsent ? 0 : std::min(kWriteChunk, size_t(kKernelUnsent - unsent));
-        const bool waiting = partial_ || !control_.empty() || !voice_.empty() || !video_.empty();
-        wait_for_room = waiting && room == 0;
-        // A frame begun goes on first; then whole frames by lane, the last one cut to the chunk (its rest is
-        // written next time, unless the write takes more).
-        auto add = [&](const SharedFrame& f, size_t from) {
-            const size_t n = std::min(f->size() - from, room - bytes);
-            gather_.push_back(asio::buffer(f->data() + from, n));
-            bytes += n;
-        };
-        if (partial_ && room > 0)
-            add(partial_, partial_done_);
-        auto take = [&](std::deque<SharedFrame>& lane, Lane kind) {
-            while (!lane.empty() && bytes < room && gather_.size() < kGatherFrames) {
-                if (kind == Lane::Video)
-                    video_bytes_ -= lane.front()->size();
-                in_flight_.push_back({std::move(lane.front()), kind});
-                lane.pop_front();
-                add(in_flight_.back().frame, 0);
+        {
+            std::lock_guard lock(mutex_);
+            if (closed_) {
+                writing_ = false;
+                return;
             }
-        };
-        take(control_, Lane::Control);
-        take(voice_, Lane::Voice);
-        take(video_, Lane::Video);
-        if (gather_.empty() && !wait_for_room) {
-            writing_ = false;
-            idle = true;
-            flush_done = draining_;
+            const SharedFrame* first = !control_.empty() ? &control_.front()
+                                       : !voice_.empty() ? &voice_.front()
+                                       : !video_.empty() ? &video_.front()
+                                                         : nullptr;
+            if (!partial_ && !first) {
+                writing_ = false;
+                flush_done = draining_;
+            } else {
+                // What the kernel may still take without holding more than kKernelUnsent unsent: the rest
+                // waits here, where a control frame can overtake it. The kernel is asked only when what was
+                // written since its last answer may have come near the limit.
+                const size_t next = partial_ ? partial_->size() - partial_done_ : (*first)->size();
+                if (unsent_bound_ + std::min(next, kWriteChunk) > size_t(kKernelUnsent)) {
+                    int unsent = 0;
+                    unsent_bound_ = ioctl(socket_.native_handle(), SIOCOUTQNSD, &unsent) == 0
+                                        ? size_t(std::max(unsent, 0))
+                                        : 0;
+                }
+                const size_t room = unsent_bound_ >= size_t(kKernelUnsent)
+                                        ? 0
+                                        : std::min(kWriteChunk, size_t(kKernelUnsent) - unsent_bound_);
+                wait_for_room = room == 0;
+                in_flight_.clear();
+                gather_.clear();
+                // A frame begun goes on first; then whole frames by lane, the last one cut to the room left
+                // (its rest goes next, before anything else).
+                auto add = [&](const SharedFrame& f, size_t from) {
+                    const size_t n = std::min(f->size() - from, room - bytes);
+                    gather_.push_back(asio::buffer(f->data() + from, n));
+                    bytes += n;
+                };
+                if (partial_ && room > 0)
+                    add(partial_, partial_done_);
+                auto take = [&](std::deque<SharedFrame>& lane, Lane kind) {
+                    while (!lane.empty() && bytes < room && gather_.size() < kGatherFrames) {
+                        if (kind == Lane::Video)
+                            video_bytes_ -= lane.front()->size();
+                        in_flight_.push_back({std::move(lane.front()), kind});
+                        lane.pop_front();
+                        add(in_flight_.back().frame, 0);
+                    }
+                };
+                take(control_, Lane::Control);
+                take(voice_, Lane::Voice);
+                take(video_, Lane::Video);
+            }
         }
-    }
-    if (flush_done)
-        finish_flush();
-    if (idle)
-        return;
-    if (wait_for_room) {
-        // Writable again means the unsent bytes fell below half of kKernelUnsent (the kernel's rule).
+        if (flush_done)
+            finish_flush();
+        if (flush_done || (!wait_for_room && bytes == 0))
+            return;
+        if (!wait_for_room) {
+            // One send that the socket usually takes whole: no asynchronous operation, no completion to run.
+            std::error_code ec;
+            size_t n = socket_.write_some(gather_, ec);
+            if (ec == asio::error::would_block || ec == asio::error::try_again) {
+                ec.clear();
+                n = 0;
+            }
+            if (ec) {
+                // Reported from the loop, never from inside a sender's call (which may be walking
+                // connections).
+                asio::post(socket_.get_executor(),
+                           [self = shared_from_this(), why = ec.message()] { self->fail(why); });
+                return;
+            }
+            written(n);
+            if (n == bytes)
+                continue; // anything queued meanwhile goes next
+            wait_for_room = true;
+        }
+        // The socket has room again when the unsent bytes fell below half of kKernelUnsent (the kernel's
+        // rule).
         socket_.async_wait(asio::socket_base::wait_write, [self = shared_from_this()](std::error_code ec) {
             if (ec) {
                 if (ec != asio::error::operation_aborted)
                     self->fail(ec.message());
                 return;
             }
+            self->unsent_bound_ = size_t(kKernelUnsent); // asks the kernel again
             self->write_front();
         });
         return;
     }
-    socket_.async_write_some(gather_, [self = shared_from_this()](std::error_code ec, size_t n) {
-        if (ec) {
-            self->fail(ec.message());
-            return;
-        }
-        self->written(n);
-        self->write_front();
-    });
 }
 
 void FramedSocket::written(size_t bytes) {
     std::lock_guard lock(mutex_);
     queued_bytes_ -= bytes;
+    unsent_bound_ += bytes;
     if (partial_) {
         const size_t n = std::min(bytes, partial_->size() - partial_done_);
         partial_done_ += n;
@@ -264,7 +297,7 @@ void FramedSocket::fail(const std::string& why) {
         on_closed_(why);
 }
 
-void FramedSocket::close_after_flush(std::chrono::milliseconds limit) {
+void FramedSocket::close_after_sending(std::chrono::milliseconds limit) {
     if (closed_ || draining_.exchange(true))
         return;
     drain_timer_ = std::make_shared<asio::steady_timer>(socket_.get_executor(), limit);

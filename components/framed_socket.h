@@ -7,7 +7,7 @@
 // The order is decided here, not in the kernel: the socket keeps only a little unsent data
 // (TCP_NOTSENT_LOWAT) and each write takes at most a small chunk of what waits, so a control frame queued
 // behind a slow receiver's video waits for the rest of one frame at most, not for megabytes already handed to
-// the kernel. Threads: start, close_after_flush and every callback run on the I/O thread; send_frame,
+// the kernel. Threads: start, close_after_sending and every callback run on the I/O thread; send_frame,
 // send_shared, close and the counters may be called from any thread.
 #pragma once
 
@@ -45,6 +45,8 @@ public:
     // Unsent bytes the kernel may hold (TCP_NOTSENT_LOWAT, and checked before each write): at 80 KB/s, 8 KB
     // is a tenth of a second that a control frame may wait behind.
     static constexpr int kKernelUnsent = 8 << 10;
+    // How long a closing connection may take to write its last words before it is closed anyway.
+    static constexpr std::chrono::milliseconds kCloseLimit{1000};
 
     enum class Lane { Control, Voice, Video };
     using SharedFrame = std::shared_ptr<const std::vector<uint8_t>>;
@@ -63,10 +65,11 @@ public:
 
     // Closes the connection from our side; the closed callback is not called.
     void close();
-    // Takes no more frames, writes what is queued, then ends the connection (the peer reads everything, then
-    // the end of the stream); after `limit` it is closed whatever is left. Packets that still arrive are
-    // ignored, and the closed callback is not called.
-    void close_after_flush(std::chrono::milliseconds limit);
+    // Closes it once what is queued has been written (a last word to a peer that is sent away): takes no
+    // more frames, writes what waits, then ends the stream, so the peer reads everything and then the end;
+    // after `limit` it is closed whatever is left. Packets that still arrive are ignored, and the closed
+    // callback is not called. I/O thread.
+    void close_after_sending(std::chrono::milliseconds limit = kCloseLimit);
     // The largest frame accepted from now on (length field); I/O thread, e.g. from the packet callback.
     void set_max_frame(uint32_t length) { decoder_.set_max_length(length); }
 
@@ -77,8 +80,10 @@ public:
 
 private:
     void read_more();
-    // Moves what waits into in_flight_ (control, then voice, then video) and writes it; I/O thread.
+    // Moves what waits into in_flight_ (control, then voice, then video) and writes it at once as far as the
+    // socket and kKernelUnsent allow; the rest goes when the socket has room. I/O thread.
     void write_front();
+    bool on_io_thread();
     void fail(const std::string& why);
     // After a write: drops what was written, keeps a frame written in part, puts the untouched ones back.
     void written(size_t bytes);
@@ -108,8 +113,10 @@ private:
     std::vector<asio::const_buffer> gather_;
     size_t queued_bytes_ = 0;
     bool writing_ = false;
+    // At most this many bytes are unsent in the kernel: its last answer plus what was written since.
+    size_t unsent_bound_ = 0;
     std::atomic<bool> closed_{false};
-    std::atomic<bool> draining_{false}; // close_after_flush: no new frames, nothing read
+    std::atomic<bool> draining_{false}; // close_after_sending: no new frames, nothing read
     bool flushed_ = false;              // the end of the stream was sent; I/O thread
     std::shared_ptr<asio::steady_timer> drain_timer_;
     std::atomic<uint64_t> dropped_{0};

@@ -65,6 +65,10 @@ bool setup_logging(const std::string& install_folder) {
     log_setaccessfname("access_%yyyy%MM%dd.log");
     log_setlevel(0, 0x7F, "%d_%t: %s");
     LOG_MAIN("log_init ok\n");
+    // What a report needs first: the version, and where this client's room is.
+    const std::string room = settings_get_string("room", "server", "", folders.settings_file);
+    LOG_MAIN("quorin %s; settings %s; room server %s\n", QUORIN_VERSION, folders.settings_file.c_str(),
+             room.empty() ? "none (the local service hosts the room)" : room.c_str());
     return true;
 }
 
@@ -85,13 +89,13 @@ ClientSettings read_settings(const std::string& settings_file) {
     ClientSettings s;
     // -1 (any negative value) is the default device, the one the sound server serves; 0 is the first device
     // of the list, which may be a plug-in that goes around the sound server.
-    s.record_deviceid = std::max(profile_get_int("media", "record_deviceid", -1, settings_file), -1);
-    s.play_deviceid = std::max(profile_get_int("media", "play_deviceid", -1, settings_file), -1);
-    s.test_camera = profile_get_int("media", "test_camera", 0, settings_file) == 1;
-    s.camera_deviceid = profile_get_int("media", "camera_deviceid", -1, settings_file);
+    s.record_deviceid = std::max(settings_get_int("media", "record_deviceid", -1, settings_file), -1);
+    s.play_deviceid = std::max(settings_get_int("media", "play_deviceid", -1, settings_file), -1);
+    s.test_camera = settings_get_int("media", "test_camera", 0, settings_file) == 1;
+    s.camera_deviceid = settings_get_int("media", "camera_deviceid", -1, settings_file);
     if (s.camera_deviceid < -1)
         s.camera_deviceid = -1;
-    s.port = profile_get_int("network", "port", kDefaultServicePort, settings_file);
+    s.port = settings_get_int("network", "port", kDefaultServicePort, settings_file);
     if (s.port < 1 || s.port > 65500)
         s.port = kDefaultServicePort;
     return s;
@@ -125,7 +129,7 @@ bool save_device_setting(ClientSettings& settings, const std::string& settings_f
 }
 
 std::string web_host_url(const std::string& settings_file) {
-    std::string host = profile_get_string("web", "host", "help.lumeno.example", settings_file);
+    std::string host = settings_get_string("web", "host", "help.lumeno.example", settings_file);
     while (!host.empty() && host.back() == '/')
         host.pop_back();
     if (host.find("://") == std::string::npos)

@@ -2,13 +2,17 @@
 #include "platform/process.h"
 
 #include <dirent.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -66,17 +70,38 @@ pid_t spawn_process(const std::string& path, const std::vector<std::string>& arg
 std::optional<int> wait_process(pid_t pid, int timeout_ms) {
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms);
-    auto pause = std::chrono::milliseconds(1);
-    for (;;) {
+    auto reap = [pid](std::optional<int>* status_out) {
         int status = 0;
         pid_t r = waitpid(pid, &status, WNOHANG);
         if (r == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        if (r < 0)
-            return std::nullopt;
-        if (clock::now() >= deadline)
-            return std::nullopt;
-        std::this_thread::sleep_for(pause);
+            *status_out = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return r != 0; // ended, or not our child
+    };
+    std::optional<int> status;
+    if (reap(&status))
+        return status;
+#ifdef SYS_pidfd_open
+    // Woken the moment the process ends rather than at the next poll.
+    const int pidfd = int(syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd >= 0) {
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
+            pollfd p{pidfd, POLLIN, 0};
+            const int n = poll(&p, 1, int(std::max<int64_t>(0, left.count())));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (reap(&status) || clock::now() >= deadline) {
+                close(pidfd);
+                return status;
+            }
+        }
+    }
+#endif
+    auto pause = std::chrono::milliseconds(1);
+    for (;;) {
+        if (reap(&status) || clock::now() >= deadline)
+            return status;
+        std::this_thread::sleep_for(std::min<clock::duration>(pause, deadline - clock::now()));
         pause = std::min(pause * 2, std::chrono::milliseconds(20));
     }
 }
@@ -87,6 +112,15 @@ void terminate_process(pid_t pid) {
     kill(pid, SIGKILL);
     int status = 0;
     waitpid(pid, &status, 0);
+}
+
+std::optional<int> end_process(pid_t pid, int timeout_ms) {
+    if (pid <= 0 || kill(pid, SIGTERM) != 0)
+        return std::nullopt;
+    if (auto status = wait_process(pid, timeout_ms))
+        return status;
+    terminate_process(pid);
+    return std::nullopt;
 }
 
 bool process_running(pid_t pid) {

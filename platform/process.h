@@ -27,6 +27,10 @@ std::optional<int> wait_process(pid_t pid, int timeout_ms);
 // Ends a process at once (SIGKILL) and reaps it when it is our child.
 void terminate_process(pid_t pid);
 
+// Asks a process to end (SIGTERM), waits up to `timeout_ms` for it when it is our child, and ends it at once
+// when it has not ended by then. Its exit status (or 128 + signal) when it ended within the wait.
+std::optional<int> end_process(pid_t pid, int timeout_ms);
+
 // The first running process whose executable's base name equals `name` (case-insensitive), other than this
 // process itself.
 std::optional<ProcessInfo> find_process(const std::string& name);

@@ -2,6 +2,9 @@
 //   QUORIN_EXIT_AFTER_MS  close the main window this long after start-up
 //   QUORIN_SCREENSHOT     save the main window as a PNG just before it closes
 //   QUORIN_REPORT         append "key=value" lines about the run (title, shown, raise requests) to this file
+//   QUORIN_REPORT_TEXTS   with 1, report the window's texts (labels, buttons, tool tips, accessible names,
+//   text
+//                         boxes) just before it closes
 //   QUORIN_WATCH_CAMERAS  open the pictures of up to this many users whose cameras are on, as a click would
 //                         (the headless demo shows a remote camera with nobody to click)
 #pragma once
@@ -17,6 +20,9 @@ void report(const QString& key, const QString& value);
 
 // How many remote cameras to open without a click (0 when not set).
 int auto_watch_cameras();
+
+// Reports every text a person can read in the window ("text=", "tip=", "name=" lines).
+void report_texts(QWidget* window);
 
 // Arms the exit timer and the screenshot for the main window, when set.
 void arm_main_window(QWidget* window);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/paths.h"
+#include "platform/profile.h"
 
 namespace fs = std::filesystem;
 
@@ -26,7 +27,35 @@ std::string xdg(const char* name, const char* fallback) {
     return path_join(home && home[0] ? home : "/tmp", fallback);
 }
 
+std::string per_user_settings_file() {
+    return path_join(path_join(xdg("XDG_CONFIG_HOME", ".config"), kProduct), "user.txt");
+}
+
+// The site's file when `settings_file` is the per-user file; empty otherwise.
+std::string site_layer_for(const std::string& settings_file) {
+    return settings_file == per_user_settings_file() ? site_settings_file() : std::string();
+}
+
 } // namespace
+
+std::string site_settings_file() {
+    const char* v = std::getenv("QUORIN_SITE_SETTINGS");
+    return v && v[0] ? v : "/etc/quorin/user.txt";
+}
+
+std::string settings_get_string(const std::string& section, const std::string& key, const std::string& def,
+                                const std::string& settings_file) {
+    const std::string site = site_layer_for(settings_file);
+    return profile_get_string(section, key, site.empty() ? def : profile_get_string(section, key, def, site),
+                              settings_file);
+}
+
+int settings_get_int(const std::string& section, const std::string& key, int def,
+                     const std::string& settings_file) {
+    const std::string site = site_layer_for(settings_file);
+    return profile_get_int(section, key, site.empty() ? def : profile_get_int(section, key, def, site),
+                           settings_file);
+}
 
 UserFolders user_folders(const std::string& install_folder) {
     UserFolders f;
@@ -40,7 +69,7 @@ UserFolders user_folders(const std::string& install_folder) {
         return f;
     }
     f.per_user = true;
-    f.settings_file = path_join(path_join(xdg("XDG_CONFIG_HOME", ".config"), kProduct), "user.txt");
+    f.settings_file = per_user_settings_file();
     f.log_folder = path_join(path_join(xdg("XDG_STATE_HOME", ".local/state"), kProduct), "log");
     f.picture_folder = path_join(path_join(xdg("XDG_CACHE_HOME", ".cache"), kProduct), "timage");
     return f;

@@ -20,6 +20,18 @@ UserFolders user_folders(const std::string& install_folder);
 // first time.
 UserFolders prepare_user_folders(const std::string& install_folder);
 
+// The site's settings file of installed copies, where an administrator sets the room server and the web host
+// once for every user of the machine: /etc/quorin/user.txt ($QUORIN_SITE_SETTINGS when set).
+std::string site_settings_file();
+
+// [section] key of a settings file, as profile_get_string and profile_get_int read it. For the per-user file
+// of an installed copy a key that the file lacks is read from the site's settings file, so the user's own
+// value wins over the administrator's, which wins over `def`. Any other settings file is read alone.
+std::string settings_get_string(const std::string& section, const std::string& key, const std::string& def,
+                                const std::string& settings_file);
+int settings_get_int(const std::string& section, const std::string& key, int def,
+                     const std::string& settings_file);
+
 // Of the dated files of a folder whose names are `prefix`, a date that starts with a digit, and `suffix`,
 // keeps the newest `keep` (dated names sort by date) and deletes the rest.
 void prune_old_files(const std::string& folder, const std::string& prefix, const std::string& suffix,

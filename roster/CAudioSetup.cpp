@@ -70,6 +70,17 @@ void CAudioSetup::set_ids(int record_id, int play_id) {
     playback_->setCurrentIndex(p < playback_->count() ? p : -1);
 }
 
+void CAudioSetup::SetDevices(const std::vector<AudioDevice>& capture,
+                             const std::vector<AudioDevice>& playback) {
+    for (auto [list, devices] : {std::pair{recording_, &capture}, std::pair{playback_, &playback}}) {
+        const QString chosen = list->currentData().toString(); // empty: the default device
+        list->clear();
+        fill(list, *devices, -1);
+        const int at = chosen.isEmpty() ? 0 : list->findData(chosen);
+        list->setCurrentIndex(at < 0 ? 0 : at);
+    }
+}
+
 void CAudioSetup::accept() {
     if (recording_->currentIndex() >= 0)
         record_id_ = recording_->currentIndex() - 1;

@@ -4,21 +4,28 @@
 #include <QCursor>
 #include <QDir>
 #include <QFile>
+#include <QHBoxLayout>
 #include <QImageReader>
+#include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QSlider>
+#include <QWidgetAction>
 
 #include <cstring>
 
 #include "config/client_config.h"
 #include "platform/controls.h"
 #include "platform/message_box.h"
+#include "platform/message_ids.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
 #include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
 #include "roster/roster_texts.h"
-#include "session/message_ids.h"
+#include "session/requests.h"
+#include "session/session_texts.h"
 #include "wire/packet_types.h"
 
 namespace {
@@ -60,21 +67,39 @@ bool store_picture(const QString& body, const QString& destination) {
     return QFile::rename(partial, destination);
 }
 
-// The picture of a user whose own picture is not stored (yet): the nickname's first character on a colour
-// that the user id chooses.
+// What a drawn picture shows: a nickname made from the user id ("用户201", rooms without a directory) shows
+// its digits, since every such tile would otherwise show the same "用"; any other nickname its first
+// character.
+QString picture_label(const UserRecord& record) {
+    const QString name = gbk_to_qstring(record.block.nickname);
+    const QString generated = QString::fromUtf8("用户") + QString::number(record.block.user_id);
+    if (name.isEmpty() || name == generated)
+        return QString::number(record.block.user_id);
+    return name.left(1);
+}
+
+// The picture of a user whose own picture is not stored (yet): the label on a colour that the user id
+// chooses.
 QImage drawn_picture(const UserRecord& record) {
     QImage image(64, 64, QImage::Format_ARGB32_Premultiplied);
     const int hue = int((record.block.user_id * 2654435761u) >> 24) * 360 / 256;
     image.fill(QColor::fromHsv(hue, 110, 205));
     QPainter p(&image);
     p.setRenderHint(QPainter::TextAntialiasing);
-    const QString name = gbk_to_qstring(record.block.nickname);
+    const QString label = picture_label(record);
     QFont f;
-    f.setPixelSize(34);
     f.setBold(true);
+    // As large as fits: one character at 34 pixels, a number of several digits smaller.
+    int px = 34;
+    for (; px > 10; px -= 2) {
+        f.setPixelSize(px);
+        if (QFontMetrics(f).horizontalAdvance(label) <= 58)
+            break;
+    }
+    f.setPixelSize(px);
     p.setFont(f);
     p.setPen(Qt::white);
-    p.drawText(image.rect(), Qt::AlignCenter, name.isEmpty() ? QString("?") : name.left(1));
+    p.drawText(image.rect(), Qt::AlignCenter, label);
     return image;
 }
 
@@ -128,11 +153,16 @@ bool CLeftDlg::event(QEvent* e) {
 void CLeftDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
     if (id == msg::kPictureReady) {
         OnPictureReady(int(wparam), uint32_t(lparam));
-    } else if (id == msg::kPictureAction && lparam == 0) {
+    } else if (id == msg::kPictureAction && (lparam == 0 || lparam == 3)) {
         auto* tile = reinterpret_cast<CPictureEx*>(wparam);
-        for (int i = 0; i < kTilesPerPage; ++i)
-            if (tiles_[size_t(i)] == tile)
+        for (int i = 0; i < kTilesPerPage; ++i) {
+            if (tiles_[size_t(i)] != tile)
+                continue;
+            if (lparam == 0)
                 ClickTile(i, tile->mapFromGlobal(QCursor::pos()));
+            else
+                ShowTileMenu(i, QCursor::pos());
+        }
     }
 }
 
@@ -213,8 +243,7 @@ void CLeftDlg::OnUserRemoved(uint32_t user_id, size_t index) {
 
 void CLeftDlg::Watch(UserRecord& record) {
     const uint32_t id = record.block.user_id;
-    VideoWindowRequest open{0, id, &record.block};
-    cb_->request(kReqVideoWindow, &open, sizeof open);
+    req::OpenVideoWindow(*cb_, id, record.block);
     if (actions_)
         actions_->WatchUser(id);
     roster_.SetState(id, pkt::kStateVideo, true);
@@ -226,6 +255,7 @@ void CLeftDlg::OnUserChanged(UserRecord& record) {
     const int slot = SlotOfUser(record.block.user_id);
     if (slot >= 0) {
         tiles_[size_t(slot)]->update();
+        DescribeTile(slot);
         const auto& b = record.block;
         test_hooks::report("tile", QString("%1 mic=%2 video=%3 hand=%4 host=%5")
                                        .arg(b.user_id)
@@ -272,6 +302,7 @@ void CLeftDlg::FillTile(int slot, const UserRecord& record) {
     t->set_user_value(record.block.user_id);
     t->SetTipText(record.block.nickname);
     t->Play();
+    DescribeTile(slot);
     test_hooks::report("tile_filled", QString("%1 %2 %3")
                                           .arg(slot)
                                           .arg(record.block.user_id)
@@ -284,6 +315,7 @@ void CLeftDlg::ClearTile(int slot) {
     t->setProperty("user", 0u);
     t->set_user_value(0);
     t->update();
+    DescribeTile(slot);
 }
 
 void CLeftDlg::ShowPage(int page) {
@@ -372,6 +404,13 @@ void CLeftDlg::OnDrawOverlay(int, uint32_t user_value, QPainter& p, const QRect&
     if (record == roster_.Self() || b.stream.fourcc != 0) {
         const CSkinBitmap& cam = icons_[b.state & pkt::kStateVideo ? kCameraOn : kCameraOff];
         cam.DrawAt(p, r.right() + 1 - cam.width(), r.bottom() + 1 - cam.height());
+    } else {
+        // No camera: the icon stays, faint, so that a click on it can say so.
+        const CSkinBitmap& cam = icons_[kCameraOff];
+        p.save();
+        p.setOpacity(0.35);
+        cam.DrawAt(p, r.right() + 1 - cam.width(), r.bottom() + 1 - cam.height());
+        p.restore();
     }
     if (b.state & pkt::kStateHand)
         icons_[kHand].DrawAt(p, r.right() + 1 - icons_[kHand].width(), 0);
@@ -427,12 +466,130 @@ void CLeftDlg::ClickTile(int slot, const QPoint& at) {
     }
     if (inside(R - icon[kCameraOn].width(), R, B - icon[kCameraOn].height(), B)) {
         if (own) {
-            cb_->request(kReqToggleCamera, nullptr, 0);
+            req::ToggleCamera(*cb_);
         } else if (record->block.state & pkt::kStateVideo) {
             if (actions_)
                 actions_->StopWatching(id);
         } else if (record->block.stream.fourcc != 0) {
             Watch(*record);
+        } else {
+            Notice(QString::fromUtf8(session_text::kNoCamera).replace("%s", nick));
         }
     }
+}
+
+void CLeftDlg::Notice(const QString& text) {
+    std::string gbk = qstring_to_gbk(text);
+    cb_->request(kReqNoticeLine, gbk.data(), int(gbk.size()));
+}
+
+QString CLeftDlg::TileDescription(const UserRecord& record) {
+    const auto& b = record.block;
+    auto t = [](const char* utf8) { return QString::fromUtf8(utf8); };
+    QStringList parts;
+    parts << gbk_to_qstring(b.nickname);
+    if (&record == roster_.Self())
+        parts << t(roster_text::kTileSelf);
+    parts << t(b.rights & pkt::kRightHost ? roster_text::kTileHost : roster_text::kTileStudent);
+    if ((b.rights & pkt::kRightSpeak) && !(b.rights & pkt::kRightHost))
+        parts << t(roster_text::kTileMaySpeak);
+    parts << t(b.state & pkt::kStateMicrophone ? roster_text::kTileMicOn : roster_text::kTileMicOff);
+    if (&record != roster_.Self() && b.stream.fourcc == 0)
+        parts << t(roster_text::kTileNoCamera);
+    else
+        parts << t(b.state & pkt::kStateVideo ? roster_text::kTileCameraOn : roster_text::kTileCameraOff);
+    if (b.state & pkt::kStateHand)
+        parts << t(roster_text::kTileHand);
+    if (class_actions_ && &record != roster_.Self() && class_actions_->SpeakerVolume(b.user_id) != 100)
+        parts << t(roster_text::kTileVolume).arg(class_actions_->SpeakerVolume(b.user_id));
+    return parts.join(QString::fromUtf8("，"));
+}
+
+void CLeftDlg::DescribeTile(int slot) {
+    CPictureEx* t = tiles_[size_t(slot)];
+    const UserRecord* record = TileUser(slot) ? roster_.FindById(TileUser(slot)) : nullptr;
+    if (!record) {
+        t->setAccessibleName(QString::fromUtf8(roster_text::kEmptyTile));
+        t->setAccessibleDescription(QString());
+        t->setToolTip(QString());
+        return;
+    }
+    const QString description = TileDescription(*record);
+    t->setAccessibleName(gbk_to_qstring(record->block.nickname));
+    t->setAccessibleDescription(description + QString::fromUtf8("。") +
+                                QString::fromUtf8(roster_text::kTileHelp));
+    t->setToolTip(description);
+}
+
+void CLeftDlg::ShowTileMenu(int slot, const QPoint& global) {
+    UserRecord* record = roster_.FindById(TileUser(slot));
+    if (!record || record == roster_.Self())
+        return;
+    const uint32_t id = record->block.user_id;
+    const QString nick = gbk_to_qstring(record->block.nickname);
+    delete tile_menu_;
+    tile_menu_ = new QMenu(this);
+    tile_menu_->setObjectName("tile_menu");
+    tile_menu_->setAccessibleName(nick);
+    tile_menu_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(tile_menu_, &QObject::destroyed, this, [this] { tile_menu_ = nullptr; });
+    if (class_actions_) {
+        // The speaker's level, 0 to 200 %, applied by the service's mixer as the slider moves.
+        auto* box = new QWidget(tile_menu_);
+        auto* row = new QHBoxLayout(box);
+        row->setContentsMargins(8, 4, 8, 4);
+        auto* label = new QLabel(box);
+        auto* slider = new QSlider(Qt::Horizontal, box);
+        slider->setObjectName("speaker_volume");
+        slider->setRange(0, proto::SpeakerVolume::kMaxPercent);
+        slider->setSingleStep(5);
+        slider->setPageStep(25);
+        slider->setMinimumWidth(140);
+        auto show = [label, slider, nick](int v) {
+            const QString text = QString::fromUtf8(roster_text::kMenuVolume).arg(v);
+            label->setText(text);
+            slider->setToolTip(text);
+            slider->setAccessibleName(nick + " " + text);
+            slider->setAccessibleDescription(text);
+        };
+        slider->setValue(class_actions_->SpeakerVolume(id));
+        show(slider->value());
+        connect(slider, &QSlider::valueChanged, this, [this, id, show](int v) {
+            show(v);
+            if (class_actions_)
+                class_actions_->SetSpeakerVolume(id, v);
+            if (UserRecord* r = roster_.FindById(id))
+                OnUserChanged(*r);
+        });
+        row->addWidget(label);
+        row->addWidget(slider);
+        auto* action = new QWidgetAction(tile_menu_);
+        action->setDefaultWidget(box);
+        tile_menu_->addAction(action);
+    }
+    if (SelfIsHost() && class_actions_) {
+        tile_menu_->addSeparator();
+        const bool may_speak = record->block.rights & pkt::kRightSpeak;
+        QAction* speech = tile_menu_->addAction(
+            QString::fromUtf8(may_speak ? roster_text::kMenuWithdraw : roster_text::kMenuGrant));
+        speech->setObjectName(may_speak ? "menu_withdraw" : "menu_grant");
+        connect(speech, &QAction::triggered, this, [this, id, may_speak] {
+            if (may_speak) {
+                SendSpeakControl(id, false);
+                roster_.SetMicrophone(id, false);
+            } else if (class_actions_) {
+                class_actions_->GrantSpeech(id);
+            }
+        });
+        QAction* remove = tile_menu_->addAction(QString::fromUtf8(roster_text::kMenuRemove));
+        remove->setObjectName("menu_remove");
+        connect(remove, &QAction::triggered, this, [this, id, nick] {
+            if (ask &&
+                ask(QString::fromUtf8(roster_text::kAskRemove).arg(nick),
+                    QString::fromUtf8(roster_text::kCaption)) &&
+                class_actions_)
+                class_actions_->RemoveFromClass(id);
+        });
+    }
+    tile_menu_->popup(global);
 }

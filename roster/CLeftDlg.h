@@ -7,10 +7,12 @@
 
 #include <QWidget>
 
+class QMenu;
+
 #include <array>
 #include <functional>
 
-#include "chat/CPictureEx.h"
+#include "controls/CPictureEx.h"
 #include "platform/messages.h"
 #include "roster/CWorkQueue.h"
 #include "roster/picture_download.h"
@@ -61,6 +63,16 @@ public:
     CWorkQueue& queue() { return queue_; }
     void set_download_limits(const download::Limits& l) { limits_ = l; }
 
+    // The class actions (hands, removal, speaker levels); set by the main dialog.
+    void set_class_actions(IClassActions* a) { class_actions_ = a; }
+    // The menu of a tile (right button): speaker level for others, and for the host speech and removal.
+    // Opens without blocking; the open menu is `tile_menu()` until it closes.
+    void ShowTileMenu(int slot, const QPoint& global);
+    QMenu* tile_menu() const { return tile_menu_; }
+    // What a tile says about its user (name, role, microphone, camera, hand), for its tool tip and for a
+    // screen reader.
+    QString TileDescription(const UserRecord& record);
+
     // How the host is asked; a test answers for the user.
     std::function<bool(const QString& text, const QString& caption)> ask;
 
@@ -81,12 +93,16 @@ private:
     void RequestPicture(const UserRecord& record);
     void Layout();
     void SendSpeakControl(uint32_t user_id, bool allow);
+    void Notice(const QString& text);
+    void DescribeTile(int slot);
     bool SelfIsHost();
     int SlotOfUser(uint32_t user_id) const;
 
     call_back* cb_;
     Roster& roster_;
     ISessionActions* actions_;
+    IClassActions* class_actions_ = nullptr;
+    QMenu* tile_menu_ = nullptr;
     std::string install_folder_;
     std::string picture_folder_;
     std::string web_host_;

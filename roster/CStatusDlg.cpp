@@ -7,12 +7,13 @@
 
 #include "config/client_config.h"
 #include "platform/controls.h"
+#include "platform/message_ids.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
 #include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
 #include "roster/roster_texts.h"
-#include "session/message_ids.h"
+#include "session/requests.h"
 #include "skin/CBitmapSlider.h"
 #include "skin/ClxStatic.h"
 
@@ -55,12 +56,10 @@ CStatusDlg::CStatusDlg(call_back* cb, ISessionActions* actions, const std::strin
     skin_.Load(path_join(skin_folder_, "status.txt"));
 
     // The sliders and buttons act on the cards of the chosen devices.
-    DeviceSettingRequest record{1, kRecordingDevice, -1};
-    cb_->request(kReqDeviceSetting, &record, sizeof record);
-    mixer_.SetInputIndex(record.value);
-    DeviceSettingRequest play{1, kPlaybackDevice, -1};
-    cb_->request(kReqDeviceSetting, &play, sizeof play);
-    mixer_.SetOutputIndex(play.value);
+    mixer_.SetInputIndex(req::DeviceSetting(*cb_, kRecordingDevice, -1));
+    mixer_.SetOutputIndex(req::DeviceSetting(*cb_, kPlaybackDevice, -1));
+    output_slider_->SetLabel(QString::fromUtf8(roster_text::kOutputVolume));
+    mic_slider_->SetLabel(QString::fromUtf8(roster_text::kMicVolume));
     SetUpSlider(output_slider_, mixer_.GetVolume(CMixer::kOutput));
     if (mixer_.GetMute(CMixer::kOutput)) {
         ShowButton(1, false, roster_text::kOutputMuted);
@@ -125,7 +124,7 @@ void CStatusDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
 void CStatusDlg::RefreshVolumes() {
     if (!mic_slider_->dragging())
         mic_slider_->SetPosition(std::clamp(mixer_.GetVolume(CMixer::kRecording), 0, 100));
-    const bool connected = cb_->request(kReqConnected, nullptr, 0) != 0;
+    const bool connected = req::Connected(*cb_);
     // While connected the output slider is the service's volume, not the system's.
     if (!connected && !output_slider_->dragging())
         output_slider_->SetPosition(std::clamp(mixer_.GetVolume(CMixer::kOutput), 0, 100));
@@ -154,7 +153,7 @@ void CStatusDlg::resizeEvent(QResizeEvent* e) {
 
 void CStatusDlg::Notice(const char* utf8) {
     std::string text = utf8_to_gbk(utf8);
-    cb_->request(kReqNoticeLine, text.data(), int(text.size()));
+    req::NoticeLine(*cb_, text);
 }
 
 void CStatusDlg::ShowUserCount() {
@@ -193,11 +192,11 @@ void CStatusDlg::SetPlaybackDevice(int device_id) {
 }
 
 void CStatusDlg::ToggleMicrophone() {
-    if (cb_->request(kReqConnected, nullptr, 0)) {
-        if (!cb_->request(kReqMicrophoneOn, nullptr, 0))
+    if (req::Connected(*cb_)) {
+        if (!req::MicrophoneOn(*cb_))
             mixer_.SetMute(CMixer::kRecording, false);
-        cb_->request(kReqToggleMicrophone, nullptr, 0);
-        const bool on = cb_->request(kReqMicrophoneOn, nullptr, 0) != 0;
+        req::ToggleMicrophone(*cb_);
+        const bool on = req::MicrophoneOn(*cb_);
         ShowButton(0, on, on ? roster_text::kMute : roster_text::kMicMuted);
         return;
     }
@@ -209,7 +208,7 @@ void CStatusDlg::ToggleMicrophone() {
 void CStatusDlg::ToggleOutput() {
     sound_off_ = !sound_off_;
     ShowButton(1, !sound_off_, sound_off_ ? roster_text::kOutputMuted : roster_text::kMute);
-    if (cb_->request(kReqConnected, nullptr, 0)) {
+    if (req::Connected(*cb_)) {
         if (actions_)
             actions_->SetOutputVolume(uint32_t(sound_off_ ? 0 : output_slider_->GetPosition()));
         if (sound_off_) {
@@ -227,7 +226,7 @@ void CStatusDlg::ToggleOutput() {
 void CStatusDlg::SetOutputVolume(int volume) {
     if (sound_off_)
         return;
-    if (cb_->request(kReqConnected, nullptr, 0)) {
+    if (req::Connected(*cb_)) {
         if (actions_)
             actions_->SetOutputVolume(uint32_t(volume));
     } else {

@@ -17,9 +17,20 @@ const char* const kGbkUser = "\xD3\xC3\xBB\xA7"; // "用户" in GBK
 // "您的帐号已在别处登录" in GBK: what a session that is pushed out is told.
 const char* const kGbkLoggedInElsewhere =
     "\xC4\xFA\xB5\xC4\xD5\xCA\xBA\xC5\xD2\xD1\xD4\xDA\xB1\xF0\xB4\xA6\xB5\xC7\xC2\xBC";
+// "你已被发起人移出课堂" in GBK: what a removed user is told.
+const char* const kGbkRemovedByHost =
+    "\xC4\xE3\xD2\xD1\xB1\xBB\xB7\xA2\xC6\xF0\xC8\xCB\xD2\xC6\xB3\xF6\xBF\xCE\xCC\xC3";
+constexpr uint32_t kEndedByServer = 1;
 // The longest chat text a client sends, its terminator not counted.
 constexpr size_t kMaxChatText = 4096;
-constexpr uint32_t kEndedByPeer = 2;
+
+uint32_t get_le32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+void put_le32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * i));
+}
 } // namespace
 
 std::array<uint8_t, 20> expected_key(const std::string& secret, uint32_t user, uint32_t room,
@@ -159,6 +170,60 @@ std::set<uint32_t> RoomHub::watchers_of(uint32_t room_id, uint32_t user) const {
     return m == r->second.members.end() ? std::set<uint32_t>{} : m->second.watchers;
 }
 
+std::vector<uint32_t> RoomHub::hands_of(uint32_t room_id) const {
+    std::vector<uint32_t> ids;
+    auto r = rooms_.find(room_id);
+    if (r != rooms_.end())
+        for (const RaisedHand& h : r->second.hands)
+            ids.push_back(h.user_id);
+    return ids;
+}
+
+std::optional<proto::UserBlock> RoomHub::member(uint32_t room_id, uint32_t user) const {
+    auto r = rooms_.find(room_id);
+    if (r == rooms_.end())
+        return std::nullopt;
+    auto m = r->second.members.find(user);
+    if (m == r->second.members.end())
+        return std::nullopt;
+    return m->second.block;
+}
+
+std::vector<ConnId> RoomHub::connections_of(uint32_t room_id) const {
+    std::vector<ConnId> out;
+    auto r = rooms_.find(room_id);
+    if (r != rooms_.end())
+        for (const auto& [id, m] : r->second.members)
+            out.push_back(m.conn);
+    return out;
+}
+
+void RoomHub::adopt(ConnId conn, uint32_t room_id, const proto::UserBlock& block) {
+    Conn& c = conns_[conn];
+    c.ip = block.ip;
+    c.port = block.port;
+    c.seat = std::make_pair(room_id, block.user_id);
+    Room& room = rooms_[room_id];
+    if (room.host == 0)
+        room.host = config_.directory.host_of(room_id).value_or(0);
+    if (room.host == 0 && (block.rights & pkt::kRightHost))
+        room.host = block.user_id;
+    Member& m = room.members[block.user_id];
+    m.conn = conn;
+    m.block = block;
+}
+
+bool RoomHub::adopt_watch(uint32_t room_id, uint32_t target, uint32_t watcher) {
+    auto r = rooms_.find(room_id);
+    if (r == rooms_.end() || target == watcher)
+        return false;
+    auto t = r->second.members.find(target);
+    if (t == r->second.members.end() || !r->second.members.count(watcher))
+        return false;
+    t->second.watchers.insert(watcher);
+    return true;
+}
+
 void RoomHub::to_others(const Room& room, uint32_t except, uint16_t type, const SharedPayload& payload,
                         Out& out) const {
     for (const auto& [id, m] : room.members)
@@ -248,6 +313,15 @@ std::vector<Outgoing> RoomHub::dispatch(ConnId conn, uint16_t type, const uint8_
     case pkt::kSpeakRequest:
         speak_request(room, me, out);
         break;
+    case pkt::kHandLowered:
+        hand_lowered(room, me, out);
+        break;
+    case pkt::kRemoveUser:
+        if (require(pkt::kRightHost))
+            remove_user(conn, room, me, data, size, out);
+        break;
+    case pkt::kSpeakerVolume:
+        break; // a level of the user's own playback, for the local service
     case pkt::kWatchVideo:
         watch(room, me, data, size, out);
         break;
@@ -374,6 +448,11 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
     }
     to_others(room, l->user_id, pkt::kUserEntered, me.block.encode(), out);
     room.members[l->user_id] = std::move(me);
+    ++room.epoch;
+    // A host who comes (back) finds the hands that are up, in the order they went up.
+    if (l->user_id == room.host)
+        for (const RaisedHand& h : room.hands)
+            out.push_back({conn, pkt::kSpeakRequest, proto::SpeakRequest{h.user_id}.encode(), false});
     out.push_back({conn, pkt::kMediaStart, {}, false});
     if (config_.log)
         config_.log("user " + std::to_string(l->user_id) + " entered room " + std::to_string(l->room_id));
@@ -405,21 +484,28 @@ void RoomHub::chat(Room& room, Member& from, const uint8_t* data, size_t size, O
 }
 
 void RoomHub::video(uint32_t room_id, Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {
-    if (from.watchers.empty())
+    if (from.watchers.empty() || size < proto::VideoFrame::kHeader)
         return;
     if (from.key_frame_owed)
         request_key_frame(from, out);
-    auto frame = proto::VideoFrame::decode(data, size);
-    if (!frame)
-        return;
-    frame->user_id = from.block.user_id;
-    frame->room_id = room_id;
-    const SharedPayload payload = frame->encode();
-    for (uint32_t w : from.watchers) {
-        auto m = room.members.find(w);
-        if (m != room.members.end())
-            out.push_back({m->second.conn, pkt::kVideoFrame, payload, false});
+    // The frame as it came, with the sender and the room filled in and a length field past the payload cut
+    // to what is there: one copy, whatever the number of watchers.
+    const uint32_t length = uint32_t(std::min<size_t>(get_le32(data + 8), size - proto::VideoFrame::kHeader));
+    proto::Bytes bytes(data, data + proto::VideoFrame::kHeader + length);
+    put_le32(&bytes[0], from.block.user_id);
+    put_le32(&bytes[4], room_id);
+    put_le32(&bytes[8], length);
+    const SharedPayload payload(std::move(bytes));
+    if (from.watcher_conns_epoch != room.epoch) {
+        from.watcher_conns.clear();
+        for (uint32_t w : from.watchers)
+            if (auto m = room.members.find(w); m != room.members.end())
+                from.watcher_conns.push_back(m->second.conn);
+        from.watcher_conns_epoch = room.epoch;
     }
+    out.reserve(out.size() + from.watcher_conns.size());
+    for (ConnId to : from.watcher_conns)
+        out.push_back({to, pkt::kVideoFrame, payload, false});
 }
 
 void RoomHub::voice(Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {
@@ -450,14 +536,63 @@ void RoomHub::microphone(Room& room, Member& from, bool on, Out& out) {
 }
 
 void RoomHub::speak_request(Room& room, Member& from, Out& out) {
+    if (room.host == from.block.user_id)
+        return;
+    // The queue keeps the first time a hand went up; asking again while it is up does not move it back.
+    const uint32_t id = from.block.user_id;
+    if (std::none_of(room.hands.begin(), room.hands.end(),
+                     [id](const RaisedHand& h) { return h.user_id == id; }))
+        room.hands.push_back({id, unix_ms()});
     auto host = room.members.find(room.host);
-    if (host == room.members.end() || room.host == from.block.user_id)
+    if (host == room.members.end())
         return;
     out.push_back(
         {host->second.conn, pkt::kSpeakRequest, proto::SpeakRequest{from.block.user_id}.encode(), false});
 }
 
-void RoomHub::set_watched(Room&, Member& target, uint32_t watcher, bool watch, Out& out) {
+bool RoomHub::lower_hand(Room& room, uint32_t user_id) {
+    auto it = std::find_if(room.hands.begin(), room.hands.end(),
+                           [user_id](const RaisedHand& h) { return h.user_id == user_id; });
+    if (it == room.hands.end())
+        return false;
+    room.hands.erase(it);
+    return true;
+}
+
+void RoomHub::hand_lowered(Room& room, Member& from, Out& out) {
+    if (!lower_hand(room, from.block.user_id))
+        return;
+    auto host = room.members.find(room.host);
+    if (host != room.members.end())
+        out.push_back(
+            {host->second.conn, pkt::kHandLowered, proto::UserRef{from.block.user_id}.encode(), false});
+}
+
+void RoomHub::remove_user(ConnId conn, Room& room, Member& host, const uint8_t* data, size_t size, Out& out) {
+    auto who = proto::UserRef::decode(data, size);
+    if (!who || who->user_id == host.block.user_id) {
+        drop(conn, "removal of the host itself");
+        return;
+    }
+    auto target = room.members.find(who->user_id);
+    if (target == room.members.end())
+        return; // gone already
+    // The removed user is told why, then gets the final result the client does not reconnect after, then
+    // the seat closes; the others see the user leave, ended by the server.
+    const ConnId gone = target->second.conn;
+    if (config_.log)
+        config_.log("user " + std::to_string(who->user_id) + " removed by the host " +
+                    std::to_string(host.block.user_id));
+    leave(gone, out, kEndedByServer);
+    out.push_back({gone, pkt::kSystemText, proto::SystemText{kGbkRemovedByHost}.encode(), false});
+    proto::LoginResult removed;
+    removed.result = kLoginRemoved;
+    out.push_back({gone, pkt::kLoginResult, removed.encode(), false});
+    out.push_back({gone, 0, {}, true});
+}
+
+void RoomHub::set_watched(Room& room, Member& target, uint32_t watcher, bool watch, Out& out) {
+    ++room.epoch;
     const bool before = !target.watchers.empty();
     bool inserted = false;
     if (watch)
@@ -513,6 +648,8 @@ void RoomHub::speak_control(Room& room, Member&, const uint8_t* data, size_t siz
     proto::RightsChange change{sc->user_id, pkt::kRightSpeak,
                                sc->allow ? pkt::kRightsAdd : pkt::kRightsRemove, 0};
     if (sc->allow) {
+        // A granted hand is down.
+        lower_hand(room, sc->user_id);
         target->second.block.rights |= pkt::kRightSpeak;
     } else {
         target->second.block.rights &= ~uint32_t(pkt::kRightSpeak);
@@ -542,7 +679,7 @@ void RoomHub::chat_control(ConnId conn, Room& room, Member& host, const uint8_t*
     to_others(room, 0, pkt::kRightsChange, relayed.encode(), out);
 }
 
-void RoomHub::leave(ConnId conn, Out& out) {
+void RoomHub::leave(ConnId conn, Out& out, uint32_t ended_by) {
     auto c = conns_.find(conn);
     if (c == conns_.end() || !c->second.seat)
         return;
@@ -553,10 +690,12 @@ void RoomHub::leave(ConnId conn, Out& out) {
         return;
     Room& room = r->second;
     room.members.erase(user_id);
+    lower_hand(room, user_id);
+    ++room.epoch;
     for (auto& [id, m] : room.members)
         if (m.watchers.count(user_id))
             set_watched(room, m, user_id, false, out);
-    to_others(room, user_id, pkt::kUserLeft, proto::UserLeft{user_id, kEndedByPeer}.encode(), out);
+    to_others(room, user_id, pkt::kUserLeft, proto::UserLeft{user_id, ended_by}.encode(), out);
     if (room.members.empty())
         rooms_.erase(r);
     if (config_.log)

@@ -79,6 +79,7 @@ enum LoginResultCode : uint32_t {
     kLoginBadKey = 4,
     kLoginAlreadyIn = 5,
     kLoginNoRoomServer = 6, // the local service cannot reach its room server
+    kLoginRemoved = 7,      // the host removed the user from the class; final, like 5
 };
 
 // The key id a user needs: HMAC-SHA1(secret, "userid:roomid:timestamp").
@@ -103,6 +104,18 @@ public:
     size_t room_count() const { return rooms_.size(); }
     std::optional<uint32_t> rights_of(uint32_t room, uint32_t user) const;
     std::set<uint32_t> watchers_of(uint32_t room, uint32_t user) const;
+    // The raised hands of a room, oldest first.
+    std::vector<uint32_t> hands_of(uint32_t room) const;
+    std::optional<proto::UserBlock> member(uint32_t room, uint32_t user) const;
+    // The connections seated in a room.
+    std::vector<ConnId> connections_of(uint32_t room) const;
+
+    // For a room rebuilt from what other servers still hold (a cluster's new home): the directory is filled
+    // before logins; a member already known to the room's other users is seated without a login and without
+    // telling anyone; a watch is restored silently (false when the watched user is not seated yet).
+    UserDirectory& directory() { return config_.directory; }
+    void adopt(ConnId conn, uint32_t room, const proto::UserBlock& block);
+    bool adopt_watch(uint32_t room, uint32_t target, uint32_t watcher);
 
     // Lines about connections that have not logged in (drops, closes, refusals) share one limit for the
     // whole server: one line a second, with a count of the ones left out. The server's own such lines go
@@ -116,10 +129,20 @@ private:
         std::set<uint32_t> watchers; // users who receive this member's video
         int64_t last_key_request_ms = -1000000;
         bool key_frame_owed = false; // a new watcher came while requests were limited
+        // The watchers' connections, in the order of `watchers`: made again when the room's epoch moved.
+        std::vector<ConnId> watcher_conns;
+        uint64_t watcher_conns_epoch = 0;
+    };
+    struct RaisedHand {
+        uint32_t user_id;
+        int64_t since_ms; // wall clock
     };
     struct Room {
         uint32_t host = 0;
         std::map<uint32_t, Member> members; // by user id, in id order
+        std::vector<RaisedHand> hands;      // in the order they went up
+        // Moves on every change of the members or of who watches whom.
+        uint64_t epoch = 1;
     };
     // A budget of events per second with a burst, refilled by the steady clock.
     struct Bucket {
@@ -147,10 +170,14 @@ private:
     void camera(uint32_t room_id, Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
     void microphone(Room& room, Member& from, bool on, Out& out);
     void speak_request(Room& room, Member& from, Out& out);
+    void hand_lowered(Room& room, Member& from, Out& out);
+    void remove_user(ConnId conn, Room& room, Member& host, const uint8_t* data, size_t size, Out& out);
+    // Takes a user's hand out of the queue; true when it was up.
+    static bool lower_hand(Room& room, uint32_t user_id);
     void watch(Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
     void speak_control(Room& room, Member& from, const uint8_t* data, size_t size, Out& out);
     void chat_control(ConnId conn, Room& room, Member& host, const uint8_t* data, size_t size, Out& out);
-    void leave(ConnId conn, Out& out);
+    void leave(ConnId conn, Out& out, uint32_t ended_by = 2);
 
     void to_others(const Room& room, uint32_t except, uint16_t type, const SharedPayload& payload,
                    Out& out) const;

@@ -25,8 +25,6 @@ namespace {
 
 // Video and voice may be dropped for a receiver that falls behind (voice never waits behind video);
 // everything else is a control packet that is not.
-// A connection closed on purpose gets this long to take what was queued for it.
-constexpr std::chrono::milliseconds kFlushLimit{1000};
 
 FramedSocket::Lane lane_of(uint16_t type) {
     if (type == pkt::kVideoFrame)
@@ -35,6 +33,24 @@ FramedSocket::Lane lane_of(uint16_t type) {
         return FramedSocket::Lane::Voice;
     return FramedSocket::Lane::Control;
 }
+
+// The process's own rooms behind the backend interface.
+class HubBackend : public room::RoomBackend {
+public:
+    explicit HubBackend(room::RoomHub& hub) : hub_(hub) {}
+    void on_connect(room::ConnId conn, uint32_t ip, uint16_t port) override {
+        hub_.on_connect(conn, ip, port);
+    }
+    std::vector<room::Outgoing> on_packet(room::ConnId conn, uint16_t type, const uint8_t* data,
+                                          size_t size) override {
+        return hub_.on_packet(conn, type, data, size);
+    }
+    std::vector<room::Outgoing> on_disconnect(room::ConnId conn) override { return hub_.on_disconnect(conn); }
+    bool logged_in(room::ConnId conn) const override { return hub_.logged_in(conn); }
+
+private:
+    room::RoomHub& hub_;
+};
 
 } // namespace
 
@@ -45,7 +61,10 @@ ServiceServer::ServiceServer(asio::io_context& io, ServerOptions options)
               c.log = [](const std::string& s) { service_log(s); };
           return c;
       }()),
-      accept_retry_(io) {}
+      accept_retry_(io) {
+    room_ = options_.backend ? options_.backend : std::make_shared<HubBackend>(hub_);
+    room_->attach([this](const std::vector<room::Outgoing>& out) { deliver(out); });
+}
 
 ServiceServer::~ServiceServer() {
     stop();
@@ -154,18 +173,18 @@ bool ServiceServer::accept_allowed(const asio::ip::tcp::socket& socket) {
             return false;
         }
     }
-    // Ids grow with time: the first waiting one found is the oldest.
+    // Ids grow with time: the smallest waiting one is the oldest.
     size_t waiting = 0, from_there = 0;
     std::optional<room::ConnId> oldest, oldest_from_there;
     for (const auto& [id, c] : clients_) {
-        if (hub_.logged_in(id) || c.login_seen || c.upstream)
+        if (room_->logged_in(id) || c.login_seen || c.upstream)
             continue;
         ++waiting;
-        if (!oldest)
+        if (!oldest || id < *oldest)
             oldest = id;
         if (c.socket->remote_endpoint().address() == remote.address()) {
             ++from_there;
-            if (!oldest_from_there)
+            if (!oldest_from_there || id < *oldest_from_there)
                 oldest_from_there = id;
         }
     }
@@ -187,7 +206,7 @@ void ServiceServer::evict(room::ConnId id, const std::string& why) {
         c->second.login_timer->cancel();
     clients_.erase(c);
     if (!options_.relay_to)
-        deliver(hub_.on_disconnect(id));
+        deliver(room_->on_disconnect(id));
 }
 
 void ServiceServer::on_accepted(asio::ip::tcp::socket socket) {
@@ -199,7 +218,7 @@ void ServiceServer::on_accepted(asio::ip::tcp::socket socket) {
     if (clients_.size() >= options_.max_clients) {
         // A connection that has not logged in does not keep the only place from a client that will.
         for (auto it = clients_.begin(); it != clients_.end(); ++it) {
-            if (!hub_.logged_in(it->first) && !it->second.login_seen && !it->second.upstream) {
+            if (!room_->logged_in(it->first) && !it->second.login_seen && !it->second.upstream) {
                 evict(it->first, "no login, and only one client is served");
                 break;
             }
@@ -226,7 +245,7 @@ void ServiceServer::start_hub_client(room::ConnId id) {
     auto& socket = clients_[id].socket;
     auto remote = socket->remote_endpoint();
     uint32_t ip = remote.address().is_v4() ? htonl(remote.address().to_v4().to_uint()) : 0;
-    hub_.on_connect(id, ip, remote.port());
+    room_->on_connect(id, ip, remote.port());
     // Before the login only a frame of the login's size is taken: nobody can make the server buffer a
     // megabyte without having logged in.
     socket->set_max_frame(uint32_t(2 + proto::Login::kSizeWithToken));
@@ -237,9 +256,9 @@ void ServiceServer::start_hub_client(room::ConnId id) {
                 return; // speech comes from the service's own capture, never from its client
             if (auto c = clients_.find(id); c != clients_.end() && c->second.voice)
                 c->second.voice->from_client(type, p, n);
-            const bool was_in = hub_.logged_in(id);
-            deliver(hub_.on_packet(id, type, p, n));
-            if (!was_in && hub_.logged_in(id))
+            const bool was_in = room_->logged_in(id);
+            deliver(room_->on_packet(id, type, p, n));
+            if (!was_in && room_->logged_in(id))
                 if (auto s = weak.lock())
                     s->set_max_frame(framing::kMaxLength);
         },
@@ -254,7 +273,7 @@ void ServiceServer::arm_login_timer(room::ConnId id) {
         std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(options_.login_timeout_ms));
     clients_[id].login_timer = timer;
     timer->async_wait([this, id](std::error_code ec) {
-        if (ec || hub_.logged_in(id))
+        if (ec || room_->logged_in(id))
             return;
         auto w = clients_.find(id);
         if (w != clients_.end() && (w->second.login_seen || w->second.upstream))
@@ -266,7 +285,7 @@ void ServiceServer::arm_login_timer(room::ConnId id) {
         hub_.log_unauthenticated("connection " + std::to_string(id) + " closed: no login in time");
         c->second.socket->close();
         clients_.erase(c);
-        deliver(hub_.on_disconnect(id));
+        deliver(room_->on_disconnect(id));
         if (clients_.empty() && options_.exit_when_idle_ms >= 0)
             arm_idle_timer(options_.exit_when_idle_ms);
     });
@@ -286,6 +305,8 @@ void ServiceServer::start_relay_client(room::ConnId id) {
                 return; // speech comes from the service's own capture, never from its client
             if (me.voice)
                 me.voice->from_client(type, p, n);
+            if (type == pkt::kSpeakerVolume)
+                return; // the service's own playback: nothing for the room server
             if (me.upstream && me.upstream->is_open()) {
                 me.upstream->send_frame(to_upstream(me, type, p, n), type == pkt::kVideoFrame);
                 return;
@@ -308,8 +329,14 @@ void ServiceServer::start_relay_client(room::ConnId id) {
     arm_login_timer(id);
 }
 
+const ServerOptions::Upstream& ServiceServer::upstream_at(size_t i) const {
+    i %= upstream_count();
+    return i == 0 ? *options_.relay_to : options_.relay_alternates[i - 1];
+}
+
 void ServiceServer::connect_upstream(room::ConnId id) {
     Client& c = clients_[id];
+    const ServerOptions::Upstream& up = upstream_at(upstream_next_);
     c.connecting = true;
     auto resolver = std::make_shared<asio::ip::tcp::resolver>(io_);
     auto socket = std::make_shared<asio::ip::tcp::socket>(io_);
@@ -326,7 +353,7 @@ void ServiceServer::connect_upstream(room::ConnId id) {
         socket->close(ignored);
         upstream_failed(id, "no answer in time");
     });
-    resolver->async_resolve(options_.relay_to->host, std::to_string(options_.relay_to->port),
+    resolver->async_resolve(up.host, std::to_string(up.port),
                             [this, id, resolver, socket, timer,
                              done](std::error_code ec, asio::ip::tcp::resolver::results_type results) {
                                 if (*done)
@@ -358,10 +385,17 @@ void ServiceServer::upstream_failed(room::ConnId id, const std::string& why) {
         return;
     Client& c = it->second;
     c.connecting = false;
+    log_limited("upstream", "cannot reach the room server " + upstream_at(upstream_next_).host + ":" +
+                                std::to_string(upstream_at(upstream_next_).port) + ": " + why);
+    upstream_next_ = (upstream_next_ + 1) % upstream_count();
+    if (++c.upstream_tries < upstream_count()) {
+        connect_upstream(id); // the next room server of the list, with the login still waiting
+        return;
+    }
+    c.upstream_tries = 0;
     c.login_seen = false;
     c.pending.clear();
     // The login is answered with a failure the client retries by itself, rather than a dropped link.
-    log_limited("upstream", "cannot reach the room server: " + why);
     proto::LoginResult r;
     r.result = room::kLoginNoRoomServer;
     c.socket->send_frame(framing::make_frame(pkt::kLoginResult, r.encode()), false);
@@ -376,6 +410,7 @@ void ServiceServer::upstream_ready(room::ConnId id, asio::ip::tcp::socket up) {
     }
     Client& c = it->second;
     c.connecting = false;
+    c.upstream_tries = 0;
     if (c.login_timer)
         c.login_timer->cancel();
     c.upstream = std::make_shared<FramedSocket>(std::move(up), options_.send_cap);
@@ -393,8 +428,21 @@ void ServiceServer::upstream_ready(room::ConnId id, asio::ip::tcp::socket up) {
             }
             if (for_client(it->second, type, p, n))
                 it->second.socket->send_frame(framing::make_frame(type, p, n), type == pkt::kVideoFrame);
+            auto r = type == pkt::kLoginResult ? proto::LoginResult::decode(p, n) : std::nullopt;
+            if (r && r->result == room::kLoginNoRoomServer && upstream_count() > 1) {
+                // A room server that cannot serve the room now (a cluster node cut off from the others):
+                // the client's next login goes to the next one.
+                upstream_next_ = (upstream_next_ + 1) % upstream_count();
+                it->second.upstream->close();
+                it->second.upstream.reset();
+                it->second.login_seen = false;
+            }
         },
-        [this, id](const std::string& why) { closed(id, "room server: " + why); });
+        [this, id](const std::string& why) {
+            // The next login starts with the next room server: this one may be gone for good.
+            upstream_next_ = (upstream_next_ + 1) % upstream_count();
+            closed(id, "room server: " + why);
+        });
     for (auto& frame : c.pending) {
         const uint16_t type = uint16_t(frame[4] | (frame[5] << 8));
         c.upstream->send_frame(std::move(frame), type == pkt::kVideoFrame);
@@ -429,15 +477,18 @@ void ServiceServer::deliver(const std::vector<room::Outgoing>& out) {
         if (c == clients_.end())
             continue;
         if (o.close) {
-            // What was queued for it (a push-out's text and result) is still written first.
+            // What the room said to it last (why it is sent away) still goes out first.
             room::ConnId gone = o.to;
-            c->second.socket->close_after_flush(kFlushLimit);
+            c->second.socket->close_after_sending();
             clients_.erase(c);
-            hub_.on_disconnect(gone);
+            room_->on_disconnect(gone);
             continue;
         }
         if (c->second.voice && !for_client(c->second, o.type, o.payload.data(), o.payload.size()))
             continue;
+        if (o.type == pkt::kLoginResult && o.payload.size() >= 4 && o.payload.data()[0] == 0 &&
+            o.payload.data()[1] == 0 && o.payload.data()[2] == 0 && o.payload.data()[3] == 0)
+            c->second.socket->set_max_frame(framing::kMaxLength); // logged in (also when answered later)
         if (!frame || o.payload.identity() != last_payload || o.type != last_type || !last_payload) {
             frame = std::make_shared<const std::vector<uint8_t>>(
                 framing::make_frame(o.type, o.payload.data(), o.payload.size()));
@@ -477,7 +528,7 @@ void ServiceServer::send_voice(room::ConnId id, proto::Bytes payload) {
                 FramedSocket::Lane::Voice);
         return;
     }
-    deliver(hub_.on_packet(id, pkt::kVoice, payload.data(), payload.size()));
+    deliver(room_->on_packet(id, pkt::kVoice, payload.data(), payload.size()));
 }
 
 void ServiceServer::microphone_failed(room::ConnId id, const std::string& why) {
@@ -503,7 +554,7 @@ void ServiceServer::microphone_failed(room::ConnId id, const std::string& why) {
         if (c.upstream && c.upstream->is_open())
             c.upstream->send_frame(framing::make_frame(pkt::kMicrophoneOff, off, 0), false);
     } else {
-        deliver(hub_.on_packet(id, pkt::kMicrophoneOff, off, 0));
+        deliver(room_->on_packet(id, pkt::kMicrophoneOff, off, 0));
     }
 }
 
@@ -512,19 +563,19 @@ void ServiceServer::closed(room::ConnId id, const std::string& why) {
     if (c == clients_.end())
         return;
     const std::string line = "connection " + std::to_string(id) + " closed: " + why;
-    if (hub_.logged_in(id) || c->second.login_seen)
+    if (room_->logged_in(id) || c->second.login_seen)
         log(line);
     else
         hub_.log_unauthenticated(line);
     if (c->second.login_timer)
         c->second.login_timer->cancel();
-    // The client still gets what the room server said last (a push-out's text and result).
-    c->second.socket->close_after_flush(kFlushLimit);
+    // The room server's last packets (a final login result) still reach the client before its link closes.
+    c->second.socket->close_after_sending();
     if (c->second.upstream)
         c->second.upstream->close();
     clients_.erase(c);
     if (!options_.relay_to)
-        deliver(hub_.on_disconnect(id));
+        deliver(room_->on_disconnect(id));
     if (clients_.empty() && options_.exit_when_idle_ms >= 0)
         arm_idle_timer(options_.exit_when_idle_ms);
 }

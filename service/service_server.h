@@ -12,10 +12,12 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "service/room_backend.h"
 #include "service/room_hub.h"
 #include "voice/voice_session.h"
 
@@ -28,12 +30,14 @@ struct ServerOptions {
     int exit_when_idle_ms = -1;
     // Stop when no client has come this long after start; negative: never.
     int exit_if_unused_ms = -1;
-    // Relay mode: the room server, by name or address, reached again at every login of the client.
+    // Relay mode: the room server, by name or address, reached again at every login of the client. With
+    // several (the nodes of a cluster), they are tried in turn, starting after the one that last failed.
     struct Upstream {
         std::string host;
         uint16_t port = 0;
     };
     std::optional<Upstream> relay_to;
+    std::vector<Upstream> relay_alternates; // further room servers after relay_to
     int upstream_connect_timeout_ms = 5000;
     size_t send_cap = 4u << 20;
     // A connection that has not logged in this long after it was made is closed; negative: never. A login is
@@ -50,6 +54,9 @@ struct ServerOptions {
     bool voice = false;
     voice::VoiceConfig voice_config;
     room::HubConfig hub;
+    // Room server: where the connections go instead of this process's own hub (a cluster node); the
+    // server attaches itself to it at construction.
+    std::shared_ptr<room::RoomBackend> backend;
 };
 
 class ServiceServer {
@@ -70,6 +77,7 @@ private:
         bool login_seen = false;                         // relay mode: the client has sent its login
         bool connecting = false;                         // relay mode: the room server is being reached
         std::vector<std::vector<uint8_t>> pending;       // relay mode: frames that wait for the room server
+        size_t upstream_tries = 0;                       // relay mode: room servers tried for this login
         std::unique_ptr<voice::VoiceSession> voice;      // local service: the user's speech
         std::optional<std::pair<uint32_t, uint32_t>> login; // relay mode: (user, room) of the last login
     };
@@ -85,6 +93,9 @@ private:
     void connect_upstream(room::ConnId id);
     void upstream_failed(room::ConnId id, const std::string& why);
     void upstream_ready(room::ConnId id, asio::ip::tcp::socket socket);
+    // Relay mode: the room servers in the order they are tried.
+    size_t upstream_count() const { return 1 + options_.relay_alternates.size(); }
+    const ServerOptions::Upstream& upstream_at(size_t i) const;
     void deliver(const std::vector<room::Outgoing>& out);
     // Local service: the speech of client `id`, its packets to the room and its failures to the client.
     void start_voice(room::ConnId id);
@@ -111,8 +122,10 @@ private:
     asio::ip::tcp::acceptor acceptor_;
     asio::steady_timer idle_timer_;
     room::RoomHub hub_;
-    std::map<room::ConnId, Client> clients_;
+    std::shared_ptr<room::RoomBackend> room_;           // options_.backend, or hub_
+    std::unordered_map<room::ConnId, Client> clients_; // looked up once per receiver of every packet
     room::ConnId next_id_ = 1;
+    size_t upstream_next_ = 0; // relay mode: the room server tried first at the next login
     asio::steady_timer accept_retry_;
     std::map<std::string, std::chrono::steady_clock::time_point> last_logged_;
     std::optional<HeldToken> token_;

@@ -21,6 +21,8 @@ public:
     std::optional<std::string> nickname(uint32_t user) const;
     std::optional<uint32_t> host_of(uint32_t room) const;
     bool empty() const { return nicknames_.empty() && hosts_.empty(); }
+    const std::map<uint32_t, std::string>& nicknames() const { return nicknames_; }
+    const std::map<uint32_t, uint32_t>& hosts() const { return hosts_; }
 
 private:
     std::map<uint32_t, std::string> nicknames_;

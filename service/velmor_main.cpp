@@ -5,6 +5,9 @@
 //                                              when set, otherwise hosts the room itself
 //   velmor --room-server --listen ADDR:PORT    room server for many services and peers
 //          [--directory FILE] [--secret TEXT]
+//          [--node NAME --cluster nats://HOST:PORT --store redis://HOST:PORT]
+//                                              one node of a cluster of room servers (NATS and Redis)
+//   velmor --status --store redis://HOST:PORT  the figures of every node of a cluster
 #include <sys/resource.h>
 
 #include <asio.hpp>
@@ -17,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "cluster/cluster_node.h"
 #include "components/log.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
@@ -26,7 +30,8 @@
 
 namespace {
 
-// The local service ends this long after its client left (the client waits 4 s for it).
+// The local service ends this long after its client left (the client that started it tells it to end at
+// once).
 constexpr int kIdleExitMs = 2000;
 // A local service that no client ever reaches does not linger.
 constexpr int kUnusedExitMs = 60000;
@@ -48,11 +53,42 @@ bool parse_endpoint(const std::string& text, asio::ip::tcp::endpoint* out) {
     return true;
 }
 
+constexpr const char* kUsage =
+    "usage: velmor\n"
+    "       velmor --room-server --listen ADDR:PORT [--directory FILE] [--secret-file FILE | --secret TEXT]\n"
+    "              [--node NAME --cluster nats://HOST:PORT --store redis://HOST:PORT]\n"
+    "       velmor --status --store redis://HOST:PORT\n"
+    "       velmor --help | --version\n";
+
 int usage() {
-    std::fprintf(stderr, "usage: velmor\n"
-                         "       velmor --room-server --listen ADDR:PORT [--directory FILE] [--secret-file "
-                         "FILE | --secret TEXT]\n");
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+// --help and --version: on standard output, status 0.
+bool answer_option(const std::string& a) {
+    if (a == "--version") {
+        std::printf("velmor %s\n", QUORIN_VERSION);
+        return true;
+    }
+    if (a != "--help" && a != "-h")
+        return false;
+    std::fputs(kUsage, stdout);
+    std::fputs(
+        "\n"
+        "Without options: the local service of the quorin client. It serves one client of its own user on\n"
+        "127.0.0.1 at [network] port of user.txt and relays to [room] server=HOST:PORT, or hosts the room\n"
+        "itself when none is set.\n"
+        "\n"
+        "  --room-server         run the room server for many services\n"
+        "  --listen ADDR:PORT    the address it listens on (0.0.0.0:6000 for every interface)\n"
+        "  --directory FILE      user directory: lines 'user ID NICKNAME' and 'host ROOM USER'\n"
+        "  --secret-file FILE    logins must carry HMAC-SHA1 keys made with the secret in FILE\n"
+        "  --secret TEXT         the same, on the command line (readable by every local user)\n"
+        "\n"
+        "See velmor(1).\n",
+        stdout);
+    return true;
 }
 
 bool load_directory(const std::string& path, room::HubConfig& hub) {
@@ -83,6 +119,9 @@ static void raise_descriptor_limit() {
 }
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (answer_option(argv[i]))
+            return 0;
     // The same writable folders as the client: the client starts the service in its install folder.
     std::error_code cwd_error;
     const UserFolders folders = user_folders(std::filesystem::current_path(cwd_error).string());
@@ -98,6 +137,8 @@ int main(int argc, char** argv) {
     ServerOptions options;
     bool room_server = false;
     std::string directory;
+    std::string node, nats_url, store_url;
+    bool status = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&](std::string* out) {
@@ -112,6 +153,14 @@ int main(int argc, char** argv) {
         } else if (a == "--listen" && value(&v)) {
             if (!parse_endpoint(v, &options.listen))
                 return usage();
+        } else if (a == "--node" && value(&v)) {
+            node = v;
+        } else if (a == "--cluster" && value(&v)) {
+            nats_url = v;
+        } else if (a == "--store" && value(&v)) {
+            store_url = v;
+        } else if (a == "--status") {
+            status = true;
         } else if (a == "--directory" && value(&v)) {
             directory = v;
         } else if (a == "--secret" && value(&v)) {
@@ -133,55 +182,108 @@ int main(int argc, char** argv) {
 
     if (!room_server) {
         const std::string settings = folders.settings_file;
-        int port = profile_get_int("network", "port", kDefaultServicePort, settings);
+        int port = settings_get_int("network", "port", kDefaultServicePort, settings);
         if (port < 1 || port > 65500)
             port = kDefaultServicePort;
         options.listen = asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), uint16_t(port));
         options.max_clients = 1;
         options.voice = true;
-        options.voice_config.play_device = profile_get_int("media", "play_deviceid", -1, settings);
+        options.voice_config.play_device = settings_get_int("media", "play_deviceid", -1, settings);
         options.own_user_only = true;
         // Its own room serves one client: a reconnect from this machine takes the seat over.
         options.hub.session_tokens = false;
         options.exit_when_idle_ms = kIdleExitMs;
         options.exit_if_unused_ms = kUnusedExitMs;
-        const std::string server = profile_get_string("room", "server", "", settings);
-        if (!server.empty()) {
-            // HOST:PORT, HOST a name or an address; it is looked up at every login, not now.
-            const size_t colon = server.rfind(':');
+        const std::string server = settings_get_string("room", "server", "", settings);
+        // HOST:PORT, HOST a name or an address, looked up at every login, not now; several (the nodes of a
+        // cluster) separated by commas or spaces are tried in turn.
+        std::vector<ServerOptions::Upstream> servers;
+        std::string item;
+        for (size_t i = 0; i <= server.size(); ++i) {
+            if (i < server.size() && server[i] != ',' && server[i] != ' ') {
+                item += server[i];
+                continue;
+            }
+            if (item.empty())
+                continue;
+            const size_t colon = item.rfind(':');
             char* end = nullptr;
             const long port =
-                colon == std::string::npos ? 0 : std::strtol(server.c_str() + colon + 1, &end, 10);
-            if (colon == std::string::npos || colon == 0 || *end != '\0' || port <= 0 || port > 65535) {
+                colon == std::string::npos ? 0 : std::strtol(item.c_str() + colon + 1, &end, 10);
+            if (colon == std::string::npos || colon == 0 || *end != '\0' || port <= 0 || port > 65535 ||
+                servers.size() >= 16) {
                 service_log("bad [room] server=" + server);
                 return 1;
             }
-            options.relay_to = ServerOptions::Upstream{server.substr(0, colon), uint16_t(port)};
+            servers.push_back(ServerOptions::Upstream{item.substr(0, colon), uint16_t(port)});
+            item.clear();
         }
-        directory = profile_get_string("room", "directory", "", settings);
-        options.hub.secret = profile_get_string("auth", "secret", "", settings);
+        if (!servers.empty()) {
+            options.relay_to = servers.front();
+            options.relay_alternates.assign(servers.begin() + 1, servers.end());
+        }
+        directory = settings_get_string("room", "directory", "", settings);
+        options.hub.secret = settings_get_string("auth", "secret", "", settings);
     } else if (options.listen.port() == 0 && options.listen.address().is_unspecified()) {
         return usage();
     }
-    if (!load_directory(directory, options.hub))
+    std::string redis_host;
+    uint16_t redis_port = 0;
+    if (!store_url.empty() && !cluster::Store::parse_url(store_url, &redis_host, &redis_port)) {
+        service_log("bad --store " + store_url + " (redis://HOST:PORT)");
+        return usage();
+    }
+    if (status) {
+        if (store_url.empty())
+            return usage();
+        if (!cluster::ClusterNode::print_status(redis_host, redis_port)) {
+            service_log("cannot reach Redis at " + store_url);
+            return 1;
+        }
+        return 0;
+    }
+    const bool clustered = !nats_url.empty() || !store_url.empty() || !node.empty();
+    if (clustered && (!room_server || nats_url.empty() || store_url.empty() || node.empty()))
+        return usage();
+    if (!clustered && !load_directory(directory, options.hub))
         return 1;
     if (room_server)
         raise_descriptor_limit();
 
     asio::io_context io(1);
-    ServiceServer server(io, options);
-    // The signals are caught before the port opens: a client that connects and at once asks it to end
-    // finds it ready to end cleanly.
+    std::shared_ptr<cluster::ClusterNode> cluster_node;
+    if (clustered) {
+        // The directory goes to Redis, where every node reads it.
+        cluster::ClusterConfig c;
+        c.node = node;
+        c.nats_url = nats_url;
+        c.redis_host = redis_host;
+        c.redis_port = redis_port;
+        c.hub = options.hub;
+        c.directory_file = directory;
+        c.log = [](const std::string& line) { service_log(line); };
+        cluster_node = std::make_shared<cluster::ClusterNode>(io, c);
+        std::string error;
+        if (!cluster_node->start(&error)) {
+            service_log(error);
+            return 1;
+        }
+        options.backend = cluster_node;
+    }
+    // Taken over before the port opens: a client that connects may tell the service to end at once.
     asio::signal_set signals(io, SIGTERM, SIGINT);
-    if (!server.start())
-        return 1;
+    ServiceServer server(io, options);
     signals.async_wait([&](std::error_code ec, int) {
         if (ec)
             return;
         service_log("signal: ending");
+        if (cluster_node)
+            cluster_node->stop();
         server.stop();
         io.stop();
     });
+    if (!server.start())
+        return 1;
     io.run();
     log_free();
     return 0;

@@ -26,6 +26,14 @@ enum Request : int {
     kReqVideoWindow = 20,
     kReqHasRights = 21,
     kReqChatLine = 22,
+    // A notice that ends with a file the client itself wrote, shown as a link that opens it.
+    kReqFileNotice = 23,
+};
+
+// Request 23: the notice's text (GBK) and the file (UTF-8 path).
+struct FileNoticeRequest {
+    const char* text;
+    const char* path;
 };
 
 // Request 14: operation 1 reads the device id into value; any other operation writes value.

@@ -6,10 +6,24 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "components/audio_devices.h"
 #include "wire/protocol.h"
 
 struct ChatLogEntry;
+
+// A chat message (type 1002) as the message log shows it (GBK).
+struct IncomingChatLine {
+    uint32_t sender = 0;
+    uint32_t target = pkt::kEveryone;
+    uint16_t private_flag = 0;
+    std::string font_face;
+    uint16_t effects = 0;
+    uint16_t height = 0;
+    uint32_t colour = 0;
+    std::string text; // encoded (face codes included), without its terminator
+};
 
 class IMessageLog {
 public:
@@ -18,11 +32,15 @@ public:
     // Shown only while the detail switch is on.
     virtual void AddDebugLine(const std::string& text) = 0;
     virtual void AppendChatLine(const ChatLogEntry* entry) = 0;
-    // A chat message (type 1002) as received.
-    virtual void OnChatPacket(const uint8_t* data, size_t length) = 0;
-    // A system text (type 9 payload), shown in red.
-    virtual void AddSystemText(const uint8_t* data, size_t length) = 0;
+    // A chat message (type 1002), read by the session.
+    virtual void OnChatLine(const IncomingChatLine& line) = 0;
+    // A system text (type 9), shown in red.
+    virtual void AddSystemText(const std::string& text) = 0;
     virtual bool DetailOn() = 0;
+    // A notice followed by a link to a file the client wrote itself (a snapshot).
+    virtual void AddFileNoticeLine(const std::string& text, const std::string& utf8_path) {
+        AddNoticeLine(text + " " + utf8_path);
+    }
 };
 
 class IStatusBar {
@@ -89,12 +107,21 @@ public:
     virtual void PlayAsync(const std::string& path) = 0;
 };
 
+// The devices of the machine as the lists of the setup dialogs show them (a device's id is its position).
+struct DeviceLists {
+    std::vector<AudioDevice> recording, playback;
+    std::vector<std::string> cameras;
+};
+
 // The two setup dialogs; each returns true on OK with the chosen ids.
 class IDeviceDialogs {
 public:
     virtual ~IDeviceDialogs() = default;
     virtual bool RunAudioSetup(int& record_id, int& play_id) = 0;
     virtual bool RunVideoSetup(int& camera_id) = 0;
+    // Devices came or went: an open dialog shows the new lists, keeping the chosen device where it is still
+    // there.
+    virtual void DevicesChanged(const DeviceLists&) {}
 };
 
 // A chat line as the chat input hands it over (GBK); the session encodes it as type 2.
@@ -126,6 +153,26 @@ public:
     virtual void SetOutputVolume(uint32_t volume) = 0;
     // Type 2. False when the link is down or dropped the line.
     virtual bool SendChatLine(const OutgoingChatLine& line) = 0;
+};
+
+// What the host and the participants do to run a class, beside the media actions: hands, speech for
+// everybody, removal and the level of each speaker. UI thread.
+class IClassActions {
+public:
+    virtual ~IClassActions() = default;
+    // The local user's hand is up (asked to speak, not yet granted).
+    virtual bool OwnHandRaised() = 0;
+    // Lowers the local user's own hand; false when it was not up.
+    virtual bool LowerOwnHand() = 0;
+    // Host: grants a user the right to speak; the user's hand goes down.
+    virtual bool GrantSpeech(uint32_t user_id) = 0;
+    // Host: takes the right to speak back from everyone who has it; the number of users concerned.
+    virtual int WithdrawAllSpeech() = 0;
+    // Host: removes a user from the class; false when that is not possible (not host, the own seat).
+    virtual bool RemoveFromClass(uint32_t user_id) = 0;
+    // How loud one remote speaker is played, 0 to 200 percent.
+    virtual void SetSpeakerVolume(uint32_t user_id, int percent) = 0;
+    virtual int SpeakerVolume(uint32_t user_id) = 0;
 };
 
 // Receivers of posted window messages.

@@ -2,6 +2,7 @@
 #include "session/roster.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "wire/packet_types.h"
 
@@ -50,6 +51,7 @@ bool Roster::Remove(uint32_t user_id) {
         return false;
     const size_t index = size_t(it - users_.begin());
     users_.erase(it);
+    DropHand(user_id);
     for (IRosterView* v : views_)
         v->OnUserRemoved(user_id, index);
     return true;
@@ -57,6 +59,7 @@ bool Roster::Remove(uint32_t user_id) {
 
 void Roster::Clear() {
     users_.clear();
+    hands_.clear();
     self_ = nullptr;
     for (IRosterView* v : views_)
         v->OnRosterCleared();
@@ -106,8 +109,24 @@ void Roster::SetState(uint32_t user_id, uint32_t bits, bool on) {
     UserRecord* r = FindById(user_id);
     if (!r)
         return;
+    const bool hand_before = r->block.state & pkt::kStateHand;
     r->block.state = on ? (r->block.state | bits) : (r->block.state & ~bits);
+    const bool hand_after = r->block.state & pkt::kStateHand;
+    if (hand_after && !hand_before) {
+        const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count();
+        hands_.push_back({user_id, now});
+    } else if (!hand_after && hand_before) {
+        DropHand(user_id);
+    }
     Changed(*r);
+}
+
+void Roster::DropHand(uint32_t user_id) {
+    hands_.erase(std::remove_if(hands_.begin(), hands_.end(),
+                                [user_id](const RaisedHand& h) { return h.user_id == user_id; }),
+                 hands_.end());
 }
 
 void Roster::ChangeRights(uint32_t user_id, uint32_t rights, bool add) {

@@ -23,6 +23,12 @@ public:
     virtual void OnRosterCleared() = 0;
 };
 
+// A raised hand waiting for the host, with the wall-clock time it went up (milliseconds since 1970).
+struct RaisedHand {
+    uint32_t user_id = 0;
+    int64_t since_ms = 0;
+};
+
 class Roster {
 public:
     // Adds a user with the state bits cleared, or refreshes the record of a user who is there already (a
@@ -57,13 +63,19 @@ public:
     // Tells the views that a record changed in place.
     void Changed(UserRecord& record);
 
+    // The raised hands in the order they went up (the hand bit of the state, kept in order). A hand goes
+    // into the queue when its bit is set and leaves it when the bit is cleared or the user leaves.
+    const std::vector<RaisedHand>& hands() const { return hands_; }
+
     void AddView(IRosterView* view);
     void RemoveView(IRosterView* view);
 
 private:
     UserRecord& Add(const proto::UserBlock& block, bool self);
+    void DropHand(uint32_t user_id);
 
     std::vector<std::unique_ptr<UserRecord>> users_;
+    std::vector<RaisedHand> hands_;
     UserRecord* self_ = nullptr;
     std::vector<IRosterView*> views_;
 };

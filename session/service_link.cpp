@@ -8,9 +8,9 @@
 
 #include "components/log.h"
 #include "config/logging.h"
+#include "platform/message_ids.h"
 #include "platform/text.h"
 #include "platform/thread_rule.h"
-#include "session/message_ids.h"
 #include "session/user_record.h"
 #include "wire/packet_types.h"
 #include "wire/protocol.h"
@@ -88,15 +88,15 @@ void ServiceLink::EmptyRoom() {
 
 void ServiceLink::Reconnect() {
     ASSERT_UI_THREAD();
+    if (ended_) {
+        // The room closed this seat on purpose and the user was told why: the room empties, nothing retries.
+        link_.close_socket();
+        EmptyRoom();
+        return;
+    }
     if (attempt_pending_) {
         // The attempt under way reports, and its outcome decides; the loss is kept for that moment.
         loss_during_attempt_ = true;
-        return;
-    }
-    if (pushed_out_) {
-        // The session was ended for another one of the same user; coming back would push that one out.
-        link_.close_socket();
-        EmptyRoom();
         return;
     }
     link_.close_socket();
@@ -126,7 +126,7 @@ void ServiceLink::ScheduleAttempt(ReconnectBackoff& backoff, bool restart_servic
         // Off the UI thread: waiting for the old service, starting a new one and connecting take seconds.
         intptr_t outcome = 0;
         if (restart_service) {
-            service_.stop_service(4000);
+            service_.stop_service();
             if (!service_.find_service() && !service_.start_service())
                 outcome |= kServiceStartFailedBit;
         }
@@ -169,12 +169,15 @@ void ServiceLink::OnReconnectDone(intptr_t outcome) {
 
 bool ServiceLink::OnLoginResult(uint32_t result) {
     ASSERT_UI_THREAD();
-    if (result == login_result::kLoggedInElsewhere)
-        pushed_out_ = true;
     if (result == login_result::kOk) {
         backoff_.Reset();
         room_backoff_.Reset();
         LinkState("");
+        return false;
+    }
+    if (result == login_result::kLoggedInElsewhere || result == login_result::kRemoved) {
+        // The room closes the link right behind this result; that loss must not bring the user back.
+        ended_ = true;
         return false;
     }
     if (result == login_result::kRoomUnreachable && identity_.user_id != 0) {
@@ -192,7 +195,7 @@ void ServiceLink::ShutDown() {
     reconnect_job_.Cancel();
     link_.close();
     log_free();
-    service_.stop_service(4000);
+    service_.stop_service();
 }
 
 bool ServiceLink::SendLogin(bool reconnect) {
@@ -294,6 +297,13 @@ int ServiceLink::request(int type, void* data, int) {
     case kReqChatLine:
         if (data && panels_.message_log)
             panels_.message_log->AppendChatLine(static_cast<const ChatLogEntry*>(data));
+        return 1;
+    case kReqFileNotice:
+        if (data && panels_.message_log) {
+            const auto* n = static_cast<const FileNoticeRequest*>(data);
+            if (n->text && n->path)
+                panels_.message_log->AddFileNoticeLine(n->text, n->path);
+        }
         return 1;
     default:
         return 1;

@@ -46,6 +46,8 @@ constexpr uint32_t kOk = 0;
 constexpr uint32_t kLoggedInElsewhere = 5;
 // The service could not reach the room server; retried with back-off.
 constexpr uint32_t kRoomUnreachable = 6;
+// The host removed this user from the class. Never reconnected.
+constexpr uint32_t kRemoved = 7;
 } // namespace login_result
 
 class ServiceLink : public call_back {
@@ -82,6 +84,9 @@ public:
     bool OnLoginResult(uint32_t result);
     // An attempt waits or runs and has not reported yet.
     bool reconnecting() const { return attempt_pending_; }
+    // The room ended this session for good (removed, or pushed out by another login): a lost link that
+    // follows is not reconnected.
+    bool ended() const { return ended_; }
     int reconnect_attempts() const { return backoff_.attempts() + room_backoff_.attempts(); }
     // Window destruction: stop a pending attempt, close the link, free the logging, stop a service we
     // started.
@@ -127,8 +132,7 @@ private:
     uint32_t service_addr_ = 0; // network byte order
     bool microphone_on_ = false;
     bool camera_on_ = false;
-    // The room said this user logged in elsewhere: the end of the stream that follows is no lost link.
-    bool pushed_out_ = false;
+    bool ended_ = false;
     ReconnectBackoff backoff_;
     // Asking the own service again whether the room server is back costs nothing: short waits, so that a
     // class is back within about a second of its room server.

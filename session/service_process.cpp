@@ -27,10 +27,10 @@ bool ServiceProcess::ensure_running() {
     return find_service() || start_service();
 }
 
-void ServiceProcess::stop_service(int wait_ms) {
+bool ServiceProcess::stop_service(int wait_ms) {
     if (pid_ <= 0)
-        return;
-    if (!wait_process(pid_, wait_ms))
-        terminate_process(pid_);
+        return false;
+    const std::optional<int> status = end_process(pid_, wait_ms);
     pid_ = 0;
+    return status == 0;
 }

@@ -30,9 +30,13 @@ public:
     // The service set-up: start it unless ours runs. False only when starting was needed and failed.
     bool ensure_running();
 
-    // Waits up to `wait_ms` for the service we started to end, ends it when it does not, and forgets it.
-    // Nothing happens for a service we did not start.
-    void stop_service(int wait_ms = 4000);
+    // Tells the service we started to end, waits up to `wait_ms` for it, ends it at once when it has not
+    // ended by then, and forgets it. Nothing happens for a service we did not start. True when it ended by
+    // itself, cleanly.
+    bool stop_service(int wait_ms = kStopWaitMs);
+
+    // The service ends within a few milliseconds of being told; this is the most a caller waits.
+    static constexpr int kStopWaitMs = 200;
 
     bool holds_process() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }

@@ -3,16 +3,18 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "components/log.h"
 #include "config/logging.h"
+#include "platform/message_ids.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/thread_rule.h"
 #include "session/intents.h"
-#include "session/message_ids.h"
 #include "session/user_record.h"
 #include "wire/packet_types.h"
 
@@ -32,17 +34,17 @@ template <typename... Args> std::string format(const char* fmt, Args... args) {
 const char* login_failure_reason(uint32_t result) {
     switch (result) {
     case 0:
-        return "成功";
+        return session_text::kResultOk;
     case 1:
-        return "用户不存在";
+        return session_text::kResultNoUser;
     case 2:
-        return "密码错误";
+        return session_text::kResultBadPassword;
     case 3:
-        return "房间不存在";
+        return session_text::kResultNoRoom;
     case 4:
-        return "拒绝访问(没有权限)";
+        return session_text::kResultRefused;
     case 5:
-        return "用户已登录";
+        return session_text::kResultLoggedIn;
     default:
         return "";
     }
@@ -92,15 +94,13 @@ void SessionController::Dispatch(uint16_t type, const uint8_t* data, size_t leng
     case pkt::kUserLeft:
         return Handle<pkt::kUserLeft>(data, length, &SessionController::RemoveUser);
     case pkt::kSystemText:
-        if (length < proto::SystemText::kHeader)
-            return Malformed(type, length);
-        if (panels_.message_log && panels_.message_log->DetailOn())
-            panels_.message_log->AddSystemText(data, length);
-        return;
+        return Handle<pkt::kSystemText>(data, length, &SessionController::SystemText);
     case pkt::kCameraState:
         return Handle<pkt::kCameraState>(data, length, &SessionController::CameraState);
     case pkt::kSpeakRequest:
         return Handle<pkt::kSpeakRequest>(data, length, &SessionController::HandRaised);
+    case pkt::kHandLowered:
+        return Handle<pkt::kHandLowered>(data, length, &SessionController::HandLowered);
     case pkt::kIgnored23:
         return Ignored23(data, length);
     case pkt::kMicrophoneState:
@@ -117,7 +117,8 @@ void SessionController::Dispatch(uint16_t type, const uint8_t* data, size_t leng
         if (length < proto::ChatLine::kHeader)
             return Malformed(type, length);
         if (panels_.message_log)
-            panels_.message_log->OnChatPacket(data, length);
+            if (auto line = intents::ReadChatLine(data, length))
+                panels_.message_log->OnChatLine(*line);
         return;
     case pkt::kLogoutResult:
         return Handle<pkt::kLogoutResult>(data, length, &SessionController::LogoutResult);
@@ -174,6 +175,11 @@ void SessionController::RemoveUser(const proto::UserLeft& left) {
         panels_.video->ReleaseWindow(left.user_id, link_.identity().room_id);
 }
 
+void SessionController::SystemText(const proto::SystemText& text) {
+    if (panels_.message_log && panels_.message_log->DetailOn())
+        panels_.message_log->AddSystemText(text.text);
+}
+
 void SessionController::CameraState(const proto::CameraState& state) {
     if (!roster().FindById(state.user_id))
         return;
@@ -183,7 +189,24 @@ void SessionController::CameraState(const proto::CameraState& state) {
 }
 
 void SessionController::HandRaised(const proto::SpeakRequest& request) {
+    UserRecord* r = roster().FindById(request.user_id);
+    if (!r || r == roster().Self())
+        return;
+    const bool already = r->block.state & pkt::kStateHand;
     roster().SetState(request.user_id, pkt::kStateHand, true);
+    if (already)
+        return; // asked again while waiting: the queue keeps its place, nobody is told twice
+    Notice(format(utf8_to_gbk(session_text::kHandRaised).c_str(), r->block.nickname.c_str()));
+    if (panels_.sound && !(panels_.status_bar && panels_.status_bar->IsOutputMuted()))
+        panels_.sound->PlayAsync(path_join(path_join(install_folder_, "sound"), "hand.wav"));
+}
+
+void SessionController::HandLowered(const proto::UserRef& who) {
+    UserRecord* r = roster().FindById(who.user_id);
+    if (!r || !(r->block.state & pkt::kStateHand))
+        return;
+    roster().SetState(who.user_id, pkt::kStateHand, false);
+    Notice(format(utf8_to_gbk(session_text::kHandLowered).c_str(), r->block.nickname.c_str()));
 }
 
 void SessionController::Ignored23(const uint8_t* data, size_t length) {
@@ -220,6 +243,9 @@ void SessionController::LoginResult(const proto::LoginResult& r) {
         poster_.Post(Window::MainDialog, msg::kLoginFailed, intptr_t(r.result), 0);
         return;
     }
+    // Levels chosen for speakers hold across reconnects: the new service session hears them again.
+    for (const auto& [user, percent] : speaker_volumes_)
+        link_.Send(pkt::kSpeakerVolume, proto::SpeakerVolume{user, uint16_t(percent)}.encode());
     const uint32_t own = link_.identity().user_id;
     roster().AddSelf(r, own);
     ChangeUserCount(+1);
@@ -267,6 +293,10 @@ void SessionController::OnLoginFailed(uint32_t result) {
     // No reconnect follows: closing from this side reports no lost link. The box opens from a message of
     // its own, so no packet is dispatched from inside its modal loop while a dispatch is under way.
     link_.link().close_socket();
+    if (result == login_result::kRemoved) {
+        host_.PostMessageBox(session_text::kRemovedFromClass, link_text::kCaption);
+        return;
+    }
     host_.PostMessageBox(format(session_text::kLoginFailed, login_failure_reason(result)),
                          link_text::kCaption);
 }
@@ -325,6 +355,9 @@ void SessionController::OnOwnSpeakRight(intptr_t lparam) {
     const int operation = int(lparam & 0xFFFF);
     const bool quiet = ((lparam >> 16) & 1) != 0;
     if (operation == pkt::kRightsAdd) {
+        // A granted hand is down.
+        if (OwnHandRaised())
+            roster().SetState(roster().Self()->block.user_id, pkt::kStateHand, false);
         if (microphone_on)
             return;
         if (!quiet)
@@ -409,11 +442,79 @@ bool SessionController::RequestToSpeak() {
     }
     if (roster().HostOnline()) {
         link_.Send(pkt::kSpeakRequest, {});
+        // The own hand shows on the own tile until it is granted or lowered.
+        if (UserRecord* self = roster().Self())
+            roster().SetState(self->block.user_id, pkt::kStateHand, true);
         Notice(utf8_to_gbk(format(session_text::kRequestSent, host.c_str())));
         return true;
     }
     Notice(utf8_to_gbk(format(session_text::kHostAway, host.c_str())));
     return false;
+}
+
+// ---- running a class ----
+
+bool SessionController::OwnHandRaised() {
+    const UserRecord* self = roster().Self();
+    return self && (self->block.state & pkt::kStateHand);
+}
+
+bool SessionController::LowerOwnHand() {
+    if (!OwnHandRaised())
+        return false;
+    link_.Send(pkt::kHandLowered, {});
+    roster().SetState(roster().Self()->block.user_id, pkt::kStateHand, false);
+    NoticeUtf8(session_text::kOwnHandLowered);
+    return true;
+}
+
+bool SessionController::GrantSpeech(uint32_t user_id) {
+    UserRecord* r = roster().FindById(user_id);
+    if (!SelfMay(pkt::kRightHost) || !r || r == roster().Self())
+        return false;
+    link_.Send(pkt::kSpeakControl, proto::SpeakControl{user_id, 1}.encode());
+    roster().SetState(user_id, pkt::kStateHand, false);
+    Notice(format(utf8_to_gbk(session_text::kSpeechGrantedTo).c_str(), r->block.nickname.c_str()));
+    return true;
+}
+
+int SessionController::WithdrawAllSpeech() {
+    if (!SelfMay(pkt::kRightHost))
+        return 0;
+    std::vector<uint32_t> speakers;
+    for (const auto& u : roster().users())
+        if (u.get() != roster().Self() && (u->block.rights & pkt::kRightSpeak))
+            speakers.push_back(u->block.user_id);
+    for (uint32_t id : speakers) {
+        link_.Send(pkt::kSpeakControl, proto::SpeakControl{id, 0}.encode());
+        roster().SetMicrophone(id, false);
+    }
+    Notice(format(utf8_to_gbk(session_text::kAllSpeechWithdrawn).c_str(), int(speakers.size())));
+    return int(speakers.size());
+}
+
+bool SessionController::RemoveFromClass(uint32_t user_id) {
+    UserRecord* r = roster().FindById(user_id);
+    if (!SelfMay(pkt::kRightHost) || !r || r == roster().Self())
+        return false;
+    if (!link_.Send(pkt::kRemoveUser, proto::UserRef{user_id}.encode()))
+        return false;
+    Notice(format(utf8_to_gbk(session_text::kRemovedUser).c_str(), r->block.nickname.c_str()));
+    return true;
+}
+
+void SessionController::SetSpeakerVolume(uint32_t user_id, int percent) {
+    percent = std::clamp(percent, 0, int(proto::SpeakerVolume::kMaxPercent));
+    if (percent == 100)
+        speaker_volumes_.erase(user_id);
+    else
+        speaker_volumes_[user_id] = percent;
+    link_.Send(pkt::kSpeakerVolume, proto::SpeakerVolume{user_id, uint16_t(percent)}.encode());
+}
+
+int SessionController::SpeakerVolume(uint32_t user_id) {
+    auto it = speaker_volumes_.find(user_id);
+    return it == speaker_volumes_.end() ? 100 : it->second;
 }
 
 // ---- devices ----
@@ -451,7 +552,106 @@ void SessionController::OnVideoSetup() {
     link_.SaveDeviceSetting(kCameraDevice, camera);
 }
 
+namespace {
+
+std::vector<std::string> names_of(const std::vector<AudioDevice>& devices) {
+    std::vector<std::string> names;
+    for (const AudioDevice& d : devices)
+        names.push_back(d.name);
+    return names;
+}
+
+int find_name(const std::vector<std::string>& names, const std::string& name) {
+    for (size_t i = 0; i < names.size(); ++i)
+        if (names[i] == name)
+            return int(i);
+    return -1;
+}
+
+} // namespace
+
+void SessionController::OnDevicesChanged(const DeviceLists& now) {
+    if (!devices_) {
+        devices_ = now;
+        return;
+    }
+    const DeviceLists before = std::move(*devices_);
+    devices_ = now;
+    struct Kind {
+        std::vector<std::string> old_names, new_names, old_labels, new_labels;
+        DeviceKind setting;
+    };
+    auto labels = [](const std::vector<AudioDevice>& d) {
+        std::vector<std::string> l;
+        for (const AudioDevice& x : d)
+            l.push_back(x.description.empty() ? x.name : x.description);
+        return l;
+    };
+    const Kind kinds[] = {
+        {names_of(before.recording), names_of(now.recording), labels(before.recording), labels(now.recording),
+         kRecordingDevice},
+        {names_of(before.playback), names_of(now.playback), labels(before.playback), labels(now.playback),
+         kPlaybackDevice},
+        {before.cameras, now.cameras, before.cameras, now.cameras, kCameraDevice},
+    };
+    for (const Kind& k : kinds) {
+        for (size_t i = 0; i < k.new_names.size(); ++i)
+            if (find_name(k.old_names, k.new_names[i]) < 0)
+                Notice(format(utf8_to_gbk(session_text::kDeviceAdded).c_str(),
+                              utf8_to_gbk(k.new_labels[i]).c_str()));
+        for (size_t i = 0; i < k.old_names.size(); ++i)
+            if (find_name(k.new_names, k.old_names[i]) < 0)
+                Notice(format(utf8_to_gbk(session_text::kDeviceRemoved).c_str(),
+                              utf8_to_gbk(k.old_labels[i]).c_str()));
+        ClientSettings& s = link_.settings();
+        const int id = k.setting == kRecordingDevice  ? s.record_deviceid
+                       : k.setting == kPlaybackDevice ? s.play_deviceid
+                                                      : s.camera_deviceid;
+        if (id < 0 || id >= int(k.old_names.size()))
+            continue; // the default device (or one never seen): nothing to follow
+        const int moved = find_name(k.new_names, k.old_names[size_t(id)]);
+        if (moved == id)
+            continue;
+        if (moved >= 0) {
+            // Still there, at another place in the list: the setting follows the device.
+            link_.SaveDeviceSetting(k.setting, moved);
+            continue;
+        }
+        // The device in use went away: the default one takes over, now.
+        switch (k.setting) {
+        case kRecordingDevice:
+            if (link_.microphone_on()) {
+                ToggleMicrophone(id);
+                link_.SaveDeviceSetting(kRecordingDevice, -1);
+                ToggleMicrophone(-1);
+            } else {
+                link_.SaveDeviceSetting(kRecordingDevice, -1);
+            }
+            NoticeUtf8(session_text::kRecordingFellBack);
+            break;
+        case kPlaybackDevice:
+            link_.SaveDeviceSetting(kPlaybackDevice, -1);
+            NoticeUtf8(session_text::kPlaybackFellBack);
+            break;
+        case kCameraDevice: {
+            const bool was_on = link_.camera_on();
+            if (was_on)
+                ToggleCamera(id);
+            link_.SaveDeviceSetting(kCameraDevice, -1);
+            NoticeUtf8(session_text::kCameraFellBack);
+            if (was_on && !now.cameras.empty())
+                ToggleCamera(-1);
+            break;
+        }
+        }
+    }
+}
+
 void SessionController::StartupAudioHint() {
-    if (panels_.media && panels_.media->ProbeEchoCancellation())
+    AudioHint(panels_.media && panels_.media->ProbeEchoCancellation());
+}
+
+void SessionController::AudioHint(bool problem) {
+    if (problem)
         NoticeUtf8(session_text::kAudioHint);
 }

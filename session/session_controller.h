@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 
 #include "session/panels.h"
@@ -14,7 +16,7 @@
 // The reason shown for a login result code (empty for codes without a name).
 const char* login_failure_reason(uint32_t result);
 
-class SessionController : public ISessionActions {
+class SessionController : public ISessionActions, public IClassActions {
 public:
     SessionController(ServiceLink& link, IMessagePoster& poster, ILinkHost& host, std::string install_folder);
 
@@ -38,11 +40,25 @@ public:
     void SetOutputVolume(uint32_t volume) override;
     bool SendChatLine(const OutgoingChatLine& line) override;
 
+    // IClassActions
+    bool OwnHandRaised() override;
+    bool LowerOwnHand() override;
+    bool GrantSpeech(uint32_t user_id) override;
+    int WithdrawAllSpeech() override;
+    bool RemoveFromClass(uint32_t user_id) override;
+    void SetSpeakerVolume(uint32_t user_id, int percent) override;
+    int SpeakerVolume(uint32_t user_id) override;
+
     // The main window's device buttons (1083 audio, 1084 video).
     void OnAudioSetup();
     void OnVideoSetup();
-    // After the first placement of the window.
+    // The machine's devices now (polled by the window): plugged in and out devices are said, and a device in
+    // use that went away is replaced by the default one. The first call only learns the lists.
+    void OnDevicesChanged(const DeviceLists& now);
+    // After the first placement of the window: probes the devices and says when they are a problem.
     void StartupAudioHint();
+    // The same with the probe's answer, when the probe ran elsewhere (off the UI thread).
+    void AudioHint(bool problem);
 
 private:
     // Decodes a payload as the layout of its type and hands it to `handler`; a payload too short for it is
@@ -59,8 +75,10 @@ private:
     void UserPresent(const proto::UserBlock& block);
     void AddUser(const proto::UserBlock& block, bool entered);
     void RemoveUser(const proto::UserLeft& left);
+    void SystemText(const proto::SystemText& text);
     void CameraState(const proto::CameraState& state);
     void HandRaised(const proto::SpeakRequest& request);
+    void HandLowered(const proto::UserRef& who);
     void MicrophoneState(const proto::MicrophoneState& m);
     void VideoWanted(const proto::VideoWanted& w);
     void RightsChange(const proto::RightsChange& change);
@@ -89,4 +107,7 @@ private:
     ILinkHost& host_;
     std::string install_folder_;
     Panels panels_;
+    std::optional<DeviceLists> devices_; // as last seen
+    // Levels set for remote speakers (percent), sent again after every login.
+    std::map<uint32_t, int> speaker_volumes_;
 };

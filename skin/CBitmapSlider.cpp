@@ -9,8 +9,8 @@
 
 #include "components/colour_key.h"
 #include "platform/controls.h"
+#include "platform/message_ids.h"
 #include "platform/messages.h"
-#include "session/message_ids.h"
 
 namespace {
 // A bitmap with its top-left pixel's colour transparent; null when the file cannot be read.
@@ -92,7 +92,23 @@ void CBitmapSlider::SetPosition(int position) {
     if (position < minimum_)
         position = minimum_;
     position_ = position;
+    Describe();
     update();
+}
+
+void CBitmapSlider::SetLabel(const QString& label) {
+    label_ = label;
+    setAccessibleName(label);
+    Describe();
+}
+
+void CBitmapSlider::Describe() {
+    // The value in the tool tip and for a screen reader, as the slider moves.
+    if (label_.isEmpty())
+        return;
+    const QString value = QString("%1%").arg(position_);
+    setToolTip(label_ + ": " + value);
+    setAccessibleDescription(value);
 }
 
 void CBitmapSlider::Enable(bool enabled) {
@@ -159,6 +175,7 @@ void CBitmapSlider::MoveTo(int along) {
     if (v == g.pixel_of(position_))
         return;
     position_ = g.clamp_position(g.position_of(v));
+    Describe();
     update();
     Notify(msg::kSliderMoving);
 }

@@ -23,6 +23,8 @@ public:
     void DrawFocusRect(bool draw) { draw_focus_rect_ = draw; }
     void SetPosition(int position);
     int GetPosition() const { return position_; }
+    // What the slider sets ("麦克风音量"): its accessible name, and with the value its tool tip.
+    void SetLabel(const QString& label);
     void Enable(bool enabled);
     bool dragging() const { return dragging_; }
 
@@ -43,8 +45,10 @@ private:
     int Along(const QPoint& p) const { return p.x(); }
     void MoveTo(int along);
     void Notify(unsigned message);
+    void Describe();
 
     int minimum_ = 0, maximum_ = 100, position_ = 0, page_size_ = 20;
+    QString label_;
     int width_ = 0, height_ = 0;
     int margin_left_ = 0, margin_top_ = 0, margin_right_ = 0, margin_bottom_ = 0;
     int drag_offset_ = 0;

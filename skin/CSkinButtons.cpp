@@ -7,7 +7,10 @@
 #include "platform/controls.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
+#include "platform/text.h"
+#include "platform/ui_text.h"
 #include "skin/skin_layout.h"
+#include "skin/skin_texts.h"
 
 CSkinButtons::~CSkinButtons() {
     Clear();
@@ -40,10 +43,14 @@ int CSkinButtons::Load(const std::string& path) {
         e.height = item.height;
         e.groupid = item.groupid;
         for (size_t k = 0; k < 6; ++k) {
-            if (!item.pictures[k].empty())
+            if (!item.pictures[k].empty()) {
                 // Layout files are GBK text, like every text of the skin; file names on disk are Unicode.
-                e.pictures[k].load(QString::fromStdString(skin_folder) + "/" +
-                                   gbk_to_qstring(item.pictures[k]));
+                // A picture with words on it may have a copy in the interface's language ("en/").
+                const QString name = gbk_to_qstring(item.pictures[k]);
+                const QString folder = QString::fromStdString(skin_folder);
+                if (ui_text::source_language() || !e.pictures[k].load(folder + "/en/" + name))
+                    e.pictures[k].load(folder + "/" + name);
+            }
         }
         if (!e.pictures[0].isNull())
             e.button->SetBackPic(e.pictures[0], 1);
@@ -60,7 +67,10 @@ int CSkinButtons::Load(const std::string& path) {
         } else {
             e.button->SetColorKey(0);
         }
-        e.button->SetToolTip(gbk_to_qstring(item.caption));
+        const std::string caption = ui_text::translate(gbk_to_utf8(item.caption));
+        e.button->SetToolTip(QString::fromStdString(caption));
+        if (control)
+            control->setAccessibleName(QString::fromStdString(caption));
         if (auto* button = qobject_cast<QAbstractButton*>(control))
             button->setText(QString());
         if (control)

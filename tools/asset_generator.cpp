@@ -1,7 +1,7 @@
 // Draws the 90 face pictures (Faces/00.gif to 89.gif: small animated GIFs, each the expression or object its
-// name says, in one round, soft style) and makes the two sounds (sound/newuser.wav, sound/message.wav: short,
-// quiet chimes), all from code. Usage: asset_generator <assets folder>. The output is committed; `make
-// assets` runs this again.
+// name says, in one round, soft style) and makes the three sounds (sound/newuser.wav, sound/message.wav,
+// sound/hand.wav: short, quiet chimes), all from code. Usage: asset_generator <assets folder>. The output is
+// committed; `make assets` runs this again.
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -1216,10 +1216,12 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    // A rising two-note chime for a new user, one soft bell for a message.
+    // A rising two-note chime for a new user, one soft bell for a message, a soft low knock for a raised
+    // hand (heard by the host, who may be speaking).
     const bool sounds =
         write_wav(root + "/sound/newuser.wav", chime({{0.0, 659.25}, {0.12, 880.0}}, 0.7, 0.22)) &&
-        write_wav(root + "/sound/message.wav", chime({{0.0, 1046.5}}, 0.45, 0.18));
+        write_wav(root + "/sound/message.wav", chime({{0.0, 1046.5}}, 0.45, 0.18)) &&
+        write_wav(root + "/sound/hand.wav", chime({{0.0, 523.25}, {0.09, 523.25}}, 0.4, 0.10));
     if (!sounds) {
         std::fprintf(stderr, "asset_generator: cannot write the sounds\n");
         return 1;

@@ -6,7 +6,9 @@
 //
 // One style throughout: a calm blue-grey palette, rounded shapes and white line glyphs. Magenta (255, 0, 255)
 // is the key colour: it marks what is transparent in every keyed picture.
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -39,6 +41,7 @@ QString g_out;
 void save(const QImage& image, const QString& name) {
     // 24-bit bitmaps, as the skin loader and every bitmap reader expect.
     QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    QDir().mkpath(QFileInfo(g_out + "/" + name).absolutePath());
     if (!rgb.save(g_out + "/" + name, "BMP")) {
         std::fprintf(stderr, "skin_generator: cannot write %s\n", qPrintable(name));
         std::exit(1);
@@ -371,18 +374,32 @@ int main(int argc, char** argv) {
     button_set("btn_close", 28, 22, g_close, kRed);
     button_set("btn_help", 28, 22, g_help);
     button_set("btn_handup", 88, 28, text_glyph(QString::fromUtf8("举手发言"), 13), kGreen);
+    // Set 2 of the speak request: the hand is up, a press lowers it. The host's list of hands takes the
+    // same place (the host raises no hand).
+    button_set("btn_handdown", 88, 28, text_glyph(QString::fromUtf8("放下手"), 13), QColor(214, 128, 40));
+    button_set("btn_handqueue", 88, 28, text_glyph(QString::fromUtf8("举手列表"), 13), kGreen);
     button_set("btn_audio_set", 88, 28, text_glyph(QString::fromUtf8("音频设置"), 13));
     button_set("btn_video_set", 88, 28, text_glyph(QString::fromUtf8("视频设置"), 13));
     // Entries 0 to 4 are placed in the title row by the window (entry 4 is left free); the others stand where
     // this file puts them, at the left of the header.
-    write_layout("top.txt", {{1067, 0, 0, 28, 22, "btn_min", "", QString::fromUtf8("最小化")},
-                             {1068, 0, 0, 28, 22, "btn_max", "btn_restore", QString::fromUtf8("最大化")},
-                             {1069, 0, 0, 28, 22, "btn_close", "", QString::fromUtf8("关闭")},
-                             {1076, 0, 0, 28, 22, "btn_help", "", QString::fromUtf8("帮助")},
-                             {0, 0, 0, 0, 0, "", "", ""},
-                             {1079, 14, 30, 88, 28, "btn_handup", "", QString::fromUtf8("申请发言")},
-                             {1083, 108, 30, 88, 28, "btn_audio_set", "", QString::fromUtf8("音频设置")},
-                             {1084, 202, 30, 88, 28, "btn_video_set", "", QString::fromUtf8("视频设置")}});
+    write_layout("top.txt",
+                 {{1067, 0, 0, 28, 22, "btn_min", "", QString::fromUtf8("最小化")},
+                  {1068, 0, 0, 28, 22, "btn_max", "btn_restore", QString::fromUtf8("最大化")},
+                  {1069, 0, 0, 28, 22, "btn_close", "", QString::fromUtf8("关闭")},
+                  {1076, 0, 0, 28, 22, "btn_help", "", QString::fromUtf8("帮助")},
+                  {0, 0, 0, 0, 0, "", "", ""},
+                  {1079, 14, 30, 88, 28, "btn_handup", "btn_handdown", QString::fromUtf8("申请发言")},
+                  {1083, 108, 30, 88, 28, "btn_audio_set", "", QString::fromUtf8("音频设置")},
+                  {1084, 202, 30, 88, 28, "btn_video_set", "", QString::fromUtf8("视频设置")},
+                  {1085, 14, 30, 88, 28, "btn_handqueue", "", QString::fromUtf8("举手列表")}});
+
+    // The buttons with words on them, in English ("en/": the client takes them for an English interface).
+    button_set("en/btn_handup", 88, 28, text_glyph("Raise hand", 12), kGreen);
+    button_set("en/btn_handdown", 88, 28, text_glyph("Lower hand", 12), QColor(214, 128, 40));
+    button_set("en/btn_handqueue", 88, 28, text_glyph("Hands", 12), kGreen);
+    button_set("en/btn_audio_set", 88, 28, text_glyph("Audio setup", 12));
+    button_set("en/btn_video_set", 88, 28, text_glyph("Video setup", 12));
+    button_set("en/chat_send", 64, 26, text_glyph("Send"));
 
     // Chat input: send, font, faces, snapshot.
     button_set("chat_send", 64, 26, text_glyph(QString::fromUtf8("发送")));

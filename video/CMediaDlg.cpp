@@ -8,10 +8,11 @@
 #include "components/log.h"
 #include "config/client_config.h"
 #include "config/logging.h"
+#include "platform/message_ids.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
 #include "platform/thread_rule.h"
-#include "session/message_ids.h"
+#include "session/requests.h"
 #include "skin/ClxStatic.h"
 #include "video/CZoomVideo.h"
 #include "video/bitmap_file.h"
@@ -36,7 +37,7 @@ CMediaDlg::~CMediaDlg() {
 
 void CMediaDlg::Notice(const QString& text) {
     std::string gbk = qstring_to_gbk(text);
-    cb_->request(kReqNoticeLine, gbk.data(), int(gbk.size()));
+    req::NoticeLine(*cb_, gbk);
 }
 
 bool CMediaDlg::CameraPresent() {
@@ -106,14 +107,23 @@ void CMediaDlg::on_raw_frame(const uint8_t* yuyv, int width, int height, uint32_
     picture_.Publish(bgr_.data(), width, height, width * 3, QImage::Format_BGR888, true);
     if (snapshot_pending_.exchange(false)) {
         const QString path = snapshot_path("My");
-        const bool ok = write_bitmap_file(path.toStdString(), width, height, bgr_.data(), size_t(width) * 3);
-        if (ok) {
+        // bgr_ is bottom-up: the picture is turned upright for the file.
+        const QImage picture =
+            QImage(bgr_.data(), width, height, width * 3, QImage::Format_BGR888).mirrored(false, true);
+        if (write_snapshot(path, picture)) {
             {
                 std::lock_guard lock(snapshot_mutex_);
                 last_snapshot_ = path;
             }
             QMetaObject::invokeMethod(
-                this, [this, path] { Notice(QString::fromUtf8(video_text::kSnapshotSaved).arg(path)); },
+                this,
+                [this, path] {
+                    const std::string text = qstring_to_gbk(
+                        QString::fromUtf8(video_text::kSnapshotSaved).arg(QString()).trimmed());
+                    const std::string file = path.toStdString();
+                    FileNoticeRequest notice{text.c_str(), file.c_str()};
+                    cb_->request(kReqFileNotice, &notice, sizeof notice);
+                },
                 Qt::QueuedConnection);
         }
     }
@@ -125,8 +135,8 @@ void CMediaDlg::on_camera_lost() {
         this,
         [this] {
             Notice(QString::fromUtf8(video_text::kCameraLost));
-            if (cb_->request(kReqCameraOn, nullptr, 0))
-                cb_->request(kReqToggleCamera, nullptr, 0);
+            if (req::CameraOn(*cb_))
+                req::ToggleCamera(*cb_);
             else
                 SwitchCamera(false, 0);
         },
@@ -144,8 +154,8 @@ int CMediaDlg::on_video_event(int type, int, int) {
         ToggleZoom();
         break;
     case 2:
-        if (!CloseZoom() && cb_->request(kReqCameraOn, nullptr, 0)) {
-            cb_->request(kReqToggleCamera, nullptr, 0);
+        if (!CloseZoom() && req::CameraOn(*cb_)) {
+            req::ToggleCamera(*cb_);
         }
         break;
     case 3:
@@ -158,7 +168,7 @@ int CMediaDlg::on_video_event(int type, int, int) {
     return 0;
 }
 
-bool CMediaDlg::ProbeEchoCancellation() {
+bool CMediaDlg::ProbeFullDuplex() {
     // Capture and playback at once on the default devices, 8 kHz mono: where that fails (a device busy or
     // missing), the user is asked to close other audio programs.
     snd_pcm_t* capture = nullptr;

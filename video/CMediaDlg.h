@@ -25,7 +25,10 @@ public:
     bool CameraPresent() override;
     bool SwitchCamera(bool on, int device_id) override;
     void SetVideoWanted(bool wanted) override { engine_.set_sending(wanted); }
-    bool ProbeEchoCancellation() override;
+    bool ProbeEchoCancellation() override { return ProbeFullDuplex(); }
+    // Opens the default capture and playback devices together; true when that fails. Touches no window: any
+    // thread.
+    static bool ProbeFullDuplex();
 
     // videocall, on the capture thread
     void on_encoded_frame(const uint8_t* data, int size, uint32_t capture_length, bool key_frame) override;

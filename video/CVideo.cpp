@@ -3,10 +3,10 @@
 
 #include "components/log.h"
 #include "config/logging.h"
+#include "platform/message_ids.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
 #include "platform/thread_rule.h"
-#include "session/message_ids.h"
 #include "video/CVideoItem.h"
 
 CVideo::CVideo(call_back* cb, const std::string& install_folder, QWidget* parent, int window_count)

@@ -2,15 +2,16 @@
 #include "video/CVideoItem.h"
 
 #include "platform/test_hooks.h"
+#include "session/requests.h"
 
 #include <QMetaObject>
 
 #include <vector>
 
 #include "config/client_config.h"
+#include "platform/message_ids.h"
 #include "platform/qtext.h"
 #include "platform/thread_rule.h"
-#include "session/message_ids.h"
 #include "skin/ClxStatic.h"
 #include "video/CZoomVideo.h"
 #include "video/bitmap_file.h"
@@ -85,23 +86,12 @@ void CVideoItem::ShowFrame(const uint8_t* payload, size_t length) {
 }
 
 void CVideoItem::WriteSnapshot() {
-    // Runs with the decoder held: its picture is the one shown.
+    // Runs with the decoder held: its picture is the one shown (rows top-down, 4 bytes a pixel, B G R x).
     const int w = decoder_.width(), h = decoder_.height();
-    const size_t row = (size_t(w) * 3 + 3) & ~size_t(3);
-    std::vector<uint8_t> bgr(row * size_t(h), 0);
-    const uint8_t* src = decoder_.pixels().data();
-    for (int y = 0; y < h; ++y) {
-        uint8_t* out = bgr.data() + size_t(h - 1 - y) * row; // bottom row first
-        const uint8_t* in = src + size_t(y) * size_t(w) * 4;
-        for (int x = 0; x < w; ++x) {
-            out[x * 3] = in[x * 4];
-            out[x * 3 + 1] = in[x * 4 + 1];
-            out[x * 3 + 2] = in[x * 4 + 2];
-        }
-    }
+    const QImage picture = QImage(decoder_.pixels().data(), w, h, w * 4, QImage::Format_RGB32).copy();
     const QString who = title();
     const QString path = snapshot_path(who);
-    if (!write_bitmap_file(path.toStdString(), w, h, bgr.data(), row))
+    if (!write_snapshot(path, picture))
         return;
     {
         std::lock_guard lock(title_mutex_);
@@ -110,9 +100,11 @@ void CVideoItem::WriteSnapshot() {
     QMetaObject::invokeMethod(
         this,
         [this, who, path] {
-            std::string text =
-                qstring_to_gbk(QString::fromUtf8(video_text::kRemoteSnapshotSaved).arg(who, path));
-            cb_->request(kReqNoticeLine, text.data(), int(text.size()));
+            const std::string text = qstring_to_gbk(
+                QString::fromUtf8(video_text::kRemoteSnapshotSaved).arg(who, QString()).trimmed());
+            const std::string file = path.toStdString();
+            FileNoticeRequest notice{text.c_str(), file.c_str()};
+            cb_->request(kReqFileNotice, &notice, sizeof notice);
         },
         Qt::QueuedConnection);
 }

@@ -42,6 +42,14 @@ void CVideoSetup::set_index(int index) {
     list_->setCurrentIndex(index >= 0 && index < list_->count() ? index : -1);
 }
 
+void CVideoSetup::SetNames(const std::vector<std::string>& names) {
+    const QString chosen = list_->currentText();
+    list_->clear();
+    for (const std::string& n : names)
+        list_->addItem(QString::fromStdString(n));
+    list_->setCurrentIndex(chosen.isEmpty() ? -1 : list_->findText(chosen));
+}
+
 void CVideoSetup::accept() {
     if (list_->currentIndex() >= 0)
         index_ = list_->currentIndex();

@@ -11,8 +11,8 @@
 
 #include "config/client_config.h"
 #include "platform/controls.h"
+#include "platform/message_ids.h"
 #include "platform/paths.h"
-#include "session/message_ids.h"
 #include "skin/ClxStatic.h"
 #include "video/PictureSlot.h"
 

@@ -2,10 +2,13 @@
 #include "video/VideoPicture.h"
 
 #include "config/client_config.h"
+#include "platform/message_ids.h"
 #include "platform/paths.h"
-#include "session/message_ids.h"
 #include "skin/ClxStatic.h"
 #include "video/CZoomVideo.h"
+#include "video/video_texts.h"
+
+#include <QMouseEvent>
 
 VideoPicture::VideoPicture(const std::string& skin_folder, const char* background_file, bool keyed_background,
                            QWidget* parent)
@@ -20,12 +23,21 @@ VideoPicture::VideoPicture(const std::string& skin_folder, const char* backgroun
     picture_.AddView(this);
 }
 
+namespace {
+VideoPicture* g_selected = nullptr;
+} // namespace
+
 VideoPicture::~VideoPicture() {
     zoom_.reset();
+    if (g_selected == this)
+        g_selected = nullptr;
 }
 
 void VideoPicture::SetCaption(const QString& text) {
     title_->setText(text);
+    setAccessibleName(text);
+    setAccessibleDescription(QString::fromUtf8(video_text::kPictureHelp));
+    setToolTip(text + "\n" + QString::fromUtf8(video_text::kPictureHelp));
     title_->adjustSize();
     place_caption_and_bar(this, title_, bar_);
     if (zoom_)
@@ -54,6 +66,30 @@ void VideoPicture::ToggleZoom() {
     zoom_->SetCaption(title_->text());
     zoom_->show();
     update();
+}
+
+VideoPicture* VideoPicture::selected() {
+    return g_selected;
+}
+
+void VideoPicture::mousePressEvent(QMouseEvent* e) {
+    g_selected = this;
+    QWidget::mousePressEvent(e);
+}
+
+bool VideoPicture::ToggleFullScreen() {
+    if (CloseZoom())
+        return true;
+    if (!CanZoom())
+        return false;
+    g_selected = this;
+    ToggleZoom();
+    if (!zoom_)
+        return false;
+    for (int i = 0; i < 8 && !CZoomVideo::LevelSize(zoom_->level()).isEmpty(); ++i)
+        zoom_->ZoomIn();
+    zoom_->activateWindow();
+    return true;
 }
 
 void VideoPicture::on_message(unsigned id, intptr_t, intptr_t) {

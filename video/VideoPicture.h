@@ -27,6 +27,13 @@ public:
     QString caption() const;
     // Opens the zoom window (when there is something to show) or closes it.
     void ToggleZoom();
+    // Full screen: opens the zoom window at its largest size, or closes it when it is open. False when there
+    // is nothing to show.
+    bool ToggleFullScreen();
+    // Whether the picture shows a frame now (rather than its background).
+    bool showing() const { return ShowsFrame(); }
+    // The picture the user clicked last (the selected one), or null; UI thread.
+    static VideoPicture* selected();
 
     // Message 3135: the zoom window asks to be closed.
     void on_message(unsigned id, intptr_t wparam, intptr_t lparam) override;
@@ -49,6 +56,7 @@ protected:
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
 
     PictureSlot picture_;
 

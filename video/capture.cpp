@@ -14,10 +14,7 @@
 #include <ctime>
 #include <filesystem>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libswscale/swscale.h>
-}
+#include "video/ffmpeg_library.h"
 
 namespace capture {
 
@@ -212,23 +209,32 @@ private:
         if (fd_ >= 0)
             close(fd_);
         fd_ = -1;
-        sws_freeContext(scale_);
-        scale_ = nullptr;
-        av_frame_free(&decoded_);
-        av_packet_free(&packet_);
-        avcodec_free_context(&mjpeg_);
+        if (scale_ || decoded_ || packet_ || mjpeg_) {
+            const ffmpeg::Library& ff = *ffmpeg::library(); // opened: they were made with it
+            ff.sws_freeContext(scale_);
+            scale_ = nullptr;
+            ff.av_frame_free(&decoded_);
+            ff.av_packet_free(&packet_);
+            ff.avcodec_free_context(&mjpeg_);
+        }
     }
     bool SetUpConversion() {
+        const bool needs_ffmpeg = format_ == V4L2_PIX_FMT_MJPEG || width_ != kWidth || height_ != kHeight;
+        if (needs_ffmpeg && !ffmpeg::library())
+            return Fail();
+        if (!needs_ffmpeg)
+            return true;
+        const ffmpeg::Library& ff = *ffmpeg::library();
         if (format_ == V4L2_PIX_FMT_MJPEG) {
-            const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MJPEG);
-            mjpeg_ = codec ? avcodec_alloc_context3(codec) : nullptr;
-            decoded_ = av_frame_alloc();
-            packet_ = av_packet_alloc();
-            if (!mjpeg_ || !decoded_ || !packet_ || avcodec_open2(mjpeg_, codec, nullptr) < 0)
+            const AVCodec* codec = ff.avcodec_find_decoder(AV_CODEC_ID_MJPEG);
+            mjpeg_ = codec ? ff.avcodec_alloc_context3(codec) : nullptr;
+            decoded_ = ff.av_frame_alloc();
+            packet_ = ff.av_packet_alloc();
+            if (!mjpeg_ || !decoded_ || !packet_ || ff.avcodec_open2(mjpeg_, codec, nullptr) < 0)
                 return Fail();
         } else if (width_ != kWidth || height_ != kHeight) {
-            scale_ = sws_getContext(width_, height_, AV_PIX_FMT_YUYV422, kWidth, kHeight, AV_PIX_FMT_YUYV422,
-                                    SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+            scale_ = ff.sws_getContext(width_, height_, AV_PIX_FMT_YUYV422, kWidth, kHeight,
+                                       AV_PIX_FMT_YUYV422, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
             if (!scale_)
                 return Fail();
         }
@@ -239,23 +245,24 @@ private:
         uint8_t* dst[1] = {out};
         const int dst_stride[1] = {kWidth * 2};
         if (format_ == V4L2_PIX_FMT_MJPEG) {
+            const ffmpeg::Library& ff = *ffmpeg::library(); // opened by SetUpConversion
             input_.assign(data, data + size);
             input_.resize(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
             packet_->data = input_.data();
             packet_->size = int(size);
-            const bool ok =
-                avcodec_send_packet(mjpeg_, packet_) >= 0 && avcodec_receive_frame(mjpeg_, decoded_) >= 0;
+            const bool ok = ff.avcodec_send_packet(mjpeg_, packet_) >= 0 &&
+                            ff.avcodec_receive_frame(mjpeg_, decoded_) >= 0;
             packet_->data = nullptr;
             packet_->size = 0;
             if (!ok)
                 return false;
-            scale_ = sws_getCachedContext(scale_, decoded_->width, decoded_->height,
-                                          AVPixelFormat(decoded_->format), kWidth, kHeight,
-                                          AV_PIX_FMT_YUYV422, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+            scale_ = ff.sws_getCachedContext(
+                scale_, decoded_->width, decoded_->height, AVPixelFormat(decoded_->format), kWidth, kHeight,
+                AV_PIX_FMT_YUYV422, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
             if (!scale_)
                 return false;
-            sws_scale(scale_, decoded_->data, decoded_->linesize, 0, decoded_->height, dst, dst_stride);
-            av_frame_unref(decoded_);
+            ff.sws_scale(scale_, decoded_->data, decoded_->linesize, 0, decoded_->height, dst, dst_stride);
+            ff.av_frame_unref(decoded_);
             return true;
         }
         if (size < size_t(stride_) * size_t(height_))
@@ -265,11 +272,12 @@ private:
                 std::memcpy(out + size_t(y) * kWidth * 2, data + size_t(y) * size_t(stride_), kWidth * 2);
             return true;
         }
+        const ffmpeg::Library& ff = *ffmpeg::library(); // opened by SetUpConversion
         padded_.assign(data, data + size);
         padded_.resize(size + 64, 0);
         const uint8_t* src[1] = {padded_.data()};
         const int src_stride[1] = {stride_};
-        sws_scale(scale_, src, src_stride, 0, height_, dst, dst_stride);
+        ff.sws_scale(scale_, src, src_stride, 0, height_, dst, dst_stride);
         return true;
     }
 

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -19,7 +20,9 @@ constexpr int kMaxSameName = 100;
 } // namespace
 
 QString snapshot_path(const QString& who) {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (folder.isEmpty())
+        folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (folder.isEmpty())
         folder = QDir::homePath();
     QDir().mkpath(folder);
@@ -32,7 +35,7 @@ QString snapshot_path(const QString& who) {
     // The name holds no separator, so the file is always inside the folder. The file is created here, so
     // that two snapshots at the same moment (two windows, or two presses) never write into one file.
     for (int n = 1; n <= kMaxSameName; ++n) {
-        const QString name = n == 1 ? stem + ".bmp" : QString("%1_%2.bmp").arg(stem, QString::number(n));
+        const QString name = n == 1 ? stem + ".png" : QString("%1_%2.png").arg(stem, QString::number(n));
         const QString path = QDir(folder).filePath(name);
         const int fd =
             ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -44,4 +47,10 @@ QString snapshot_path(const QString& who) {
             return path; // the write reports the failure
     }
     return {}; // no file is written
+}
+
+bool write_snapshot(const QString& path, const QImage& picture) {
+    QSaveFile file(path);
+    return !picture.isNull() && file.open(QIODevice::WriteOnly) && picture.save(&file, "PNG") &&
+           file.commit();
 }

@@ -23,8 +23,13 @@ void ConvertReference(const uint8_t* yuyv, size_t bytes, uint8_t* bgr);
 // A whole frame: `width` x `height` YUYV rows (width * 2 bytes each) into BGR rows (width * 3 bytes each) in
 // reverse row order, so that the output is a bottom-up bitmap of the picture.
 void FlipConvertReference(const uint8_t* yuyv, int width, int height, uint8_t* bgr);
-// The camera path: eight pixels at a time with AVX2 where the processor has it, the tables otherwise.
+// The camera path: sixteen pixels at a time with AVX-512BW or eight with AVX2, whichever the processor has
+// (chosen once, at the first call), the tables otherwise.
 void FlipConvert(const uint8_t* yuyv, int width, int height, uint8_t* bgr);
+// The vector forms by name, for comparing them: false (and nothing converted) when the processor lacks the
+// instructions.
+bool FlipConvertAvx2(const uint8_t* yuyv, int width, int height, uint8_t* bgr);
+bool FlipConvertAvx512(const uint8_t* yuyv, int width, int height, uint8_t* bgr);
 // The tables folded into one pass, for processors without AVX2.
 void FlipConvertTables(const uint8_t* yuyv, int width, int height, uint8_t* bgr);
 

@@ -7,6 +7,14 @@
 
 namespace voice {
 
+void scale_frame(Frame& frame, int percent) {
+    percent = std::clamp(percent, 0, 200);
+    if (percent == 100)
+        return;
+    for (int16_t& s : frame)
+        s = int16_t(std::clamp(int32_t(s) * percent / 100, -32768, 32767));
+}
+
 Frame Mixer::mix(const std::vector<Frame>& frames, int volume) {
     std::vector<int32_t> sum(kFrameSamples, 0);
     for (const Frame& f : frames)

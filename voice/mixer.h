@@ -9,6 +9,10 @@
 
 namespace voice {
 
+// One speaker's level, 0 to 200 percent, applied to the speaker's frame before the mix (a quiet pupil up, a
+// loud one down); samples beyond the 16-bit range are held at its ends.
+void scale_frame(Frame& frame, int percent);
+
 class Mixer {
 public:
     // volume: 0 (silent) to 100. Frames shorter than a full frame count as padded with silence.

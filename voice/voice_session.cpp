@@ -62,6 +62,16 @@ void VoiceSession::from_client(uint16_t type, const uint8_t* data, size_t size) 
         if (auto v = proto::OutputVolume::decode(data, size))
             volume_ = int(std::min<uint32_t>(v->volume, 100));
         break;
+    case pkt::kSpeakerVolume:
+        if (auto v = proto::SpeakerVolume::decode(data, size)) {
+            std::lock_guard lock(mutex_);
+            // A room has a bounded number of users; a client that sends levels for ever more ids is capped.
+            if (v->percent == 100)
+                speaker_percent_.erase(v->user_id);
+            else if (speaker_percent_.size() < 1024 || speaker_percent_.count(v->user_id))
+                speaker_percent_[v->user_id] = std::min<int>(v->percent, proto::SpeakerVolume::kMaxPercent);
+        }
+        break;
     default:
         break;
     }
@@ -222,10 +232,14 @@ void VoiceSession::playback_loop() {
                                    ", dropped " + std::to_string(st.overflow) + ", buffer " +
                                    std::to_string(s.buffer.target() * kFrameMs) + " ms");
                     }
+                    const size_t before = frames.size();
                     if (p.kind == JitterBuffer::Pull::Packet)
                         frames.push_back(s.decoder.decode(p.packet));
                     else if (p.kind == JitterBuffer::Pull::Lost)
                         frames.push_back(s.decoder.conceal(p.next.empty() ? nullptr : &p.next));
+                    if (frames.size() > before)
+                        if (auto level = speaker_percent_.find(it->first); level != speaker_percent_.end())
+                            scale_frame(frames.back(), level->second);
                     if (!s.buffer.playing() && s.buffer.waiting() == 0 &&
                         now - s.last_packet_us > kSpeakerTimeoutUs)
                         it = speakers_.erase(it);

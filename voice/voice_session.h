@@ -97,6 +97,7 @@ private:
     std::mutex mutex_; // the speakers and the playback state
     std::condition_variable wake_;
     std::map<uint32_t, std::unique_ptr<Speaker>> speakers_;
+    std::map<uint32_t, int> speaker_percent_; // levels the client set (type 31); 100 when absent
     std::thread playback_thread_; // from the first voice packet on; from_room and stop run on one thread
     bool stopping_ = false;
     Mixer mixer_;

@@ -32,6 +32,13 @@ namespace pkt {
     X(kVideoWanted,     26,   VideoWanted,     VideoWanted::kSize)                                \
     X(kSpeakControl,    27,   SpeakControl,    SpeakControl::kSize)                               \
     X(kRightsChange,    28,   RightsChange,    RightsChange::kSize)                               \
+    /* classroom management beside the above: to the service empty (the own hand goes down), */   \
+    /* from it to the host the user whose hand went down */                                        \
+    X(kHandLowered,     29,   UserRef,         0)                                                 \
+    /* host only: the user to remove from the class */                                            \
+    X(kRemoveUser,      30,   UserRef,         UserRef::kSize)                                    \
+    /* to the local service only: how loud one speaker is played */                               \
+    X(kSpeakerVolume,   31,   SpeakerVolume,   SpeakerVolume::kSize)                              \
     /* speech between a local service and the room server; never on the client's link */         \
     X(kVoice,           40,   VoicePacket,     VoicePacket::kHeader + 1)                          \
     /* a session's proof, room server to local service only; a reconnect sends it back */         \

@@ -227,6 +227,32 @@ struct SpeakRequest {
     }
 };
 
+// Type 29 from the service and type 30 to it (4 bytes): the user concerned.
+struct UserRef {
+    static constexpr size_t kSize = 4;
+    uint32_t user_id = 0;
+    template <class C, class S> static void fields(C& c, S& s) { c.u32(0, s.user_id); }
+    Bytes encode() const { return encode_fixed(*this); }
+    static std::optional<UserRef> decode(const uint8_t* p, size_t n) { return decode_fixed<UserRef>(p, n); }
+};
+
+// Type 31 to the local service (6 bytes): the playback level of one speaker. A receiver holds the percent
+// to kMaxPercent.
+struct SpeakerVolume {
+    static constexpr size_t kSize = 6;
+    static constexpr uint16_t kMaxPercent = 200;
+    uint32_t user_id = 0;
+    uint16_t percent = 100;
+    template <class C, class S> static void fields(C& c, S& s) {
+        c.u32(0, s.user_id);
+        c.u16(4, s.percent);
+    }
+    Bytes encode() const { return encode_fixed(*this); }
+    static std::optional<SpeakerVolume> decode(const uint8_t* p, size_t n) {
+        return decode_fixed<SpeakerVolume>(p, n);
+    }
+};
+
 // Type 24 (6 bytes).
 struct MicrophoneState {
     static constexpr size_t kSize = 6;

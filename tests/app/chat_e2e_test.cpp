@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QTest>
 
 #include <signal.h>
@@ -14,7 +15,10 @@
 #include "platform/text.h"
 #include "room_peer.h"
 #include "room_server_process.h"
+#include "session/roster.h"
+#include "session/user_record.h"
 #include "session_doubles.h"
+#include "skin/ClxStatic.h"
 #include "wire/packet_types.h"
 
 namespace {
@@ -32,7 +36,61 @@ struct PeerLink : call_back {
     bool Send(uint16_t type, const proto::Bytes& payload) override { return peer.send(type, payload); }
 };
 
+// The chat input's send interface over the teacher's own connection, with the room's users as the session
+// would know them.
+struct TeacherLink : call_back {
+    RoomPeer& peer;
+    Roster roster;
+    explicit TeacherLink(RoomPeer& p) : peer(p) {}
+    int request(int type, void* data, int) override {
+        if (type == kReqFindUser) {
+            auto* r = static_cast<FindUserRequest*>(data);
+            r->result = roster.FindById(r->user_id);
+        } else if (type == kReqFindUserByNickname) {
+            auto* r = static_cast<FindUserByNicknameRequest*>(data);
+            r->result = roster.FindByName(r->nickname);
+        }
+        return 1;
+    }
+    bool Send(uint16_t type, const proto::Bytes& payload) override { return peer.send(type, payload); }
+};
+
 } // namespace
+
+TEST(ChatEndToEnd, APrivateLineReachesTheChosenOfTwoStudentsOfOneName) {
+    RoomServerProcess server("velmor",
+                             utf8_to_gbk("user 100 王老师\nuser 201 小红\nuser 202 小红\nhost 7 100\n"));
+    RoomPeer teacher, first, second;
+    for (auto [peer, id] : {std::pair{&teacher, 100u}, std::pair{&first, 201u}, std::pair{&second, 202u}}) {
+        ASSERT_TRUE(peer->connect(server.port()));
+        ASSERT_EQ(login_peer(*peer, id, 7), 0);
+    }
+    TeacherLink link(teacher);
+    RecordingActions actions(&link);
+    CChatDlg chat(&link, &actions, QUORIN_INSTALL_DIR, nullptr);
+    for (uint32_t id : {201u, 202u}) {
+        proto::UserBlock b;
+        b.user_id = id;
+        b.rights = 66;
+        b.nickname = utf8_to_gbk("小红");
+        chat.AddRecipient(id, link.roster.Add(b).block.nickname);
+    }
+    chat.resize(408, 190);
+    chat.show();
+    chat.input()->setFocus();
+    chat.recipients()->setCurrentIndex(2); // the second 小红
+    chat.private_box()->setChecked(true);
+    QTest::keyClicks(chat.input(), "only you");
+    QTest::keyClick(chat.input(), Qt::Key_Return);
+
+    auto got = second.wait_for(pkt::kChatMessage, 5000);
+    ASSERT_TRUE(got) << "the student chosen gets the line";
+    auto line = proto::ChatLine::decode(got->payload.data(), got->payload.size());
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->text, "only you");
+    EXPECT_EQ(line->sender, 100u);
+    EXPECT_FALSE(first.wait_for(pkt::kChatMessage, 1000)) << "the other student of that name gets nothing";
+}
 
 TEST(ChatEndToEnd, TwoFacesTypedInOneClientAnimateInTheOther) {
     RoomServerProcess server("velmor",

@@ -89,7 +89,7 @@ TEST(Demo, MakeRunHeadlessShowsALivingLessonAndLeavesNothingBehind) {
         "/bin/bash", {script, QUORIN_INSTALL_DIR, "userid=1001&roomid=1&subject=示范课&apptype=2"},
         tmp.path().string(),
         {"DISPLAY=", "WAYLAND_DISPLAY=", "TMPDIR=" + tmp.path().string(), "QUORIN_SCREENSHOT=" + shot,
-         "QUORIN_REPORT=" + report, "QUORIN_EXIT_AFTER_MS=10000"});
+         "QUORIN_REPORT=" + report, "QUORIN_EXIT_AFTER_MS=10000", "QUORIN_RUN_LOGS=" + tmp.file("logs")});
     ASSERT_GT(run, 0);
     EXPECT_EQ(wait_process(run, 90000).value_or(-1), 0);
 
@@ -126,6 +126,15 @@ TEST(Demo, MakeRunHeadlessShowsALivingLessonAndLeavesNothingBehind) {
     EXPECT_GT(d3, 8) << "a second remote picture";
     EXPECT_GT(tiles, 0.2) << "user tiles with pictures";
     EXPECT_GT(chat, 0.02) << "chat lines with faces";
+
+    // The demo's logs are kept: the room server's, roombot's, the client's output and its daily log.
+    for (const char* name : {"room-server.log", "roombot.log", "client.log", "user.txt"})
+        EXPECT_TRUE(std::filesystem::exists(tmp.file("logs") + "/" + name)) << name;
+    bool daily = false;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(tmp.file("logs") + "/log", ec))
+        daily = daily || e.path().extension() == ".log";
+    EXPECT_TRUE(daily) << "the client's daily log";
 
     const auto left = processes_touching(tmp.path().string());
     EXPECT_TRUE(left.empty()) << left.size() << " left, first: " << (left.empty() ? "" : left.front());

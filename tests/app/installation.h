@@ -63,13 +63,16 @@ public:
 
     // Starts the client with a launch string; its standard error goes to `name`.err, its report to
     // `name`.rep.
-    pid_t start(const std::string& name, const std::string& launch, int exit_after_ms) {
+    // `extra_env` adds to (or overrides) the environment, e.g. the language.
+    pid_t start(const std::string& name, const std::string& launch, int exit_after_ms,
+                const std::vector<std::string>& extra_env = {}) {
         std::string cmd = "exec ./quorin '" + launch + "' 2>" + name + ".err";
-        return spawn_process("/bin/sh", {"-c", cmd}, dir_.path().string(),
-                             {"QT_QPA_PLATFORM=offscreen", "QUORIN_NONINTERACTIVE=1",
-                              "XDG_RUNTIME_DIR=" + dir_.file("run"),
-                              "QUORIN_REPORT=" + dir_.file(name + ".rep"),
-                              "QUORIN_EXIT_AFTER_MS=" + std::to_string(exit_after_ms)});
+        std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen", "QUORIN_NONINTERACTIVE=1",
+                                     "XDG_RUNTIME_DIR=" + dir_.file("run"),
+                                     "QUORIN_REPORT=" + dir_.file(name + ".rep"),
+                                     "QUORIN_EXIT_AFTER_MS=" + std::to_string(exit_after_ms)};
+        env.insert(env.end(), extra_env.begin(), extra_env.end());
+        return spawn_process("/bin/sh", {"-c", cmd}, dir_.path().string(), env);
     }
     std::string report(const std::string& name) const { return read_file(dir_.file(name + ".rep")); }
     std::string errors(const std::string& name) const { return read_file(dir_.file(name + ".err")); }

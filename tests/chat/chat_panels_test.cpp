@@ -18,11 +18,11 @@
 #include "chat/CChatDlg.h"
 #include "chat/CFaceDlg.h"
 #include "chat/CMsgDlg.h"
-#include "chat/CPictureEx.h"
 #include "chat/ChatFontDialog.h"
 #include "chat/ChatLogEntry.h"
 #include "chat/chat_codes.h"
 #include "config/client_config.h"
+#include "controls/CPictureEx.h"
 #include "eventually.h"
 #include "platform/controls.h"
 #include "platform/text.h"
@@ -425,18 +425,18 @@ protected:
 
 TEST_F(MessageLog, ReceivedLinesNameSenderAndRecipientAndPlayTheSound) {
     auto a = line("hello");
-    log.OnChatPacket(a.data(), a.size());
+    deliver_chat(log, a);
     auto b = line("psst", 1, 12);
-    log.OnChatPacket(b.data(), b.size());
+    deliver_chat(log, b);
     auto c = line("to you", 0, 12);
-    log.OnChatPacket(c.data(), c.size());
+    deliver_chat(log, c);
     EXPECT_NE(text().indexOf(QString::fromUtf8("<小红>对<大家>说：")), -1);
     EXPECT_NE(text().indexOf(QString::fromUtf8("<小红>对<你>说：")), -1)
         << "private names 你 whatever the target";
     EXPECT_NE(text().indexOf(QString::fromUtf8("<小红>对<小明>说：")), -1);
     EXPECT_EQ(sound.played, (std::vector<std::string>(3, "message.wav")));
     cb.muted = true;
-    log.OnChatPacket(a.data(), a.size());
+    deliver_chat(log, a);
     EXPECT_EQ(sound.played.size(), 3u) << "no sound while the output is muted";
     // Only bold, italic and underline of the effects; the sender's colour.
     QTextCursor cur = log.log()->document()->find("hello");
@@ -448,13 +448,13 @@ TEST_F(MessageLog, ReceivedLinesNameSenderAndRecipientAndPlayTheSound) {
 
 TEST_F(MessageLog, FacesComeBackAsAnimatedPicturesAndUnknownOnesAsText) {
     auto two = line(std::string("\x01\x00\x02\x00\x00\x00\x01\x00\x0D\x00\x00\x00", 12));
-    log.OnChatPacket(two.data(), two.size());
+    deliver_chat(log, two);
     EXPECT_EQ(log.log()->ObjectCount(), 2);
     EXPECT_TRUE(log.log()->animating());
     auto odd = line(std::string("a\x01\x00\xC8\x00\x00\x00"
                                 "b",
                                 8));
-    log.OnChatPacket(odd.data(), odd.size());
+    deliver_chat(log, odd);
     EXPECT_EQ(log.log()->ObjectCount(), 2) << "index 200 is no face: never turned into a file name";
     EXPECT_NE(text().indexOf(QString::fromUtf8("a[表情200]b")), -1);
     // A face at the very end still ends its line.
@@ -463,7 +463,7 @@ TEST_F(MessageLog, FacesComeBackAsAnimatedPicturesAndUnknownOnesAsText) {
 
 TEST_F(MessageLog, NetworkTextIsTextAndBrokenLengthsAreDropped) {
     auto markup = line("<b>bold</b> <img src=x> see https://example.org/a?b=1");
-    log.OnChatPacket(markup.data(), markup.size());
+    deliver_chat(log, markup);
     EXPECT_NE(text().indexOf("<b>bold</b> <img src=x>"), -1) << "shown as typed, not read as markup";
     EXPECT_EQ(log.log()->ObjectCount(), 0);
     QTextCursor link = log.log()->document()->find("https://example.org/a?b=1");
@@ -475,7 +475,7 @@ TEST_F(MessageLog, NetworkTextIsTextAndBrokenLengthsAreDropped) {
     auto overrun = line("hello");
     overrun[64] = 0xFF; // a length far past the payload
     overrun[65] = 0x7F;
-    log.OnChatPacket(overrun.data(), overrun.size());
+    deliver_chat(log, overrun);
     EXPECT_EQ(text(), before) << "dropped";
     EXPECT_EQ(overrun[overrun.size() - 1], 0) << "the received bytes are never written";
 }
@@ -514,7 +514,7 @@ TEST_F(MessageLog, ContextMenuRulesAndFaceTimerOnlyWhileShown) {
     EXPECT_TRUE(enabled(CRichEditCtrlEx::kCopy));
 
     auto face = line(std::string("\x01\x00\x00\x00\x00\x00", 6));
-    log.OnChatPacket(face.data(), face.size());
+    deliver_chat(log, face);
     ASSERT_TRUE(edit->animating());
     log.hide();
     EXPECT_FALSE(edit->animating()) << "no timer while hidden";
@@ -558,7 +558,7 @@ TEST_F(ChatInput, ScreenshotForPeopleToLookAt) {
     l.colour = 0x804000;
     l.height = 240;
     const proto::Bytes packet = l.encode();
-    log.OnChatPacket(packet.data(), packet.size());
+    deliver_chat(log, packet);
     cb.log = &log;
     type("OK");
     chat.input()->InsertFace(89, true);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "chat/chat_codes.h"
-#include "chat/gif_scan.h"
+#include "controls/gif_scan.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> input(data, data + size);

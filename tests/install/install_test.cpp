@@ -5,13 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/wait.h>
+
+#include <cctype>
+#include <cstdio>
 
 #include <filesystem>
 #include <fstream>
 
+#include "app/app_texts.h"
 #include "app/launch_params.h"
 #include "config/client_config.h"
 #include "platform/process.h"
+#include "platform/profile.h"
 #include "platform/text.h"
 #include "platform/user_folders.h"
 #include "room_peer.h"
@@ -24,6 +30,20 @@ namespace {
 
 int run(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str());
+}
+
+// Runs a command; its standard output and exit status.
+std::pair<std::string, int> capture(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return {out, -1};
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
+    const int status = pclose(pipe);
+    return {out, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
 std::string read_all(const fs::path& p) {
@@ -94,8 +114,16 @@ TEST(Install, TheInstalledClientKeepsItsFilesInTheUsersFolders) {
     EXPECT_EQ(wait_process(client, 10000).value_or(-1), 0);
     EXPECT_TRUE(fs::exists(cache / "quorin/timage/1001"));
     bool logged = false;
-    for (const auto& e : fs::directory_iterator(state / "quorin/log"))
-        logged = logged || e.path().extension() == ".log";
+    for (const auto& e : fs::directory_iterator(state / "quorin/log")) {
+        // The client's daily log (not its access log, not the service's).
+        if (e.path().extension() != ".log" || !std::isdigit(e.path().filename().string()[0]))
+            continue;
+        // A log attached to a report names the version and the room at once.
+        const std::string log = read_all(e.path());
+        logged = log.find("quorin 1.0.0; settings " + folders.settings_file +
+                          "; room server none (the local service hosts the room)") != std::string::npos;
+        EXPECT_TRUE(logged) << log.substr(0, 2000);
+    }
     EXPECT_TRUE(logged);
     for (const char* name : {"log", "timage"})
         EXPECT_FALSE(fs::exists(lib / name)) << "nothing is written into the install folder";
@@ -148,4 +176,85 @@ TEST(Install, LogsKeepTwoWeeksOfEachKind) {
     EXPECT_FALSE(fs::exists(dir.path() / "2026_1106.log")) << "the oldest go";
     EXPECT_TRUE(fs::exists(dir.path() / "2026_1107.log"));
     EXPECT_TRUE(fs::exists(dir.path() / "notes.log"));
+}
+
+// --help and --version on standard output with status 0, nothing on standard error; the client answers
+// without a display (with one it would have to open a window, and Qt's xcb platform would abort without a
+// display).
+TEST(Install, ProgramsAnswerHelpAndVersion) {
+    for (const std::string name : {"quorin", "velmor", "roombot"}) {
+        const std::string prog = std::string(QUORIN_INSTALL_DIR) + "/" + name;
+        const std::string env = "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb ";
+        auto [version, version_status] = capture(env + prog + " --version 2>&1");
+        EXPECT_EQ(version_status, 0) << name;
+        EXPECT_EQ(version, name + " 1.0.0\n");
+        auto [help, help_status] = capture(env + prog + " --help 2>/dev/null");
+        EXPECT_EQ(help_status, 0) << name;
+        EXPECT_EQ(help.rfind("usage: " + name, 0), 0u) << help;
+        EXPECT_NE(help.find(name + "(1)"), std::string::npos) << "points to the manual page";
+        auto [errors, errors_status] = capture(env + prog + " --help 2>&1 >/dev/null");
+        EXPECT_EQ(errors, "") << name;
+    }
+    // A wrong command line still fails, on standard error.
+    auto [out, status] = capture(std::string(QUORIN_INSTALL_DIR) + "/velmor --bogus 2>/dev/null");
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(out, "");
+}
+
+// The site's settings of an installed copy: read under the user's own file, which wins; a build folder's copy
+// never reads them.
+TEST(Install, SiteSettingsComeUnderTheUsersOwn) {
+    TempDir home, site, portable;
+    setenv("XDG_CONFIG_HOME", (home.path() / "config").c_str(), 1);
+    const fs::path site_file = site.path() / "user.txt";
+    setenv("QUORIN_SITE_SETTINGS", site_file.c_str(), 1);
+    std::ofstream(site_file) << "# the school's\n[room]\nserver=rooms.school.example:6000\n[web]\n"
+                                "host=www.school.example\n[network]\nport=6100\n";
+    const fs::path installed = home.path() / "lib";
+    fs::create_directories(installed);
+    std::ofstream(installed / "installed") << "x";
+    std::ofstream(installed / "user.txt") << "[network]\nport=5288\n";
+    const UserFolders folders = prepare_user_folders(installed.string());
+    ASSERT_TRUE(folders.per_user);
+    // The seeded file sets the port, so the user's port wins; the room server and the web host are the
+    // site's.
+    EXPECT_EQ(read_settings(folders.settings_file).port, 5288);
+    EXPECT_EQ(settings_get_string("room", "server", "", folders.settings_file), "rooms.school.example:6000");
+    EXPECT_EQ(web_host_url(folders.settings_file), "http://www.school.example");
+    ASSERT_TRUE(profile_write_string("web", "host", "my.example", folders.settings_file));
+    EXPECT_EQ(web_host_url(folders.settings_file), "http://my.example") << "the user's own value wins";
+    EXPECT_EQ(settings_get_int("network", "nothing", 7, folders.settings_file), 7);
+    EXPECT_EQ(read_all(site_file).find("my.example"), std::string::npos)
+        << "the site's file is never written";
+
+    // A build folder (writable, not installed) reads its own file only.
+    std::ofstream(portable.path() / "user.txt") << "[network]\nport=5300\n";
+    const UserFolders own = user_folders(portable.path().string());
+    ASSERT_FALSE(own.per_user);
+    EXPECT_EQ(settings_get_string("room", "server", "", own.settings_file), "");
+    EXPECT_EQ(web_host_url(own.settings_file), "http://help.lumeno.example");
+    unsetenv("QUORIN_SITE_SETTINGS");
+}
+
+// The product's name is the same in the window title, the desktop entry and the AppStream file: Chinese for
+// zh_CN, English otherwise; so are the categories.
+TEST(Install, OneProductNameAcrossWindowDesktopAndAppStream) {
+    const std::string desktop = read_all(QUORIN_SOURCE_DIR "/assets/desktop/quorin.desktop");
+    const std::string meta = read_all(QUORIN_SOURCE_DIR "/assets/desktop/org.quorin.Quorin.metainfo.xml");
+    auto line = [&](const std::string& key) {
+        const size_t at = desktop.find("\n" + key + "=");
+        return at == std::string::npos
+                   ? std::string("(none)")
+                   : desktop.substr(at + key.size() + 2, desktop.find('\n', at + 1) - at - key.size() - 2);
+    };
+    EXPECT_EQ(line("Name[zh_CN]"), kDefaultTitle);
+    EXPECT_NE(meta.find("<name xml:lang=\"zh-CN\">" + std::string(kDefaultTitle) + "</name>"),
+              std::string::npos);
+    EXPECT_NE(meta.find("<name>" + line("Name") + "</name>"), std::string::npos) << line("Name");
+    std::string categories;
+    for (size_t at = meta.find("<category>"); at != std::string::npos; at = meta.find("<category>", at + 1))
+        categories += meta.substr(at + 10, meta.find("</category>", at) - at - 10) + ";";
+    EXPECT_EQ(line("Categories"), categories);
+    EXPECT_NE(line("Keywords"), "(none)");
+    EXPECT_NE(meta.find("<screenshot type=\"default\">"), std::string::npos);
 }

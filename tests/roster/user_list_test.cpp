@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-#include "chat/CPictureEx.h"
+#include "controls/CPictureEx.h"
 #include "eventually.h"
 #include "platform/text.h"
 #include "roster/CLeftDlg.h"

@@ -515,3 +515,83 @@ TEST(RoomHub, VoiceOnlyFromASpeakerWithTheRightAndTheMicrophone) {
     const Bytes empty = VoicePacket{0, 1, 1, {}}.encode();
     EXPECT_TRUE(h.send(1, pkt::kVoice, empty).empty());
 }
+
+TEST(RoomHub, RaisedHandsQueueInOrderAndComeBackToAReturningHost) {
+    Hub h;
+    h.join(1, 100);
+    h.join(2, 200);
+    h.join(3, 300);
+    h.join(4, 400);
+    h.send(3, pkt::kSpeakRequest);
+    h.send(2, pkt::kSpeakRequest);
+    h.send(4, pkt::kSpeakRequest);
+    h.send(3, pkt::kSpeakRequest); // again while up: keeps its place
+    EXPECT_EQ(h.hub().hands_of(7), (std::vector<uint32_t>{300, 200, 400}));
+    EXPECT_TRUE(h.send(1, pkt::kSpeakRequest).empty()) << "the host raises no hand";
+
+    // 200 lowers the hand: the host hears who.
+    auto out = h.send(2, pkt::kHandLowered);
+    ASSERT_EQ(types(out), (std::vector<uint16_t>{pkt::kHandLowered}));
+    EXPECT_EQ(out[0].to, 1u);
+    EXPECT_EQ(UserRef::decode(out[0].payload.data(), out[0].payload.size())->user_id, 200u);
+    EXPECT_TRUE(h.send(2, pkt::kHandLowered).empty()) << "a hand that is down goes down once";
+    // A grant lowers the hand; a user who leaves takes the hand along.
+    h.send(1, pkt::kSpeakControl, SpeakControl{300, 1}.encode());
+    EXPECT_EQ(h.hub().hands_of(7), (std::vector<uint32_t>{400}));
+    h.send(2, pkt::kSpeakRequest);
+    EXPECT_EQ(h.hub().hands_of(7), (std::vector<uint32_t>{400, 200}));
+
+    // The host leaves and comes back: the hands that are up arrive again, oldest first, after the users.
+    h.hub().on_disconnect(1);
+    auto back = to(h.join(5, 100), 5);
+    std::vector<uint32_t> asked;
+    size_t last_present = 0, first_hand = back.size();
+    for (size_t i = 0; i < back.size(); ++i) {
+        if (back[i].type == pkt::kUserPresent)
+            last_present = i;
+        if (back[i].type == pkt::kSpeakRequest) {
+            first_hand = std::min(first_hand, i);
+            asked.push_back(SpeakRequest::decode(back[i].payload.data(), 4)->user_id);
+        }
+    }
+    EXPECT_EQ(asked, (std::vector<uint32_t>{400, 200}));
+    EXPECT_LT(last_present, first_hand) << "the host knows the users before their hands";
+    h.hub().on_disconnect(4);
+    EXPECT_EQ(h.hub().hands_of(7), (std::vector<uint32_t>{200}));
+}
+
+TEST(RoomHub, TheHostRemovesAUserWhoIsToldWhyAndClosed) {
+    Hub h;
+    h.join(1, 100);
+    h.join(2, 200);
+    h.join(3, 300);
+    h.send(2, pkt::kSpeakRequest);
+    EXPECT_TRUE(h.send(3, pkt::kRemoveUser, UserRef{200}.encode()).empty()) << "only the host removes";
+    EXPECT_TRUE(h.hub().logged_in(2));
+
+    auto out = h.send(1, pkt::kRemoveUser, UserRef{200}.encode());
+    auto mine = to(out, 2);
+    ASSERT_EQ(types(mine), (std::vector<uint16_t>{pkt::kSystemText, pkt::kLoginResult, 0}));
+    EXPECT_EQ(SystemText::decode(mine[0].payload.data(), mine[0].payload.size())->text,
+              "\xC4\xE3\xD2\xD1\xB1\xBB\xB7\xA2\xC6\xF0\xC8\xCB\xD2\xC6\xB3\xF6\xBF\xCE\xCC\xC3");
+    EXPECT_EQ(LoginResult::decode(mine[1].payload.data(), mine[1].payload.size())->result,
+              uint32_t(room::kLoginRemoved));
+    EXPECT_TRUE(mine[2].close);
+    for (ConnId other : {1, 3}) {
+        auto theirs = to(out, other);
+        ASSERT_EQ(types(theirs), (std::vector<uint16_t>{pkt::kUserLeft})) << other;
+        auto left = UserLeft::decode(theirs[0].payload.data(), theirs[0].payload.size());
+        EXPECT_EQ(left->user_id, 200u);
+        EXPECT_EQ(left->ended_by, 1u) << "ended by the server";
+    }
+    EXPECT_FALSE(h.hub().rights_of(7, 200));
+    EXPECT_TRUE(h.hub().hands_of(7).empty()) << "the removed user's hand is gone";
+
+    // The host cannot remove itself; an unknown user is nothing to do.
+    EXPECT_TRUE(h.send(1, pkt::kRemoveUser, UserRef{100}.encode()).empty());
+    EXPECT_TRUE(h.hub().logged_in(1));
+    EXPECT_TRUE(h.send(1, pkt::kRemoveUser, UserRef{999}.encode()).empty());
+    // A speaker level is the local service's business: the room ignores it without counting it against
+    // anybody.
+    EXPECT_TRUE(h.send(3, pkt::kSpeakerVolume, SpeakerVolume{100, 50}.encode()).empty());
+}

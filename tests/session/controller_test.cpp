@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "link_doubles.h"
-#include "session/message_ids.h"
+#include "platform/message_ids.h"
 #include "session/session_controller.h"
 #include "temp_dir.h"
 
@@ -403,7 +403,7 @@ TEST_F(Controller, TextsVideoAndOtherTypes) {
     packet(pkt::kLogoutResult, proto::LogoutResult{1}.encode());
     packet(pkt::kIgnored23, {5, 6});
     packet(31000, {1, 2, 3});
-    EXPECT_EQ(journal, (Journal{"system 6", "chat packet 72", "video 23"}));
+    EXPECT_EQ(journal, (Journal{"system x", "chat from 0: hi", "video 23"}));
     EXPECT_EQ(host.posted, std::vector<std::string>{"登出成功 [提示]"});
     ASSERT_EQ(poster.posted.size(), 1u);
     EXPECT_EQ(poster.posted[0].id, msg::kIgnored23);

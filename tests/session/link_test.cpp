@@ -12,10 +12,10 @@
 #include "components/log.h"
 #include "eventually.h"
 #include "link_doubles.h"
+#include "platform/message_ids.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "room_peer.h"
-#include "session/message_ids.h"
 #include "stand_in.h"
 #include "temp_dir.h"
 #include "wire/protocol.h"
@@ -34,7 +34,9 @@ public:
     }
     void add_velmor() { fs::copy_file(std::string(QUORIN_INSTALL_DIR) + "/velmor", dir_.path() / name_); }
     void add_stubborn_service() {
-        write_file(dir_.file(name_), "#!/bin/sh\ntrap '' TERM\nwhile :; do sleep 1; done\n");
+        // It says when it ignores SIGTERM: a request to end sent before that would end it at once.
+        write_file(dir_.file(name_),
+                   "#!/bin/sh\ntrap '' TERM\n: > stubborn-ready\nwhile :; do sleep 1; done\n");
         fs::permissions(dir_.path() / name_, fs::perms::owner_all);
     }
     std::string folder() const { return dir_.path().string(); }
@@ -317,18 +319,37 @@ TEST(ServiceLink, ALossDuringAnAttemptIsHandledWhenTheAttemptReports) {
     rig.link.ShutDown();
 }
 
-TEST(ServiceLink, ServiceThatIgnoresTheClosedLinkIsTerminatedAfterFourSeconds) {
+TEST(ServiceLink, ServiceThatIgnoresTheRequestToEndIsKilledAfterItsWait) {
     Install install(free_port());
     install.add_stubborn_service();
     Rig rig(install);
     rig.link.SetUp(&rig.handler);
     ASSERT_TRUE(rig.service.holds_process());
     const pid_t pid = rig.service.pid();
+    for (int i = 0; i < 2000 && !fs::exists(fs::path(install.folder()) / "stubborn-ready"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const auto start = std::chrono::steady_clock::now();
     rig.link.ShutDown();
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_FALSE(process_running(pid));
-    EXPECT_GE(waited, std::chrono::milliseconds(3900)) << "it was given its 4 s";
+    EXPECT_GE(waited, std::chrono::milliseconds(ServiceProcess::kStopWaitMs - 10)) << "it was given its time";
+    EXPECT_FALSE(rig.service.holds_process());
+}
+
+TEST(ServiceLink, OwnServiceEndsByItselfWhenTold) {
+    Install install(free_port());
+    install.add_velmor();
+    Rig rig(install);
+    rig.identify(12);
+    rig.link.SetUp(&rig.handler);
+    ASSERT_TRUE(rig.service.holds_process());
+    const pid_t pid = rig.service.pid();
+    rig.connect_first();
+    ASSERT_TRUE(rig.handler.wait_for(pkt::kLoginResult));
+    // Told to end while its client is still connected, the service closes down by itself within its wait
+    // rather than being killed.
+    EXPECT_TRUE(rig.service.stop_service(10000));
+    EXPECT_FALSE(process_running(pid));
     EXPECT_FALSE(rig.service.holds_process());
 }
 

@@ -6,8 +6,8 @@
 #include <QWidget>
 
 #include "platform/controls.h"
+#include "platform/message_ids.h"
 #include "platform/messages.h"
-#include "session/message_ids.h"
 #include "skin/CBitmapSlider.h"
 #include "skin/slider_geometry.h"
 #include "temp_dir.h"

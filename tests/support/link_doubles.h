@@ -102,12 +102,10 @@ struct MessageLogDouble : IMessageLog {
         chats.push_back(e);
         j.push_back("chat line");
     }
-    void OnChatPacket(const uint8_t*, size_t length) override {
-        j.push_back("chat packet " + std::to_string(length));
+    void OnChatLine(const IncomingChatLine& line) override {
+        j.push_back("chat from " + std::to_string(line.sender) + ": " + line.text);
     }
-    void AddSystemText(const uint8_t*, size_t length) override {
-        j.push_back("system " + std::to_string(length));
-    }
+    void AddSystemText(const std::string& text) override { j.push_back("system " + text); }
     bool DetailOn() override { return detail; }
 };
 

@@ -12,10 +12,13 @@
 
 class LocalServiceProcess {
 public:
-    LocalServiceProcess(uint16_t room_port, const std::vector<std::string>& env) {
+    LocalServiceProcess(uint16_t room_port, const std::vector<std::string>& env)
+        : LocalServiceProcess(room_port ? "127.0.0.1:" + std::to_string(room_port) : std::string(), env) {}
+    // Relaying to the room servers listed in `servers` ("HOST:PORT,HOST:PORT", tried in turn).
+    LocalServiceProcess(const std::string& servers, const std::vector<std::string>& env) {
         std::string settings = "[network]\nport=" + std::to_string(port_) + "\n";
-        if (room_port)
-            settings += "[room]\nserver=127.0.0.1:" + std::to_string(room_port) + "\n";
+        if (!servers.empty())
+            settings += "[room]\nserver=" + servers + "\n";
         write_file(dir_.file("user.txt"), settings);
         pid_ = spawn_process(std::string(QUORIN_INSTALL_DIR) + "/velmor", {}, dir_.path().string(), env);
     }

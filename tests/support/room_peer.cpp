@@ -33,6 +33,11 @@ void RoomPeer::close() {
 }
 
 bool RoomPeer::connect(uint16_t port, int timeout_ms) {
+    // A peer may connect again after its link closed: nothing of the earlier link is kept.
+    close();
+    closed_ = false;
+    decoder_ = framing::Decoder();
+    inbox_.clear();
     const auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

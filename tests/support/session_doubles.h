@@ -53,3 +53,9 @@ struct RecordingActions : ISessionActions {
         return link && intents::SendChatLine(*link, line);
     }
 };
+
+// A chat message (type 1002) reaches the message log as the session hands it over.
+inline void deliver_chat(IMessageLog& log, const std::vector<uint8_t>& packet) {
+    if (auto line = intents::ReadChatLine(packet.data(), packet.size()))
+        log.OnChatLine(*line);
+}

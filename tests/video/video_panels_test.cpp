@@ -11,7 +11,7 @@
 #include <mutex>
 
 #include "eventually.h"
-#include "session/message_ids.h"
+#include "platform/message_ids.h"
 #include "temp_dir.h"
 #include "video/CMediaDlg.h"
 #include "video/CVideo.h"
@@ -87,9 +87,13 @@ TEST(MediaPanel, SwitchesAnnouncesSendsAndSnaps) {
 
     media.on_video_event(3, 0, 0);
     ASSERT_TRUE(eventually_with_events([&] { return !media.last_snapshot().isEmpty(); }));
-    EXPECT_EQ(std::filesystem::file_size(media.last_snapshot().toStdString()), 54u + 230400u);
+    // A PNG of the picture as shown (upright, the frame's stamp readable) in the pictures folder.
+    const QImage shot = QImage(media.last_snapshot()).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(shot.size(), QSize(320, 240));
+    EXPECT_TRUE(media.last_snapshot().endsWith(".png"));
+    EXPECT_GT(capture::read_frame_stamp(shot.constBits(), 320, 240, int(shot.bytesPerLine())), 0u);
     EXPECT_TRUE(
-        media.last_snapshot().startsWith(QString::fromStdString((home.path() / "Documents").string())));
+        media.last_snapshot().startsWith(QString::fromStdString((home.path() / "Pictures").string())));
     QApplication::processEvents();
 
     media.ToggleZoom();

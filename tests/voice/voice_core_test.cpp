@@ -144,6 +144,19 @@ TEST(Mixer, LoudSpeakersTogetherAreScaledNotWrapped) {
         ASSERT_EQ(v, 0);
 }
 
+TEST(Mixer, ASpeakersLevelScalesAndHoldsAtTheRangesEnds) {
+    voice::Frame f{1000, -1000, 30000, -30000, 0};
+    voice::Frame half = f, twice = f, mute = f, beyond = f;
+    voice::scale_frame(half, 50);
+    voice::scale_frame(twice, 200);
+    voice::scale_frame(mute, 0);
+    voice::scale_frame(beyond, 5000); // taken as 200
+    EXPECT_EQ(half, (voice::Frame{500, -500, 15000, -15000, 0}));
+    EXPECT_EQ(twice, (voice::Frame{2000, -2000, 32767, -32768, 0})) << "held, not wrapped";
+    EXPECT_EQ(mute, (voice::Frame{0, 0, 0, 0, 0}));
+    EXPECT_EQ(beyond, twice);
+}
+
 TEST(OpusSpeech, ToneSurvivesAndLossIsConcealedWithoutSilenceOrNoise) {
     voice::VoiceEncoder enc;
     voice::VoiceDecoder dec;

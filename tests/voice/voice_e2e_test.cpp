@@ -4,6 +4,8 @@
 // student's microphone, and records quorin_speaker, the teacher's speaker.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <pulse/error.h>
 #include <pulse/simple.h>
 #include <signal.h>
@@ -16,131 +18,11 @@
 #include "room_peer.h"
 #include "room_server_process.h"
 #include "temp_dir.h"
+#include "tone.h"
 #include "wire/packet_types.h"
 #include "wire/protocol.h"
 
 namespace {
-
-// Power of one frequency in a signal (Goertzel), as a share of the signal's total power.
-double goertzel_share(const int16_t* s, size_t n, double hz) {
-    if (n == 0)
-        return 0;
-    const double w = 2 * M_PI * hz / 48000.0, coeff = 2 * std::cos(w);
-    double q1 = 0, q2 = 0, total = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const double v = s[i];
-        const double q0 = coeff * q1 - q2 + v;
-        q2 = q1;
-        q1 = q0;
-        total += v * v;
-    }
-    const double power = q1 * q1 + q2 * q2 - coeff * q1 * q2;
-    return total > 0 ? power / (total * double(n) / 2) : 0;
-}
-
-// The tone's share over the sounding 100 ms windows (a window holds a whole number of 440 Hz periods' bins),
-// and how many windows were silent.
-struct ToneCheck {
-    double share = 0;
-    int sounding = 0, silent = 0;
-};
-ToneCheck tone_in(const std::vector<int16_t>& s, double hz) {
-    ToneCheck c;
-    const size_t w = 4800;
-    double sum = 0;
-    for (size_t at = 0; at + w <= s.size(); at += w) {
-        double e = 0;
-        for (size_t i = at; i < at + w; ++i)
-            e += double(s[i]) * s[i];
-        if (std::sqrt(e / double(w)) < 100) {
-            ++c.silent;
-            continue;
-        }
-        ++c.sounding;
-        sum += goertzel_share(s.data() + at, w, hz);
-    }
-    c.share = c.sounding ? sum / c.sounding : 0;
-    return c;
-}
-
-double rms(const std::vector<int16_t>& s) {
-    double t = 0;
-    for (int16_t v : s)
-        t += double(v) * v;
-    return s.empty() ? 0 : std::sqrt(t / double(s.size()));
-}
-
-// Plays a 440 Hz tone into a sink while it lives: into the "mouth" sink, whose monitor is the student's
-// microphone, or (amplitude 0) silence into the speaker sink, which keeps that null sink running at a low
-// latency as a real device runs (an idle null sink holds the next stream's start for about two seconds).
-class TonePlayer {
-public:
-    TonePlayer(const char* sink, double amplitude)
-        : sink_(sink), amplitude_(amplitude), thread_([this] { run(); }) {}
-    ~TonePlayer() {
-        stop_ = true;
-        thread_.join();
-    }
-
-private:
-    void run() {
-        pa_sample_spec format{PA_SAMPLE_S16LE, 48000, 1};
-        pa_buffer_attr attr{uint32_t(-1), 960 * 2 * 3, uint32_t(-1), uint32_t(-1), uint32_t(-1)};
-        int error = 0;
-        pa_simple* s = pa_simple_new(nullptr, "voice-test", PA_STREAM_PLAYBACK, sink_, "tone", &format,
-                                     nullptr, &attr, &error);
-        if (!s) {
-            ADD_FAILURE() << "cannot play the tone: " << pa_strerror(error);
-            return;
-        }
-        std::vector<int16_t> frame(960);
-        for (uint64_t n = 0; !stop_;) {
-            for (int16_t& v : frame)
-                v = int16_t(amplitude_ * std::sin(2 * M_PI * 440 * double(n++) / 48000.0));
-            if (pa_simple_write(s, frame.data(), frame.size() * 2, &error) < 0)
-                break;
-        }
-        pa_simple_free(s);
-    }
-    const char* sink_;
-    double amplitude_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
-// Records `ms` of the speaker sink's monitor.
-std::vector<int16_t> record_speaker(int ms) {
-    pa_sample_spec format{PA_SAMPLE_S16LE, 48000, 1};
-    pa_buffer_attr attr{};
-    attr.maxlength = uint32_t(-1);
-    attr.fragsize = 960 * 2;
-    int error = 0;
-    pa_simple* s = pa_simple_new(nullptr, "voice-test", PA_STREAM_RECORD, "quorin_speaker.monitor", "speaker",
-                                 &format, nullptr, &attr, &error);
-    if (!s) {
-        ADD_FAILURE() << "cannot record the speaker: " << pa_strerror(error);
-        return {};
-    }
-    std::vector<int16_t> out(size_t(48 * ms));
-    if (pa_simple_read(s, out.data(), out.size() * 2, &error) < 0)
-        ADD_FAILURE() << "recording failed: " << pa_strerror(error);
-    pa_simple_free(s);
-    return out;
-}
-
-bool hears_tone(int ms = 1500) {
-    const auto rec = record_speaker(ms);
-    const ToneCheck t = tone_in(rec, 440);
-    std::printf("speaker: rms %.0f, 440 Hz share %.3f over %d sounding windows, %d silent\n", rms(rec),
-                t.share, t.sounding, t.silent);
-    return t.sounding >= 3 && t.share > 0.5;
-}
-
-bool silent(int ms = 1200) {
-    const auto rec = record_speaker(ms);
-    std::printf("speaker: rms %.0f\n", rms(rec));
-    return rms(rec) < 30;
-}
 
 void microphone(RoomPeer& peer, bool on) {
     if (on)
@@ -249,4 +131,64 @@ TEST(VoiceEndToEnd, AUserAloneHearsNoEcho) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_TRUE(silent(1500));
     EXPECT_FALSE(user.wait_for(pkt::kSystemText, 100).has_value()) << "the microphone opened";
+}
+
+// A listener sets one speaker's level (type 31 to the own service): half is about 6 dB quieter, zero is
+// silence, and the room server never sees the packet.
+TEST(VoiceEndToEnd, AListenerSetsOneSpeakersLevel) {
+    RoomServerProcess server;
+    ASSERT_TRUE(wait_until_listening(server.port()));
+    TonePlayer tone("quorin_mouth", 6000), keep_speaker_running("quorin_speaker", 0);
+    LocalServiceProcess a(server.port(), {"PULSE_SOURCE=quorin_mouth.monitor", "PULSE_SINK=quorin_null"});
+    LocalServiceProcess b(server.port(), {"PULSE_SOURCE=quorin_mic", "PULSE_SINK=quorin_speaker"});
+    RoomPeer teacher, student;
+    ASSERT_TRUE(teacher.connect(b.port()));
+    ASSERT_EQ(login_peer(teacher, 2, 78), 0);
+    ASSERT_TRUE(student.connect(a.port()));
+    ASSERT_EQ(login_peer(student, 1, 78), 0);
+    teacher.send(pkt::kSpeakControl, proto::SpeakControl{1, 1}.encode());
+    ASSERT_TRUE(student.wait_for(pkt::kRightsChange));
+    microphone(student, true);
+    ASSERT_TRUE(hears_tone());
+    // The level of the tone while it sounds: the median of 10 ms windows above the noise (a loaded machine
+    // leaves gaps in the playback, which an average over the whole recording would count).
+    auto sounding_level = [] {
+        const auto rec = record_speaker(1500);
+        std::vector<double> levels;
+        for (size_t at = 0; at + 480 <= rec.size(); at += 480) {
+            const double r = rms(std::vector<int16_t>(rec.begin() + long(at), rec.begin() + long(at + 480)));
+            if (r > 100)
+                levels.push_back(r);
+        }
+        if (levels.size() < 5)
+            return 0.0;
+        std::nth_element(levels.begin(), levels.begin() + long(levels.size() / 2), levels.end());
+        return levels[levels.size() / 2];
+    };
+    // Each level is taken from a fresh talk spurt (microphone off and on again), as a pupil speaks in turns.
+    auto fresh_spurt = [&] {
+        microphone(student, false);
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        microphone(student, true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    };
+    fresh_spurt();
+    const double full = sounding_level();
+    teacher.send(pkt::kSpeakerVolume, proto::SpeakerVolume{1, 50}.encode());
+    fresh_spurt();
+    const double half = sounding_level();
+    std::printf("speaker level: full %.0f, at 50%% %.0f (ratio %.2f)\n", full, half,
+                full > 0 ? half / full : 0);
+    ASSERT_GT(full, 0);
+    EXPECT_NEAR(half / full, 0.5, 0.12);
+
+    teacher.send(pkt::kSpeakerVolume, proto::SpeakerVolume{1, 0}.encode());
+    fresh_spurt();
+    EXPECT_TRUE(silent());
+    teacher.send(pkt::kSpeakerVolume, proto::SpeakerVolume{1, 100}.encode());
+    fresh_spurt();
+    EXPECT_TRUE(hears_tone());
+    // Still logged in: the room server did not take the level for a broken rule.
+    teacher.send(pkt::kSpeakControl, proto::SpeakControl{1, 0}.encode());
+    EXPECT_TRUE(student.wait_for(pkt::kRightsChange));
 }

@@ -7,11 +7,11 @@
 #include <QImageReader>
 #include <QTest>
 
-#include "chat/CPictureEx.h"
-#include "chat/GifComposer.h"
-#include "chat/gif_scan.h"
+#include "controls/CPictureEx.h"
+#include "controls/GifComposer.h"
+#include "controls/gif_scan.h"
+#include "platform/message_ids.h"
 #include "platform/messages.h"
-#include "session/message_ids.h"
 #include "tools/gif_writer.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // GIF block scanning (see gif_scan.h).
-#include "chat/gif_scan.h"
+#include "controls/gif_scan.h"
 
 namespace {
 

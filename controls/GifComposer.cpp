@@ -1,9 +1,9 @@
 // The frame composer (see GifComposer.h).
-#include "chat/GifComposer.h"
+#include "controls/GifComposer.h"
 
 #include <QPainter>
 
-#include "chat/gif_scan.h"
+#include "controls/gif_scan.h"
 
 namespace {
 

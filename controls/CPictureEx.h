@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "chat/GifComposer.h"
+#include "controls/GifComposer.h"
 
 class QPainter;
 

@@ -1,9 +1,9 @@
 // Face pictures decoded once (see FaceLibrary.h).
-#include "chat/FaceLibrary.h"
+#include "controls/FaceLibrary.h"
 
 #include <QFile>
 
-#include "chat/GifComposer.h"
+#include "controls/GifComposer.h"
 
 int FaceLibrary::Face::FrameAt(qint64 elapsed_ms) const {
     if (frames.size() < 2 || loop_ms <= 0)

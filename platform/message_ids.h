@@ -30,5 +30,7 @@ constexpr unsigned kInboundPacket = 0x7F00;
 constexpr unsigned kReconnectDone = 0x7F01;
 // Internal: the video registry lays its windows out again.
 constexpr unsigned kRelayout = 0x7F02;
+// Internal: the start-up audio probe ended; wParam 1 when capture and playback could not run together.
+constexpr unsigned kAudioProbeDone = 0x7F03;
 
 } // namespace msg

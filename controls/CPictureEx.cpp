@@ -1,5 +1,5 @@
 // The animated picture control (see CPictureEx.h).
-#include "chat/CPictureEx.h"
+#include "controls/CPictureEx.h"
 
 #include <QFile>
 #include <QMouseEvent>
@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "platform/gbk.h"
+#include "platform/message_ids.h"
 #include "platform/messages.h"
 #include "platform/qtext.h"
-#include "session/message_ids.h"
 
 CPictureEx::CPictureEx(QWidget* parent, int control_id) : QWidget(parent), id_(control_id) {}
 

@@ -1,0 +1,1432 @@
+// A room server as a cluster node (see cluster_node.h).
+#include "cluster/cluster_node.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "wire/framing.h"
+#include "wire/packet_types.h"
+
+namespace cluster {
+namespace {
+
+const std::string kPrefix = "quorin.";
+const std::string kBroadcast = "quorin.b";
+
+std::string video_subject(uint32_t room, uint32_t sender) {
+    return kPrefix + "v." + std::to_string(room) + "." + std::to_string(sender);
+}
+std::string voice_subject(uint32_t room) {
+    return kPrefix + "a." + std::to_string(room);
+}
+std::string node_key(const std::string& node) {
+    return "quorin:node:" + node;
+}
+std::string presence_key(uint32_t room) {
+    return "quorin:presence:" + std::to_string(room);
+}
+std::string room_host_key(uint32_t room) {
+    return "quorin:roomhost:" + std::to_string(room);
+}
+const std::string kNickKey = "quorin:dir:nick";
+const std::string kHostKey = "quorin:dir:host";
+const std::string kDirectoryMark = "quorin:dir:loaded";
+
+// Renews a lease only when it is still ours; 0 when it is gone or another node's.
+const std::string kRenew = "if redis.call('get', KEYS[1]) == ARGV[1] then "
+                           "return redis.call('pexpire', KEYS[1], ARGV[2]) else return 0 end";
+// Gives a lease up only when it is still ours.
+const std::string kRelease = "if redis.call('get', KEYS[1]) == ARGV[1] then "
+                             "return redis.call('del', KEYS[1]) else return 0 end";
+
+// A decimal number that fits 32 bits, nothing else.
+std::optional<uint32_t> parse_u32(const std::string& s) {
+    if (s.empty() || s.size() > 10)
+        return std::nullopt;
+    uint64_t v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        v = v * 10 + uint64_t(c - '0');
+    }
+    if (v > 0xFFFFFFFFull)
+        return std::nullopt;
+    return uint32_t(v);
+}
+
+// "quorin.v.ROOM.USER" or "quorin.a.ROOM" into its numbers.
+bool parse_media_subject(const std::string& subject, char kind, uint32_t* room, uint32_t* user) {
+    const std::string head = kPrefix + kind + ".";
+    if (subject.compare(0, head.size(), head) != 0)
+        return false;
+    const std::string rest = subject.substr(head.size());
+    const size_t dot = rest.find('.');
+    auto r = parse_u32(rest.substr(0, dot));
+    if (!r)
+        return false;
+    *room = *r;
+    if (kind == 'a')
+        return dot == std::string::npos;
+    if (dot == std::string::npos)
+        return false;
+    auto u = parse_u32(rest.substr(dot + 1));
+    if (!u)
+        return false;
+    *user = *u;
+    return true;
+}
+
+// Hub output for a connection we know nothing of any more: the edge closes it, and its user reconnects.
+Down close_one(room::ConnId remote) {
+    Down d;
+    Down::Group g;
+    g.close = true;
+    g.conns.push_back(remote);
+    d.groups.push_back(std::move(g));
+    return d;
+}
+
+Down refuse_one(room::ConnId remote, uint32_t result) {
+    Down d;
+    Down::Group g;
+    g.type = pkt::kLoginResult;
+    proto::LoginResult r;
+    r.result = result;
+    g.payload = r.encode();
+    g.conns.push_back(remote);
+    d.groups.push_back(std::move(g));
+    return d;
+}
+
+// The rates a socket is held to (room_hub.h): the same for what comes over the bus.
+constexpr double kVideoPerSecond = 60;
+constexpr double kVoicePerSecond = 100;
+constexpr size_t kMaxVirtualPerNode = 20000;
+constexpr size_t kMaxWaitingPerNode = 512;
+constexpr size_t kMaxRemoteSenders = 4096;
+
+} // namespace
+
+bool ClusterNode::Bucket::take(double per_second, double burst, int64_t now_ms) {
+    if (tokens < 0) {
+        tokens = burst;
+        last_ms = now_ms;
+    }
+    tokens = std::min(burst, tokens + double(now_ms - last_ms) * per_second / 1000.0);
+    last_ms = now_ms;
+    if (tokens < 1)
+        return false;
+    tokens -= 1;
+    return true;
+}
+
+std::string ClusterNode::lease_key(uint32_t room) {
+    return "quorin:home:" + std::to_string(room);
+}
+std::string ClusterNode::node_subject(const std::string& node) {
+    return kPrefix + "n." + node;
+}
+
+ClusterNode::ClusterNode(asio::io_context& io, ClusterConfig config)
+    : io_(io), config_(std::move(config)), bus_(io, config_.nats_url, "velmor " + config_.node),
+      store_(config_.redis_host, config_.redis_port), hub_([this] {
+          room::HubConfig c = config_.hub;
+          c.directory = UserDirectory();
+          if (!c.log)
+              c.log = config_.log;
+          return c;
+      }()),
+      timer_(io) {}
+
+ClusterNode::~ClusterNode() {
+    stop();
+}
+
+int64_t ClusterNode::now_ms() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void ClusterNode::log(const std::string& line) const {
+    if (config_.log)
+        config_.log(line);
+}
+
+void ClusterNode::log_limited(const std::string& kind, const std::string& line) {
+    const int64_t now = now_ms();
+    auto& last = last_logged_[kind];
+    if (last != 0 && now - last < 1000)
+        return;
+    last = now;
+    log(line);
+}
+
+void ClusterNode::drop_log(room::ConnId conn, Local* l, const std::string& why) {
+    const int64_t now = now_ms();
+    if (l && now - l->last_drop_log_ms < 1000)
+        return;
+    if (l)
+        l->last_drop_log_ms = now;
+    log("connection " + std::to_string(conn) + ": dropped packet: " + why);
+}
+
+bool ClusterNode::start(std::string* error) {
+    if (!valid_node_name(config_.node)) {
+        if (error)
+            *error = "bad node name '" + config_.node + "' (1 to 32 of A-Z a-z 0-9 - _)";
+        return false;
+    }
+    bus_.on_state([this](bool up) { nats_state(up); });
+    if (!bus_.start(error))
+        return false;
+    if (!bus_.subscribe(
+            node_subject(config_.node),
+            [this](const std::string& s, std::vector<uint8_t> d) { on_node_message(s, std::move(d)); }) ||
+        !bus_.subscribe(kBroadcast, [this](const std::string& s, std::vector<uint8_t> d) {
+            on_broadcast(s, std::move(d));
+        })) {
+        if (error)
+            *error = "cannot subscribe on NATS";
+        return false;
+    }
+    if (!bus_.connected()) {
+        nats_down_since_ = now_ms();
+        log("NATS at " + config_.nats_url + " not reachable yet; cluster logins are refused until it is");
+    }
+    redis_ok_ = store_.available();
+    if (!redis_ok_)
+        log("Redis at " + config_.redis_host + ":" + std::to_string(config_.redis_port) +
+            " not reachable yet; cluster logins are refused until it is");
+    load_directory();
+    log("cluster node " + config_.node + " on " + config_.nats_url + " and redis://" + config_.redis_host +
+        ":" + std::to_string(config_.redis_port));
+    last_counts_ = bus_.counts();
+    last_counts_ms_ = now_ms();
+    next_status_ms_ = now_ms() + int64_t(config_.status_interval_s) * 1000;
+    tick();
+    return true;
+}
+
+void ClusterNode::stop() {
+    if (stopped_)
+        return;
+    stopped_ = true;
+    timer_.cancel();
+    // The others need not wait for the leases to run out.
+    std::vector<std::vector<std::string>> cmds;
+    for (const auto& [room, h] : homed_)
+        cmds.push_back({"EVAL", kRelease, "1", lease_key(room), config_.node});
+    cmds.push_back({"DEL", node_key(config_.node)});
+    store_.pipeline(cmds);
+    publish(kBroadcast, Bye{config_.node}.encode());
+}
+
+void ClusterNode::load_directory() {
+    if (config_.directory_file.empty())
+        return;
+    UserDirectory dir;
+    std::vector<std::string> warnings;
+    if (!dir.load(config_.directory_file, &warnings)) {
+        log_limited("directory", "cannot read the user directory " + config_.directory_file);
+        return;
+    }
+    std::vector<std::vector<std::string>> cmds;
+    std::vector<std::string> nick{"HSET", kNickKey}, host{"HSET", kHostKey};
+    for (const auto& [user, name] : dir.nicknames()) {
+        nick.push_back(std::to_string(user));
+        nick.push_back(name);
+    }
+    for (const auto& [room, user] : dir.hosts()) {
+        host.push_back(std::to_string(room));
+        host.push_back(std::to_string(user));
+    }
+    if (nick.size() > 2)
+        cmds.push_back(nick);
+    if (host.size() > 2)
+        cmds.push_back(host);
+    cmds.push_back({"SET", kDirectoryMark, "1"});
+    if (store_.pipeline(cmds))
+        log("user directory " + config_.directory_file + " loaded into Redis (" +
+            std::to_string(dir.nicknames().size()) + " users, " + std::to_string(dir.hosts().size()) +
+            " room hosts)");
+}
+
+void ClusterNode::nats_state(bool up) {
+    if (up) {
+        if (nats_down_since_ >= 0)
+            log("NATS connection up");
+        nats_down_since_ = -1;
+    } else if (nats_down_since_ < 0) {
+        nats_down_since_ = now_ms();
+        log("NATS connection lost; trying again");
+    }
+}
+
+bool ClusterNode::healthy() {
+    if (!bus_.connected())
+        return false;
+    // Asked, not remembered: a Redis that went away a moment ago refuses this login, not the next tick's.
+    auto pong = store_.command({"PING"});
+    redis_ok_ = pong && pong->type == Reply::Status;
+    return redis_ok_;
+}
+
+void ClusterNode::publish(const std::string& subject, const proto::Bytes& bytes) {
+    if (!bus_.publish(subject, bytes.data(), bytes.size()))
+        log_limited("publish", "cannot publish " + std::to_string(bytes.size()) + " bytes on " + subject);
+}
+
+// ---- this node's connections
+// -------------------------------------------------------------------------------
+
+void ClusterNode::on_connect(room::ConnId conn, uint32_t ip, uint16_t port) {
+    Local l;
+    l.ip = ip;
+    l.port = port;
+    locals_[conn] = l;
+}
+
+bool ClusterNode::logged_in(room::ConnId conn) const {
+    auto it = locals_.find(conn);
+    return it != locals_.end() && it->second.phase == Local::In;
+}
+
+std::vector<room::Outgoing> ClusterNode::on_packet(room::ConnId conn, uint16_t type, const uint8_t* data,
+                                                   size_t size) {
+    Out out;
+    auto it = locals_.find(conn);
+    if (it == locals_.end())
+        return out;
+    Local& l = it->second;
+    if (type == pkt::kLogin && l.phase != Local::In) {
+        auto login = proto::Login::decode(data, size);
+        if (!login) {
+            drop_log(conn, &l, "short login");
+            out.push_back({conn, 0, {}, true});
+            return out;
+        }
+        proto::LoginResult refused;
+        refused.result = room::kLoginNoRoomServer;
+        if (!healthy()) {
+            log_limited("refused", "login of user " + std::to_string(login->user_id) +
+                                       " refused: NATS or Redis not reachable");
+            out.push_back({conn, pkt::kLoginResult, refused.encode(), false});
+            return out;
+        }
+        auto home = resolve_home(login->room_id);
+        if (!home) {
+            out.push_back({conn, pkt::kLoginResult, refused.encode(), false});
+            return out;
+        }
+        l.phase = Local::Pending;
+        l.room = login->room_id;
+        l.user = login->user_id;
+        l.home = *home;
+        l.pending_since = now_ms();
+        l.login.assign(data, data + size);
+        forward(conn, l, type, data, size, out);
+        return out;
+    }
+    if (l.phase == Local::Fresh) {
+        // As from a socket into one room server: nothing before the login.
+        drop_log(conn, &l, "type " + std::to_string(type) + " before login");
+        out.push_back({conn, 0, {}, true});
+        return out;
+    }
+    if (l.phase == Local::In) {
+        switch (type) {
+        case pkt::kVideoFrame:
+            video_from_local(conn, l, data, size, out);
+            return out;
+        case pkt::kVoice:
+            voice_from_local(conn, l, data, size, out);
+            return out;
+        case pkt::kWatchVideo:
+            watch_from_local(conn, l, data, size);
+            break;
+        case pkt::kMicrophoneOn:
+            if (l.block.rights & pkt::kRightSpeak)
+                l.block.state |= pkt::kStateMicrophone;
+            break;
+        case pkt::kMicrophoneOff:
+            l.block.state &= ~uint32_t(pkt::kStateMicrophone);
+            break;
+        case pkt::kCameraState:
+            if (auto c = proto::CameraState::decode(data, size); c && (l.block.rights & pkt::kRightCamera))
+                l.block.stream = c->stream;
+            break;
+        default:
+            break;
+        }
+    } else if (type == pkt::kVideoFrame || type == pkt::kVoice) {
+        return out; // media before the login is answered goes nowhere
+    }
+    forward(conn, l, type, data, size, out);
+    return out;
+}
+
+void ClusterNode::forward(room::ConnId conn, Local& l, uint16_t type, const uint8_t* data, size_t size,
+                          Out& out) {
+    if (l.home == config_.node) {
+        if (!l.in_hub) {
+            hub_.on_connect(conn, l.ip, l.port);
+            l.in_hub = true;
+        }
+        if (type == pkt::kLogin) {
+            fill_directory(l.user, l.room);
+            login_room_[conn] = {l.room, l.user};
+        }
+        route(hub_.on_packet(conn, type, data, size), out);
+        return;
+    }
+    Up up;
+    up.node = config_.node;
+    up.conn = conn;
+    up.ip = l.ip;
+    up.port = l.port;
+    up.type = type;
+    up.payload.assign(data, data + size);
+    publish(node_subject(l.home), up.encode());
+}
+
+std::optional<std::string> ClusterNode::resolve_home(uint32_t room) {
+    if (homed_.count(room))
+        return config_.node;
+    // A home this node already serves members of, and has not found gone, is the home: a lease missing for a
+    // moment (Redis restarted) is the home's to take again, not a login's.
+    if (auto v = views_.find(room); v != views_.end() && !v->second.home.empty() && v->second.missing == 0)
+        return v->second.home;
+    auto r =
+        store_.pipeline({{"SET", lease_key(room), config_.node, "NX", "PX", std::to_string(config_.lease_ms)},
+                         {"GET", lease_key(room)}});
+    if (!r) {
+        redis_ok_ = false;
+        return std::nullopt;
+    }
+    redis_ok_ = true;
+    if ((*r)[0].type == Reply::Status && (*r)[0].str == "OK") {
+        Out out;
+        become_home(room, views_.count(room) > 0, out);
+        if (!out.empty() && sink_)
+            sink_(out);
+        return config_.node;
+    }
+    if ((*r)[1].type != Reply::String || !valid_node_name((*r)[1].str))
+        return std::nullopt;
+    if ((*r)[1].str == config_.node) {
+        Out out;
+        become_home(room, views_.count(room) > 0, out);
+        if (!out.empty() && sink_)
+            sink_(out);
+    }
+    return (*r)[1].str;
+}
+
+void ClusterNode::video_from_local(room::ConnId conn, Local& l, const uint8_t* data, size_t size, Out& out) {
+    if (!(l.block.rights & pkt::kRightCamera)) {
+        drop_log(conn, &l, "type 10 without right 2");
+        return;
+    }
+    if (!l.video.take(kVideoPerSecond, kVideoPerSecond, now_ms())) {
+        drop_log(conn, &l, "video frames too fast");
+        return;
+    }
+    auto frame = proto::VideoFrame::decode(data, size);
+    if (!frame)
+        return;
+    frame->user_id = l.user;
+    frame->room_id = l.room;
+    const room::SharedPayload payload = frame->encode();
+    auto v = views_.find(l.room);
+    if (v == views_.end())
+        return;
+    auto w = v->second.watchers.find(l.user);
+    if (w != v->second.watchers.end())
+        for (room::ConnId c : w->second)
+            if (c != conn)
+                out.push_back({c, pkt::kVideoFrame, payload, false});
+    // Once for every node with a watcher: the bus sends it only to the nodes subscribed to this sender.
+    if (payload.size() <= bus_.max_payload())
+        bus_.publish(video_subject(l.room, l.user), payload.data(), payload.size());
+    else
+        log_limited("bigframe",
+                    "video frame of " + std::to_string(payload.size()) + " bytes not sent to other nodes");
+}
+
+void ClusterNode::voice_from_local(room::ConnId conn, Local& l, const uint8_t* data, size_t size, Out& out) {
+    // Speech still on its way when the right or the microphone went is normal, not a broken rule.
+    if (!(l.block.rights & pkt::kRightSpeak) || !(l.block.state & pkt::kStateMicrophone))
+        return;
+    if (!l.voice.take(kVoicePerSecond, kVoicePerSecond, now_ms())) {
+        drop_log(conn, &l, "voice packets too fast");
+        return;
+    }
+    auto packet = proto::VoicePacket::decode(data, size);
+    if (!packet)
+        return;
+    packet->user_id = l.user;
+    const room::SharedPayload payload = packet->encode();
+    auto v = views_.find(l.room);
+    if (v == views_.end())
+        return;
+    for (room::ConnId c : v->second.members)
+        if (c != conn)
+            out.push_back({c, pkt::kVoice, payload, false});
+    bus_.publish(voice_subject(l.room), payload.data(), payload.size());
+}
+
+void ClusterNode::watch_from_local(room::ConnId conn, Local& l, const uint8_t* data, size_t size) {
+    auto w = proto::WatchVideo::decode(data, size);
+    if (!w || w->user_id == l.user)
+        return;
+    auto v = views_.find(l.room);
+    if (v == views_.end())
+        return;
+    View& view = v->second;
+    if (w->start) {
+        if (l.watching.size() >= kMaxWatches)
+            return;
+        l.watching.insert(w->user_id);
+        auto& set = view.watchers[w->user_id];
+        set.insert(conn);
+        if (!view.video_subs.count(w->user_id)) {
+            const uint32_t room = l.room;
+            const uint64_t id = bus_.subscribe(
+                video_subject(room, w->user_id),
+                [this](const std::string& s, std::vector<uint8_t> d) { on_video(s, std::move(d)); });
+            if (id)
+                view.video_subs[w->user_id] = id;
+        }
+    } else {
+        l.watching.erase(w->user_id);
+        unwatch(view, l.room, w->user_id, conn);
+    }
+}
+
+void ClusterNode::unwatch(View& view, uint32_t, uint32_t sender, room::ConnId conn) {
+    auto set = view.watchers.find(sender);
+    if (set == view.watchers.end())
+        return;
+    set->second.erase(conn);
+    if (!set->second.empty())
+        return;
+    view.watchers.erase(set);
+    auto sub = view.video_subs.find(sender);
+    if (sub != view.video_subs.end()) {
+        bus_.unsubscribe(sub->second);
+        view.video_subs.erase(sub);
+    }
+    view.remote_video.erase(sender);
+}
+
+void ClusterNode::leave_view(room::ConnId conn, Local& l) {
+    auto v = views_.find(l.room);
+    if (v == views_.end())
+        return;
+    View& view = v->second;
+    view.members.erase(conn);
+    for (uint32_t sender : l.watching)
+        unwatch(view, l.room, sender, conn);
+    l.watching.clear();
+    if (!view.members.empty())
+        return;
+    for (auto& [sender, id] : view.video_subs)
+        bus_.unsubscribe(id);
+    if (view.voice_sub)
+        bus_.unsubscribe(view.voice_sub);
+    views_.erase(v);
+}
+
+std::vector<room::Outgoing> ClusterNode::on_disconnect(room::ConnId conn) {
+    Out out;
+    auto it = locals_.find(conn);
+    if (it == locals_.end())
+        return out;
+    Local& l = it->second;
+    if (l.phase != Local::Fresh || l.in_hub) {
+        if (l.in_hub) {
+            const bool seated = seats_.count(conn) > 0;
+            Out hub_out = hub_.on_disconnect(conn);
+            if (seated)
+                seat_left(conn);
+            login_room_.erase(conn);
+            route(hub_out, out);
+        } else if (!l.home.empty()) {
+            publish(node_subject(l.home), Gone{config_.node, conn}.encode());
+        }
+    }
+    if (l.phase == Local::In)
+        leave_view(conn, l);
+    locals_.erase(conn);
+    return out;
+}
+
+void ClusterNode::to_locals(const Out& out, Out& sent) {
+    for (const room::Outgoing& o : out) {
+        auto it = locals_.find(o.to);
+        if (it == locals_.end())
+            continue;
+        Local& l = it->second;
+        if (!o.close) {
+            if (o.type == pkt::kLoginResult) {
+                auto r = proto::LoginResult::decode(o.payload.data(), o.payload.size());
+                if (r && l.phase == Local::Pending) {
+                    if (r->result == room::kLoginOk) {
+                        l.phase = Local::In;
+                        l.login.clear();
+                        l.block = proto::UserBlock{};
+                        l.block.user_id = l.user;
+                        l.block.ip = l.ip;
+                        l.block.port = l.port;
+                        l.block.rights = r->rights;
+                        l.block.nickname = r->nickname;
+                        View& view = views_[l.room];
+                        if (view.home.empty() || view.home != l.home)
+                            view.home = l.home;
+                        view.members.insert(o.to);
+                        if (!view.voice_sub)
+                            view.voice_sub = bus_.subscribe(
+                                voice_subject(l.room), [this](const std::string& s, std::vector<uint8_t> d) {
+                                    on_voice(s, std::move(d));
+                                });
+                    } else {
+                        l.phase = Local::Fresh;
+                        l.login.clear();
+                        if (!l.in_hub)
+                            l.home.clear();
+                    }
+                }
+            } else if (o.type == pkt::kRightsChange && l.phase == Local::In) {
+                auto c = proto::RightsChange::decode(o.payload.data(), o.payload.size());
+                if (c && c->user_id == l.user) {
+                    if (c->operation == pkt::kRightsAdd)
+                        l.block.rights |= c->rights;
+                    else if (c->operation == pkt::kRightsRemove)
+                        l.block.rights &= ~c->rights;
+                    if (!(l.block.rights & pkt::kRightSpeak))
+                        l.block.state &= ~uint32_t(pkt::kStateMicrophone);
+                }
+            } else if (o.type == pkt::kUserLeft && l.phase == Local::In) {
+                auto left = proto::UserLeft::decode(o.payload.data(), o.payload.size());
+                auto v = views_.find(l.room);
+                if (left && v != views_.end() && l.watching.erase(left->user_id))
+                    unwatch(v->second, l.room, left->user_id, o.to);
+            }
+        }
+        sent.push_back(o);
+    }
+}
+
+void ClusterNode::on_video(const std::string& subject, std::vector<uint8_t> data) {
+    uint32_t room = 0, sender = 0;
+    if (!parse_media_subject(subject, 'v', &room, &sender))
+        return;
+    auto v = views_.find(room);
+    if (v == views_.end())
+        return;
+    View& view = v->second;
+    auto w = view.watchers.find(sender);
+    if (w == view.watchers.end() || data.size() > framing::kMaxPayload)
+        return;
+    auto frame = proto::VideoFrame::decode(data.data(), data.size());
+    if (!frame || frame->user_id != sender || frame->room_id != room) {
+        log_limited("badvideo", "dropped a video frame from the bus: not what " + subject + " carries");
+        return;
+    }
+    if (view.remote_video.size() >= kMaxRemoteSenders && !view.remote_video.count(sender))
+        view.remote_video.clear();
+    if (!view.remote_video[sender].take(kVideoPerSecond, kVideoPerSecond, now_ms())) {
+        log_limited("fastvideo",
+                    "dropped video of user " + std::to_string(sender) + " from the bus: too fast");
+        return;
+    }
+    const room::SharedPayload payload = frame->encode();
+    Out out;
+    for (room::ConnId c : w->second)
+        out.push_back({c, pkt::kVideoFrame, payload, false});
+    if (sink_)
+        sink_(out);
+}
+
+void ClusterNode::on_voice(const std::string& subject, std::vector<uint8_t> data) {
+    uint32_t room = 0, unused = 0;
+    if (!parse_media_subject(subject, 'a', &room, &unused))
+        return;
+    auto v = views_.find(room);
+    if (v == views_.end())
+        return;
+    View& view = v->second;
+    auto packet = proto::VoicePacket::decode(data.data(), data.size());
+    if (!packet) {
+        log_limited("badvoice", "dropped a voice packet from the bus: malformed");
+        return;
+    }
+    if (view.remote_voice.size() >= kMaxRemoteSenders && !view.remote_voice.count(packet->user_id))
+        view.remote_voice.clear();
+    if (!view.remote_voice[packet->user_id].take(kVoicePerSecond, kVoicePerSecond, now_ms())) {
+        log_limited("fastvoice",
+                    "dropped voice of user " + std::to_string(packet->user_id) + " from the bus: too fast");
+        return;
+    }
+    const room::SharedPayload payload = packet->encode();
+    Out out;
+    for (room::ConnId c : view.members) {
+        auto l = locals_.find(c);
+        if (l != locals_.end() && l->second.user != packet->user_id)
+            out.push_back({c, pkt::kVoice, payload, false});
+    }
+    if (sink_)
+        sink_(out);
+}
+
+void ClusterNode::switch_home(uint32_t room, const std::string& home) {
+    auto v = views_.find(room);
+    if (v == views_.end() || v->second.home == home)
+        return;
+    log("room " + std::to_string(room) + ": home now " + home + " (was " + v->second.home + ")");
+    v->second.home = home;
+    v->second.missing = 0;
+    send_rejoin(room, home);
+}
+
+void ClusterNode::send_rejoin(uint32_t room, const std::string& home) {
+    Rejoin j;
+    j.node = config_.node;
+    j.room = room;
+    auto v = views_.find(room);
+    if (v != views_.end())
+        for (room::ConnId c : v->second.members) {
+            Local& l = locals_.at(c);
+            l.home = home;
+            Rejoin::Member m;
+            m.conn = c;
+            m.block = l.block;
+            m.watching.assign(l.watching.begin(), l.watching.end());
+            j.members.push_back(std::move(m));
+        }
+    if (!j.members.empty())
+        publish(node_subject(home), j.encode());
+    // Logins under way go to the new home.
+    for (auto& [c, l] : locals_)
+        if (l.phase == Local::Pending && l.room == room && !l.in_hub && !l.login.empty()) {
+            l.home = home;
+            l.pending_since = now_ms();
+            Up up;
+            up.node = config_.node;
+            up.conn = c;
+            up.ip = l.ip;
+            up.port = l.port;
+            up.type = pkt::kLogin;
+            up.payload = l.login;
+            publish(node_subject(home), up.encode());
+        }
+}
+
+// ---- rooms homed here -----------------------------------------------------------------------------------
+
+void ClusterNode::fill_directory(uint32_t user, uint32_t room) {
+    auto r = store_.pipeline({{"HGET", kNickKey, std::to_string(user)},
+                              {"HGET", kHostKey, std::to_string(room)},
+                              {"GET", room_host_key(room)}});
+    if (!r)
+        return;
+    if ((*r)[0].type == Reply::String && !(*r)[0].str.empty())
+        hub_.directory().set_nickname(
+            user, (*r)[0].str.substr(0, proto::gbk_fit((*r)[0].str, proto::UserBlock::kNickSize)));
+    std::optional<uint32_t> host;
+    if ((*r)[1].type == Reply::String)
+        host = parse_u32((*r)[1].str);
+    if (!host && (*r)[2].type == Reply::String)
+        host = parse_u32((*r)[2].str);
+    if (host)
+        hub_.directory().set_host(room, *host);
+}
+
+bool ClusterNode::holds(uint32_t room) {
+    if (homed_.count(room))
+        return true;
+    return resolve_home(room) == config_.node;
+}
+
+void ClusterNode::become_home(uint32_t room, bool rebuild, Out& out) {
+    if (homed_.count(room))
+        return;
+    HomeRoom& h = homed_[room];
+    log("room " + std::to_string(room) + ": homed here" + (rebuild ? " (rebuilding it)" : ""));
+    publish(kBroadcast, Homed{room, config_.node}.encode());
+    fill_directory(0, room);
+    auto v = views_.find(room);
+    if (v == views_.end())
+        return;
+    View& view = v->second;
+    view.home = config_.node;
+    view.missing = 0;
+    if (!rebuild)
+        return;
+    h.rebuilt_at = now_ms();
+    // This node's own members are the first to be back.
+    for (room::ConnId c : view.members) {
+        Local& l = locals_.at(c);
+        l.home = config_.node;
+        if (hub_.rights_of(room, l.user))
+            continue;
+        hub_.adopt(c, room, l.block);
+        l.in_hub = true;
+        seats_[c] = {room, l.user};
+        h.seats.insert(c);
+        presence_ops_.push_back({"HSET", presence_key(room), std::to_string(l.user), config_.node});
+        for (uint32_t target : l.watching)
+            h.pending_watches.push_back({target, l.user});
+    }
+    // Logins under way here are answered by the new home, this node.
+    for (auto& [c, l] : locals_)
+        if (l.phase == Local::Pending && l.room == room && !l.login.empty() && !l.in_hub) {
+            l.home = config_.node;
+            const proto::Bytes login = l.login;
+            forward(c, l, pkt::kLogin, login.data(), login.size(), out);
+        }
+}
+
+void ClusterNode::drop_room(uint32_t room, Out&) {
+    auto h = homed_.find(room);
+    if (h == homed_.end())
+        return;
+    log("room " + std::to_string(room) + ": no longer homed here");
+    homed_.erase(h);
+    for (room::ConnId c : hub_.connections_of(room)) {
+        hub_.on_disconnect(c); // nobody is told: the room goes on at its new home
+        seats_.erase(c);
+        login_room_.erase(c);
+        if (c >= kVirtualBase) {
+            // Their own nodes bring them to the new home.
+            auto v = virtuals_.find(c);
+            if (v != virtuals_.end()) {
+                by_remote_.erase({v->second.node, v->second.remote});
+                virtuals_.erase(v);
+            }
+        } else if (auto l = locals_.find(c); l != locals_.end()) {
+            l->second.in_hub = false; // still a member, now through the new home
+        }
+    }
+    // This node becomes an edge of the room: its members go to the new home, or (none known yet) the room is
+    // claimed again at the next tick.
+    auto v = views_.find(room);
+    if (v == views_.end())
+        return;
+    v->second.home.clear();
+    auto r = store_.command({"GET", lease_key(room)});
+    if (r && r->type == Reply::String && valid_node_name(r->str) && r->str != config_.node)
+        switch_home(room, r->str);
+    else
+        v->second.missing = 2;
+}
+
+void ClusterNode::seated(const room::Outgoing& o) {
+    auto r = proto::LoginResult::decode(o.payload.data(), o.payload.size());
+    auto lr = login_room_.find(o.to);
+    if (!r || lr == login_room_.end())
+        return;
+    const auto [room, user] = lr->second;
+    login_room_.erase(lr);
+    auto h = homed_.find(room);
+    if (r->result != room::kLoginOk || h == homed_.end())
+        return;
+    seats_[o.to] = {room, user};
+    h->second.seats.insert(o.to);
+    h->second.by_login.insert(o.to);
+    std::string node = config_.node;
+    if (o.to >= kVirtualBase) {
+        Virtual& v = virtuals_[o.to];
+        v.seated = true;
+        node = v.node;
+    }
+    presence_ops_.push_back({"HSET", presence_key(room), std::to_string(user), node});
+    // The room's host as chosen at its start, for a new home after a failure (the directory may name none).
+    if (r->rights & pkt::kRightHost)
+        presence_ops_.push_back({"SET", room_host_key(room), std::to_string(user)});
+}
+
+void ClusterNode::announce_adopted(uint32_t room, room::ConnId conn, const proto::UserBlock& block,
+                                   Out& out) {
+    auto h = homed_.find(room);
+    if (h == homed_.end() || h->second.by_login.empty())
+        return;
+    // A user the others already know is announced again; the client keeps one record of a user.
+    Out told;
+    const room::SharedPayload entered = block.encode();
+    for (room::ConnId c : h->second.by_login) {
+        if (c == conn)
+            continue;
+        told.push_back({c, pkt::kUserEntered, entered, false});
+        auto s = seats_.find(c);
+        auto other = s == seats_.end() ? std::nullopt : hub_.member(room, s->second.second);
+        if (!other)
+            continue;
+        other->state = 0;
+        told.push_back({conn, pkt::kUserEntered, other->encode(), false});
+    }
+    route(told, out);
+}
+
+void ClusterNode::seat_left(room::ConnId conn) {
+    auto s = seats_.find(conn);
+    if (s == seats_.end())
+        return;
+    const auto [room, user] = s->second;
+    seats_.erase(s);
+    presence_ops_.push_back({"HDEL", presence_key(room), std::to_string(user)});
+    auto h = homed_.find(room);
+    if (h != homed_.end()) {
+        h->second.seats.erase(conn);
+        h->second.by_login.erase(conn);
+    }
+    release_if_empty(room);
+}
+
+void ClusterNode::release_if_empty(uint32_t room) {
+    auto h = homed_.find(room);
+    if (h == homed_.end() || !hub_.connections_of(room).empty())
+        return;
+    homed_.erase(h);
+    // An empty room is forgotten, as on one server: the next first user finds it new.
+    store_.pipeline({{"EVAL", kRelease, "1", lease_key(room), config_.node},
+                     {"DEL", room_host_key(room)},
+                     {"DEL", presence_key(room)}});
+}
+
+room::ConnId ClusterNode::virtual_for(const std::string& node, room::ConnId remote, bool create) {
+    auto it = by_remote_.find({node, remote});
+    if (it != by_remote_.end())
+        return it->second;
+    if (!create)
+        return 0;
+    size_t from_node = 0, waiting = 0;
+    for (const auto& [id, v] : virtuals_)
+        if (v.node == node) {
+            ++from_node;
+            if (!v.seated)
+                ++waiting;
+        }
+    if (from_node >= kMaxVirtualPerNode || waiting >= kMaxWaitingPerNode) {
+        log_limited("virtualcap", "node " + node + ": too many connections (" + std::to_string(from_node) +
+                                      ", " + std::to_string(waiting) + " not logged in); refused one");
+        return 0;
+    }
+    const room::ConnId id = next_virtual_++;
+    virtuals_[id] = Virtual{node, remote, false};
+    by_remote_[{node, remote}] = id;
+    node_missing_.emplace(node, 0);
+    return id;
+}
+
+void ClusterNode::route(const Out& hub_out, Out& out) {
+    Out local;
+    std::map<std::string, Down> down;
+    std::map<std::string, std::map<std::pair<const void*, uint16_t>, size_t>> groups;
+    std::vector<room::ConnId> closed;
+    for (const room::Outgoing& o : hub_out) {
+        if (o.type == pkt::kLoginResult && !o.close)
+            seated(o);
+        if (o.to < kVirtualBase) {
+            local.push_back(o);
+        } else {
+            auto v = virtuals_.find(o.to);
+            if (v == virtuals_.end())
+                continue;
+            Down& d = down[v->second.node];
+            auto& index = groups[v->second.node];
+            // Copies of one payload (a fan-out) travel once, with the list of their receivers.
+            const auto key =
+                std::make_pair(o.close ? nullptr : o.payload.identity(), o.close ? uint16_t(0) : o.type);
+            const bool shared = o.close || o.payload.identity();
+            auto g = shared ? index.find(key) : index.end();
+            size_t at;
+            if (g != index.end()) {
+                at = g->second;
+            } else {
+                Down::Group group;
+                group.type = o.close ? 0 : o.type;
+                group.close = o.close;
+                if (!o.close)
+                    group.payload.assign(o.payload.data(), o.payload.data() + o.payload.size());
+                d.groups.push_back(std::move(group));
+                at = d.groups.size() - 1;
+                if (shared)
+                    index[key] = at;
+            }
+            d.groups[at].conns.push_back(v->second.remote);
+            if (o.close)
+                closed.push_back(o.to);
+        }
+    }
+    for (auto& [node, d] : down) {
+        // One message per node, split when it would be larger than the bus takes.
+        Down part;
+        size_t size = 3;
+        const size_t limit = std::min<size_t>(bus_.max_payload(), kMaxMessage) - 64;
+        for (auto& g : d.groups) {
+            const size_t gsize = 11 + g.payload.size() + 8 * g.conns.size();
+            if (!part.groups.empty() && (size + gsize > limit || part.groups.size() >= kMaxDownGroups)) {
+                publish(node_subject(node), part.encode());
+                part.groups.clear();
+                size = 3;
+            }
+            size += gsize;
+            part.groups.push_back(std::move(g));
+        }
+        if (!part.groups.empty())
+            publish(node_subject(node), part.encode());
+    }
+    for (room::ConnId c : closed) {
+        hub_.on_disconnect(c); // a seat taken over is still known to the hub
+        seat_left(c);
+        login_room_.erase(c);
+        auto v = virtuals_.find(c);
+        if (v != virtuals_.end()) {
+            by_remote_.erase({v->second.node, v->second.remote});
+            virtuals_.erase(v);
+        }
+    }
+    to_locals(local, out);
+}
+
+void ClusterNode::drop_node(const std::string& node, Out& out) {
+    std::vector<room::ConnId> gone;
+    for (const auto& [id, v] : virtuals_)
+        if (v.node == node)
+            gone.push_back(id);
+    if (!gone.empty())
+        log("node " + node + " is gone: " + std::to_string(gone.size()) + " of its users leave");
+    for (room::ConnId c : gone) {
+        route(hub_.on_disconnect(c), out);
+        seat_left(c);
+        login_room_.erase(c);
+        auto v = virtuals_.find(c);
+        if (v != virtuals_.end()) {
+            by_remote_.erase({v->second.node, v->second.remote});
+            virtuals_.erase(v);
+        }
+    }
+    node_missing_.erase(node);
+}
+
+void ClusterNode::sweep(uint32_t room, Out& out) {
+    // Users the room had before its home failed who did not come back (their node died with it, and they
+    // have not logged in again): the others are told they left.
+    auto r = store_.command({"HGETALL", presence_key(room)});
+    if (!r || r->type != Reply::Array)
+        return;
+    std::vector<std::vector<std::string>> dels;
+    const std::vector<room::ConnId> conns = hub_.connections_of(room);
+    for (size_t i = 0; i + 1 < r->elements.size(); i += 2) {
+        auto user = parse_u32(r->elements[i].str);
+        if (!user || hub_.rights_of(room, *user))
+            continue;
+        dels.push_back({"HDEL", presence_key(room), r->elements[i].str});
+        const room::SharedPayload left = proto::UserLeft{*user, 1}.encode();
+        Out told;
+        for (room::ConnId c : conns)
+            told.push_back({c, pkt::kUserLeft, left, false});
+        route(told, out);
+    }
+    if (!dels.empty()) {
+        log("room " + std::to_string(room) + ": " + std::to_string(dels.size()) +
+            " user(s) did not come back");
+        store_.pipeline(dels);
+    }
+}
+
+void ClusterNode::on_node_message(const std::string&, std::vector<uint8_t> data) {
+    Out out;
+    auto kind = kind_of(data.data(), data.size());
+    if (!kind) {
+        log_limited("badkind", "dropped a message from the bus: unknown kind");
+        return;
+    }
+    switch (*kind) {
+    case Kind::Up:
+        if (auto up = Up::decode(data.data(), data.size()); up && up->node != config_.node)
+            on_up(*up, out);
+        else
+            log_limited("badup", "dropped a malformed packet from the bus");
+        break;
+    case Kind::Gone:
+        if (auto g = Gone::decode(data.data(), data.size())) {
+            const room::ConnId c = virtual_for(g->node, g->conn, false);
+            if (c) {
+                Out hub_out = hub_.on_disconnect(c);
+                seat_left(c);
+                login_room_.erase(c);
+                by_remote_.erase({g->node, g->conn});
+                virtuals_.erase(c);
+                route(hub_out, out);
+            }
+        }
+        break;
+    case Kind::Down:
+        if (auto d = Down::decode(data.data(), data.size())) {
+            Out hub_out;
+            for (Down::Group& g : d->groups) {
+                // Only what a room would send to a user, in its layout.
+                if (!g.close &&
+                    (!proto::is_known_type(g.type) || g.payload.size() < proto::min_payload(g.type) ||
+                     g.type == pkt::kLogin || g.type == pkt::kVideoFrame || g.type == pkt::kVoice)) {
+                    log_limited("baddown",
+                                "dropped a packet of type " + std::to_string(g.type) + " from the bus");
+                    continue;
+                }
+                const room::SharedPayload payload = std::move(g.payload);
+                for (uint64_t c : g.conns) {
+                    auto l = locals_.find(c);
+                    if (l == locals_.end() || l->second.phase == Local::Fresh || l->second.in_hub)
+                        continue;
+                    hub_out.push_back({c, g.type, payload, g.close});
+                }
+            }
+            to_locals(hub_out, out);
+        } else {
+            log_limited("baddown", "dropped a malformed message from the bus");
+        }
+        break;
+    case Kind::Rejoin:
+        if (auto j = Rejoin::decode(data.data(), data.size()); j && j->node != config_.node)
+            on_rejoin(*j, out);
+        else
+            log_limited("badrejoin", "dropped a malformed rejoin from the bus");
+        break;
+    default:
+        log_limited("badkind", "dropped a message of the wrong kind from the bus");
+        break;
+    }
+    if (!out.empty() && sink_)
+        sink_(out);
+}
+
+void ClusterNode::on_up(const Up& up, Out& out) {
+    room::ConnId c = virtual_for(up.node, up.conn, false);
+    if (!c) {
+        if (up.type != pkt::kLogin) {
+            // An edge that thinks its user is here (this node restarted, or forgot the room): the user logs
+            // in again and finds the room's present home.
+            publish(node_subject(up.node), close_one(up.conn).encode());
+            return;
+        }
+        auto login = proto::Login::decode(up.payload.data(), up.payload.size());
+        if (!login) {
+            publish(node_subject(up.node), close_one(up.conn).encode());
+            return;
+        }
+        if (!store_.available() || !holds(login->room_id)) {
+            publish(node_subject(up.node), refuse_one(up.conn, room::kLoginNoRoomServer).encode());
+            return;
+        }
+        c = virtual_for(up.node, up.conn, true);
+        if (!c) {
+            publish(node_subject(up.node), close_one(up.conn).encode());
+            return;
+        }
+        hub_.on_connect(c, up.ip, up.port);
+    }
+    if (up.type == pkt::kLogin) {
+        auto login = proto::Login::decode(up.payload.data(), up.payload.size());
+        if (login && !seats_.count(c)) {
+            if (!homed_.count(login->room_id) && !holds(login->room_id)) {
+                publish(node_subject(up.node), refuse_one(up.conn, room::kLoginNoRoomServer).encode());
+                return;
+            }
+            fill_directory(login->user_id, login->room_id);
+            login_room_[c] = {login->room_id, login->user_id};
+        }
+    }
+    route(hub_.on_packet(c, up.type, up.payload.data(), up.payload.size()), out);
+    // A connection the hub closed for its conduct is gone from the hub; so is its place here.
+    if (!hub_.logged_in(c) && virtuals_.count(c) && up.type != pkt::kLogin && !seats_.count(c)) {
+        by_remote_.erase({up.node, up.conn});
+        virtuals_.erase(c);
+    }
+}
+
+void ClusterNode::on_rejoin(const Rejoin& j, Out& out) {
+    if (!homed_.count(j.room)) {
+        // Not (or no longer) the home: the edge finds the right one through Redis at its next tick.
+        log_limited("rejoin",
+                    "rejoin for room " + std::to_string(j.room) + " from " + j.node + ": not homed here");
+        return;
+    }
+    HomeRoom& h = homed_[j.room];
+    for (const Rejoin::Member& m : j.members) {
+        if (m.block.user_id == 0)
+            continue;
+        const room::ConnId c = virtual_for(j.node, m.conn, true);
+        if (!c)
+            break;
+        if (seats_.count(c))
+            continue; // already back
+        if (hub_.rights_of(j.room, m.block.user_id)) {
+            // The user is back already through a new login: this older connection ends.
+            publish(node_subject(j.node), close_one(m.conn).encode());
+            by_remote_.erase({j.node, m.conn});
+            virtuals_.erase(c);
+            continue;
+        }
+        proto::UserBlock block = m.block;
+        // Only the rights a member can hold: the host's are the host's alone.
+        const auto host = hub_.directory().host_of(j.room);
+        if (host && *host != block.user_id)
+            block.rights &= ~uint32_t(pkt::kRightHost);
+        block.rights &= room::kHostRights;
+        hub_.adopt(c, j.room, block);
+        virtuals_[c].seated = true;
+        seats_[c] = {j.room, block.user_id};
+        h.seats.insert(c);
+        announce_adopted(j.room, c, block, out);
+        presence_ops_.push_back({"HSET", presence_key(j.room), std::to_string(block.user_id), j.node});
+        for (uint32_t target : m.watching)
+            h.pending_watches.push_back({target, block.user_id});
+    }
+    // Watches come back once both ends are.
+    auto& pending = h.pending_watches;
+    pending.erase(std::remove_if(pending.begin(), pending.end(),
+                                 [&](const std::pair<uint32_t, uint32_t>& w) {
+                                     return hub_.adopt_watch(j.room, w.first, w.second);
+                                 }),
+                  pending.end());
+    if (pending.size() > kMaxRejoinUsers)
+        pending.clear();
+}
+
+void ClusterNode::on_broadcast(const std::string&, std::vector<uint8_t> data) {
+    Out out;
+    auto kind = kind_of(data.data(), data.size());
+    if (kind == Kind::Homed) {
+        auto h = Homed::decode(data.data(), data.size());
+        if (!h || h->node == config_.node)
+            return;
+        if (homed_.count(h->room)) {
+            // Two homes for one room: the lease decides.
+            auto r = store_.command({"GET", lease_key(h->room)});
+            if (r && r->type == Reply::String && r->str != config_.node)
+                drop_room(h->room, out);
+        }
+        switch_home(h->room, h->node);
+    } else if (kind == Kind::Bye) {
+        auto b = Bye::decode(data.data(), data.size());
+        if (!b || b->node == config_.node)
+            return;
+        drop_node(b->node, out);
+        for (auto& [room, view] : views_)
+            if (view.home == b->node)
+                view.missing = 2; // claimed at the next tick, no need to wait
+    }
+    if (!out.empty() && sink_)
+        sink_(out);
+}
+
+void ClusterNode::tick() {
+    if (stopped_)
+        return;
+    Out out;
+    const int64_t now = now_ms();
+    // NATS away too long: this node cannot hold its part of any room; its users go elsewhere.
+    if (nats_down_since_ >= 0 && now - nats_down_since_ > config_.nats_grace_ms) {
+        bool any = false;
+        for (auto& [c, l] : locals_)
+            if (l.phase != Local::Fresh) {
+                out.push_back({c, 0, {}, true});
+                any = true;
+            }
+        std::vector<uint32_t> rooms;
+        for (const auto& [room, h] : homed_)
+            rooms.push_back(room);
+        for (uint32_t room : rooms) {
+            drop_room(room, out);
+            store_.command({"EVAL", kRelease, "1", lease_key(room), config_.node});
+        }
+        if (any || !rooms.empty())
+            log("NATS away for " + std::to_string((now - nats_down_since_) / 1000) +
+                " s: users of this node let go, rooms given up");
+    }
+
+    // Everything for Redis in one round trip: this node's figures, the leases it holds, the homes of the
+    // rooms it has members in, the nodes whose users it holds, presence changes.
+    std::vector<std::vector<std::string>> cmds;
+    cmds.push_back({"SET", node_key(config_.node), format(config_.node, figures_), "PX",
+                    std::to_string(config_.lease_ms)});
+    const size_t first_lease = cmds.size();
+    std::vector<uint32_t> leased;
+    for (const auto& [room, h] : homed_) {
+        leased.push_back(room);
+        cmds.push_back(
+            {"EVAL", kRenew, "1", lease_key(room), config_.node, std::to_string(config_.lease_ms)});
+    }
+    const size_t first_home = cmds.size();
+    std::vector<uint32_t> watched;
+    for (const auto& [room, view] : views_)
+        if (view.home != config_.node) {
+            watched.push_back(room);
+            cmds.push_back({"GET", lease_key(room)});
+        }
+    const size_t first_node = cmds.size();
+    std::vector<std::string> nodes;
+    for (const auto& [node, missing] : node_missing_) {
+        nodes.push_back(node);
+        cmds.push_back({"EXISTS", node_key(node)});
+    }
+    const size_t first_other = cmds.size();
+    if (!config_.directory_file.empty())
+        cmds.push_back({"EXISTS", kDirectoryMark});
+    const size_t presence_count = presence_ops_.size();
+    cmds.insert(cmds.end(), presence_ops_.begin(), presence_ops_.end());
+
+    auto replies = store_.pipeline(cmds);
+    // While Redis is away, presence changes wait, up to a limit (the homes write presence again as users
+    // come and go).
+    if (!replies && presence_ops_.size() > 100000)
+        presence_ops_.clear();
+    const bool was_ok = redis_ok_;
+    redis_ok_ = replies.has_value();
+    if (redis_ok_ != was_ok)
+        log(redis_ok_ ? "Redis connection up" : "Redis connection lost; trying again");
+    if (replies) {
+        presence_ops_.erase(presence_ops_.begin(), presence_ops_.begin() + long(presence_count));
+        // Leases: renewed, or taken again after Redis lost them, or lost to another node.
+        for (size_t i = 0; i < leased.size(); ++i) {
+            const Reply& r = (*replies)[first_lease + i];
+            if (r.type == Reply::Integer && r.integer == 1)
+                continue;
+            auto again = store_.pipeline(
+                {{"SET", lease_key(leased[i]), config_.node, "NX", "PX", std::to_string(config_.lease_ms)},
+                 {"GET", lease_key(leased[i])}});
+            if (again && ((*again)[0].type == Reply::Status || (*again)[1].str == config_.node))
+                continue;
+            if (again) {
+                log("room " + std::to_string(leased[i]) + ": lease lost to " + (*again)[1].str);
+                drop_room(leased[i], out);
+            }
+        }
+        // Homes of rooms with members here: moved, or gone (then claimed after two ticks).
+        for (size_t i = 0; i < watched.size(); ++i) {
+            const Reply& r = (*replies)[first_home + i];
+            auto v = views_.find(watched[i]);
+            if (v == views_.end())
+                continue;
+            if (r.type == Reply::String && valid_node_name(r.str)) {
+                v->second.missing = 0;
+                if (r.str == config_.node)
+                    become_home(watched[i], true, out);
+                else if (r.str != v->second.home)
+                    switch_home(watched[i], r.str);
+                continue;
+            }
+            if (++v->second.missing < 2)
+                continue;
+            auto home = resolve_home(watched[i]);
+            if (home && *home != config_.node)
+                switch_home(watched[i], *home);
+        }
+        // Nodes whose users are members here: gone after three ticks without their figures.
+        for (size_t i = 0; i < nodes.size(); ++i) {
+            const Reply& r = (*replies)[first_node + i];
+            int& missing = node_missing_[nodes[i]];
+            missing = r.type == Reply::Integer && r.integer == 1 ? 0 : missing + 1;
+            bool holds_users = false;
+            for (const auto& [id, v] : virtuals_)
+                if (v.node == nodes[i]) {
+                    holds_users = true;
+                    break;
+                }
+            if (!holds_users)
+                node_missing_.erase(nodes[i]);
+            else if (missing >= 3)
+                drop_node(nodes[i], out);
+        }
+        if (!config_.directory_file.empty()) {
+            const Reply& r = (*replies)[first_other];
+            if (r.type == Reply::Integer && r.integer == 0)
+                load_directory(); // Redis came back empty
+        }
+    }
+    // Rebuilt rooms: who did not come back has left.
+    for (auto& [room, h] : homed_)
+        if (h.rebuilt_at >= 0 && now - h.rebuilt_at >= config_.rebuild_settle_ms) {
+            h.rebuilt_at = -1;
+            h.pending_watches.clear();
+            sweep(room, out);
+        }
+    // Logins a home never answered.
+    for (auto& [c, l] : locals_)
+        if (l.phase == Local::Pending && !l.in_hub && now - l.pending_since > config_.login_timeout_ms) {
+            l.phase = Local::Fresh;
+            l.login.clear();
+            l.home.clear();
+            proto::LoginResult r;
+            r.result = room::kLoginNoRoomServer;
+            out.push_back({c, pkt::kLoginResult, r.encode(), false});
+        }
+
+    // Figures.
+    if (now - last_counts_ms_ >= 5000) {
+        const NatsBus::Counts c = bus_.counts();
+        const double s = double(now - last_counts_ms_) / 1000.0;
+        figures_.in_msgs_s = double(c.in_msgs - last_counts_.in_msgs) / s;
+        figures_.in_bytes_s = double(c.in_bytes - last_counts_.in_bytes) / s;
+        figures_.out_msgs_s = double(c.out_msgs - last_counts_.out_msgs) / s;
+        figures_.out_bytes_s = double(c.out_bytes - last_counts_.out_bytes) / s;
+        last_counts_ = c;
+        last_counts_ms_ = now;
+    }
+    figures_.rooms_homed = homed_.size();
+    figures_.users_here = 0;
+    for (const auto& [c, l] : locals_)
+        figures_.users_here += l.phase == Local::In;
+    figures_.remote_users = 0;
+    for (const auto& [c, v] : virtuals_)
+        figures_.remote_users += v.seated;
+    figures_.nats = bus_.connected();
+    figures_.redis = redis_ok_;
+    if (now >= next_status_ms_) {
+        next_status_ms_ = now + int64_t(config_.status_interval_s) * 1000;
+        log(format(config_.node, figures_));
+    }
+
+    if (!out.empty() && sink_)
+        sink_(out);
+    timer_.expires_after(std::chrono::milliseconds(config_.tick_ms));
+    timer_.async_wait([this](std::error_code ec) {
+        if (!ec)
+            tick();
+    });
+}
+
+std::string ClusterNode::format(const std::string& node, const Figures& f) {
+    char buf[512];
+    std::snprintf(buf, sizeof buf,
+                  "node %s: rooms homed %zu, users here %zu, users of other nodes in rooms homed here %zu; "
+                  "NATS in %.0f msg/s %.1f kB/s, out %.0f msg/s %.1f kB/s; NATS %s, Redis %s",
+                  node.c_str(), f.rooms_homed, f.users_here, f.remote_users, f.in_msgs_s, f.in_bytes_s / 1000,
+                  f.out_msgs_s, f.out_bytes_s / 1000, f.nats ? "up" : "down", f.redis ? "up" : "down");
+    return buf;
+}
+
+bool ClusterNode::print_status(const std::string& host, uint16_t port) {
+    Store store(host, port, 1000);
+    auto keys = store.command({"KEYS", "quorin:node:*"});
+    if (!keys || keys->type != Reply::Array)
+        return false;
+    std::vector<std::string> names;
+    for (const Reply& k : keys->elements)
+        names.push_back(k.str);
+    std::sort(names.begin(), names.end());
+    if (names.empty())
+        std::printf("no node is running\n");
+    for (const std::string& k : names) {
+        auto v = store.command({"GET", k});
+        if (v && v->type == Reply::String)
+            std::printf("%s\n", v->str.c_str());
+    }
+    return true;
+}
+
+} // namespace cluster

@@ -1,0 +1,209 @@
+// A room server as one node of a cluster: rooms are shared with the other nodes through NATS (packets) and
+// Redis (the directory, presence, and which node is each room's home).
+//
+// Each room has one home node, which holds the room's state in its RoomHub (members, rights, host, watchers,
+// rates); the home is a lease in Redis (set-if-absent with an expiry, renewed). Every other node with members
+// in the room is an edge: it forwards its members' control packets (login, chat, rights, camera state, ...)
+// to the home over NATS and delivers what the home addresses to them. Video and voice do not pass through the
+// home: the sender's node checks the sender's right and rate (it follows them from the packets it carries),
+// fans out to its own watchers and publishes the packet once on the sender's subject, which only nodes with a
+// watcher (video) or a member (voice) subscribe to; each of them fans out to its own users.
+//
+// A node that loses its home's lease, or finds the home gone (lease expired), claims the room: the claimant
+// rebuilds it from the members the edges still hold (each edge sends them with their rights, state and
+// watches) and from the directory, and tells the others about users that did not come back (left). Logins
+// are refused with result 6 while the node cannot reach NATS or Redis.
+//
+// Threads: every method runs on the room server's I/O thread (the NATS client's threads hand over to it).
+#pragma once
+
+#include <asio.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cluster/envelope.h"
+#include "cluster/nats_bus.h"
+#include "cluster/store.h"
+#include "service/room_backend.h"
+#include "service/room_hub.h"
+
+namespace cluster {
+
+struct ClusterConfig {
+    std::string node;     // this node's name (see valid_node_name)
+    std::string nats_url; // nats://HOST:PORT (user:password@ allowed)
+    std::string redis_host;
+    uint16_t redis_port = 6379;
+    room::HubConfig hub; // rules and secret of the rooms homed here; its directory is filled from Redis
+    std::string directory_file; // loaded into Redis at the start, and again when Redis has lost it
+    int lease_ms = 2000;        // a home's lease; renewed every tick
+    int tick_ms = 500;
+    int login_timeout_ms = 3000; // a login forwarded to a home that does not answer: result 6
+    int nats_grace_ms = 3000; // NATS away this long: this node lets its users go (they reconnect elsewhere)
+    int rebuild_settle_ms = 1500; // after a rebuild, users who did not come back by then have left
+    int status_interval_s = 60;
+    std::function<void(const std::string&)> log;
+};
+
+class ClusterNode : public room::RoomBackend {
+public:
+    ClusterNode(asio::io_context& io, ClusterConfig config);
+    ~ClusterNode() override;
+
+    // Connects to NATS and Redis (neither needs to be there yet), loads the directory, starts the tick.
+    // False only for unusable settings.
+    bool start(std::string* error);
+    // Tells the other nodes and gives up this node's leases, so that its rooms move at once.
+    void stop();
+
+    void attach(Sink sink) override { sink_ = std::move(sink); }
+    void on_connect(room::ConnId conn, uint32_t ip, uint16_t port) override;
+    std::vector<room::Outgoing> on_packet(room::ConnId conn, uint16_t type, const uint8_t* data,
+                                          size_t size) override;
+    std::vector<room::Outgoing> on_disconnect(room::ConnId conn) override;
+    bool logged_in(room::ConnId conn) const override;
+
+    struct Figures {
+        size_t rooms_homed = 0;
+        size_t users_here = 0;   // logged in at this node
+        size_t remote_users = 0; // members of rooms homed here, logged in at other nodes
+        double in_msgs_s = 0, in_bytes_s = 0, out_msgs_s = 0, out_bytes_s = 0; // NATS, last interval
+        bool nats = false, redis = false;
+    };
+    Figures figures() const { return figures_; }
+    static std::string format(const std::string& node, const Figures& f);
+    // `velmor --status`: every node's last figures from Redis, one line each; false when Redis is away.
+    static bool print_status(const std::string& redis_host, uint16_t redis_port);
+
+    // Redis keys and NATS subjects.
+    static std::string lease_key(uint32_t room);
+    static std::string node_subject(const std::string& node);
+
+private:
+    using Out = std::vector<room::Outgoing>;
+    static constexpr room::ConnId kVirtualBase = room::ConnId(1) << 48;
+
+    struct Bucket {
+        double tokens = -1;
+        int64_t last_ms = 0;
+        bool take(double per_second, double burst, int64_t now_ms);
+    };
+    // A connection of this node.
+    struct Local {
+        uint32_t ip = 0;
+        uint16_t port = 0;
+        enum Phase { Fresh, Pending, In } phase = Fresh;
+        uint32_t room = 0, user = 0;
+        std::string home;
+        int64_t pending_since = 0;
+        proto::Bytes login;     // while pending: sent again to a new home
+        bool in_hub = false;    // known to this node's hub (the room is homed here)
+        proto::UserBlock block; // once in: rights, microphone, camera format, nickname
+        std::set<uint32_t> watching;
+        Bucket video, voice;
+        int64_t last_drop_log_ms = -100000;
+    };
+    // A room with members at this node.
+    struct View {
+        std::string home;
+        std::set<room::ConnId> members;
+        std::map<uint32_t, std::set<room::ConnId>> watchers; // sender -> watchers here
+        std::map<uint32_t, uint64_t> video_subs;             // sender -> subscription
+        uint64_t voice_sub = 0;
+        int missing = 0; // ticks the home's lease was found missing
+        std::map<uint32_t, Bucket> remote_video, remote_voice;
+    };
+    // A member of a room homed here who is connected to another node.
+    struct Virtual {
+        std::string node;
+        room::ConnId remote = 0;
+        bool seated = false;
+    };
+    struct HomeRoom {
+        std::set<room::ConnId> seats;
+        std::set<room::ConnId> by_login; // seated by a login here, not brought back by a rebuild
+        int64_t rebuilt_at = -1;         // a rebuild's settle time runs from here
+        std::vector<std::pair<uint32_t, uint32_t>> pending_watches; // (target, watcher) until both are back
+    };
+
+    // Edge side.
+    std::optional<std::string> resolve_home(uint32_t room);
+    void forward(room::ConnId conn, Local& l, uint16_t type, const uint8_t* data, size_t size, Out& out);
+    void video_from_local(room::ConnId conn, Local& l, const uint8_t* data, size_t size, Out& out);
+    void voice_from_local(room::ConnId conn, Local& l, const uint8_t* data, size_t size, Out& out);
+    void watch_from_local(room::ConnId conn, Local& l, const uint8_t* data, size_t size);
+    void unwatch(View& view, uint32_t room, uint32_t sender, room::ConnId conn);
+    void leave_view(room::ConnId conn, Local& l);
+    // Packets for this node's connections: follows the login, rights and departures, then sends them.
+    void to_locals(const Out& out, Out& sent);
+    void switch_home(uint32_t room, const std::string& home);
+    void send_rejoin(uint32_t room, const std::string& home);
+    void on_video(const std::string& subject, std::vector<uint8_t> data);
+    void on_voice(const std::string& subject, std::vector<uint8_t> data);
+    void drop_log(room::ConnId conn, Local* l, const std::string& why);
+
+    // Home side.
+    bool holds(uint32_t room);
+    void become_home(uint32_t room, bool rebuild, Out& out);
+    void drop_room(uint32_t room, Out& out);
+    void fill_directory(uint32_t user, uint32_t room);
+    // Hub output: this node's connections get theirs, every other node one message with its share.
+    void route(const Out& hub_out, Out& out);
+    void seated(const room::Outgoing& login_result);
+    // A member brought back and those who logged in here since the room came: they learn of each other.
+    void announce_adopted(uint32_t room, room::ConnId conn, const proto::UserBlock& block, Out& out);
+    void seat_left(room::ConnId conn);
+    void release_if_empty(uint32_t room);
+    room::ConnId virtual_for(const std::string& node, room::ConnId remote, bool create);
+    void drop_node(const std::string& node, Out& out);
+    void sweep(uint32_t room, Out& out);
+
+    void on_node_message(const std::string& subject, std::vector<uint8_t> data);
+    void on_broadcast(const std::string& subject, std::vector<uint8_t> data);
+    void on_up(const Up& up, Out& out);
+    void on_rejoin(const Rejoin& j, Out& out);
+    void tick();
+    void load_directory();
+    void nats_state(bool up);
+    void publish(const std::string& subject, const proto::Bytes& bytes);
+    void log(const std::string& line) const;
+    void log_limited(const std::string& kind, const std::string& line);
+    int64_t now_ms() const;
+    bool healthy();
+
+    asio::io_context& io_;
+    ClusterConfig config_;
+    Sink sink_;
+    NatsBus bus_;
+    Store store_;
+    room::RoomHub hub_;
+    asio::steady_timer timer_;
+
+    std::map<room::ConnId, Local> locals_;
+    std::map<uint32_t, View> views_;
+    std::map<room::ConnId, Virtual> virtuals_;
+    std::map<std::pair<std::string, room::ConnId>, room::ConnId> by_remote_;
+    room::ConnId next_virtual_ = kVirtualBase;
+    std::map<uint32_t, HomeRoom> homed_;
+    std::map<room::ConnId, std::pair<uint32_t, uint32_t>> seats_;      // hub connection -> (room, user)
+    std::map<room::ConnId, std::pair<uint32_t, uint32_t>> login_room_; // hub connection -> its login's seat
+    std::map<std::string, int> node_missing_; // nodes with members here, ticks unseen
+    std::vector<std::vector<std::string>> presence_ops_;
+    std::map<std::string, int64_t> last_logged_;
+
+    bool redis_ok_ = false;
+    int64_t nats_down_since_ = -1;
+    int64_t next_status_ms_ = 0;
+    NatsBus::Counts last_counts_;
+    int64_t last_counts_ms_ = 0;
+    Figures figures_;
+    bool stopped_ = false;
+};
+
+} // namespace cluster

@@ -1,0 +1,96 @@
+// The messages between the nodes of a room-server cluster, carried by NATS. Little-endian, each starting
+// with its kind. Every decoder checks every length and count against the message and against the caps below:
+// a message from the bus is as untrusted as a packet from a socket.
+//
+//   Up      an edge to a room's home: one packet of one of its connections (the login included)
+//   Gone    an edge to a room's home: that connection closed
+//   Down    a home to an edge: packets for the edge's connections, each payload once with its receivers
+//   Rejoin  an edge to a room's new home: the members it holds, with their rights, state and watches
+//   Homed   to every node: a room has a new home
+//   Bye     to every node: a node is ending
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "wire/protocol.h"
+
+namespace cluster {
+
+enum class Kind : uint8_t { Up = 1, Gone = 2, Down = 3, Rejoin = 4, Homed = 5, Bye = 6 };
+
+// Caps on what one message may hold.
+constexpr size_t kMaxNodeName = 32;
+constexpr size_t kMaxDownGroups = 4096;
+constexpr size_t kMaxReceivers = 20000;
+constexpr size_t kMaxRejoinUsers = 20000;
+constexpr size_t kMaxWatches = 256;
+constexpr size_t kMaxMessage = 8u << 20;
+
+// A node name: 1 to 32 of A-Z a-z 0-9 - _ (it becomes part of NATS subjects and Redis keys).
+bool valid_node_name(const std::string& name);
+
+struct Up {
+    std::string node;  // the edge
+    uint64_t conn = 0; // the edge's connection
+    uint32_t ip = 0;   // the user's address as the edge sees it (network byte order)
+    uint16_t port = 0;
+    uint16_t type = 0;
+    proto::Bytes payload;
+    proto::Bytes encode() const;
+    static std::optional<Up> decode(const uint8_t* p, size_t n);
+};
+
+struct Gone {
+    std::string node;
+    uint64_t conn = 0;
+    proto::Bytes encode() const;
+    static std::optional<Gone> decode(const uint8_t* p, size_t n);
+};
+
+struct Down {
+    struct Group {
+        uint16_t type = 0;
+        bool close = false; // the receivers' connections are to be closed (no payload)
+        proto::Bytes payload;
+        std::vector<uint64_t> conns;
+    };
+    std::vector<Group> groups;
+    size_t encoded_size() const;
+    proto::Bytes encode() const;
+    static std::optional<Down> decode(const uint8_t* p, size_t n);
+};
+
+struct Rejoin {
+    struct Member {
+        uint64_t conn = 0;
+        proto::UserBlock block;
+        std::vector<uint32_t> watching; // the users this member watches
+    };
+    std::string node;
+    uint32_t room = 0;
+    std::vector<Member> members;
+    proto::Bytes encode() const;
+    static std::optional<Rejoin> decode(const uint8_t* p, size_t n);
+};
+
+struct Homed {
+    uint32_t room = 0;
+    std::string node;
+    proto::Bytes encode() const;
+    static std::optional<Homed> decode(const uint8_t* p, size_t n);
+};
+
+struct Bye {
+    std::string node;
+    proto::Bytes encode() const;
+    static std::optional<Bye> decode(const uint8_t* p, size_t n);
+};
+
+// The kind of a message, or nothing for an empty one or an unknown kind.
+std::optional<Kind> kind_of(const uint8_t* p, size_t n);
+
+} // namespace cluster

@@ -1,0 +1,28 @@
+// What a room server's connections talk to: the rooms of this process alone (a RoomHub) or rooms shared with
+// other room servers (a cluster node). The server hands every connection event to it and sends what comes
+// back; a backend that also hears from elsewhere (other nodes) hands such packets to the sink it was attached
+// to. Every call, the sink's included, is made on the server's I/O thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "service/room_hub.h"
+
+namespace room {
+
+class RoomBackend {
+public:
+    using Sink = std::function<void(const std::vector<Outgoing>&)>;
+    virtual ~RoomBackend() = default;
+    // Called once by the server before the first connection.
+    virtual void attach(Sink) {}
+    virtual void on_connect(ConnId conn, uint32_t ip, uint16_t port) = 0;
+    virtual std::vector<Outgoing> on_packet(ConnId conn, uint16_t type, const uint8_t* data, size_t size) = 0;
+    virtual std::vector<Outgoing> on_disconnect(ConnId conn) = 0;
+    virtual bool logged_in(ConnId conn) const = 0;
+};
+
+} // namespace room

@@ -1,0 +1,136 @@
+// Speech tests through the private PulseAudio of the test environment (scripts/with-test-env): a 440 Hz tone
+// played into the "mouth" sink (a student's microphone) and the "speaker" sink recorded, with the checks of
+// what was heard. Each call records or plays on its own PulseAudio stream.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <pulse/error.h>
+#include <pulse/simple.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+// Power of one frequency in a signal (Goertzel), as a share of the signal's total power.
+inline double goertzel_share(const int16_t* s, size_t n, double hz) {
+    if (n == 0)
+        return 0;
+    const double w = 2 * M_PI * hz / 48000.0, coeff = 2 * std::cos(w);
+    double q1 = 0, q2 = 0, total = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const double v = s[i];
+        const double q0 = coeff * q1 - q2 + v;
+        q2 = q1;
+        q1 = q0;
+        total += v * v;
+    }
+    const double power = q1 * q1 + q2 * q2 - coeff * q1 * q2;
+    return total > 0 ? power / (total * double(n) / 2) : 0;
+}
+
+// The tone's share over the sounding 100 ms windows (a window holds a whole number of 440 Hz periods' bins),
+// and how many windows were silent.
+struct ToneCheck {
+    double share = 0;
+    int sounding = 0, silent = 0;
+};
+inline ToneCheck tone_in(const std::vector<int16_t>& s, double hz) {
+    ToneCheck c;
+    const size_t w = 4800;
+    double sum = 0;
+    for (size_t at = 0; at + w <= s.size(); at += w) {
+        double e = 0;
+        for (size_t i = at; i < at + w; ++i)
+            e += double(s[i]) * s[i];
+        if (std::sqrt(e / double(w)) < 100) {
+            ++c.silent;
+            continue;
+        }
+        ++c.sounding;
+        sum += goertzel_share(s.data() + at, w, hz);
+    }
+    c.share = c.sounding ? sum / c.sounding : 0;
+    return c;
+}
+
+inline double rms(const std::vector<int16_t>& s) {
+    double t = 0;
+    for (int16_t v : s)
+        t += double(v) * v;
+    return s.empty() ? 0 : std::sqrt(t / double(s.size()));
+}
+
+// Plays a 440 Hz tone into a sink while it lives: into the "mouth" sink, whose monitor is the student's
+// microphone, or (amplitude 0) silence into the speaker sink, which keeps that null sink running at a low
+// latency as a real device runs (an idle null sink holds the next stream's start for about two seconds).
+class TonePlayer {
+public:
+    TonePlayer(const char* sink, double amplitude)
+        : sink_(sink), amplitude_(amplitude), thread_([this] { run(); }) {}
+    ~TonePlayer() {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    void run() {
+        pa_sample_spec format{PA_SAMPLE_S16LE, 48000, 1};
+        pa_buffer_attr attr{uint32_t(-1), 960 * 2 * 3, uint32_t(-1), uint32_t(-1), uint32_t(-1)};
+        int error = 0;
+        pa_simple* s = pa_simple_new(nullptr, "voice-test", PA_STREAM_PLAYBACK, sink_, "tone", &format,
+                                     nullptr, &attr, &error);
+        if (!s) {
+            ADD_FAILURE() << "cannot play the tone: " << pa_strerror(error);
+            return;
+        }
+        std::vector<int16_t> frame(960);
+        for (uint64_t n = 0; !stop_;) {
+            for (int16_t& v : frame)
+                v = int16_t(amplitude_ * std::sin(2 * M_PI * 440 * double(n++) / 48000.0));
+            if (pa_simple_write(s, frame.data(), frame.size() * 2, &error) < 0)
+                break;
+        }
+        pa_simple_free(s);
+    }
+    const char* sink_;
+    double amplitude_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Records `ms` of the speaker sink's monitor.
+inline std::vector<int16_t> record_speaker(int ms) {
+    pa_sample_spec format{PA_SAMPLE_S16LE, 48000, 1};
+    pa_buffer_attr attr{};
+    attr.maxlength = uint32_t(-1);
+    attr.fragsize = 960 * 2;
+    int error = 0;
+    pa_simple* s = pa_simple_new(nullptr, "voice-test", PA_STREAM_RECORD, "quorin_speaker.monitor", "speaker",
+                                 &format, nullptr, &attr, &error);
+    if (!s) {
+        ADD_FAILURE() << "cannot record the speaker: " << pa_strerror(error);
+        return {};
+    }
+    std::vector<int16_t> out(size_t(48 * ms));
+    if (pa_simple_read(s, out.data(), out.size() * 2, &error) < 0)
+        ADD_FAILURE() << "recording failed: " << pa_strerror(error);
+    pa_simple_free(s);
+    return out;
+}
+
+inline bool hears_tone(int ms = 1500) {
+    const auto rec = record_speaker(ms);
+    const ToneCheck t = tone_in(rec, 440);
+    std::printf("speaker: rms %.0f, 440 Hz share %.3f over %d sounding windows, %d silent\n", rms(rec),
+                t.share, t.sounding, t.silent);
+    return t.sounding >= 3 && t.share > 0.5;
+}
+
+inline bool silent(int ms = 1200) {
+    const auto rec = record_speaker(ms);
+    std::printf("speaker: rms %.0f\n", rms(rec));
+    return rms(rec) < 30;
+}
