@@ -76,8 +76,12 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
     auto guard = asio::make_work_guard(io);
     std::thread io_thread([&] { io.run(); });
     Tally tally;
-    std::atomic<int> logged_in{0}, refused{0};
+    std::atomic<int> logged_in{0}, refused{0}, granted{0};
     std::vector<Bot> bots;
+    // Rights each user holds as its login was answered: the host of a room is whoever the room made host
+    // (through a cluster, the first login to reach the room's home, not necessarily the first one sent).
+    std::vector<std::atomic<uint32_t>> login_rights(
+        size_t(std::max(0, config.rooms * config.users_per_room)));
 
     asio::ip::tcp::resolver resolver(io);
     std::error_code ec;
@@ -124,11 +128,19 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
             return finish("cannot connect to room server " + std::to_string(server) + ": " + ec.message());
         b.socket = std::make_shared<FramedSocket>(std::move(s));
         b.socket->start(
-            [&tally, &logged_in, &refused](uint16_t type, const uint8_t* p, uint32_t n) {
+            [&tally, &logged_in, &refused, &granted, rights = &login_rights[i],
+             user = b.user](uint16_t type, const uint8_t* p, uint32_t n) {
                 const int64_t t = now_ns();
                 if (type == pkt::kLoginResult) {
                     auto r = proto::LoginResult::decode(p, n);
                     (r && r->result == 0 ? logged_in : refused)++;
+                    if (r && r->result == 0)
+                        rights->store(r->rights);
+                } else if (type == pkt::kRightsChange) {
+                    auto r = proto::RightsChange::decode(p, n);
+                    if (r && r->user_id == user && r->operation == pkt::kRightsAdd &&
+                        (r->rights & pkt::kRightSpeak))
+                        ++granted;
                 } else if (type == pkt::kChatMessage) {
                     auto line = proto::ChatLine::decode(p, n);
                     if (line && line->text.size() > 1 && line->text[0] == kChatMark) {
@@ -190,13 +202,32 @@ LoadReport run_load(const LoadConfig& config, std::string* error) {
         }
     }
     // The host of each room grants its speakers the right to speak; they switch their microphones on.
+    int speakers = 0;
     for (size_t i = 0; i < bots.size(); ++i) {
         if (!bots[i].speaker)
             continue;
-        Bot& host = bots[i - i % size_t(config.users_per_room)];
-        host.socket->send_frame(
+        ++speakers;
+        if (login_rights[i].load() & pkt::kRightSpeak) {
+            ++granted; // the room's host speaks by its own right
+            continue;
+        }
+        const size_t first = i - i % size_t(config.users_per_room);
+        size_t host = first;
+        for (size_t k = first; k < first + size_t(config.users_per_room); ++k)
+            if (login_rights[k].load() & pkt::kRightHost) {
+                host = k;
+                break;
+            }
+        bots[host].socket->send_frame(
             framing::make_frame(pkt::kSpeakControl, proto::SpeakControl{bots[i].user, 1}.encode()), false);
     }
+    // As the client does: the microphone goes on once the grant has arrived (through a cluster, a request
+    // sent a fixed time after the grant can reach the room before the grant does).
+    const auto granted_by = Clock::now() + std::chrono::seconds(10);
+    while (granted < speakers && Clock::now() < granted_by)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    report.speakers = speakers;
+    report.speakers_granted = granted;
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     for (Bot& b : bots)
         if (b.speaker)
@@ -319,7 +350,7 @@ std::string format_report(const LoadConfig& c, const LoadReport& r) {
         "speakers a room, %.0f s\n"
         "  chat:  delivered %.4f (%llu of %llu)  p50 %.2f ms  p99 %.2f ms\n"
         "  video: delivered %.4f (%llu of %llu)  p50 %.2f ms  p99 %.2f ms\n"
-        "  voice: delivered %.4f (%llu of %llu)  p50 %.2f ms  p99 %.2f ms\n"
+        "  voice: delivered %.4f (%llu of %llu)  p50 %.2f ms  p99 %.2f ms; %d of %d speakers granted\n"
         "  server: CPU %.1f %% of a core at the start, %.1f %% at the end; memory %ld kB -> %ld kB\n",
         c.rooms, c.users_per_room, c.cameras_per_room, c.fps, c.frame_bytes, c.chat_per_second,
         c.speakers_per_room, c.seconds, frac(r.chat_received, r.chat_expected),
@@ -327,8 +358,8 @@ std::string format_report(const LoadConfig& c, const LoadReport& r) {
         r.chat_ms.p99, frac(r.video_received, r.video_expected), (unsigned long long)r.video_received,
         (unsigned long long)r.video_expected, r.video_ms.p50, r.video_ms.p99,
         frac(r.voice_received, r.voice_expected), (unsigned long long)r.voice_received,
-        (unsigned long long)r.voice_expected, r.voice_ms.p50, r.voice_ms.p99, r.cpu_start * 100,
-        r.cpu_end * 100, r.rss_start_kb, r.rss_end_kb);
+        (unsigned long long)r.voice_expected, r.voice_ms.p50, r.voice_ms.p99, r.speakers_granted, r.speakers,
+        r.cpu_start * 100, r.cpu_end * 100, r.rss_start_kb, r.rss_end_kb);
     return buf;
 }
 

@@ -42,6 +42,7 @@ struct LoadReport {
     uint64_t voice_expected = 0, voice_received = 0;
     Percentiles chat_ms, video_ms, voice_ms;
     int logged_in = 0;
+    int speakers = 0, speakers_granted = 0; // speakers whose grant had arrived when the run began
     // The server's CPU (share of one core) over the first and the last tenth of the run, and its resident
     // memory then (kB); zero without a server pid.
     double cpu_start = 0, cpu_end = 0;

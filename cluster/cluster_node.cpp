@@ -926,9 +926,21 @@ void ClusterNode::route(const Out& hub_out, Out& out) {
     std::map<std::string, Down> down;
     std::map<std::string, std::map<std::pair<const void*, uint16_t>, size_t>> groups;
     std::vector<room::ConnId> closed;
+    // Members whose rights or microphone changed: their own nodes gate their voice by what the room holds.
+    std::set<std::pair<uint32_t, uint32_t>> changed;
     for (const room::Outgoing& o : hub_out) {
         if (o.type == pkt::kLoginResult && !o.close)
             seated(o);
+        if (!o.close && (o.type == pkt::kMicrophoneState || o.type == pkt::kRightsChange)) {
+            auto seat = seats_.find(o.to);
+            const uint32_t user = o.payload.size() >= 4
+                                      ? uint32_t(o.payload.data()[0]) | uint32_t(o.payload.data()[1]) << 8 |
+                                            uint32_t(o.payload.data()[2]) << 16 |
+                                            uint32_t(o.payload.data()[3]) << 24
+                                      : 0;
+            if (seat != seats_.end() && user)
+                changed.insert({seat->second.first, user});
+        }
         if (o.to < kVirtualBase) {
             local.push_back(o);
         } else {
@@ -989,7 +1001,31 @@ void ClusterNode::route(const Out& hub_out, Out& out) {
             virtuals_.erase(v);
         }
     }
+    for (const auto& [room, user] : changed)
+        tell_state(room, user, out);
     to_locals(local, out);
+}
+
+void ClusterNode::tell_state(uint32_t room, uint32_t user, Out&) {
+    auto block = hub_.member(room, user);
+    if (!block)
+        return;
+    for (room::ConnId c : hub_.connections_of(room)) {
+        auto seat = seats_.find(c);
+        if (seat == seats_.end() || seat->second.second != user)
+            continue;
+        if (c < kVirtualBase) {
+            if (auto l = locals_.find(c); l != locals_.end() && l->second.phase == Local::In) {
+                l->second.block.rights = block->rights;
+                l->second.block.state = (l->second.block.state & ~uint32_t(pkt::kStateMicrophone)) |
+                                        (block->state & pkt::kStateMicrophone);
+            }
+        } else if (auto v = virtuals_.find(c); v != virtuals_.end()) {
+            publish(node_subject(v->second.node),
+                    State{v->second.remote, block->rights, block->state}.encode());
+        }
+        return;
+    }
 }
 
 void ClusterNode::drop_node(const std::string& node, Out& out) {
@@ -1088,6 +1124,18 @@ void ClusterNode::on_node_message(const std::string&, std::vector<uint8_t> data)
             to_locals(hub_out, out);
         } else {
             log_limited("baddown", "dropped a malformed message from the bus");
+        }
+        break;
+    case Kind::State:
+        if (auto st = State::decode(data.data(), data.size())) {
+            auto l = locals_.find(st->conn);
+            if (l != locals_.end() && l->second.phase == Local::In && !l->second.in_hub) {
+                l->second.block.rights = st->rights & room::kHostRights;
+                l->second.block.state = (l->second.block.state & ~uint32_t(pkt::kStateMicrophone)) |
+                                        (st->state & pkt::kStateMicrophone);
+            }
+        } else {
+            log_limited("badstate", "dropped a malformed state from the bus");
         }
         break;
     case Kind::Rejoin:

@@ -156,6 +156,8 @@ private:
     // Hub output: this node's connections get theirs, every other node one message with its share.
     void route(const Out& hub_out, Out& out);
     void seated(const room::Outgoing& login_result);
+    // Tells a member's node the member's rights and microphone as the hub now holds them.
+    void tell_state(uint32_t room, uint32_t user, Out& out);
     // A member brought back and those who logged in here since the room came: they learn of each other.
     void announce_adopted(uint32_t room, room::ConnId conn, const proto::UserBlock& block, Out& out);
     void seat_left(room::ConnId conn);

@@ -92,7 +92,7 @@ bool valid_node_name(const std::string& name) {
 }
 
 std::optional<Kind> kind_of(const uint8_t* p, size_t n) {
-    if (n < 1 || p[0] < uint8_t(Kind::Up) || p[0] > uint8_t(Kind::Bye))
+    if (n < 1 || p[0] < uint8_t(Kind::Up) || p[0] > uint8_t(Kind::State))
         return std::nullopt;
     return Kind(p[0]);
 }
@@ -284,6 +284,25 @@ std::optional<Bye> Bye::decode(const uint8_t* p, size_t n) {
     if (!r.done())
         return std::nullopt;
     return b;
+}
+
+proto::Bytes State::encode() const {
+    Writer w(Kind::State);
+    w.u64(conn);
+    w.u32(rights);
+    w.u32(state);
+    return std::move(w.out);
+}
+
+std::optional<State> State::decode(const uint8_t* p, size_t n) {
+    Reader r(p, n, Kind::State);
+    State s;
+    s.conn = r.u64();
+    s.rights = r.u32();
+    s.state = r.u32();
+    if (!r.done())
+        return std::nullopt;
+    return s;
 }
 
 } // namespace cluster

@@ -8,6 +8,7 @@
 //   Rejoin  an edge to a room's new home: the members it holds, with their rights, state and watches
 //   Homed   to every node: a room has a new home
 //   Bye     to every node: a node is ending
+//   State   a home to an edge: a member's rights and microphone as the room holds them
 #pragma once
 
 #include <cstddef>
@@ -20,7 +21,7 @@
 
 namespace cluster {
 
-enum class Kind : uint8_t { Up = 1, Gone = 2, Down = 3, Rejoin = 4, Homed = 5, Bye = 6 };
+enum class Kind : uint8_t { Up = 1, Gone = 2, Down = 3, Rejoin = 4, Homed = 5, Bye = 6, State = 7 };
 
 // Caps on what one message may hold.
 constexpr size_t kMaxNodeName = 32;
@@ -88,6 +89,14 @@ struct Bye {
     std::string node;
     proto::Bytes encode() const;
     static std::optional<Bye> decode(const uint8_t* p, size_t n);
+};
+
+struct State {
+    uint64_t conn = 0;
+    uint32_t rights = 0;
+    uint32_t state = 0;
+    proto::Bytes encode() const;
+    static std::optional<State> decode(const uint8_t* p, size_t n);
 };
 
 // The kind of a message, or nothing for an empty one or an unknown kind.

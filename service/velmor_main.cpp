@@ -86,6 +86,12 @@ bool answer_option(const std::string& a) {
         "  --secret-file FILE    logins must carry HMAC-SHA1 keys made with the secret in FILE\n"
         "  --secret TEXT         the same, on the command line (readable by every local user)\n"
         "\n"
+        "A cluster of room servers (all three options together):\n"
+        "  --node NAME           this node's name, unique in the cluster\n"
+        "  --cluster URL         the NATS server between the nodes, nats://HOST:PORT\n"
+        "  --store URL           the Redis server with the directory, presence and room homes, redis://HOST:PORT\n"
+        "  --status              print the figures every node keeps in the store, then exit\n"
+        "\n"
         "See velmor(1).\n",
         stdout);
     return true;

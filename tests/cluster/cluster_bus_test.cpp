@@ -131,9 +131,9 @@ TEST(ClusterEnvelope, CountsAndNamesBeyondTheCapsAreRefused) {
     const proto::Bytes jb = j.encode();
     EXPECT_FALSE(Rejoin::decode(jb.data(), jb.size()));
     // Unknown kinds.
-    const uint8_t zero = 0, seven = 7;
+    const uint8_t zero = 0, eight = 8;
     EXPECT_FALSE(kind_of(&zero, 1));
-    EXPECT_FALSE(kind_of(&seven, 1));
+    EXPECT_FALSE(kind_of(&eight, 1));
     EXPECT_FALSE(kind_of(nullptr, 0));
 }
 

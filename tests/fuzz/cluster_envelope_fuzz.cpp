@@ -15,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)Gone::decode(data, size);
     (void)Homed::decode(data, size);
     (void)Bye::decode(data, size);
+    (void)State::decode(data, size);
     (void)kind_of(data, size);
     return 0;
 }

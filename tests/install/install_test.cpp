@@ -194,6 +194,22 @@ TEST(Install, ProgramsAnswerHelpAndVersion) {
         EXPECT_NE(help.find(name + "(1)"), std::string::npos) << "points to the manual page";
         auto [errors, errors_status] = capture(env + prog + " --help 2>&1 >/dev/null");
         EXPECT_EQ(errors, "") << name;
+        // The manual page describes every option the program lists (troff writes a dash as \-).
+        std::ifstream page(std::string(QUORIN_SOURCE_DIR) + "/assets/man/" + name + ".1");
+        const std::string manual((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
+        ASSERT_FALSE(manual.empty()) << name;
+        for (size_t at = help.find("--"); at != std::string::npos; at = help.find("--", at + 2)) {
+            size_t end = at + 2;
+            while (end < help.size() &&
+                   (std::isalnum(static_cast<unsigned char>(help[end])) || help[end] == '-'))
+                ++end;
+            std::string option = help.substr(at, end - at);
+            std::string troff;
+            for (char c : option)
+                troff += c == '-' ? std::string("\\-") : std::string(1, c);
+            EXPECT_NE(manual.find(troff), std::string::npos) << name << "(1) does not describe " << option;
+            at = end - 2;
+        }
     }
     // A wrong command line still fails, on standard error.
     auto [out, status] = capture(std::string(QUORIN_INSTALL_DIR) + "/velmor --bogus 2>/dev/null");

@@ -27,11 +27,17 @@ public:
         accept_only();
         return read(5000);
     }
-    void accept_only() {
+    // Accepts the next connection, waiting at most `timeout_ms`: a client that never comes fails the test
+    // (the reads that follow find nothing) instead of hanging it.
+    bool accept_only(int timeout_ms = 10000) {
         drop();
-        conn_ = accept(acceptor_, nullptr, nullptr);
         decoder_ = framing::Decoder();
         inbox_.clear();
+        pollfd p{acceptor_, POLLIN, 0};
+        if (poll(&p, 1, timeout_ms) <= 0)
+            return false;
+        conn_ = accept(acceptor_, nullptr, nullptr);
+        return conn_ >= 0;
     }
     // The next packet on the accepted connection, or nothing within `timeout_ms`.
     std::optional<Packet> read(int timeout_ms) {
