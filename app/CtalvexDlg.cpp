@@ -47,6 +47,10 @@ namespace {
 
 constexpr int kFirstWidth = 1028;
 constexpr int kFirstHeight = 600;
+// The first look at the sound devices and cameras, and the full-duplex probe, wait this long after start, so
+// that they do not compete with the first paint for the processor.
+constexpr int kFirstDeviceLookMs = 1000;
+constexpr int kAudioProbeDelayMs = 500;
 
 } // namespace
 
@@ -93,6 +97,7 @@ void CtalvexDlg::OnDestroy() {
     if (user_list_)
         user_list_->StopDownloads();
     audio_probe_.Cancel();
+    device_scan_.Cancel();
     session_.ShutDown();
 }
 
@@ -453,18 +458,30 @@ void CtalvexDlg::CreateShortcuts() {
     ask_leave = [this](const QString& text, const QString& caption) {
         return ask_yes_no(this, text, caption);
     };
-    // Devices plugged in or out while the class runs: looked at every two seconds.
-    enumerate_devices = [this] { return DeviceDialogs::CurrentDevices(session_.settings().test_camera); };
+    // Devices plugged in or out while the class runs: looked at every two seconds, the first time once the
+    // window is up (nothing on the first paint needs the lists).
     device_poll_ = new QTimer(this);
     connect(device_poll_, &QTimer::timeout, this, [this] { PollDevices(); });
     device_poll_->start(2000);
-    QTimer::singleShot(0, this, [this] { PollDevices(); });
+    QTimer::singleShot(kFirstDeviceLookMs, this, [this] { PollDevices(); });
 }
 
 void CtalvexDlg::PollDevices() {
-    if (!enumerate_devices)
+    if (enumerate_devices) {
+        ApplyDevices(enumerate_devices());
         return;
-    const DeviceLists lists = enumerate_devices();
+    }
+    if (device_scan_pending_ || destroyed_)
+        return;
+    device_scan_pending_ = true;
+    const bool test_camera = session_.settings().test_camera;
+    device_scan_.Start(0, [this, test_camera] {
+        auto lists = std::make_shared<DeviceLists>(DeviceDialogs::CurrentDevices(test_camera));
+        platform::post_message(this, msg::kDevicesScanned, 0, std::shared_ptr<void>(std::move(lists)));
+    });
+}
+
+void CtalvexDlg::ApplyDevices(const DeviceLists& lists) {
     controller_.OnDevicesChanged(lists);
     dialogs_.DevicesChanged(lists);
 }
@@ -613,7 +630,8 @@ void CtalvexDlg::PlaceFirstTime() {
     move(area.x() + (area.width() - kFirstWidth) / 2, area.y() + (area.height() - kFirstHeight) / 2);
     Layout(kFirstWidth, kFirstHeight);
     // Answered through the message queue; the window shows meanwhile.
-    audio_probe_.Start(0, [this] { PostToSelf(msg::kAudioProbeDone, CMediaDlg::ProbeFullDuplex() ? 1 : 0); });
+    audio_probe_.Start(kAudioProbeDelayMs,
+                       [this] { PostToSelf(msg::kAudioProbeDone, CMediaDlg::ProbeFullDuplex() ? 1 : 0); });
 }
 
 void CtalvexDlg::BringToFront() {
@@ -652,6 +670,11 @@ void CtalvexDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
         break;
     case msg::kAudioProbeDone:
         controller_.AudioHint(wparam != 0);
+        break;
+    case msg::kDevicesScanned:
+        device_scan_pending_ = false;
+        if (!enumerate_devices && !destroyed_)
+            ApplyDevices(*reinterpret_cast<const DeviceLists*>(lparam));
         break;
     case msg::kMessageBox: {
         const auto* m = reinterpret_cast<const MessageBoxText*>(lparam);

@@ -111,9 +111,12 @@ public:
     // Full screen for the selected picture (or the first one showing anything); again, back.
     bool ToggleFullScreenPicture();
     SessionController& controller() { return controller_; }
-    // The devices of the machine, polled while the window runs; a test lists its own.
+    // A test's stand-in for the machine's devices, asked on the UI thread. When unset (as in use), the
+    // machine's devices are listed on a thread of their own: asking the sound system for its device names
+    // takes milliseconds, which the UI thread must not spend every two seconds, nor before the first paint.
     std::function<DeviceLists()> enumerate_devices;
-    // One look at the devices (the poll timer's tick).
+    // One look at the devices (the poll timer's tick): at once with a stand-in, else in the background, the
+    // result applied when it arrives (a look still under way is not started twice).
     void PollDevices();
     DeviceDialogs& device_dialogs() { return dialogs_; }
     // How the user is asked before leaving; a test answers instead.
@@ -155,6 +158,10 @@ private:
     DeviceDialogs dialogs_{this, &session_.settings().test_camera};
     // The start-up audio probe: opening the sound devices takes a while, so it runs beside the first paint.
     DelayedJob audio_probe_;
+    // The background look at the devices, and whether one is under way (UI thread only).
+    DelayedJob device_scan_;
+    bool device_scan_pending_ = false;
+    void ApplyDevices(const DeviceLists& lists);
     bool initialised_ = false;
     bool destroyed_ = false;
     int screen_width_ = 0;

@@ -32,5 +32,7 @@ constexpr unsigned kReconnectDone = 0x7F01;
 constexpr unsigned kRelayout = 0x7F02;
 // Internal: the start-up audio probe ended; wParam 1 when capture and playback could not run together.
 constexpr unsigned kAudioProbeDone = 0x7F03;
+// Internal: a background look at the machine's devices ended; the payload is the DeviceLists.
+constexpr unsigned kDevicesScanned = 0x7F04;
 
 } // namespace msg

@@ -1,14 +1,19 @@
 // Profile file reader and writer (see profile.h).
 #include "platform/profile.h"
 
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <climits>
 #include <cstdio>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -71,21 +76,123 @@ bool split_key_value(const std::string& line, std::string* key, std::string* val
     return true;
 }
 
-std::optional<std::string> find_value(const std::string& section, const std::string& key,
-                                      const std::string& path) {
+std::string lower(const std::string& s) {
+    std::string out(s);
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// One file's values, indexed by lower-case "section\0key"; the first line that names a key in its section
+// wins, as a scan from the top finds it.
+struct ParsedFile {
+    std::unordered_map<std::string, std::string> values;
+};
+
+std::shared_ptr<const ParsedFile> parse_file(const std::string& path) {
     bool exists, crlf;
-    std::vector<std::string> lines = read_lines(path, &exists, &crlf);
+    const std::vector<std::string> lines = read_lines(path, &exists, &crlf);
+    auto parsed = std::make_shared<ParsedFile>();
     bool in_section = false;
+    std::string prefix;
     for (const std::string& line : lines) {
         if (auto name = section_name(line)) {
-            in_section = iequals(*name, section);
+            in_section = true;
+            prefix = lower(*name);
+            prefix.push_back('\0');
             continue;
         }
         std::string k, v;
-        if (in_section && split_key_value(line, &k, &v) && iequals(k, key))
-            return v;
+        if (in_section && split_key_value(line, &k, &v))
+            parsed->values.try_emplace(prefix + lower(k), std::move(v));
     }
-    return std::nullopt;
+    return parsed;
+}
+
+// Windows and panels read the same files many times while they are made (a skin layout file is asked for
+// each value of each button), so a file's parsed form is kept while the file stays what it was. A file
+// counts as unchanged while its identity, size and times are, and only when it was last changed well before
+// it was read: a change in the same tick of the file system's clock would leave its times as they were.
+class ParsedFileCache {
+public:
+    std::shared_ptr<const ParsedFile> get(const std::string& path) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0)
+            return nullptr;
+        Signature sig{st.st_dev,          st.st_ino,         st.st_size,        st.st_mtim.tv_sec,
+                      st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+        {
+            std::lock_guard lock(mutex_);
+            auto it = files_.find(path);
+            if (it != files_.end() && it->second.signature == sig && it->second.settled)
+                return it->second.parsed;
+        }
+        timespec read_at{};
+        clock_gettime(CLOCK_REALTIME, &read_at);
+        std::shared_ptr<const ParsedFile> parsed = parse_file(path);
+        const bool settled = newer_by(read_at, st.st_mtim) && newer_by(read_at, st.st_ctim);
+        if (st.st_size <= kMaxCachedBytes) {
+            std::lock_guard lock(mutex_);
+            if (files_.size() >= kMaxFiles && !files_.count(path))
+                files_.clear();
+            files_[path] = Entry{sig, settled, parsed};
+        }
+        return parsed;
+    }
+
+    void forget(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        files_.erase(path);
+    }
+
+private:
+    static constexpr size_t kMaxFiles = 64;
+    static constexpr off_t kMaxCachedBytes = 1 << 20;
+    // Generously more than a file system clock's tick.
+    static constexpr long long kSettledNs = 50'000'000;
+
+    static bool newer_by(const timespec& now, const timespec& then) {
+        const long long a = static_cast<long long>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+        const long long b = static_cast<long long>(then.tv_sec) * 1'000'000'000 + then.tv_nsec;
+        return a - b > kSettledNs;
+    }
+
+    struct Signature {
+        dev_t dev;
+        ino_t ino;
+        off_t size;
+        time_t mtime_s;
+        long mtime_ns;
+        time_t ctime_s;
+        long ctime_ns;
+        bool operator==(const Signature&) const = default;
+    };
+    struct Entry {
+        Signature signature;
+        bool settled;
+        std::shared_ptr<const ParsedFile> parsed;
+    };
+    std::mutex mutex_;
+    std::unordered_map<std::string, Entry> files_;
+};
+
+ParsedFileCache& parsed_files() {
+    static ParsedFileCache cache;
+    return cache;
+}
+
+std::optional<std::string> find_value(const std::string& section, const std::string& key,
+                                      const std::string& path) {
+    std::shared_ptr<const ParsedFile> parsed = parsed_files().get(path);
+    if (!parsed)
+        return std::nullopt;
+    std::string index = lower(section);
+    index.push_back('\0');
+    index += lower(key);
+    auto it = parsed->values.find(index);
+    if (it == parsed->values.end())
+        return std::nullopt;
+    return it->second;
 }
 
 } // namespace
@@ -179,6 +286,7 @@ bool profile_write_string(const std::string& section, const std::string& key, co
             return false;
         }
     }
+    parsed_files().forget(path);
     if (std::rename(tmp.c_str(), path.c_str()) != 0) {
         std::remove(tmp.c_str());
         return false;

@@ -1,11 +1,15 @@
 // Picture downloads with libcurl (see picture_download.h).
 #include "roster/picture_download.h"
 
+// The calls are made through pointers, which the header's argument-checking macros would not let through.
+#define CURL_DISABLE_TYPECHECK
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <mutex>
+#include <type_traits>
 
 namespace download {
 
@@ -40,20 +44,82 @@ int on_progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return t->cancel && t->cancel->load() ? 1 : 0; // non-zero aborts
 }
 
-bool global_ready() {
-    static std::once_flag once;
-    static bool ok = false;
-    std::call_once(once, [] { ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
-    return ok;
+// libcurl is opened at the first download, not when the program starts: it and the two dozen libraries it
+// needs (TLS, Kerberos, LDAP, SSH ...), every one resolved at load, cost the start of the client about as
+// much processor time as the whole of Qt Widgets, for pictures that are fetched later on a worker thread
+// anyway.
+struct Curl {
+#define QUORIN_CURL_CALL(name) decltype(&::name) name = nullptr
+    QUORIN_CURL_CALL(curl_global_init);
+    QUORIN_CURL_CALL(curl_easy_init);
+    QUORIN_CURL_CALL(curl_easy_cleanup);
+    QUORIN_CURL_CALL(curl_easy_setopt);
+    QUORIN_CURL_CALL(curl_easy_perform);
+    QUORIN_CURL_CALL(curl_easy_getinfo);
+    QUORIN_CURL_CALL(curl_slist_append);
+    QUORIN_CURL_CALL(curl_slist_free_all);
+    QUORIN_CURL_CALL(curl_multi_init);
+    QUORIN_CURL_CALL(curl_multi_add_handle);
+    QUORIN_CURL_CALL(curl_multi_perform);
+    QUORIN_CURL_CALL(curl_multi_poll);
+    QUORIN_CURL_CALL(curl_multi_info_read);
+    QUORIN_CURL_CALL(curl_multi_remove_handle);
+    QUORIN_CURL_CALL(curl_multi_cleanup);
+#undef QUORIN_CURL_CALL
+};
+
+bool load(Curl& c) {
+    // The soname of the headers built against (libcurl has kept version 4 since 2006).
+    void* handle = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        std::fprintf(stderr, "pictures: cannot open libcurl: %s\n", dlerror());
+        return false;
+    }
+    bool complete = true;
+    auto find = [&](auto& call, const char* name) {
+        call = reinterpret_cast<std::remove_reference_t<decltype(call)>>(dlsym(handle, name));
+        if (!call) {
+            std::fprintf(stderr, "pictures: libcurl lacks %s\n", name);
+            complete = false;
+        }
+    };
+    find(c.curl_global_init, "curl_global_init");
+    find(c.curl_easy_init, "curl_easy_init");
+    find(c.curl_easy_cleanup, "curl_easy_cleanup");
+    find(c.curl_easy_setopt, "curl_easy_setopt");
+    find(c.curl_easy_perform, "curl_easy_perform");
+    find(c.curl_easy_getinfo, "curl_easy_getinfo");
+    find(c.curl_slist_append, "curl_slist_append");
+    find(c.curl_slist_free_all, "curl_slist_free_all");
+    find(c.curl_multi_init, "curl_multi_init");
+    find(c.curl_multi_add_handle, "curl_multi_add_handle");
+    find(c.curl_multi_perform, "curl_multi_perform");
+    find(c.curl_multi_poll, "curl_multi_poll");
+    find(c.curl_multi_info_read, "curl_multi_info_read");
+    find(c.curl_multi_remove_handle, "curl_multi_remove_handle");
+    find(c.curl_multi_cleanup, "curl_multi_cleanup");
+    // The library stays open for the life of the process.
+    return complete && c.curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+}
+
+// The library, opened and set up once; null when it cannot be (every download then reports offline).
+const Curl* curl_library() {
+    static const Curl* const loaded = [] {
+        static Curl c;
+        return load(c) ? &c : nullptr;
+    }();
+    return loaded;
 }
 
 } // namespace
 
 int DownloadToFile(const std::string& url, const std::string& path, const Limits& limits,
                    const std::atomic<bool>* cancel) {
-    if (!global_ready())
+    const Curl* lib = curl_library();
+    if (!lib)
         return kOffline;
-    CURL* curl = curl_easy_init();
+    const Curl& c = *lib;
+    CURL* curl = c.curl_easy_init();
     if (!curl)
         return kOffline;
     const std::string partial = path + ".part" + std::to_string(getpid());
@@ -62,62 +128,62 @@ int DownloadToFile(const std::string& url, const std::string& path, const Limits
     t.cancel = cancel;
     t.file = std::fopen(partial.c_str(), "wb");
     if (!t.file) {
-        curl_easy_cleanup(curl);
+        c.curl_easy_cleanup(curl);
         return kFileFailed;
     }
-    curl_slist* headers = curl_slist_append(nullptr, "Accept: */*");
-    headers = curl_slist_append(headers, "Cache-Control: no-cache");
-    headers = curl_slist_append(headers, "Pragma: no-cache");
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 3L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, limits.connect_timeout_ms);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, limits.low_speed_bytes);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.low_speed_seconds);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, limits.total_timeout_ms);
-    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.max_bytes));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_body);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, on_progress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "quorin");
+    curl_slist* headers = c.curl_slist_append(nullptr, "Accept: */*");
+    headers = c.curl_slist_append(headers, "Cache-Control: no-cache");
+    headers = c.curl_slist_append(headers, "Pragma: no-cache");
+    c.curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    c.curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    c.curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    c.curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    c.curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    c.curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 3L);
+    c.curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, limits.connect_timeout_ms);
+    c.curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, limits.low_speed_bytes);
+    c.curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.low_speed_seconds);
+    c.curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, limits.total_timeout_ms);
+    c.curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.max_bytes));
+    c.curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_body);
+    c.curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
+    c.curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, on_progress);
+    c.curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
+    c.curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    c.curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    c.curl_easy_setopt(curl, CURLOPT_USERAGENT, "quorin");
 
     // The multi interface waits at most 50 ms at a time, so a cancel ends even a stalled transfer at once
     // (the easy interface looks at its progress callback only about once a second while nothing arrives).
     CURLcode code = CURLE_OK;
-    if (CURLM* multi = curl_multi_init()) {
-        curl_multi_add_handle(multi, curl);
+    if (CURLM* multi = c.curl_multi_init()) {
+        c.curl_multi_add_handle(multi, curl);
         int running = 1;
         bool cancelled = false;
         while (running) {
-            if (curl_multi_perform(multi, &running) != CURLM_OK)
+            if (c.curl_multi_perform(multi, &running) != CURLM_OK)
                 break;
             if (cancel && cancel->load()) {
                 cancelled = true;
                 break;
             }
             if (running)
-                curl_multi_poll(multi, nullptr, 0, 50, nullptr);
+                c.curl_multi_poll(multi, nullptr, 0, 50, nullptr);
         }
         int left = 0;
         code = cancelled ? CURLE_ABORTED_BY_CALLBACK : CURLE_OK;
-        while (CURLMsg* m = curl_multi_info_read(multi, &left))
+        while (CURLMsg* m = c.curl_multi_info_read(multi, &left))
             if (m->msg == CURLMSG_DONE && !cancelled)
                 code = m->data.result;
-        curl_multi_remove_handle(multi, curl);
-        curl_multi_cleanup(multi);
+        c.curl_multi_remove_handle(multi, curl);
+        c.curl_multi_cleanup(multi);
     } else {
-        code = curl_easy_perform(curl);
+        code = c.curl_easy_perform(curl);
     }
     long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
+    c.curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    c.curl_slist_free_all(headers);
+    c.curl_easy_cleanup(curl);
     const bool closed = std::fclose(t.file) == 0;
 
     int result = kStored;
