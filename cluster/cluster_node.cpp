@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 
 #include "wire/framing.h"
 #include "wire/packet_types.h"
@@ -13,6 +14,7 @@ namespace {
 
 const std::string kPrefix = "quorin.";
 const std::string kBroadcast = "quorin.b";
+const std::string kNodeKeyPrefix = "quorin:node:";
 
 std::string video_subject(uint32_t room, uint32_t sender) {
     return kPrefix + "v." + std::to_string(room) + "." + std::to_string(sender);
@@ -21,13 +23,17 @@ std::string voice_subject(uint32_t room) {
     return kPrefix + "a." + std::to_string(room);
 }
 std::string node_key(const std::string& node) {
-    return "quorin:node:" + node;
+    return kNodeKeyPrefix + node;
 }
 std::string presence_key(uint32_t room) {
     return "quorin:presence:" + std::to_string(room);
 }
 std::string room_host_key(uint32_t room) {
     return "quorin:roomhost:" + std::to_string(room);
+}
+// A user's seat in the cluster: "ROOM NODE CONNECTION ADDRESS" of the connection the user is logged in on.
+std::string seat_key(uint32_t user) {
+    return "quorin:seat:" + std::to_string(user);
 }
 const std::string kNickKey = "quorin:dir:nick";
 const std::string kHostKey = "quorin:dir:host";
@@ -36,6 +42,33 @@ const std::string kDirectoryMark = "quorin:dir:loaded";
 // Renews a lease only when it is still ours; 0 when it is gone or another node's.
 const std::string kRenew = "if redis.call('get', KEYS[1]) == ARGV[1] then "
                            "return redis.call('pexpire', KEYS[1], ARGV[2]) else return 0 end";
+// Takes a user's seat for a login: KEYS[1] the seat; ARGV: the new record, its room, "1" for a reconnect,
+// its address, the prefix of the nodes' keys, the record's time to live. A seat in another room whose node
+// is alive stays unless the login is a reconnect from the same address ("push": the old session goes);
+// otherwise ("refuse") nothing is written. Answers the verdict and the record that was there.
+const std::string kClaimSeat =
+    "local old = redis.call('get', KEYS[1]) "
+    "if old then "
+    "  local room, node, conn, ip = string.match(old, '^(%d+) ([%w_-]+) (%d+) (%d+)$') "
+    "  if room and room ~= ARGV[2] and redis.call('exists', ARGV[5] .. node) == 1 then "
+    "    if ARGV[3] ~= '1' or ip ~= ARGV[4] then return {'refuse', old} end "
+    "    redis.call('set', KEYS[1], ARGV[1], 'PX', ARGV[6]) "
+    "    return {'push', old} "
+    "  end "
+    "end "
+    "redis.call('set', KEYS[1], ARGV[1], 'PX', ARGV[6]) "
+    "return {'seat', old or ''}";
+// Gives a seat back when it is still this record's: KEYS[1] the seat; ARGV: the record, and what to put
+// back (nothing: the seat is freed).
+const std::string kReleaseSeat = "if redis.call('get', KEYS[1]) == ARGV[1] then "
+                                 "if ARGV[2] == '' then return redis.call('del', KEYS[1]) end "
+                                 "return redis.call('set', KEYS[1], ARGV[2], 'PX', ARGV[3]) end return 0";
+// A seat's record lives this long unless its node renews it (each node does every few seconds).
+constexpr int kSeatTtlMs = 30000;
+constexpr int kSeatRenewTicks = 10;
+// Packets a connection may send while its login waits for Redis.
+constexpr size_t kMaxHeld = 64;
+
 // Gives a lease up only when it is still ours.
 const std::string kRelease = "if redis.call('get', KEYS[1]) == ARGV[1] then "
                              "return redis.call('del', KEYS[1]) else return 0 end";
@@ -130,7 +163,7 @@ std::string ClusterNode::node_subject(const std::string& node) {
 
 ClusterNode::ClusterNode(asio::io_context& io, ClusterConfig config)
     : io_(io), config_(std::move(config)), bus_(io, config_.nats_url, "velmor " + config_.node),
-      store_(config_.redis_host, config_.redis_port), hub_([this] {
+      store_(io, config_.redis_host, config_.redis_port, config_.redis_timeout_ms), hub_([this] {
           room::HubConfig c = config_.hub;
           c.directory = UserDirectory();
           if (!c.log)
@@ -195,10 +228,16 @@ bool ClusterNode::start(std::string* error) {
         nats_down_since_ = now_ms();
         log("NATS at " + config_.nats_url + " not reachable yet; cluster logins are refused until it is");
     }
-    redis_ok_ = store_.available();
-    if (!redis_ok_)
-        log("Redis at " + config_.redis_host + ":" + std::to_string(config_.redis_port) +
-            " not reachable yet; cluster logins are refused until it is");
+    store_.start();
+    store_.run(
+        {{"PING"}},
+        [this](AsyncStore::Replies r) {
+            redis_ok_ = r && !r->empty() && r->front().type == Reply::Status;
+            if (!redis_ok_)
+                log("Redis at " + config_.redis_host + ":" + std::to_string(config_.redis_port) +
+                    " not reachable yet; cluster logins are refused until it is");
+        },
+        config_.login_redis_ms);
     load_directory();
     log("cluster node " + config_.node + " on " + config_.nats_url + " and redis://" + config_.redis_host +
         ":" + std::to_string(config_.redis_port));
@@ -219,7 +258,10 @@ void ClusterNode::stop() {
     for (const auto& [room, h] : homed_)
         cmds.push_back({"EVAL", kRelease, "1", lease_key(room), config_.node});
     cmds.push_back({"DEL", node_key(config_.node)});
-    store_.pipeline(cmds);
+    for (const auto& [c, l] : locals_)
+        if (!l.seat_record.empty())
+            cmds.push_back({"EVAL", kReleaseSeat, "1", seat_key(l.user), l.seat_record, "", "0"});
+    store_.run_and_wait(cmds, 1000);
     publish(kBroadcast, Bye{config_.node}.encode());
 }
 
@@ -247,10 +289,16 @@ void ClusterNode::load_directory() {
     if (host.size() > 2)
         cmds.push_back(host);
     cmds.push_back({"SET", kDirectoryMark, "1"});
-    if (store_.pipeline(cmds))
-        log("user directory " + config_.directory_file + " loaded into Redis (" +
-            std::to_string(dir.nicknames().size()) + " users, " + std::to_string(dir.hosts().size()) +
-            " room hosts)");
+    const std::string what = "user directory " + config_.directory_file + " loaded into Redis (" +
+                             std::to_string(dir.nicknames().size()) + " users, " +
+                             std::to_string(dir.hosts().size()) + " room hosts)";
+    store_.run(
+        std::move(cmds),
+        [this, what](AsyncStore::Replies r) {
+            if (r)
+                log(what);
+        },
+        10000);
 }
 
 void ClusterNode::nats_state(bool up) {
@@ -264,13 +312,9 @@ void ClusterNode::nats_state(bool up) {
     }
 }
 
-bool ClusterNode::healthy() {
-    if (!bus_.connected())
-        return false;
-    // Asked, not remembered: a Redis that went away a moment ago refuses this login, not the next tick's.
-    auto pong = store_.command({"PING"});
-    redis_ok_ = pong && pong->type == Reply::Status;
-    return redis_ok_;
+void ClusterNode::deliver(const Out& out) {
+    if (!out.empty() && sink_)
+        sink_(out);
 }
 
 void ClusterNode::publish(const std::string& subject, const proto::Bytes& bytes) {
@@ -300,33 +344,39 @@ std::vector<room::Outgoing> ClusterNode::on_packet(room::ConnId conn, uint16_t t
     if (it == locals_.end())
         return out;
     Local& l = it->second;
-    if (type == pkt::kLogin && l.phase != Local::In) {
+    if (type == pkt::kLogin && l.phase == Local::Fresh) {
         auto login = proto::Login::decode(data, size);
         if (!login) {
             drop_log(conn, &l, "short login");
             out.push_back({conn, 0, {}, true});
             return out;
         }
-        proto::LoginResult refused;
-        refused.result = room::kLoginNoRoomServer;
-        if (!healthy()) {
-            log_limited("refused", "login of user " + std::to_string(login->user_id) +
-                                       " refused: NATS or Redis not reachable");
+        if (!bus_.connected()) {
+            log_limited("refused",
+                        "login of user " + std::to_string(login->user_id) + " refused: NATS not reachable");
+            proto::LoginResult refused;
+            refused.result = room::kLoginNoRoomServer;
             out.push_back({conn, pkt::kLoginResult, refused.encode(), false});
             return out;
         }
-        auto home = resolve_home(login->room_id);
-        if (!home) {
-            out.push_back({conn, pkt::kLoginResult, refused.encode(), false});
-            return out;
-        }
-        l.phase = Local::Pending;
+        l.phase = Local::Resolving;
         l.room = login->room_id;
         l.user = login->user_id;
-        l.home = *home;
         l.pending_since = now_ms();
         l.login.assign(data, data + size);
-        forward(conn, l, type, data, size, out);
+        l.held.clear();
+        start_login(conn, l, *login);
+        return out;
+    }
+    if (l.phase == Local::Resolving) {
+        // After the login, before its answer: kept for the home, in order (media goes nowhere yet).
+        if (type == pkt::kVideoFrame || type == pkt::kVoice)
+            return out;
+        if (l.held.size() >= kMaxHeld) {
+            drop_log(conn, &l, "type " + std::to_string(type) + " while the login waits; too many");
+            return out;
+        }
+        l.held.emplace_back(type, proto::Bytes(data, data + size));
         return out;
     }
     if (l.phase == Local::Fresh) {
@@ -374,11 +424,13 @@ void ClusterNode::forward(room::ConnId conn, Local& l, uint16_t type, const uint
             hub_.on_connect(conn, l.ip, l.port);
             l.in_hub = true;
         }
-        if (type == pkt::kLogin) {
-            fill_directory(l.user, l.room);
-            login_room_[conn] = {l.room, l.user};
+        if (type == pkt::kLogin && !admitting_.count(conn) && !seats_.count(conn)) {
+            if (auto login = proto::Login::decode(data, size)) {
+                admit(conn, config_.node, conn, *login, proto::Bytes(data, data + size));
+                return;
+            }
         }
-        route(hub_.on_packet(conn, type, data, size), out);
+        hub_packet(conn, type, data, size, out);
         return;
     }
     Up up;
@@ -391,37 +443,157 @@ void ClusterNode::forward(room::ConnId conn, Local& l, uint16_t type, const uint
     publish(node_subject(l.home), up.encode());
 }
 
-std::optional<std::string> ClusterNode::resolve_home(uint32_t room) {
-    if (homed_.count(room))
-        return config_.node;
+void ClusterNode::start_login(room::ConnId conn, Local& l, const proto::Login& login) {
+    const uint64_t ticket = next_ticket_++;
+    l.ticket = ticket;
+    const uint32_t room = login.room_id;
     // A home this node already serves members of, and has not found gone, is the home: a lease missing for a
     // moment (Redis restarted) is the home's to take again, not a login's.
+    bool known = homed_.count(room) > 0;
     if (auto v = views_.find(room); v != views_.end() && !v->second.home.empty() && v->second.missing == 0)
-        return v->second.home;
-    auto r =
-        store_.pipeline({{"SET", lease_key(room), config_.node, "NX", "PX", std::to_string(config_.lease_ms)},
-                         {"GET", lease_key(room)}});
-    if (!r) {
-        redis_ok_ = false;
-        return std::nullopt;
+        known = true;
+    AsyncStore::Commands cmds;
+    if (known) {
+        cmds.push_back({"PING"}); // Redis is asked all the same: without it a login is refused
+        cmds.push_back({"PING"});
+    } else {
+        cmds.push_back({"SET", lease_key(room), config_.node, "NX", "PX", std::to_string(config_.lease_ms)});
+        cmds.push_back({"GET", lease_key(room)});
     }
-    redis_ok_ = true;
-    if ((*r)[0].type == Reply::Status && (*r)[0].str == "OK") {
-        Out out;
-        become_home(room, views_.count(room) > 0, out);
-        if (!out.empty() && sink_)
-            sink_(out);
+    l.seat_record =
+        std::to_string(room) + " " + config_.node + " " + std::to_string(conn) + " " + std::to_string(l.ip);
+    l.seat_before.clear();
+    l.pushed.clear();
+    const bool reconnect = (login.flags & proto::Login::kReconnectFlag) != 0;
+    cmds.push_back({"EVAL", kClaimSeat, "1", seat_key(login.user_id), l.seat_record, std::to_string(room),
+                    reconnect ? "1" : "0", std::to_string(l.ip), kNodeKeyPrefix, std::to_string(kSeatTtlMs)});
+    store_.run(
+        std::move(cmds),
+        [this, conn, ticket, known](AsyncStore::Replies r) {
+            login_resolved(conn, ticket, !known, std::move(r));
+        },
+        config_.login_redis_ms);
+}
+
+void ClusterNode::login_resolved(room::ConnId conn, uint64_t ticket, bool asked_lease,
+                                 AsyncStore::Replies r) {
+    auto it = locals_.find(conn);
+    if (it == locals_.end() || it->second.phase != Local::Resolving || it->second.ticket != ticket)
+        return; // gone meanwhile: its seat was given back as it went
+    Local& l = it->second;
+    Out out;
+    auto refuse = [&](uint32_t result) {
+        l.phase = Local::Fresh;
+        l.login.clear();
+        l.held.clear();
+        l.pushed.clear();
+        proto::LoginResult lr;
+        lr.result = result;
+        out.push_back({conn, pkt::kLoginResult, lr.encode(), false});
+        deliver(out);
+    };
+    if (!r || r->size() < 3 || !bus_.connected()) {
+        l.seat_record.clear();
+        log_limited("refused", "login of user " + std::to_string(l.user) +
+                                   " refused: " + (r ? "NATS" : "Redis") + " not reachable");
+        return refuse(room::kLoginNoRoomServer);
+    }
+    const Reply& claim = (*r)[2];
+    std::string verdict, before;
+    if (claim.type == Reply::Array && claim.elements.size() == 2) {
+        verdict = claim.elements[0].str;
+        before = claim.elements[1].str;
+    }
+    if (verdict == "refuse") {
+        l.seat_record.clear();
+        log("login of user " + std::to_string(l.user) + " into room " + std::to_string(l.room) +
+            " refused: already logged in (" + before + ")");
+        return refuse(room::kLoginAlreadyIn);
+    }
+    if (verdict != "seat" && verdict != "push") {
+        l.seat_record.clear();
+        log_limited("claim", "login of user " + std::to_string(l.user) + " refused: Redis answered " +
+                                 (claim.type == Reply::Error ? claim.str : "something else"));
+        return refuse(room::kLoginNoRoomServer);
+    }
+    l.seat_before = before;
+    if (verdict == "push")
+        l.pushed = before;
+    std::string home;
+    if (homed_.count(l.room))
+        home = config_.node;
+    else if (asked_lease)
+        home = home_from(l.room, (*r)[0], (*r)[1], views_.count(l.room) > 0, out);
+    else if (auto v = views_.find(l.room); v != views_.end())
+        home = v->second.home;
+    if (home.empty()) {
+        release_seat(l, true);
+        return refuse(room::kLoginNoRoomServer);
+    }
+    l.phase = Local::Pending;
+    l.home = home;
+    l.pending_since = now_ms();
+    const proto::Bytes login = l.login;
+    forward(conn, l, pkt::kLogin, login.data(), login.size(), out);
+    auto held = std::move(l.held);
+    l.held.clear();
+    for (const auto& [type, bytes] : held) {
+        Out more = on_packet(conn, type, bytes.data(), bytes.size());
+        out.insert(out.end(), more.begin(), more.end());
+    }
+    deliver(out);
+}
+
+std::string ClusterNode::home_from(uint32_t room, const Reply& set, const Reply& get, bool rebuild,
+                                   Out& out) {
+    if ((set.type == Reply::Status && set.str == "OK") ||
+        (get.type == Reply::String && get.str == config_.node)) {
+        become_home(room, rebuild, out);
         return config_.node;
     }
-    if ((*r)[1].type != Reply::String || !valid_node_name((*r)[1].str))
-        return std::nullopt;
-    if ((*r)[1].str == config_.node) {
-        Out out;
-        become_home(room, views_.count(room) > 0, out);
-        if (!out.empty() && sink_)
-            sink_(out);
-    }
-    return (*r)[1].str;
+    if (get.type == Reply::String && valid_node_name(get.str))
+        return get.str;
+    return {};
+}
+
+void ClusterNode::release_seat(Local& l, bool restore) {
+    if (l.seat_record.empty())
+        return;
+    const std::string back = restore ? l.seat_before : std::string();
+    store_.run(
+        {{"EVAL", kReleaseSeat, "1", seat_key(l.user), l.seat_record, back, std::to_string(kSeatTtlMs)}},
+        nullptr, 10000);
+    l.seat_record.clear();
+    l.seat_before.clear();
+    l.pushed.clear();
+}
+
+void ClusterNode::push_out(const std::string& record, Out& out) {
+    // "ROOM NODE CONNECTION ADDRESS", as written by the node of that connection.
+    std::istringstream in(record);
+    std::string room, node, conn;
+    in >> room >> node >> conn;
+    uint64_t c = 0;
+    if (!conn.empty() && conn.size() <= 19 && conn.find_first_not_of("0123456789") == std::string::npos)
+        c = std::stoull(conn);
+    if (!valid_node_name(node) || !c)
+        return;
+    if (node != config_.node)
+        publish(node_subject(node), Push{config_.node, c}.encode());
+    else
+        push_local(c, out);
+}
+
+void ClusterNode::push_local(room::ConnId c, Out& out) {
+    auto l = locals_.find(c);
+    if (l == locals_.end() || (l->second.phase != Local::In && l->second.phase != Local::Pending))
+        return;
+    // As one room server does it: told why, in words and with the result its client takes as final.
+    out.push_back({c, pkt::kSystemText, proto::SystemText{room::kGbkLoggedInElsewhere}.encode(), false});
+    proto::LoginResult pushed;
+    pushed.result = room::kLoginAlreadyIn;
+    out.push_back({c, pkt::kLoginResult, pushed.encode(), false});
+    out.push_back({c, 0, {}, true});
 }
 
 void ClusterNode::video_from_local(room::ConnId conn, Local& l, const uint8_t* data, size_t size, Out& out) {
@@ -545,6 +717,8 @@ std::vector<room::Outgoing> ClusterNode::on_disconnect(room::ConnId conn) {
     if (it == locals_.end())
         return out;
     Local& l = it->second;
+    release_seat(l, false);
+    admitting_.erase(conn);
     if (l.phase != Local::Fresh || l.in_hub) {
         if (l.in_hub) {
             const bool seated = seats_.count(conn) > 0;
@@ -553,14 +727,17 @@ std::vector<room::Outgoing> ClusterNode::on_disconnect(room::ConnId conn) {
                 seat_left(conn);
             login_room_.erase(conn);
             route(hub_out, out);
-        } else if (!l.home.empty()) {
+        } else if (!l.home.empty() && l.phase != Local::Resolving) {
             publish(node_subject(l.home), Gone{config_.node, conn}.encode());
         }
     }
     if (l.phase == Local::In)
         leave_view(conn, l);
     locals_.erase(conn);
-    return out;
+    // Also when the server closed this connection itself, the room's other users are to hear of it: sent
+    // from here, since the server does not deliver what a close brings.
+    deliver(out);
+    return {};
 }
 
 void ClusterNode::to_locals(const Out& out, Out& sent) {
@@ -574,6 +751,11 @@ void ClusterNode::to_locals(const Out& out, Out& sent) {
                 auto r = proto::LoginResult::decode(o.payload.data(), o.payload.size());
                 if (r && l.phase == Local::Pending) {
                     if (r->result == room::kLoginOk) {
+                        // Seated: a session of this user elsewhere goes, as on one room server.
+                        if (!l.pushed.empty()) {
+                            push_out(l.pushed, sent);
+                            l.pushed.clear();
+                        }
                         l.phase = Local::In;
                         l.login.clear();
                         l.block = proto::UserBlock{};
@@ -594,6 +776,7 @@ void ClusterNode::to_locals(const Out& out, Out& sent) {
                     } else {
                         l.phase = Local::Fresh;
                         l.login.clear();
+                        release_seat(l, true);
                         if (!l.in_hub)
                             l.home.clear();
                     }
@@ -726,28 +909,125 @@ void ClusterNode::send_rejoin(uint32_t room, const std::string& home) {
 
 // ---- rooms homed here -----------------------------------------------------------------------------------
 
-void ClusterNode::fill_directory(uint32_t user, uint32_t room) {
-    auto r = store_.pipeline({{"HGET", kNickKey, std::to_string(user)},
-                              {"HGET", kHostKey, std::to_string(room)},
-                              {"GET", room_host_key(room)}});
-    if (!r)
-        return;
-    if ((*r)[0].type == Reply::String && !(*r)[0].str.empty())
+void ClusterNode::apply_directory(uint32_t user, uint32_t room, const Reply& nick, const Reply& host,
+                                  const Reply& chosen_host) {
+    if (user && nick.type == Reply::String && !nick.str.empty())
         hub_.directory().set_nickname(
-            user, (*r)[0].str.substr(0, proto::gbk_fit((*r)[0].str, proto::UserBlock::kNickSize)));
-    std::optional<uint32_t> host;
-    if ((*r)[1].type == Reply::String)
-        host = parse_u32((*r)[1].str);
-    if (!host && (*r)[2].type == Reply::String)
-        host = parse_u32((*r)[2].str);
-    if (host)
-        hub_.directory().set_host(room, *host);
+            user, nick.str.substr(0, proto::gbk_fit(nick.str, proto::UserBlock::kNickSize)));
+    std::optional<uint32_t> id;
+    if (host.type == Reply::String)
+        id = parse_u32(host.str);
+    if (!id && chosen_host.type == Reply::String)
+        id = parse_u32(chosen_host.str);
+    if (id)
+        hub_.directory().set_host(room, *id);
 }
 
-bool ClusterNode::holds(uint32_t room) {
-    if (homed_.count(room))
-        return true;
-    return resolve_home(room) == config_.node;
+void ClusterNode::fetch_host(uint32_t room) {
+    store_.run(
+        {{"HGET", kHostKey, std::to_string(room)}, {"GET", room_host_key(room)}},
+        [this, room](AsyncStore::Replies r) {
+            if (r && r->size() == 2 && homed_.count(room))
+                apply_directory(0, room, Reply{}, (*r)[0], (*r)[1]);
+        },
+        10000);
+}
+
+void ClusterNode::admit(room::ConnId c, const std::string& node, room::ConnId remote,
+                        const proto::Login& login, proto::Bytes bytes) {
+    const uint64_t ticket = next_ticket_++;
+    admitting_[c] = Admitting{ticket, {}};
+    const uint32_t room = login.room_id;
+    AsyncStore::Commands cmds{{"HGET", kNickKey, std::to_string(login.user_id)},
+                              {"HGET", kHostKey, std::to_string(room)},
+                              {"GET", room_host_key(room)}};
+    if (!homed_.count(room)) {
+        // An edge found this node in the room's lease: still so, or free, and the room is homed here.
+        cmds.push_back({"SET", lease_key(room), config_.node, "NX", "PX", std::to_string(config_.lease_ms)});
+        cmds.push_back({"GET", lease_key(room)});
+    }
+    store_.run(
+        std::move(cmds),
+        [this, c, ticket, node, remote, bytes = std::move(bytes)](AsyncStore::Replies r) mutable {
+            admitted(c, ticket, node, remote, std::move(bytes), std::move(r));
+        },
+        config_.login_redis_ms);
+}
+
+void ClusterNode::admitted(room::ConnId c, uint64_t ticket, const std::string& node, room::ConnId remote,
+                           proto::Bytes bytes, AsyncStore::Replies r) {
+    auto a = admitting_.find(c);
+    if (a == admitting_.end() || a->second.ticket != ticket)
+        return; // the connection went meanwhile
+    auto held = std::move(a->second.held);
+    admitting_.erase(a);
+    auto login = proto::Login::decode(bytes.data(), bytes.size());
+    if (!login || (c < kVirtualBase ? !locals_.count(c) : !virtuals_.count(c)))
+        return;
+    Out out;
+    const uint32_t room = login->room_id;
+    bool ok = r && r->size() >= 3;
+    if (ok && !homed_.count(room))
+        ok = r->size() >= 5 && home_from(room, (*r)[3], (*r)[4], views_.count(room) > 0, out) == config_.node;
+    if (!ok) {
+        log_limited("admit", "login of user " + std::to_string(login->user_id) + " into room " +
+                                 std::to_string(room) +
+                                 " refused: " + (r ? "the room is not homed here" : "Redis not reachable"));
+        proto::LoginResult refused;
+        refused.result = room::kLoginNoRoomServer;
+        if (c < kVirtualBase) {
+            to_locals({{c, pkt::kLoginResult, refused.encode(), false}}, out);
+        } else {
+            publish(node_subject(node), refuse_one(remote, room::kLoginNoRoomServer).encode());
+            hub_.on_disconnect(c);
+            by_remote_.erase({node, remote});
+            virtuals_.erase(c);
+        }
+        deliver(out);
+        return;
+    }
+    apply_directory(login->user_id, room, (*r)[0], (*r)[1], (*r)[2]);
+    login_room_[c] = {room, login->user_id};
+    route(hub_.on_packet(c, pkt::kLogin, bytes.data(), bytes.size()), out);
+    for (const auto& [type, data] : held) {
+        if (c < kVirtualBase) {
+            auto l = locals_.find(c);
+            if (l == locals_.end())
+                break;
+            forward(c, l->second, type, data.data(), data.size(), out);
+        } else {
+            if (!virtuals_.count(c))
+                break;
+            up_packet(c, node, remote, type, data.data(), data.size(), out);
+        }
+    }
+    deliver(out);
+}
+
+void ClusterNode::hub_packet(room::ConnId c, uint16_t type, const uint8_t* data, size_t size, Out& out) {
+    if (auto a = admitting_.find(c); a != admitting_.end()) {
+        // The login before it still waits for Redis: this waits behind it.
+        if (a->second.held.size() < kMaxHeld)
+            a->second.held.emplace_back(type, proto::Bytes(data, data + size));
+        else
+            log_limited("held", "connection " + std::to_string(c) + ": too much while its login waits");
+        return;
+    }
+    route(hub_.on_packet(c, type, data, size), out);
+}
+
+void ClusterNode::up_packet(room::ConnId c, const std::string& node, room::ConnId remote, uint16_t type,
+                            const uint8_t* data, size_t size, Out& out) {
+    if (admitting_.count(c)) {
+        hub_packet(c, type, data, size, out);
+        return;
+    }
+    route(hub_.on_packet(c, type, data, size), out);
+    // A connection the hub closed for its conduct is gone from the hub; so is its place here.
+    if (!hub_.logged_in(c) && virtuals_.count(c) && type != pkt::kLogin && !seats_.count(c)) {
+        by_remote_.erase({node, remote});
+        virtuals_.erase(c);
+    }
 }
 
 void ClusterNode::become_home(uint32_t room, bool rebuild, Out& out) {
@@ -756,7 +1036,7 @@ void ClusterNode::become_home(uint32_t room, bool rebuild, Out& out) {
     HomeRoom& h = homed_[room];
     log("room " + std::to_string(room) + ": homed here" + (rebuild ? " (rebuilding it)" : ""));
     publish(kBroadcast, Homed{room, config_.node}.encode());
-    fill_directory(0, room);
+    fetch_host(room);
     auto v = views_.find(room);
     if (v == views_.end())
         return;
@@ -816,11 +1096,18 @@ void ClusterNode::drop_room(uint32_t room, Out&) {
     if (v == views_.end())
         return;
     v->second.home.clear();
-    auto r = store_.command({"GET", lease_key(room)});
-    if (r && r->type == Reply::String && valid_node_name(r->str) && r->str != config_.node)
-        switch_home(room, r->str);
-    else
-        v->second.missing = 2;
+    v->second.missing = 2;
+    store_.run(
+        {{"GET", lease_key(room)}},
+        [this, room](AsyncStore::Replies r) {
+            auto v = views_.find(room);
+            if (!r || v == views_.end() || !v->second.home.empty() || homed_.count(room))
+                return;
+            const Reply& home = r->front();
+            if (home.type == Reply::String && valid_node_name(home.str) && home.str != config_.node)
+                switch_home(room, home.str);
+        },
+        2000);
 }
 
 void ClusterNode::seated(const room::Outgoing& o) {
@@ -891,9 +1178,10 @@ void ClusterNode::release_if_empty(uint32_t room) {
         return;
     homed_.erase(h);
     // An empty room is forgotten, as on one server: the next first user finds it new.
-    store_.pipeline({{"EVAL", kRelease, "1", lease_key(room), config_.node},
-                     {"DEL", room_host_key(room)},
-                     {"DEL", presence_key(room)}});
+    store_.run({{"EVAL", kRelease, "1", lease_key(room), config_.node},
+                {"DEL", room_host_key(room)},
+                {"DEL", presence_key(room)}},
+               nullptr, 10000);
 }
 
 room::ConnId ClusterNode::virtual_for(const std::string& node, room::ConnId remote, bool create) {
@@ -1036,6 +1324,7 @@ void ClusterNode::drop_node(const std::string& node, Out& out) {
     if (!gone.empty())
         log("node " + node + " is gone: " + std::to_string(gone.size()) + " of its users leave");
     for (room::ConnId c : gone) {
+        admitting_.erase(c);
         route(hub_.on_disconnect(c), out);
         seat_left(c);
         login_room_.erase(c);
@@ -1048,30 +1337,37 @@ void ClusterNode::drop_node(const std::string& node, Out& out) {
     node_missing_.erase(node);
 }
 
-void ClusterNode::sweep(uint32_t room, Out& out) {
+void ClusterNode::sweep(uint32_t room) {
     // Users the room had before its home failed who did not come back (their node died with it, and they
     // have not logged in again): the others are told they left.
-    auto r = store_.command({"HGETALL", presence_key(room)});
-    if (!r || r->type != Reply::Array)
-        return;
-    std::vector<std::vector<std::string>> dels;
-    const std::vector<room::ConnId> conns = hub_.connections_of(room);
-    for (size_t i = 0; i + 1 < r->elements.size(); i += 2) {
-        auto user = parse_u32(r->elements[i].str);
-        if (!user || hub_.rights_of(room, *user))
-            continue;
-        dels.push_back({"HDEL", presence_key(room), r->elements[i].str});
-        const room::SharedPayload left = proto::UserLeft{*user, 1}.encode();
-        Out told;
-        for (room::ConnId c : conns)
-            told.push_back({c, pkt::kUserLeft, left, false});
-        route(told, out);
-    }
-    if (!dels.empty()) {
-        log("room " + std::to_string(room) + ": " + std::to_string(dels.size()) +
-            " user(s) did not come back");
-        store_.pipeline(dels);
-    }
+    store_.run(
+        {{"HGETALL", presence_key(room)}},
+        [this, room](AsyncStore::Replies r) {
+            if (!r || r->front().type != Reply::Array || !homed_.count(room))
+                return;
+            const Reply& all = r->front();
+            Out out;
+            AsyncStore::Commands dels;
+            const std::vector<room::ConnId> conns = hub_.connections_of(room);
+            for (size_t i = 0; i + 1 < all.elements.size(); i += 2) {
+                auto user = parse_u32(all.elements[i].str);
+                if (!user || hub_.rights_of(room, *user))
+                    continue;
+                dels.push_back({"HDEL", presence_key(room), all.elements[i].str});
+                const room::SharedPayload left = proto::UserLeft{*user, 1}.encode();
+                Out told;
+                for (room::ConnId c : conns)
+                    told.push_back({c, pkt::kUserLeft, left, false});
+                route(told, out);
+            }
+            if (!dels.empty()) {
+                log("room " + std::to_string(room) + ": " + std::to_string(dels.size()) +
+                    " user(s) did not come back");
+                store_.run(std::move(dels), nullptr, 10000);
+            }
+            deliver(out);
+        },
+        5000);
 }
 
 void ClusterNode::on_node_message(const std::string&, std::vector<uint8_t> data) {
@@ -1092,6 +1388,7 @@ void ClusterNode::on_node_message(const std::string&, std::vector<uint8_t> data)
         if (auto g = Gone::decode(data.data(), data.size())) {
             const room::ConnId c = virtual_for(g->node, g->conn, false);
             if (c) {
+                admitting_.erase(c);
                 Out hub_out = hub_.on_disconnect(c);
                 seat_left(c);
                 login_room_.erase(c);
@@ -1138,6 +1435,13 @@ void ClusterNode::on_node_message(const std::string&, std::vector<uint8_t> data)
             log_limited("badstate", "dropped a malformed state from the bus");
         }
         break;
+    case Kind::Push:
+        // This node's user logged in again on another node: this session ends, as on one room server.
+        if (auto p = Push::decode(data.data(), data.size()); p && p->node != config_.node)
+            push_local(p->conn, out);
+        else
+            log_limited("badpush", "dropped a malformed push from the bus");
+        break;
     case Kind::Rejoin:
         if (auto j = Rejoin::decode(data.data(), data.size()); j && j->node != config_.node)
             on_rejoin(*j, out);
@@ -1155,19 +1459,10 @@ void ClusterNode::on_node_message(const std::string&, std::vector<uint8_t> data)
 void ClusterNode::on_up(const Up& up, Out& out) {
     room::ConnId c = virtual_for(up.node, up.conn, false);
     if (!c) {
-        if (up.type != pkt::kLogin) {
+        if (up.type != pkt::kLogin || !proto::Login::decode(up.payload.data(), up.payload.size())) {
             // An edge that thinks its user is here (this node restarted, or forgot the room): the user logs
             // in again and finds the room's present home.
             publish(node_subject(up.node), close_one(up.conn).encode());
-            return;
-        }
-        auto login = proto::Login::decode(up.payload.data(), up.payload.size());
-        if (!login) {
-            publish(node_subject(up.node), close_one(up.conn).encode());
-            return;
-        }
-        if (!store_.available() || !holds(login->room_id)) {
-            publish(node_subject(up.node), refuse_one(up.conn, room::kLoginNoRoomServer).encode());
             return;
         }
         c = virtual_for(up.node, up.conn, true);
@@ -1177,23 +1472,13 @@ void ClusterNode::on_up(const Up& up, Out& out) {
         }
         hub_.on_connect(c, up.ip, up.port);
     }
-    if (up.type == pkt::kLogin) {
-        auto login = proto::Login::decode(up.payload.data(), up.payload.size());
-        if (login && !seats_.count(c)) {
-            if (!homed_.count(login->room_id) && !holds(login->room_id)) {
-                publish(node_subject(up.node), refuse_one(up.conn, room::kLoginNoRoomServer).encode());
-                return;
-            }
-            fill_directory(login->user_id, login->room_id);
-            login_room_[c] = {login->room_id, login->user_id};
+    if (up.type == pkt::kLogin && !seats_.count(c) && !admitting_.count(c)) {
+        if (auto login = proto::Login::decode(up.payload.data(), up.payload.size())) {
+            admit(c, up.node, up.conn, *login, up.payload);
+            return;
         }
     }
-    route(hub_.on_packet(c, up.type, up.payload.data(), up.payload.size()), out);
-    // A connection the hub closed for its conduct is gone from the hub; so is its place here.
-    if (!hub_.logged_in(c) && virtuals_.count(c) && up.type != pkt::kLogin && !seats_.count(c)) {
-        by_remote_.erase({up.node, up.conn});
-        virtuals_.erase(c);
-    }
+    up_packet(c, up.node, up.conn, up.type, up.payload.data(), up.payload.size(), out);
 }
 
 void ClusterNode::on_rejoin(const Rejoin& j, Out& out) {
@@ -1254,11 +1539,21 @@ void ClusterNode::on_broadcast(const std::string&, std::vector<uint8_t> data) {
             return;
         if (homed_.count(h->room)) {
             // Two homes for one room: the lease decides.
-            auto r = store_.command({"GET", lease_key(h->room)});
-            if (r && r->type == Reply::String && r->str != config_.node)
-                drop_room(h->room, out);
+            store_.run(
+                {{"GET", lease_key(h->room)}},
+                [this, room = h->room, node = h->node](AsyncStore::Replies r) {
+                    if (!r || r->front().type != Reply::String || r->front().str == config_.node ||
+                        !homed_.count(room))
+                        return;
+                    Out out;
+                    drop_room(room, out);
+                    switch_home(room, node);
+                    deliver(out);
+                },
+                2000);
+        } else {
+            switch_home(h->room, h->node);
         }
-        switch_home(h->room, h->node);
     } else if (kind == Kind::Bye) {
         auto b = Bye::decode(data.data(), data.size());
         if (!b || b->node == config_.node)
@@ -1290,7 +1585,7 @@ void ClusterNode::tick() {
             rooms.push_back(room);
         for (uint32_t room : rooms) {
             drop_room(room, out);
-            store_.command({"EVAL", kRelease, "1", lease_key(room), config_.node});
+            store_.run({{"EVAL", kRelease, "1", lease_key(room), config_.node}}, nullptr, 2000);
         }
         if (any || !rooms.empty())
             log("NATS away for " + std::to_string((now - nats_down_since_) / 1000) +
@@ -1298,110 +1593,66 @@ void ClusterNode::tick() {
     }
 
     // Everything for Redis in one round trip: this node's figures, the leases it holds, the homes of the
-    // rooms it has members in, the nodes whose users it holds, presence changes.
-    std::vector<std::vector<std::string>> cmds;
-    cmds.push_back({"SET", node_key(config_.node), format(config_.node, figures_), "PX",
-                    std::to_string(config_.lease_ms)});
-    const size_t first_lease = cmds.size();
-    std::vector<uint32_t> leased;
-    for (const auto& [room, h] : homed_) {
-        leased.push_back(room);
-        cmds.push_back(
-            {"EVAL", kRenew, "1", lease_key(room), config_.node, std::to_string(config_.lease_ms)});
-    }
-    const size_t first_home = cmds.size();
-    std::vector<uint32_t> watched;
-    for (const auto& [room, view] : views_)
-        if (view.home != config_.node) {
-            watched.push_back(room);
-            cmds.push_back({"GET", lease_key(room)});
+    // rooms it has members in, the nodes whose users it holds, presence changes, and now and then the seats
+    // of this node's users. A Redis that has not answered the last tick's yet is not asked again.
+    if (!tick_waiting_) {
+        AsyncStore::Commands cmds;
+        cmds.push_back({"SET", node_key(config_.node), format(config_.node, figures_), "PX",
+                        std::to_string(config_.lease_ms)});
+        const size_t first_lease = cmds.size();
+        std::vector<uint32_t> leased;
+        for (const auto& [room, h] : homed_) {
+            leased.push_back(room);
+            cmds.push_back(
+                {"EVAL", kRenew, "1", lease_key(room), config_.node, std::to_string(config_.lease_ms)});
         }
-    const size_t first_node = cmds.size();
-    std::vector<std::string> nodes;
-    for (const auto& [node, missing] : node_missing_) {
-        nodes.push_back(node);
-        cmds.push_back({"EXISTS", node_key(node)});
-    }
-    const size_t first_other = cmds.size();
-    if (!config_.directory_file.empty())
-        cmds.push_back({"EXISTS", kDirectoryMark});
-    const size_t presence_count = presence_ops_.size();
-    cmds.insert(cmds.end(), presence_ops_.begin(), presence_ops_.end());
-
-    auto replies = store_.pipeline(cmds);
-    // While Redis is away, presence changes wait, up to a limit (the homes write presence again as users
-    // come and go).
-    if (!replies && presence_ops_.size() > 100000)
+        const size_t first_home = cmds.size();
+        std::vector<uint32_t> watched;
+        for (const auto& [room, view] : views_)
+            if (view.home != config_.node) {
+                watched.push_back(room);
+                cmds.push_back({"GET", lease_key(room)});
+            }
+        const size_t first_node = cmds.size();
+        std::vector<std::string> nodes;
+        for (const auto& [node, missing] : node_missing_) {
+            nodes.push_back(node);
+            cmds.push_back({"EXISTS", node_key(node)});
+        }
+        const size_t first_other = cmds.size();
+        if (!config_.directory_file.empty())
+            cmds.push_back({"EXISTS", kDirectoryMark});
+        AsyncStore::Commands presence = std::move(presence_ops_);
         presence_ops_.clear();
-    const bool was_ok = redis_ok_;
-    redis_ok_ = replies.has_value();
-    if (redis_ok_ != was_ok)
-        log(redis_ok_ ? "Redis connection up" : "Redis connection lost; trying again");
-    if (replies) {
-        presence_ops_.erase(presence_ops_.begin(), presence_ops_.begin() + long(presence_count));
-        // Leases: renewed, or taken again after Redis lost them, or lost to another node.
-        for (size_t i = 0; i < leased.size(); ++i) {
-            const Reply& r = (*replies)[first_lease + i];
-            if (r.type == Reply::Integer && r.integer == 1)
-                continue;
-            auto again = store_.pipeline(
-                {{"SET", lease_key(leased[i]), config_.node, "NX", "PX", std::to_string(config_.lease_ms)},
-                 {"GET", lease_key(leased[i])}});
-            if (again && ((*again)[0].type == Reply::Status || (*again)[1].str == config_.node))
-                continue;
-            if (again) {
-                log("room " + std::to_string(leased[i]) + ": lease lost to " + (*again)[1].str);
-                drop_room(leased[i], out);
-            }
-        }
-        // Homes of rooms with members here: moved, or gone (then claimed after two ticks).
-        for (size_t i = 0; i < watched.size(); ++i) {
-            const Reply& r = (*replies)[first_home + i];
-            auto v = views_.find(watched[i]);
-            if (v == views_.end())
-                continue;
-            if (r.type == Reply::String && valid_node_name(r.str)) {
-                v->second.missing = 0;
-                if (r.str == config_.node)
-                    become_home(watched[i], true, out);
-                else if (r.str != v->second.home)
-                    switch_home(watched[i], r.str);
-                continue;
-            }
-            if (++v->second.missing < 2)
-                continue;
-            auto home = resolve_home(watched[i]);
-            if (home && *home != config_.node)
-                switch_home(watched[i], *home);
-        }
-        // Nodes whose users are members here: gone after three ticks without their figures.
-        for (size_t i = 0; i < nodes.size(); ++i) {
-            const Reply& r = (*replies)[first_node + i];
-            int& missing = node_missing_[nodes[i]];
-            missing = r.type == Reply::Integer && r.integer == 1 ? 0 : missing + 1;
-            bool holds_users = false;
-            for (const auto& [id, v] : virtuals_)
-                if (v.node == nodes[i]) {
-                    holds_users = true;
-                    break;
+        cmds.insert(cmds.end(), presence.begin(), presence.end());
+        if (++seat_renewal_ >= kSeatRenewTicks) {
+            seat_renewal_ = 0;
+            for (const auto& [c, l] : locals_)
+                if (!l.seat_record.empty()) {
+                    // Written again when Redis lost it (restarted empty); another session's record stays.
+                    cmds.push_back(
+                        {"SET", seat_key(l.user), l.seat_record, "NX", "PX", std::to_string(kSeatTtlMs)});
+                    cmds.push_back({"PEXPIRE", seat_key(l.user), std::to_string(kSeatTtlMs)});
                 }
-            if (!holds_users)
-                node_missing_.erase(nodes[i]);
-            else if (missing >= 3)
-                drop_node(nodes[i], out);
         }
-        if (!config_.directory_file.empty()) {
-            const Reply& r = (*replies)[first_other];
-            if (r.type == Reply::Integer && r.integer == 0)
-                load_directory(); // Redis came back empty
-        }
+        tick_waiting_ = true;
+        store_.run(
+            std::move(cmds),
+            [this, leased = std::move(leased), watched = std::move(watched), nodes = std::move(nodes),
+             first_lease, first_home, first_node, first_other,
+             presence = std::move(presence)](AsyncStore::Replies r) mutable {
+                tick_answered(std::move(leased), std::move(watched), std::move(nodes), first_lease,
+                              first_home, first_node, first_other, std::move(presence), std::move(r));
+            },
+            config_.tick_ms * 4);
     }
+
     // Rebuilt rooms: who did not come back has left.
     for (auto& [room, h] : homed_)
         if (h.rebuilt_at >= 0 && now - h.rebuilt_at >= config_.rebuild_settle_ms) {
             h.rebuilt_at = -1;
             h.pending_watches.clear();
-            sweep(room, out);
+            sweep(room);
         }
     // Logins a home never answered.
     for (auto& [c, l] : locals_)
@@ -1409,6 +1660,7 @@ void ClusterNode::tick() {
             l.phase = Local::Fresh;
             l.login.clear();
             l.home.clear();
+            release_seat(l, true);
             proto::LoginResult r;
             r.result = room::kLoginNoRoomServer;
             out.push_back({c, pkt::kLoginResult, r.encode(), false});
@@ -1446,6 +1698,105 @@ void ClusterNode::tick() {
         if (!ec)
             tick();
     });
+}
+
+void ClusterNode::tick_answered(std::vector<uint32_t> leased, std::vector<uint32_t> watched,
+                                std::vector<std::string> nodes, size_t first_lease, size_t first_home,
+                                size_t first_node, size_t first_other, AsyncStore::Commands presence,
+                                AsyncStore::Replies replies) {
+    tick_waiting_ = false;
+    Out out;
+    const bool was_ok = redis_ok_;
+    redis_ok_ = replies.has_value() && replies->size() >= first_other;
+    if (redis_ok_ != was_ok)
+        log(redis_ok_ ? "Redis connection up" : "Redis connection lost; trying again");
+    if (!redis_ok_) {
+        // While Redis is away, presence changes wait, in their order, up to a limit (the homes write presence
+        // again as users come and go).
+        if (presence.size() + presence_ops_.size() <= 100000)
+            presence_ops_.insert(presence_ops_.begin(), std::make_move_iterator(presence.begin()),
+                                 std::make_move_iterator(presence.end()));
+        return;
+    }
+    // Leases: renewed, or taken again after Redis lost them, or lost to another node.
+    for (size_t i = 0; i < leased.size(); ++i) {
+        const Reply& r = (*replies)[first_lease + i];
+        if ((r.type == Reply::Integer && r.integer == 1) || !homed_.count(leased[i]))
+            continue;
+        const uint32_t room = leased[i];
+        store_.run(
+            {{"SET", lease_key(room), config_.node, "NX", "PX", std::to_string(config_.lease_ms)},
+             {"GET", lease_key(room)}},
+            [this, room](AsyncStore::Replies again) {
+                if (!again || again->size() != 2 || (*again)[0].type == Reply::Status ||
+                    (*again)[1].str == config_.node || !homed_.count(room))
+                    return;
+                log("room " + std::to_string(room) + ": lease lost to " + (*again)[1].str);
+                Out out;
+                drop_room(room, out);
+                deliver(out);
+            },
+            config_.lease_ms);
+    }
+    // Homes of rooms with members here: moved, or gone (then claimed after two ticks).
+    for (size_t i = 0; i < watched.size(); ++i) {
+        const Reply& r = (*replies)[first_home + i];
+        auto v = views_.find(watched[i]);
+        if (v == views_.end() || homed_.count(watched[i]))
+            continue;
+        if (r.type == Reply::String && valid_node_name(r.str)) {
+            v->second.missing = 0;
+            if (r.str == config_.node)
+                become_home(watched[i], true, out);
+            else if (r.str != v->second.home)
+                switch_home(watched[i], r.str);
+            continue;
+        }
+        if (++v->second.missing < 2)
+            continue;
+        claim_missing(watched[i]);
+    }
+    // Nodes whose users are members here: gone after three ticks without their figures.
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        const Reply& r = (*replies)[first_node + i];
+        auto m = node_missing_.find(nodes[i]);
+        if (m == node_missing_.end())
+            continue;
+        int& missing = m->second;
+        missing = r.type == Reply::Integer && r.integer == 1 ? 0 : missing + 1;
+        bool holds_users = false;
+        for (const auto& [id, v] : virtuals_)
+            if (v.node == nodes[i]) {
+                holds_users = true;
+                break;
+            }
+        if (!holds_users)
+            node_missing_.erase(m);
+        else if (missing >= 3)
+            drop_node(nodes[i], out);
+    }
+    if (!config_.directory_file.empty() && replies->size() > first_other) {
+        const Reply& r = (*replies)[first_other];
+        if (r.type == Reply::Integer && r.integer == 0)
+            load_directory(); // Redis came back empty
+    }
+    deliver(out);
+}
+
+void ClusterNode::claim_missing(uint32_t room) {
+    store_.run(
+        {{"SET", lease_key(room), config_.node, "NX", "PX", std::to_string(config_.lease_ms)},
+         {"GET", lease_key(room)}},
+        [this, room](AsyncStore::Replies r) {
+            if (!r || r->size() != 2 || !views_.count(room) || homed_.count(room))
+                return;
+            Out out;
+            const std::string home = home_from(room, (*r)[0], (*r)[1], true, out);
+            if (!home.empty() && home != config_.node)
+                switch_home(room, home);
+            deliver(out);
+        },
+        config_.lease_ms);
 }
 
 std::string ClusterNode::format(const std::string& node, const Figures& f) {

@@ -14,7 +14,20 @@
 // watches) and from the directory, and tells the others about users that did not come back (left). Logins
 // are refused with result 6 while the node cannot reach NATS or Redis.
 //
-// Threads: every method runs on the room server's I/O thread (the NATS client's threads hand over to it).
+// A user is seated once in the whole cluster: the node a user's connection is on records it in Redis at the
+// login (room, node, connection, address) and takes the record back when the connection ends. A second
+// login of that user into another room, wherever it is homed, is held to the rules of one room server: a
+// reconnect from the same address pushes the first session out (it is told why and gets result 5, which its
+// client takes as final); anything else is refused with result 5. A record whose node is gone counts for
+// nothing.
+//
+// Redis is never waited for on the I/O thread: its commands run on the AsyncStore's thread, in order, and the
+// node goes on with their answers. Logins wait for theirs (and the connection's later packets wait behind its
+// login); a Redis that does not answer within login_redis_ms refuses the login with result 6, while the rooms
+// already homed here go on.
+//
+// Threads: every method runs on the room server's I/O thread (the NATS client's and the store's threads hand
+// over to it).
 #pragma once
 
 #include <asio.hpp>
@@ -48,6 +61,8 @@ struct ClusterConfig {
     int nats_grace_ms = 3000; // NATS away this long: this node lets its users go (they reconnect elsewhere)
     int rebuild_settle_ms = 1500; // after a rebuild, users who did not come back by then have left
     int status_interval_s = 60;
+    int redis_timeout_ms = 500; // one round trip to Redis
+    int login_redis_ms = 1500;  // a login's questions to Redis unanswered this long: result 6
     std::function<void(const std::string&)> log;
 };
 
@@ -98,11 +113,17 @@ private:
     struct Local {
         uint32_t ip = 0;
         uint16_t port = 0;
-        enum Phase { Fresh, Pending, In } phase = Fresh;
+        // Resolving: the login waits for Redis (its home, its seat in the cluster); Pending: for the home.
+        enum Phase { Fresh, Resolving, Pending, In } phase = Fresh;
+        uint64_t ticket = 0; // the login being resolved
         uint32_t room = 0, user = 0;
         std::string home;
         int64_t pending_since = 0;
-        proto::Bytes login;     // while pending: sent again to a new home
+        proto::Bytes login;                                  // while pending: sent again to a new home
+        std::vector<std::pair<uint16_t, proto::Bytes>> held; // while resolving: what came after the login
+        std::string seat_record;                             // this login's record in Redis, once claimed
+        std::string seat_before;                             // the record it replaced (put back on failure)
+        std::string pushed;                                  // the record of a session this login pushes out
         bool in_hub = false;    // known to this node's hub (the room is homed here)
         proto::UserBlock block; // once in: rights, microphone, camera format, nickname
         std::set<uint32_t> watching;
@@ -132,8 +153,22 @@ private:
         std::vector<std::pair<uint32_t, uint32_t>> pending_watches; // (target, watcher) until both are back
     };
 
+    // A login at the home waiting for the directory (and for the room's lease, coming from another node).
+    struct Admitting {
+        uint64_t ticket = 0;
+        std::vector<std::pair<uint16_t, proto::Bytes>> held; // the connection's later packets
+    };
+
     // Edge side.
-    std::optional<std::string> resolve_home(uint32_t room);
+    void start_login(room::ConnId conn, Local& l, const proto::Login& login);
+    void login_resolved(room::ConnId conn, uint64_t ticket, bool asked_lease, AsyncStore::Replies r);
+    // The home of a room from a lease's SET NX and GET replies; empty when neither names a valid node.
+    std::string home_from(uint32_t room, const Reply& set, const Reply& get, bool rebuild, Out& out);
+    // Sends away the session a record names (on this node, or through its node).
+    void push_out(const std::string& record, Out& out);
+    void push_local(room::ConnId conn, Out& out);
+    // Gives the seat back: freed, or (restore) the record it replaced put back.
+    void release_seat(Local& l, bool restore);
     void forward(room::ConnId conn, Local& l, uint16_t type, const uint8_t* data, size_t size, Out& out);
     void video_from_local(room::ConnId conn, Local& l, const uint8_t* data, size_t size, Out& out);
     void voice_from_local(room::ConnId conn, Local& l, const uint8_t* data, size_t size, Out& out);
@@ -149,10 +184,19 @@ private:
     void drop_log(room::ConnId conn, Local* l, const std::string& why);
 
     // Home side.
-    bool holds(uint32_t room);
+    // A login for a room homed here (or claimed for it): the directory first, then the hub.
+    void admit(room::ConnId c, const std::string& node, room::ConnId remote, const proto::Login& login,
+               proto::Bytes bytes);
+    void admitted(room::ConnId c, uint64_t ticket, const std::string& node, room::ConnId remote,
+                  proto::Bytes bytes, AsyncStore::Replies r);
+    void hub_packet(room::ConnId c, uint16_t type, const uint8_t* data, size_t size, Out& out);
+    void up_packet(room::ConnId c, const std::string& node, room::ConnId remote, uint16_t type,
+                   const uint8_t* data, size_t size, Out& out);
+    void apply_directory(uint32_t user, uint32_t room, const Reply& nick, const Reply& host,
+                         const Reply& chosen_host);
     void become_home(uint32_t room, bool rebuild, Out& out);
     void drop_room(uint32_t room, Out& out);
-    void fill_directory(uint32_t user, uint32_t room);
+    void fetch_host(uint32_t room);
     // Hub output: this node's connections get theirs, every other node one message with its share.
     void route(const Out& hub_out, Out& out);
     void seated(const room::Outgoing& login_result);
@@ -164,26 +208,31 @@ private:
     void release_if_empty(uint32_t room);
     room::ConnId virtual_for(const std::string& node, room::ConnId remote, bool create);
     void drop_node(const std::string& node, Out& out);
-    void sweep(uint32_t room, Out& out);
+    void sweep(uint32_t room);
 
     void on_node_message(const std::string& subject, std::vector<uint8_t> data);
     void on_broadcast(const std::string& subject, std::vector<uint8_t> data);
     void on_up(const Up& up, Out& out);
     void on_rejoin(const Rejoin& j, Out& out);
     void tick();
+    void tick_answered(std::vector<uint32_t> leased, std::vector<uint32_t> watched,
+                       std::vector<std::string> nodes, size_t first_lease, size_t first_home,
+                       size_t first_node, size_t first_other, AsyncStore::Commands presence,
+                       AsyncStore::Replies replies);
+    void claim_missing(uint32_t room);
     void load_directory();
     void nats_state(bool up);
     void publish(const std::string& subject, const proto::Bytes& bytes);
     void log(const std::string& line) const;
     void log_limited(const std::string& kind, const std::string& line);
     int64_t now_ms() const;
-    bool healthy();
+    void deliver(const Out& out);
 
     asio::io_context& io_;
     ClusterConfig config_;
     Sink sink_;
     NatsBus bus_;
-    Store store_;
+    AsyncStore store_;
     room::RoomHub hub_;
     asio::steady_timer timer_;
 
@@ -197,6 +246,10 @@ private:
     std::map<room::ConnId, std::pair<uint32_t, uint32_t>> login_room_; // hub connection -> its login's seat
     std::map<std::string, int> node_missing_; // nodes with members here, ticks unseen
     std::vector<std::vector<std::string>> presence_ops_;
+    std::map<room::ConnId, Admitting> admitting_;
+    uint64_t next_ticket_ = 1;
+    bool tick_waiting_ = false; // the last tick's Redis job is not answered yet
+    int seat_renewal_ = 0;      // ticks since the seats' records were renewed
     std::map<std::string, int64_t> last_logged_;
 
     bool redis_ok_ = false;

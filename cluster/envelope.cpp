@@ -92,7 +92,7 @@ bool valid_node_name(const std::string& name) {
 }
 
 std::optional<Kind> kind_of(const uint8_t* p, size_t n) {
-    if (n < 1 || p[0] < uint8_t(Kind::Up) || p[0] > uint8_t(Kind::State))
+    if (n < 1 || p[0] < uint8_t(Kind::Up) || p[0] > uint8_t(Kind::Push))
         return std::nullopt;
     return Kind(p[0]);
 }
@@ -136,6 +136,23 @@ proto::Bytes Gone::encode() const {
 std::optional<Gone> Gone::decode(const uint8_t* p, size_t n) {
     Reader r(p, n, Kind::Gone);
     Gone g;
+    g.node = r.name();
+    g.conn = r.u64();
+    if (!r.done())
+        return std::nullopt;
+    return g;
+}
+
+proto::Bytes Push::encode() const {
+    Writer w(Kind::Push);
+    w.name(node);
+    w.u64(conn);
+    return std::move(w.out);
+}
+
+std::optional<Push> Push::decode(const uint8_t* p, size_t n) {
+    Reader r(p, n, Kind::Push);
+    Push g;
     g.node = r.name();
     g.conn = r.u64();
     if (!r.done())

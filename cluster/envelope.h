@@ -9,6 +9,7 @@
 //   Homed   to every node: a room has a new home
 //   Bye     to every node: a node is ending
 //   State   a home to an edge: a member's rights and microphone as the room holds them
+//   Push    to a user's node: that connection's user logged in again elsewhere; it is sent away
 #pragma once
 
 #include <cstddef>
@@ -21,7 +22,7 @@
 
 namespace cluster {
 
-enum class Kind : uint8_t { Up = 1, Gone = 2, Down = 3, Rejoin = 4, Homed = 5, Bye = 6, State = 7 };
+enum class Kind : uint8_t { Up = 1, Gone = 2, Down = 3, Rejoin = 4, Homed = 5, Bye = 6, State = 7, Push = 8 };
 
 // Caps on what one message may hold.
 constexpr size_t kMaxNodeName = 32;
@@ -97,6 +98,13 @@ struct State {
     uint32_t state = 0;
     proto::Bytes encode() const;
     static std::optional<State> decode(const uint8_t* p, size_t n);
+};
+
+struct Push {
+    std::string node;  // where the new login is
+    uint64_t conn = 0; // the connection pushed out, at the receiving node
+    proto::Bytes encode() const;
+    static std::optional<Push> decode(const uint8_t* p, size_t n);
 };
 
 // The kind of a message, or nothing for an empty one or an unknown kind.

@@ -141,4 +141,101 @@ std::optional<std::vector<Reply>> Store::pipeline(const std::vector<std::vector<
     return out;
 }
 
+AsyncStore::AsyncStore(asio::io_context& io, std::string host, uint16_t port, int timeout_ms)
+    : io_(io), store_(std::move(host), port, timeout_ms), alive_(std::make_shared<std::atomic<bool>>(true)) {}
+
+AsyncStore::~AsyncStore() {
+    alive_->store(false);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+    // Jobs never sent: their waiters learn it; their `done`s are not called any more.
+    for (Job& job : jobs_)
+        if (job.waiter)
+            job.waiter->set_value(std::nullopt);
+}
+
+void AsyncStore::start() {
+    if (!thread_.joinable())
+        thread_ = std::thread([this] { loop(); });
+}
+
+size_t AsyncStore::waiting() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return jobs_.size();
+}
+
+void AsyncStore::run(Commands commands, Done done, int wait_ms) {
+    Job job;
+    job.commands = std::move(commands);
+    job.done = std::move(done);
+    job.deadline_ms = steady_ms() + wait_ms;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (jobs_.size() < kMaxWaiting && !stopping_) {
+            jobs_.push_back(std::move(job));
+            wake_.notify_one();
+            return;
+        }
+    }
+    // Not queued: answered at once as by a Redis that is away.
+    answer(job, std::nullopt);
+}
+
+AsyncStore::Replies AsyncStore::run_and_wait(Commands commands, int wait_ms) {
+    auto waiter = std::make_shared<std::promise<Replies>>();
+    auto future = waiter->get_future();
+    Job job;
+    job.commands = std::move(commands);
+    job.waiter = waiter;
+    job.deadline_ms = steady_ms() + wait_ms;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (jobs_.size() >= kMaxWaiting || stopping_ || !thread_.joinable())
+            return std::nullopt;
+        jobs_.push_back(std::move(job));
+    }
+    wake_.notify_one();
+    if (future.wait_for(std::chrono::milliseconds(wait_ms)) != std::future_status::ready)
+        return std::nullopt;
+    return future.get();
+}
+
+void AsyncStore::answer(Job& job, Replies replies) {
+    if (job.waiter) {
+        job.waiter->set_value(std::move(replies));
+        return;
+    }
+    if (!job.done)
+        return;
+    asio::post(io_, [alive = alive_, done = std::move(job.done), replies = std::move(replies)]() mutable {
+        if (alive->load())
+            done(std::move(replies));
+    });
+}
+
+void AsyncStore::loop() {
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            if (stopping_)
+                return;
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+        }
+        Replies replies;
+        if (steady_ms() <= job.deadline_ms) {
+            replies = store_.pipeline(job.commands);
+            up_.store(replies.has_value());
+        }
+        answer(job, std::move(replies));
+    }
+}
+
 } // namespace cluster

@@ -14,9 +14,6 @@ namespace room {
 
 namespace {
 const char* const kGbkUser = "\xD3\xC3\xBB\xA7"; // "用户" in GBK
-// "您的帐号已在别处登录" in GBK: what a session that is pushed out is told.
-const char* const kGbkLoggedInElsewhere =
-    "\xC4\xFA\xB5\xC4\xD5\xCA\xBA\xC5\xD2\xD1\xD4\xDA\xB1\xF0\xB4\xA6\xB5\xC7\xC2\xBC";
 // "你已被发起人移出课堂" in GBK: what a removed user is told.
 const char* const kGbkRemovedByHost =
     "\xC4\xE3\xD2\xD1\xB1\xBB\xB7\xA2\xC6\xF0\xC8\xCB\xD2\xC6\xB3\xF6\xBF\xCE\xCC\xC3";
@@ -413,8 +410,14 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
     }
 
     Room& room = rooms_[l->room_id];
-    if (room.members.empty() && room.host == 0)
-        room.host = config_.directory.host_of(l->room_id).value_or(l->user_id);
+    if (room.host == 0) {
+        // A room brought back with its members (adopted after its server failed) may not know its host yet:
+        // the directory's host is the host when they come.
+        if (auto host = config_.directory.host_of(l->room_id))
+            room.host = *host;
+        else if (room.members.empty())
+            room.host = l->user_id;
+    }
 
     Member me;
     me.conn = conn;

@@ -82,6 +82,10 @@ enum LoginResultCode : uint32_t {
     kLoginRemoved = 7,      // the host removed the user from the class; final, like 5
 };
 
+// "您的帐号已在别处登录" in GBK: what a session that is pushed out by a later login of its user is told.
+inline constexpr const char* kGbkLoggedInElsewhere =
+    "\xC4\xFA\xB5\xC4\xD5\xCA\xBA\xC5\xD2\xD1\xD4\xDA\xB1\xF0\xB4\xA6\xB5\xC7\xC2\xBC";
+
 // The key id a user needs: HMAC-SHA1(secret, "userid:roomid:timestamp").
 std::array<uint8_t, 20> expected_key(const std::string& secret, uint32_t user, uint32_t room,
                                      int64_t timestamp);

@@ -65,6 +65,12 @@ TEST(ClusterEnvelope, MessagesRoundTripAndEveryCutOneIsRefused) {
     EXPECT_EQ(j->members.at(0).watching, (std::vector<uint32_t>{1, 2}));
     const proto::Bytes homed = Homed{9, "n1"}.encode();
     const proto::Bytes gone = Gone{"n1", 4}.encode();
+    const proto::Bytes push = Push{"n2", 77}.encode();
+    auto pushed = Push::decode(push.data(), push.size());
+    ASSERT_TRUE(pushed);
+    EXPECT_EQ(pushed->node, "n2");
+    EXPECT_EQ(pushed->conn, 77u);
+    EXPECT_FALSE(Push::decode(gone.data(), gone.size())) << "a message of another kind";
     Up up;
     up.node = "n1";
     up.conn = 3;
@@ -76,20 +82,22 @@ TEST(ClusterEnvelope, MessagesRoundTripAndEveryCutOneIsRefused) {
     EXPECT_EQ(u->payload, (proto::Bytes{7, 7}));
 
     // Every cut: nothing, never a read past the end (the ASan build runs this too).
-    for (const proto::Bytes* m : {&down, &rejoin, &homed, &gone}) {
+    for (const proto::Bytes* m : {&down, &rejoin, &homed, &gone, &push}) {
         for (size_t n = 0; n < m->size(); ++n) {
             proto::Bytes cut(m->begin(), m->begin() + long(n));
             EXPECT_FALSE(Down::decode(cut.data(), cut.size()));
             EXPECT_FALSE(Rejoin::decode(cut.data(), cut.size()));
             EXPECT_FALSE(Homed::decode(cut.data(), cut.size()));
             EXPECT_FALSE(Gone::decode(cut.data(), cut.size()));
+            EXPECT_FALSE(Push::decode(cut.data(), cut.size()));
         }
         // A byte too many is refused as well.
         proto::Bytes longer = *m;
         longer.push_back(0);
         EXPECT_FALSE(
             Down::decode(longer.data(), longer.size()) || Rejoin::decode(longer.data(), longer.size()) ||
-            Homed::decode(longer.data(), longer.size()) || Gone::decode(longer.data(), longer.size()));
+            Homed::decode(longer.data(), longer.size()) || Gone::decode(longer.data(), longer.size()) ||
+            Push::decode(longer.data(), longer.size()));
     }
     for (size_t n = 0; n < 1 + 1 + 2 + 8 + 4 + 2 + 2; ++n)
         EXPECT_FALSE(Up::decode(upb.data(), n));
@@ -131,9 +139,9 @@ TEST(ClusterEnvelope, CountsAndNamesBeyondTheCapsAreRefused) {
     const proto::Bytes jb = j.encode();
     EXPECT_FALSE(Rejoin::decode(jb.data(), jb.size()));
     // Unknown kinds.
-    const uint8_t zero = 0, eight = 8;
+    const uint8_t zero = 0, nine = 9;
     EXPECT_FALSE(kind_of(&zero, 1));
-    EXPECT_FALSE(kind_of(&eight, 1));
+    EXPECT_FALSE(kind_of(&nine, 1));
     EXPECT_FALSE(kind_of(nullptr, 0));
 }
 

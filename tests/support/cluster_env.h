@@ -72,9 +72,20 @@ public:
         wait_until_listening(redis_port_, 5000);
     }
     void stop_redis() {
+        resume_redis();
         if (redis_pid_)
             terminate_process(redis_pid_);
         redis_pid_ = 0;
+    }
+    // SIGSTOP: Redis still takes connections (the kernel does) and answers nothing, as a Redis that hangs.
+    void pause_redis() {
+        if (redis_pid_ && kill(redis_pid_, SIGSTOP) == 0)
+            redis_paused_ = true;
+    }
+    void resume_redis() {
+        if (redis_pid_ && redis_paused_)
+            kill(redis_pid_, SIGCONT);
+        redis_paused_ = false;
     }
 
     // Starts node `name` (velmor --room-server on a free port); `directory` is the user directory's text.
@@ -99,5 +110,6 @@ private:
     TempDir dir_;
     uint16_t nats_port_, redis_port_, monitor_port_;
     pid_t nats_pid_ = 0, redis_pid_ = 0;
+    bool redis_paused_ = false;
     std::map<std::string, std::unique_ptr<RoomServerProcess>> nodes_;
 };
