@@ -1,6 +1,7 @@
 // The main dialog (see CtalvexDlg.h).
 #include "app/CtalvexDlg.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QGridLayout>
@@ -14,10 +15,12 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QShortcut>
+#include <QTextEdit>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <algorithm>
 
 #include "app/app_texts.h"
 #include "app/control_ids.h"
@@ -69,6 +72,7 @@ struct MessageBoxText {
 CtalvexDlg::CtalvexDlg(QWidget* parent)
     : QDialog(parent), service_(install_folder()), session_(link_, service_, *this),
       controller_(session_, *this, *this, install_folder()) {
+    setObjectName("main_window");
     // The icon the asset generator drew, at every size it drew.
     for (const char* size : {"16x16", "32x32", "48x48", "64x64", "128x128", "256x256"})
         app_icon_.addFile(QString::fromStdString(install_folder()) + "/icons/hicolor/" + QString(size) +
@@ -118,6 +122,10 @@ bool CtalvexDlg::OnInitDialog() {
     PlaceFirstTime();
     BringToFront();
     test_hooks::arm_main_window(this);
+    // A service that ended by itself (idle, or failed) is collected, so it never stays a zombie.
+    auto* reaper = new QTimer(this);
+    connect(reaper, &QTimer::timeout, this, [this] { service_.reap_if_ended(); });
+    reaper->start(2000);
     return true;
 }
 
@@ -125,7 +133,10 @@ void CtalvexDlg::SetFrameStyle() {
     // No system frame: the window draws its own and does its own hit-testing for moving and sizing.
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint);
-    setMinimumSize(kMinWindowWidth, kMinWindowHeight);
+    QSize minimum(kMinWindowWidth, kMinWindowHeight);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        minimum = minimum.boundedTo(screen->availableGeometry().size());
+    setMinimumSize(minimum);
     if (QScreen* screen = QGuiApplication::primaryScreen())
         setMaximumSize(
             screen->availableGeometry().size().expandedTo(QSize(kMinWindowWidth, kMinWindowHeight)));
@@ -192,7 +203,7 @@ void CtalvexDlg::CreatePanels() {
     for (const auto& b : kButtons) {
         auto* button = new QPushButton(QString::fromUtf8(b.text), this);
         set_control_id(button, b.id);
-        button->setFocusPolicy(Qt::NoFocus);
+        button->setFocusPolicy(Qt::TabFocus);
         button->setCursor(Qt::ArrowCursor);
         button->hide();
         connect(button, &QPushButton::clicked, this, [this, id = b.id] { OnCommand(id); });
@@ -549,15 +560,13 @@ void CtalvexDlg::resizeEvent(QResizeEvent* e) {
 }
 
 void CtalvexDlg::mousePressEvent(QMouseEvent* e) {
+    move_armed_ = false;
     if (e->button() != Qt::LeftButton) {
         QDialog::mousePressEvent(e);
         return;
     }
     const QPoint at = e->position().toPoint();
-    const HitCode hit = hit_test(width(), height(), at.x(), at.y());
-    QWindow* w = windowHandle();
-    if (!w)
-        return;
+    const HitCode hit = isMaximized() ? kHitCaption : hit_test(width(), height(), at.x(), at.y());
     Qt::Edges edges;
     switch (hit) {
     case kHitLeft:
@@ -587,16 +596,54 @@ void CtalvexDlg::mousePressEvent(QMouseEvent* e) {
     default:
         break;
     }
-    // Sizing from the edges and corners; any free area drags the window.
-    if (edges)
-        w->startSystemResize(edges);
-    else
-        w->startSystemMove();
+    if (edges) {
+        if (QWindow* w = windowHandle())
+            w->startSystemResize(edges);
+        return;
+    }
+    // A free area drags the window, but only once the pointer moves: a click or a double click must never
+    // leave the window manager in a move that the release does not end.
+    if (MovesWindowFrom(at)) {
+        move_armed_ = true;
+        press_at_ = at;
+    }
+}
+
+bool CtalvexDlg::MovesWindowFrom(const QPoint& at) const {
+    const QWidget* child = childAt(at);
+    for (const QWidget* w = child; w && w != this; w = w->parentWidget())
+        if (w == media_panel_ || w == video_panel_ || w == user_list_)
+            return false;
+    return true;
+}
+
+void CtalvexDlg::mouseReleaseEvent(QMouseEvent* e) {
+    move_armed_ = false;
+    QDialog::mouseReleaseEvent(e);
+}
+
+void CtalvexDlg::mouseDoubleClickEvent(QMouseEvent* e) {
+    move_armed_ = false;
+    // A double click on the top strip (above the pictures, not on a button) maximises or restores.
+    const QPoint at = e->position().toPoint();
+    if (e->button() == Qt::LeftButton && !childAt(at) &&
+        at.y() < layout_panels(width(), height(), FrameBorders()).media.y) {
+        OnCommand(ctl::kMaximise);
+        return;
+    }
+    QDialog::mouseDoubleClickEvent(e);
 }
 
 void CtalvexDlg::mouseMoveEvent(QMouseEvent* e) {
     const QPoint at = e->position().toPoint();
-    switch (cursor_for(hit_test(width(), height(), at.x(), at.y()))) {
+    if (move_armed_ && (e->buttons() & Qt::LeftButton) &&
+        (at - press_at_).manhattanLength() >= QApplication::startDragDistance()) {
+        move_armed_ = false;
+        if (QWindow* w = windowHandle())
+            w->startSystemMove();
+        return;
+    }
+    switch (cursor_for(isMaximized() ? kHitCaption : hit_test(width(), height(), at.x(), at.y()))) {
     case CursorShape::SizeWE:
         setCursor(Qt::SizeHorCursor);
         break;
@@ -626,9 +673,12 @@ void CtalvexDlg::PlaceFirstTime() {
     QRect area = screen ? screen->availableGeometry() : QRect(0, 0, kFirstWidth, kFirstHeight);
     screen_width_ = area.width();
     screen_height_ = area.height();
-    resize(kFirstWidth, kFirstHeight);
-    move(area.x() + (area.width() - kFirstWidth) / 2, area.y() + (area.height() - kFirstHeight) / 2);
-    Layout(kFirstWidth, kFirstHeight);
+    // The first size, or the screen's work area when that is smaller (a large scale factor).
+    const int w = std::max(std::min(kFirstWidth, area.width()), minimumWidth());
+    const int h = std::max(std::min(kFirstHeight, area.height()), minimumHeight());
+    resize(w, h);
+    move(area.x() + (area.width() - w) / 2, area.y() + (area.height() - h) / 2);
+    Layout(w, h);
     // Answered through the message queue; the window shows meanwhile.
     audio_probe_.Start(kAudioProbeDelayMs,
                        [this] { PostToSelf(msg::kAudioProbeDone, CMediaDlg::ProbeFullDuplex() ? 1 : 0); });
@@ -639,6 +689,10 @@ void CtalvexDlg::BringToFront() {
     QTimer::singleShot(0, this, [this] {
         raise();
         activateWindow();
+        // The keyboard starts in the chat input.
+        if (chat_input_)
+            if (QWidget* input = chat_input_->findChild<QTextEdit*>())
+                input->setFocus(Qt::OtherFocusReason);
         test_hooks::report("shown", isVisible() ? "1" : "0");
         test_hooks::report("title", windowTitle());
     });
@@ -650,6 +704,25 @@ void CtalvexDlg::BringToFrontOnRequest() {
         showNormal();
     raise();
     activateWindow();
+}
+
+void CtalvexDlg::OnLaunchRequest(const std::string& launch) {
+    LaunchParams wanted;
+    parse_launch_params(launch, wanted);
+    test_hooks::report("launch_request",
+                       QString::number(wanted.user_id) + " " + QString::number(wanted.room_id));
+    BringToFrontOnRequest();
+    if (wanted.user_id == 0 || (wanted.user_id == launch_.user_id && wanted.room_id == launch_.room_id))
+        return;
+    // Asked once the request has been answered, so the second copy never waits for a person.
+    QTimer::singleShot(0, this, [this, launch] {
+        if (launch_.user_id != 0 &&
+            !ask_yes_no(this, QString::fromUtf8(kSwitchClassText), QString::fromUtf8(kCaptionHint)))
+            return;
+        test_hooks::report("switch_class", "1");
+        next_launch_ = launch;
+        done(0);
+    });
 }
 
 bool CtalvexDlg::event(QEvent* e) {

@@ -5,6 +5,7 @@
 #include <QIcon>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/DeviceDialogs.h"
@@ -62,6 +63,11 @@ public:
 
     // A second copy asked us to come to the front: restore when minimised, otherwise raise.
     void BringToFrontOnRequest();
+    // A second copy handed over a launch string (a class link): the same class only comes to the front;
+    // another one is joined, after asking while this one is in a class.
+    void OnLaunchRequest(const std::string& launch);
+    // The launch string to start again with once the window has closed, when another class was chosen.
+    const std::optional<std::string>& next_launch() const { return next_launch_; }
 
     // The window title for an application name (GBK), or the default title when it is empty.
     static QString TitleFor(const std::string& app_name);
@@ -129,6 +135,8 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
 
 private:
     // The steps of OnInitDialog, in order.
@@ -164,6 +172,7 @@ private:
     void ApplyDevices(const DeviceLists& lists);
     bool initialised_ = false;
     bool destroyed_ = false;
+    std::optional<std::string> next_launch_;
     int screen_width_ = 0;
     int screen_height_ = 0;
 
@@ -190,4 +199,10 @@ private:
     CSkinBitmap frame_[5];
     CSkinButtons title_buttons_;
     QSize region_size_; // the size for which the window shape was last made
+
+    // Whether a press at this point of the window may move it: free areas do, pictures and tiles do not.
+    bool MovesWindowFrom(const QPoint& at) const;
+    // A left press on a free area: the window moves once the pointer has gone the drag distance.
+    bool move_armed_ = false;
+    QPoint press_at_;
 };

@@ -30,3 +30,25 @@ inline const char* kShortcutLeave = ui_text::add(&kShortcutLeave, UI_TEXT("quori
 inline const char* kShortcutList = ui_text::add(&kShortcutList, UI_TEXT("quorin", "显示本列表"));
 inline const char* kNoPictureToShow =
     ui_text::add(&kNoPictureToShow, UI_TEXT("quorin", "没有可以全屏显示的画面"));
+
+// The start screen.
+inline const char* kStartTitle = ui_text::add(&kStartTitle, UI_TEXT("quorin", "加入课堂"));
+inline const char* kStartLinkLabel = ui_text::add(&kStartLinkLabel, UI_TEXT("quorin", "课堂链接："));
+inline const char* kStartPaste = ui_text::add(&kStartPaste, UI_TEXT("quorin", "粘贴(&P)"));
+inline const char* kStartOr = ui_text::add(&kStartOr, UI_TEXT("quorin", "或者输入："));
+inline const char* kStartRoom = ui_text::add(&kStartRoom, UI_TEXT("quorin", "房间号："));
+inline const char* kStartUser = ui_text::add(&kStartUser, UI_TEXT("quorin", "用户号："));
+inline const char* kStartServer = ui_text::add(&kStartServer, UI_TEXT("quorin", "服务器："));
+inline const char* kStartServerHint =
+    ui_text::add(&kStartServerHint, UI_TEXT("quorin", "主机:端口（不填：只在本机）"));
+inline const char* kStartJoin = ui_text::add(&kStartJoin, UI_TEXT("quorin", "加入(&J)"));
+inline const char* kStartQuit = ui_text::add(&kStartQuit, UI_TEXT("quorin", "退出(&Q)"));
+inline const char* kStartNoUser = ui_text::add(&kStartNoUser, UI_TEXT("quorin", "链接中没有用户号。"));
+inline const char* kStartBadNumbers =
+    ui_text::add(&kStartBadNumbers, UI_TEXT("quorin", "请填写房间号和用户号（大于 0 的数字）。"));
+inline const char* kStartBadServer =
+    ui_text::add(&kStartBadServer, UI_TEXT("quorin", "服务器请写成 主机:端口，例如 192.168.1.10:6000。"));
+
+// A class link that arrives while the client is in another class.
+inline const char* kSwitchClassText =
+    ui_text::add(&kSwitchClassText, UI_TEXT("quorin", "您正在另一个课堂中。离开当前课堂，加入新的课堂吗？"));

@@ -1,28 +1,33 @@
 // Frame arithmetic (see frame_geometry.h).
 #include "app/frame_geometry.h"
 
+#include <algorithm>
 #include <cstddef>
 
 using std::size_t;
 
 HitCode hit_test(int width, int height, int x, int y) {
-    const int right = width, bottom = height;
-    if (x <= 3)
-        return kHitLeft;
-    if (x >= right - 3)
-        return kHitRight;
-    if (y <= 3)
-        return kHitTop;
-    if (y >= bottom - 3)
-        return kHitBottom;
-    if (x <= 10 && y <= 10)
+    const bool left = x < kResizeBand, right = x >= width - kResizeBand;
+    const bool top = y < kResizeBand, bottom = y >= height - kResizeBand;
+    const bool near_left = x < kResizeCorner, near_right = x >= width - kResizeCorner;
+    const bool near_top = y < kResizeCorner, near_bottom = y >= height - kResizeCorner;
+    // A corner takes the band of both of its edges along kResizeCorner pixels, so it is easy to hit.
+    if ((left && near_top) || (top && near_left))
         return kHitTopLeft;
-    if (x >= right - 10 && y <= 10)
+    if ((right && near_top) || (top && near_right))
         return kHitTopRight;
-    if (x <= 10 && y >= bottom - 10)
+    if ((left && near_bottom) || (bottom && near_left))
         return kHitBottomLeft;
-    if (x >= right - 10 && y >= bottom - 10)
+    if ((right && near_bottom) || (bottom && near_right))
         return kHitBottomRight;
+    if (left)
+        return kHitLeft;
+    if (right)
+        return kHitRight;
+    if (top)
+        return kHitTop;
+    if (bottom)
+        return kHitBottom;
     return kHitCaption;
 }
 
@@ -50,12 +55,25 @@ PanelPlaces layout_panels(int W, int H, const Borders& b) {
     const int D = W - R - L;
     const int E = (D / 10) * 4;
     PanelPlaces p;
-    p.media = {L, T + 70, 256, 192};
-    p.video = {L + 256, T + 70, D - 256, 192};
-    p.user_list = {L, T + 262, E, 80};
-    p.chat_input = {L, T + 342, E, H - T - B - 402};
-    p.status_bar = {L, H - B - 60, E, 60};
-    p.message_log = {L + E, T + 262, D - E, H - B - T - 262};
+    // Four pictures in a row share the width and keep 4:3; the lower part keeps room for its panels.
+    int picture_w = std::max(D / 4, 0);
+    const int room_h = H - T - B - kHeaderHeight - kLowerMinHeight;
+    if (picture_w * 3 / 4 > room_h)
+        picture_w = std::max(room_h, 0) * 4 / 3;
+    const int picture_h = picture_w * 3 / 4;
+    const int row_x = L + (D - 4 * picture_w) / 2;
+    p.media = {row_x, T + kHeaderHeight, picture_w, picture_h};
+    p.video = {row_x + picture_w, T + kHeaderHeight, 3 * picture_w, picture_h};
+    // Below them: the user list (its square tiles grow with its width), the chat input and the status bar on
+    // the left, the message log on the right.
+    const int lower = T + kHeaderHeight + picture_h;
+    const int chat_room = H - B - kStatusHeight - lower - kChatMinHeight;
+    const int list_h =
+        std::max(std::min({(E - 32) / 5 + 4, kUserListMaxHeight, chat_room}), kUserListMinHeight);
+    p.user_list = {L, lower, E, list_h};
+    p.chat_input = {L, lower + list_h, E, H - B - kStatusHeight - lower - list_h};
+    p.status_bar = {L, H - B - kStatusHeight, E, kStatusHeight};
+    p.message_log = {L + E, lower, D - E, H - B - lower};
     return p;
 }
 

@@ -23,9 +23,12 @@ enum HitCode {
     kHitBottomRight = 17,
 };
 
-// The hit code of a point in window coordinates of a window `width` x `height` (right and bottom are the
-// window's edges). The 3-pixel edges come before the 10-pixel corners; a free point is the caption, so that
-// any free area drags the window.
+// The resize band along each edge, and how far along the edges a corner reaches.
+constexpr int kResizeBand = 5;
+constexpr int kResizeCorner = 20;
+
+// The hit code of a point in window coordinates of a window `width` x `height`. Within the band of an edge
+// the corners come first, reaching kResizeCorner pixels along both edges; a free point is the caption.
 HitCode hit_test(int width, int height, int x, int y);
 
 // Cursor shapes by hit code.
@@ -41,8 +44,16 @@ struct PanelPlaces {
     Rect media, video, user_list, chat_input, status_bar, message_log;
 };
 
-// The six panels for a client of W x H.
+// The six panels for a client of W x H. The four pictures (the local one, then the three remote ones) grow
+// with the width keeping 4:3, centred, as long as the panels below keep kLowerMinHeight; the user list, the
+// chat input and the status bar share the left four tenths below them, the message log the rest.
 PanelPlaces layout_panels(int width, int height, const Borders& borders);
+constexpr int kHeaderHeight = 70; // the strip above the pictures (title buttons, speak request, ...)
+constexpr int kStatusHeight = 60;
+constexpr int kUserListMinHeight = 80;
+constexpr int kUserListMaxHeight = 140;
+constexpr int kChatMinHeight = 90;
+constexpr int kLowerMinHeight = kUserListMinHeight + kChatMinHeight + kStatusHeight;
 
 // The title buttons' places: entry 2 rightmost, then 1, 0, 3 and 4 leftwards, each 1 pixel left of the one
 // before, all at y = top border + 4. `sizes` holds (width, height) per entry; entries past its end count as
@@ -50,6 +61,7 @@ PanelPlaces layout_panels(int width, int height, const Borders& borders);
 std::vector<Rect> place_title_buttons(int client_width, const Borders& borders,
                                       const std::vector<std::pair<int, int>>& sizes);
 
-constexpr int kMinWindowWidth = 960;
-constexpr int kMinWindowHeight = 500;
+// Small enough for a 1920 x 1080 screen at 200 % with a task bar.
+constexpr int kMinWindowWidth = 800;
+constexpr int kMinWindowHeight = 480;
 constexpr int kRegionCorner = 16;

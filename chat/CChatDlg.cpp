@@ -27,7 +27,7 @@ namespace {
 QPushButton* make_button(QWidget* parent, int id, const char* text) {
     auto* b = new QPushButton(QString::fromUtf8(text), parent);
     set_control_id(b, id);
-    b->setFocusPolicy(Qt::NoFocus);
+    b->setFocusPolicy(Qt::TabFocus);
     return b;
 }
 
@@ -62,7 +62,7 @@ CChatDlg::CChatDlg(call_back* cb, ISessionActions* actions, const std::string& i
     private_box_->colours.text = colour(kChatChkColor);
     private_box_->Refresh();
     private_box_->adjustSize();
-    private_box_->setFocusPolicy(Qt::NoFocus);
+    private_box_->setFocusPolicy(Qt::TabFocus);
 
     input_ = new CRichEditCtrlEx(this, kInput);
     set_control_id(input_, kInput);
@@ -92,6 +92,13 @@ CChatDlg::CChatDlg(call_back* cb, ISessionActions* actions, const std::string& i
         input_->PickFont(true);
     });
     connect(face_button_, &QPushButton::clicked, this, [this] { ToggleFacePopup(); });
+    // With the keyboard: from the text to sending, then to the choices around it.
+    QWidget::setTabOrder(input_, send_button);
+    QWidget::setTabOrder(send_button, recipients_);
+    QWidget::setTabOrder(recipients_, private_box_);
+    QWidget::setTabOrder(private_box_, font_button);
+    QWidget::setTabOrder(font_button, face_button_);
+    QWidget::setTabOrder(face_button_, snapshot_button);
 
     // Names and tool tips for a screen reader and the mouse.
     recipients_->setAccessibleName(QString::fromUtf8(chat_text::kRecipientsName));

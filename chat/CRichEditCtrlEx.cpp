@@ -36,6 +36,8 @@ const QRegularExpression& link_pattern() {
 
 CRichEditCtrlEx::CRichEditCtrlEx(QWidget* parent, int control_id) : QTextEdit(parent), id_(control_id) {
     setAcceptRichText(false); // pasted text is plain text: no markup from outside
+    // Tab leaves for the next control, as in every other field of the window.
+    setTabChangesFocus(true);
     clock_.start();
 }
 

@@ -493,6 +493,11 @@ void ClusterNode::login_resolved(room::ConnId conn, uint64_t ticket, bool asked_
         deliver(out);
     };
     if (!r || r->size() < 3 || !bus_.connected()) {
+        if (r && r->size() >= 3 && (*r)[2].type == Reply::Array && (*r)[2].elements.size() == 2 &&
+            (*r)[2].elements[0].str != "refuse") {
+            l.seat_before = (*r)[2].elements[1].str;
+            release_seat(l, true); // taken just now, for nothing
+        }
         l.seat_record.clear();
         log_limited("refused", "login of user " + std::to_string(l.user) +
                                    " refused: " + (r ? "NATS" : "Redis") + " not reachable");
@@ -582,6 +587,31 @@ void ClusterNode::push_out(const std::string& record, Out& out) {
         publish(node_subject(node), Push{config_.node, c}.encode());
     else
         push_local(c, out);
+}
+
+void ClusterNode::check_push(room::ConnId c) {
+    // Believed only when Redis agrees: the user's seat is another session's now. What comes over the bus
+    // cannot end a session by itself.
+    auto l = locals_.find(c);
+    if (l == locals_.end() || l->second.seat_record.empty())
+        return;
+    store_.run(
+        {{"GET", seat_key(l->second.user)}},
+        [this, c, record = l->second.seat_record](AsyncStore::Replies r) {
+            auto l = locals_.find(c);
+            if (!r || l == locals_.end() || l->second.seat_record != record)
+                return;
+            const Reply& now = r->front();
+            if (now.type != Reply::String || now.str == record) {
+                log_limited("push", "connection " + std::to_string(c) +
+                                        ": told over the bus to go, but it holds its seat; ignored");
+                return;
+            }
+            Out out;
+            push_local(c, out);
+            deliver(out);
+        },
+        5000);
 }
 
 void ClusterNode::push_local(room::ConnId c, Out& out) {
@@ -1438,7 +1468,7 @@ void ClusterNode::on_node_message(const std::string&, std::vector<uint8_t> data)
     case Kind::Push:
         // This node's user logged in again on another node: this session ends, as on one room server.
         if (auto p = Push::decode(data.data(), data.size()); p && p->node != config_.node)
-            push_local(p->conn, out);
+            check_push(p->conn);
         else
             log_limited("badpush", "dropped a malformed push from the bus");
         break;

@@ -167,6 +167,8 @@ private:
     // Sends away the session a record names (on this node, or through its node).
     void push_out(const std::string& record, Out& out);
     void push_local(room::ConnId conn, Out& out);
+    // A push from another node: sent away once Redis shows its seat taken by another session.
+    void check_push(room::ConnId conn);
     // Gives the seat back: freed, or (restore) the record it replaced put back.
     void release_seat(Local& l, bool restore);
     void forward(room::ConnId conn, Local& l, uint16_t type, const uint8_t* data, size_t size, Out& out);

@@ -44,9 +44,11 @@ std::string mixer_control_for(const std::string& pcm_name) {
             return id.empty() ? std::string() : "hw:" + id;
         }
     }
-    // The sound server's own device has the server's mixer.
+    // The sound server's devices have the server's mixer.
     if (pcm_name == "pulse" || pcm_name == "default")
         return pcm_name;
+    if (pcm_name.rfind(kPulseDevicePrefix, 0) == 0)
+        return "pulse";
     return {};
 }
 

@@ -3,7 +3,9 @@
 
 #include <QAbstractButton>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QPainter>
+#include <QPen>
 #include <QWidget>
 
 #include <utility>
@@ -114,8 +116,15 @@ bool CWINButton::eventFilter(QObject* watched, QEvent* event) {
         hover_ = false;
         Update();
         break;
+    case QEvent::FocusIn: {
+        const Qt::FocusReason why = static_cast<QFocusEvent*>(event)->reason();
+        keyboard_focus_ = why == Qt::TabFocusReason || why == Qt::BacktabFocusReason;
+        Update();
+        break;
+    }
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
+    case QEvent::FocusOut:
         Update();
         break;
     case QEvent::Paint: {
@@ -124,6 +133,13 @@ bool CWINButton::eventFilter(QObject* watched, QEvent* event) {
             return false; // without a picture the control draws itself
         QPainter painter(control_);
         painter.drawImage(control_->rect(), picture);
+        // Where the keyboard is, once it is used to move: a ring that shows on any picture.
+        if (control_->hasFocus() && keyboard_focus_) {
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(QPen(QColor(255, 160, 0), 2));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRoundedRect(QRectF(control_->rect()).adjusted(1, 1, -1, -1), 3, 3);
+        }
         return true;
     }
     default:

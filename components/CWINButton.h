@@ -57,5 +57,6 @@ private:
     uint32_t keys2_[3] = {kNoKey, kNoKey, kNoKey};
     bool use_keys_ = false;
     bool hover_ = false;
+    bool keyboard_focus_ = false; // the focus came with Tab: the ring shows
     QString old_tool_tip_;
 };

@@ -1,6 +1,11 @@
 // Configuration loading and the device write-back (see client_config.h).
 #include "config/client_config.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "components/log.h"
@@ -101,10 +106,50 @@ ClientSettings read_settings(const std::string& settings_file) {
     return s;
 }
 
+namespace {
+
+// True when nothing listens on 127.0.0.1:port now.
+bool port_free_on_loopback(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return true;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    const bool free = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    close(fd);
+    return free;
+}
+
+} // namespace
+
+int ensure_user_port(const std::string& settings_file, unsigned uid, const std::function<bool(int)>& usable) {
+    if (!profile_get_string("network", "port", "", settings_file).empty())
+        return read_settings(settings_file).port;
+    const std::function<bool(int)> check = usable ? usable : port_free_on_loopback;
+    int port = kUserPortFirst + int(uid % kUserPortCount);
+    // Another program may hold the derived port: the next candidates, spread out, then the derived one
+    // anyway.
+    for (int i = 0; i < 64; ++i) {
+        const int candidate = kUserPortFirst + int((uid + unsigned(i) * 997u) % kUserPortCount);
+        if (check(candidate)) {
+            port = candidate;
+            break;
+        }
+    }
+    profile_write_string("network", "port", std::to_string(port), settings_file);
+    return port;
+}
+
 ClientSettings load_client_config(const std::string& install_folder) {
     setup_logging(install_folder);
     load_colours(colour_file_path(install_folder));
-    return read_settings(settings_file_path(install_folder));
+    const std::string settings = settings_file_path(install_folder);
+    ensure_user_port(settings, unsigned(getuid()));
+    return read_settings(settings);
 }
 
 bool save_device_setting(ClientSettings& settings, const std::string& settings_file, int device, int id) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <string>
 
 #include "config/colour.h"
@@ -69,6 +70,16 @@ std::string web_host_url(const std::string& settings_file);
 
 // Reads the four settings with their defaults and range rules.
 ClientSettings read_settings(const std::string& settings_file);
+
+// Each user of a machine has a service of their own, so each needs a port of their own. When the settings
+// file names no port, one is derived from the user id (20000 to 31999, below the kernel's ephemeral range),
+// the next candidates taken while `usable` refuses one (by default: it can be bound on loopback), and
+// written to the file, where the service reads it too. Returns the port in use; a port already in the file
+// is kept as it is.
+int ensure_user_port(const std::string& settings_file, unsigned uid,
+                     const std::function<bool(int)>& usable = {});
+constexpr int kUserPortFirst = 20000;
+constexpr int kUserPortCount = 12000;
 
 // Logging, colours and settings, in that order.
 ClientSettings load_client_config(const std::string& install_folder);

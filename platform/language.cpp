@@ -2,6 +2,7 @@
 #include "platform/language.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QString>
 #include <QTranslator>
@@ -19,14 +20,31 @@ std::string choose_interface_language(const std::string& setting, const std::str
     return "en";
 }
 
+namespace {
+// Qt's own texts (standard buttons, the font and file dialogs) in Chinese, so that a Chinese window never
+// asks with English buttons. Missing catalogues (qt6-translations-l10n not installed) leave Qt's English.
+void load_chinese_qt_texts() {
+    static std::unique_ptr<QTranslator> qt_texts;
+    qt_texts = std::make_unique<QTranslator>();
+    if (qt_texts->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                       QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(qt_texts.get());
+    else
+        qt_texts.reset();
+}
+} // namespace
+
 std::string apply_interface_language(const std::string& setting, const std::string& translations_folder) {
     const std::string language = choose_interface_language(setting, QLocale::system().name().toStdString());
-    if (language != "en")
+    if (language != "en") {
+        load_chinese_qt_texts();
         return "zh";
+    }
     static std::unique_ptr<QTranslator> translator;
     translator = std::make_unique<QTranslator>();
     if (!translator->load(QStringLiteral("quorin_en"), QString::fromStdString(translations_folder))) {
         translator.reset();
+        load_chinese_qt_texts();
         return "zh";
     }
     QCoreApplication::installTranslator(translator.get());

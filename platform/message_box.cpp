@@ -22,7 +22,7 @@ bool ask_yes_no(QWidget* parent, const QString& text, const QString& caption) {
     std::fflush(stderr);
     if (qEnvironmentVariableIntValue("QUORIN_NONINTERACTIVE") == 1)
         return false;
-    QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }

@@ -7,7 +7,10 @@
 
 namespace {
 const QByteArray kRaiseRequest = "raise\n";
-}
+const QByteArray kLaunchRequest = "launch ";
+// A request line is short: a launch string of a few hundred bytes in base64.
+constexpr qint64 kMaxRequestLine = 16 * 1024;
+} // namespace
 
 SingleInstanceGuard::SingleInstanceGuard(const QString& name, QObject* parent)
     : QObject(parent), name_(name) {
@@ -49,24 +52,46 @@ void SingleInstanceGuard::on_new_connection() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            if (socket->canReadLine() && socket->readLine() == kRaiseRequest && on_raise_request)
-                on_raise_request();
+            if (!socket->canReadLine()) {
+                if (socket->bytesAvailable() > kMaxRequestLine)
+                    socket->disconnectFromServer();
+                return;
+            }
+            const QByteArray line = socket->readLine(kMaxRequestLine);
+            // Answered first: the second copy ends at once and never waits for what the request starts.
             socket->disconnectFromServer();
+            if (line == kRaiseRequest) {
+                if (on_raise_request)
+                    on_raise_request();
+            } else if (line.startsWith(kLaunchRequest) && line.endsWith('\n')) {
+                const QByteArray launch = QByteArray::fromBase64(line.mid(kLaunchRequest.size()).trimmed(),
+                                                                 QByteArray::AbortOnBase64DecodingErrors);
+                if (on_launch_request)
+                    on_launch_request(launch.toStdString());
+            }
         });
     }
 }
 
-bool SingleInstanceGuard::ask_running_copy_to_raise(int timeout_ms) {
+bool SingleInstanceGuard::send_request(const QByteArray& line, int timeout_ms) {
     QLocalSocket socket;
     socket.connectToServer(server_path());
     if (!socket.waitForConnected(timeout_ms))
         return false;
-    socket.write(kRaiseRequest);
+    socket.write(line);
     bool ok = socket.waitForBytesWritten(timeout_ms);
     // Wait for the running copy to read and close, so the request is not lost with our exit.
     if (ok && socket.state() == QLocalSocket::ConnectedState)
         socket.waitForDisconnected(timeout_ms);
     return ok;
+}
+
+bool SingleInstanceGuard::ask_running_copy_to_raise(int timeout_ms) {
+    return send_request(kRaiseRequest, timeout_ms);
+}
+
+bool SingleInstanceGuard::hand_over_launch(const std::string& launch, int timeout_ms) {
+    return send_request(kLaunchRequest + QByteArray::fromStdString(launch).toBase64() + "\n", timeout_ms);
 }
 
 void SingleInstanceGuard::release() {

@@ -1,6 +1,7 @@
 // One running copy per user session: a lock file in the user's runtime folder is the mutex (a copy that
 // crashed leaves a stale lock that the next start takes over), and a local socket beside it lets a second
-// copy ask the running one to come to the front.
+// copy ask the running one to come to the front, or hand it a launch string (a class link clicked while the
+// client runs).
 #pragma once
 
 #include <QLocalServer>
@@ -10,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 class SingleInstanceGuard : public QObject {
     Q_OBJECT
@@ -24,17 +26,23 @@ public:
     // From a second copy: asks the running one to come to the front. True when the request was delivered.
     bool ask_running_copy_to_raise(int timeout_ms = 1000);
 
+    // From a second copy: hands a launch string to the running one. True when it was delivered.
+    bool hand_over_launch(const std::string& launch, int timeout_ms = 1000);
+
     // Ends the guard early (it also ends with the object).
     void release();
 
     // Called on the UI thread of the running copy when a second copy asked it to come to the front.
     std::function<void()> on_raise_request;
+    // Called on the UI thread of the running copy with a launch string that a second copy handed over.
+    std::function<void(const std::string&)> on_launch_request;
 
     QString lock_path() const;
     QString server_path() const;
 
 private:
     void on_new_connection();
+    bool send_request(const QByteArray& line, int timeout_ms);
 
     QString name_;
     QString folder_;

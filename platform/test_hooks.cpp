@@ -2,11 +2,15 @@
 #include "platform/test_hooks.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QSaveFile>
 #include <QTextEdit>
 #include <QTimer>
 #include <QWidget>
+
+#include "platform/controls.h"
 
 namespace test_hooks {
 
@@ -61,6 +65,76 @@ void report_texts(QWidget* window) {
         if (!w->accessibleName().isEmpty())
             report("name", w->accessibleName());
     }
+}
+
+namespace {
+
+QString name_of(const QWidget* w) {
+    if (!w->objectName().isEmpty())
+        return w->objectName();
+    if (int id = control_id(w))
+        return QString::number(id);
+    if (const auto* b = qobject_cast<const QAbstractButton*>(w); b && !b->text().isEmpty())
+        return "button:" + QString(b->text()).remove('&');
+    if (w->isWindow())
+        return w->metaObject()->className();
+    return {};
+}
+
+void list_widget(const QWidget* w, const QString& parent_path, QByteArray& out) {
+    if (!w->isVisible())
+        return;
+    const QString name = name_of(w);
+    QString path = parent_path;
+    if (!name.isEmpty()) {
+        path = parent_path.isEmpty() ? name : parent_path + "/" + name;
+        const QPoint at = w->mapToGlobal(QPoint(0, 0));
+        out += QString("%1 %2 %3 %4 %5\n")
+                   .arg(path)
+                   .arg(at.x())
+                   .arg(at.y())
+                   .arg(w->width())
+                   .arg(w->height())
+                   .toUtf8();
+    }
+    for (const QObject* child : w->children())
+        if (const auto* cw = qobject_cast<const QWidget*>(child); cw && !cw->isWindow())
+            list_widget(cw, path, out);
+}
+
+} // namespace
+
+void arm_widget_list() {
+    const QString path = qEnvironmentVariable("QUORIN_WIDGETS");
+    if (path.isEmpty())
+        return;
+    auto* timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, [path] {
+        QByteArray out;
+        for (const QWidget* top : QApplication::topLevelWidgets())
+            list_widget(top, QString(), out);
+        // Where the keyboard goes: "focus:" and the path of the focused control.
+        if (const QWidget* f = QApplication::focusWidget()) {
+            QStringList names;
+            for (const QWidget* w = f; w; w = w->isWindow() ? nullptr : w->parentWidget())
+                if (const QString n = name_of(w); !n.isEmpty())
+                    names.prepend(n);
+            const QPoint at = f->mapToGlobal(QPoint(0, 0));
+            out += QString("focus:%1 %2 %3 %4 %5\n")
+                       .arg(names.join('/'))
+                       .arg(at.x())
+                       .arg(at.y())
+                       .arg(f->width())
+                       .arg(f->height())
+                       .toUtf8();
+        }
+        QSaveFile f(path);
+        if (f.open(QIODevice::WriteOnly)) {
+            f.write(out);
+            f.commit();
+        }
+    });
+    timer->start(100);
 }
 
 } // namespace test_hooks

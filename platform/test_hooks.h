@@ -7,6 +7,8 @@
 //                         boxes) just before it closes
 //   QUORIN_WATCH_CAMERAS  open the pictures of up to this many users whose cameras are on, as a click would
 //                         (the headless demo shows a remote camera with nobody to click)
+//   QUORIN_WIDGETS        keep this file listing where the visible windows and named controls are on the
+//                         screen, so that a test on a real desktop knows where to click
 #pragma once
 
 #include <QString>
@@ -26,5 +28,11 @@ void report_texts(QWidget* window);
 
 // Arms the exit timer and the screenshot for the main window, when set.
 void arm_main_window(QWidget* window);
+
+// Starts keeping the widget list of QUORIN_WIDGETS, when set: one line per visible window and per visible
+// control that has an object name, a control id or (buttons) a text: "path x y width height" in screen
+// coordinates, where the path joins the names of the named ancestors with '/'; and a line "focus:path ..." for
+// the control that has the keyboard focus.
+void arm_widget_list();
 
 } // namespace test_hooks

@@ -30,6 +30,7 @@ CAudioSetup::CAudioSetup(const std::vector<AudioDevice>& capture, const std::vec
                          QWidget* parent)
     : QDialog(parent) {
     setWindowTitle(QString::fromUtf8(roster_text::kAudioSetup));
+    setObjectName("CAudioSetup");
     auto* group = new QGroupBox(QString::fromUtf8(roster_text::kAudioDevices), this);
     auto* grid = new QGridLayout(group);
     recording_ = new QComboBox(group);

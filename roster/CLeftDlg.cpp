@@ -13,6 +13,7 @@
 #include <QSlider>
 #include <QWidgetAction>
 
+#include <algorithm>
 #include <cstring>
 
 #include "config/client_config.h"
@@ -112,7 +113,7 @@ CLeftDlg::CLeftDlg(call_back* cb, Roster& roster, ISessionActions* actions, cons
     for (auto [id, text] : {std::pair{kPreviousPage, "<"}, std::pair{kNextPage, ">"}}) {
         auto* b = new QPushButton(text, this);
         set_control_id(b, id);
-        b->setFocusPolicy(Qt::NoFocus);
+        b->setFocusPolicy(Qt::TabFocus);
         b->resize(16, 64);
         connect(b, &QPushButton::clicked, this,
                 [this, id = id] { id == kPreviousPage ? PreviousPage() : NextPage(); });
@@ -184,9 +185,11 @@ void CLeftDlg::Layout() {
     const int h1 = skin_.count() > 1 ? skin_.entry(1).height : second->height();
     first->setGeometry(0, (H - h0) / 2, w0, h0);
     second->setGeometry(W - w1, (H - h1) / 2, w1, h1);
+    // Square tiles, as large as the page allows, centred in their places.
     const int step = (W - w0 - w1) / kTilesPerPage;
+    const int side = std::max(std::min(step - 10, H - 20), 0);
     for (int i = 0; i < kTilesPerPage; ++i)
-        tiles_[size_t(i)]->setGeometry(w0 + 5 + i * step, 10, step - 10, H - 20);
+        tiles_[size_t(i)]->setGeometry(w0 + i * step + (step - side) / 2, (H - side) / 2, side, side);
     update();
 }
 

@@ -42,7 +42,7 @@ CStatusDlg::CStatusDlg(call_back* cb, ISessionActions* actions, const std::strin
     for (auto [id, text] : {std::pair{kMicButton, "rec mute"}, std::pair{kOutputButton, "play mute"}}) {
         auto* b = new QPushButton(text, this);
         set_control_id(b, id);
-        b->setFocusPolicy(Qt::NoFocus);
+        b->setFocusPolicy(Qt::TabFocus);
         connect(b, &QPushButton::clicked, this,
                 [this, id = id] { id == kMicButton ? ToggleMicrophone() : ToggleOutput(); });
     }
@@ -148,7 +148,31 @@ void CStatusDlg::resizeEvent(QResizeEvent* e) {
               bh1 = skin_.count() > 1 ? skin_.entry(1).height : 20;
     mic->setGeometry(x - bw0 - 4, 10, bw0, bh0);
     out->setGeometry(x - bw1 - 4, 32, bw1, bh1);
+    PlaceLinkState();
     update();
+}
+
+void CStatusDlg::ShowMicrophoneState(bool on) {
+    ShowButton(0, on, on ? roster_text::kMute : roster_text::kMicMuted);
+}
+
+void CStatusDlg::PlaceLinkState() {
+    const int x = count_->geometry().right() + 16;
+    int limit = width();
+    for (QWidget* w : {get_dlg_item(this, kMicButton), get_dlg_item(this, kOutputButton),
+                       static_cast<QWidget*>(mic_slider_), static_cast<QWidget*>(output_slider_)})
+        if (w && w->isVisible() && w->geometry().bottom() >= count_->y())
+            limit = std::min(limit, w->x());
+    if (skin_.count() > 1)
+        for (int i = 0; i < 2; ++i)
+            if (skin_.entry(i).button && skin_.entry(i).button->GetItemHandle())
+                limit = std::min(limit, skin_.entry(i).button->GetItemHandle()->x());
+    const int room = std::max(0, limit - 6 - x);
+    link_->setText(link_->fontMetrics().elidedText(link_text_, Qt::ElideRight, room));
+    link_->setToolTip(link_->text() == link_text_ ? QString() : link_text_);
+    link_->adjustSize();
+    link_->resize(std::min(link_->width(), room), link_->height());
+    link_->move(x, count_->y());
 }
 
 void CStatusDlg::Notice(const char* utf8) {
@@ -173,10 +197,9 @@ void CStatusDlg::ShowHost(const std::string& nickname) {
 
 void CStatusDlg::ShowLinkState(const std::string& text) {
     ASSERT_UI_THREAD();
-    link_->setText(gbk_to_qstring(text));
-    link_->adjustSize();
-    link_->move(count_->geometry().right() + 16, count_->y());
-    test_hooks::report("link_state", link_->text());
+    link_text_ = gbk_to_qstring(text);
+    PlaceLinkState();
+    test_hooks::report("link_state", link_text_);
 }
 
 void CStatusDlg::SetRecordingDevice(int device_id) {

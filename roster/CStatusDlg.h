@@ -49,6 +49,7 @@ public:
     void ShowHost(const std::string& nickname) override;
     void ShowLinkState(const std::string& text) override;
     void ToggleMicrophone() override;
+    void ShowMicrophoneState(bool on) override;
     void SelectMic() override { mixer_.SelectMic(); }
     void SetMute(int line, bool mute) override { mixer_.SetMute(line, mute); }
 
@@ -67,6 +68,9 @@ private:
     void SetUpSlider(CBitmapSlider* slider, int volume);
     void ShowButton(int entry, bool first_set, const char* tool_tip_utf8);
     void Notice(const char* utf8);
+    // Places the link state after the user count, cut with an ellipsis where the volume buttons begin (the
+    // whole text is its tool tip).
+    void PlaceLinkState();
     // Reads the volumes anew (a change made outside the client shows).
     void RefreshVolumes();
 
@@ -79,6 +83,7 @@ private:
     ClxStatic* host_;
     ClxStatic* count_;
     ClxStatic* link_;
+    QString link_text_;
     CBitmapSlider* mic_slider_;
     CBitmapSlider* output_slider_;
     bool sound_off_ = false;

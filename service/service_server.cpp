@@ -513,6 +513,7 @@ void ServiceServer::start_voice(room::ConnId id) {
     hooks.microphone_failed = [this, id](const std::string& why) {
         asio::post(io_, [this, id, why] { microphone_failed(id, why); });
     };
+    hooks.microphone_opened = [this, id] { asio::post(io_, [this, id] { microphone_opened(id); }); };
     hooks.log = [](const std::string& line) { service_log(line); };
     clients_[id].voice = std::make_unique<voice::VoiceSession>(options_.voice_config, std::move(hooks));
 }
@@ -556,6 +557,15 @@ void ServiceServer::microphone_failed(room::ConnId id, const std::string& why) {
     } else {
         deliver(room_->on_packet(id, pkt::kMicrophoneOff, off, 0));
     }
+}
+
+void ServiceServer::microphone_opened(room::ConnId id) {
+    auto it = clients_.find(id);
+    if (it == clients_.end() || !it->second.voice)
+        return;
+    // The client says "on" only now: its own microphone state, as the room tells the others.
+    proto::MicrophoneState state{it->second.voice->user(), 1, 0};
+    it->second.socket->send_frame(framing::make_frame(pkt::kMicrophoneState, state.encode()), false);
 }
 
 void ServiceServer::closed(room::ConnId id, const std::string& why) {

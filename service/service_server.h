@@ -101,6 +101,7 @@ private:
     void start_voice(room::ConnId id);
     void send_voice(room::ConnId id, proto::Bytes payload);
     void microphone_failed(room::ConnId id, const std::string& why);
+    void microphone_opened(room::ConnId id);
     // A packet from the room for client `id`: passed on unless it is the service's own (voice).
     bool for_client(Client& c, uint16_t type, const uint8_t* data, size_t size);
     void closed(room::ConnId id, const std::string& why);

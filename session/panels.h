@@ -62,6 +62,8 @@ public:
     // The microphone button: when connected, unmutes the microphone line if the microphone is off, then
     // toggles the microphone (request 7).
     virtual void ToggleMicrophone() = 0;
+    // The microphone went off without a click (the service could not open it): the button shows it off.
+    virtual void ShowMicrophoneState(bool on) { (void)on; }
     // Mixer: the microphone as recording source; mute a mixer line.
     virtual void SelectMic() = 0;
     virtual void SetMute(int line, bool mute) = 0;

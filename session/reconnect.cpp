@@ -9,7 +9,7 @@ int ReconnectBackoff::NextDelayMs() {
     if (n == 0)
         return 0;
     // 1 s doubled per further attempt; the shift stays small so it cannot overflow.
-    const int shift = std::min(n - 1, 5);
+    const int shift = std::min((n - 1) / attempts_per_step_, 5);
     return std::min(kFirstDelayMs << shift, max_delay_ms_);
 }
 

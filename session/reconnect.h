@@ -14,7 +14,10 @@ public:
     static constexpr int kFirstDelayMs = 1000;
     static constexpr int kMaxDelayMs = 30000;
 
-    explicit ReconnectBackoff(int max_delay_ms = kMaxDelayMs) : max_delay_ms_(max_delay_ms) {}
+    // `attempts_per_step`: how many attempts wait as long before the wait doubles (more keeps the first
+    // attempts close together, so a short outage ends soon, and still backs off a long one).
+    explicit ReconnectBackoff(int max_delay_ms = kMaxDelayMs, int attempts_per_step = 1)
+        : max_delay_ms_(max_delay_ms), attempts_per_step_(attempts_per_step < 1 ? 1 : attempts_per_step) {}
     // The wait before the next attempt; counts the attempt.
     int NextDelayMs();
     void Reset() { attempts_ = 0; }
@@ -23,6 +26,7 @@ public:
 private:
     int attempts_ = 0;
     int max_delay_ms_;
+    int attempts_per_step_;
 };
 
 // Runs one job at a time on a thread of its own after a delay. Cancel() wakes a waiting job, which then does

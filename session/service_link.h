@@ -134,9 +134,9 @@ private:
     bool camera_on_ = false;
     bool ended_ = false;
     ReconnectBackoff backoff_;
-    // Asking the own service again whether the room server is back costs nothing: short waits, so that a
-    // class is back within about a second of its room server.
-    ReconnectBackoff room_backoff_{ReconnectBackoff::kFirstDelayMs};
+    // A room server that restarts is back within about a second; one that stays down is asked for less and
+    // less often: waits of 1, 1, 1, 2, 2, 2, 4, ... seconds up to 30.
+    ReconnectBackoff room_backoff_{ReconnectBackoff::kMaxDelayMs, 3};
     DelayedJob reconnect_job_;
     // UI-thread state: an attempt was started and its outcome (kReconnectDone) has not been handled yet; and
     // a loss of the link was reported meanwhile.

@@ -1,6 +1,8 @@
 // The local service program (see service_process.h).
 #include "session/service_process.h"
 
+#include <sys/wait.h>
+
 #include "platform/paths.h"
 #include "platform/process.h"
 
@@ -28,9 +30,17 @@ bool ServiceProcess::ensure_running() {
 }
 
 bool ServiceProcess::stop_service(int wait_ms) {
-    if (pid_ <= 0)
+    const pid_t pid = pid_.exchange(0);
+    if (pid <= 0)
         return false;
-    const std::optional<int> status = end_process(pid_, wait_ms);
-    pid_ = 0;
-    return status == 0;
+    return end_process(pid, wait_ms) == 0;
+}
+
+void ServiceProcess::reap_if_ended() {
+    pid_t pid = pid_;
+    if (pid <= 0 || process_running(pid))
+        return;
+    // Only the one who takes the id out waits for it; it has ended, so this returns at once.
+    if (pid_.compare_exchange_strong(pid, 0))
+        waitpid(pid, nullptr, 0);
 }

@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -38,6 +39,10 @@ public:
     // The service ends within a few milliseconds of being told; this is the most a caller waits.
     static constexpr int kStopWaitMs = 200;
 
+    // Collects the service we started when it has ended by itself (it leaves no zombie behind) and forgets
+    // it. Called on the UI thread; safe while a reconnect on its worker starts or stops the service.
+    void reap_if_ended();
+
     bool holds_process() const { return pid_ > 0; }
     pid_t pid() const { return pid_; }
 
@@ -45,5 +50,5 @@ private:
     std::string folder_;
     std::string program_;
     int port_ = 0;
-    pid_t pid_ = 0;
+    std::atomic<pid_t> pid_{0};
 };

@@ -176,6 +176,8 @@ void SessionController::RemoveUser(const proto::UserLeft& left) {
 }
 
 void SessionController::SystemText(const proto::SystemText& text) {
+    if (ServiceFailureText(text.text))
+        return;
     if (panels_.message_log && panels_.message_log->DetailOn())
         panels_.message_log->AddSystemText(text.text);
 }
@@ -215,8 +217,33 @@ void SessionController::Ignored23(const uint8_t* data, size_t length) {
 }
 
 void SessionController::MicrophoneState(const proto::MicrophoneState& m) {
-    if (m.device == 1)
-        roster().SetMicrophone(m.user_id, m.off == 0);
+    if (m.device != 1)
+        return;
+    if (m.user_id != 0 && m.user_id == link_.identity().user_id) {
+        // Our own service: the microphone is open now, or it could not be opened (its reason came before).
+        if (m.off == 0) {
+            if (link_.microphone_on() && microphone_opening_)
+                NoticeUtf8(session_text::kMicOn);
+            microphone_opening_ = false;
+        } else if (link_.microphone_on()) {
+            microphone_opening_ = false;
+            link_.set_microphone_on(false);
+            if (panels_.status_bar)
+                panels_.status_bar->ShowMicrophoneState(false);
+        }
+        UpdateSelfMicrophone();
+        return;
+    }
+    roster().SetMicrophone(m.user_id, m.off == 0);
+}
+
+bool SessionController::ServiceFailureText(const std::string& text) {
+    // The service could not open the microphone: the person must know why, whatever the detail setting.
+    static const std::string kCannotOpenMicrophone = utf8_to_gbk("无法打开麦克风");
+    if (text.rfind(kCannotOpenMicrophone, 0) != 0)
+        return false;
+    Notice(text.substr(0, 300));
+    return true;
 }
 
 void SessionController::VideoWanted(const proto::VideoWanted& w) {
@@ -394,7 +421,8 @@ bool SessionController::ToggleMicrophone(int device_id) {
     } else if (SelfMay(pkt::kRightSpeak)) {
         SendMicrophone(true, device_id);
         link_.set_microphone_on(true);
-        NoticeUtf8(session_text::kMicOn);
+        // "On" is said once the service has opened it (or why it could not).
+        microphone_opening_ = true;
     } else {
         NoticeUtf8(session_text::kNoSpeakRight);
     }

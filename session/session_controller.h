@@ -97,6 +97,9 @@ private:
     bool SelfMay(uint32_t right);
     void ChangeUserCount(int delta);
     void Notice(const std::string& gbk);
+    // A text of the service that the person must see whatever the detail switch (the microphone's failure);
+    // true when the text was one.
+    bool ServiceFailureText(const std::string& text);
     void NoticeUtf8(const char* utf8);
     void Debug(const std::string& gbk);
     void SendMicrophone(bool on, int device_id);
@@ -110,4 +113,6 @@ private:
     std::optional<DeviceLists> devices_; // as last seen
     // Levels set for remote speakers (percent), sent again after every login.
     std::map<uint32_t, int> speaker_volumes_;
+    // The microphone was switched on and the service has not yet said that it is open.
+    bool microphone_opening_ = false;
 };

@@ -1,6 +1,8 @@
 // Bitmap slider (see CBitmapSlider.h).
 #include "skin/CBitmapSlider.h"
 
+#include <QFocusEvent>
+
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -146,10 +148,15 @@ void CBitmapSlider::paintEvent(QPaintEvent*) {
         const QImage& t = dragging_ && !active_thumb_.isNull() ? active_thumb_ : thumb_;
         p.drawImage(QPoint(pixel - t.width() / 2, margin_top_), t);
     }
-    if (draw_focus_rect_ && hasFocus() && enabled_) {
+    if ((draw_focus_rect_ || keyboard_focus_) && hasFocus() && enabled_) {
         p.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
         p.drawRect(rect().adjusted(0, 0, -1, -1));
     }
+}
+
+void CBitmapSlider::focusInEvent(QFocusEvent* e) {
+    keyboard_focus_ = e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason;
+    update();
 }
 
 void CBitmapSlider::mousePressEvent(QMouseEvent* e) {

@@ -37,7 +37,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
-    void focusInEvent(QFocusEvent*) override { update(); }
+    void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent*) override { update(); }
 
 private:
@@ -54,6 +54,9 @@ private:
     int drag_offset_ = 0;
     bool dragging_ = false;
     bool draw_focus_rect_ = false;
+    // Reached with Tab: the focus ring shows even where the focus rectangle is off, so a keyboard user sees
+    // where the keys go.
+    bool keyboard_focus_ = false;
     bool enabled_ = true;
     QImage channel_, active_channel_, thumb_, active_thumb_; // colour-keyed
 };

@@ -10,6 +10,11 @@
 
 class QPainter;
 
+// Loads a skin picture. On a screen of twice the density or more, the twice-as-large drawing of the same
+// picture ("name@2x.bmp" beside "name.bmp") is taken when the skin has it, so the skin stays crisp; it has a
+// device pixel ratio of 2, so its size in the window's coordinates is the same.
+bool load_skin_picture(const QString& path, QImage& out);
+
 class CSkinBitmap {
 public:
     // Loads a bitmap file; false (and an empty bitmap) when it cannot be read.
@@ -20,8 +25,9 @@ public:
     void DrawAt(QPainter& painter, int x, int y) const;
 
     bool empty() const { return image_.isNull(); }
-    int width() const { return image_.width(); }
-    int height() const { return image_.height(); }
+    // The size in the window's coordinates (a picture drawn for a 2x screen has twice the pixels).
+    int width() const { return image_.width() / int(image_.devicePixelRatio()); }
+    int height() const { return image_.height() / int(image_.devicePixelRatio()); }
     uint32_t key_colour() const { return key_; }
     const QImage& image() const { return image_; }
 

@@ -1,5 +1,6 @@
 // Skin buttons (see CSkinButtons.h).
 #include "skin/CSkinButtons.h"
+#include "skin/CSkinBitmap.h"
 
 #include <QAbstractButton>
 #include <QWidget>
@@ -48,8 +49,8 @@ int CSkinButtons::Load(const std::string& path) {
                 // A picture with words on it may have a copy in the interface's language ("en/").
                 const QString name = gbk_to_qstring(item.pictures[k]);
                 const QString folder = QString::fromStdString(skin_folder);
-                if (ui_text::source_language() || !e.pictures[k].load(folder + "/en/" + name))
-                    e.pictures[k].load(folder + "/" + name);
+                if (ui_text::source_language() || !load_skin_picture(folder + "/en/" + name, e.pictures[k]))
+                    load_skin_picture(folder + "/" + name, e.pictures[k]);
             }
         }
         if (!e.pictures[0].isNull())

@@ -4,6 +4,9 @@
 //
 //   skin_generator OUTPUT_FOLDER
 //
+// Every bitmap is drawn twice: at its size, and at twice its size as "name@2x.bmp" for screens of twice the
+// density (the client takes those there), from the same drawing code in the same coordinates.
+//
 // One style throughout: a calm blue-grey palette, rounded shapes and white line glyphs. Magenta (255, 0, 255)
 // is the key colour: it marks what is transparent in every keyed picture.
 #include <QDir>
@@ -37,19 +40,24 @@ const QColor kGreen(76, 160, 104);
 const char* const kKeyText = "ff00ff";
 
 QString g_out;
+// 1, or 2 while the pictures for screens of twice the density are drawn.
+int g_scale = 1;
 
 void save(const QImage& image, const QString& name) {
     // 24-bit bitmaps, as the skin loader and every bitmap reader expect.
     QImage rgb = image.convertToFormat(QImage::Format_RGB888);
-    QDir().mkpath(QFileInfo(g_out + "/" + name).absolutePath());
-    if (!rgb.save(g_out + "/" + name, "BMP")) {
+    const QString file = g_scale == 1 ? name : QString(name).replace(".bmp", "@2x.bmp");
+    QDir().mkpath(QFileInfo(g_out + "/" + file).absolutePath());
+    if (!rgb.save(g_out + "/" + file, "BMP")) {
         std::fprintf(stderr, "skin_generator: cannot write %s\n", qPrintable(name));
         std::exit(1);
     }
 }
 
+// A picture of w x h in drawing coordinates, with g_scale pixels to each of them.
 QImage canvas(int w, int h, const QColor& fill = kKey) {
-    QImage image(w, h, QImage::Format_RGB32);
+    QImage image(w * g_scale, h * g_scale, QImage::Format_RGB32);
+    image.setDevicePixelRatio(g_scale);
     image.fill(fill);
     return image;
 }
@@ -248,7 +256,8 @@ void write_frame() {
         g.setColorAt(1, QColor(236, 240, 245));
         p.fillRect(back.rect(), g);
     }
-    save(back, "MainBack.bmp");
+    if (g_scale == 1) // a smooth gradient: the same at any density
+        save(back, "MainBack.bmp");
 
     QImage camera = canvas(256, 192);
     {
@@ -274,7 +283,8 @@ void write_frame() {
         g.setColorAt(1, QColor(30, 46, 64));
         p.fillRect(vback.rect(), g);
     }
-    save(vback, "vback1.bmp");
+    if (g_scale == 1)
+        save(vback, "vback1.bmp");
     QImage top = canvas(64, 26);
     {
         QPainter p(&top);
@@ -320,6 +330,8 @@ struct Button {
 };
 
 void write_layout(const QString& file, const std::vector<Button>& buttons) {
+    if (g_scale != 1)
+        return; // one layout for both sizes
     QFile f(g_out + "/" + file);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Text)) {
         std::fprintf(stderr, "skin_generator: cannot write %s\n", qPrintable(file));
@@ -352,17 +364,7 @@ void write_layout(const QString& file, const std::vector<Button>& buttons) {
     f.write(gbk.data(), qint64(gbk.size()));
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: skin_generator OUTPUT_FOLDER\n");
-        return 2;
-    }
-    g_out = QString::fromLocal8Bit(argv[1]);
-
+void draw_skin() {
     write_frame();
     write_icons();
     write_slider();
@@ -441,6 +443,23 @@ int main(int argc, char** argv) {
     write_layout("vzoom.txt", {{1067, 0, 4, 20, 18, "vzoom_out", "", QString::fromUtf8("缩小")},
                                {1068, 0, 4, 20, 18, "vzoom_in", "", QString::fromUtf8("放大")},
                                {1069, 0, 4, 20, 18, "vzoom_close", "", QString::fromUtf8("关闭")}});
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: skin_generator OUTPUT_FOLDER\n");
+        return 2;
+    }
+    g_out = QString::fromLocal8Bit(argv[1]);
+
+    for (int scale : {1, 2}) {
+        g_scale = scale;
+        draw_skin();
+    }
     std::printf("skin_generator: skin written to %s\n", argv[1]);
     return 0;
 }

@@ -200,6 +200,20 @@ EN = {
     "正在使用的摄像头已拔出，已改用默认摄像头": "The camera in use was unplugged; using the default camera",
     "无法连接到服务程序，可能连接已被占用。": "Cannot connect to the service; the connection may be in use.",
     "（视频格式无法解码）": "(video format cannot be decoded)",
+    "加入课堂": "Join a class",
+    "课堂链接：": "Class link:",
+    "粘贴(&P)": "&Paste",
+    "或者输入：": "Or enter:",
+    "房间号：": "Room:",
+    "用户号：": "User:",
+    "服务器：": "Server:",
+    "主机:端口（不填：只在本机）": "host:port (empty: this computer only)",
+    "加入(&J)": "&Join",
+    "退出(&Q)": "&Quit",
+    "链接中没有用户号。": "The link has no user.",
+    "请填写房间号和用户号（大于 0 的数字）。": "Enter the room and the user (numbers above 0).",
+    "服务器请写成 主机:端口，例如 192.168.1.10:6000。": "Write the server as host:port, for example 192.168.1.10:6000.",
+    "您正在另一个课堂中。离开当前课堂，加入新的课堂吗？": "You are in another class. Leave it and join the new class?",
 }
 
 

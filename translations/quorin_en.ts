@@ -751,5 +751,61 @@
         <source>（视频格式无法解码）</source>
         <translation>(video format cannot be decoded)</translation>
     </message>
+    <message>
+        <source>加入课堂</source>
+        <translation>Join a class</translation>
+    </message>
+    <message>
+        <source>课堂链接：</source>
+        <translation>Class link:</translation>
+    </message>
+    <message>
+        <source>粘贴(&amp;P)</source>
+        <translation>&amp;Paste</translation>
+    </message>
+    <message>
+        <source>或者输入：</source>
+        <translation>Or enter:</translation>
+    </message>
+    <message>
+        <source>房间号：</source>
+        <translation>Room:</translation>
+    </message>
+    <message>
+        <source>用户号：</source>
+        <translation>User:</translation>
+    </message>
+    <message>
+        <source>服务器：</source>
+        <translation>Server:</translation>
+    </message>
+    <message>
+        <source>主机:端口（不填：只在本机）</source>
+        <translation>host:port (empty: this computer only)</translation>
+    </message>
+    <message>
+        <source>加入(&amp;J)</source>
+        <translation>&amp;Join</translation>
+    </message>
+    <message>
+        <source>退出(&amp;Q)</source>
+        <translation>&amp;Quit</translation>
+    </message>
+    <message>
+        <source>链接中没有用户号。</source>
+        <translation>The link has no user.</translation>
+    </message>
+    <message>
+        <source>请填写房间号和用户号（大于 0 的数字）。</source>
+        <translation>Enter the room and the user (numbers above 0).</translation>
+    </message>
+    <message>
+        <source>服务器请写成 主机:端口，例如 192.168.1.10:6000。</source>
+        <translation>Write the server as host:port, for example 192.168.1.10:6000.</translation>
+    </message>
+    <message>
+        <source>您正在另一个课堂中。离开当前课堂，加入新的课堂吗？</source>
+        <translation>You are in another class. Leave it and join the new class?</translation>
+    </message>
 </context>
 </TS>

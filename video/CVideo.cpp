@@ -1,6 +1,8 @@
 // The remote video windows (see CVideo.h).
 #include "video/CVideo.h"
 
+#include <algorithm>
+
 #include "components/log.h"
 #include "config/logging.h"
 #include "platform/message_ids.h"
@@ -17,6 +19,7 @@ CVideo::CVideo(call_back* cb, const std::string& install_folder, QWidget* parent
         auto slot = std::make_unique<Slot>();
         slot->index = i;
         slot->window = new CVideoItem(cb_, skin, this);
+        slot->window->setObjectName(QString("video_item%1").arg(i));
         slot->place = QRect(kWindowWidth * i, 0, kWindowWidth, kWindowHeight);
         slot->window->setGeometry(slot->place);
         slot->window->show();
@@ -148,9 +151,16 @@ std::vector<CVideoItem*> CVideo::Order() const {
 }
 
 void CVideo::Layout() {
+    // The windows share the width in a row, each 4:3 and as high as the panel allows.
+    const auto order = Order();
+    const int count = std::max(int(order.size()), 1);
+    int w = width() / count;
+    if (w * 3 / 4 > height())
+        w = height() * 4 / 3;
+    const int h = w * 3 / 4;
     int position = 0;
-    for (CVideoItem* w : Order())
-        w->setGeometry(kWindowWidth * position++, 0, kWindowWidth, kWindowHeight);
+    for (CVideoItem* item : order)
+        item->setGeometry(w * position++, 0, w, h);
     update();
 }
 

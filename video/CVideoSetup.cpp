@@ -15,6 +15,7 @@
 
 CVideoSetup::CVideoSetup(const std::vector<std::string>& names, QWidget* parent) : QDialog(parent) {
     setWindowTitle(QString::fromUtf8(video_text::kVideoSetup));
+    setObjectName("CVideoSetup");
     auto* group = new QGroupBox(QString::fromUtf8(video_text::kCaptureDevices), this);
     auto* row = new QHBoxLayout(group);
     row->addWidget(new QLabel(QString::fromUtf8(video_text::kVideoDevice), group));

@@ -1,6 +1,7 @@
 // The zoom window (see CZoomVideo.h).
 #include "video/CZoomVideo.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -25,9 +26,11 @@ QSize CZoomVideo::LevelSize(int level) {
 }
 
 CZoomVideo::CZoomVideo(const std::string& skin_folder, PictureSlot* picture, QWidget* owner)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), owner_(owner),
-      picture_(picture) {
+    : QWidget(owner, Qt::Window | Qt::FramelessWindowHint), owner_(owner), picture_(picture) {
     setAttribute(Qt::WA_DeleteOnClose, false);
+    setObjectName("zoom_window");
+    // Escape reaches the window itself; its buttons never take the focus.
+    setFocusPolicy(Qt::StrongFocus);
     background_.Load(path_join(skin_folder, "camerabk.bmp"));
     top_.Load(path_join(skin_folder, "videotop.bmp"));
     caption_ = new ClxStatic(this);
@@ -65,6 +68,7 @@ CZoomVideo::~CZoomVideo() {
 
 void CZoomVideo::SetCaption(const QString& text) {
     caption_->setText(text.left(260));
+    setWindowTitle(caption_->text());
     caption_->adjustSize();
     update();
 }
@@ -128,9 +132,24 @@ void CZoomVideo::mouseDoubleClickEvent(QMouseEvent*) {
 
 void CZoomVideo::mousePressEvent(QMouseEvent* e) {
     // The top strip drags the window.
-    if (e->button() == Qt::LeftButton && e->position().y() < top_strip() && windowHandle())
-        windowHandle()->startSystemMove();
+    move_armed_ = e->button() == Qt::LeftButton && e->position().y() < std::max(top_strip(), 24);
+    press_at_ = e->position().toPoint();
     QWidget::mousePressEvent(e);
+}
+
+void CZoomVideo::mouseMoveEvent(QMouseEvent* e) {
+    if (move_armed_ && (e->buttons() & Qt::LeftButton) &&
+        (e->position().toPoint() - press_at_).manhattanLength() >= QApplication::startDragDistance()) {
+        move_armed_ = false;
+        if (windowHandle())
+            windowHandle()->startSystemMove();
+    }
+    QWidget::mouseMoveEvent(e);
+}
+
+void CZoomVideo::mouseReleaseEvent(QMouseEvent* e) {
+    move_armed_ = false;
+    QWidget::mouseReleaseEvent(e);
 }
 
 void CZoomVideo::closeEvent(QCloseEvent* e) {

@@ -1,6 +1,8 @@
-// The zoom window: a top-most, resizable window that shows a picture enlarged in five sizes (320 x 240 up to
+// The zoom window: a resizable window of its own that shows a picture enlarged in five sizes (320 x 240 up to
 // the full screen), with a skinned top strip that carries the caption and the zoom-out, zoom-in and close
 // buttons and drags the window. It shows its owner's latest picture below the strip.
+// It is a window of the main window (kept above it by the window manager), so it takes the mouse and the
+// keyboard while the main window runs modally, and the dialogs opened later stand above it.
 #pragma once
 
 #include <QWidget>
@@ -17,7 +19,8 @@ public:
     enum Control { kZoomOut = 1067, kZoomIn = 1068, kClose = 1069 };
     static constexpr int kMinWidth = 256, kMinHeight = 192;
 
-    // `owner` receives message 3135 when the window asks to be closed.
+    // `owner` receives message 3135 when the window asks to be closed; the window belongs to the owner's
+    // window.
     CZoomVideo(const std::string& skin_folder, PictureSlot* picture, QWidget* owner);
     ~CZoomVideo() override;
 
@@ -34,6 +37,8 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
 
@@ -47,4 +52,8 @@ private:
     CSkinButtons skin_;
     ClxStatic* caption_;
     int level_ = 0;
+    // A press on the top strip moves the window once the pointer has gone the drag distance, so a click or a
+    // double click never leaves the window manager in a move.
+    bool move_armed_ = false;
+    QPoint press_at_;
 };

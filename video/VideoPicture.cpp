@@ -65,6 +65,8 @@ void VideoPicture::ToggleZoom() {
     zoom_ = std::make_unique<CZoomVideo>(skin_folder_, &picture_, this);
     zoom_->SetCaption(title_->text());
     zoom_->show();
+    zoom_->raise();
+    zoom_->activateWindow();
     update();
 }
 

@@ -5,6 +5,8 @@
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
+#include <cstring>
+
 #include "components/audio_devices.h"
 #include "voice/opus_codec.h"
 
@@ -103,7 +105,8 @@ private:
     int prefill_frames_;
 };
 
-std::unique_ptr<SoundStream> open_pulse(bool capture, int latency_ms, std::string* error) {
+std::unique_ptr<SoundStream> open_pulse(bool capture, int latency_ms, std::string* error,
+                                        const char* device = nullptr) {
     const pa_sample_spec format{PA_SAMPLE_S16LE, kSampleRate, 1};
     const uint32_t frame_bytes = kFrameSamples * 2;
     const uint32_t buffer_bytes = uint32_t(latency_ms) * kSampleRate / 1000 * 2;
@@ -114,11 +117,12 @@ std::unique_ptr<SoundStream> open_pulse(bool capture, int latency_ms, std::strin
     attr.tlength = capture ? uint32_t(-1) : std::max(buffer_bytes, 2 * frame_bytes);
     attr.fragsize = capture ? frame_bytes : uint32_t(-1);
     int e = 0;
-    pa_simple* s = pa_simple_new(nullptr, "velmor", capture ? PA_STREAM_RECORD : PA_STREAM_PLAYBACK, nullptr,
+    pa_simple* s = pa_simple_new(nullptr, "velmor", capture ? PA_STREAM_RECORD : PA_STREAM_PLAYBACK, device,
                                  "speech", &format, nullptr, &attr, &e);
     if (!s) {
         if (error)
-            *error = std::string("PulseAudio: ") + pa_strerror(e);
+            *error = std::string("PulseAudio") + (device ? std::string(" ") + device : std::string()) + ": " +
+                     pa_strerror(e);
         return nullptr;
     }
     return std::make_unique<PulseStream>(s, int(attr.tlength / frame_bytes));
@@ -154,6 +158,8 @@ std::unique_ptr<SoundStream> open_alsa(const std::string& name, bool capture, in
 
 std::unique_ptr<SoundStream> open_sound(int device_id, bool capture, int latency_ms, std::string* error) {
     const std::string name = pcm_name_for(device_id, capture);
+    if (name.rfind(kPulseDevicePrefix, 0) == 0)
+        return open_pulse(capture, latency_ms, error, name.c_str() + std::strlen(kPulseDevicePrefix));
     if (name == "default" || name == "pulse") {
         std::string pulse_error;
         if (auto s = open_pulse(capture, latency_ms, &pulse_error))

@@ -173,6 +173,8 @@ void VoiceSession::capture_loop(int device_id) {
             hooks_.microphone_failed(pcm ? "Opus encoder" : error);
         return;
     }
+    if (hooks_.microphone_opened)
+        hooks_.microphone_opened();
     Frame frame(kFrameSamples);
     uint32_t sequence = 0;
     while (capturing_) {

@@ -38,6 +38,8 @@ struct VoiceHooks {
     std::function<void(proto::Bytes payload)> send_voice;
     // The microphone could not be opened or was lost; `why` names the device. Called on the capture thread.
     std::function<void(const std::string& why)> microphone_failed;
+    // The microphone is open and its sound goes out. Called on the capture thread.
+    std::function<void()> microphone_opened;
     // A line for the service's log. Called on the playback thread.
     std::function<void(const std::string& line)> log;
 };

@@ -1,8 +1,11 @@
-// The launch string: key search rule, value cut, conversions and ranges.
+// The launch string: key search rule, value cut, conversions and ranges; what the start screen makes of its
+// fields.
 #include <gtest/gtest.h>
 
+#include "app/CStartDlg.h"
 #include "app/CtalvexDlg.h"
 #include "app/launch_params.h"
+#include "platform/text.h"
 
 namespace {
 LaunchParams parse(const std::string& s) {
@@ -89,4 +92,29 @@ TEST(LaunchParams, CommandLineTailIsTheArgumentsJoinedWithSpaces) {
     char* argv[] = {prog, a, b};
     EXPECT_EQ(launch_string_from_args(3, argv), "userid=1&subject=math class&roomid=2");
     EXPECT_EQ(launch_string_from_args(1, argv), "");
+}
+
+TEST(StartScreen, ChoiceFromALinkALaunchStringOrTheFields) {
+    StartChoice c = make_start_choice(" quorin://join?userid=12&roomid=7&subject=%E6%95%B0 ", "", "", "");
+    EXPECT_EQ(c.error, "");
+    EXPECT_EQ(c.launch, "userid=12&roomid=7&subject=" + utf8_to_gbk("数"));
+    c = make_start_choice("userid=5&roomid=6", "1", "2", "");
+    EXPECT_EQ(c.launch, "userid=5&roomid=6") << "the link wins over the fields";
+    c = make_start_choice("quorin://join?roomid=7", "", "", "");
+    EXPECT_FALSE(c.error.empty()) << "a link without a user";
+    EXPECT_TRUE(c.launch.empty());
+    c = make_start_choice("", " 7 ", "12", "");
+    EXPECT_EQ(c.launch, "userid=12&roomid=7");
+    for (auto [room, user] :
+         {std::pair{"", "12"}, {"7", ""}, {"0", "12"}, {"7", "4294967296"}, {"7a", "1"}}) {
+        SCOPED_TRACE(std::string(room) + "/" + user);
+        EXPECT_FALSE(make_start_choice("", room, user, "").error.empty());
+    }
+    c = make_start_choice("", "7", "12", "class.example.org:6000");
+    EXPECT_EQ(c.error, "");
+    EXPECT_EQ(c.server, "class.example.org:6000");
+    for (const char* bad : {"class.example.org", ":6000", "host:0", "host:70000", "host:6000x", "a b:1"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(make_start_choice("", "7", "12", bad).error.empty());
+    }
 }

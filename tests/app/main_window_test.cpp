@@ -19,15 +19,19 @@
 
 namespace fs = std::filesystem;
 
-TEST(FrameGeometry, EdgesComeBeforeCorners) {
+TEST(FrameGeometry, CornersAreEasyToHit) {
     const int W = 1028, H = 600;
-    EXPECT_EQ(hit_test(W, H, 2, 2), kHitLeft);
-    EXPECT_EQ(hit_test(W, H, 6, 6), kHitTopLeft);
-    EXPECT_EQ(hit_test(W, H, 6, 2), kHitTop);
+    EXPECT_EQ(hit_test(W, H, 2, 2), kHitTopLeft);
+    EXPECT_EQ(hit_test(W, H, 1, 18), kHitTopLeft) << "along the left edge near the top";
+    EXPECT_EQ(hit_test(W, H, 18, 1), kHitTopLeft) << "along the top edge near the left";
+    EXPECT_EQ(hit_test(W, H, 2, 21), kHitLeft);
+    EXPECT_EQ(hit_test(W, H, 6, 6), kHitCaption) << "inside the band: free";
+    EXPECT_EQ(hit_test(W, H, 300, 2), kHitTop);
     EXPECT_EQ(hit_test(W, H, W - 2, 300), kHitRight);
-    EXPECT_EQ(hit_test(W, H, W - 6, 6), kHitTopRight);
-    EXPECT_EQ(hit_test(W, H, 6, H - 6), kHitBottomLeft);
-    EXPECT_EQ(hit_test(W, H, W - 6, H - 6), kHitBottomRight);
+    EXPECT_EQ(hit_test(W, H, W - 15, 3), kHitTopRight);
+    EXPECT_EQ(hit_test(W, H, 3, H - 15), kHitBottomLeft);
+    EXPECT_EQ(hit_test(W, H, W - 1, H - 1), kHitBottomRight);
+    EXPECT_EQ(hit_test(W, H, W - 19, H - 2), kHitBottomRight);
     EXPECT_EQ(hit_test(W, H, 500, H - 3), kHitBottom);
     EXPECT_EQ(hit_test(W, H, 11, 11), kHitCaption) << "any free area drags the window";
     EXPECT_EQ(hit_test(W, H, 500, 300), kHitCaption);
@@ -40,15 +44,34 @@ TEST(FrameGeometry, EdgesComeBeforeCorners) {
 
 TEST(FrameGeometry, PanelPlacesAtTheFirstSize) {
     const PanelPlaces p = layout_panels(1028, 600, Borders{4, 4, 4, 4});
-    EXPECT_EQ(p.media, (Rect{4, 74, 256, 192}));
-    EXPECT_EQ(p.video, (Rect{260, 74, 764, 192}));
-    EXPECT_EQ(p.user_list, (Rect{4, 266, 408, 80}));
-    EXPECT_EQ(p.chat_input, (Rect{4, 346, 408, 190}));
+    EXPECT_EQ(p.media, (Rect{4, 74, 255, 191}));
+    EXPECT_EQ(p.video, (Rect{259, 74, 765, 191}));
+    EXPECT_EQ(p.user_list, (Rect{4, 265, 408, 80}));
+    EXPECT_EQ(p.chat_input, (Rect{4, 345, 408, 191}));
     EXPECT_EQ(p.status_bar, (Rect{4, 536, 408, 60}));
-    EXPECT_EQ(p.message_log, (Rect{412, 266, 612, 330}));
+    EXPECT_EQ(p.message_log, (Rect{412, 265, 612, 331}));
     const PanelPlaces none = layout_panels(960, 500, Borders{});
     EXPECT_EQ(none.user_list.width, 384);
     EXPECT_EQ(none.message_log.width, 576);
+}
+
+TEST(FrameGeometry, PicturesGrowKeepingFourToThreeAndAlwaysFit) {
+    for (auto [W, H] :
+         {std::pair{800, 480}, {960, 500}, {1028, 600}, {1600, 1000}, {1920, 1040}, {2560, 600}}) {
+        SCOPED_TRACE(std::to_string(W) + "x" + std::to_string(H));
+        const PanelPlaces p = layout_panels(W, H, Borders{4, 4, 4, 4});
+        EXPECT_EQ(p.media.height, p.media.width * 3 / 4);
+        EXPECT_EQ(p.video.width, 3 * p.media.width) << "three remote pictures of the same size";
+        EXPECT_GE(p.media.x, 4);
+        EXPECT_LE(p.video.x + p.video.width, W - 4) << "the fourth picture is never cut off";
+        EXPECT_NEAR(p.media.x - 4, W - 4 - (p.video.x + p.video.width), 1) << "centred";
+        EXPECT_GE(p.chat_input.height, 90) << "the chat input keeps room";
+        EXPECT_EQ(p.user_list.y, p.media.y + p.media.height);
+        EXPECT_EQ(p.status_bar.y + p.status_bar.height, H - 4);
+    }
+    EXPECT_GT(layout_panels(1600, 1000, Borders{4, 4, 4, 4}).media.width, 390) << "maximised, they grow";
+    EXPECT_NEAR(layout_panels(2560, 600, Borders{4, 4, 4, 4}).media.height, 600 - 8 - 70 - 230, 1)
+        << "a wide, low window: the height decides";
 }
 
 TEST(FrameGeometry, TitleButtonsRightToLeft) {
@@ -103,27 +126,27 @@ protected:
 TEST_F(MainWindowTest, OpensFramelessAtTheFirstSizeWithItsLimits) {
     EXPECT_EQ(dlg->size(), QSize(1028, 600));
     EXPECT_TRUE(dlg->windowFlags() & Qt::FramelessWindowHint);
-    EXPECT_EQ(dlg->minimumSize(), QSize(960, 500));
+    EXPECT_EQ(dlg->minimumSize(), QSize(800, 480));
     EXPECT_EQ(dlg->windowTitle(), QString::fromUtf8("Lumeno视频社区"));
     const Borders b = dlg->FrameBorders();
     EXPECT_EQ(b.left, 4);
     EXPECT_EQ(b.top, 4);
-    EXPECT_EQ(dlg->panel_widget("message_log")->geometry(), QRect(412, 266, 612, 330));
-    EXPECT_EQ(dlg->panel_widget("user_list")->geometry(), QRect(4, 266, 408, 80));
+    EXPECT_EQ(dlg->panel_widget("message_log")->geometry(), QRect(412, 265, 612, 331));
+    EXPECT_EQ(dlg->panel_widget("user_list")->geometry(), QRect(4, 265, 408, 80));
     // The title buttons are skin buttons, close rightmost.
     ASSERT_TRUE(button(1069)->isVisible());
     EXPECT_EQ(button(1069)->geometry().right(), 1028 - 4 - 1 - 1);
     EXPECT_TRUE(button(1069)->text().isEmpty());
     EXPECT_FALSE(button(1077)->isVisible()) << "template buttons without a skin entry stay hidden";
-    dlg->resize(900, 400);
-    EXPECT_EQ(dlg->size(), QSize(960, 500)) << "the minimum size holds";
+    dlg->resize(700, 400);
+    EXPECT_EQ(dlg->size(), QSize(800, 480)) << "the minimum size holds";
 }
 
 TEST_F(MainWindowTest, LayoutFollowsTheSize) {
     dlg->resize(1200, 700);
     QApplication::processEvents();
-    EXPECT_EQ(dlg->panel_widget("message_log")->geometry(),
-              QRect(4 + 476, 266, 1192 - 476, 700 - 4 - 4 - 262));
+    EXPECT_EQ(dlg->panel_widget("message_log")->geometry(), QRect(4 + 476, 297, 1192 - 476, 700 - 4 - 297));
+    EXPECT_EQ(dlg->panel_widget("media_panel")->geometry(), QRect(4, 74, 298, 223)) << "the pictures grow";
     EXPECT_EQ(button(1069)->geometry().right(), 1200 - 4 - 1 - 1);
     EXPECT_FALSE(dlg->mask().isEmpty());
     EXPECT_FALSE(dlg->mask().contains(QPoint(0, 0))) << "rounded corners";

@@ -1,4 +1,5 @@
-// Start-up of the real quorin program: headless first start, a second copy, and a copy that crashed.
+// Start-up of the real quorin program: the start screen without a user, a second copy with and without a
+// class link, and a copy that crashed.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -14,44 +15,79 @@
 #include "platform/process.h"
 #include "temp_dir.h"
 
-TEST(Startup, WithoutLaunchStringOpensUnderTheDefaultTitleAndNeverConnects) {
+namespace {
+bool eventually_contains(const Installation& inst, const std::string& name, const std::string& text) {
+    for (int waited = 0; waited < 5000; waited += 20) {
+        if (inst.errors(name).find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+} // namespace
+
+TEST(Startup, WithoutAUserTheStartScreenShowsAndNothingConnects) {
     PortWatch port;
     Installation inst(port.port());
-    pid_t pid = inst.start("first", "", 300);
-    ASSERT_GT(pid, 0);
-    ASSERT_EQ(wait_process(pid, 15000).value_or(-1), 0) << inst.errors("first");
-    const std::string report = inst.report("first");
-    EXPECT_NE(report.find("shown=1\n"), std::string::npos) << report;
-    EXPECT_NE(report.find("title=Lumeno视频社区\n"), std::string::npos) << report;
+    for (const char* launch : {"", "subject=x&roomid=7"}) {
+        SCOPED_TRACE(launch);
+        pid_t pid = inst.start(launch[0] ? "with_room" : "first", launch, 300);
+        ASSERT_GT(pid, 0);
+        ASSERT_EQ(wait_process(pid, 15000).value_or(-1), 0) << inst.errors("first");
+        const std::string report = inst.report(launch[0] ? "with_room" : "first");
+        EXPECT_NE(report.find("start_screen=1\n"), std::string::npos) << report;
+        EXPECT_EQ(report.find("shown=1\n"), std::string::npos) << "no main window before a class is chosen";
+    }
     EXPECT_EQ(port.accepted(), 0) << "no login without a user id";
-    bool logged = false;
-    for (auto& e : fs::directory_iterator(fs::path(inst.file("log"))))
-        logged = logged || read_file(e.path().string()).find("log_init ok") != std::string::npos;
-    EXPECT_TRUE(logged);
 }
 
-TEST(Startup, SecondCopyShowsTheMessageRaisesTheFirstAndEnds) {
+TEST(Startup, SecondCopyWithoutALinkShowsTheMessageRaisesTheFirstAndEnds) {
     PortWatch port;
     Installation inst(port.port());
-    pid_t first = inst.start("first", "", 20000);
+    pid_t first = inst.start("first", "userid=1&roomid=1", 20000);
     ASSERT_TRUE(inst.wait_for_report("first", "shown=1", 15000)) << inst.errors("first");
 
-    pid_t second = inst.start("second", "userid=5", 20000);
+    pid_t second = inst.start("second", "", 20000);
     ASSERT_EQ(wait_process(second, 15000).value_or(-1), 0);
     EXPECT_NE(inst.errors("second").find("message box [提示]: 客户端已经在运行，请先关闭或者稍候再试！"),
               std::string::npos)
         << inst.errors("second");
     EXPECT_EQ(inst.report("second"), "second_copy=1\n") << "no window in the second copy";
     EXPECT_TRUE(inst.wait_for_report("first", "raise_request=1", 5000)) << inst.report("first");
-    EXPECT_EQ(port.accepted(), 0);
+    terminate_process(first);
+}
 
+TEST(Startup, SecondCopyWithALinkHandsItToTheFirstAndEndsAtOnce) {
+    PortWatch port;
+    Installation inst(port.port());
+    pid_t first = inst.start("first", "userid=1&roomid=1", 30000);
+    ASSERT_TRUE(inst.wait_for_report("first", "shown=1", 15000)) << inst.errors("first");
+
+    // The same class: the first comes to the front.
+    const auto started = std::chrono::steady_clock::now();
+    pid_t same = inst.start("same", "quorin://join?userid=1&roomid=1", 20000);
+    ASSERT_EQ(wait_process(same, 15000).value_or(-1), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << "ends at once";
+    EXPECT_EQ(inst.errors("same").find("message box"), std::string::npos)
+        << "no box: " << inst.errors("same");
+    EXPECT_EQ(inst.report("same"), "second_copy=1\nhanded_over=1\n");
+    EXPECT_TRUE(inst.wait_for_report("first", "launch_request=1 1\n", 5000)) << inst.report("first");
+    EXPECT_TRUE(inst.wait_for_report("first", "raise_request=1", 5000)) << inst.report("first");
+
+    // Another class: the first asks (nobody answers here, so it stays) and the second copy does not wait.
+    pid_t other = inst.start("other", "userid=2&roomid=9", 20000);
+    ASSERT_EQ(wait_process(other, 15000).value_or(-1), 0);
+    EXPECT_TRUE(inst.wait_for_report("first", "launch_request=2 9\n", 5000)) << inst.report("first");
+    EXPECT_TRUE(eventually_contains(inst, "first", "question [提示]: 您正在另一个课堂中"));
+    EXPECT_TRUE(process_running(first));
+    EXPECT_EQ(inst.report("first").find("switch_class"), std::string::npos);
     terminate_process(first);
 }
 
 TEST(Startup, RunningCopyWithItsOwnTitleIsNotRaised) {
     PortWatch port;
     Installation inst(port.port());
-    pid_t first = inst.start("first", "appname=Classroom", 20000);
+    pid_t first = inst.start("first", "appname=Classroom&userid=1", 20000);
     ASSERT_TRUE(inst.wait_for_report("first", "shown=1", 15000)) << inst.errors("first");
     EXPECT_NE(inst.report("first").find("title=Classroom\n"), std::string::npos);
 
@@ -67,10 +103,10 @@ TEST(Startup, CopyThatCrashedDoesNotBlockTheNextStart) {
     PortWatch port;
     Installation inst(port.port());
     pid_t crashed = inst.start("crashed", "", 20000);
-    ASSERT_TRUE(inst.wait_for_report("crashed", "shown=1", 15000)) << inst.errors("crashed");
+    ASSERT_TRUE(inst.wait_for_report("crashed", "start_screen=1", 15000)) << inst.errors("crashed");
     terminate_process(crashed); // SIGKILL: the lock and the socket file stay behind
 
-    pid_t next = inst.start("next", "", 300);
+    pid_t next = inst.start("next", "userid=3", 300);
     ASSERT_EQ(wait_process(next, 15000).value_or(-1), 0) << inst.errors("next");
     EXPECT_NE(inst.report("next").find("shown=1"), std::string::npos) << inst.report("next");
 }

@@ -241,7 +241,8 @@ bool has_close(const std::vector<Down>& ds, uint64_t conn) {
 
 // A "node" that publishes whatever it likes: garbage is dropped; its users log in and are held to the
 // room's rules (chat rate, rights, broken rules close the connection); its video and voice are held to the
-// rates and layouts of a socket; a rejoin cannot make a host. The real users go on undisturbed.
+// rates and layouts of a socket; a rejoin cannot make a host; a push cannot end a session whose seat is its
+// own. The real users go on undisturbed.
 TEST(ClusterHostileBus, PacketsFromTheBusAreHeldToTheRulesOfASocket) {
     ClusterEnv env;
     ASSERT_TRUE(env.ready());
@@ -347,6 +348,15 @@ TEST(ClusterHostileBus, PacketsFromTheBusAreHeldToTheRulesOfASocket) {
     EXPECT_TRUE(has_close(downs, 72)) << "closed after its broken rules, as a socket is";
     const auto after = ann.drain(500);
     EXPECT_EQ(count_type(after, pkt::kRightsChange), 0u) << "nobody got the speak right from a false host";
+
+    // "Your user logged in elsewhere" for every connection of both nodes: nobody's seat is taken, nobody
+    // goes.
+    for (uint64_t conn = 1; conn <= 40; ++conn)
+        for (const char* subject : {"quorin.n.a", "quorin.n.b"})
+            evil.publish(subject, Push{"evil", conn}.encode());
+    evil.flush();
+    EXPECT_EQ(count_type(host.drain(800), pkt::kLoginResult), 0u);
+    EXPECT_EQ(count_type(ann.drain(200), pkt::kLoginResult), 0u);
 
     // The real users go on.
     proto::ChatLine line;

@@ -168,3 +168,30 @@ TEST(ClientConfig, LoadSetsUpLoggingInTheLogFolder) {
         found = found || read_file(e.path().string()).find(": log_init ok") != std::string::npos;
     EXPECT_TRUE(found);
 }
+
+TEST(UserPort, DerivedFromTheUserIdWrittenOnceAndKept) {
+    TempDir dir;
+    const std::string f = dir.file("user.txt");
+    write_file(f, "[media]\nrecord_deviceid=0\n[network]\n# no port\n");
+    const int first = ensure_user_port(f, 1000, [](int) { return true; });
+    EXPECT_EQ(first, kUserPortFirst + 1000);
+    EXPECT_EQ(read_settings(f).port, first) << "written where the service reads it";
+    EXPECT_NE(read_file(f).find("record_deviceid=0"), std::string::npos) << "the rest is kept";
+    const int second_user = ensure_user_port(dir.file("other.txt"), 1001, [](int) { return true; });
+    EXPECT_NE(second_user, first) << "two users, two ports";
+    // Once written it is kept, whatever is free now.
+    EXPECT_EQ(ensure_user_port(f, 1000, [](int) { return false; }), first);
+    // A port in the file is the user's choice.
+    write_file(f, "[network]\nport=6001\n");
+    EXPECT_EQ(ensure_user_port(f, 1000), 6001);
+    // A derived port that another program holds: the next candidate.
+    const std::string g = dir.file("busy.txt");
+    const int p = ensure_user_port(g, 1000, [](int port) { return port != kUserPortFirst + 1000; });
+    EXPECT_NE(p, kUserPortFirst + 1000);
+    EXPECT_GE(p, kUserPortFirst);
+    EXPECT_LT(p, kUserPortFirst + kUserPortCount);
+    // Large user ids stay in the range.
+    const int big = ensure_user_port(dir.file("big.txt"), 4000000000u, [](int) { return true; });
+    EXPECT_GE(big, kUserPortFirst);
+    EXPECT_LT(big, kUserPortFirst + kUserPortCount);
+}

@@ -11,6 +11,7 @@
 #include "config/client_config.h"
 #include "platform/controls.h"
 #include "platform/message_ids.h"
+#include "platform/qtext.h"
 #include "platform/text.h"
 #include "roster/CAudioSetup.h"
 #include "roster/CStatusDlg.h"
@@ -99,10 +100,11 @@ TEST(Mixer, FollowsAndDrivesTheSoundServer) {
 }
 
 // The position of an ALSA device in the capture or playback list (-1 when it is not there).
+// The position of the first device whose name starts with `name`.
 int position_of(const std::string& name, bool capture) {
     const auto devices = list_audio_devices(capture);
     for (size_t i = 0; i < devices.size(); ++i)
-        if (devices[i].name == name)
+        if (devices[i].name.rfind(name, 0) == 0)
             return int(i);
     return -1;
 }
@@ -117,6 +119,7 @@ TEST(Mixer, AddressesTheChosenDevicesCardAndNeverMutesAnOutput) {
                 {"plughw:CARD=USB,DEV=0", "hw:USB"},
                 {"plughw:2,0", "hw:2"},
                 {"pulse", "pulse"},
+                {"pulse:quorin_mic", "pulse"},
                 {"lavrate", ""},
                 {"upmix", ""}};
     for (const auto& r : rows)
@@ -125,7 +128,8 @@ TEST(Mixer, AddressesTheChosenDevicesCardAndNeverMutesAnOutput) {
     CMixer mixer;
     if (!mixer.available())
         GTEST_SKIP() << "no sound server (run through scripts/with-test-env)";
-    const int pulse_in = position_of("pulse", true), pulse_out = position_of("pulse", false);
+    const int pulse_in = position_of(kPulseDevicePrefix, true),
+              pulse_out = position_of(kPulseDevicePrefix, false);
     const int rate_converter = position_of("lavrate", true);
     ASSERT_GE(pulse_in, 0);
     ASSERT_GE(pulse_out, 0);
@@ -199,6 +203,20 @@ TEST(StatusBar, ButtonsSlidersAndMessages) {
     EXPECT_EQ(status.count_label()->text(), QString::fromUtf8("房间人数：3人"));
     EXPECT_EQ(status.host_label()->text(), QString::fromUtf8("发起人：王老师"));
 
+    // A long link state is cut before the volume buttons, and its whole text is the tool tip.
+    const std::string long_state = utf8_to_gbk("连接已断开，16秒后重新连接（第12次）");
+    status.ShowLinkState(long_state);
+    const QWidget* mic_button = get_dlg_item(&status, CStatusDlg::kMicButton);
+    EXPECT_LT(status.link_label()->geometry().right(), mic_button->x()) << "not under the volume icons";
+    EXPECT_TRUE(status.link_label()->text().endsWith(QChar(0x2026)));
+    EXPECT_EQ(status.link_label()->toolTip(), gbk_to_qstring(long_state));
+    status.resize(700, 60);
+    settle();
+    EXPECT_EQ(status.link_label()->text(), gbk_to_qstring(long_state)) << "whole where it fits";
+    EXPECT_LT(status.link_label()->geometry().right(), mic_button->x());
+    status.resize(408, 60);
+    status.ShowLinkState("");
+
     // Not connected: the sliders act on the system mixer, and a change made outside shows after a repaint.
     if (!status.mixer().available())
         return;
@@ -243,5 +261,32 @@ TEST(AudioSetup, ListsAndIds) {
             EXPECT_NE(d.name, "null");
             EXPECT_NE(d.name, "default");
             EXPECT_FALSE(d.description.empty());
+        }
+}
+
+TEST(AudioDevices, TheSoundServersDevicesByTheirNamesThenTheCards) {
+    if (list_sound_server_devices(false).empty())
+        GTEST_SKIP() << "no sound server (run through scripts/with-test-env)";
+    const auto playback = list_audio_devices(false);
+    const auto capture = list_audio_devices(true);
+    auto find = [](const std::vector<AudioDevice>& list, const std::string& name) {
+        for (const auto& d : list)
+            if (d.name == name)
+                return d.description;
+        return std::string("(missing)");
+    };
+    EXPECT_EQ(find(playback, "pulse:quorin_null"), "QuorinNull") << "the sink's description";
+    EXPECT_EQ(find(playback, "pulse:quorin_speaker"), "QuorinSpeaker");
+    EXPECT_NE(find(capture, "pulse:quorin_mic"), "(missing)");
+    for (const auto* list : {&playback, &capture})
+        for (size_t i = 0; i < list->size(); ++i) {
+            const AudioDevice& d = (*list)[i];
+            SCOPED_TRACE(d.name);
+            EXPECT_EQ(d.name.find(".monitor"), std::string::npos) << "no monitors of outputs";
+            const bool server = d.name.rfind(kPulseDevicePrefix, 0) == 0;
+            EXPECT_TRUE(server || d.name.rfind("sysdefault:CARD=", 0) == 0) << "no ALSA plug-ins";
+            if (i > 0 && server) {
+                EXPECT_EQ((*list)[i - 1].name.rfind(kPulseDevicePrefix, 0), 0u) << "the sound server first";
+            }
         }
 }

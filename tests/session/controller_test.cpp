@@ -224,8 +224,7 @@ TEST_F(Controller, RightsGrantedToSelfSwitchesTheMicrophoneOn) {
     EXPECT_EQ(poster.posted[0].l, 21);
     journal.clear();
     deliver();
-    EXPECT_EQ(journal, (Journal{"notice 申请发言审批通过", "status toggle microphone",
-                                "notice 本地麦克风已开启", "changed 12"}));
+    EXPECT_EQ(journal, (Journal{"notice 申请发言审批通过", "status toggle microphone", "changed 12"}));
     EXPECT_TRUE(link.microphone_on());
     EXPECT_EQ(sent(), std::vector<uint16_t>{pkt::kMicrophoneOn});
     EXPECT_EQ(link.roster().Self()->block.state & 1, 1u);
@@ -237,7 +236,37 @@ TEST_F(Controller, QuietGrantSwitchesOnSilently) {
     EXPECT_EQ(poster.posted[0].l, 21 | (1 << 16));
     journal.clear();
     deliver();
-    EXPECT_EQ(journal, (Journal{"status toggle microphone", "notice 本地麦克风已开启", "changed 12"}));
+    EXPECT_EQ(journal, (Journal{"status toggle microphone", "changed 12"}));
+}
+
+TEST_F(Controller, TheMicrophoneIsOnOnlyWhenTheServiceSaysItIsOpen) {
+    login(70);
+    controller.ToggleMicrophone(0);
+    EXPECT_EQ(journal, (Journal{"changed 12"})) << "nothing said before the service has opened it";
+    journal.clear();
+    packet(pkt::kMicrophoneState, proto::MicrophoneState{12, 1, 0}.encode());
+    EXPECT_EQ(journal, (Journal{"notice 本地麦克风已开启", "changed 12"}));
+    journal.clear();
+    packet(pkt::kMicrophoneState, proto::MicrophoneState{12, 1, 0}.encode());
+    EXPECT_EQ(journal, (Journal{"changed 12"})) << "said once";
+    controller.ToggleMicrophone(0);
+    EXPECT_FALSE(link.microphone_on());
+
+    // A microphone that cannot be opened: the service's reason is shown whatever the detail switch, and the
+    // microphone is off again, button and tile.
+    controller.ToggleMicrophone(0);
+    journal.clear();
+    packet(pkt::kSystemText,
+           proto::SystemText{utf8_to_gbk("无法打开麦克风：lavrate: No such file or directory")}.encode());
+    packet(pkt::kMicrophoneState, proto::MicrophoneState{12, 1, 1}.encode());
+    EXPECT_EQ(journal, (Journal{"notice 无法打开麦克风：lavrate: No such file or directory",
+                                "status microphone off", "changed 12"}));
+    EXPECT_FALSE(link.microphone_on());
+    EXPECT_EQ(link.roster().Self()->block.state & 1, 0u);
+    // Other system texts stay behind the detail switch; another user's state is theirs.
+    journal.clear();
+    packet(pkt::kSystemText, proto::SystemText{"debug"}.encode());
+    EXPECT_TRUE(journal.empty());
 }
 
 TEST_F(Controller, WithdrawWhileTheMicrophoneIsOnSwitchesItOff) {
@@ -269,9 +298,9 @@ TEST_F(Controller, MediaStartMayTurnOnTheMicrophoneAndTheCamera) {
     media.present = true;
     packet(pkt::kMediaStart);
     deliver();
-    EXPECT_EQ(journal, (Journal{"select mic", "mute 3 on", "status toggle microphone",
-                                "notice 本地麦克风已开启", "changed 12", "changed 12", "switch camera on 2",
-                                "notice 本地摄像头已开启", "changed 12"}));
+    EXPECT_EQ(journal,
+              (Journal{"select mic", "mute 3 on", "status toggle microphone", "changed 12", "changed 12",
+                       "switch camera on 2", "notice 本地摄像头已开启", "changed 12"}));
     EXPECT_TRUE(link.camera_on());
     EXPECT_EQ(link.roster().Self()->block.stream.fourcc, 1u);
 }

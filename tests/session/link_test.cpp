@@ -247,6 +247,33 @@ TEST(ServiceLink, LoginAfterReconnectResetsTheBackOff) {
     rig.link.ShutDown();
 }
 
+TEST(ServiceLink, RoomServerThatStaysDownIsAskedForLessAndLessOften) {
+    StandIn service;
+    Install install(service.port());
+    Rig rig(install);
+    rig.identify(12, 7);
+    rig.link.SetUp(&rig.handler);
+    rig.connect_first();
+    ASSERT_TRUE(service.accept_and_read());
+    std::vector<std::string> waits;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        EXPECT_TRUE(rig.link.OnLoginResult(login_result::kRoomUnreachable));
+        waits.push_back(rig.status.link_states.back());
+        service.accept_only();
+        rig.finish_attempt();
+        ASSERT_TRUE(service.read(5000));
+    }
+    EXPECT_EQ(waits[0], "正在重新连接...");
+    EXPECT_EQ(waits[1], "无法连接到课堂服务器，1秒后重试");
+    EXPECT_EQ(waits[2], "无法连接到课堂服务器，1秒后重试") << "the first waits are short";
+    ReconnectBackoff room(ReconnectBackoff::kMaxDelayMs, 3);
+    int last = 0;
+    for (int i = 0; i < 44; ++i)
+        last = room.NextDelayMs();
+    EXPECT_EQ(last, ReconnectBackoff::kMaxDelayMs) << "attempt 44 waits the longest, not a second";
+    rig.link.ShutDown();
+}
+
 TEST(ServiceLink, ALossOrALoginResult6RightAfterAnAttemptReportedIsNotDropped) {
     StandIn service;
     Install install(service.port());
@@ -584,4 +611,20 @@ TEST(ServiceLink, KeyIdOfOtherThanHexadecimalDigitsSendsNoLogin) {
     EXPECT_EQ(key[1], 0x12);
     EXPECT_EQ(key[2], 0);
     rig.link.ShutDown();
+}
+
+TEST(ServiceProcess, AServiceThatEndedByItselfIsCollectedAndLeavesNoZombie) {
+    ServiceProcess service("/bin", "true"); // a service that ends at once, as an idle one does after a while
+    ASSERT_TRUE(service.start_service());
+    const pid_t pid = service.pid();
+    // Ended, but not yet collected: a zombie.
+    for (int waited = 0; process_running(pid) && waited < 5000; waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_FALSE(process_running(pid));
+    EXPECT_EQ(kill(pid, 0), 0) << "a zombie until collected";
+    service.reap_if_ended();
+    EXPECT_FALSE(service.holds_process());
+    EXPECT_EQ(kill(pid, 0), -1) << "collected";
+    service.reap_if_ended(); // nothing more to do
+    service.stop_service(100);
 }

@@ -171,6 +171,9 @@ struct StatusBarDouble : IStatusBar {
     void ShowLinkState(const std::string& t) override { link_states.push_back(gbk_to_utf8(t)); }
     // Hooked up by controller tests to request 7, as the real status bar does.
     std::function<void()> on_toggle;
+    void ShowMicrophoneState(bool on) override {
+        j.push_back(on ? "status microphone on" : "status microphone off");
+    }
     void ToggleMicrophone() override {
         j.push_back("status toggle microphone");
         if (on_toggle)
