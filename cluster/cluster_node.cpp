@@ -1716,6 +1716,7 @@ void ClusterNode::tick() {
         figures_.remote_users += v.seated;
     figures_.nats = bus_.connected();
     figures_.redis = redis_ok_;
+    figures_.redis_waiting = store_.waiting();
     if (now >= next_status_ms_) {
         next_status_ms_ = now + int64_t(config_.status_interval_s) * 1000;
         log(format(config_.node, figures_));
@@ -1833,9 +1834,10 @@ std::string ClusterNode::format(const std::string& node, const Figures& f) {
     char buf[512];
     std::snprintf(buf, sizeof buf,
                   "node %s: rooms homed %zu, users here %zu, users of other nodes in rooms homed here %zu; "
-                  "NATS in %.0f msg/s %.1f kB/s, out %.0f msg/s %.1f kB/s; NATS %s, Redis %s",
+                  "NATS in %.0f msg/s %.1f kB/s, out %.0f msg/s %.1f kB/s; NATS %s, Redis %s (%zu waiting)",
                   node.c_str(), f.rooms_homed, f.users_here, f.remote_users, f.in_msgs_s, f.in_bytes_s / 1000,
-                  f.out_msgs_s, f.out_bytes_s / 1000, f.nats ? "up" : "down", f.redis ? "up" : "down");
+                  f.out_msgs_s, f.out_bytes_s / 1000, f.nats ? "up" : "down", f.redis ? "up" : "down",
+                  f.redis_waiting);
     return buf;
 }
 

@@ -90,6 +90,7 @@ public:
         size_t remote_users = 0; // members of rooms homed here, logged in at other nodes
         double in_msgs_s = 0, in_bytes_s = 0, out_msgs_s = 0, out_bytes_s = 0; // NATS, last interval
         bool nats = false, redis = false;
+        size_t redis_waiting = 0; // commands for Redis not answered yet (grows while Redis is slow)
     };
     Figures figures() const { return figures_; }
     static std::string format(const std::string& node, const Figures& f);
