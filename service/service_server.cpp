@@ -177,7 +177,7 @@ bool ServiceServer::accept_allowed(const asio::ip::tcp::socket& socket) {
     size_t waiting = 0, from_there = 0;
     std::optional<room::ConnId> oldest, oldest_from_there;
     for (const auto& [id, c] : clients_) {
-        if (room_->logged_in(id) || c.login_seen || c.upstream)
+        if (room_->logged_in(id) || c.login_seen || c.sent_a_login || c.upstream)
             continue;
         ++waiting;
         if (!oldest || id < *oldest)
@@ -276,7 +276,7 @@ void ServiceServer::arm_login_timer(room::ConnId id) {
         if (ec || room_->logged_in(id))
             return;
         auto w = clients_.find(id);
-        if (w != clients_.end() && (w->second.login_seen || w->second.upstream))
+        if (w != clients_.end() && (w->second.login_seen || w->second.sent_a_login || w->second.upstream))
             return;
         // A connection that never logs in (a port scan, a stalled or foreign client) does not keep its place.
         auto c = clients_.find(id);
@@ -315,6 +315,7 @@ void ServiceServer::start_relay_client(room::ConnId id) {
             // waits, within reason.
             if (type == pkt::kLogin) {
                 me.login_seen = true;
+                me.sent_a_login = true;
                 me.pending.clear();
             }
             if (!me.login_seen || me.pending.size() >= 64)
