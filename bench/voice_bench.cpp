@@ -3,19 +3,31 @@
 //    their arrival at B's speaker (the monitor of the speaker sink), both recorded in 5 ms pieces by this
 //    program, p50 and p99 over the bursts;
 //  - CPU of the sending and the receiving service while A speaks, as a share of one core;
-//  - bytes a second on the wire during speech and during silence (DTX), counted by a third user.
+//  - bytes a second on the wire during speech and during silence (DTX), counted by a third user;
+//  - the same bursts from a second speaker whose service reaches the room server through a bad network (a
+//    relay that delays its frames by a random jitter and drops some of its voice frames): mouth-to-ear p50
+//    and p99 and the share of frames the listener's service concealed, beside the clean path's.
 // Runs under scripts/with-test-env, which provides the sound server and its sinks.
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <pulse/error.h>
 #include <pulse/simple.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <deque>
 #include <fstream>
+#include <map>
 #include <mutex>
+#include <random>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -56,6 +68,7 @@ pa_simple* open_stream(pa_stream_direction_t dir, const char* device) {
 struct OnsetRecorder {
     const char* device = nullptr;
     std::vector<double> onsets; // seconds since t0
+    std::mutex mutex;           // onsets
     std::atomic<bool> stop{false};
     void run(Clock::time_point t0) {
         pa_simple* s = open_stream(PA_STREAM_RECORD, device);
@@ -69,13 +82,205 @@ struct OnsetRecorder {
             for (int16_t v : chunk)
                 e += double(v) * v;
             const bool loud = std::sqrt(e / kChunk) > 800;
-            if (loud && quiet >= 20) // 100 ms of quiet before: a new burst
+            if (loud && quiet >= 20) { // 100 ms of quiet before: a new burst
+                std::lock_guard lock(mutex);
                 onsets.push_back(seconds_since(t0));
+            }
             quiet = loud ? 0 : quiet + 1;
         }
         pa_simple_free(s);
     }
 };
+
+// A bad network between one user's service and the room server. Frames from the service are held for
+// kBaseMs plus a random jitter (exponential, mean kJitterMs, at most kMaxJitterMs) and leave in order, as on
+// one TCP connection; kLossPercent of its voice frames are dropped, as a lossy path drops datagrams. Frames
+// towards the service pass at once. One connection at a time.
+class BadNetworkRelay {
+public:
+    static constexpr int kBaseMs = 10, kJitterMs = 15, kMaxJitterMs = 200;
+    static constexpr double kLossPercent = 3.0;
+
+    explicit BadNetworkRelay(uint16_t upstream) : upstream_(upstream) {
+        listen_fd_ = listen_on_loopback(&port_);
+        acceptor_ = std::thread([this] { accept_loop(); });
+    }
+    ~BadNetworkRelay() {
+        stop_ = true;
+        queue_cv_.notify_all();
+        for (int fd : {client_fd_.load(), server_fd_.load()})
+            if (fd >= 0)
+                shutdown(fd, SHUT_RDWR);
+        acceptor_.join();
+        close(listen_fd_);
+    }
+    uint16_t port() const { return port_; }
+    uint64_t voice_seen() const { return voice_seen_; }
+    uint64_t voice_dropped() const { return voice_dropped_; }
+
+private:
+    static bool write_all(int fd, const uint8_t* p, size_t n) {
+        while (n > 0) {
+            const ssize_t w = send(fd, p, n, MSG_NOSIGNAL);
+            if (w <= 0)
+                return false;
+            p += w;
+            n -= size_t(w);
+        }
+        return true;
+    }
+
+    void accept_loop() {
+        while (!stop_) {
+            pollfd p{listen_fd_, POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0)
+                continue;
+            const int client = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0)
+                continue;
+            const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(upstream_);
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+                close(client);
+                close(server);
+                continue;
+            }
+            client_fd_ = client;
+            server_fd_ = server;
+            serve(client, server);
+            client_fd_ = server_fd_ = -1;
+            close(client);
+            close(server);
+        }
+    }
+
+    // Until either side closes: the room's frames go straight down, the service's wait and may be dropped.
+    void serve(int client, int server) {
+        std::thread down([&] {
+            uint8_t buf[65536];
+            for (;;) {
+                const ssize_t n = recv(server, buf, sizeof buf, 0);
+                if (n <= 0 || !write_all(client, buf, size_t(n)))
+                    break;
+            }
+            shutdown(client, SHUT_RDWR);
+        });
+        std::thread out([&] {
+            std::unique_lock lock(queue_mutex_);
+            for (;;) {
+                queue_cv_.wait(lock, [&] { return stop_ || closed_ || !queue_.empty(); });
+                if (stop_ || (closed_ && queue_.empty()))
+                    break;
+                const Held held = std::move(queue_.front());
+                queue_.pop_front();
+                lock.unlock();
+                std::this_thread::sleep_until(held.release);
+                const bool ok = write_all(server, held.frame.data(), held.frame.size());
+                lock.lock();
+                if (!ok)
+                    break;
+            }
+            shutdown(server, SHUT_RDWR);
+        });
+        std::mt19937 random(12345);
+        std::exponential_distribution<double> jitter(1.0 / kJitterMs);
+        std::uniform_real_distribution<double> coin(0, 100);
+        std::vector<uint8_t> in;
+        uint8_t buf[65536];
+        Clock::time_point last_release{};
+        bool broken = false;
+        for (;;) {
+            const ssize_t n = recv(client, buf, sizeof buf, 0);
+            if (n <= 0)
+                break;
+            in.insert(in.end(), buf, buf + n);
+            // Whole frames: 4-byte length L, then L bytes starting with the 2-byte type.
+            size_t at = 0;
+            while (in.size() - at >= 6) {
+                uint32_t length = 0;
+                std::memcpy(&length, &in[at], 4);
+                if (length < 2 || length > (1u << 20)) {
+                    at = in.size(); // not this framing: the link is broken off below
+                    broken = true;
+                    break;
+                }
+                if (in.size() - at < 4 + size_t(length))
+                    break;
+                uint16_t type = 0;
+                std::memcpy(&type, &in[at + 4], 2);
+                const bool voice = type == pkt::kVoice;
+                if (voice)
+                    ++voice_seen_;
+                if (voice && coin(random) < kLossPercent) {
+                    ++voice_dropped_;
+                } else {
+                    const auto delay = std::chrono::microseconds(
+                        int64_t((kBaseMs + std::min<double>(jitter(random), kMaxJitterMs)) * 1000));
+                    last_release = std::max(last_release, Clock::now() + delay);
+                    std::lock_guard lock(queue_mutex_);
+                    queue_.push_back(
+                        Held{last_release, {in.begin() + long(at), in.begin() + long(at + 4 + length)}});
+                    queue_cv_.notify_all();
+                }
+                at += 4 + size_t(length);
+            }
+            in.erase(in.begin(), in.begin() + long(at));
+            if (broken)
+                break;
+        }
+        {
+            std::lock_guard lock(queue_mutex_);
+            closed_ = true;
+        }
+        queue_cv_.notify_all();
+        shutdown(server, SHUT_RDWR);
+        down.join();
+        out.join();
+        std::lock_guard lock(queue_mutex_);
+        queue_.clear();
+        closed_ = false;
+    }
+
+    struct Held {
+        Clock::time_point release;
+        std::vector<uint8_t> frame;
+    };
+    uint16_t upstream_;
+    uint16_t port_ = 0;
+    int listen_fd_ = -1;
+    std::atomic<int> client_fd_{-1}, server_fd_{-1};
+    std::atomic<bool> stop_{false};
+    std::atomic<uint64_t> voice_seen_{0}, voice_dropped_{0};
+    std::mutex queue_mutex_;
+    std::condition_variable queue_cv_;
+    std::deque<Held> queue_;
+    bool closed_ = false; // the service's side ended (queue_mutex_)
+    std::thread acceptor_;
+};
+
+// The listener's service's talk-spurt lines ("voice of user N: played P, concealed C, ..."): the latest
+// totals per speaker in `text`.
+struct SpurtTotals {
+    uint64_t played = 0, concealed = 0;
+};
+std::map<uint32_t, SpurtTotals> latest_totals(const std::string& text) {
+    std::map<uint32_t, SpurtTotals> totals;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        unsigned user = 0;
+        unsigned long long played = 0, concealed = 0;
+        const size_t at = line.find("voice of user ");
+        if (at != std::string::npos &&
+            std::sscanf(line.c_str() + at, "voice of user %u: played %llu, concealed %llu", &user, &played,
+                        &concealed) == 3)
+            totals[user] = SpurtTotals{played, concealed};
+    }
+    return totals;
+}
 
 double percentile(std::vector<double> v, double q) {
     if (v.empty())
@@ -91,15 +296,30 @@ int main() {
     const uint16_t room_port = server.port();
     wait_until_listening(room_port);
     LocalServiceProcess a(room_port, {"PULSE_SOURCE=quorin_mouth.monitor", "PULSE_SINK=quorin_null"});
+    // The listener's service writes its log lines to a file of this program's (its standard error).
+    TempDir logs;
+    const std::string listener_log = logs.file("listener.log");
+    const int saved_stderr = dup(2);
+    const int log_fd = open(listener_log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    dup2(log_fd, 2);
     LocalServiceProcess b(room_port, {"PULSE_SOURCE=quorin_mic", "PULSE_SINK=quorin_speaker"});
-    RoomPeer teacher, student, counter;
+    dup2(saved_stderr, 2);
+    close(log_fd);
+    close(saved_stderr);
+    // The second speaker, behind the bad network.
+    BadNetworkRelay relay(room_port);
+    LocalServiceProcess a2(relay.port(), {"PULSE_SOURCE=quorin_mouth.monitor", "PULSE_SINK=quorin_null"});
+    RoomPeer teacher, student, counter, student2;
     if (!teacher.connect(b.port()) || login_peer(teacher, 2, 5) != 0 || !student.connect(a.port()) ||
-        login_peer(student, 1, 5) != 0 || !counter.connect(room_port) || login_peer(counter, 3, 5) != 0) {
+        login_peer(student, 1, 5) != 0 || !counter.connect(room_port) || login_peer(counter, 3, 5) != 0 ||
+        !student2.connect(a2.port()) || login_peer(student2, 4, 5) != 0) {
         std::fprintf(stderr, "voice_bench: the users could not log in\n");
         return 1;
     }
     teacher.send(pkt::kSpeakControl, proto::SpeakControl{1, 1}.encode());
     student.wait_for(pkt::kRightsChange);
+    teacher.send(pkt::kSpeakControl, proto::SpeakControl{4, 1}.encode());
+    student2.wait_for(pkt::kRightsChange);
     student.send(pkt::kMicrophoneOn, proto::MicrophoneOn{uint32_t(-1)}.encode());
 
     // The third user counts voice bytes on the wire (with their frame headers) in one-second bins.
@@ -154,10 +374,34 @@ int main() {
     const double a1 = process_usage(a.pid()).cpu_seconds, b1 = process_usage(b.pid()).cpu_seconds;
     play(1.0, [](uint64_t) { return 0.0; });
     // 3. Bursts for the latency.
-    at_mouth.onsets.clear();
-    at_ear.onsets.clear();
-    play(kBursts * kPeriodMs / 1000.0, bursts);
+    auto delays_of_bursts = [&] {
+        {
+            std::lock_guard lock(at_mouth.mutex), lock2(at_ear.mutex);
+            at_mouth.onsets.clear();
+            at_ear.onsets.clear();
+        }
+        play(kBursts * kPeriodMs / 1000.0, bursts);
+        play(1.0, [](uint64_t) { return 0.0; });
+        std::lock_guard lock(at_mouth.mutex), lock2(at_ear.mutex);
+        std::vector<double> delays;
+        size_t j = 0;
+        for (double m : at_mouth.onsets) {
+            while (j < at_ear.onsets.size() && at_ear.onsets[j] < m)
+                ++j;
+            if (j < at_ear.onsets.size() && at_ear.onsets[j] - m < kPeriodMs / 1000.0)
+                delays.push_back((at_ear.onsets[j] - m) * 1000);
+        }
+        return std::make_pair(delays, at_mouth.onsets.size());
+    };
+    const auto before_clean = latest_totals(read_file(listener_log));
+    const auto [delays, bursts_played] = delays_of_bursts();
+    const auto after_clean = latest_totals(read_file(listener_log));
+    // 4. The same bursts from the speaker behind the bad network.
+    student.send(pkt::kMicrophoneOff);
+    student2.send(pkt::kMicrophoneOn, proto::MicrophoneOn{uint32_t(-1)}.encode());
     play(1.0, [](uint64_t) { return 0.0; });
+    const auto [bad_delays, bad_bursts_played] = delays_of_bursts();
+    const auto after_bad = latest_totals(read_file(listener_log));
     at_mouth.stop = at_ear.stop = true;
     rec1.join();
     rec2.join();
@@ -165,14 +409,6 @@ int main() {
     count_thread.join();
     pa_simple_free(mouth);
 
-    std::vector<double> delays;
-    size_t j = 0;
-    for (double m : at_mouth.onsets) {
-        while (j < at_ear.onsets.size() && at_ear.onsets[j] < m)
-            ++j;
-        if (j < at_ear.onsets.size() && at_ear.onsets[j] - m < kPeriodMs / 1000.0)
-            delays.push_back((at_ear.onsets[j] - m) * 1000);
-    }
     auto rate = [&](double from, double to) {
         std::lock_guard lock(bins_mutex);
         double total = 0;
@@ -183,8 +419,41 @@ int main() {
     };
     const double speech_s = speech_to - speech_from + 1;
     std::printf("voice, A's microphone to B's speaker through both services and the room server:\n");
-    std::printf("  mouth-to-ear: %zu of %zu bursts heard, p50 %.0f ms, p99 %.0f ms (goal 80 / 150)\n",
-                delays.size(), at_mouth.onsets.size(), percentile(delays, 0.5), percentile(delays, 0.99));
+    // Frames concealed inside speech, as a share of the frames played and concealed, over a phase; -1 when
+    // the listener's service said nothing about it. The pauses of DTX count too (after a short hangover the
+    // sender sends nothing in them), so the clean path's share is the floor and the rest is the network's.
+    auto concealed_share = [](const std::map<uint32_t, SpurtTotals>& from,
+                              const std::map<uint32_t, SpurtTotals>& to, uint32_t user) {
+        const SpurtTotals a = from.count(user) ? from.at(user) : SpurtTotals{};
+        const SpurtTotals b = to.count(user) ? to.at(user) : SpurtTotals{};
+        // A speaker forgotten in between starts counting again.
+        const bool restarted = b.played < a.played;
+        const double played = double(b.played - (restarted ? 0 : a.played));
+        const double concealed = double(b.concealed - (restarted ? 0 : a.concealed));
+        return played + concealed > 0 ? concealed / (played + concealed) * 100 : -1.0;
+    };
+    const double clean_concealed = concealed_share(before_clean, after_clean, 1);
+    const double bad_concealed = concealed_share(after_clean, after_bad, 4);
+    double load[3] = {};
+    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(f, "%lf %lf %lf", &load[0], &load[1], &load[2]) != 3)
+            load[0] = -1;
+        std::fclose(f);
+    }
+    std::printf("  (load average after the run %.2f %.2f %.2f)\n", load[0], load[1], load[2]);
+    std::printf("  mouth-to-ear: %zu of %zu bursts heard, p50 %.0f ms, p99 %.0f ms (goal 80 / 150); "
+                "concealed %.1f %% of the frames (the pauses of DTX)\n",
+                delays.size(), bursts_played, percentile(delays, 0.5), percentile(delays, 0.99),
+                clean_concealed);
+    std::printf(
+        "  through a bad network (delay %d ms + jitter, exponential, mean %d ms; %.0f %% of voice frames "
+        "dropped, %llu of %llu): %zu of %zu bursts heard, p50 %.0f ms, p99 %.0f ms; concealed %.1f %% of "
+        "the frames (%+.1f points over the clean path); p50 ratio to the clean path %.2f, p99 %.2f\n",
+        BadNetworkRelay::kBaseMs, BadNetworkRelay::kJitterMs, BadNetworkRelay::kLossPercent,
+        (unsigned long long)relay.voice_dropped(), (unsigned long long)relay.voice_seen(), bad_delays.size(),
+        bad_bursts_played, percentile(bad_delays, 0.5), percentile(bad_delays, 0.99), bad_concealed,
+        bad_concealed - clean_concealed, percentile(bad_delays, 0.5) / std::max(percentile(delays, 0.5), 1.0),
+        percentile(bad_delays, 0.99) / std::max(percentile(delays, 0.99), 1.0));
     std::printf(
         "  CPU while speaking: sending service %.2f %%, receiving service %.2f %% of a core (goal 1 %%)\n",
         (a1 - a0) / speech_s * 100, (b1 - b0) / speech_s * 100);

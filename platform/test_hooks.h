@@ -9,6 +9,8 @@
 //                         (the headless demo shows a remote camera with nobody to click)
 //   QUORIN_WIDGETS        keep this file listing where the visible windows and named controls are on the
 //                         screen, so that a test on a real desktop knows where to click
+//   QUORIN_PAINT_AGES     append to this file the age in milliseconds of the test camera's stamp in every new
+//                         picture a video window paints, one a line (video/VideoPicture.cpp)
 #pragma once
 
 #include <QString>

@@ -6,9 +6,12 @@
 #include "platform/paths.h"
 #include "skin/ClxStatic.h"
 #include "video/CZoomVideo.h"
+#include "video/capture.h"
 #include "video/video_texts.h"
 
 #include <QMouseEvent>
+
+#include <cstdio>
 
 VideoPicture::VideoPicture(const std::string& skin_folder, const char* background_file, bool keyed_background,
                            QWidget* parent)
@@ -25,6 +28,23 @@ VideoPicture::VideoPicture(const std::string& skin_folder, const char* backgroun
 
 namespace {
 VideoPicture* g_selected = nullptr;
+
+// For measurements (QUORIN_PAINT_AGES=file): every new picture a window paints appends the age of the test
+// camera's capture stamp in it, in milliseconds, to the file. UI thread.
+void note_painted_age(const QImage& picture) {
+    static FILE* const out = [] {
+        const QByteArray path = qgetenv("QUORIN_PAINT_AGES");
+        return path.isEmpty() ? nullptr : std::fopen(path.constData(), "a");
+    }();
+    static qint64 last_picture = 0;
+    if (!out || picture.isNull() || picture.depth() != 32 || picture.cacheKey() == last_picture)
+        return;
+    last_picture = picture.cacheKey();
+    const uint32_t stamp = capture::read_frame_stamp(picture.constBits(), picture.width(), picture.height(),
+                                                     int(picture.bytesPerLine()));
+    std::fprintf(out, "%d\n", int32_t(capture::stamp_clock_ms() - stamp));
+    std::fflush(out);
+}
 } // namespace
 
 VideoPicture::~VideoPicture() {
@@ -107,7 +127,9 @@ bool VideoPicture::event(QEvent* e) {
 }
 
 void VideoPicture::paintEvent(QPaintEvent*) {
-    paint_picture(this, picture_.Latest(), ShowsFrame() && !zoom_, background_);
+    const QImage picture = picture_.Latest();
+    paint_picture(this, picture, ShowsFrame() && !zoom_, background_);
+    note_painted_age(picture);
 }
 
 void VideoPicture::resizeEvent(QResizeEvent* e) {

@@ -21,6 +21,7 @@ void JitterBuffer::push(uint32_t sequence, std::vector<uint8_t> packet) {
         // on). What waits of the old one is dropped and the new one is buffered from the start.
         packets_.clear();
         playing_ = false;
+        missing_since_played_ = 0;
         have_reference_ = false;
         s = sequence;
     }
@@ -89,15 +90,20 @@ JitterBuffer::Pull JitterBuffer::pull() {
         packets_.erase(it);
         ++next_;
         misses_ = 0;
+        ++stats_.played;
+        stats_.concealed += missing_since_played_;
+        missing_since_played_ = 0;
         return out;
     }
     if (packets_.empty() && ++misses_ > kMaxFrames) {
         // The speaker stopped (or sends nothing in silence): play nothing until the next packet.
         playing_ = false;
+        missing_since_played_ = 0;
         return out;
     }
     out.kind = Pull::Lost;
     ++stats_.lost;
+    ++missing_since_played_;
     auto following = packets_.find(next_ + 1);
     if (following != packets_.end())
         out.next = following->second;

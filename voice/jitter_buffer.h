@@ -39,6 +39,9 @@ public:
     size_t waiting() const { return packets_.size(); }
     struct Stats {
         uint64_t late = 0, duplicate = 0, lost = 0, overflow = 0;
+        // Packets handed out, and frames that were missing between two of them (concealed inside speech;
+        // "lost" also counts the frames after a speaker's last packet, before the buffer stops).
+        uint64_t played = 0, concealed = 0;
     };
     const Stats& stats() const { return stats_; }
 
@@ -56,6 +59,7 @@ private:
     int misses_ = 0;
     int waited_ = 0; // pulls the first waiting packet has waited before playing started
     int calm_ = 0;
+    uint64_t missing_since_played_ = 0;
     int crowded_ = 0;
     Stats stats_;
 };

@@ -3,7 +3,13 @@
 
 #include <alsa/asoundlib.h>
 #include <pulse/error.h>
+#include <pulse/mainloop.h>
 #include <pulse/simple.h>
+#include <pulse/stream.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstring>
 
 #include <cstring>
 
@@ -105,8 +111,154 @@ private:
     int prefill_frames_;
 };
 
+// Capture from the sound server with the server's own event loop run on the reading thread, paced by the
+// clock: a read sleeps until the rest of its frame should be there and then takes everything that arrived.
+// The simple API runs that loop on a thread of its own, which wakes for every piece the server sends (a
+// source may send every 5 ms) and wakes the reader each time; this way one frame costs one wake-up.
+class PulseCapture : public SoundStream {
+public:
+    PulseCapture() = default;
+    ~PulseCapture() override {
+        if (stream_) {
+            pa_stream_disconnect(stream_);
+            pa_stream_unref(stream_);
+        }
+        if (context_) {
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+        }
+        if (loop_)
+            pa_mainloop_free(loop_);
+    }
+
+    // Connects and starts recording from `device` (the server's default source when null) with
+    // `fragment_bytes` per delivery; false (error set) when it cannot.
+    bool open(const char* device, uint32_t fragment_bytes, std::string* error) {
+        device_ = device ? std::string(" ") + device : std::string();
+        loop_ = pa_mainloop_new();
+        if (!loop_)
+            return fail("no event loop", error);
+        context_ = pa_context_new(pa_mainloop_get_api(loop_), "velmor");
+        if (!context_ || pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0)
+            return fail(context_ ? pa_strerror(pa_context_errno(context_)) : "no context", error);
+        if (!wait_until([&] { return pa_context_get_state(context_) == PA_CONTEXT_READY; },
+                        [&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)); }))
+            return fail(pa_strerror(pa_context_errno(context_)), error);
+        const pa_sample_spec format{PA_SAMPLE_S16LE, kSampleRate, 1};
+        stream_ = pa_stream_new(context_, "speech", &format, nullptr);
+        if (!stream_)
+            return fail(pa_strerror(pa_context_errno(context_)), error);
+        pa_buffer_attr attr{};
+        attr.maxlength = uint32_t(-1);
+        attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
+        attr.fragsize = fragment_bytes;
+        if (pa_stream_connect_record(stream_, device, &attr, PA_STREAM_ADJUST_LATENCY) < 0 ||
+            !wait_until([&] { return pa_stream_get_state(stream_) == PA_STREAM_READY; },
+                        [&] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)); }))
+            return fail(pa_strerror(pa_context_errno(context_)), error);
+        return true;
+    }
+
+    bool read(int16_t* frame) override {
+        constexpr size_t kFrameBytes = kFrameSamples * 2;
+        const uint64_t start = now_us();
+        for (bool slept = false;; slept = true) {
+            if (!take_arrived())
+                return false;
+            if (pending_.size() >= kFrameBytes) {
+                std::memcpy(frame, pending_.data(), kFrameBytes);
+                pending_.erase(pending_.begin(), pending_.begin() + long(kFrameBytes));
+                return true;
+            }
+            if (now_us() - start > kGiveUpUs)
+                return false; // nothing for seconds: the source is gone
+            // Sleep until shortly before the rest should be there, then wait for the server's deliveries (at
+            // most a tenth of a second at a time): the frame leaves as soon as it is complete, as with a
+            // wake-up per delivery, but the deliveries before are taken in one go.
+            const long missing_us = long(kFrameBytes - pending_.size()) / 2 * 1'000'000 / kSampleRate;
+            if (!slept && missing_us > kEarlyUs) {
+                timespec pause{0, (std::min(missing_us, long(kFrameMs) * 1000) - kEarlyUs) * 1000};
+                nanosleep(&pause, nullptr);
+            } else if (pa_mainloop_prepare(loop_, 100'000) < 0 || pa_mainloop_poll(loop_) < 0 ||
+                       pa_mainloop_dispatch(loop_) < 0) {
+                return false;
+            }
+        }
+    }
+    bool write(const int16_t*) override { return false; }
+    bool prefill() override { return false; }
+    std::string name() const override { return "PulseAudio"; }
+
+private:
+    // How much before the frame should be complete the reader starts waiting for deliveries.
+    static constexpr long kEarlyUs = 4000;
+    // A frame that has not filled in this long: the source delivers nothing any more.
+    static constexpr uint64_t kGiveUpUs = 5'000'000;
+
+    static uint64_t now_us() {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return uint64_t(ts.tv_sec) * 1'000'000u + uint64_t(ts.tv_nsec) / 1000u;
+    }
+
+    bool fail(const char* why, std::string* error) const {
+        if (error)
+            *error = "PulseAudio" + device_ + ": " + why;
+        return false;
+    }
+
+    template <typename Done, typename Failed> bool wait_until(Done done, Failed failed) {
+        while (!done()) {
+            if (failed() || pa_mainloop_iterate(loop_, 1, nullptr) < 0)
+                return false;
+        }
+        return true;
+    }
+
+    // Runs what the server has sent without blocking and moves the recorded bytes to pending_. False when
+    // the stream or the connection has failed.
+    bool take_arrived() {
+        while (pa_mainloop_iterate(loop_, 0, nullptr) > 0) {
+        }
+        if (pa_stream_get_state(stream_) != PA_STREAM_READY)
+            return false;
+        while (pa_stream_readable_size(stream_) > 0) {
+            const void* data = nullptr;
+            size_t n = 0;
+            if (pa_stream_peek(stream_, &data, &n) < 0)
+                return false;
+            if (n == 0)
+                break;
+            // A hole in the recording (data null) is silence.
+            if (pending_.size() + n <= kMaxPending) {
+                if (data)
+                    pending_.insert(pending_.end(), static_cast<const uint8_t*>(data),
+                                    static_cast<const uint8_t*>(data) + n);
+                else
+                    pending_.insert(pending_.end(), n, 0);
+            }
+            pa_stream_drop(stream_);
+        }
+        return true;
+    }
+
+    // At most a second is held; what a stalled reader leaves beyond that is dropped.
+    static constexpr size_t kMaxPending = size_t(kSampleRate) * 2;
+    pa_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    std::string device_; // " name" of a named source, for messages
+    std::vector<uint8_t> pending_;
+};
+
 std::unique_ptr<SoundStream> open_pulse(bool capture, int latency_ms, std::string* error,
                                         const char* device = nullptr) {
+    if (capture) {
+        auto s = std::make_unique<PulseCapture>();
+        if (!s->open(device, kFrameSamples * 2, error))
+            return nullptr;
+        return s;
+    }
     const pa_sample_spec format{PA_SAMPLE_S16LE, kSampleRate, 1};
     const uint32_t frame_bytes = kFrameSamples * 2;
     const uint32_t buffer_bytes = uint32_t(latency_ms) * kSampleRate / 1000 * 2;

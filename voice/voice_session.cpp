@@ -206,8 +206,9 @@ void VoiceSession::playback_loop() {
                     if (was_playing && !s.buffer.playing() && hooks_.log) {
                         // The end of a talk spurt: how the network treated it.
                         const auto& st = s.buffer.stats();
-                        hooks_.log("voice of user " + std::to_string(it->first) + ": lost " +
-                                   std::to_string(st.lost) + ", late " + std::to_string(st.late) +
+                        hooks_.log("voice of user " + std::to_string(it->first) + ": played " +
+                                   std::to_string(st.played) + ", concealed " + std::to_string(st.concealed) +
+                                   ", lost " + std::to_string(st.lost) + ", late " + std::to_string(st.late) +
                                    ", dropped " + std::to_string(st.overflow) + ", buffer " +
                                    std::to_string(s.buffer.target() * kFrameMs) + " ms");
                     }

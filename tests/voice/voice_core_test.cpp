@@ -76,6 +76,8 @@ TEST(JitterBuffer, LossIsRebuiltFromTheNextPacketAndLateOnesMakeTheBufferLonger)
     EXPECT_EQ(b.stats().late, 1u);
     EXPECT_EQ(b.target(), before + 1);
     EXPECT_EQ(b.pull().kind, Kind::Packet);
+    EXPECT_EQ(b.stats().played, 2u);
+    EXPECT_EQ(b.stats().concealed, 1u) << "the frame between two played packets was concealed";
 }
 
 TEST(JitterBuffer, NeverHoldsMoreThanItsBoundAndStopsAfterSilence) {
@@ -93,6 +95,8 @@ TEST(JitterBuffer, NeverHoldsMoreThanItsBoundAndStopsAfterSilence) {
     EXPECT_EQ(tail.front(), -1);
     EXPECT_EQ(tail.back(), -2);
     EXPECT_FALSE(b.playing());
+    EXPECT_EQ(b.stats().concealed, 0u) << "what follows the last packet is not a gap in the speech";
+    EXPECT_GT(b.stats().lost, 0u);
     // A new talk spurt starts again after the starting delay.
     b.push(1030, packet(1030));
     EXPECT_EQ(b.pull().kind, Kind::Nothing);
