@@ -5,6 +5,7 @@
 #include <QDialogButtonBox>
 #include <QFontDialog>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTextCharFormat>
@@ -39,6 +40,10 @@ ChatFontDialog::ChatFontDialog(const QTextCharFormat& start, QWidget* parent) : 
     font_box_->setOptions(QFontDialog::NoButtons | QFontDialog::DontUseNativeDialog);
     font_box_->setWindowFlags(Qt::Widget);
     font_box_->setCurrentFont(start.font());
+    // The font part is a dialog of its own: Escape typed in it would close only that part and leave an empty
+    // dialog, and it swallows Return. Both answer the whole dialog instead.
+    connect(font_box_, &QDialog::rejected, this, &QDialog::reject);
+    font_box_->installEventFilter(this);
 
     auto* colour_row = new QHBoxLayout;
     colour_row->addWidget(new QLabel(QString::fromUtf8(chat_text::kColour), this));
@@ -82,6 +87,17 @@ ChatFontDialog::ChatFontDialog(const QTextCharFormat& start, QWidget* parent) : 
 
     const QColor first = start.foreground().style() != Qt::NoBrush ? start.foreground().color() : Qt::black;
     set_colour(first);
+}
+
+bool ChatFontDialog::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == font_box_ && e->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(e)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            accept();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, e);
 }
 
 QFont ChatFontDialog::chosen_font() const {

@@ -31,6 +31,9 @@ public:
     QToolButton* more_colours() const { return more_; }
     QDialogButtonBox* buttons() const { return buttons_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
 private:
     void ShowSample();
 

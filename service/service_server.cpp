@@ -262,7 +262,7 @@ void ServiceServer::arm_login_timer(room::ConnId id) {
         if (ec || room_->logged_in(id))
             return;
         auto w = clients_.find(id);
-        if (w != clients_.end() && (w->second.login_seen || w->second.upstream))
+        if (w != clients_.end() && (w->second.login_seen || w->second.sent_a_login || w->second.upstream))
             return;
         // A connection that never logs in (a port scan, a stalled or foreign client) does not keep its place.
         auto c = clients_.find(id);
@@ -301,6 +301,7 @@ void ServiceServer::start_relay_client(room::ConnId id) {
             // waits, within reason.
             if (type == pkt::kLogin) {
                 me.login_seen = true;
+                me.sent_a_login = true;
                 me.pending.clear();
             }
             if (!me.login_seen || me.pending.size() >= 64)

@@ -11,8 +11,8 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <unordered_map>
 #include <string>
+#include <unordered_map>
 
 #include "service/room_backend.h"
 #include "service/room_hub.h"
@@ -69,10 +69,11 @@ private:
         std::shared_ptr<FramedSocket> upstream;          // relay mode
         std::shared_ptr<asio::steady_timer> login_timer; // hub mode, until the login
         bool login_seen = false;                         // relay mode: the client has sent its login
-        bool connecting = false;                         // relay mode: the room server is being reached
-        std::vector<std::vector<uint8_t>> pending;       // relay mode: frames that wait for the room server
-        size_t upstream_tries = 0;                       // relay mode: room servers tried for this login
-        std::unique_ptr<voice::VoiceSession> voice;      // local service: the user's speech
+        bool sent_a_login = false; // relay mode: ever (a client that waits to log in again keeps its link)
+        bool connecting = false;   // relay mode: the room server is being reached
+        std::vector<std::vector<uint8_t>> pending;  // relay mode: frames that wait for the room server
+        size_t upstream_tries = 0;                  // relay mode: room servers tried for this login
+        std::unique_ptr<voice::VoiceSession> voice; // local service: the user's speech
     };
     void accept_next();
     void on_accepted(asio::ip::tcp::socket socket);
@@ -105,7 +106,7 @@ private:
     asio::ip::tcp::acceptor acceptor_;
     asio::steady_timer idle_timer_;
     room::RoomHub hub_;
-    std::shared_ptr<room::RoomBackend> room_;           // options_.backend, or hub_
+    std::shared_ptr<room::RoomBackend> room_;          // options_.backend, or hub_
     std::unordered_map<room::ConnId, Client> clients_; // looked up once per receiver of every packet
     room::ConnId next_id_ = 1;
     size_t upstream_next_ = 0; // relay mode: the room server tried first at the next login

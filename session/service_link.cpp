@@ -130,7 +130,8 @@ void ServiceLink::ScheduleAttempt(ReconnectBackoff& backoff, bool restart_servic
             if (!service_.find_service() && !service_.start_service())
                 outcome |= kServiceStartFailedBit;
         }
-        if (link_.changeip(addr, port))
+        // Without a restart the link that is still up is kept, and only the login goes again.
+        if ((!restart_service && link_.connected()) || link_.changeip(addr, port))
             outcome |= kConnectedBit;
         host_.PostToSelf(msg::kReconnectDone, outcome);
     });
@@ -181,8 +182,9 @@ bool ServiceLink::OnLoginResult(uint32_t result) {
         return false;
     }
     if (result == login_result::kRoomUnreachable && identity_.user_id != 0) {
-        // The service is fine; the room server behind it is not (yet). Try again later without a box.
-        link_.close_socket();
+        // The service is fine; the room server behind it is not (yet). Try again later without a box, on the
+        // same link: the service ends soon after its client leaves, so a closed link would lose it during
+        // the longer waits and the next attempt would find no service at all.
         EmptyRoom();
         if (!attempt_pending_)
             ScheduleAttempt(room_backoff_, false, link_text::kRoomUnreachable);

@@ -116,7 +116,8 @@ private:
     void LinkState(const std::string& utf8);
     void EmptyRoom();
     // Starts the next background attempt after the back-off's delay; `restart_service` stops our service and
-    // starts it anew first (after a lost link), otherwise only the connection is made again.
+    // starts it anew first (after a lost link); otherwise a link that is still up is kept (only the login is
+    // sent again) and a closed one is made again.
     void ScheduleReconnect(bool restart_service, const char* state_format);
     void ScheduleAttempt(ReconnectBackoff& backoff, bool restart_service, const char* state_format);
 

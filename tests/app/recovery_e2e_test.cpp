@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <set>
 
 #include "installation.h"
 #include "platform/text.h"
@@ -89,6 +90,40 @@ TEST(RecoveryEndToEnd, TheClassIsBackSoonAfterTheRoomServerRestarts) {
     line.text = utf8_to_gbk("继续上课");
     teacher->send(pkt::kChat, line.encode());
     EXPECT_TRUE(inst.wait_for_report("client", "chat=100>0:继续上课\n", 5000)) << inst.report("client");
+    kill(client, SIGTERM);
+    EXPECT_EQ(wait_process(client, 10000).value_or(-1), 0);
+    terminate_process(server);
+}
+
+// A room server that stays down for a while: the client keeps its own service (which ends soon after its
+// client leaves) and asks it again and again, waiting longer each time, saying that the room server is not
+// there rather than that the service is; once the room server is up, the class starts.
+TEST(RecoveryEndToEnd, ARoomServerThatIsDownForAWhileKeepsTheServiceAndIsJoinedOnceUp) {
+    TempDir room_dir;
+    fs::copy_file(fs::path(QUORIN_INSTALL_DIR) / "velmor", room_dir.path() / "velmor");
+    const uint16_t port = free_port();
+    Installation inst(free_port(), "[room]\nserver=127.0.0.1:" + std::to_string(port) + "\n", true);
+    pid_t client = inst.start("client", "userid=12&roomid=7", 60000);
+    ClientReaper reaper{client, inst.folder()};
+    const std::string service_exe = inst.file("velmor");
+    std::set<pid_t> services;
+    // Long enough for waits longer than the service stays without a client.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(12);
+    while (std::chrono::steady_clock::now() < until) {
+        for (pid_t p : find_own_processes_by_exe(service_exe))
+            services.insert(p);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    const std::string down = inst.report("client");
+    EXPECT_EQ(services.size(), 1u) << "one service all along";
+    EXPECT_EQ(down.find("notice=" + std::string("无法连接到服务程序")), std::string::npos) << down;
+    EXPECT_NE(down.find("link_state=无法连接到课堂服务器"), std::string::npos) << down;
+
+    pid_t server = spawn_process(room_dir.file("velmor"),
+                                 {"--room-server", "--listen", "127.0.0.1:" + std::to_string(port)},
+                                 room_dir.path().string());
+    ASSERT_TRUE(wait_until_listening(port));
+    EXPECT_TRUE(inst.wait_for_report("client", "notice=登录成功！\n", 15000)) << inst.report("client");
     kill(client, SIGTERM);
     EXPECT_EQ(wait_process(client, 10000).value_or(-1), 0);
     terminate_process(server);

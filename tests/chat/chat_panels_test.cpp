@@ -6,10 +6,12 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFontDialog>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextCharFormat>
 #include <QTimer>
 #include <QToolButton>
 
@@ -211,6 +213,26 @@ TEST_F(ChatInput, TheChosenFontAndColourStayAfterAFaceAndAfterSending) {
     type("e");
     EXPECT_EQ(chat.input()->textCursor().charFormat().fontPointSize(), 14);
     EXPECT_EQ(chat.input()->textCursor().charFormat().foreground().color(), QColor(Qt::red));
+}
+
+// Keys typed in the font part of the dialog answer the whole dialog: Escape cancels it (it used to hide only
+// the font lists, leaving an empty dialog behind), Return takes the choice.
+TEST(ChatFontDialogKeys, EscapeCancelsAndReturnTakesTheWholeDialog) {
+    QTextCharFormat start;
+    start.setFont(QFont(QString::fromUtf8("Noto Sans CJK SC"), 12));
+    for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+        ChatFontDialog dialog(start, nullptr);
+        dialog.show();
+        QApplication::processEvents();
+        auto* family = dialog.font_box()->findChild<QLineEdit*>();
+        ASSERT_NE(family, nullptr);
+        family->setFocus();
+        QTest::keyClick(family, key);
+        QApplication::processEvents();
+        EXPECT_FALSE(dialog.isVisible()) << "key " << key;
+        EXPECT_EQ(dialog.result(), key == Qt::Key_Escape ? QDialog::Rejected : QDialog::Accepted)
+            << "key " << key;
+    }
 }
 
 TEST_F(ChatInput, AFaceInsertedAgainAfterASendIsDrawn) {

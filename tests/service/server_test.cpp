@@ -250,6 +250,32 @@ TEST(RoomServer, ConnectionThatNeverLogsInIsClosed) {
     io_thread.join();
 }
 
+// A client whose login found no room server waits before it logs in again, on the same link: the login time
+// limit is for connections that never log in, not for such a client.
+TEST(LocalService, AClientWaitingToLogInAgainKeepsItsLinkPastTheLoginTimeLimit) {
+    asio::io_context io(1);
+    ServerOptions options;
+    options.listen = asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0);
+    options.relay_to = ServerOptions::Upstream{"127.0.0.1", free_port()};
+    options.login_timeout_ms = 300;
+    options.hub.log = [](const std::string&) {};
+    ServiceServer server(io, options);
+    ASSERT_TRUE(server.start());
+    std::thread io_thread([&] { io.run(); });
+
+    RoomPeer silent, client;
+    ASSERT_TRUE(silent.connect(server.port()));
+    ASSERT_TRUE(client.connect(server.port()));
+    EXPECT_EQ(login_peer(client, 12, 7), int(room::kLoginNoRoomServer));
+    EXPECT_TRUE(silent.wait_closed(3000)) << "a connection that never logs in is closed";
+    EXPECT_FALSE(client.wait_closed(1000)) << "the client that waits stays";
+    EXPECT_EQ(login_peer(client, 12, 7), int(room::kLoginNoRoomServer)) << "and is answered again";
+
+    asio::post(io, [&] { server.stop(); });
+    io.stop();
+    io_thread.join();
+}
+
 // Before the login only a login-sized frame is taken, and only so many connections may wait for their login.
 TEST(RoomServerGuard, NobodyWithoutALoginHoldsMemoryOrPlaces) {
     RoomServerProcess server;
