@@ -1,16 +1,52 @@
 // Single-instance guard (see single_instance.h).
 #include "platform/single_instance.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <QDir>
-#include <QLocalSocket>
+#include <QFile>
+#include <QSocketNotifier>
 #include <QStandardPaths>
+#include <chrono>
+#include <cstring>
 
 namespace {
+
 const QByteArray kRaiseRequest = "raise\n";
 const QByteArray kLaunchRequest = "launch ";
 // A request line is short: a launch string of a few hundred bytes in base64.
-constexpr qint64 kMaxRequestLine = 16 * 1024;
+constexpr size_t kMaxRequestLine = 16 * 1024;
+
+// The socket address of `path`; false when the path does not fit.
+bool make_address(const QString& path, sockaddr_un* address) {
+    const QByteArray bytes = QFile::encodeName(path);
+    std::memset(address, 0, sizeof *address);
+    address->sun_family = AF_UNIX;
+    if (size_t(bytes.size()) >= sizeof address->sun_path)
+        return false;
+    std::memcpy(address->sun_path, bytes.constData(), size_t(bytes.size()));
+    return true;
+}
+
 } // namespace
+
+// One connection of a second copy: its request line is read as it comes (at most kMaxRequestLine bytes),
+// then it is closed.
+struct SingleInstanceGuard::Caller {
+    int fd = -1;
+    QByteArray received;
+    std::unique_ptr<QSocketNotifier> notifier;
+    ~Caller() {
+        notifier.reset();
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
 
 SingleInstanceGuard::SingleInstanceGuard(const QString& name, QObject* parent)
     : QObject(parent), name_(name) {
@@ -39,50 +75,113 @@ bool SingleInstanceGuard::acquire() {
         return false;
     lock_ = std::move(lock);
 
-    // We hold the lock, so a socket file left at the server path belongs to a dead copy.
-    QLocalServer::removeServer(server_path());
-    server_ = std::make_unique<QLocalServer>();
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(server_.get(), &QLocalServer::newConnection, this, &SingleInstanceGuard::on_new_connection);
-    server_->listen(server_path()); // without it we stay single but cannot be raised
+    // We hold the lock, so a socket file left at the server path belongs to a dead copy. Without the socket
+    // we stay single but cannot be raised.
+    sockaddr_un address{};
+    if (!make_address(server_path(), &address))
+        return true;
+    ::unlink(address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return true;
+    // Only this user may connect (the runtime folder is the user's too).
+    const mode_t old_mask = ::umask(0077);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::umask(old_mask);
+    if (!bound || ::listen(fd, 8) != 0) {
+        ::close(fd);
+        return true;
+    }
+    listen_fd_ = fd;
+    listener_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connect(listener_.get(), &QSocketNotifier::activated, this, [this] { on_new_connection(); });
     return true;
 }
 
 void SingleInstanceGuard::on_new_connection() {
-    while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            if (!socket->canReadLine()) {
-                if (socket->bytesAvailable() > kMaxRequestLine)
-                    socket->disconnectFromServer();
-                return;
-            }
-            const QByteArray line = socket->readLine(kMaxRequestLine);
-            // Answered first: the second copy ends at once and never waits for what the request starts.
-            socket->disconnectFromServer();
-            if (line == kRaiseRequest) {
-                if (on_raise_request)
-                    on_raise_request();
-            } else if (line.startsWith(kLaunchRequest) && line.endsWith('\n')) {
-                const QByteArray launch = QByteArray::fromBase64(line.mid(kLaunchRequest.size()).trimmed(),
-                                                                 QByteArray::AbortOnBase64DecodingErrors);
-                if (on_launch_request)
-                    on_launch_request(launch.toStdString());
-            }
-        });
+    for (;;) {
+        const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        // A few callers at a time at most; more are turned away.
+        if (callers_.size() >= kMaxCallers) {
+            ::close(fd);
+            continue;
+        }
+        auto caller = std::make_unique<Caller>();
+        caller->fd = fd;
+        caller->notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        Caller* c = caller.get();
+        connect(c->notifier.get(), &QSocketNotifier::activated, this, [this, c] { on_caller_readable(c); });
+        callers_.push_back(std::move(caller));
+    }
+}
+
+void SingleInstanceGuard::on_caller_readable(Caller* c) {
+    char buffer[4096];
+    const ssize_t n = ::recv(c->fd, buffer, sizeof buffer, 0);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return;
+    if (n > 0)
+        c->received.append(buffer, qsizetype(n));
+    const qsizetype end = c->received.indexOf('\n');
+    // Waits for the rest of a line that has not ended yet and is not too long.
+    if (n > 0 && end < 0 && size_t(c->received.size()) <= kMaxRequestLine)
+        return;
+    const QByteArray line =
+        end >= 0 && size_t(end) < kMaxRequestLine ? c->received.left(end + 1) : QByteArray();
+    // Answered first (the caller is closed): the second copy ends at once and never waits for what the
+    // request starts, which may open windows and run an event loop.
+    // (The notifier whose signal runs this goes later, not from within its own signal.)
+    c->notifier->setEnabled(false);
+    c->notifier.release()->deleteLater();
+    for (auto it = callers_.begin(); it != callers_.end(); ++it)
+        if (it->get() == c) {
+            callers_.erase(it);
+            break;
+        }
+    if (line == kRaiseRequest) {
+        if (on_raise_request)
+            on_raise_request();
+    } else if (line.startsWith(kLaunchRequest)) {
+        const QByteArray launch = QByteArray::fromBase64(line.mid(kLaunchRequest.size()).trimmed(),
+                                                         QByteArray::AbortOnBase64DecodingErrors);
+        if (on_launch_request)
+            on_launch_request(launch.toStdString());
     }
 }
 
 bool SingleInstanceGuard::send_request(const QByteArray& line, int timeout_ms) {
-    QLocalSocket socket;
-    socket.connectToServer(server_path());
-    if (!socket.waitForConnected(timeout_ms))
+    sockaddr_un address{};
+    if (!make_address(server_path(), &address))
         return false;
-    socket.write(line);
-    bool ok = socket.waitForBytesWritten(timeout_ms);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    for (qsizetype sent = 0; ok && sent < line.size();) {
+        const ssize_t n = ::send(fd, line.constData() + sent, size_t(line.size() - sent), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        sent += ok ? n : 0;
+    }
     // Wait for the running copy to read and close, so the request is not lost with our exit.
-    if (ok && socket.state() == QLocalSocket::ConnectedState)
-        socket.waitForDisconnected(timeout_ms);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (ok) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        pollfd p{fd, POLLIN, 0};
+        const int r = ::poll(&p, 1, int(left.count()));
+        if (r < 0 && errno == EINTR)
+            continue;
+        char c;
+        if (r <= 0 || ::recv(fd, &c, 1, 0) <= 0)
+            break;
+    }
+    ::close(fd);
     return ok;
 }
 
@@ -95,9 +194,14 @@ bool SingleInstanceGuard::hand_over_launch(const std::string& launch, int timeou
 }
 
 void SingleInstanceGuard::release() {
-    if (server_) {
-        server_->close();
-        server_.reset();
+    callers_.clear();
+    if (listen_fd_ >= 0) {
+        listener_.reset();
+        ::close(listen_fd_);
+        listen_fd_ = -1;
+        sockaddr_un address{};
+        if (make_address(server_path(), &address))
+            ::unlink(address.sun_path);
     }
     if (lock_) {
         lock_->unlock();

@@ -4,7 +4,6 @@
 // client runs).
 #pragma once
 
-#include <QLocalServer>
 #include <QLockFile>
 #include <QObject>
 #include <QString>
@@ -12,6 +11,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+class QSocketNotifier;
 
 class SingleInstanceGuard : public QObject {
     Q_OBJECT
@@ -41,11 +43,18 @@ public:
     QString server_path() const;
 
 private:
+    struct Caller;
+    static constexpr size_t kMaxCallers = 8;
     void on_new_connection();
+    void on_caller_readable(Caller* c);
     bool send_request(const QByteArray& line, int timeout_ms);
 
     QString name_;
     QString folder_;
     std::unique_ptr<QLockFile> lock_;
-    std::unique_ptr<QLocalServer> server_;
+    // The socket a second copy connects to: a plain Unix socket (Qt's local server would load Qt Network and
+    // the Kerberos and proxy libraries behind it before the first window could show).
+    int listen_fd_ = -1;
+    std::unique_ptr<QSocketNotifier> listener_;
+    std::vector<std::unique_ptr<Caller>> callers_;
 };

@@ -55,6 +55,8 @@ public:
     // The machine's devices now (polled by the window): plugged in and out devices are said, and a device in
     // use that went away is replaced by the default one. The first call only learns the lists.
     void OnDevicesChanged(const DeviceLists& now);
+    // Whether the first look at the devices has been taken (changes are said from then on).
+    bool DevicesKnown() const { return devices_.has_value(); }
     // After the first placement of the window: probes the devices and says when they are a problem.
     void StartupAudioHint();
     // The same with the probe's answer, when the probe ran elsewhere (off the UI thread).

@@ -4,6 +4,8 @@
 // without a directory, private lines, the chat log's menu, and the keyboard.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -15,7 +17,9 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSlider>
@@ -25,6 +29,9 @@
 #include <QTreeWidget>
 
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
 
 #include "app/CtalvexDlg.h"
 #include "chat/CChatDlg.h"
@@ -453,6 +460,119 @@ TEST_F(ClassroomWindow, DevicesPluggedInAndOutDuringAClass) {
     });
     dlg->OnCommand(1083);
     EXPECT_TRUE(shown);
+}
+
+namespace {
+
+// pactl against the tests' own sound server; its standard output, or nothing when it failed.
+std::optional<QString> pactl(const QStringList& args) {
+    QProcess p;
+    p.start("pactl", args);
+    if (!p.waitForFinished(10000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return std::nullopt;
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// The names of the sources that the process `pid` records from now (pactl's source outputs).
+QStringList sources_recorded_by(pid_t pid) {
+    QStringList names;
+    const auto sources = pactl({"list", "sources", "short"});
+    const auto outputs = pactl({"list", "source-outputs"});
+    if (!sources || !outputs)
+        return names;
+    std::map<QString, QString> by_index;
+    for (const QString& line : sources->split('\n', Qt::SkipEmptyParts)) {
+        const QStringList f = line.split('\t');
+        if (f.size() > 1)
+            by_index[f[0]] = f[1];
+    }
+    // One block per source output: "Source: N" and, among its properties, application.process.id = "PID".
+    for (const QString& block : outputs->split("Source Output #", Qt::SkipEmptyParts)) {
+        const QRegularExpression source("\\n\\s*Source: (\\d+)");
+        const auto m = source.match(block);
+        if (m.hasMatch() && block.contains(QString("application.process.id = \"%1\"").arg(pid)))
+            names << by_index[m.captured(1)];
+    }
+    return names;
+}
+
+// The window's own service: the velmor that this process started as a local service.
+pid_t own_service() {
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string pid, comm, state;
+        pid_t parent = 0;
+        if (!(stat >> pid >> comm >> state >> parent) || comm != "(velmor)" || parent != getpid())
+            continue;
+        // Not the room server, which the test started too.
+        std::ifstream command_line(entry.path() / "cmdline");
+        const std::string args((std::istreambuf_iterator<char>(command_line)),
+                               std::istreambuf_iterator<char>());
+        if (args.find("--room-server") == std::string::npos)
+            return pid_t(std::stol(pid));
+    }
+    return 0;
+}
+
+} // namespace
+
+// The same with the sound server's own devices, plugged in and out while the class runs (a headset is a new
+// source of the sound server, as a USB headset would be): the window's regular look at the devices finds it,
+// the setup lists it, the service records from it once chosen, and when it goes the microphone goes on again
+// on the default device.
+TEST_F(ClassroomWindow, ASoundServerHeadsetPluggedInAndOut) {
+    Open(811, 3);
+    ASSERT_TRUE(WaitFor([&] { return dlg->session().microphone_on(); })) << "the host speaks";
+    ASSERT_TRUE(WaitFor([&] { return dlg->controller().DevicesKnown(); })) << "the first look at the devices";
+    const pid_t service = own_service();
+    ASSERT_GT(service, 0);
+    const QString name = QString("quorin_headset_%1").arg(getpid());
+    const QString label = QString("Headset-%1").arg(getpid());
+    // A source of its own over the null output's monitor (the null source takes no description).
+    const auto module = pactl({"load-module", "module-remap-source", "master=quorin_null.monitor",
+                               "source_name=" + name, "source_properties=device.description=" + label});
+    ASSERT_TRUE(module) << "the test sound server takes a new source";
+    struct Unload {
+        QString id;
+        ~Unload() {
+            if (!id.isEmpty())
+                pactl({"unload-module", id});
+        }
+    } unload{module->trimmed()};
+
+    EXPECT_TRUE(WaitFor([&] { return Log().contains(u("发现新设备：") + label); }, 15000))
+        << "found by the regular look, without a restart";
+
+    // Chosen in the audio setup, as a person does: the service records from it.
+    bool chosen = false;
+    QTimer::singleShot(300, [&] {
+        if (CAudioSetup* audio = dlg->device_dialogs().open_audio()) {
+            const int at = audio->recording_list()->findText(label);
+            chosen = at >= 0;
+            audio->recording_list()->setCurrentIndex(at);
+            audio->accept();
+        }
+    });
+    dlg->OnCommand(1083);
+    ASSERT_TRUE(chosen) << "the setup lists the headset";
+    EXPECT_GE(dlg->settings().record_deviceid, 0);
+    EXPECT_TRUE(WaitFor([&] { return sources_recorded_by(service).contains(name); }, 15000))
+        << "the service records from the headset: " << sources_recorded_by(service).join(',').toStdString();
+
+    // Unplugged: said, the setting falls back to the default device and the microphone is open there.
+    ASSERT_TRUE(pactl({"unload-module", unload.id}));
+    unload.id.clear();
+    EXPECT_TRUE(WaitFor([&] { return Log().contains(u("设备已拔出：") + label); }, 15000));
+    EXPECT_TRUE(LogHas(u("正在使用的录音设备已拔出，已改用默认设备")));
+    EXPECT_EQ(dlg->settings().record_deviceid, -1);
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            const QStringList now = sources_recorded_by(service);
+            return dlg->session().microphone_on() && !now.isEmpty() && !now.contains(name);
+        },
+        15000))
+        << "recording again, from the default device: "
+        << sources_recorded_by(service).join(',').toStdString();
 }
 
 // Every control a person can use has a name for a screen reader and a tool tip; the painted tiles say who is
