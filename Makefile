@@ -8,7 +8,7 @@ JOBS ?= $(shell nproc)
 
 PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test run bench skin assets translations install deb fresh-check clean
+.PHONY: all deps configure build test asan tsan run bench skin assets translations install deb fresh-check clean
 
 all: build
 
@@ -24,6 +24,14 @@ build: configure
 test: build
 	@bash scripts/run-fuzzers $(BUILD)
 	@bash scripts/with-test-env ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The networked parts' tests again under ASan and UBSan (build folder $(BUILD)/asan), and the client's
+# threaded parts under ThreadSanitizer ($(BUILD)/tsan).
+asan: deps
+	@bash scripts/run-sanitized-tests $(BUILD) asan
+
+tsan: deps
+	@bash scripts/run-sanitized-tests $(BUILD) tsan
 
 run: build
 	@ROOM='$(ROOM)' SOLO='$(SOLO)' bash scripts/run-client "$(OUT)" '$(ARGS)'

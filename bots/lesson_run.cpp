@@ -51,7 +51,8 @@ struct Bot {
     std::shared_ptr<FramedSocket> socket;
     bool joined = false;
     bool camera_on = false;
-    bool watched = false; // the room wants its video
+    bool watched = false;    // the room wants its video
+    bool key_wanted = false; // a new watcher needs a key frame
     uint32_t frame = 0;
     double next_frame_at = 0;
     std::unique_ptr<VideoEncoder> encoder;
@@ -244,8 +245,10 @@ private:
         std::vector<Reaction> due;
         {
             std::lock_guard lock(mutex_);
-            for (auto& [id, w] : wanted_)
+            for (auto& [id, w] : wanted_) {
                 bots_[id].watched = w;
+                bots_[id].key_wanted = bots_[id].key_wanted || w;
+            }
             wanted_.clear();
             for (auto& r : pending_) {
                 if (r.at < 0)
@@ -299,6 +302,10 @@ private:
                 return;
             }
             b.encoder->ForceKeyFrame();
+        }
+        if (b.key_wanted) {
+            b.encoder->ForceKeyFrame();
+            b.key_wanted = false;
         }
         yuyv_.resize(capture::kFrameBytes);
         const std::time_t now = std::time(nullptr);

@@ -43,16 +43,19 @@ const std::string kDirectoryMark = "quorin:dir:loaded";
 const std::string kRenew = "if redis.call('get', KEYS[1]) == ARGV[1] then "
                            "return redis.call('pexpire', KEYS[1], ARGV[2]) else return 0 end";
 // Takes a user's seat for a login: KEYS[1] the seat; ARGV: the new record, its room, "1" for a reconnect,
-// its address, the prefix of the nodes' keys, the record's time to live. A seat in another room whose node
-// is alive stays unless the login is a reconnect from the same address ("push": the old session goes);
-// otherwise ("refuse") nothing is written. Answers the verdict and the record that was there.
+// its address, the prefix of the nodes' keys, the record's time to live. A seat whose node is alive stays,
+// whatever its room, unless the login is a reconnect from the same address: then it is taken over, and
+// ("push") the old session is to go; in the same room its home sends it away itself, as one room server
+// does. Otherwise ("refuse") nothing is written. Redis runs a script whole, so of logins at the same moment
+// one wins. Answers the verdict and the record that was there.
 const std::string kClaimSeat =
     "local old = redis.call('get', KEYS[1]) "
     "if old then "
     "  local room, node, conn, ip = string.match(old, '^(%d+) ([%w_-]+) (%d+) (%d+)$') "
-    "  if room and room ~= ARGV[2] and redis.call('exists', ARGV[5] .. node) == 1 then "
+    "  if room and redis.call('exists', ARGV[5] .. node) == 1 then "
     "    if ARGV[3] ~= '1' or ip ~= ARGV[4] then return {'refuse', old} end "
     "    redis.call('set', KEYS[1], ARGV[1], 'PX', ARGV[6]) "
+    "    if room == ARGV[2] then return {'seat', old} end "
     "    return {'push', old} "
     "  end "
     "end "
@@ -63,6 +66,15 @@ const std::string kClaimSeat =
 const std::string kReleaseSeat = "if redis.call('get', KEYS[1]) == ARGV[1] then "
                                  "if ARGV[2] == '' then return redis.call('del', KEYS[1]) end "
                                  "return redis.call('set', KEYS[1], ARGV[2], 'PX', ARGV[3]) end return 0";
+// Keeps a seat's record alive while it is this record's, and writes it again when Redis lost it (restarted
+// empty); another session's record is left to run out. KEYS[1] the seat; ARGV: the record, its time to live.
+const std::string kRenewSeat =
+    "local now = redis.call('get', KEYS[1]) "
+    "if not now then return redis.call('set', KEYS[1], ARGV[1], 'PX', ARGV[2]) end "
+    "if now == ARGV[1] then return redis.call('pexpire', KEYS[1], ARGV[2]) end "
+    "return 0";
+// Seats whose giving back Redis did not confirm are asked again, at most this many at a time.
+constexpr size_t kMaxUnreleased = 20000;
 // A seat's record lives this long unless its node renews it (each node does every few seconds).
 constexpr int kSeatTtlMs = 30000;
 constexpr int kSeatRenewTicks = 10;
@@ -261,6 +273,8 @@ void ClusterNode::stop() {
     for (const auto& [c, l] : locals_)
         if (!l.seat_record.empty())
             cmds.push_back({"EVAL", kReleaseSeat, "1", seat_key(l.user), l.seat_record, "", "0"});
+    for (const auto& [key, record] : unreleased_)
+        cmds.push_back({"EVAL", kReleaseSeat, "1", key, record, "", "0"});
     store_.run_and_wait(cmds, 1000);
     publish(kBroadcast, Bye{config_.node}.encode());
 }
@@ -497,6 +511,8 @@ void ClusterNode::login_resolved(room::ConnId conn, uint64_t ticket, bool asked_
             (*r)[2].elements[0].str != "refuse") {
             l.seat_before = (*r)[2].elements[1].str;
             release_seat(l, true); // taken just now, for nothing
+        } else if (!r && !l.seat_record.empty()) {
+            unreleased(seat_key(l.user), l.seat_record); // the claim may have been written all the same
         }
         l.seat_record.clear();
         log_limited("refused", "login of user " + std::to_string(l.user) +
@@ -565,12 +581,48 @@ void ClusterNode::release_seat(Local& l, bool restore) {
     if (l.seat_record.empty())
         return;
     const std::string back = restore ? l.seat_before : std::string();
+    std::string key = seat_key(l.user), record = l.seat_record;
     store_.run(
-        {{"EVAL", kReleaseSeat, "1", seat_key(l.user), l.seat_record, back, std::to_string(kSeatTtlMs)}},
-        nullptr, 10000);
+        {{"EVAL", kReleaseSeat, "1", key, record, back, std::to_string(kSeatTtlMs)}},
+        [this, key, record](AsyncStore::Replies r) {
+            if (!r)
+                unreleased(key, record);
+        },
+        10000);
     l.seat_record.clear();
     l.seat_before.clear();
     l.pushed.clear();
+}
+
+void ClusterNode::unreleased(const std::string& key, const std::string& record) {
+    // Asked again until Redis answers: a record left behind would keep its user out of every other room
+    // while this node lives. The record names this connection alone, so asking late frees nothing else.
+    // What it replaced is not put back then: that session's own node writes its record again if it is
+    // still there.
+    if (unreleased_.size() < kMaxUnreleased)
+        unreleased_.insert({key, record});
+    else
+        log_limited("unreleased", "too many seats waiting to be given back; " + key + " runs out by itself");
+}
+
+void ClusterNode::retry_releases() {
+    if (unreleased_.empty() || releasing_)
+        return;
+    AsyncStore::Commands cmds;
+    std::vector<std::pair<std::string, std::string>> asked(unreleased_.begin(), unreleased_.end());
+    for (const auto& [key, record] : asked)
+        cmds.push_back({"EVAL", kReleaseSeat, "1", key, record, "", "0"});
+    releasing_ = true;
+    store_.run(
+        std::move(cmds),
+        [this, asked = std::move(asked)](AsyncStore::Replies r) {
+            releasing_ = false;
+            if (!r)
+                return;
+            for (const auto& a : asked)
+                unreleased_.erase(a);
+        },
+        5000);
 }
 
 void ClusterNode::push_out(const std::string& record, Out& out) {
@@ -1658,12 +1710,9 @@ void ClusterNode::tick() {
         if (++seat_renewal_ >= kSeatRenewTicks) {
             seat_renewal_ = 0;
             for (const auto& [c, l] : locals_)
-                if (!l.seat_record.empty()) {
-                    // Written again when Redis lost it (restarted empty); another session's record stays.
-                    cmds.push_back(
-                        {"SET", seat_key(l.user), l.seat_record, "NX", "PX", std::to_string(kSeatTtlMs)});
-                    cmds.push_back({"PEXPIRE", seat_key(l.user), std::to_string(kSeatTtlMs)});
-                }
+                if (!l.seat_record.empty() && l.phase != Local::Resolving) // a claim's answer is awaited
+                    cmds.push_back({"EVAL", kRenewSeat, "1", seat_key(l.user), l.seat_record,
+                                    std::to_string(kSeatTtlMs)});
         }
         tick_waiting_ = true;
         store_.run(
@@ -1676,6 +1725,8 @@ void ClusterNode::tick() {
             },
             config_.tick_ms * 4);
     }
+
+    retry_releases();
 
     // Rebuilt rooms: who did not come back has left.
     for (auto& [room, h] : homed_)

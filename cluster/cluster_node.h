@@ -172,6 +172,8 @@ private:
     void check_push(room::ConnId conn);
     // Gives the seat back: freed, or (restore) the record it replaced put back.
     void release_seat(Local& l, bool restore);
+    void unreleased(const std::string& key, const std::string& record);
+    void retry_releases();
     void forward(room::ConnId conn, Local& l, uint16_t type, const uint8_t* data, size_t size, Out& out);
     void video_from_local(room::ConnId conn, Local& l, const uint8_t* data, size_t size, Out& out);
     void voice_from_local(room::ConnId conn, Local& l, const uint8_t* data, size_t size, Out& out);
@@ -253,6 +255,9 @@ private:
     uint64_t next_ticket_ = 1;
     bool tick_waiting_ = false; // the last tick's Redis job is not answered yet
     int seat_renewal_ = 0;      // ticks since the seats' records were renewed
+    std::set<std::pair<std::string, std::string>>
+        unreleased_;         // (seat, record) Redis did not confirm given back
+    bool releasing_ = false; // they are being asked again
     std::map<std::string, int64_t> last_logged_;
 
     bool redis_ok_ = false;

@@ -1,6 +1,14 @@
 // Framed connection (see framed_socket.h).
 #include "components/framed_socket.h"
 
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+
 FramedSocket::FramedSocket(asio::ip::tcp::socket socket, size_t send_cap)
     : socket_(std::move(socket)), send_cap_(send_cap), read_buf_(kFirstReadBuffer) {
     std::error_code ec;
@@ -8,6 +16,11 @@ FramedSocket::FramedSocket(asio::ip::tcp::socket socket, size_t send_cap)
     socket_.set_option(asio::ip::tcp::no_delay(true), ec);
     // Writes are tried at once and finished asynchronously only for what the socket does not take.
     socket_.non_blocking(true, ec);
+    // Without this the kernel takes megabytes (its send buffer grows to 4 MB) and a chat line queued later
+    // waits behind all of it.
+    const int unsent = kKernelUnsent;
+    if (socket_.is_open())
+        setsockopt(socket_.native_handle(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &unsent, sizeof unsent);
 }
 
 void FramedSocket::start(PacketFn on_packet, ClosedFn on_closed) {
@@ -25,9 +38,13 @@ void FramedSocket::read_more() {
                 self->fail(ec == asio::error::eof ? "closed by peer" : ec.message());
                 return;
             }
+            if (self->draining_) { // a closing connection only waits for the peer's end
+                self->read_more();
+                return;
+            }
             bool ok = self->decoder_.feed(self->read_buf_.data(), n,
                                           [&](uint16_t type, const uint8_t* p, uint32_t size) {
-                                              if (!self->closed_ && self->on_packet_)
+                                              if (!self->closed_ && !self->draining_ && self->on_packet_)
                                                   self->on_packet_(type, p, size);
                                           });
             if (!ok) {
@@ -56,7 +73,7 @@ void FramedSocket::drop_oldest(std::deque<SharedFrame>& lane) {
 }
 
 bool FramedSocket::send_shared(SharedFrame frame, Lane lane) {
-    if (closed_ || !frame)
+    if (closed_ || draining_ || !frame)
         return false;
     const size_t size = frame->size();
     bool start_writing = false;
@@ -129,77 +146,148 @@ bool FramedSocket::on_io_thread() {
 
 void FramedSocket::write_front() {
     for (;;) {
+        bool flush_done = false, wait_for_room = false;
         size_t bytes = 0;
         {
             std::lock_guard lock(mutex_);
-            if (closed_ || (control_.empty() && voice_.empty() && video_.empty())) {
+            if (closed_) {
                 writing_ = false;
-                if (draining_ && !closed_)
-                    asio::post(socket_.get_executor(), [self = shared_from_this()] { self->close(); });
                 return;
             }
-            in_flight_.clear();
-            gather_.clear();
-            auto take = [&](std::deque<SharedFrame>& lane) {
-                while (!lane.empty() && in_flight_.size() < kGatherFrames &&
-                       (in_flight_.empty() || bytes + lane.front()->size() <= kGatherBytes)) {
-                    bytes += lane.front()->size();
-                    if (&lane == &video_)
-                        video_bytes_ -= lane.front()->size();
-                    in_flight_.push_back(std::move(lane.front()));
-                    lane.pop_front();
+            const SharedFrame* first = !control_.empty() ? &control_.front()
+                                       : !voice_.empty() ? &voice_.front()
+                                       : !video_.empty() ? &video_.front()
+                                                         : nullptr;
+            if (!partial_ && !first) {
+                writing_ = false;
+                flush_done = draining_;
+            } else {
+                // What the kernel may still take without holding more than kKernelUnsent unsent: the rest
+                // waits here, where a control frame can overtake it. The kernel is asked only when what was
+                // written since its last answer may have come near the limit.
+                const size_t next = partial_ ? partial_->size() - partial_done_ : (*first)->size();
+                if (unsent_bound_ + std::min(next, kWriteChunk) > size_t(kKernelUnsent)) {
+                    int unsent = 0;
+                    unsent_bound_ = ioctl(socket_.native_handle(), SIOCOUTQNSD, &unsent) == 0
+                                        ? size_t(std::max(unsent, 0))
+                                        : 0;
                 }
-            };
-            take(control_);
-            take(voice_);
-            take(video_);
-            for (const SharedFrame& f : in_flight_)
-                gather_.push_back(asio::buffer(*f));
-        }
-        // One send that the socket usually takes whole: no asynchronous operation, no completion to run.
-        std::error_code ec;
-        size_t written = socket_.write_some(gather_, ec);
-        if (ec == asio::error::would_block || ec == asio::error::try_again) {
-            ec.clear();
-            written = 0;
-        }
-        if (ec) {
-            // Reported from the loop, never from inside a sender's call (which may be walking connections).
-            asio::post(socket_.get_executor(),
-                       [self = shared_from_this(), why = ec.message()] { self->fail(why); });
-            return;
-        }
-        {
-            std::lock_guard lock(mutex_);
-            queued_bytes_ -= written;
-            if (written == bytes) {
+                const size_t room = unsent_bound_ >= size_t(kKernelUnsent)
+                                        ? 0
+                                        : std::min(kWriteChunk, size_t(kKernelUnsent) - unsent_bound_);
+                wait_for_room = room == 0;
                 in_flight_.clear();
-                continue; // anything queued meanwhile goes next
+                gather_.clear();
+                // A frame begun goes on first; then whole frames by lane, the last one cut to the room left
+                // (its rest goes next, before anything else).
+                auto add = [&](const SharedFrame& f, size_t from) {
+                    const size_t n = std::min(f->size() - from, room - bytes);
+                    gather_.push_back(asio::buffer(f->data() + from, n));
+                    bytes += n;
+                };
+                if (partial_ && room > 0)
+                    add(partial_, partial_done_);
+                auto take = [&](std::deque<SharedFrame>& lane, Lane kind) {
+                    while (!lane.empty() && bytes < room && gather_.size() < kGatherFrames) {
+                        if (kind == Lane::Video)
+                            video_bytes_ -= lane.front()->size();
+                        in_flight_.push_back({std::move(lane.front()), kind});
+                        lane.pop_front();
+                        add(in_flight_.back().frame, 0);
+                    }
+                };
+                take(control_, Lane::Control);
+                take(voice_, Lane::Voice);
+                take(video_, Lane::Video);
             }
         }
-        // The socket is full: the rest goes when it has room.
-        size_t skip = written, first = 0;
-        while (skip > 0 && gather_[first].size() <= skip)
-            skip -= gather_[first++].size();
-        gather_.erase(gather_.begin(), gather_.begin() + long(first));
-        gather_.front() += skip;
-        asio::async_write(socket_, gather_, [self = shared_from_this()](std::error_code ec, size_t n) {
+        if (flush_done)
+            finish_flush();
+        if (flush_done || (!wait_for_room && bytes == 0))
+            return;
+        if (!wait_for_room) {
+            // One send that the socket usually takes whole: no asynchronous operation, no completion to run.
+            std::error_code ec;
+            size_t n = socket_.write_some(gather_, ec);
+            if (ec == asio::error::would_block || ec == asio::error::try_again) {
+                ec.clear();
+                n = 0;
+            }
             if (ec) {
-                self->fail(ec.message());
+                // Reported from the loop, never from inside a sender's call (which may be walking
+                // connections).
+                asio::post(socket_.get_executor(),
+                           [self = shared_from_this(), why = ec.message()] { self->fail(why); });
                 return;
             }
-            {
-                std::lock_guard lock(self->mutex_);
-                self->queued_bytes_ -= n;
-                self->in_flight_.clear();
+            written(n);
+            if (n == bytes)
+                continue; // anything queued meanwhile goes next
+            wait_for_room = true;
+        }
+        // The socket has room again when the unsent bytes fell below half of kKernelUnsent (the kernel's
+        // rule).
+        socket_.async_wait(asio::socket_base::wait_write, [self = shared_from_this()](std::error_code ec) {
+            if (ec) {
+                if (ec != asio::error::operation_aborted)
+                    self->fail(ec.message());
+                return;
             }
+            self->unsent_bound_ = size_t(kKernelUnsent); // asks the kernel again
             self->write_front();
         });
         return;
     }
 }
 
+void FramedSocket::written(size_t bytes) {
+    std::lock_guard lock(mutex_);
+    queued_bytes_ -= bytes;
+    unsent_bound_ += bytes;
+    if (partial_) {
+        const size_t n = std::min(bytes, partial_->size() - partial_done_);
+        partial_done_ += n;
+        bytes -= n;
+        if (partial_done_ == partial_->size()) {
+            partial_.reset();
+            partial_done_ = 0;
+        }
+    }
+    size_t next = 0;
+    for (; next < in_flight_.size() && bytes > 0; ++next) {
+        const size_t size = in_flight_[next].frame->size();
+        if (bytes >= size) {
+            bytes -= size;
+            continue;
+        }
+        partial_ = in_flight_[next].frame;
+        partial_done_ = bytes;
+        bytes = 0;
+    }
+    // Frames not begun return to the front of their lanes, where a newer control frame may overtake them.
+    for (size_t i = in_flight_.size(); i-- > next;) {
+        InFlight& f = in_flight_[i];
+        switch (f.lane) {
+        case Lane::Control:
+            control_.push_front(std::move(f.frame));
+            break;
+        case Lane::Voice:
+            voice_.push_front(std::move(f.frame));
+            break;
+        case Lane::Video:
+            video_bytes_ += f.frame->size();
+            video_.push_front(std::move(f.frame));
+            break;
+        }
+    }
+    in_flight_.clear();
+}
+
 void FramedSocket::fail(const std::string& why) {
+    if (draining_) { // the end of a flushing close, not a loss to report
+        close_now();
+        return;
+    }
     if (closed_.exchange(true))
         return;
     std::error_code ec;
@@ -207,6 +295,45 @@ void FramedSocket::fail(const std::string& why) {
     socket_.close(ec);
     if (on_closed_)
         on_closed_(why);
+}
+
+void FramedSocket::close_after_sending(std::chrono::milliseconds limit) {
+    if (closed_ || draining_.exchange(true))
+        return;
+    drain_timer_ = std::make_shared<asio::steady_timer>(socket_.get_executor(), limit);
+    drain_timer_->async_wait([self = shared_from_this()](std::error_code ec) {
+        if (!ec)
+            self->close_now();
+    });
+    bool idle = false;
+    {
+        std::lock_guard lock(mutex_);
+        idle = !writing_;
+    }
+    if (idle)
+        finish_flush();
+}
+
+void FramedSocket::finish_flush() {
+    if (flushed_ || closed_)
+        return;
+    flushed_ = true;
+    // The peer reads everything written and then the end of the stream; the connection is closed when the
+    // peer closes its side too (so that nothing unread makes the kernel reset it) or at the time limit.
+    std::error_code ec;
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_send, ec);
+    if (ec)
+        close_now();
+}
+
+void FramedSocket::close_now() {
+    if (closed_.exchange(true))
+        return;
+    if (drain_timer_)
+        drain_timer_->cancel();
+    std::error_code ec;
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
+    socket_.close(ec);
 }
 
 void FramedSocket::close() {
@@ -217,19 +344,6 @@ void FramedSocket::close() {
         self->socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
         self->socket_.close(ec);
     });
-}
-
-void FramedSocket::close_after_sending() {
-    bool now = false;
-    {
-        std::lock_guard lock(mutex_);
-        if (closed_ || draining_)
-            return;
-        draining_ = true;
-        now = !writing_;
-    }
-    if (now)
-        close();
 }
 
 size_t FramedSocket::queued_bytes() const {

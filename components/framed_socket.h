@@ -3,13 +3,18 @@
 // Frames wait in three lanes, served in this order: control (chat, users, rights; never dropped), voice (a
 // few hundred milliseconds at most; the oldest is dropped) and video (a small allowance; the oldest is
 // dropped). When even control frames no longer fit under the cap, the connection is treated as lost. A frame
-// can be shared by many connections (one buffer for every receiver of a fan-out); whatever waits is written
-// with one gather write.
+// can be shared by many connections (one buffer for every receiver of a fan-out).
+// The order is decided here, not in the kernel: the socket keeps only a little unsent data
+// (TCP_NOTSENT_LOWAT) and each write takes at most a small chunk of what waits, so a control frame queued
+// behind a slow receiver's video waits for the rest of one frame at most, not for megabytes already handed to
+// the kernel. Threads: start, close_after_sending and every callback run on the I/O thread; send_frame,
+// send_shared, close and the counters may be called from any thread.
 #pragma once
 
 #include <asio.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -34,8 +39,14 @@ public:
     static constexpr size_t kFirstReadBuffer = 4u << 10, kLargestReadBuffer = 64u << 10;
     // Voice waiting to be sent: about 200 ms of speech at most; older packets are useless to a listener.
     static constexpr size_t kVoiceQueueFrames = 10;
-    // One gather write takes at most this much of what waits, so a control frame queued meanwhile soon goes.
-    static constexpr size_t kGatherBytes = 64u << 10, kGatherFrames = 64;
+    // One write takes at most this much of what waits (and at most so many frames), so a control frame
+    // queued meanwhile soon goes.
+    static constexpr size_t kWriteChunk = 16u << 10, kGatherFrames = 64;
+    // Unsent bytes the kernel may hold (TCP_NOTSENT_LOWAT, and checked before each write): at 80 KB/s, 8 KB
+    // is a tenth of a second that a control frame may wait behind.
+    static constexpr int kKernelUnsent = 8 << 10;
+    // How long a closing connection may take to write its last words before it is closed anyway.
+    static constexpr std::chrono::milliseconds kCloseLimit{1000};
 
     enum class Lane { Control, Voice, Video };
     using SharedFrame = std::shared_ptr<const std::vector<uint8_t>>;
@@ -54,24 +65,31 @@ public:
 
     // Closes the connection from our side; the closed callback is not called.
     void close();
-    // Closes it once what is queued has been written (a last word to a peer that is sent away); nothing
-    // more is queued from now on. The closed callback is not called.
-    void close_after_sending();
+    // Closes it once what is queued has been written (a last word to a peer that is sent away): takes no
+    // more frames, writes what waits, then ends the stream, so the peer reads everything and then the end;
+    // after `limit` it is closed whatever is left. Packets that still arrive are ignored, and the closed
+    // callback is not called. I/O thread.
+    void close_after_sending(std::chrono::milliseconds limit = kCloseLimit);
     // The largest frame accepted from now on (length field); I/O thread, e.g. from the packet callback.
     void set_max_frame(uint32_t length) { decoder_.set_max_length(length); }
 
-    bool is_open() const { return !closed_.load(); }
+    bool is_open() const { return !closed_.load() && !draining_.load(); }
     size_t queued_bytes() const;
     uint64_t dropped_frames() const { return dropped_.load(); }
     asio::ip::tcp::endpoint remote_endpoint() const { return remote_; }
 
 private:
     void read_more();
-    // Moves what waits into in_flight_ (control, then voice, then video) and writes it: at once as far as the
-    // socket takes it, the rest asynchronously; I/O thread.
+    // Moves what waits into in_flight_ (control, then voice, then video) and writes it at once as far as the
+    // socket and kKernelUnsent allow; the rest goes when the socket has room. I/O thread.
     void write_front();
     bool on_io_thread();
     void fail(const std::string& why);
+    // After a write: drops what was written, keeps a frame written in part, puts the untouched ones back.
+    void written(size_t bytes);
+    // What a flushing close does once nothing waits, and its end; I/O thread.
+    void finish_flush();
+    void close_now();
 
     asio::ip::tcp::socket socket_;
     asio::ip::tcp::endpoint remote_;
@@ -85,11 +103,21 @@ private:
     void drop_oldest(std::deque<SharedFrame>& lane);
     std::deque<SharedFrame> control_, voice_, video_; // frames not yet started
     size_t video_bytes_ = 0;
-    std::vector<SharedFrame> in_flight_; // the frames being written while writing_
+    struct InFlight {
+        SharedFrame frame;
+        Lane lane;
+    };
+    std::vector<InFlight> in_flight_; // frames in the write under way, after partial_
+    SharedFrame partial_;             // a frame written in part: it goes on before anything else
+    size_t partial_done_ = 0;
     std::vector<asio::const_buffer> gather_;
     size_t queued_bytes_ = 0;
     bool writing_ = false;
-    bool draining_ = false; // close_after_sending: close when the queue is empty
+    // At most this many bytes are unsent in the kernel: its last answer plus what was written since.
+    size_t unsent_bound_ = 0;
     std::atomic<bool> closed_{false};
+    std::atomic<bool> draining_{false}; // close_after_sending: no new frames, nothing read
+    bool flushed_ = false;              // the end of the stream was sent; I/O thread
+    std::shared_ptr<asio::steady_timer> drain_timer_;
     std::atomic<uint64_t> dropped_{0};
 };

@@ -4,6 +4,7 @@
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
+#include <openssl/rand.h>
 
 #include <algorithm>
 #include <chrono>
@@ -71,11 +72,26 @@ bool RoomHub::Bucket::Take(double per_second, double burst, int64_t now_ms) {
     return true;
 }
 
+void RoomHub::log_unauthenticated(const std::string& line) {
+    // A loop of reconnecting peers makes a few lines per connection: one a second, whatever the number of
+    // connections or addresses.
+    const int64_t now = steady_ms();
+    if (now - unauthenticated_log_ms_ < 1000) {
+        ++unauthenticated_unlogged_;
+        return;
+    }
+    if (config_.log)
+        config_.log(line + (unauthenticated_unlogged_ ? " (and " + std::to_string(unauthenticated_unlogged_) +
+                                                            " more before a login since the last such line)"
+                                                      : ""));
+    unauthenticated_log_ms_ = now;
+    unauthenticated_unlogged_ = 0;
+}
+
 void RoomHub::log_drop(ConnId conn, Conn* k, const std::string& why) {
     const std::string head = "connection " + std::to_string(conn) + ": dropped packet: " + why;
-    if (!k) {
-        if (config_.log)
-            config_.log(head);
+    if (!k || !k->seat) {
+        log_unauthenticated(head);
         return;
     }
     // One line a second at most: a hostile peer cannot fill the disk with our log.
@@ -110,9 +126,12 @@ bool RoomHub::violation(ConnId conn, const std::string& why) {
     log_drop(conn, &k, why);
     const bool close = !k.seat || k.violations > config_.max_violations;
     if (close) {
-        if (config_.log)
-            config_.log("connection " + std::to_string(conn) + ": closed after " +
-                        std::to_string(k.violations) + " broken rule(s)");
+        const std::string line = "connection " + std::to_string(conn) + ": closed after " +
+                                 std::to_string(k.violations) + " broken rule(s)";
+        if (!k.seat)
+            log_unauthenticated(line);
+        else if (config_.log)
+            config_.log(line);
         closing_ = conn;
     }
     return close;
@@ -362,11 +381,16 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
             return;
         }
     }
-    // A user logged in on another connection: a reconnect from the same address takes the seat over (the
-    // earlier link of that machine is gone or going); anything else is refused.
+    // A user logged in on another connection: only a reconnect of that very session takes the seat over
+    // (its earlier link is gone or going); anything else is refused.
     for (auto& [other_id, other] : conns_) {
         if (other_id != conn && other.seat && other.seat->second == l->user_id) {
-            if (!(l->flags & proto::Login::kReconnectFlag) || other.ip != c.ip) {
+            if (!may_take_over(other, c, *l)) {
+                if (config_.log)
+                    config_.log("connection " + std::to_string(conn) + ": user " +
+                                std::to_string(l->user_id) + " is in already; " +
+                                (l->flags & proto::Login::kReconnectFlag ? "no proof of that session"
+                                                                         : "not a reconnect"));
                 result.result = kLoginAlreadyIn;
                 out.push_back({conn, pkt::kLoginResult, result.encode(), false});
                 return;
@@ -412,6 +436,14 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
     result.ip = c.ip;
     result.port = c.port;
     out.push_back({conn, pkt::kLoginResult, result.encode(), false});
+    if (config_.session_tokens) {
+        // A fresh token for every session: only the local service that holds it can take this seat over.
+        if (RAND_bytes(c.token.data(), int(c.token.size())) != 1)
+            for (auto& b : c.token) // never a known token: without randomness no takeover succeeds
+                b = 0;
+        proto::SessionToken t{c.token};
+        out.push_back({conn, pkt::kSessionToken, t.encode(), false});
+    }
     for (const auto& [id, m] : room.members) {
         proto::UserBlock b = m.block;
         b.state = 0;
@@ -427,6 +459,16 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
     out.push_back({conn, pkt::kMediaStart, {}, false});
     if (config_.log)
         config_.log("user " + std::to_string(l->user_id) + " entered room " + std::to_string(l->room_id));
+}
+
+bool RoomHub::may_take_over(const Conn& holder, const Conn& c, const proto::Login& l) const {
+    if (!(l.flags & proto::Login::kReconnectFlag))
+        return false;
+    if (!config_.session_tokens)
+        return holder.ip == c.ip;
+    static const std::array<uint8_t, 16> kNone{};
+    return l.token && CRYPTO_memcmp(l.token->data(), holder.token.data(), holder.token.size()) == 0 &&
+           CRYPTO_memcmp(holder.token.data(), kNone.data(), kNone.size()) != 0;
 }
 
 void RoomHub::chat(Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {
@@ -447,6 +489,8 @@ void RoomHub::chat(Room& room, Member& from, const uint8_t* data, size_t size, O
 void RoomHub::video(uint32_t room_id, Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {
     if (from.watchers.empty() || size < proto::VideoFrame::kHeader)
         return;
+    if (from.key_frame_owed)
+        request_key_frame(from, out);
     // The frame as it came, with the sender and the room filled in and a length field past the payload cut
     // to what is there: one copy, whatever the number of watchers.
     const uint32_t length = uint32_t(std::min<size_t>(get_le32(data + 8), size - proto::VideoFrame::kHeader));
@@ -553,14 +597,38 @@ void RoomHub::remove_user(ConnId conn, Room& room, Member& host, const uint8_t* 
 void RoomHub::set_watched(Room& room, Member& target, uint32_t watcher, bool watch, Out& out) {
     ++room.epoch;
     const bool before = !target.watchers.empty();
+    bool inserted = false;
     if (watch)
-        target.watchers.insert(watcher);
+        inserted = target.watchers.insert(watcher).second;
     else
         target.watchers.erase(watcher);
     const bool after = !target.watchers.empty();
-    if (before != after)
-        out.push_back(
-            {target.conn, pkt::kVideoWanted, proto::VideoWanted{uint16_t(after ? 1 : 0)}.encode(), false});
+    if (!after) {
+        target.key_frame_owed = false;
+        if (before)
+            out.push_back({target.conn, pkt::kVideoWanted, proto::VideoWanted{0}.encode(), false});
+        return;
+    }
+    // The first watcher starts the video (always said at once); every later new watcher needs a key frame
+    // too (the stream's header travels with it), so the sender is asked again, within the request limit.
+    if (!before) {
+        target.last_key_request_ms = steady_ms();
+        target.key_frame_owed = false;
+        out.push_back({target.conn, pkt::kVideoWanted, proto::VideoWanted{1}.encode(), false});
+    } else if (inserted) {
+        request_key_frame(target, out);
+    }
+}
+
+void RoomHub::request_key_frame(Member& sender, Out& out) {
+    const int64_t now = steady_ms();
+    if (now - sender.last_key_request_ms < config_.key_frame_request_ms) {
+        sender.key_frame_owed = true;
+        return;
+    }
+    sender.last_key_request_ms = now;
+    sender.key_frame_owed = false;
+    out.push_back({sender.conn, pkt::kVideoWanted, proto::VideoWanted{1}.encode(), false});
 }
 
 void RoomHub::watch(Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {

@@ -63,6 +63,13 @@ struct HubConfig {
     int video_frames_per_second = 60;
     // Voice packets from one speaker: one each 20 ms, with room for a burst after a stall.
     int voice_packets_per_second = 100;
+    // Room server: each login gets a token (type 41, for the local service only), and a seat is taken over
+    // only by a reconnect's login that brings the token back. Without (the local service's own room, one
+    // client): a reconnect from the same address takes the seat over.
+    bool session_tokens = true;
+    // A sender is asked for a key frame (type 26 with 1) for a new watcher at most this often; a watcher
+    // who comes sooner is served at the sender's first frame after that.
+    int key_frame_request_ms = 1000;
 };
 
 // Login results.
@@ -114,11 +121,18 @@ public:
     void adopt(ConnId conn, uint32_t room, const proto::UserBlock& block);
     bool adopt_watch(uint32_t room, uint32_t target, uint32_t watcher);
 
+    // Lines about connections that have not logged in (drops, closes, refusals) share one limit for the
+    // whole server: one line a second, with a count of the ones left out. The server's own such lines go
+    // through here too.
+    void log_unauthenticated(const std::string& line);
+
 private:
     struct Member {
         ConnId conn = 0;
         proto::UserBlock block;
         std::set<uint32_t> watchers; // users who receive this member's video
+        int64_t last_key_request_ms = -1000000;
+        bool key_frame_owed = false; // a new watcher came while requests were limited
         // The watchers' connections, in the order of `watchers`: made again when the room's epoch moved.
         std::vector<ConnId> watcher_conns;
         uint64_t watcher_conns_epoch = 0;
@@ -148,6 +162,7 @@ private:
         int64_t last_drop_log_ms = -1000000;
         int unlogged_drops = 0;
         Bucket chat, video, voice;
+        std::array<uint8_t, 16> token{}; // the session's proof, once logged in (session_tokens)
     };
 
     using Out = std::vector<Outgoing>;
@@ -171,6 +186,10 @@ private:
     void to_others(const Room& room, uint32_t except, uint16_t type, const SharedPayload& payload,
                    Out& out) const;
     void set_watched(Room& room, Member& target, uint32_t watcher, bool watch, Out& out);
+    // Asks `sender` for a key frame now, or marks it owed when the last request was too recent.
+    void request_key_frame(Member& sender, Out& out);
+    // A seat held by another connection: true when this login may take it over.
+    bool may_take_over(const Conn& holder, const Conn& c, const proto::Login& l) const;
     // Reports a broken rule (rate-limited per connection) and counts it; true when the connection is to be
     // closed for it.
     bool violation(ConnId conn, const std::string& why);
@@ -182,6 +201,8 @@ private:
     int64_t steady_ms() const;
     int64_t unix_ms() const;
     std::optional<ConnId> closing_; // set by a violation that ends the connection
+    int64_t unauthenticated_log_ms_ = -1000000;
+    uint64_t unauthenticated_unlogged_ = 0;
 
     HubConfig config_;
     std::map<uint32_t, Room> rooms_;

@@ -25,6 +25,7 @@ namespace {
 
 // Video and voice may be dropped for a receiver that falls behind (voice never waits behind video);
 // everything else is a control packet that is not.
+
 FramedSocket::Lane lane_of(uint16_t type) {
     if (type == pkt::kVideoFrame)
         return FramedSocket::Lane::Video;
@@ -167,25 +168,45 @@ bool ServiceServer::accept_allowed(const asio::ip::tcp::socket& socket) {
         const auto owner = tcp_peer_owner(remote.address().to_v4().to_uint(), remote.port(),
                                           local.address().to_v4().to_uint(), local.port());
         if (!owner || *owner != getuid()) {
-            log_limited("foreign", "refused a connection of another user (uid " +
-                                       (owner ? std::to_string(*owner) : std::string("unknown")) + ")");
+            hub_.log_unauthenticated("refused a connection of another user (uid " +
+                                     (owner ? std::to_string(*owner) : std::string("unknown")) + ")");
             return false;
         }
     }
+    // Ids grow with time: the smallest waiting one is the oldest.
     size_t waiting = 0, from_there = 0;
+    std::optional<room::ConnId> oldest, oldest_from_there;
     for (const auto& [id, c] : clients_) {
-        if (room_->logged_in(id) || c.login_seen)
+        if (room_->logged_in(id) || c.login_seen || c.sent_a_login || c.upstream)
             continue;
         ++waiting;
-        if (c.socket->remote_endpoint().address() == remote.address())
+        if (!oldest || id < *oldest)
+            oldest = id;
+        if (c.socket->remote_endpoint().address() == remote.address()) {
             ++from_there;
+            if (!oldest_from_there || id < *oldest_from_there)
+                oldest_from_there = id;
+        }
     }
-    if (waiting >= options_.max_unauthenticated || from_there >= options_.max_unauthenticated_per_address) {
-        log_limited("crowd", "refused a connection: " + std::to_string(waiting) + " not logged in yet (" +
-                                 std::to_string(from_there) + " from " + remote.address().to_string() + ")");
-        return false;
-    }
+    if (from_there >= options_.max_unauthenticated_per_address && oldest_from_there)
+        evict(*oldest_from_there,
+              std::to_string(from_there) + " from " + remote.address().to_string() + " wait for their login");
+    else if (waiting >= options_.max_unauthenticated && oldest)
+        evict(*oldest, std::to_string(waiting) + " wait for their login");
     return true;
+}
+
+void ServiceServer::evict(room::ConnId id, const std::string& why) {
+    auto c = clients_.find(id);
+    if (c == clients_.end())
+        return;
+    hub_.log_unauthenticated("connection " + std::to_string(id) + " closed for a newer one: " + why);
+    c->second.socket->close();
+    if (c->second.login_timer)
+        c->second.login_timer->cancel();
+    clients_.erase(c);
+    if (!options_.relay_to)
+        deliver(room_->on_disconnect(id));
 }
 
 void ServiceServer::on_accepted(asio::ip::tcp::socket socket) {
@@ -198,14 +219,7 @@ void ServiceServer::on_accepted(asio::ip::tcp::socket socket) {
         // A connection that has not logged in does not keep the only place from a client that will.
         for (auto it = clients_.begin(); it != clients_.end(); ++it) {
             if (!room_->logged_in(it->first) && !it->second.login_seen && !it->second.upstream) {
-                log("connection " + std::to_string(it->first) + " replaced: no login");
-                const room::ConnId gone = it->first;
-                it->second.socket->close();
-                if (it->second.login_timer)
-                    it->second.login_timer->cancel();
-                clients_.erase(it);
-                if (!options_.relay_to)
-                    deliver(room_->on_disconnect(gone));
+                evict(it->first, "no login, and only one client is served");
                 break;
             }
         }
@@ -234,7 +248,7 @@ void ServiceServer::start_hub_client(room::ConnId id) {
     room_->on_connect(id, ip, remote.port());
     // Before the login only a frame of the login's size is taken: nobody can make the server buffer a
     // megabyte without having logged in.
-    socket->set_max_frame(uint32_t(2 + proto::Login::kSize));
+    socket->set_max_frame(uint32_t(2 + proto::Login::kSizeWithToken));
     std::weak_ptr<FramedSocket> weak = socket;
     socket->start(
         [this, id, weak](uint16_t type, const uint8_t* p, uint32_t n) {
@@ -268,7 +282,7 @@ void ServiceServer::arm_login_timer(room::ConnId id) {
         auto c = clients_.find(id);
         if (c == clients_.end())
             return;
-        log("connection " + std::to_string(id) + " closed: no login in time");
+        hub_.log_unauthenticated("connection " + std::to_string(id) + " closed: no login in time");
         c->second.socket->close();
         clients_.erase(c);
         deliver(room_->on_disconnect(id));
@@ -279,7 +293,7 @@ void ServiceServer::arm_login_timer(room::ConnId id) {
 
 void ServiceServer::start_relay_client(room::ConnId id) {
     Client& c = clients_[id];
-    c.socket->set_max_frame(uint32_t(2 + proto::Login::kSize));
+    c.socket->set_max_frame(uint32_t(2 + proto::Login::kSizeWithToken));
     std::weak_ptr<FramedSocket> weak = c.socket;
     c.socket->start(
         [this, id, weak](uint16_t type, const uint8_t* p, uint32_t n) {
@@ -294,7 +308,7 @@ void ServiceServer::start_relay_client(room::ConnId id) {
             if (type == pkt::kSpeakerVolume)
                 return; // the service's own playback: nothing for the room server
             if (me.upstream && me.upstream->is_open()) {
-                me.upstream->send_frame(framing::make_frame(type, p, n), type == pkt::kVideoFrame);
+                me.upstream->send_frame(to_upstream(me, type, p, n), type == pkt::kVideoFrame);
                 return;
             }
             // No room server yet: the login starts the way there (again, after a failure); what follows it
@@ -306,7 +320,7 @@ void ServiceServer::start_relay_client(room::ConnId id) {
             }
             if (!me.login_seen || me.pending.size() >= 64)
                 return;
-            me.pending.push_back(framing::make_frame(type, p, n));
+            me.pending.push_back(to_upstream(me, type, p, n));
             if (auto s = weak.lock())
                 s->set_max_frame(framing::kMaxLength);
             if (type == pkt::kLogin && !me.connecting)
@@ -406,6 +420,13 @@ void ServiceServer::upstream_ready(room::ConnId id, asio::ip::tcp::socket up) {
             auto it = clients_.find(id);
             if (it == clients_.end())
                 return;
+            if (type == pkt::kSessionToken) {
+                // Kept for a reconnect of this session; the client never sees it.
+                auto t = proto::SessionToken::decode(p, n);
+                if (t && it->second.login)
+                    token_ = HeldToken{it->second.login->first, it->second.login->second, t->token};
+                return;
+            }
             if (for_client(it->second, type, p, n))
                 it->second.socket->send_frame(framing::make_frame(type, p, n), type == pkt::kVideoFrame);
             auto r = type == pkt::kLoginResult ? proto::LoginResult::decode(p, n) : std::nullopt;
@@ -428,6 +449,23 @@ void ServiceServer::upstream_ready(room::ConnId id, asio::ip::tcp::socket up) {
         c.upstream->send_frame(std::move(frame), type == pkt::kVideoFrame);
     }
     c.pending.clear();
+}
+
+std::vector<uint8_t> ServiceServer::to_upstream(Client& c, uint16_t type, const uint8_t* data, size_t size) {
+    if (type != pkt::kLogin)
+        return framing::make_frame(type, data, size);
+    auto l = proto::Login::decode(data, size);
+    if (!l)
+        return framing::make_frame(type, data, size);
+    l->token.reset();
+    c.login = std::make_pair(l->user_id, l->room_id);
+    // A fresh login (a restarted client, another user) starts a new session; only a reconnect of the
+    // session this service holds the token of may take its seat over.
+    if (token_ && (token_->user != l->user_id || token_->room != l->room_id))
+        token_.reset();
+    if (token_ && (l->flags & proto::Login::kReconnectFlag))
+        l->token = token_->token;
+    return framing::make_frame(pkt::kLogin, l->encode());
 }
 
 void ServiceServer::deliver(const std::vector<room::Outgoing>& out) {
@@ -463,7 +501,8 @@ void ServiceServer::deliver(const std::vector<room::Outgoing>& out) {
 }
 
 bool ServiceServer::for_client(Client& c, uint16_t type, const uint8_t* data, size_t size) {
-    return !(c.voice && c.voice->from_room(type, data, size)) && type != pkt::kVoice;
+    return !(c.voice && c.voice->from_room(type, data, size)) && type != pkt::kVoice &&
+           type != pkt::kSessionToken;
 }
 
 void ServiceServer::start_voice(room::ConnId id) {
@@ -534,7 +573,11 @@ void ServiceServer::closed(room::ConnId id, const std::string& why) {
     auto c = clients_.find(id);
     if (c == clients_.end())
         return;
-    log("connection " + std::to_string(id) + " closed: " + why);
+    const std::string line = "connection " + std::to_string(id) + " closed: " + why;
+    if (room_->logged_in(id) || c->second.login_seen)
+        log(line);
+    else
+        hub_.log_unauthenticated(line);
     if (c->second.login_timer)
         c->second.login_timer->cancel();
     // The room server's last packets (a final login result) still reach the client before its link closes.

@@ -7,12 +7,15 @@
 
 #include <asio.hpp>
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "service/room_backend.h"
 #include "service/room_hub.h"
@@ -37,9 +40,12 @@ struct ServerOptions {
     std::vector<Upstream> relay_alternates; // further room servers after relay_to
     int upstream_connect_timeout_ms = 5000;
     size_t send_cap = 4u << 20;
-    // A connection that has not logged in this long after it was made is closed; negative: never.
-    int login_timeout_ms = 30000;
-    // Connections that have not logged in yet, in all and from one address: more are refused at once.
+    // A connection that has not logged in this long after it was made is closed; negative: never. A login is
+    // one small frame, sent at once.
+    int login_timeout_ms = 5000;
+    // Connections that have not logged in yet, in all and from one address. When a new one would pass either
+    // cap, the oldest waiting one (from that address, or of all) is closed for it: squatters cannot lock
+    // real users out.
     size_t max_unauthenticated = 512;
     size_t max_unauthenticated_per_address = 32;
     // The local service serves only connections of its own user (checked through /proc/net/tcp).
@@ -74,6 +80,12 @@ private:
         std::vector<std::vector<uint8_t>> pending;  // relay mode: frames that wait for the room server
         size_t upstream_tries = 0;                  // relay mode: room servers tried for this login
         std::unique_ptr<voice::VoiceSession> voice; // local service: the user's speech
+        std::optional<std::pair<uint32_t, uint32_t>> login; // relay mode: (user, room) of the last login
+    };
+    // Relay mode: the token the room server gave the last session, kept across the client's reconnects.
+    struct HeldToken {
+        uint32_t user = 0, room = 0;
+        std::array<uint8_t, 16> token{};
     };
     void accept_next();
     void on_accepted(asio::ip::tcp::socket socket);
@@ -100,6 +112,12 @@ private:
     // A line at most once a second for a kind of event (floods of refused connections, accept errors).
     void log_limited(const std::string& kind, const std::string& line);
     bool accept_allowed(const asio::ip::tcp::socket& socket);
+    // Closes a connection that has not logged in, for a newer one.
+    void evict(room::ConnId id, const std::string& why);
+    // Relay mode: a frame from the client as it goes to the room server. A login is written anew: with this
+    // service's token when it is a reconnect of the session that holds it, and never with bytes of the
+    // client's beyond the login.
+    std::vector<uint8_t> to_upstream(Client& c, uint16_t type, const uint8_t* data, size_t size);
 
     asio::io_context& io_;
     ServerOptions options_;
@@ -112,6 +130,7 @@ private:
     size_t upstream_next_ = 0; // relay mode: the room server tried first at the next login
     asio::steady_timer accept_retry_;
     std::map<std::string, std::chrono::steady_clock::time_point> last_logged_;
+    std::optional<HeldToken> token_;
 };
 
 // Writes a line to standard error and, when logging is set up, to the service's log.

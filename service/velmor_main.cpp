@@ -196,6 +196,8 @@ int main(int argc, char** argv) {
         options.voice = true;
         options.voice_config.play_device = settings_get_int("media", "play_deviceid", -1, settings);
         options.own_user_only = true;
+        // Its own room serves one client: a reconnect from this machine takes the seat over.
+        options.hub.session_tokens = false;
         options.exit_when_idle_ms = kIdleExitMs;
         options.exit_if_unused_ms = kUnusedExitMs;
         const std::string server = settings_get_string("room", "server", "", settings);

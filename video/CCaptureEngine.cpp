@@ -52,7 +52,8 @@ bool CCaptureEngine::close() {
 }
 
 void CCaptureEngine::set_sending(bool on) {
-    if (on && !sending_)
+    // Said again while sending: a new watcher needs a key frame to start from.
+    if (on)
         key_wanted_ = true;
     sending_ = on;
 }

@@ -40,7 +40,8 @@ public:
     bool close();
     bool is_open() const { return backend_ != nullptr; }
 
-    // Compressed frames are made only while sending is on; switching it on makes the next frame a key frame.
+    // Compressed frames are made only while sending is on; switching it on (or on again: a new watcher) makes
+    // the next frame a key frame.
     void set_sending(bool on);
     bool sending() const { return sending_; }
     const VideoEncoder& encoder() const { return encoder_; }

@@ -81,6 +81,7 @@ bool VoiceSession::from_room(uint16_t type, const uint8_t* data, size_t size) {
     switch (type) {
     case pkt::kLoginResult:
         if (auto r = proto::LoginResult::decode(data, size); r && r->result == 0) {
+            members_.clear(); // the room is announced anew
             logged_in_ = true;
             rights_ = r->rights;
             volume_ = int(std::min<uint32_t>(r->output_volume, 100));
@@ -99,15 +100,37 @@ bool VoiceSession::from_room(uint16_t type, const uint8_t* data, size_t size) {
             update_capture();
         }
         return false;
+    case pkt::kUserEntered:
+    case pkt::kUserPresent:
+        if (auto b = proto::UserBlock::decode(data, size); b && members_.size() < kMaxMembers)
+            members_.insert(b->user_id);
+        return false;
+    case pkt::kUserLeft:
+        if (auto l = proto::UserLeft::decode(data, size)) {
+            members_.erase(l->user_id);
+            std::lock_guard lock(mutex_);
+            speakers_.erase(l->user_id);
+        }
+        return false;
     case pkt::kVoice: {
         auto v = proto::VoicePacket::decode(data, size);
         if (!v || v->user_id == user_) // nobody hears themselves
             return true;
+        if (!members_.count(v->user_id)) {
+            ++refused_voice_;
+            return true;
+        }
         {
             std::lock_guard lock(mutex_);
             auto& s = speakers_[v->user_id];
-            if (!s)
+            if (!s) {
+                if (speakers_.size() > kMaxSpeakers) { // the new entry counts already
+                    speakers_.erase(v->user_id);
+                    ++refused_voice_;
+                    return true;
+                }
                 s = std::make_unique<Speaker>(config_.start_jitter_frames);
+            }
             s->last_packet_us = monotonic_us();
             s->buffer.push(v->sequence, std::move(v->opus));
         }

@@ -4,6 +4,8 @@
 // thread encodes 20 ms frames and hands voice packets to `send_voice`. Voice packets from the room go into
 // one jitter buffer per speaker; a playback thread mixes them every 20 ms at the output volume. The playback
 // device is closed again when nobody has spoken for a while.
+// Speech is taken only from users the room announced (types 4 and 5, until their 7), and from at most
+// kMaxSpeakers at a time: a broken or hostile room server cannot make the service grow without end.
 #pragma once
 
 #include <atomic>
@@ -13,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -46,6 +49,10 @@ uint64_t monotonic_us();
 
 class VoiceSession {
 public:
+    static constexpr size_t kMaxSpeakers = 16;
+    // Users of the room the service keeps track of; a room larger than this is not a classroom.
+    static constexpr size_t kMaxMembers = 10000;
+
     VoiceSession(VoiceConfig config, VoiceHooks hooks);
     ~VoiceSession();
     VoiceSession(const VoiceSession&) = delete;
@@ -60,6 +67,8 @@ public:
 
     bool capturing() const { return capturing_; }
     uint32_t user() const { return user_; }
+    // Voice packets dropped: from users not in the room, or beyond the speaker cap. I/O thread.
+    uint64_t refused_voice() const { return refused_voice_; }
 
 private:
     struct Speaker {
@@ -81,6 +90,8 @@ private:
     bool microphone_wanted_ = false;
     int record_device_ = -1;
     std::atomic<int> volume_{80};
+    std::set<uint32_t> members_; // the room's users, as announced; I/O thread
+    uint64_t refused_voice_ = 0;
 
     std::thread capture_thread_;
     std::atomic<bool> capturing_{false};

@@ -41,6 +41,8 @@ namespace pkt {
     X(kSpeakerVolume,   31,   SpeakerVolume,   SpeakerVolume::kSize)                              \
     /* speech between a local service and the room server; never on the client's link */         \
     X(kVoice,           40,   VoicePacket,     VoicePacket::kHeader + 1)                          \
+    /* a session's proof, room server to local service only; a reconnect sends it back */         \
+    X(kSessionToken,    41,   SessionToken,    SessionToken::kSize)                               \
     X(kMediaStart,      999,  NoLayout,        0)                                                 \
     X(kLoginResult,     1001, LoginResult,     LoginResult::kSize)                                \
     X(kChatMessage,     1002, ChatLine,        ChatLine::kHeader)                                 \

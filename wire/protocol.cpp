@@ -48,6 +48,11 @@ void UserBlock::encode_into(uint8_t* p) const {
 std::optional<std::array<uint8_t, 20>> decode_key_id(const std::string& text) {
     if (text.size() > 40)
         return std::nullopt;
+    // Only pairs of hexadecimal digits: other characters would make several texts one key.
+    if (text.size() % 2 != 0 || !std::all_of(text.begin(), text.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+        }))
+        return std::nullopt;
     // Digits and both letter cases (tools print HMAC digests in lower case).
     auto value = [](char c) {
         const uint8_t u = uint8_t(c);
@@ -59,6 +64,24 @@ std::optional<std::array<uint8_t, 20>> decode_key_id(const std::string& text) {
         key[i / 2] = uint8_t(16 * value(text[i]) + lo);
     }
     return key;
+}
+
+Bytes Login::encode() const {
+    Bytes b = encode_fixed(*this);
+    if (token) {
+        b.resize(kSizeWithToken);
+        std::memcpy(&b[kSize], token->data(), token->size());
+    }
+    return b;
+}
+
+std::optional<Login> Login::decode(const uint8_t* p, size_t n) {
+    auto l = decode_fixed<Login>(p, n);
+    if (l && n >= kSizeWithToken) {
+        l->token.emplace();
+        std::memcpy(l->token->data(), p + kSize, l->token->size());
+    }
+    return l;
 }
 
 Bytes ChatLine::encode() const {

@@ -53,12 +53,15 @@ struct UserBlock {
     }
 };
 
-// Key id text to the 20 bytes of the login; nothing when the text is longer than 40 characters.
+// Key id text to the 20 bytes of the login; nothing when the text is longer than 40 characters or is not
+// pairs of hexadecimal digits (either case).
 std::optional<std::array<uint8_t, 20>> decode_key_id(const std::string& text);
 
 // Type 1 (48 bytes).
 struct Login {
     static constexpr size_t kSize = 48;
+    // Between a local service and the room server only: a reconnect's login may carry the session token.
+    static constexpr size_t kSizeWithToken = kSize + 16;
     static constexpr uint32_t kReconnectFlag = 4;
     uint32_t flags = 0;
     uint32_t app_type = 2;
@@ -67,6 +70,7 @@ struct Login {
     std::array<uint8_t, 20> key{};
     int64_t timestamp = 0;
     uint32_t window = 0;
+    std::optional<std::array<uint8_t, 16>> token; // after the 48 bytes, when present
     template <class C, class S> static void fields(C& c, S& s) {
         c.u32(0, s.flags);
         c.u32(4, s.app_type);
@@ -76,8 +80,8 @@ struct Login {
         c.i64(36, s.timestamp);
         c.u32(44, s.window);
     }
-    Bytes encode() const { return encode_fixed(*this); }
-    static std::optional<Login> decode(const uint8_t* p, size_t n) { return decode_fixed<Login>(p, n); }
+    Bytes encode() const;
+    static std::optional<Login> decode(const uint8_t* p, size_t n);
 };
 
 // Types 2 and 1002 (69 + n bytes).
@@ -263,6 +267,17 @@ struct MicrophoneState {
     Bytes encode() const { return encode_fixed(*this); }
     static std::optional<MicrophoneState> decode(const uint8_t* p, size_t n) {
         return decode_fixed<MicrophoneState>(p, n);
+    }
+};
+
+// Type 41 (16 bytes), room server to local service: the session's token.
+struct SessionToken {
+    static constexpr size_t kSize = 16;
+    std::array<uint8_t, 16> token{};
+    template <class C, class S> static void fields(C& c, S& s) { c.bytes(0, s.token); }
+    Bytes encode() const { return encode_fixed(*this); }
+    static std::optional<SessionToken> decode(const uint8_t* p, size_t n) {
+        return decode_fixed<SessionToken>(p, n);
     }
 };
 

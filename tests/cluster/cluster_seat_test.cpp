@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "cluster/store.h"
 #include "cluster_env.h"
 #include "room_peer.h"
 #include "room_user.h"
@@ -172,4 +173,223 @@ TEST(ClusterRedisStall, ANodeServesItsRoomsWhileRedisHangsAndRefusesNewLoginsWit
     EXPECT_EQ(result, 0) << "Redis is back";
     ann.say("after");
     EXPECT_TRUE(until(both, 10000, [&] { return host.heard(2, "after") && host.roster.count(2); }));
+}
+
+namespace {
+
+// One login of a pair sent at the same moment: what it was answered and whether it is still seated.
+struct Racer {
+    User user;
+    uint16_t port = 0;
+    uint32_t room = 0;
+    int result = -1;
+    bool closed = false;
+};
+
+// Sends both logins back to back, then reads both answers (and whatever follows: a session pushed out is told
+// so and closed).
+void race(Racer& x, Racer& y, uint32_t flags) {
+    for (Racer* r : {&x, &y})
+        ASSERT_TRUE(r->user.peer.connect(r->port));
+    const auto stamp =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    for (Racer* r : {&x, &y}) {
+        proto::Login l;
+        l.user_id = r->user.id;
+        l.room_id = r->room;
+        l.flags = flags;
+        l.timestamp = stamp;
+        r->user.peer.send(pkt::kLogin, l.encode());
+    }
+    const auto end = Clock::now() + std::chrono::seconds(5);
+    while (Clock::now() < end && (x.result < 0 || y.result < 0)) {
+        for (Racer* r : {&x, &y}) {
+            auto p = r->user.peer.next(5);
+            if (!p)
+                continue;
+            if (p->type == pkt::kLoginResult && r->result < 0) {
+                auto lr = proto::LoginResult::decode(p->payload.data(), p->payload.size());
+                r->result = lr ? int(lr->result) : -2;
+            } else if (p->type == pkt::kLoginResult) {
+                r->result = 5; // pushed out after it was let in
+            }
+            r->user.take(*p);
+        }
+    }
+}
+
+} // namespace
+
+// Two logins of one user sent at the same moment to two nodes, before either is answered: exactly one is
+// seated, every time, whether the rooms differ or not; the other is refused with 5 (or, for reconnects from
+// one address, one pushes the other out), and the rooms see the user once.
+TEST(ClusterSeats, TwoLoginsAtOnceAtTwoNodesSeatTheUserOnce) {
+    ClusterEnv env;
+    ASSERT_TRUE(env.ready());
+    auto& a = env.start_node("a");
+    auto& b = env.start_node("b");
+    User host9, host10;
+    host9.id = 1, host10.id = 2;
+    ASSERT_EQ(host9.login(a.port(), 9), 0);
+    ASSERT_EQ(host10.login(b.port(), 10), 0);
+
+    struct Case {
+        const char* what;
+        uint32_t room_at_a, room_at_b, flags;
+    };
+    const Case cases[] = {{"other rooms", 9, 10, 0},
+                          {"one room", 9, 9, 0},
+                          {"other rooms, reconnects", 9, 10, proto::Login::kReconnectFlag}};
+    uint32_t id = 1000;
+    for (const Case& c : cases) {
+        for (int round = 0; round < 8; ++round, ++id) {
+            SCOPED_TRACE(std::string(c.what) + ", round " + std::to_string(round));
+            Racer x, y;
+            x.user.id = y.user.id = id;
+            x.port = a.port(), x.room = c.room_at_a;
+            y.port = b.port(), y.room = c.room_at_b;
+            // The first to be sent alternates between the nodes.
+            if (round % 2)
+                race(y, x, c.flags);
+            else
+                race(x, y, c.flags);
+            ASSERT_TRUE(x.result >= 0 && y.result >= 0) << "both answered";
+            // Settled: a session pushed out has been told and closed; the rooms know who is in.
+            auto in_room = [&](uint32_t room) { return (room == 9 ? host9 : host10).roster.count(id) > 0; };
+            auto settled = [&] {
+                int seated = 0;
+                for (Racer* r : {&x, &y}) {
+                    r->closed = r->closed || r->user.peer.wait_closed(0);
+                    seated += r->result == 0 && !r->closed;
+                }
+                int rooms = in_room(9) + (c.room_at_b == 10 && in_room(10));
+                return seated == 1 && rooms == 1;
+            };
+            until({&host9, &host10, &x.user, &y.user}, 3000, settled);
+            // A little longer: a second seat could still show.
+            until({&host9, &host10, &x.user, &y.user}, 300, [] { return false; });
+            int seated = 0;
+            for (Racer* r : {&x, &y}) {
+                r->closed = r->closed || r->user.peer.wait_closed(0);
+                seated += r->result == 0 && !r->closed;
+                if (r->result != 0) {
+                    EXPECT_EQ(r->result, 5);
+                }
+            }
+            EXPECT_EQ(seated, 1) << "results " << x.result << " at a, " << y.result << " at b";
+            EXPECT_EQ(in_room(9) + (c.room_at_b == 10 && in_room(10)), 1) << rosters({&host9, &host10});
+            x.user.peer.close();
+            y.user.peer.close();
+        }
+    }
+}
+
+// A user seated in room 9; two more logins of it into room 9 at two nodes at once are both refused. Neither
+// leaves a trace: when the seated session goes, the user logs in to another room at once, and while it is
+// seated, a reconnect elsewhere sends that session away.
+TEST(ClusterSeats, LoginsRefusedAtOnceLeaveTheSeatToItsSession) {
+    ClusterEnv env;
+    ASSERT_TRUE(env.ready());
+    auto& a = env.start_node("a");
+    auto& b = env.start_node("b");
+    User host9, host10;
+    host9.id = 1, host10.id = 2;
+    ASSERT_EQ(host9.login(a.port(), 9), 0);
+    ASSERT_EQ(host10.login(b.port(), 10), 0);
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const uint32_t id = 2000 + round;
+        User seated;
+        seated.id = id;
+        ASSERT_EQ(seated.login(round % 2 ? b.port() : a.port(), 9), 0);
+        Racer x, y;
+        x.user.id = y.user.id = id;
+        x.port = a.port(), x.room = 9;
+        y.port = b.port(), y.room = 9;
+        if (round % 2)
+            race(y, x, 0);
+        else
+            race(x, y, 0);
+        EXPECT_EQ(x.result, 5);
+        EXPECT_EQ(y.result, 5);
+        x.user.peer.close();
+        y.user.peer.close();
+        if (round < 4) {
+            // The seated session leaves: the seat is free at once (well before any record runs out).
+            seated.peer.close();
+            ASSERT_TRUE(until({&host9, &host10}, 5000, [&] { return host9.roster.count(id) == 0; }));
+            User next;
+            next.id = id;
+            int result = -1;
+            const auto end = Clock::now() + std::chrono::seconds(5);
+            while (Clock::now() < end && result != 0) {
+                User fresh;
+                fresh.id = id;
+                result = fresh.login(b.port(), 10);
+                if (result != 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            EXPECT_EQ(result, 0) << "the seat is free once its session left";
+        } else {
+            // A reconnect from the same address into another room sends the seated session away.
+            User again;
+            again.id = id;
+            ASSERT_EQ(again.login(b.port(), 10, proto::Login::kReconnectFlag), 0);
+            const PushedOut pushed = watch_pushed_out(seated, 5000);
+            EXPECT_TRUE(pushed.closed) << "the seated session is sent away";
+            EXPECT_TRUE(until({&host9, &host10}, 5000, [&] { return host9.roster.count(id) == 0; }))
+                << "room 9 sees the user leave";
+        }
+    }
+}
+
+// Redis is away just as seated users leave, and comes back with what it had saved (as a Redis restarted with
+// its data does): once it answers again the seats are given back, and the users log in to another room at
+// once instead of being refused until the records run out.
+TEST(ClusterRedisAway, SeatsLeftWhileRedisIsAwayAreGivenBackOnceItAnswers) {
+    ClusterEnv env;
+    ASSERT_TRUE(env.ready());
+    auto& a = env.start_node("a");
+    auto& b = env.start_node("b");
+    User host9, host10;
+    host9.id = 1, host10.id = 2;
+    ASSERT_EQ(host9.login(a.port(), 9), 0);
+    ASSERT_EQ(host10.login(b.port(), 10), 0);
+    constexpr int kLeavers = 4;
+    std::vector<User> leavers(kLeavers);
+    for (int i = 0; i < kLeavers; ++i) {
+        leavers[i].id = 100 + i;
+        ASSERT_EQ(leavers[i].login(a.port(), 9), 0);
+    }
+    ASSERT_TRUE(until({&host9}, 5000, [&] { return host9.roster.size() == kLeavers; }));
+
+    cluster::Store store("127.0.0.1", env.redis_port(), 2000);
+    auto saved = store.command({"SAVE"});
+    ASSERT_TRUE(saved && saved->type == cluster::Reply::Status) << "Redis saved its data";
+    env.stop_redis();
+    for (User& u : leavers)
+        u.peer.close();
+    ASSERT_TRUE(until({&host9, &host10}, 5000, [&] { return host9.roster.empty(); }));
+    until({&host9, &host10}, 300, [] { return false; }); // the node has tried to give the seats back, in vain
+    env.start_redis();
+    cluster::Store again("127.0.0.1", env.redis_port(), 2000);
+    auto held = again.command({"EXISTS", "quorin:seat:100"});
+    ASSERT_TRUE(held && held->type == cluster::Reply::Integer);
+
+    const auto back = Clock::now();
+    for (const User& u : leavers) {
+        int result = -1;
+        while (Clock::now() - back < std::chrono::seconds(6) && result != 0) {
+            User again;
+            again.id = u.id;
+            result = again.login(b.port(), 10);
+            if (result != 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        EXPECT_EQ(result, 0) << "user " << u.id << ": the seat is still held after Redis answered again";
+    }
+    std::printf("Redis back with its data (seat of user 100 %s): seats free %.2f s later\n",
+                held->integer ? "restored" : "not restored",
+                std::chrono::duration<double>(Clock::now() - back).count());
 }

@@ -567,6 +567,50 @@ TEST(ServiceLink, OverlongKeyIdSendsNoLogin) {
     rig.link.ShutDown();
 }
 
+// A session pushed out by another one of the same user (result 5) is not brought back by the end of the
+// stream that follows: coming back would push the other one out in turn.
+TEST(ServiceLink, PushedOutSessionDoesNotReconnectAfterItsLinkEnds) {
+    StandIn service;
+    Install install(service.port());
+    Rig rig(install);
+    rig.identify(12, 7);
+    rig.link.SetUp(&rig.handler);
+    rig.connect_first();
+    ASSERT_TRUE(service.accept_and_read());
+    EXPECT_FALSE(rig.link.OnLoginResult(login_result::kLoggedInElsewhere));
+    service.drop();
+    ASSERT_TRUE(rig.handler.wait_for(pkt::kLinkLost));
+    rig.link.Reconnect();
+    EXPECT_FALSE(rig.link.reconnecting()) << "no attempt is scheduled";
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    EXPECT_FALSE(rig.link.reconnecting());
+    EXPECT_FALSE(rig.link.request(kReqConnected, nullptr, 0));
+    rig.link.ShutDown();
+}
+
+// A key id is hexadecimal: other characters (or an odd count) would make several texts one key; such a
+// login is not sent. Even-length hexadecimal key ids of either case are.
+TEST(ServiceLink, KeyIdOfOtherThanHexadecimalDigitsSendsNoLogin) {
+    StandIn service;
+    Install install(service.port());
+    Rig rig(install);
+    rig.link.SetUp(&rig.handler);
+    for (const std::string& bad : {std::string(39, 'A') + "G", std::string("0G"), std::string("ABC"),
+                                   std::string(38, '0') + " 1", std::string(38, 'f') + "-1"}) {
+        rig.identify(12, 0, bad);
+        EXPECT_FALSE(rig.link.SendLogin(false)) << bad;
+    }
+    rig.identify(12, 0, "ab12");
+    rig.connect_first();
+    auto p = service.accept_and_read();
+    ASSERT_TRUE(p);
+    const auto key = proto::Login::decode(p->payload.data(), p->payload.size())->key;
+    EXPECT_EQ(key[0], 0xAB);
+    EXPECT_EQ(key[1], 0x12);
+    EXPECT_EQ(key[2], 0);
+    rig.link.ShutDown();
+}
+
 TEST(ServiceProcess, AServiceThatEndedByItselfIsCollectedAndLeavesNoZombie) {
     ServiceProcess service("/bin", "true"); // a service that ends at once, as an idle one does after a while
     ASSERT_TRUE(service.start_service());

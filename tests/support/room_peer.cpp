@@ -42,6 +42,17 @@ bool RoomPeer::connect(uint16_t port, int timeout_ms) {
     const auto deadline = clock_type::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (receive_buffer_ > 0)
+            setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer_, sizeof receive_buffer_);
+        if (!local_address_.empty()) {
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            inet_pton(AF_INET, local_address_.c_str(), &local.sin_addr);
+            if (bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+                close();
+                return false;
+            }
+        }
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(port);

@@ -24,6 +24,11 @@ public:
 
     // Connects to 127.0.0.1:port, trying again while refused, up to `timeout_ms`.
     bool connect(uint16_t port, int timeout_ms = 5000);
+    // Before connect: the local address to connect from (another 127.x.y.z), and a small receive buffer
+    // (bytes; 0 the system's).
+    void set_local_address(const std::string& ip) { local_address_ = ip; }
+    void set_receive_buffer(int bytes) { receive_buffer_ = bytes; }
+    int fd() const { return fd_; }
     bool send(uint16_t type, const std::vector<uint8_t>& payload = {});
     bool send_raw(const std::vector<uint8_t>& bytes);
 
@@ -43,6 +48,8 @@ private:
     bool read_some(int timeout_ms);
     int fd_ = -1;
     bool closed_ = false;
+    std::string local_address_;
+    int receive_buffer_ = 0;
     framing::Decoder decoder_;
     std::deque<Packet> inbox_;
 };
