@@ -303,6 +303,7 @@ void ClusterNode::load_directory() {
     if (host.size() > 2)
         cmds.push_back(host);
     cmds.push_back({"SET", kDirectoryMark, "1"});
+    file_directory_ = dir;
     const std::string what = "user directory " + config_.directory_file + " loaded into Redis (" +
                              std::to_string(dir.nicknames().size()) + " users, " +
                              std::to_string(dir.hosts().size()) + " room hosts)";
@@ -996,11 +997,16 @@ void ClusterNode::apply_directory(uint32_t user, uint32_t room, const Reply& nic
     if (user && nick.type == Reply::String && !nick.str.empty())
         hub_.directory().set_nickname(
             user, nick.str.substr(0, proto::gbk_fit(nick.str, proto::UserBlock::kNickSize)));
+    else if (auto name = user ? file_directory_.nickname(user) : std::nullopt)
+        // Redis came back empty and the file is not in it again yet: the node's own copy of the file.
+        hub_.directory().set_nickname(user, *name);
     std::optional<uint32_t> id;
     if (host.type == Reply::String)
         id = parse_u32(host.str);
     if (!id && chosen_host.type == Reply::String)
         id = parse_u32(chosen_host.str);
+    if (!id)
+        id = file_directory_.host_of(room);
     if (id)
         hub_.directory().set_host(room, *id);
 }

@@ -45,6 +45,7 @@
 #include "cluster/store.h"
 #include "service/room_backend.h"
 #include "service/room_hub.h"
+#include "service/user_directory.h"
 
 namespace cluster {
 
@@ -226,6 +227,9 @@ private:
                        AsyncStore::Replies replies);
     void claim_missing(uint32_t room);
     void load_directory();
+    // The directory file as last read: names and hosts for logins while Redis, back empty after a restart,
+    // does not hold it again yet.
+    UserDirectory file_directory_;
     void nats_state(bool up);
     void publish(const std::string& subject, const proto::Bytes& bytes);
     void log(const std::string& line) const;
