@@ -82,9 +82,10 @@ TEST(FrameGeometry, ATallWindowGivesTheUserListRowsNotTheChatInput) {
         EXPECT_GE(p.user_list_rows, 2);
         EXPECT_LE(p.user_list_rows, kUserListMaxRows);
         EXPECT_GE(p.chat_input.height, kChatRoomyHeight);
-        if (p.user_list_rows < kUserListMaxRows)
+        if (p.user_list_rows < kUserListMaxRows) {
             EXPECT_LT(p.chat_input.height, kChatRoomyHeight + p.user_list.height / p.user_list_rows)
                 << "another row would have fitted";
+        }
         EXPECT_EQ(p.chat_input.y, p.user_list.y + p.user_list.height);
         EXPECT_EQ(p.chat_input.y + p.chat_input.height, p.status_bar.y);
     }
