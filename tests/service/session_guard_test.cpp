@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "memory_bound.h"
 #include "platform/process.h"
 #include "room_peer.h"
 #include "room_server_process.h"
@@ -361,7 +362,7 @@ TEST(LocalServiceGuard, SpeechOnlyFromTheRoomsUsersAndFromFewSpeakers) {
     const long after = process_usage(pid).rss_kb;
     std::printf("local service: %ld kB before, %ld kB after speech from 40000 strangers and %u users\n",
                 before, after, kMembers);
-    EXPECT_LT(after - before, 6 * 1024) << "no decoder for every id a room server names";
+    EXPECT_LT(after - before, 6 * 1024 * kMemoryBoundScale) << "no decoder for every id a room server names";
     EXPECT_TRUE(process_running(pid));
     client.close();
     EXPECT_EQ(wait_process(pid, 5000).value_or(-1), 0);
