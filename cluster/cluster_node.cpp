@@ -209,11 +209,14 @@ void ClusterNode::log_limited(const std::string& kind, const std::string& line) 
 }
 
 void ClusterNode::drop_log(room::ConnId conn, Local* l, const std::string& why) {
-    const int64_t now = now_ms();
-    if (l && now - l->last_drop_log_ms < 1000)
+    if (!l || l->phase != Local::In) {
+        log_unauthenticated("connection " + std::to_string(conn) + ": dropped packet: " + why);
         return;
-    if (l)
-        l->last_drop_log_ms = now;
+    }
+    const int64_t now = now_ms();
+    if (now - l->last_drop_log_ms < 1000)
+        return;
+    l->last_drop_log_ms = now;
     log("connection " + std::to_string(conn) + ": dropped packet: " + why);
 }
 
@@ -528,8 +531,8 @@ void ClusterNode::login_resolved(room::ConnId conn, uint64_t ticket, bool asked_
     }
     if (verdict == "refuse") {
         l.seat_record.clear();
-        log("login of user " + std::to_string(l.user) + " into room " + std::to_string(l.room) +
-            " refused: already logged in (" + before + ")");
+        log_unauthenticated("login of user " + std::to_string(l.user) + " into room " +
+                            std::to_string(l.room) + " refused: already logged in (" + before + ")");
         return refuse(room::kLoginAlreadyIn);
     }
     if (verdict != "seat" && verdict != "push") {

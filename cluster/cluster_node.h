@@ -84,6 +84,8 @@ public:
                                           size_t size) override;
     std::vector<room::Outgoing> on_disconnect(room::ConnId conn) override;
     bool logged_in(room::ConnId conn) const override;
+    // Through the hub's limit: one line a second for all connections without a login, the server's included.
+    void log_unauthenticated(const std::string& line) override { hub_.log_unauthenticated(line); }
 
     struct Figures {
         size_t rooms_homed = 0;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "service/room_hub.h"
@@ -23,6 +24,10 @@ public:
     virtual std::vector<Outgoing> on_packet(ConnId conn, uint16_t type, const uint8_t* data, size_t size) = 0;
     virtual std::vector<Outgoing> on_disconnect(ConnId conn) = 0;
     virtual bool logged_in(ConnId conn) const = 0;
+    // A line about a connection that has not logged in (a packet dropped, the connection refused or closed):
+    // the server's and the backend's such lines share one limit, so that peers that reconnect in a loop
+    // cannot fill the log.
+    virtual void log_unauthenticated(const std::string& line) = 0;
 };
 
 } // namespace room

@@ -373,9 +373,8 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
         const int64_t stamp_ms = l->timestamp > 100000000000LL ? l->timestamp : l->timestamp * 1000;
         const int64_t skew_ms = unix_ms() - stamp_ms;
         if (skew_ms > config_.key_window_s * 1000 || skew_ms < -config_.key_window_s * 1000) {
-            if (config_.log)
-                config_.log("connection " + std::to_string(conn) + ": key of user " +
-                            std::to_string(l->user_id) + " outside its time window");
+            log_unauthenticated("connection " + std::to_string(conn) + ": key of user " +
+                                std::to_string(l->user_id) + " outside its time window");
             result.result = kLoginStaleKey;
             out.push_back({conn, pkt::kLoginResult, result.encode(), false});
             return;
@@ -386,11 +385,10 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
     for (auto& [other_id, other] : conns_) {
         if (other_id != conn && other.seat && other.seat->second == l->user_id) {
             if (!may_take_over(other, c, *l)) {
-                if (config_.log)
-                    config_.log("connection " + std::to_string(conn) + ": user " +
-                                std::to_string(l->user_id) + " is in already; " +
-                                (l->flags & proto::Login::kReconnectFlag ? "no proof of that session"
-                                                                         : "not a reconnect"));
+                log_unauthenticated("connection " + std::to_string(conn) + ": user " +
+                                    std::to_string(l->user_id) + " is in already; " +
+                                    (l->flags & proto::Login::kReconnectFlag ? "no proof of that session"
+                                                                             : "not a reconnect"));
                 result.result = kLoginAlreadyIn;
                 out.push_back({conn, pkt::kLoginResult, result.encode(), false});
                 return;

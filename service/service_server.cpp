@@ -47,6 +47,7 @@ public:
     }
     std::vector<room::Outgoing> on_disconnect(room::ConnId conn) override { return hub_.on_disconnect(conn); }
     bool logged_in(room::ConnId conn) const override { return hub_.logged_in(conn); }
+    void log_unauthenticated(const std::string& line) override { hub_.log_unauthenticated(line); }
 
 private:
     room::RoomHub& hub_;
@@ -168,8 +169,8 @@ bool ServiceServer::accept_allowed(const asio::ip::tcp::socket& socket) {
         const auto owner = tcp_peer_owner(remote.address().to_v4().to_uint(), remote.port(),
                                           local.address().to_v4().to_uint(), local.port());
         if (!owner || *owner != getuid()) {
-            hub_.log_unauthenticated("refused a connection of another user (uid " +
-                                     (owner ? std::to_string(*owner) : std::string("unknown")) + ")");
+            room_->log_unauthenticated("refused a connection of another user (uid " +
+                                       (owner ? std::to_string(*owner) : std::string("unknown")) + ")");
             return false;
         }
     }
@@ -200,7 +201,7 @@ void ServiceServer::evict(room::ConnId id, const std::string& why) {
     auto c = clients_.find(id);
     if (c == clients_.end())
         return;
-    hub_.log_unauthenticated("connection " + std::to_string(id) + " closed for a newer one: " + why);
+    room_->log_unauthenticated("connection " + std::to_string(id) + " closed for a newer one: " + why);
     c->second.socket->close();
     if (c->second.login_timer)
         c->second.login_timer->cancel();
@@ -282,7 +283,7 @@ void ServiceServer::arm_login_timer(room::ConnId id) {
         auto c = clients_.find(id);
         if (c == clients_.end())
             return;
-        hub_.log_unauthenticated("connection " + std::to_string(id) + " closed: no login in time");
+        room_->log_unauthenticated("connection " + std::to_string(id) + " closed: no login in time");
         c->second.socket->close();
         clients_.erase(c);
         deliver(room_->on_disconnect(id));
@@ -577,7 +578,7 @@ void ServiceServer::closed(room::ConnId id, const std::string& why) {
     if (room_->logged_in(id) || c->second.login_seen)
         log(line);
     else
-        hub_.log_unauthenticated(line);
+        room_->log_unauthenticated(line);
     if (c->second.login_timer)
         c->second.login_timer->cancel();
     // The room server's last packets (a final login result) still reach the client before its link closes.

@@ -1,12 +1,18 @@
-// Real processes: a user is seated once in the whole cluster, and a node whose Redis hangs goes on serving
-// its rooms.
+// Real processes: a user is seated once in the whole cluster, a seat changes hands only with its session's
+// token, a node's log stays short under a flood of connections without a login, and a node whose Redis hangs
+// goes on serving its rooms.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
 #include <thread>
 
 #include "cluster/store.h"
 #include "cluster_env.h"
+#include "local_service_process.h"
 #include "room_peer.h"
 #include "room_user.h"
 #include "service/room_hub.h"
@@ -392,4 +398,185 @@ TEST(ClusterRedisAway, SeatsLeftWhileRedisIsAwayAreGivenBackOnceItAnswers) {
     std::printf("Redis back with its data (seat of user 100 %s): seats free %.2f s later\n",
                 held->integer ? "restored" : "not restored",
                 std::chrono::duration<double>(Clock::now() - back).count());
+}
+
+namespace {
+
+// Sends a login (with a session's token, when given) and returns its result, or -1; the token of the session
+// it opens goes to `token_out`.
+int login_with_token(RoomPeer& peer, uint16_t port, uint32_t user, uint32_t room, uint32_t flags,
+                     std::optional<std::array<uint8_t, 16>> token = std::nullopt,
+                     std::array<uint8_t, 16>* token_out = nullptr) {
+    if (!peer.connect(port))
+        return -1;
+    proto::Login l;
+    l.user_id = user;
+    l.room_id = room;
+    l.flags = flags;
+    l.token = token;
+    if (!peer.send(pkt::kLogin, l.encode()))
+        return -1;
+    auto r = peer.wait_for(pkt::kLoginResult, 5000);
+    if (!r)
+        return -1;
+    const int result = int(proto::LoginResult::decode(r->payload.data(), r->payload.size())->result);
+    if (result == 0 && token_out) {
+        auto t = peer.wait_for(pkt::kSessionToken, 3000);
+        if (!t)
+            return -2;
+        *token_out = proto::SessionToken::decode(t->payload.data(), t->payload.size())->token;
+    }
+    return result;
+}
+
+size_t count_of(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+} // namespace
+
+// Room 9 is homed on a; the holder is seated through b (an edge), and its local service keeps the session's
+// token. Through either node, neither a fresh login nor a reconnect from the same address (a replayed key)
+// without that token takes the seat, nor one with a wrong token or another session's; with the token, a
+// reconnect through the other node does: the session pushed out is told why, gets result 5 and is closed.
+TEST(ClusterSeats, ASeatChangesHandsOnlyWithTheSessionsToken) {
+    ClusterEnv env;
+    ASSERT_TRUE(env.ready());
+    auto& a = env.start_node("a");
+    auto& b = env.start_node("b");
+    User host;
+    host.id = 1;
+    ASSERT_EQ(host.login(a.port(), 9), 0);
+    User holder;
+    holder.id = 12;
+    std::array<uint8_t, 16> token{}, other_token{};
+    ASSERT_EQ(login_with_token(holder.peer, b.port(), 12, 9, 0, std::nullopt, &token), 0)
+        << "a session opened through an edge gets its token";
+    RoomPeer elsewhere;
+    ASSERT_EQ(login_with_token(elsewhere, a.port(), 13, 9, 0, std::nullopt, &other_token), 0);
+    ASSERT_TRUE(until({&host}, 5000, [&] { return host.roster.count(12) && host.roster.count(13); }));
+
+    std::array<uint8_t, 16> wrong = token;
+    wrong[0] ^= 0x80;
+    const struct {
+        const char* what;
+        uint32_t flags;
+        std::optional<std::array<uint8_t, 16>> token;
+    } tries[] = {{"a fresh login", 0, std::nullopt},
+                 {"a reconnect without a token", proto::Login::kReconnectFlag, std::nullopt},
+                 {"a reconnect with a wrong token", proto::Login::kReconnectFlag, wrong},
+                 {"a reconnect with another session's token", proto::Login::kReconnectFlag, other_token}};
+    for (const auto& t : tries) {
+        for (uint16_t port : {a.port(), b.port()}) {
+            SCOPED_TRACE(std::string(t.what) + (port == a.port() ? " at the home" : " at the edge"));
+            RoomPeer p;
+            EXPECT_EQ(login_with_token(p, port, 12, 9, t.flags, t.token), 5);
+        }
+    }
+    EXPECT_FALSE(holder.peer.wait_closed(300)) << "the holder keeps its seat";
+    holder.say("still mine");
+    ASSERT_TRUE(until({&host, &holder}, 5000, [&] { return host.heard(12, "still mine"); }));
+
+    RoomPeer back;
+    std::array<uint8_t, 16> next{};
+    ASSERT_EQ(login_with_token(back, a.port(), 12, 9, proto::Login::kReconnectFlag, token, &next), 0)
+        << "the session's own token takes the seat through the other node";
+    EXPECT_NE(next, token) << "a new session, a new token";
+    const PushedOut pushed = watch_pushed_out(holder, 5000);
+    EXPECT_TRUE(pushed.text) << "told why";
+    EXPECT_TRUE(pushed.result5);
+    EXPECT_TRUE(pushed.closed);
+    RoomPeer stale;
+    EXPECT_EQ(login_with_token(stale, b.port(), 12, 9, proto::Login::kReconnectFlag, token), 5)
+        << "the token of a session that has ended takes nothing";
+}
+
+// A user's local service relaying to a cluster node keeps the token the room gave its session: the client
+// never sees it, a replay of the user's login without it (the same address, the reconnect flag) is refused
+// at every node, and the client's own reconnect through its service is let in.
+TEST(ClusterSeats, ARelayKeepsTheTokenAndAReplayWithoutItIsRefused) {
+    ClusterEnv env;
+    ASSERT_TRUE(env.ready());
+    auto& a = env.start_node("a");
+    auto& b = env.start_node("b");
+    User host;
+    host.id = 1;
+    ASSERT_EQ(host.login(a.port(), 9), 0);
+    LocalServiceProcess service("127.0.0.1:" + std::to_string(b.port()),
+                                {"PULSE_SOURCE=quorin_mic", "PULSE_SINK=quorin_null"});
+    ASSERT_TRUE(wait_until_listening(service.port(), 5000));
+    auto client = std::make_unique<RoomPeer>();
+    ASSERT_TRUE(client->connect(service.port()));
+    ASSERT_EQ(login_peer(*client, 12, 9), 0);
+    for (const Packet& p : client->drain(500))
+        EXPECT_NE(p.type, pkt::kSessionToken) << "the token never reaches the client";
+    ASSERT_TRUE(until({&host}, 5000, [&] { return host.roster.count(12) > 0; }));
+
+    for (uint16_t port : {a.port(), b.port()}) {
+        RoomPeer replay;
+        ASSERT_TRUE(replay.connect(port));
+        EXPECT_EQ(login_peer(replay, 12, 9, proto::Login::kReconnectFlag), 5)
+            << "a replay without the token, at " << (port == a.port() ? "the home" : "the edge");
+    }
+    EXPECT_FALSE(client->wait_closed(300)) << "the client keeps its seat";
+
+    // The client's link ends and it comes back at once, as after a lost link: its service logs in again
+    // with the token, whether or not the room has seen the old session go yet.
+    client = std::make_unique<RoomPeer>();
+    ASSERT_TRUE(client->connect(service.port()));
+    EXPECT_EQ(login_peer(*client, 12, 9, proto::Login::kReconnectFlag), 0);
+    ASSERT_TRUE(until({&host}, 5000, [&] { return host.roster.count(12) > 0; }));
+}
+
+// Connections that break the rules before their login, or whose login is refused, from many addresses, make
+// about one log line a second at a cluster node, as at a single room server, with a count of the others.
+TEST(ClusterSeats, ConnectionsWithoutALoginShareOneLogLimitAtANode) {
+    ClusterEnv env;
+    ASSERT_TRUE(env.ready());
+    auto& a = env.start_node("a");
+    User seated; // user 99 is in: the loop's logins as user 99 are refused
+    seated.id = 99;
+    ASSERT_EQ(seated.login(a.port(), 7), 0);
+    const auto start = Clock::now();
+    const size_t before = count_of(a.output(), "connection ") + count_of(a.output(), "login of user");
+    int connections = 0;
+    while (Clock::now() - start < std::chrono::seconds(3)) {
+        for (int i = 0; i < 20; ++i, ++connections) {
+            RoomPeer p;
+            p.set_local_address("127.0.3." + std::to_string(1 + connections % 200));
+            if (!p.connect(a.port(), 1000))
+                continue;
+            switch (connections % 4) {
+            case 0:
+                p.send_raw({0xFF, 0xFF, 0xFF, 0xFF, 1, 0}); // too long a frame
+                break;
+            case 1:
+                p.send(pkt::kChat, std::vector<uint8_t>(80, 0)); // chat before the login
+                break;
+            case 2:
+                p.send(pkt::kLogin, std::vector<uint8_t>(3, 0)); // a login too short to read
+                break;
+            default:
+                EXPECT_EQ(login_peer(p, 99, 7), 5) << "in already";
+                continue; // closed by the peer's end
+            }
+            p.wait_closed(200);
+        }
+    }
+    User user; // logged-in users are still heard
+    user.id = 100;
+    ASSERT_EQ(user.login(a.port(), 7), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string log = a.output();
+    const size_t lines = count_of(log, "connection ") + count_of(log, "login of user") - before;
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf("%d refused connections in %.1f s at a node: %zu log lines about them\n", connections,
+                seconds, lines);
+    EXPECT_GT(connections, 100);
+    EXPECT_LE(lines, size_t(seconds) + 3) << log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
+    EXPECT_GE(count_of(log, " more before a login"), 1u) << "the left-out lines are counted";
+    EXPECT_GE(count_of(log, "user 100 entered room 7"), 1u);
 }

@@ -195,8 +195,8 @@ TEST(RoomServerGuard, SquattersCannotKeepARealLoginOut) {
     EXPECT_TRUE(process_running(server.pid()));
 }
 
-// Thousands of connections that break the rules before their login, from many addresses, make about one log
-// line a second, with a count of the others.
+// Thousands of connections that break the rules before their login or whose login is refused, from many
+// addresses, make about one log line a second, with a count of the others.
 TEST(RoomServerGuard, ConnectionsWithoutALoginShareOneLogLimit) {
     TempDir dir;
     fs::copy_file(kVelmor, dir.path() / "velmor");
@@ -206,6 +206,9 @@ TEST(RoomServerGuard, ConnectionsWithoutALoginShareOneLogLimit) {
         spawn_process(dir.file("velmor"), {"--room-server", "--listen", "127.0.0.1:" + std::to_string(port)},
                       dir.path().string());
     ASSERT_TRUE(wait_until_listening(port));
+    RoomPeer seated; // user 99 is in: the loop's logins as user 99 are refused
+    ASSERT_TRUE(seated.connect(port));
+    ASSERT_EQ(login_peer(seated, 99, 7), 0);
     const auto start = Clock::now();
     int connections = 0;
     while (ms_since(start) < 3000) {
@@ -214,10 +217,14 @@ TEST(RoomServerGuard, ConnectionsWithoutALoginShareOneLogLimit) {
             p.set_local_address("127.0.3." + std::to_string(1 + connections % 200));
             if (!p.connect(port, 1000))
                 continue;
-            if (connections % 2)
+            if (connections % 3 == 0) {
                 p.send_raw({0xFF, 0xFF, 0xFF, 0xFF, 1, 0}); // too long a frame
-            else
+            } else if (connections % 3 == 1) {
                 p.send(pkt::kChat, std::vector<uint8_t>(80, 0)); // chat before the login
+            } else {
+                EXPECT_EQ(login_peer(p, 99, 7), 5) << "in already";
+                continue; // closed by the peer's end
+            }
             p.wait_closed(200);
         }
     }

@@ -31,6 +31,8 @@ public:
     // 0 when the server did not report its port (it did not start).
     uint16_t port() const { return port_; }
     pid_t pid() const { return process_->pid(); }
+    // Everything the server wrote to its standard error (its log) so far.
+    std::string output() const { return process_->output(); }
 
 private:
     TempDir dir_;
