@@ -22,11 +22,6 @@ std::optional<Eviction> eviction_for(const std::vector<WaitingConnection>& waiti
     return std::nullopt;
 }
 
-void make_room_for(ClientLinks& links, const asio::ip::address& from, const ConnectionLimits& limits) {
-    if (auto e = eviction_for(links.waiting(), from, limits))
-        links.evict(e->id, e->why);
-}
-
 Listener::Listener(asio::io_context& io, LogLine log) : acceptor_(io), retry_(io), log_(std::move(log)) {}
 
 bool Listener::start(const asio::ip::tcp::endpoint& at, const std::string& note, Accepted accepted) {

@@ -1,6 +1,6 @@
 // What the room server and the local service share about taking connections: the listening socket and its
-// accept loop, the limits on connections that have not logged in yet, and the interface of the connection
-// sets they hand the accepted sockets to. Everything here runs on the server's one I/O thread.
+// accept loop, and the limits on connections that have not logged in yet. Everything here runs on the
+// server's one I/O thread.
 #pragma once
 
 #include <asio.hpp>
@@ -14,8 +14,6 @@
 
 #include "service/room_hub.h"
 #include "service/service_log.h"
-
-class FramedSocket;
 
 // Limits every connection of a server keeps to.
 struct ConnectionLimits {
@@ -45,39 +43,6 @@ struct Eviction {
 };
 std::optional<Eviction> eviction_for(const std::vector<WaitingConnection>& waiting,
                                      const asio::ip::address& from, const ConnectionLimits& limits);
-
-// The connections of a server past their accept: into rooms (RoomConnections) or passed on to a room server
-// (Relay).
-class ClientLinks {
-public:
-    // Why a connection left the set.
-    enum class Gone {
-        Closed,   // its link closed, or it did not log in in time
-        Evicted,  // closed for a newer connection
-        SentAway, // the room closed it
-    };
-    using GoneHook = std::function<void(room::ConnId, Gone)>;
-
-    virtual ~ClientLinks() = default;
-    // Takes an accepted connection and starts reading it; its id, which grows with every connection.
-    virtual room::ConnId add(asio::ip::tcp::socket socket) = 0;
-    // The connections that have not logged in yet.
-    virtual std::vector<WaitingConnection> waiting() const = 0;
-    // A connection that may give its place to a newcomer when the places are taken.
-    virtual std::optional<room::ConnId> replaceable() const = 0;
-    // Closes a connection that has not logged in, for a newer one.
-    virtual void evict(room::ConnId id, const std::string& why) = 0;
-    virtual size_t size() const = 0;
-    // Closes every connection, without telling anyone.
-    virtual void close_all() = 0;
-    // The client's side of connection `id`, for the service's own messages to it; null when gone.
-    virtual FramedSocket* client(room::ConnId id) const = 0;
-    // A packet of the service's own (its user's speech, the microphone going off) for the room.
-    virtual void from_service(room::ConnId id, uint16_t type, const proto::Bytes& payload) = 0;
-};
-
-// Applies the caps on waiting connections before a newcomer from `from` is taken.
-void make_room_for(ClientLinks& links, const asio::ip::address& from, const ConnectionLimits& limits);
 
 // The listening socket and its accept loop.
 class Listener {

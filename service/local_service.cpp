@@ -12,8 +12,8 @@
 LocalService::LocalService(asio::io_context& io, LocalServiceOptions options)
     : io_(io), options_(std::move(options)), listener_(io, [this](const std::string& line) { log(line); }),
       idle_timer_(io) {
-    RoomConnections::Logs logs{[this](const std::string& line) { log(line); },
-                               [this](const std::string& line) { log_unauthenticated(line); }};
+    ClientLinks::Logs logs{[this](const std::string& line) { log(line); },
+                           [this](const std::string& line) { log_unauthenticated(line); }};
     RoomConnections::Tap tap{[this](room::ConnId id, uint16_t type, const uint8_t* p, size_t n) {
                                  return from_client(id, type, p, n);
                              },
@@ -108,12 +108,10 @@ void LocalService::on_accepted(asio::ip::tcp::socket socket) {
         socket.close(ec);
         return;
     }
-    make_room_for(*links_, remote.address(), options_.limits);
-    if (links_->size() >= options_.max_clients) {
-        // A connection that has not logged in does not keep the only place from a client that will.
-        if (auto id = links_->replaceable())
-            links_->evict(*id, "no login, and only one client is served");
-    }
+    links_->make_room_for(remote.address());
+    // A connection that has not logged in does not keep the only place from a client that will.
+    if (links_->size() >= options_.max_clients)
+        links_->give_way("no login, and only one client is served");
     if (links_->size() >= options_.max_clients) {
         log("refused a second client while one is served");
         socket.close(ec);

@@ -6,23 +6,15 @@
 #include "wire/packet_types.h"
 #include "wire/protocol.h"
 
-Relay::Relay(asio::io_context& io, Options options, RoomConnections::Logs logs, RoomConnections::Tap tap,
-             GoneHook gone)
-    : io_(io), options_(std::move(options)), logs_(std::move(logs)), tap_(std::move(tap)),
-      gone_(std::move(gone)) {}
+Relay::Relay(asio::io_context& io, Options options, Logs logs, RoomConnections::Tap tap, GoneHook gone)
+    : ClientLinks(io, options.limits, std::move(logs), std::move(gone)), options_(std::move(options)),
+      tap_(std::move(tap)) {}
 
-room::ConnId Relay::add(asio::ip::tcp::socket socket) {
-    const room::ConnId id = next_id_++;
-    Client& c = clients_[id];
-    c.socket = std::make_shared<FramedSocket>(std::move(socket), options_.limits.send_cap);
-    c.socket->set_max_frame(uint32_t(2 + proto::Login::kSizeWithToken));
-    c.socket->start([this, id](uint16_t type, const uint8_t* p, uint32_t n) { from_client(id, type, p, n); },
-                    [this, id](const std::string& why) { closed(id, why); });
-    arm_login_timer(id);
-    return id;
+void Relay::opened(room::ConnId id, const std::shared_ptr<FramedSocket>& socket) {
+    clients_[id].socket = socket;
 }
 
-void Relay::from_client(room::ConnId id, uint16_t type, const uint8_t* p, uint32_t n) {
+void Relay::on_frame(room::ConnId id, uint16_t type, const uint8_t* p, uint32_t n) {
     auto it = clients_.find(id);
     if (it == clients_.end())
         return;
@@ -52,47 +44,35 @@ void Relay::from_client(room::ConnId id, uint16_t type, const uint8_t* p, uint32
         connect_upstream(id);
 }
 
-std::vector<WaitingConnection> Relay::waiting() const {
-    std::vector<WaitingConnection> out;
-    for (const auto& [id, c] : clients_)
-        if (!c.login_seen && !c.sent_a_login && !c.upstream)
-            out.push_back({id, c.socket->remote_endpoint().address()});
-    return out;
+bool Relay::waiting_for_login(room::ConnId id) const {
+    auto c = clients_.find(id);
+    return c != clients_.end() && !c->second.login_seen && !c->second.sent_a_login && !c->second.upstream;
 }
 
-std::optional<room::ConnId> Relay::replaceable() const {
-    // A client that waits to log in again after a failed one gives its place too.
-    for (const auto& [id, c] : clients_)
-        if (!c.login_seen && !c.upstream)
-            return id;
-    return std::nullopt;
+bool Relay::may_give_way(room::ConnId id) const {
+    auto c = clients_.find(id);
+    return c != clients_.end() && !c->second.login_seen && !c->second.upstream;
 }
 
-void Relay::evict(room::ConnId id, const std::string& why) {
+bool Relay::logged_in(room::ConnId id) const {
+    auto c = clients_.find(id);
+    return c != clients_.end() && c->second.login_seen;
+}
+
+void Relay::dropped(room::ConnId id) {
     auto c = clients_.find(id);
     if (c == clients_.end())
         return;
-    logs_.unauthenticated("connection " + std::to_string(id) + " closed for a newer one: " + why);
-    c->second.socket->close();
-    if (c->second.login_timer)
-        c->second.login_timer->cancel();
+    if (c->second.upstream)
+        c->second.upstream->close();
     clients_.erase(c);
-    if (gone_)
-        gone_(id, Gone::Evicted);
 }
 
-void Relay::close_all() {
-    for (auto& [id, c] : clients_) {
-        c.socket->close();
+void Relay::dropped_all() {
+    for (auto& [id, c] : clients_)
         if (c.upstream)
             c.upstream->close();
-    }
     clients_.clear();
-}
-
-FramedSocket* Relay::client(room::ConnId id) const {
-    auto c = clients_.find(id);
-    return c == clients_.end() ? nullptr : c->second.socket.get();
 }
 
 void Relay::from_service(room::ConnId id, uint16_t type, const proto::Bytes& payload) {
@@ -105,27 +85,6 @@ void Relay::from_service(room::ConnId id, uint16_t type, const proto::Bytes& pay
             FramedSocket::Lane::Voice);
     else
         it->second.upstream->send_frame(framing::make_frame(type, payload.data(), payload.size()), false);
-}
-
-void Relay::arm_login_timer(room::ConnId id) {
-    if (options_.limits.login_timeout_ms < 0)
-        return;
-    auto timer = std::make_shared<asio::steady_timer>(
-        io_, std::chrono::milliseconds(options_.limits.login_timeout_ms));
-    clients_[id].login_timer = timer;
-    timer->async_wait([this, id](std::error_code ec) {
-        if (ec)
-            return;
-        auto c = clients_.find(id);
-        if (c == clients_.end() || c->second.login_seen || c->second.sent_a_login || c->second.upstream)
-            return;
-        // A connection that never logs in (a port scan, a stalled or foreign client) does not keep its place.
-        logs_.unauthenticated("connection " + std::to_string(id) + " closed: no login in time");
-        c->second.socket->close();
-        clients_.erase(c);
-        if (gone_)
-            gone_(id, Gone::Closed);
-    });
 }
 
 void Relay::connect_upstream(room::ConnId id) {
@@ -205,8 +164,8 @@ void Relay::upstream_ready(room::ConnId id, asio::ip::tcp::socket up) {
     Client& c = it->second;
     c.connecting = false;
     c.upstream_tries = 0;
-    if (c.login_timer)
-        c.login_timer->cancel();
+    if (auto l = links_.find(id); l != links_.end() && l->second.login_timer)
+        l->second.login_timer->cancel();
     c.upstream = std::make_shared<FramedSocket>(std::move(up), options_.limits.send_cap);
     c.upstream->start(
         [this, id](uint16_t type, const uint8_t* p, uint32_t n) { from_room_server(id, type, p, n); },
@@ -263,24 +222,4 @@ std::vector<uint8_t> Relay::to_upstream(Client& c, uint16_t type, const uint8_t*
     if (token_ && (l->flags & proto::Login::kReconnectFlag))
         l->token = token_->token;
     return framing::make_frame(pkt::kLogin, l->encode());
-}
-
-void Relay::closed(room::ConnId id, const std::string& why) {
-    auto c = clients_.find(id);
-    if (c == clients_.end())
-        return;
-    const std::string line = "connection " + std::to_string(id) + " closed: " + why;
-    if (c->second.login_seen)
-        logs_.log(line);
-    else
-        logs_.unauthenticated(line);
-    if (c->second.login_timer)
-        c->second.login_timer->cancel();
-    // The room server's last packets (a final login result) still reach the client before its link closes.
-    c->second.socket->close_after_sending();
-    if (c->second.upstream)
-        c->second.upstream->close();
-    clients_.erase(c);
-    if (gone_)
-        gone_(id, Gone::Closed);
 }

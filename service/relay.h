@@ -5,14 +5,12 @@
 // failure the client retries by itself. All calls, the hooks' included, are made on the I/O thread.
 #pragma once
 
-#include <asio.hpp>
-
 #include <array>
 #include <memory>
 #include <unordered_map>
 #include <utility>
 
-#include "service/listener.h"
+#include "service/client_links.h"
 #include "service/room_connections.h"
 
 class Relay : public ClientLinks {
@@ -26,24 +24,15 @@ public:
         int connect_timeout_ms = 5000;
         ConnectionLimits limits;
     };
-    // The same taps and logs as connections into a room of this process.
-    Relay(asio::io_context& io, Options options, RoomConnections::Logs logs, RoomConnections::Tap tap,
-          GoneHook gone = {});
+    // The same tap as connections into a room of this process.
+    Relay(asio::io_context& io, Options options, Logs logs, RoomConnections::Tap tap, GoneHook gone = {});
 
-    room::ConnId add(asio::ip::tcp::socket socket) override;
-    std::vector<WaitingConnection> waiting() const override;
-    std::optional<room::ConnId> replaceable() const override;
-    void evict(room::ConnId id, const std::string& why) override;
-    size_t size() const override { return clients_.size(); }
-    void close_all() override;
-    FramedSocket* client(room::ConnId id) const override;
     void from_service(room::ConnId id, uint16_t type, const proto::Bytes& payload) override;
 
 private:
     struct Client {
         std::shared_ptr<FramedSocket> socket;
         std::shared_ptr<FramedSocket> upstream;
-        std::shared_ptr<asio::steady_timer> login_timer;
         bool login_seen = false;   // the client has sent its login
         bool sent_a_login = false; // ever (a client that waits to log in again keeps its link)
         bool connecting = false;   // the room server is being reached
@@ -56,7 +45,14 @@ private:
         uint32_t user = 0, room = 0;
         std::array<uint8_t, 16> token{};
     };
-    void from_client(room::ConnId id, uint16_t type, const uint8_t* data, uint32_t size);
+    void opened(room::ConnId id, const std::shared_ptr<FramedSocket>& socket) override;
+    void on_frame(room::ConnId id, uint16_t type, const uint8_t* data, uint32_t size) override;
+    bool waiting_for_login(room::ConnId id) const override;
+    // A client that waits to log in again after a failed login gives its place too.
+    bool may_give_way(room::ConnId id) const override;
+    bool logged_in(room::ConnId id) const override;
+    void dropped(room::ConnId id) override;
+    void dropped_all() override;
     void from_room_server(room::ConnId id, uint16_t type, const uint8_t* data, uint32_t size);
     void connect_upstream(room::ConnId id);
     void upstream_failed(room::ConnId id, const std::string& why);
@@ -69,16 +65,10 @@ private:
     // token when it is a reconnect of the session that holds it, and never with bytes of the client's beyond
     // the login.
     std::vector<uint8_t> to_upstream(Client& c, uint16_t type, const uint8_t* data, size_t size);
-    void arm_login_timer(room::ConnId id);
-    void closed(room::ConnId id, const std::string& why);
 
-    asio::io_context& io_;
     Options options_;
-    RoomConnections::Logs logs_;
     RoomConnections::Tap tap_;
-    GoneHook gone_;
     std::unordered_map<room::ConnId, Client> clients_;
-    room::ConnId next_id_ = 1;
     size_t upstream_next_ = 0; // the room server tried first at the next login
     KindLimiter limiter_;
     std::optional<HeldToken> token_;

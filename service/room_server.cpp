@@ -59,6 +59,6 @@ void RoomServer::on_accepted(asio::ip::tcp::socket socket) {
         socket.close(ec);
         return;
     }
-    make_room_for(connections_, remote.address(), options_.limits);
+    connections_.make_room_for(remote.address());
     connections_.add(std::move(socket));
 }
