@@ -272,6 +272,7 @@ void CtalvexDlg::Layout(int width, int height) {
     place(media_panel_, p.media);
     place(video_panel_, p.video);
     place(user_list_, p.user_list);
+    user_list_->SetRows(p.user_list_rows);
     place(chat_input_, p.chat_input);
     place(status_bar_, p.status_bar);
     place(message_log_, p.message_log);

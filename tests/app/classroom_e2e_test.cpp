@@ -119,7 +119,7 @@ protected:
     CLeftDlg* list() { return dynamic_cast<CLeftDlg*>(dlg->panel_widget("user_list")); }
     QPushButton* button(int id) { return qobject_cast<QPushButton*>(get_dlg_item(dlg.get(), id)); }
     int SlotOf(uint32_t user) {
-        for (int s = 0; s < CLeftDlg::kTilesPerPage; ++s)
+        for (int s = 0; s < list()->tiles_per_page(); ++s)
             if (list()->TileUser(s) == user)
                 return s;
         return -1;
