@@ -1,6 +1,8 @@
 // Room rules (see room_hub.h).
 #include "service/room_hub.h"
 
+#include "wire/framing.h"
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -39,6 +41,23 @@ std::array<uint8_t, 20> expected_key(const std::string& secret, uint32_t user, u
     HMAC(EVP_sha1(), secret.data(), int(secret.size()),
          reinterpret_cast<const unsigned char*>(message.data()), message.size(), key.data(), &len);
     return key;
+}
+
+SharedPayload::SharedPayload(uint16_t type, const uint8_t* data, size_t size)
+    : offset_(framing::kHeaderSize), framed_type_(type) {
+    auto frame = std::make_shared<proto::Bytes>(framing::kHeaderSize + size);
+    framing::write_header(frame->data(), type, uint32_t(size));
+    if (size)
+        std::memcpy(frame->data() + framing::kHeaderSize, data, size);
+    bytes_ = std::move(frame);
+}
+
+SharedPayload SharedPayload::from_frame(uint16_t type, proto::Bytes frame) {
+    SharedPayload p;
+    p.offset_ = framing::kHeaderSize;
+    p.framed_type_ = type;
+    p.bytes_ = std::make_shared<const proto::Bytes>(std::move(frame));
+    return p;
 }
 
 RoomHub::RoomHub(HubConfig config) : config_(std::move(config)) {}
@@ -208,6 +227,14 @@ void RoomHub::adopt(ConnId conn, uint32_t room_id, const proto::UserBlock& block
     Member& m = room.members[block.user_id];
     m.conn = conn;
     m.block = block;
+    m.changed();
+    seat(conn, block.user_id);
+}
+
+void RoomHub::unseat(ConnId conn, uint32_t user) {
+    auto s = seats_.find(user);
+    if (s != seats_.end() && s->second == conn)
+        seats_.erase(s);
 }
 
 bool RoomHub::adopt_watch(uint32_t room_id, uint32_t target, uint32_t watcher) {
@@ -383,9 +410,11 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
     }
     // A user logged in on another connection: only a reconnect of that very session takes the seat over
     // (its earlier link is gone or going); anything else is refused.
-    for (auto& [other_id, other] : conns_) {
-        if (other_id != conn && other.seat && other.seat->second == l->user_id) {
-            if (!may_take_over(other, c, *l)) {
+    if (auto held = seats_.find(l->user_id); held != seats_.end() && held->second != conn) {
+        const ConnId stale = held->second;
+        auto other = conns_.find(stale);
+        if (other != conns_.end() && other->second.seat && other->second.seat->second == l->user_id) {
+            if (!may_take_over(other->second, c, *l)) {
                 if (config_.log)
                     config_.log("connection " + std::to_string(conn) + ": user " +
                                 std::to_string(l->user_id) + " is in already; " +
@@ -397,7 +426,6 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
             }
             // The session pushed out is told why before it is closed, in words and with the result the client
             // takes as final (it does not reconnect).
-            const ConnId stale = other_id;
             leave(stale, out);
             out.push_back(
                 {stale, pkt::kSystemText, proto::SystemText{kGbkLoggedInElsewhere}.encode(), false});
@@ -405,7 +433,6 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
             pushed.result = kLoginAlreadyIn;
             out.push_back({stale, pkt::kLoginResult, pushed.encode(), false});
             out.push_back({stale, 0, {}, true});
-            break;
         }
     }
 
@@ -428,6 +455,7 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
     me.block.nickname =
         config_.directory.nickname(l->user_id).value_or(kGbkUser + std::to_string(l->user_id));
     c.seat = std::make_pair(l->room_id, l->user_id);
+    seat(conn, l->user_id);
 
     result.result = kLoginOk;
     result.rights = me.block.rights;
@@ -444,12 +472,16 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
         proto::SessionToken t{c.token};
         out.push_back({conn, pkt::kSessionToken, t.encode(), false});
     }
-    for (const auto& [id, m] : room.members) {
-        proto::UserBlock b = m.block;
-        b.state = 0;
-        out.push_back({conn, pkt::kUserPresent, b.encode(), false});
+    out.reserve(out.size() + 2 * room.members.size() + 2);
+    for (auto& [id, m] : room.members) {
+        if (m.present.empty()) {
+            proto::UserBlock b = m.block;
+            b.state = 0;
+            m.present = SharedPayload(pkt::kUserPresent, b.encode());
+        }
+        out.push_back({conn, pkt::kUserPresent, m.present, false});
     }
-    to_others(room, l->user_id, pkt::kUserEntered, me.block.encode(), out);
+    to_others(room, l->user_id, pkt::kUserEntered, SharedPayload(pkt::kUserEntered, me.block.encode()), out);
     room.members[l->user_id] = std::move(me);
     ++room.epoch;
     // A host who comes (back) finds the hands that are up, in the order they went up.
@@ -476,7 +508,7 @@ void RoomHub::chat(Room& room, Member& from, const uint8_t* data, size_t size, O
     if (!line)
         return;
     line->sender = from.block.user_id;
-    const SharedPayload payload = line->encode();
+    const SharedPayload payload(pkt::kChatMessage, line->encode());
     if (line->private_flag == 0) {
         to_others(room, from.block.user_id, pkt::kChatMessage, payload, out);
         return;
@@ -494,11 +526,15 @@ void RoomHub::video(uint32_t room_id, Room& room, Member& from, const uint8_t* d
     // The frame as it came, with the sender and the room filled in and a length field past the payload cut
     // to what is there: one copy, whatever the number of watchers.
     const uint32_t length = uint32_t(std::min<size_t>(get_le32(data + 8), size - proto::VideoFrame::kHeader));
-    proto::Bytes bytes(data, data + proto::VideoFrame::kHeader + length);
-    put_le32(&bytes[0], from.block.user_id);
-    put_le32(&bytes[4], room_id);
-    put_le32(&bytes[8], length);
-    const SharedPayload payload(std::move(bytes));
+    const size_t payload_size = proto::VideoFrame::kHeader + length;
+    proto::Bytes frame(framing::kHeaderSize + payload_size);
+    framing::write_header(frame.data(), pkt::kVideoFrame, uint32_t(payload_size));
+    uint8_t* p = frame.data() + framing::kHeaderSize;
+    std::memcpy(p, data, payload_size);
+    put_le32(p, from.block.user_id);
+    put_le32(p + 4, room_id);
+    put_le32(p + 8, length);
+    const SharedPayload payload = SharedPayload::from_frame(pkt::kVideoFrame, std::move(frame));
     if (from.watcher_conns_epoch != room.epoch) {
         from.watcher_conns.clear();
         for (uint32_t w : from.watchers)
@@ -516,7 +552,7 @@ void RoomHub::voice(Room& room, Member& from, const uint8_t* data, size_t size, 
     if (!packet)
         return;
     packet->user_id = from.block.user_id;
-    to_others(room, from.block.user_id, pkt::kVoice, packet->encode(), out);
+    to_others(room, from.block.user_id, pkt::kVoice, SharedPayload(pkt::kVoice, packet->encode()), out);
 }
 
 void RoomHub::camera(uint32_t room_id, Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {
@@ -526,6 +562,7 @@ void RoomHub::camera(uint32_t room_id, Room& room, Member& from, const uint8_t* 
     state->user_id = from.block.user_id;
     state->room_id = room_id;
     from.block.stream = state->stream;
+    from.changed();
     to_others(room, from.block.user_id, pkt::kCameraState, state->encode(), out);
 }
 
@@ -658,6 +695,7 @@ void RoomHub::speak_control(Room& room, Member&, const uint8_t* data, size_t siz
         target->second.block.rights &= ~uint32_t(pkt::kRightSpeak);
         target->second.block.state &= ~uint32_t(pkt::kStateMicrophone);
     }
+    target->second.changed();
     to_others(room, 0, pkt::kRightsChange, change.encode(), out);
 }
 
@@ -678,6 +716,7 @@ void RoomHub::chat_control(ConnId conn, Room& room, Member& host, const uint8_t*
         target->second.block.rights |= pkt::kRightChat;
     else
         target->second.block.rights &= ~uint32_t(pkt::kRightChat);
+    target->second.changed();
     proto::RightsChange relayed{change->user_id, pkt::kRightChat, change->operation, 0};
     to_others(room, 0, pkt::kRightsChange, relayed.encode(), out);
 }
@@ -688,6 +727,7 @@ void RoomHub::leave(ConnId conn, Out& out, uint32_t ended_by) {
         return;
     const auto [room_id, user_id] = *c->second.seat;
     c->second.seat.reset();
+    unseat(conn, user_id);
     auto r = rooms_.find(room_id);
     if (r == rooms_.end())
         return;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "service/user_directory.h"
@@ -21,19 +22,31 @@ namespace room {
 using ConnId = uint64_t;
 
 // A payload built once and shared by every receiver of a fan-out, so that sending it to fifty users copies
-// nothing per user.
+// nothing per user. One made for a packet type holds its whole frame (header and payload), which the server
+// then sends as it is.
 class SharedPayload {
 public:
     SharedPayload() = default;
     SharedPayload(proto::Bytes bytes) : bytes_(std::make_shared<const proto::Bytes>(std::move(bytes))) {}
-    const uint8_t* data() const { return bytes_ ? bytes_->data() : nullptr; }
-    size_t size() const { return bytes_ ? bytes_->size() : 0; }
+    SharedPayload(uint16_t type, const uint8_t* data, size_t size);
+    SharedPayload(uint16_t type, const proto::Bytes& bytes)
+        : SharedPayload(type, bytes.data(), bytes.size()) {}
+    // A whole frame of `type`, header written.
+    static SharedPayload from_frame(uint16_t type, proto::Bytes frame);
+    const uint8_t* data() const { return bytes_ ? bytes_->data() + offset_ : nullptr; }
+    size_t size() const { return bytes_ ? bytes_->size() - offset_ : 0; }
     bool empty() const { return size() == 0; }
     // Equal for copies of one payload: lets the sender build one frame for all of them.
     const void* identity() const { return bytes_.get(); }
+    // The whole frame when this payload was made for `type`, else null.
+    std::shared_ptr<const proto::Bytes> frame(uint16_t type) const {
+        return offset_ && type == framed_type_ ? bytes_ : nullptr;
+    }
 
 private:
     std::shared_ptr<const proto::Bytes> bytes_;
+    size_t offset_ = 0; // the frame header's size when bytes_ is a whole frame
+    uint16_t framed_type_ = 0;
 };
 
 // One packet for one connection, or (close set) the instruction to close that connection.
@@ -136,6 +149,11 @@ private:
         // The watchers' connections, in the order of `watchers`: made again when the room's epoch moved.
         std::vector<ConnId> watcher_conns;
         uint64_t watcher_conns_epoch = 0;
+        // The user-present packet that tells a newcomer of this member, made at the first login after a
+        // change of the block (a class that arrives together shares one copy per member).
+        SharedPayload present;
+        // Drops the present packet: the block changed.
+        void changed() { present = {}; }
     };
     struct RaisedHand {
         uint32_t user_id;
@@ -207,6 +225,11 @@ private:
     HubConfig config_;
     std::map<uint32_t, Room> rooms_;
     std::map<ConnId, Conn> conns_;
+    // Who holds each user's seat (one seat a user, whatever the room): a login looks its user up here.
+    std::unordered_map<uint32_t, ConnId> seats_;
+    // Seats user `user` of `conn`'s seat in the index, and takes it out again.
+    void seat(ConnId conn, uint32_t user) { seats_[user] = conn; }
+    void unseat(ConnId conn, uint32_t user);
 };
 
 } // namespace room
