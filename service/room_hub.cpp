@@ -60,7 +60,35 @@ SharedPayload SharedPayload::from_frame(uint16_t type, proto::Bytes frame) {
     return p;
 }
 
-RoomHub::RoomHub(HubConfig config) : config_(std::move(config)) {}
+bool SeatBook::claim(uint32_t user, const Holder& me, const std::function<bool(const Holder&)>& may_take,
+                     std::optional<Holder>* pushed_out) {
+    std::lock_guard lock(mutex_);
+    auto [it, fresh] = seats_.try_emplace(user, me);
+    if (fresh)
+        return true;
+    if (!may_take(it->second))
+        return false;
+    *pushed_out = it->second;
+    it->second = me;
+    return true;
+}
+
+void SeatBook::take(uint32_t user, const Holder& me) {
+    std::lock_guard lock(mutex_);
+    seats_[user] = me;
+}
+
+void SeatBook::release(uint32_t user, int hub, ConnId conn) {
+    std::lock_guard lock(mutex_);
+    auto it = seats_.find(user);
+    if (it != seats_.end() && it->second.hub == hub && it->second.conn == conn)
+        seats_.erase(it);
+}
+
+RoomHub::RoomHub(HubConfig config) : config_(std::move(config)) {
+    if (!config_.seats)
+        config_.seats = std::make_shared<SeatBook>();
+}
 
 int64_t RoomHub::steady_ms() const {
     if (config_.now_steady_ms)
@@ -228,13 +256,7 @@ void RoomHub::adopt(ConnId conn, uint32_t room_id, const proto::UserBlock& block
     m.conn = conn;
     m.block = block;
     m.changed();
-    seat(conn, block.user_id);
-}
-
-void RoomHub::unseat(ConnId conn, uint32_t user) {
-    auto s = seats_.find(user);
-    if (s != seats_.end() && s->second == conn)
-        seats_.erase(s);
+    config_.seats->take(block.user_id, {config_.hub_index, conn, block.ip, {}});
 }
 
 bool RoomHub::adopt_watch(uint32_t room_id, uint32_t target, uint32_t watcher) {
@@ -410,31 +432,26 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
     }
     // A user logged in on another connection: only a reconnect of that very session takes the seat over
     // (its earlier link is gone or going); anything else is refused.
-    if (auto held = seats_.find(l->user_id); held != seats_.end() && held->second != conn) {
-        const ConnId stale = held->second;
-        auto other = conns_.find(stale);
-        if (other != conns_.end() && other->second.seat && other->second.seat->second == l->user_id) {
-            if (!may_take_over(other->second, c, *l)) {
-                if (config_.log)
-                    config_.log("connection " + std::to_string(conn) + ": user " +
-                                std::to_string(l->user_id) + " is in already; " +
-                                (l->flags & proto::Login::kReconnectFlag ? "no proof of that session"
-                                                                         : "not a reconnect"));
-                result.result = kLoginAlreadyIn;
-                out.push_back({conn, pkt::kLoginResult, result.encode(), false});
-                return;
-            }
-            // The session pushed out is told why before it is closed, in words and with the result the client
-            // takes as final (it does not reconnect).
-            leave(stale, out);
-            out.push_back(
-                {stale, pkt::kSystemText, proto::SystemText{kGbkLoggedInElsewhere}.encode(), false});
-            proto::LoginResult pushed;
-            pushed.result = kLoginAlreadyIn;
-            out.push_back({stale, pkt::kLoginResult, pushed.encode(), false});
-            out.push_back({stale, 0, {}, true});
-        }
+    SeatBook::Holder me_holder{config_.hub_index, conn, c.ip, {}};
+    if (config_.session_tokens && RAND_bytes(me_holder.token.data(), int(me_holder.token.size())) != 1)
+        me_holder.token = {}; // never a known token: without randomness no takeover succeeds
+    std::optional<SeatBook::Holder> pushed;
+    if (!config_.seats->claim(
+            l->user_id, me_holder, [&](const SeatBook::Holder& h) { return may_take_over(h, c, *l); },
+            &pushed)) {
+        if (config_.log)
+            config_.log(
+                "connection " + std::to_string(conn) + ": user " + std::to_string(l->user_id) +
+                " is in already; " +
+                (l->flags & proto::Login::kReconnectFlag ? "no proof of that session" : "not a reconnect"));
+        result.result = kLoginAlreadyIn;
+        out.push_back({conn, pkt::kLoginResult, result.encode(), false});
+        return;
     }
+    if (pushed && pushed->hub == config_.hub_index)
+        push_out(pushed->conn, out);
+    else if (pushed && config_.push_out_elsewhere)
+        config_.push_out_elsewhere(pushed->hub, pushed->conn);
 
     Room& room = rooms_[l->room_id];
     if (room.host == 0) {
@@ -455,7 +472,6 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
     me.block.nickname =
         config_.directory.nickname(l->user_id).value_or(kGbkUser + std::to_string(l->user_id));
     c.seat = std::make_pair(l->room_id, l->user_id);
-    seat(conn, l->user_id);
 
     result.result = kLoginOk;
     result.rights = me.block.rights;
@@ -466,10 +482,7 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
     out.push_back({conn, pkt::kLoginResult, result.encode(), false});
     if (config_.session_tokens) {
         // A fresh token for every session: only the local service that holds it can take this seat over.
-        if (RAND_bytes(c.token.data(), int(c.token.size())) != 1)
-            for (auto& b : c.token) // never a known token: without randomness no takeover succeeds
-                b = 0;
-        proto::SessionToken t{c.token};
+        proto::SessionToken t{me_holder.token};
         out.push_back({conn, pkt::kSessionToken, t.encode(), false});
     }
     out.reserve(out.size() + 2 * room.members.size() + 2);
@@ -493,7 +506,26 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
         config_.log("user " + std::to_string(l->user_id) + " entered room " + std::to_string(l->room_id));
 }
 
-bool RoomHub::may_take_over(const Conn& holder, const Conn& c, const proto::Login& l) const {
+void RoomHub::push_out(ConnId stale, Out& out) {
+    // The session pushed out is told why before it is closed, in words and with the result the client takes
+    // as final (it does not reconnect).
+    leave(stale, out);
+    out.push_back({stale, pkt::kSystemText, proto::SystemText{kGbkLoggedInElsewhere}.encode(), false});
+    proto::LoginResult pushed;
+    pushed.result = kLoginAlreadyIn;
+    out.push_back({stale, pkt::kLoginResult, pushed.encode(), false});
+    out.push_back({stale, 0, {}, true});
+}
+
+std::vector<Outgoing> RoomHub::push_out(ConnId conn) {
+    Out out;
+    auto c = conns_.find(conn);
+    if (c != conns_.end() && c->second.seat)
+        push_out(conn, out);
+    return out;
+}
+
+bool RoomHub::may_take_over(const SeatBook::Holder& holder, const Conn& c, const proto::Login& l) const {
     if (!(l.flags & proto::Login::kReconnectFlag))
         return false;
     if (!config_.session_tokens)
@@ -727,7 +759,7 @@ void RoomHub::leave(ConnId conn, Out& out, uint32_t ended_by) {
         return;
     const auto [room_id, user_id] = *c->second.seat;
     c->second.seat.reset();
-    unseat(conn, user_id);
+    config_.seats->release(user_id, config_.hub_index, conn);
     auto r = rooms_.find(room_id);
     if (r == rooms_.end())
         return;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -57,6 +58,30 @@ struct Outgoing {
     bool close = false;
 };
 
+// Who holds each user's seat, for all the hubs of a process: one seat a user, whatever the room and whichever
+// I/O thread serves it. Thread-safe: hubs on different threads share one.
+class SeatBook {
+public:
+    struct Holder {
+        int hub = 0; // which hub of the process
+        ConnId conn = 0;
+        uint32_t ip = 0;
+        std::array<uint8_t, 16> token{}; // the session's proof (session tokens)
+    };
+    // Seats `user` with `me` when the seat is free, or when `may_take(holder)` lets this login take it over
+    // (the holder pushed out is then in `pushed_out`). False: refused, the seat stays with its holder.
+    bool claim(uint32_t user, const Holder& me, const std::function<bool(const Holder&)>& may_take,
+               std::optional<Holder>* pushed_out);
+    // Seats `user` with `me` whoever held it (a member adopted from other servers).
+    void take(uint32_t user, const Holder& me);
+    // Frees the seat when it is still held by connection `conn` of hub `hub`.
+    void release(uint32_t user, int hub, ConnId conn);
+
+private:
+    std::mutex mutex_;
+    std::unordered_map<uint32_t, Holder> seats_;
+};
+
 struct HubConfig {
     UserDirectory directory;
     std::string secret;          // HMAC key for the login check; empty: every key is accepted
@@ -83,6 +108,12 @@ struct HubConfig {
     // A sender is asked for a key frame (type 26 with 1) for a new watcher at most this often; a watcher
     // who comes sooner is served at the sender's first frame after that.
     int key_frame_request_ms = 1000;
+    // Hubs of one process that serve their rooms on different threads share the seats; this hub's number
+    // among them, and how a seat taken over from another hub reaches that hub (it calls push_out there, on
+    // its own thread). Without, the hub keeps its seats to itself.
+    std::shared_ptr<SeatBook> seats;
+    int hub_index = 0;
+    std::function<void(int hub, ConnId conn)> push_out_elsewhere;
 };
 
 // Login results.
@@ -115,6 +146,8 @@ public:
     void on_connect(ConnId conn, uint32_t ip, uint16_t port);
     std::vector<Outgoing> on_packet(ConnId conn, uint16_t type, const uint8_t* data, size_t size);
     std::vector<Outgoing> on_disconnect(ConnId conn);
+    // A session whose seat a login on another hub took over: told why, and closed.
+    std::vector<Outgoing> push_out(ConnId conn);
 
     // Read-only views for the server, tests and status lines.
     bool logged_in(ConnId conn) const;
@@ -180,7 +213,6 @@ private:
         int64_t last_drop_log_ms = -1000000;
         int unlogged_drops = 0;
         Bucket chat, video, voice;
-        std::array<uint8_t, 16> token{}; // the session's proof, once logged in (session_tokens)
     };
 
     using Out = std::vector<Outgoing>;
@@ -207,7 +239,9 @@ private:
     // Asks `sender` for a key frame now, or marks it owed when the last request was too recent.
     void request_key_frame(Member& sender, Out& out);
     // A seat held by another connection: true when this login may take it over.
-    bool may_take_over(const Conn& holder, const Conn& c, const proto::Login& l) const;
+    bool may_take_over(const SeatBook::Holder& holder, const Conn& c, const proto::Login& l) const;
+    // Tells the session of `conn` that its user logged in elsewhere, and closes it.
+    void push_out(ConnId conn, Out& out);
     // Reports a broken rule (rate-limited per connection) and counts it; true when the connection is to be
     // closed for it.
     bool violation(ConnId conn, const std::string& why);
@@ -225,11 +259,6 @@ private:
     HubConfig config_;
     std::map<uint32_t, Room> rooms_;
     std::map<ConnId, Conn> conns_;
-    // Who holds each user's seat (one seat a user, whatever the room): a login looks its user up here.
-    std::unordered_map<uint32_t, ConnId> seats_;
-    // Seats user `user` of `conn`'s seat in the index, and takes it out again.
-    void seat(ConnId conn, uint32_t user) { seats_[user] = conn; }
-    void unseat(ConnId conn, uint32_t user);
 };
 
 } // namespace room

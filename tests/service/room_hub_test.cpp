@@ -665,3 +665,40 @@ TEST(RoomHubGuard, OneSeatAUserInAnyRoomUntilItsConnectionGoes) {
     h.hub().on_disconnect(6);
     EXPECT_EQ(result(h.join(8, 200, 7), 8), 0u);
 }
+
+// Hubs on different threads of one process share the seats: a user in a room of one hub is refused in a room
+// of another, and a reconnect with its session's token takes the seat over there, the hub that held it
+// pushing the old session out on its own thread.
+TEST(RoomHubGuard, HubsOfOneProcessShareTheSeats) {
+    auto book = std::make_shared<room::SeatBook>();
+    std::vector<std::pair<int, ConnId>> pushed;
+    auto config = [&](int index) {
+        room::HubConfig c;
+        c.seats = book;
+        c.hub_index = index;
+        c.push_out_elsewhere = [&pushed](int hub, ConnId conn) { pushed.push_back({hub, conn}); };
+        return c;
+    };
+    Hub a(config(0)), b(config(1));
+    a.join(1, 100);
+    a.join(2, 200);
+    auto refused = b.join(10, 200, 8);
+    EXPECT_EQ(LoginResult::decode(refused[0].payload.data(), 46)->result, room::kLoginAlreadyIn);
+    EXPECT_TRUE(pushed.empty());
+    auto taken = b.join(11, 200, 8, Login::kReconnectFlag, a.tokens[2]);
+    EXPECT_EQ(LoginResult::decode(to(taken, 11)[0].payload.data(), 46)->result, 0u);
+    ASSERT_EQ(pushed, (std::vector<std::pair<int, ConnId>>{{0, 2}}));
+    auto out = a.hub().push_out(2);
+    EXPECT_EQ(types(to(out, 1)), std::vector<uint16_t>{pkt::kUserLeft});
+    auto old = to(out, 2);
+    ASSERT_EQ(old.size(), 3u);
+    EXPECT_EQ(old[0].type, pkt::kSystemText);
+    EXPECT_EQ(LoginResult::decode(old[1].payload.data(), 46)->result, room::kLoginAlreadyIn);
+    EXPECT_TRUE(old[2].close);
+    a.hub().on_disconnect(2);
+    EXPECT_TRUE(a.hub().push_out(2).empty()) << "a session gone already is not pushed out twice";
+    EXPECT_EQ(LoginResult::decode(a.join(3, 200)[0].payload.data(), 46)->result, room::kLoginAlreadyIn)
+        << "the seat stays with the session on the other hub";
+    b.hub().on_disconnect(11);
+    EXPECT_EQ(LoginResult::decode(a.join(4, 200)[0].payload.data(), 46)->result, 0u);
+}
