@@ -73,10 +73,6 @@ CtalvexDlg::CtalvexDlg(QWidget* parent)
     : QDialog(parent), service_(install_folder()), session_(link_, service_, *this),
       controller_(session_, *this, *this, install_folder()) {
     setObjectName("main_window");
-    // The icon the asset generator drew, at every size it drew.
-    for (const char* size : {"16x16", "32x32", "48x48", "64x64", "128x128", "256x256"})
-        app_icon_.addFile(QString::fromStdString(install_folder()) + "/icons/hicolor/" + QString(size) +
-                          "/apps/quorin.png");
 }
 
 CtalvexDlg::~CtalvexDlg() {
@@ -111,7 +107,8 @@ QString CtalvexDlg::TitleFor(const std::string& app_name) {
 
 bool CtalvexDlg::OnInitDialog() {
     SetFrameStyle();
-    SetAppIcon();
+    // The icon's pictures are read once the window shows: the first paint does not need them.
+    QTimer::singleShot(0, this, [this] { SetAppIcon(); });
     SetTitle();
     LoadConfiguration();
     SetUpServiceLink();
@@ -144,7 +141,12 @@ void CtalvexDlg::SetFrameStyle() {
 }
 
 void CtalvexDlg::SetAppIcon() {
-    setWindowIcon(app_icon_);
+    // The icon the asset generator drew, at every size it drew.
+    QIcon icon;
+    for (const char* size : {"16x16", "32x32", "48x48", "64x64", "128x128", "256x256"})
+        icon.addFile(QString::fromStdString(install_folder()) + "/icons/hicolor/" + QString(size) +
+                     "/apps/quorin.png");
+    setWindowIcon(icon);
 }
 
 void CtalvexDlg::SetTitle() {
