@@ -70,8 +70,9 @@ struct MessageBoxText {
 };
 
 CtalvexDlg::CtalvexDlg(QWidget* parent)
-    : QDialog(parent), service_(install_folder()), session_(link_, service_, *this),
-      controller_(session_, *this, *this, install_folder()) {
+    : QDialog(parent), service_process_(install_folder()), session_(transport_),
+      service_link_(transport_, service_process_, *this, session_),
+      controller_(session_, service_link_, *this, *this, install_folder()) {
     setObjectName("main_window");
 }
 
@@ -98,7 +99,7 @@ void CtalvexDlg::OnDestroy() {
         user_list_->StopDownloads();
     audio_probe_.Cancel();
     device_scan_.Cancel();
-    session_.ShutDown();
+    service_link_.ShutDown();
 }
 
 QString CtalvexDlg::TitleFor(const std::string& app_name) {
@@ -121,7 +122,7 @@ bool CtalvexDlg::OnInitDialog() {
     test_hooks::arm_main_window(this);
     // A service that ended by itself (idle, or failed) is collected, so it never stays a zombie.
     auto* reaper = new QTimer(this);
-    connect(reaper, &QTimer::timeout, this, [this] { service_.reap_if_ended(); });
+    connect(reaper, &QTimer::timeout, this, [this] { service_process_.reap_if_ended(); });
     reaper->start(2000);
     return true;
 }
@@ -165,7 +166,7 @@ void CtalvexDlg::LoadConfiguration() {
 }
 
 void CtalvexDlg::SetUpServiceLink() {
-    session_.SetUp(this);
+    service_link_.SetUp(this);
 }
 
 void CtalvexDlg::CreatePanels() {
@@ -244,7 +245,6 @@ void CtalvexDlg::CreatePanels() {
     panels.dialogs = &dialogs_;
     session_.set_panels(panels);
     session_.set_actions(&controller_);
-    controller_.set_panels(panels);
     user_list_->set_class_actions(&controller_);
     session_.roster().AddView(this);
     CreateShortcuts();
@@ -274,6 +274,7 @@ void CtalvexDlg::Layout(int width, int height) {
     place(media_panel_, p.media);
     place(video_panel_, p.video);
     place(user_list_, p.user_list);
+    user_list_->SetRows(p.user_list_rows);
     place(chat_input_, p.chat_input);
     place(status_bar_, p.status_bar);
     place(message_log_, p.message_log);
@@ -454,8 +455,7 @@ void CtalvexDlg::CreateShortcuts() {
     const Key keys[] = {
         {QKeySequence(Qt::ALT | Qt::Key_A), "shortcut_microphone",
          [this] { status_bar_->ToggleMicrophone(); }},
-        {QKeySequence(Qt::ALT | Qt::Key_V), "shortcut_camera",
-         [this] { session_.request(kReqToggleCamera, nullptr, 0); }},
+        {QKeySequence(Qt::ALT | Qt::Key_V), "shortcut_camera", [this] { req::ToggleCamera(session_); }},
         {QKeySequence(Qt::ALT | Qt::Key_Y), "shortcut_hand", [this] { OnCommand(ctl::kHandUp); }},
         {QKeySequence(Qt::Key_F11), "shortcut_full_screen", [this] { ToggleFullScreenPicture(); }},
         {QKeySequence(Qt::ALT | Qt::Key_Q), "shortcut_leave", [this] { Leave(); }},
@@ -547,8 +547,7 @@ bool CtalvexDlg::ToggleFullScreenPicture() {
             chosen = media_panel_;
     }
     if (!chosen || !chosen->ToggleFullScreen()) {
-        const std::string gbk = utf8_to_gbk(kNoPictureToShow);
-        session_.request(kReqNoticeLine, const_cast<char*>(gbk.c_str()), int(gbk.size()));
+        req::NoticeLine(session_, utf8_to_gbk(kNoPictureToShow));
         return false;
     }
     return true;
@@ -667,7 +666,7 @@ void CtalvexDlg::mouseMoveEvent(QMouseEvent* e) {
 }
 
 void CtalvexDlg::ConnectAndLogIn() {
-    session_.ConnectFirstTime();
+    service_link_.ConnectFirstTime();
 }
 
 void CtalvexDlg::PlaceFirstTime() {
@@ -739,10 +738,10 @@ void CtalvexDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
         return;
     switch (id) {
     case msg::kLinkLost:
-        session_.Reconnect();
+        service_link_.Reconnect();
         break;
     case msg::kReconnectDone:
-        session_.OnReconnectDone(wparam);
+        service_link_.OnReconnectDone(wparam);
         break;
     case msg::kAudioProbeDone:
         controller_.AudioHint(wparam != 0);

@@ -18,6 +18,7 @@
 #include "session/reconnect.h"
 #include "session/service_link.h"
 #include "session/service_process.h"
+#include "session/session.h"
 #include "session/session_controller.h"
 #include "skin/CSkinBitmap.h"
 #include "skin/CSkinButtons.h"
@@ -58,7 +59,10 @@ public:
     const LaunchParams& launch() const { return launch_; }
 
     const ClientSettings& settings() { return session_.settings(); }
-    ServiceLink& session() { return session_; }
+    // Who is in the room and what the window knows of it.
+    Session& session() { return session_; }
+    // The link to the local service: its process, the connection and the reconnects.
+    ServiceLink& service_link() { return service_link_; }
     bool initialised() const { return initialised_; }
 
     // A second copy asked us to come to the front: restore when minimised, otherwise raise.
@@ -156,10 +160,11 @@ private:
     // Handles one inbound packet on the UI thread.
     void OnPacket(uint16_t type, const std::vector<uint8_t>& payload);
 
-    tcpclient link_;
+    tcpclient transport_;
     LaunchParams launch_;
-    ServiceProcess service_;
-    ServiceLink session_;
+    ServiceProcess service_process_;
+    Session session_;
+    ServiceLink service_link_;
     SessionController controller_;
     SoundOut sound_;
     DeviceDialogs dialogs_{this, &session_.settings().test_camera};

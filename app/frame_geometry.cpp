@@ -68,8 +68,13 @@ PanelPlaces layout_panels(int W, int H, const Borders& b) {
     // the left, the message log on the right.
     const int lower = T + kHeaderHeight + picture_h;
     const int chat_room = H - B - kStatusHeight - lower - kChatMinHeight;
-    const int list_h =
-        std::max(std::min({(E - 32) / 5 + 4, kUserListMaxHeight, chat_room}), kUserListMinHeight);
+    const int row_h = std::min((E - 32) / 5 + 4, kUserListMaxHeight);
+    int list_h = std::max(std::min(row_h, chat_room), kUserListMinHeight);
+    const int below = H - B - kStatusHeight - lower;
+    while (p.user_list_rows < kUserListMaxRows && below - list_h - row_h >= kChatRoomyHeight) {
+        ++p.user_list_rows;
+        list_h += row_h;
+    }
     p.user_list = {L, lower, E, list_h};
     p.chat_input = {L, lower + list_h, E, H - B - kStatusHeight - lower - list_h};
     p.status_bar = {L, H - B - kStatusHeight, E, kStatusHeight};

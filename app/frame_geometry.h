@@ -42,17 +42,22 @@ struct Borders {
 
 struct PanelPlaces {
     Rect media, video, user_list, chat_input, status_bar, message_log;
+    int user_list_rows = 1; // rows of tiles the user list shows
 };
 
 // The six panels for a client of W x H. The four pictures (the local one, then the three remote ones) grow
 // with the width keeping 4:3, centred, as long as the panels below keep kLowerMinHeight; the user list, the
-// chat input and the status bar share the left four tenths below them, the message log the rest.
+// chat input and the status bar share the left four tenths below them, the message log the rest. A tall
+// window gives the user list more rows of tiles (up to kUserListMaxRows) once the chat input has
+// kChatRoomyHeight, rather than an ever larger chat input.
 PanelPlaces layout_panels(int width, int height, const Borders& borders);
 constexpr int kHeaderHeight = 70; // the strip above the pictures (title buttons, speak request, ...)
 constexpr int kStatusHeight = 60;
 constexpr int kUserListMinHeight = 80;
 constexpr int kUserListMaxHeight = 140;
 constexpr int kChatMinHeight = 90;
+constexpr int kChatRoomyHeight = 180;
+constexpr int kUserListMaxRows = 3;
 constexpr int kLowerMinHeight = kUserListMinHeight + kChatMinHeight + kStatusHeight;
 
 // The title buttons' places: entry 2 rightmost, then 1, 0, 3 and 4 leftwards, each 1 pixel left of the one

@@ -81,12 +81,12 @@ CLeftDlg::CLeftDlg(call_back* cb, Roster& roster, ISessionActions* actions, cons
     skin_.dialog = this;
     skin_.skin_folder = skin;
     skin_.Load(path_join(skin, "ulist.txt"));
-    for (int i = 0; i < kTilesPerPage; ++i) {
+    for (int i = 0; i < kMaxTiles; ++i) {
         auto* t = new CPictureEx(this, kFirstTile + i);
         t->setGeometry(0, 0, 16, 16);
         t->set_stretch(true);
         t->set_event_sink(this);
-        t->show();
+        t->setVisible(i < tiles_per_page_);
         tiles_[size_t(i)] = t;
     }
     static const char* const kIcons[kIconCount] = {"teacher.bmp",     "student.bmp",    "listmicrop.bmp",
@@ -115,7 +115,7 @@ void CLeftDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
         OnPictureReady(int(wparam), uint32_t(lparam));
     } else if (id == msg::kPictureAction && (lparam == 0 || lparam == 3)) {
         auto* tile = reinterpret_cast<CPictureEx*>(wparam);
-        for (int i = 0; i < kTilesPerPage; ++i) {
+        for (int i = 0; i < tiles_per_page_; ++i) {
             if (tiles_[size_t(i)] != tile)
                 continue;
             if (lparam == 0)
@@ -134,6 +134,22 @@ void CLeftDlg::resizeEvent(QResizeEvent* e) {
         Layout();
 }
 
+void CLeftDlg::SetRows(int rows) {
+    rows = std::clamp(rows, 1, kMaxRows);
+    if (rows * kTilesPerRow == tiles_per_page_)
+        return;
+    const int first = page_ * tiles_per_page_;
+    tiles_per_page_ = rows * kTilesPerRow;
+    for (int i = 0; i < kMaxTiles; ++i) {
+        if (i >= tiles_per_page_)
+            ClearTile(i);
+        tiles_[size_t(i)]->setVisible(i < tiles_per_page_);
+    }
+    if (initialised_)
+        Layout();
+    ShowPage(first / tiles_per_page_);
+}
+
 void CLeftDlg::Layout() {
     const int W = width(), H = height();
     QWidget* first = get_dlg_item(this, kPreviousPage);
@@ -144,11 +160,17 @@ void CLeftDlg::Layout() {
     const int h1 = skin_.count() > 1 ? skin_.entry(1).height : second->height();
     first->setGeometry(0, (H - h0) / 2, w0, h0);
     second->setGeometry(W - w1, (H - h1) / 2, w1, h1);
-    // Square tiles, as large as the page allows, centred in their places.
-    const int step = (W - w0 - w1) / kTilesPerPage;
-    const int side = std::max(std::min(step - 10, H - 20), 0);
-    for (int i = 0; i < kTilesPerPage; ++i)
-        tiles_[size_t(i)]->setGeometry(w0 + i * step + (step - side) / 2, (H - side) / 2, side, side);
+    // Square tiles, as large as the page allows, centred in their places, row under row.
+    const int rows = tiles_per_page_ / kTilesPerRow;
+    const int step = (W - w0 - w1) / kTilesPerRow;
+    const int row_h = std::max(H - 10, 0) / rows;
+    const int side = std::max(std::min(step - 10, row_h - 10), 0);
+    const int top = (H - rows * row_h) / 2;
+    for (int i = 0; i < tiles_per_page_; ++i) {
+        const int row = i / kTilesPerRow, column = i % kTilesPerRow;
+        tiles_[size_t(i)]->setGeometry(w0 + column * step + (step - side) / 2,
+                                       top + row * row_h + (row_h - side) / 2, side, side);
+    }
     update();
 }
 
@@ -162,8 +184,8 @@ void CLeftDlg::OnUserAdded(UserRecord& record) {
     }
     pictures_.Request(record.block.user_id);
     const int index = roster_.IndexOf(record.block.user_id);
-    if (index >= page_ * kTilesPerPage && index < (page_ + 1) * kTilesPerPage)
-        FillTile(index - page_ * kTilesPerPage, record);
+    if (index >= page_ * tiles_per_page_ && index < (page_ + 1) * tiles_per_page_)
+        FillTile(index - page_ * tiles_per_page_, record);
     test_hooks::report("user_added", QString::number(record.block.user_id));
     AutoWatch(record);
 }
@@ -180,16 +202,16 @@ void CLeftDlg::AutoWatch(UserRecord& record) {
 void CLeftDlg::OnUserRemoved(uint32_t user_id, size_t index) {
     ASSERT_UI_THREAD();
     test_hooks::report("user_removed", QString::number(user_id));
-    const int first = page_ * kTilesPerPage;
+    const int first = page_ * tiles_per_page_;
     const int count = int(roster_.size());
     if (first == count && page_ > 0) {
         ShowPage(page_ - 1);
         return;
     }
     const int i = int(index);
-    if (i >= first && i < first + kTilesPerPage) {
+    if (i >= first && i < first + tiles_per_page_) {
         // The users after it move one tile to the left; the freed tiles past the end are cleared.
-        for (int k = i; k < first + kTilesPerPage; ++k) {
+        for (int k = i; k < first + tiles_per_page_; ++k) {
             if (k < count)
                 FillTile(k - first, *roster_.users()[size_t(k)]);
             else
@@ -197,7 +219,7 @@ void CLeftDlg::OnUserRemoved(uint32_t user_id, size_t index) {
         }
     }
     // A tile never keeps a user who left, wherever it stood.
-    for (int s = 0; s < kTilesPerPage; ++s)
+    for (int s = 0; s < tiles_per_page_; ++s)
         if (TileUser(s) == user_id)
             ClearTile(s);
 }
@@ -230,7 +252,7 @@ void CLeftDlg::OnUserChanged(UserRecord& record) {
 void CLeftDlg::OnRosterCleared() {
     ASSERT_UI_THREAD();
     page_ = 0;
-    for (int s = 0; s < kTilesPerPage; ++s)
+    for (int s = 0; s < tiles_per_page_; ++s)
         ClearTile(s);
 }
 
@@ -241,14 +263,14 @@ uint32_t CLeftDlg::TileUser(int slot) const {
 }
 
 int CLeftDlg::SlotOfUser(uint32_t user_id) const {
-    for (int s = 0; s < kTilesPerPage; ++s)
+    for (int s = 0; s < tiles_per_page_; ++s)
         if (TileUser(s) == user_id)
             return s;
     return -1;
 }
 
 void CLeftDlg::FillTile(int slot, const UserRecord& record) {
-    if (slot < 0 || slot >= kTilesPerPage)
+    if (slot < 0 || slot >= tiles_per_page_)
         return;
     CPictureEx* t = tiles_[size_t(slot)];
     bool loaded = false;
@@ -280,9 +302,9 @@ void CLeftDlg::ClearTile(int slot) {
 
 void CLeftDlg::ShowPage(int page) {
     page_ = page;
-    const int first = page * kTilesPerPage;
+    const int first = page * tiles_per_page_;
     const auto& users = roster_.users();
-    for (int s = 0; s < kTilesPerPage; ++s) {
+    for (int s = 0; s < tiles_per_page_; ++s) {
         if (first + s < int(users.size()))
             FillTile(s, *users[size_t(first + s)]);
         else
@@ -298,7 +320,7 @@ void CLeftDlg::PreviousPage() {
 
 void CLeftDlg::NextPage() {
     const int count = int(roster_.size());
-    const int pages = count / kTilesPerPage + (count % kTilesPerPage ? 1 : 0);
+    const int pages = count / tiles_per_page_ + (count % tiles_per_page_ ? 1 : 0);
     if (page_ + 1 < pages)
         ShowPage(page_ + 1);
 }
@@ -315,8 +337,8 @@ void CLeftDlg::OnPictureReady(int result, uint32_t user_id) {
         return;
     record->picture_ready = user_id;
     const int index = roster_.IndexOf(user_id);
-    if (index >= page_ * kTilesPerPage && index < (page_ + 1) * kTilesPerPage)
-        FillTile(index - page_ * kTilesPerPage, *record);
+    if (index >= page_ * tiles_per_page_ && index < (page_ + 1) * tiles_per_page_)
+        FillTile(index - page_ * tiles_per_page_, *record);
 }
 
 // ---- icons and clicks ----

@@ -1,4 +1,5 @@
-// The user list: five picture tiles between a previous-page and a next-page button, a view of the roster.
+// The user list: a strip of five picture tiles between a previous-page and a next-page button (in a tall
+// window two or three such rows, one page), a view of the roster.
 // Each tile shows a user's picture (fetched in the background by the PictureFetcher; until it is stored, a
 // picture drawn from the nickname's first character) with the host, microphone, camera and hand icons over
 // it. Clicking the icons is how the host grants and withdraws the right to speak and approves requests, and
@@ -23,7 +24,9 @@ class QMenu;
 
 class CLeftDlg : public QWidget, public IRosterView, public IPictureEvent, public platform::MessageTarget {
 public:
-    static constexpr int kTilesPerPage = 5;
+    static constexpr int kTilesPerRow = 5;
+    static constexpr int kMaxRows = 3;
+    static constexpr int kMaxTiles = kTilesPerRow * kMaxRows;
     enum Control { kPreviousPage = 1091, kNextPage = 1092, kFirstTile = 100 };
     enum Icon { kTeacher, kStudent, kMicOn, kMicOff, kCameraOn, kCameraOff, kHand, kIconCount };
 
@@ -41,6 +44,9 @@ public:
     void AutoWatch(UserRecord& record);
     void OnRosterCleared() override;
 
+    // Rows of tiles (1 to kMaxRows), set by the main dialog's layout. The first user shown stays on the page.
+    void SetRows(int rows);
+    int tiles_per_page() const { return tiles_per_page_; }
     void ShowPage(int page);
     void PreviousPage();
     void NextPage();
@@ -95,7 +101,8 @@ private:
     IClassActions* class_actions_ = nullptr;
     QMenu* tile_menu_ = nullptr;
     std::string install_folder_;
-    std::array<CPictureEx*, kTilesPerPage> tiles_{};
+    std::array<CPictureEx*, kMaxTiles> tiles_{};
+    int tiles_per_page_ = kTilesPerRow;
     std::array<CSkinBitmap, kIconCount> icons_;
     CSkinButtons skin_;
     PictureFetcher pictures_;

@@ -1,29 +1,18 @@
 // The main dialog's link to the local service: finding or starting the service, the first connection and
-// login, reconnecting after a lost link (off the UI thread, with back-off), the shut-down, and the call_back
-// interface of the panels with its request table. Plain C++: the window reaches it through ILinkHost, the
-// panels through their interfaces, and the network through ILinkTransport.
+// login, reconnecting after a lost link (off the UI thread, with back-off) and the shut-down. What the link
+// carries (who logs in, the room, the panels) is the session's (session/session.h): the link asks it for the
+// login and tells it when the room is gone. Plain C++: the window reaches it through ILinkHost and the
+// network through ILinkTransport.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "components/link_transport.h"
-#include "config/client_config.h"
-#include "session/call_back.h"
-#include "session/panels.h"
 #include "session/reconnect.h"
-#include "session/roster.h"
 #include "session/service_process.h"
+#include "session/session.h"
 #include "session/session_texts.h"
-
-// Who the client is in the room, from the launch string.
-struct SessionIdentity {
-    uint32_t user_id = 0;
-    uint32_t room_id = 0;
-    int64_t timestamp = 0;
-    std::string key_id; // hexadecimal text
-    int app_type = 2;
-};
 
 // What the link needs of its window.
 class ILinkHost {
@@ -50,21 +39,15 @@ constexpr uint32_t kRoomUnreachable = 6;
 constexpr uint32_t kRemoved = 7;
 } // namespace login_result
 
-class ServiceLink : public call_back {
+class ServiceLink {
 public:
-    ServiceLink(ILinkTransport& link, ServiceProcess& service, ILinkHost& host);
-    ~ServiceLink() override;
+    ServiceLink(ILinkTransport& transport, ServiceProcess& service, ILinkHost& host, Session& session);
+    ~ServiceLink();
+    ServiceLink(const ServiceLink&) = delete;
+    ServiceLink& operator=(const ServiceLink&) = delete;
 
-    void set_identity(const SessionIdentity& id) { identity_ = id; }
-    const SessionIdentity& identity() const { return identity_; }
-    void set_settings(const ClientSettings& s, const std::string& settings_file);
-    ClientSettings& settings() { return settings_; }
-    void set_panels(const Panels& p) { panels_ = p; }
-    void set_actions(ISessionActions* a) { actions_ = a; }
-    Roster& roster() { return roster_; }
-
-    // Start-up: find or start the service, register the handler, initialise the link. False when the link
-    // could not be initialised.
+    // Start-up: find or start the service on the settings' port, register the handler, initialise the
+    // link. False when the link could not be initialised.
     bool SetUp(server_event_handler* handler);
     // Start-up: connect in the background and log in when there is a user id; a connection that cannot be
     // made is said in a box (no retry).
@@ -92,47 +75,24 @@ public:
     // started.
     void ShutDown();
 
-    // The login packet; false (nothing sent) when the key id is longer than 40 characters.
+    // The session's login packet for this window; false (nothing sent) when the key id is longer than 40
+    // characters.
     bool SendLogin(bool reconnect);
 
-    bool microphone_on() const { return microphone_on_; }
-    void set_microphone_on(bool on) { microphone_on_ = on; }
-    bool camera_on() const { return camera_on_; }
-    void set_camera_on(bool on) { camera_on_ = on; }
     uint32_t service_address() const { return service_addr_; }
-    ILinkTransport& link() { return link_; }
-    const Panels& panels() const { return panels_; }
-
-    // Stores a device id and writes it to the settings file; the sound devices also reach the status bar.
-    void SaveDeviceSetting(int device, int id);
-
-    // call_back
-    int request(int type, void* data, int length) override;
-    bool Send(uint16_t type, const proto::Bytes& payload) override;
 
 private:
-    bool SelfHasRights(uint32_t mask);
-    void Notice(const char* utf8);
-    void LinkState(const std::string& utf8);
-    void EmptyRoom();
     // Starts the next background attempt after the back-off's delay; `restart_service` stops our service and
     // starts it anew first (after a lost link); otherwise a link that is still up is kept (only the login is
     // sent again) and a closed one is made again.
     void ScheduleReconnect(bool restart_service, const char* state_format);
     void ScheduleAttempt(ReconnectBackoff& backoff, bool restart_service, const char* state_format);
 
-    ILinkTransport& link_;
+    ILinkTransport& transport_;
     ServiceProcess& service_;
     ILinkHost& host_;
-    SessionIdentity identity_;
-    ClientSettings settings_;
-    std::string settings_file_;
-    Panels panels_;
-    Roster roster_;
-    ISessionActions* actions_ = nullptr;
+    Session& session_;
     uint32_t service_addr_ = 0; // network byte order
-    bool microphone_on_ = false;
-    bool camera_on_ = false;
     bool ended_ = false;
     ReconnectBackoff backoff_;
     // A room server that restarts is back within about a second; one that stays down is asked for less and

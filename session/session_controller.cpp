@@ -50,20 +50,21 @@ const char* login_failure_reason(uint32_t result) {
     }
 }
 
-SessionController::SessionController(ServiceLink& link, IMessagePoster& poster, ILinkHost& host,
-                                     std::string install_folder)
-    : link_(link), poster_(poster), host_(host), install_folder_(std::move(install_folder)) {}
+SessionController::SessionController(Session& session, ServiceLink& link, IMessagePoster& poster,
+                                     ILinkHost& host, std::string install_folder)
+    : session_(session), link_(link), poster_(poster), host_(host),
+      install_folder_(std::move(install_folder)) {}
 
 void SessionController::Notice(const std::string& gbk) {
-    if (panels_.message_log)
-        panels_.message_log->AddNoticeLine(gbk);
+    if (panels().message_log)
+        panels().message_log->AddNoticeLine(gbk);
 }
 void SessionController::NoticeUtf8(const char* utf8) {
     Notice(utf8_to_gbk(utf8));
 }
 void SessionController::Debug(const std::string& gbk) {
-    if (panels_.message_log)
-        panels_.message_log->AddDebugLine(gbk);
+    if (panels().message_log)
+        panels().message_log->AddDebugLine(gbk);
 }
 
 void SessionController::Malformed(uint16_t type, size_t length) {
@@ -71,15 +72,14 @@ void SessionController::Malformed(uint16_t type, size_t length) {
 }
 
 bool SessionController::SelfMay(uint32_t right) {
-    UserRecord* self = roster().Self();
-    return self && (self->block.rights & right) != 0;
+    return session_.SelfHasRights(right);
 }
 
 void SessionController::ChangeUserCount(int delta) {
-    if (!panels_.status_bar)
+    if (!panels().status_bar)
         return;
-    panels_.status_bar->SetUserCount(panels_.status_bar->UserCount() + delta);
-    panels_.status_bar->ShowUserCount();
+    panels().status_bar->SetUserCount(panels().status_bar->UserCount() + delta);
+    panels().status_bar->ShowUserCount();
 }
 
 // ---- inbound packets ----
@@ -116,9 +116,9 @@ void SessionController::Dispatch(uint16_t type, const uint8_t* data, size_t leng
     case pkt::kChatMessage:
         if (length < proto::ChatLine::kHeader)
             return Malformed(type, length);
-        if (panels_.message_log)
+        if (panels().message_log)
             if (auto line = intents::ReadChatLine(data, length))
-                panels_.message_log->OnChatLine(*line);
+                panels().message_log->OnChatLine(*line);
         return;
     case pkt::kLogoutResult:
         return Handle<pkt::kLogoutResult>(data, length, &SessionController::LogoutResult);
@@ -130,8 +130,8 @@ void SessionController::Dispatch(uint16_t type, const uint8_t* data, size_t leng
 void SessionController::OnVideoPacket(const uint8_t* data, size_t length) {
     if (length < proto::VideoFrame::kHeader)
         Malformed(pkt::kVideoFrame, length);
-    else if (panels_.video)
-        panels_.video->OnRecvVideo(data, length);
+    else if (panels().video)
+        panels().video->OnRecvVideo(data, length);
 }
 
 void SessionController::UserEntered(const proto::UserBlock& block) {
@@ -150,15 +150,15 @@ void SessionController::AddUser(const proto::UserBlock& block, bool entered) {
         return;
     const std::string nickname = record.block.nickname;
     const bool host = (record.block.rights & pkt::kRightHost) != 0;
-    if (panels_.chat_input)
-        panels_.chat_input->AddRecipient(record.block.user_id, nickname);
+    if (panels().chat_input)
+        panels().chat_input->AddRecipient(record.block.user_id, nickname);
     if (entered)
         Notice(nickname + utf8_to_gbk(session_text::kEntered));
-    if (host && panels_.status_bar)
-        panels_.status_bar->ShowHost(nickname);
+    if (host && panels().status_bar)
+        panels().status_bar->ShowHost(nickname);
     ChangeUserCount(+1);
-    if (entered && panels_.sound && !(panels_.status_bar && panels_.status_bar->IsOutputMuted()))
-        panels_.sound->PlayAsync(path_join(path_join(install_folder_, "sound"), "newuser.wav"));
+    if (entered && panels().sound && !(panels().status_bar && panels().status_bar->IsOutputMuted()))
+        panels().sound->PlayAsync(path_join(path_join(install_folder_, "sound"), "newuser.wav"));
 }
 
 void SessionController::RemoveUser(const proto::UserLeft& left) {
@@ -166,28 +166,28 @@ void SessionController::RemoveUser(const proto::UserLeft& left) {
     if (!record || record == roster().Self())
         return; // nobody we count
     // The chat input finds the nickname through the roster, so it goes first.
-    if (panels_.chat_input)
-        panels_.chat_input->OnUserLeft(left.user_id);
+    if (panels().chat_input)
+        panels().chat_input->OnUserLeft(left.user_id);
     roster().Remove(left.user_id);
     ChangeUserCount(-1);
     Debug(format(utf8_to_gbk("%u 已离开,%s").c_str(), left.user_id, left.ended_by == 1 ? "Server" : "Peer"));
-    if (panels_.video)
-        panels_.video->ReleaseWindow(left.user_id, link_.identity().room_id);
+    if (panels().video)
+        panels().video->ReleaseWindow(left.user_id, session_.identity().room_id);
 }
 
 void SessionController::SystemText(const proto::SystemText& text) {
     if (ServiceFailureText(text.text))
         return;
-    if (panels_.message_log && panels_.message_log->DetailOn())
-        panels_.message_log->AddSystemText(text.text);
+    if (panels().message_log && panels().message_log->DetailOn())
+        panels().message_log->AddSystemText(text.text);
 }
 
 void SessionController::CameraState(const proto::CameraState& state) {
     if (!roster().FindById(state.user_id))
         return;
     roster().SetStream(state.user_id, state.stream);
-    if (state.stream.fourcc == 0 && panels_.video)
-        panels_.video->ReleaseWindow(state.user_id, state.room_id);
+    if (state.stream.fourcc == 0 && panels().video)
+        panels().video->ReleaseWindow(state.user_id, state.room_id);
 }
 
 void SessionController::HandRaised(const proto::SpeakRequest& request) {
@@ -199,8 +199,8 @@ void SessionController::HandRaised(const proto::SpeakRequest& request) {
     if (already)
         return; // asked again while waiting: the queue keeps its place, nobody is told twice
     Notice(format(utf8_to_gbk(session_text::kHandRaised).c_str(), r->block.nickname.c_str()));
-    if (panels_.sound && !(panels_.status_bar && panels_.status_bar->IsOutputMuted()))
-        panels_.sound->PlayAsync(path_join(path_join(install_folder_, "sound"), "hand.wav"));
+    if (panels().sound && !(panels().status_bar && panels().status_bar->IsOutputMuted()))
+        panels().sound->PlayAsync(path_join(path_join(install_folder_, "sound"), "hand.wav"));
 }
 
 void SessionController::HandLowered(const proto::UserRef& who) {
@@ -219,17 +219,17 @@ void SessionController::Ignored23(const uint8_t* data, size_t length) {
 void SessionController::MicrophoneState(const proto::MicrophoneState& m) {
     if (m.device != 1)
         return;
-    if (m.user_id != 0 && m.user_id == link_.identity().user_id) {
+    if (m.user_id != 0 && m.user_id == session_.identity().user_id) {
         // Our own service: the microphone is open now, or it could not be opened (its reason came before).
         if (m.off == 0) {
-            if (link_.microphone_on() && microphone_opening_)
+            if (session_.microphone_on() && microphone_opening_)
                 NoticeUtf8(session_text::kMicOn);
             microphone_opening_ = false;
-        } else if (link_.microphone_on()) {
+        } else if (session_.microphone_on()) {
             microphone_opening_ = false;
-            link_.set_microphone_on(false);
-            if (panels_.status_bar)
-                panels_.status_bar->ShowMicrophoneState(false);
+            session_.set_microphone_on(false);
+            if (panels().status_bar)
+                panels().status_bar->ShowMicrophoneState(false);
         }
         UpdateSelfMicrophone();
         return;
@@ -247,8 +247,8 @@ bool SessionController::ServiceFailureText(const std::string& text) {
 }
 
 void SessionController::VideoWanted(const proto::VideoWanted& w) {
-    if (link_.camera_on() && panels_.media)
-        panels_.media->SetVideoWanted(w.wanted == 1);
+    if (session_.camera_on() && panels().media)
+        panels().media->SetVideoWanted(w.wanted == 1);
 }
 
 void SessionController::RightsChange(const proto::RightsChange& change) {
@@ -257,7 +257,7 @@ void SessionController::RightsChange(const proto::RightsChange& change) {
     if (change.operation != pkt::kRightsAdd && change.operation != pkt::kRightsRemove)
         return;
     roster().ChangeRights(change.user_id, change.rights, change.operation == pkt::kRightsAdd);
-    if (change.user_id == link_.identity().user_id && (change.rights & pkt::kRightSpeak)) {
+    if (change.user_id == session_.identity().user_id && (change.rights & pkt::kRightSpeak)) {
         const intptr_t lparam = intptr_t(change.operation) | (intptr_t(change.flags & 1) << 16);
         poster_.Post(Window::MainDialog, msg::kMediaEvent, msg::kOwnSpeakRightParam, lparam);
     }
@@ -272,12 +272,12 @@ void SessionController::LoginResult(const proto::LoginResult& r) {
     }
     // Levels chosen for speakers hold across reconnects: the new service session hears them again.
     for (const auto& [user, percent] : speaker_volumes_)
-        link_.Send(pkt::kSpeakerVolume, proto::SpeakerVolume{user, uint16_t(percent)}.encode());
-    const uint32_t own = link_.identity().user_id;
+        session_.Send(pkt::kSpeakerVolume, proto::SpeakerVolume{user, uint16_t(percent)}.encode());
+    const uint32_t own = session_.identity().user_id;
     roster().AddSelf(r, own);
     ChangeUserCount(+1);
-    if ((r.rights & pkt::kRightHost) && panels_.status_bar)
-        panels_.status_bar->ShowHost(r.nickname);
+    if ((r.rights & pkt::kRightHost) && panels().status_bar)
+        panels().status_bar->ShowHost(r.nickname);
     poster_.Post(Window::StatusBar, msg::kOutputVolume, intptr_t(r.output_volume), 0);
     in_addr addr{};
     addr.s_addr = r.ip;
@@ -319,7 +319,7 @@ bool SessionController::OnMessage(unsigned id, intptr_t wparam, intptr_t lparam)
 void SessionController::OnLoginFailed(uint32_t result) {
     // No reconnect follows: closing from this side reports no lost link. The box opens from a message of
     // its own, so no packet is dispatched from inside its modal loop while a dispatch is under way.
-    link_.link().close_socket();
+    session_.CloseLink();
     if (result == login_result::kRemoved) {
         host_.PostMessageBox(session_text::kRemovedFromClass, link_text::kCaption);
         return;
@@ -337,43 +337,43 @@ void SessionController::StopWatching(uint32_t user_id) {
     UserRecord* r = roster().FindById(user_id);
     if (!r)
         return;
-    link_.Send(pkt::kWatchVideo, proto::WatchVideo{user_id, 0}.encode());
-    if (panels_.video)
-        panels_.video->ReleaseWindow(user_id, link_.identity().room_id);
+    session_.Send(pkt::kWatchVideo, proto::WatchVideo{user_id, 0}.encode());
+    if (panels().video)
+        panels().video->ReleaseWindow(user_id, session_.identity().room_id);
     roster().SetState(user_id, pkt::kStateVideo, false);
 }
 
 void SessionController::WatchUser(uint32_t user_id) {
-    intents::WatchUser(link_, user_id);
+    intents::WatchUser(session_, user_id);
 }
 
 void SessionController::AllowSpeech(uint32_t user_id, bool allow) {
-    intents::AllowSpeech(link_, user_id, allow);
+    intents::AllowSpeech(session_, user_id, allow);
 }
 
 void SessionController::SetOutputVolume(uint32_t volume) {
-    intents::SetOutputVolume(link_, volume);
+    intents::SetOutputVolume(session_, volume);
 }
 
 bool SessionController::SendChatLine(const OutgoingChatLine& line) {
-    return intents::SendChatLine(link_, line);
+    return intents::SendChatLine(session_, line);
 }
 
 void SessionController::AnnounceCamera(const proto::StreamDesc& stream) {
-    intents::AnnounceCamera(link_, stream);
+    intents::AnnounceCamera(session_, stream);
 }
 
 void SessionController::OnMediaStart() {
-    if (panels_.status_bar) {
-        panels_.status_bar->SelectMic();
-        panels_.status_bar->SetMute(3, true);
+    if (panels().status_bar) {
+        panels().status_bar->SelectMic();
+        panels().status_bar->SetMute(3, true);
         if (SelfMay(pkt::kRightSpeak))
-            panels_.status_bar->ToggleMicrophone();
+            panels().status_bar->ToggleMicrophone();
     }
-    if (panels_.media && panels_.media->CameraPresent()) {
+    if (panels().media && panels().media->CameraPresent()) {
         if (roster().Self())
             roster().SetSelfCamera(false, true);
-        ToggleCamera(link_.settings().camera_deviceid);
+        ToggleCamera(session_.settings().camera_deviceid);
     } else {
         NoticeUtf8(session_text::kNoCameraDevice);
     }
@@ -382,7 +382,7 @@ void SessionController::OnMediaStart() {
 void SessionController::OnOwnSpeakRight(intptr_t lparam) {
     if ((lparam >> 16) > 1)
         return;
-    const bool microphone_on = link_.microphone_on();
+    const bool microphone_on = session_.microphone_on();
     const int operation = int(lparam & 0xFFFF);
     const bool quiet = ((lparam >> 16) & 1) != 0;
     if (operation == pkt::kRightsAdd) {
@@ -393,11 +393,11 @@ void SessionController::OnOwnSpeakRight(intptr_t lparam) {
             return;
         if (!quiet)
             NoticeUtf8(session_text::kSpeakGranted);
-        if (panels_.status_bar)
-            panels_.status_bar->ToggleMicrophone();
+        if (panels().status_bar)
+            panels().status_bar->ToggleMicrophone();
     } else if (operation == pkt::kRightsRemove) {
-        if (microphone_on && panels_.status_bar)
-            panels_.status_bar->ToggleMicrophone();
+        if (microphone_on && panels().status_bar)
+            panels().status_bar->ToggleMicrophone();
     }
 }
 
@@ -405,26 +405,26 @@ void SessionController::OnOwnSpeakRight(intptr_t lparam) {
 
 void SessionController::SendMicrophone(bool on, int device_id) {
     if (on)
-        link_.Send(pkt::kMicrophoneOn, proto::MicrophoneOn{uint32_t(device_id)}.encode());
+        session_.Send(pkt::kMicrophoneOn, proto::MicrophoneOn{uint32_t(device_id)}.encode());
     else
-        link_.Send(pkt::kMicrophoneOff, {});
+        session_.Send(pkt::kMicrophoneOff, {});
 }
 
 void SessionController::UpdateSelfMicrophone() {
     if (UserRecord* self = roster().Self())
-        roster().SetMicrophone(self->block.user_id, link_.microphone_on());
+        roster().SetMicrophone(self->block.user_id, session_.microphone_on());
 }
 
 bool SessionController::ToggleMicrophone(int device_id) {
-    if (!link_.link().connected())
+    if (!session_.connected())
         return false;
-    if (link_.microphone_on()) {
+    if (session_.microphone_on()) {
         SendMicrophone(false, device_id);
-        link_.set_microphone_on(false);
+        session_.set_microphone_on(false);
         NoticeUtf8(session_text::kMicOff);
     } else if (SelfMay(pkt::kRightSpeak)) {
         SendMicrophone(true, device_id);
-        link_.set_microphone_on(true);
+        session_.set_microphone_on(true);
         // "On" is said once the service has opened it (or why it could not).
         microphone_opening_ = true;
     } else {
@@ -435,31 +435,31 @@ bool SessionController::ToggleMicrophone(int device_id) {
 }
 
 bool SessionController::ToggleCamera(int device_id) {
-    if (!link_.link().connected())
+    if (!session_.connected())
         return false;
     if (device_id == -1)
         device_id = 0;
-    const bool before = link_.camera_on();
-    const bool present = panels_.media && panels_.media->CameraPresent();
+    const bool before = session_.camera_on();
+    const bool present = panels().media && panels().media->CameraPresent();
     if (SelfMay(pkt::kRightCamera) || before) {
         if (!before) {
             if (!present)
                 NoticeUtf8(session_text::kCameraNotFound);
-            else if (panels_.media->SwitchCamera(true, device_id)) {
-                link_.set_camera_on(true);
+            else if (panels().media->SwitchCamera(true, device_id)) {
+                session_.set_camera_on(true);
                 NoticeUtf8(session_text::kCameraOn);
             } else {
                 NoticeUtf8(session_text::kCameraFailed);
             }
-        } else if (panels_.media && panels_.media->SwitchCamera(false, device_id)) {
-            link_.set_camera_on(false);
+        } else if (panels().media && panels().media->SwitchCamera(false, device_id)) {
+            session_.set_camera_on(false);
             NoticeUtf8(session_text::kCameraOff);
         }
     } else {
         NoticeUtf8(session_text::kCameraRefused);
     }
-    roster().SetSelfCamera(link_.camera_on(), present);
-    return before != link_.camera_on();
+    roster().SetSelfCamera(session_.camera_on(), present);
+    return before != session_.camera_on();
 }
 
 bool SessionController::RequestToSpeak() {
@@ -473,7 +473,7 @@ bool SessionController::RequestToSpeak() {
         return false;
     }
     if (roster().HostOnline()) {
-        link_.Send(pkt::kSpeakRequest, {});
+        session_.Send(pkt::kSpeakRequest, {});
         // The own hand shows on the own tile until it is granted or lowered.
         if (UserRecord* self = roster().Self())
             roster().SetState(self->block.user_id, pkt::kStateHand, true);
@@ -494,7 +494,7 @@ bool SessionController::OwnHandRaised() {
 bool SessionController::LowerOwnHand() {
     if (!OwnHandRaised())
         return false;
-    link_.Send(pkt::kHandLowered, {});
+    session_.Send(pkt::kHandLowered, {});
     roster().SetState(roster().Self()->block.user_id, pkt::kStateHand, false);
     NoticeUtf8(session_text::kOwnHandLowered);
     return true;
@@ -504,7 +504,7 @@ bool SessionController::GrantSpeech(uint32_t user_id) {
     UserRecord* r = roster().FindById(user_id);
     if (!SelfMay(pkt::kRightHost) || !r || r == roster().Self())
         return false;
-    link_.Send(pkt::kSpeakControl, proto::SpeakControl{user_id, 1}.encode());
+    session_.Send(pkt::kSpeakControl, proto::SpeakControl{user_id, 1}.encode());
     roster().SetState(user_id, pkt::kStateHand, false);
     Notice(format(utf8_to_gbk(session_text::kSpeechGrantedTo).c_str(), r->block.nickname.c_str()));
     return true;
@@ -518,7 +518,7 @@ int SessionController::WithdrawAllSpeech() {
         if (u.get() != roster().Self() && (u->block.rights & pkt::kRightSpeak))
             speakers.push_back(u->block.user_id);
     for (uint32_t id : speakers) {
-        link_.Send(pkt::kSpeakControl, proto::SpeakControl{id, 0}.encode());
+        session_.Send(pkt::kSpeakControl, proto::SpeakControl{id, 0}.encode());
         roster().SetMicrophone(id, false);
     }
     Notice(format(utf8_to_gbk(session_text::kAllSpeechWithdrawn).c_str(), int(speakers.size())));
@@ -529,7 +529,7 @@ bool SessionController::RemoveFromClass(uint32_t user_id) {
     UserRecord* r = roster().FindById(user_id);
     if (!SelfMay(pkt::kRightHost) || !r || r == roster().Self())
         return false;
-    if (!link_.Send(pkt::kRemoveUser, proto::UserRef{user_id}.encode()))
+    if (!session_.Send(pkt::kRemoveUser, proto::UserRef{user_id}.encode()))
         return false;
     Notice(format(utf8_to_gbk(session_text::kRemovedUser).c_str(), r->block.nickname.c_str()));
     return true;
@@ -541,7 +541,7 @@ void SessionController::SetSpeakerVolume(uint32_t user_id, int percent) {
         speaker_volumes_.erase(user_id);
     else
         speaker_volumes_[user_id] = percent;
-    link_.Send(pkt::kSpeakerVolume, proto::SpeakerVolume{user_id, uint16_t(percent)}.encode());
+    session_.Send(pkt::kSpeakerVolume, proto::SpeakerVolume{user_id, uint16_t(percent)}.encode());
 }
 
 int SessionController::SpeakerVolume(uint32_t user_id) {
@@ -552,36 +552,36 @@ int SessionController::SpeakerVolume(uint32_t user_id) {
 // ---- devices ----
 
 void SessionController::OnAudioSetup() {
-    if (!panels_.dialogs)
+    if (!panels().dialogs)
         return;
-    const int old_record = link_.settings().record_deviceid;
-    const int old_play = link_.settings().play_deviceid;
+    const int old_record = session_.settings().record_deviceid;
+    const int old_play = session_.settings().play_deviceid;
     int record = old_record, play = old_play;
-    if (!panels_.dialogs->RunAudioSetup(record, play))
+    if (!panels().dialogs->RunAudioSetup(record, play))
         return;
     if (record != old_record) {
-        if (link_.microphone_on()) {
+        if (session_.microphone_on()) {
             ToggleMicrophone(old_record);
             ToggleMicrophone(record);
         }
-        link_.SaveDeviceSetting(kRecordingDevice, record);
+        session_.SaveDeviceSetting(kRecordingDevice, record);
     }
     if (play != old_play)
-        link_.SaveDeviceSetting(kPlaybackDevice, play);
+        session_.SaveDeviceSetting(kPlaybackDevice, play);
 }
 
 void SessionController::OnVideoSetup() {
-    if (!panels_.dialogs)
+    if (!panels().dialogs)
         return;
-    const int old_camera = link_.settings().camera_deviceid;
+    const int old_camera = session_.settings().camera_deviceid;
     int camera = old_camera;
-    if (!panels_.dialogs->RunVideoSetup(camera) || camera == old_camera)
+    if (!panels().dialogs->RunVideoSetup(camera) || camera == old_camera)
         return;
-    if (link_.camera_on()) {
+    if (session_.camera_on()) {
         ToggleCamera(old_camera);
         ToggleCamera(camera);
     }
-    link_.SaveDeviceSetting(kCameraDevice, camera);
+    session_.SaveDeviceSetting(kCameraDevice, camera);
 }
 
 namespace {
@@ -635,7 +635,7 @@ void SessionController::OnDevicesChanged(const DeviceLists& now) {
             if (find_name(k.new_names, k.old_names[i]) < 0)
                 Notice(format(utf8_to_gbk(session_text::kDeviceRemoved).c_str(),
                               utf8_to_gbk(k.old_labels[i]).c_str()));
-        ClientSettings& s = link_.settings();
+        ClientSettings& s = session_.settings();
         const int id = k.setting == kRecordingDevice  ? s.record_deviceid
                        : k.setting == kPlaybackDevice ? s.play_deviceid
                                                       : s.camera_deviceid;
@@ -646,30 +646,30 @@ void SessionController::OnDevicesChanged(const DeviceLists& now) {
             continue;
         if (moved >= 0) {
             // Still there, at another place in the list: the setting follows the device.
-            link_.SaveDeviceSetting(k.setting, moved);
+            session_.SaveDeviceSetting(k.setting, moved);
             continue;
         }
         // The device in use went away: the default one takes over, now.
         switch (k.setting) {
         case kRecordingDevice:
-            if (link_.microphone_on()) {
+            if (session_.microphone_on()) {
                 ToggleMicrophone(id);
-                link_.SaveDeviceSetting(kRecordingDevice, -1);
+                session_.SaveDeviceSetting(kRecordingDevice, -1);
                 ToggleMicrophone(-1);
             } else {
-                link_.SaveDeviceSetting(kRecordingDevice, -1);
+                session_.SaveDeviceSetting(kRecordingDevice, -1);
             }
             NoticeUtf8(session_text::kRecordingFellBack);
             break;
         case kPlaybackDevice:
-            link_.SaveDeviceSetting(kPlaybackDevice, -1);
+            session_.SaveDeviceSetting(kPlaybackDevice, -1);
             NoticeUtf8(session_text::kPlaybackFellBack);
             break;
         case kCameraDevice: {
-            const bool was_on = link_.camera_on();
+            const bool was_on = session_.camera_on();
             if (was_on)
                 ToggleCamera(id);
-            link_.SaveDeviceSetting(kCameraDevice, -1);
+            session_.SaveDeviceSetting(kCameraDevice, -1);
             NoticeUtf8(session_text::kCameraFellBack);
             if (was_on && !now.cameras.empty())
                 ToggleCamera(-1);
@@ -680,7 +680,7 @@ void SessionController::OnDevicesChanged(const DeviceLists& now) {
 }
 
 void SessionController::StartupAudioHint() {
-    AudioHint(panels_.media && panels_.media->ProbeEchoCancellation());
+    AudioHint(panels().media && panels().media->ProbeEchoCancellation());
 }
 
 void SessionController::AudioHint(bool problem) {

@@ -11,6 +11,7 @@
 #include "session/panels.h"
 #include "session/roster.h"
 #include "session/service_link.h"
+#include "session/session.h"
 #include "session/session_texts.h"
 
 // The reason shown for a login result code (empty for codes without a name).
@@ -18,9 +19,9 @@ const char* login_failure_reason(uint32_t result);
 
 class SessionController : public ISessionActions, public IClassActions {
 public:
-    SessionController(ServiceLink& link, IMessagePoster& poster, ILinkHost& host, std::string install_folder);
-
-    void set_panels(const Panels& p) { panels_ = p; }
+    // `link` decides about reconnecting after a login result; everything else is the session's.
+    SessionController(Session& session, ServiceLink& link, IMessagePoster& poster, ILinkHost& host,
+                      std::string install_folder);
 
     // One inbound packet other than video and link loss, on the UI thread.
     void Dispatch(uint16_t type, const uint8_t* data, size_t length);
@@ -94,7 +95,8 @@ private:
     void OnOwnSpeakRight(intptr_t lparam);
     void OnStopWatching(uint32_t user_id);
 
-    Roster& roster() { return link_.roster(); }
+    Roster& roster() { return session_.roster(); }
+    const Panels& panels() const { return session_.panels(); }
     // Logs a packet too short for its layout; it is dropped.
     void Malformed(uint16_t type, size_t length);
     bool SelfMay(uint32_t right);
@@ -108,11 +110,11 @@ private:
     void SendMicrophone(bool on, int device_id);
     void UpdateSelfMicrophone();
 
+    Session& session_;
     ServiceLink& link_;
     IMessagePoster& poster_;
     ILinkHost& host_;
     std::string install_folder_;
-    Panels panels_;
     std::optional<DeviceLists> devices_; // as last seen
     // Levels set for remote speakers (percent), sent again after every login.
     std::map<uint32_t, int> speaker_volumes_;

@@ -119,7 +119,7 @@ protected:
     CLeftDlg* list() { return dynamic_cast<CLeftDlg*>(dlg->panel_widget("user_list")); }
     QPushButton* button(int id) { return qobject_cast<QPushButton*>(get_dlg_item(dlg.get(), id)); }
     int SlotOf(uint32_t user) {
-        for (int s = 0; s < CLeftDlg::kTilesPerPage; ++s)
+        for (int s = 0; s < list()->tiles_per_page(); ++s)
             if (list()->TileUser(s) == user)
                 return s;
         return -1;
@@ -289,12 +289,12 @@ TEST_F(ClassroomWindow, ARemovedUserIsNotReconnected) {
     ASSERT_TRUE(Await(host, pkt::kUserEntered));
     host.send(pkt::kRemoveUser, proto::UserRef{402}.encode());
     ASSERT_TRUE(Await(host, pkt::kUserLeft));
-    EXPECT_TRUE(WaitFor([&] { return dlg->session().ended(); }));
+    EXPECT_TRUE(WaitFor([&] { return dlg->service_link().ended(); }));
     EXPECT_TRUE(WaitFor([&] { return dlg->session().roster().Self() == nullptr; }));
     // Nothing comes back: no reconnect attempt, no new entry into the room.
     EXPECT_FALSE(Await(host, pkt::kUserEntered, 4000));
-    EXPECT_FALSE(dlg->session().reconnecting());
-    EXPECT_EQ(dlg->session().reconnect_attempts(), 0);
+    EXPECT_FALSE(dlg->service_link().reconnecting());
+    EXPECT_EQ(dlg->service_link().reconnect_attempts(), 0);
 }
 
 // A private line reads as private; the log's menu copies, saves as text and as a web page, and clears.

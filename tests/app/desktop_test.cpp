@@ -355,6 +355,10 @@ TEST_F(DesktopTest, TheWindowMovesByDragsOnlyAndMaximisesByDoubleClickOnItsTopSt
     EXPECT_TRUE(
         eventually([&] { return client->wait_widget("main_window").size() == QSize(1600, 1000); }, 5000));
     desktop.screenshot(shot_path("maximised"));
+    // The height goes to rows of tiles rather than to an ever larger chat input.
+    EXPECT_TRUE(
+        eventually([&] { return client->wait_widget("main_window/user_list").height() > 200; }, 5000));
+    EXPECT_LT(client->wait_widget("main_window/chat_input").height(), 300);
     desktop.double_click(600, 20);
     EXPECT_TRUE(eventually([&] { return client->wait_widget("main_window") == moved; }, 5000));
 }

@@ -74,6 +74,23 @@ TEST(FrameGeometry, PicturesGrowKeepingFourToThreeAndAlwaysFit) {
         << "a wide, low window: the height decides";
 }
 
+TEST(FrameGeometry, ATallWindowGivesTheUserListRowsNotTheChatInput) {
+    EXPECT_EQ(layout_panels(1028, 600, Borders{4, 4, 4, 4}).user_list_rows, 1);
+    for (auto [W, H] : {std::pair{1600, 1000}, {1920, 1040}, {1028, 1000}, {800, 1000}}) {
+        SCOPED_TRACE(std::to_string(W) + "x" + std::to_string(H));
+        const PanelPlaces p = layout_panels(W, H, Borders{4, 4, 4, 4});
+        EXPECT_GE(p.user_list_rows, 2);
+        EXPECT_LE(p.user_list_rows, kUserListMaxRows);
+        EXPECT_GE(p.chat_input.height, kChatRoomyHeight);
+        if (p.user_list_rows < kUserListMaxRows) {
+            EXPECT_LT(p.chat_input.height, kChatRoomyHeight + p.user_list.height / p.user_list_rows)
+                << "another row would have fitted";
+        }
+        EXPECT_EQ(p.chat_input.y, p.user_list.y + p.user_list.height);
+        EXPECT_EQ(p.chat_input.y + p.chat_input.height, p.status_bar.y);
+    }
+}
+
 TEST(FrameGeometry, TitleButtonsRightToLeft) {
     const Borders b{4, 4, 4, 4};
     auto places = place_title_buttons(1028, b, {{28, 22}, {28, 22}, {28, 22}, {30, 22}, {0, 0}});

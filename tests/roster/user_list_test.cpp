@@ -78,14 +78,14 @@ protected:
     }
     std::vector<uint32_t> shown() {
         std::vector<uint32_t> ids;
-        for (int s = 0; s < CLeftDlg::kTilesPerPage; ++s)
+        for (int s = 0; s < list->tiles_per_page(); ++s)
             ids.push_back(list->TileUser(s));
         return ids;
     }
     // Clicks the middle of an icon's corner of the tile that shows `id`.
     void click(uint32_t id, CLeftDlg::Icon icon) {
         int slot = -1;
-        for (int s = 0; s < CLeftDlg::kTilesPerPage; ++s)
+        for (int s = 0; s < list->tiles_per_page(); ++s)
             if (list->TileUser(s) == id)
                 slot = s;
         ASSERT_GE(slot, 0);
@@ -100,7 +100,7 @@ protected:
     // Double clicks that icon with the mouse, as a person does: press, release, press, release.
     void double_click(uint32_t id, CLeftDlg::Icon icon) {
         int slot = -1;
-        for (int s = 0; s < CLeftDlg::kTilesPerPage; ++s)
+        for (int s = 0; s < list->tiles_per_page(); ++s)
             if (list->TileUser(s) == id)
                 slot = s;
         ASSERT_GE(slot, 0);
@@ -147,6 +147,36 @@ TEST_F(UserList, SevenUsersInPages) {
     roster.Remove(6);
     list->NextPage();
     EXPECT_EQ(list->page(), 0) << "five users are one page";
+}
+
+TEST_F(UserList, ATallListShowsMoreRowsAndKeepsTheFirstShownUser) {
+    self(66);
+    for (uint32_t id = 2; id <= 23; ++id)
+        user(id);
+    list->NextPage();
+    list->NextPage();
+    EXPECT_EQ(shown(), (std::vector<uint32_t>{11, 12, 13, 14, 15}));
+    list->resize(408, 240);
+    list->SetRows(3);
+    ASSERT_EQ(list->tiles_per_page(), 15);
+    EXPECT_EQ(list->page(), 0) << "user 11 is on the first page of fifteen";
+    EXPECT_EQ(shown()[10], 11u);
+    EXPECT_EQ(shown()[14], 15u);
+    // Three rows of square tiles inside the list, none overlapping.
+    const QRect first = list->tile(0)->geometry(), last = list->tile(14)->geometry();
+    EXPECT_EQ(first.width(), first.height());
+    EXPECT_GT(last.top(), list->tile(9)->geometry().bottom());
+    EXPECT_LE(last.bottom(), list->height());
+    list->NextPage();
+    EXPECT_EQ(shown(), (std::vector<uint32_t>{16, 17, 18, 19, 20, 21, 22, 23, 0, 0, 0, 0, 0, 0, 0}));
+    roster.Remove(17);
+    EXPECT_EQ(shown()[1], 18u) << "departures move the others up as in one row";
+    list->SetRows(1);
+    EXPECT_EQ(list->tiles_per_page(), 5);
+    EXPECT_EQ(list->page(), 3) << "the first shown user, 16, stays on the page";
+    EXPECT_EQ(shown(), (std::vector<uint32_t>{16, 18, 19, 20, 21}));
+    EXPECT_FALSE(list->tile(5)->isVisible());
+    EXPECT_EQ(list->TileUser(5), 0u) << "a hidden tile keeps nobody";
 }
 
 TEST_F(UserList, DeparturesOnBeforeAndAfterTheShownPage) {

@@ -29,21 +29,20 @@ struct PosterDouble : IMessagePoster {
 class Controller : public ::testing::Test, protected PanelDoubles {
 protected:
     Controller()
-        : service(dir.path().string(), "no-such-service"), link(transport, service, host),
-          controller(link, poster, host, "/opt/quorin") {
+        : service(dir.path().string(), "no-such-service"), session(transport),
+          link(transport, service, host, session), controller(session, link, poster, host, "/opt/quorin") {
         ClientSettings s;
         s.camera_deviceid = 2;
-        link.set_settings(s, dir.file("user.txt"));
+        session.set_settings(s, dir.file("user.txt"));
         SessionIdentity id;
         id.user_id = 12;
         id.room_id = 7;
-        link.set_identity(id);
-        link.set_panels(panels());
-        link.set_actions(&controller);
-        link.roster().AddView(&roster_view);
-        controller.set_panels(panels());
+        session.set_identity(id);
+        session.set_panels(panels());
+        session.set_actions(&controller);
+        session.roster().AddView(&roster_view);
         // The status bar's microphone button reaches the controller through request 7.
-        status.on_toggle = [this] { link.request(kReqToggleMicrophone, nullptr, 0); };
+        status.on_toggle = [this] { session.request(kReqToggleMicrophone, nullptr, 0); };
     }
 
     void packet(uint16_t type, const proto::Bytes& payload = {}) {
@@ -82,7 +81,7 @@ protected:
         packet(pkt::kUserPresent, user(id, rights, nick));
         journal.clear();
     }
-    UserRecord* find(uint32_t id) { return link.roster().FindById(id); }
+    UserRecord* find(uint32_t id) { return session.roster().FindById(id); }
     std::vector<uint16_t> sent() { return transport.types(); }
     bool has(const std::string& line) {
         return std::find(journal.begin(), journal.end(), line) != journal.end();
@@ -93,6 +92,7 @@ protected:
     ServiceProcess service;
     HostDouble host;
     PosterDouble poster;
+    Session session;
     ServiceLink link;
     SessionController controller;
 };
@@ -102,7 +102,7 @@ TEST_F(Controller, EnteringHostIsAnnouncedCountedAndHeard) {
     EXPECT_TRUE(poster.posted.empty()) << "the record is in the roster at once, not posted";
     ASSERT_NE(find(100), nullptr);
     EXPECT_EQ(find(100)->block.state, 0u);
-    EXPECT_TRUE(link.roster().HostOnline());
+    EXPECT_TRUE(session.roster().HostOnline());
     EXPECT_EQ(journal, (Journal{"added 100", "recipient 王老师", "notice 王老师已进入房间", "host 王老师",
                                 "count 1", "play /sound/newuser.wav"}));
 }
@@ -117,7 +117,7 @@ TEST_F(Controller, PresentUserOrMutedOutputPlaysNoSoundAndAnnouncedTwiceCountsOn
     journal.clear();
     packet(pkt::kUserEntered, user(200, 70, "小红"));
     EXPECT_EQ(journal, Journal{"changed 200"}) << "a seat taken over keeps one record";
-    EXPECT_EQ(link.roster().size(), 2u);
+    EXPECT_EQ(session.roster().size(), 2u);
     EXPECT_EQ(status.count, 2);
 }
 
@@ -164,8 +164,8 @@ TEST_F(Controller, LoginSuccess) {
     packet(pkt::kLoginResult, r.encode());
     EXPECT_EQ(journal, (Journal{"added 12", "count 1", "host 小明", "debug 自己127.0.0.1:5000,userid=12",
                                 "notice 登录成功！"}));
-    ASSERT_NE(link.roster().Self(), nullptr);
-    EXPECT_EQ(link.roster().Self()->block.user_id, 12u);
+    ASSERT_NE(session.roster().Self(), nullptr);
+    EXPECT_EQ(session.roster().Self()->block.user_id, 12u);
     ASSERT_EQ(poster.posted.size(), 1u);
     EXPECT_EQ(poster.posted[0].to, Window::StatusBar);
     EXPECT_EQ(poster.posted[0].id, msg::kOutputVolume);
@@ -219,16 +219,16 @@ TEST_F(Controller, MalformedPacketsAreDropped) {
 TEST_F(Controller, RightsGrantedToSelfSwitchesTheMicrophoneOn) {
     login(66);
     packet(pkt::kRightsChange, proto::RightsChange{12, 4, 21, 0}.encode());
-    EXPECT_EQ(link.roster().Self()->block.rights, 70u);
+    EXPECT_EQ(session.roster().Self()->block.rights, 70u);
     ASSERT_EQ(poster.posted.size(), 1u);
     EXPECT_EQ(poster.posted[0].w, msg::kOwnSpeakRightParam);
     EXPECT_EQ(poster.posted[0].l, 21);
     journal.clear();
     deliver();
     EXPECT_EQ(journal, (Journal{"notice 申请发言审批通过", "status toggle microphone", "changed 12"}));
-    EXPECT_TRUE(link.microphone_on());
+    EXPECT_TRUE(session.microphone_on());
     EXPECT_EQ(sent(), std::vector<uint16_t>{pkt::kMicrophoneOn});
-    EXPECT_EQ(link.roster().Self()->block.state & 1, 1u);
+    EXPECT_EQ(session.roster().Self()->block.state & 1, 1u);
 }
 
 TEST_F(Controller, QuietGrantSwitchesOnSilently) {
@@ -251,7 +251,7 @@ TEST_F(Controller, TheMicrophoneIsOnOnlyWhenTheServiceSaysItIsOpen) {
     packet(pkt::kMicrophoneState, proto::MicrophoneState{12, 1, 0}.encode());
     EXPECT_EQ(journal, (Journal{"changed 12"})) << "said once";
     controller.ToggleMicrophone(0);
-    EXPECT_FALSE(link.microphone_on());
+    EXPECT_FALSE(session.microphone_on());
 
     // A microphone that cannot be opened: the service's reason is shown whatever the detail switch, and the
     // microphone is off again, button and tile.
@@ -262,8 +262,8 @@ TEST_F(Controller, TheMicrophoneIsOnOnlyWhenTheServiceSaysItIsOpen) {
     packet(pkt::kMicrophoneState, proto::MicrophoneState{12, 1, 1}.encode());
     EXPECT_EQ(journal, (Journal{"notice 无法打开麦克风：lavrate: No such file or directory",
                                 "status microphone off", "changed 12"}));
-    EXPECT_FALSE(link.microphone_on());
-    EXPECT_EQ(link.roster().Self()->block.state & 1, 0u);
+    EXPECT_FALSE(session.microphone_on());
+    EXPECT_EQ(session.roster().Self()->block.state & 1, 0u);
     // Other system texts stay behind the detail switch; another user's state is theirs.
     journal.clear();
     packet(pkt::kSystemText, proto::SystemText{"debug"}.encode());
@@ -277,7 +277,7 @@ TEST_F(Controller, WithdrawWhileTheMicrophoneIsOnSwitchesItOff) {
     journal.clear();
     deliver();
     EXPECT_EQ(journal, (Journal{"status toggle microphone", "notice 本地麦克风已关闭", "changed 12"}));
-    EXPECT_FALSE(link.microphone_on());
+    EXPECT_FALSE(session.microphone_on());
     EXPECT_EQ(sent(), (std::vector<uint16_t>{pkt::kMicrophoneOn, pkt::kMicrophoneOff}));
 }
 
@@ -285,12 +285,12 @@ TEST_F(Controller, RightsChangesThatDoNothingForTheMainDialog) {
     login(66);
     add(30, 66);
     packet(pkt::kRightsChange, proto::RightsChange{12, 4, 23, 0}.encode());
-    EXPECT_EQ(link.roster().Self()->block.rights, 66u) << "operation 23 changes nothing";
+    EXPECT_EQ(session.roster().Self()->block.rights, 66u) << "operation 23 changes nothing";
     packet(pkt::kRightsChange, proto::RightsChange{30, 4, 21, 0}.encode());
     EXPECT_EQ(find(30)->block.rights, 70u);
     packet(pkt::kRightsChange, proto::RightsChange{99, 4, 21, 0}.encode());
     packet(pkt::kRightsChange, proto::RightsChange{12, 2, 22, 0}.encode());
-    EXPECT_EQ(link.roster().Self()->block.rights, 64u);
+    EXPECT_EQ(session.roster().Self()->block.rights, 64u);
     EXPECT_TRUE(poster.posted.empty()) << "only the own speak bit concerns the main dialog";
 }
 
@@ -302,8 +302,8 @@ TEST_F(Controller, MediaStartMayTurnOnTheMicrophoneAndTheCamera) {
     EXPECT_EQ(journal,
               (Journal{"select mic", "mute 3 on", "status toggle microphone", "changed 12", "changed 12",
                        "switch camera on 2", "notice 本地摄像头已开启", "changed 12"}));
-    EXPECT_TRUE(link.camera_on());
-    EXPECT_EQ(link.roster().Self()->block.stream.fourcc, 1u);
+    EXPECT_TRUE(session.camera_on());
+    EXPECT_EQ(session.roster().Self()->block.stream.fourcc, 1u);
 }
 
 TEST_F(Controller, AfterALostLinkTheMediaStartBringsTheCameraBackWithTheMicrophone) {
@@ -311,12 +311,12 @@ TEST_F(Controller, AfterALostLinkTheMediaStartBringsTheCameraBackWithTheMicropho
     media.present = true;
     packet(pkt::kMediaStart);
     deliver();
-    ASSERT_TRUE(link.camera_on());
-    ASSERT_TRUE(link.microphone_on());
+    ASSERT_TRUE(session.camera_on());
+    ASSERT_TRUE(session.microphone_on());
 
     link.Reconnect(); // message 1046: the room forgets both
     EXPECT_TRUE(has("switch camera off 2")) << "the camera nobody can watch stops";
-    EXPECT_FALSE(link.camera_on());
+    EXPECT_FALSE(session.camera_on());
     auto done = host.wait_self(10000);
     ASSERT_TRUE(done);
     link.OnReconnectDone(done->second);
@@ -325,11 +325,11 @@ TEST_F(Controller, AfterALostLinkTheMediaStartBringsTheCameraBackWithTheMicropho
     login(71);
     packet(pkt::kMediaStart);
     deliver();
-    EXPECT_TRUE(link.microphone_on());
-    EXPECT_TRUE(link.camera_on()) << "on again, as before the loss";
+    EXPECT_TRUE(session.microphone_on());
+    EXPECT_TRUE(session.camera_on()) << "on again, as before the loss";
     EXPECT_TRUE(has("switch camera on 2"));
     EXPECT_FALSE(has("switch camera off 2"));
-    EXPECT_TRUE(link.roster().Self()->block.state & pkt::kStateVideo);
+    EXPECT_TRUE(session.roster().Self()->block.state & pkt::kStateVideo);
 }
 
 TEST_F(Controller, MediaStartWithoutCameraOrSpeakRight) {
@@ -346,13 +346,13 @@ TEST_F(Controller, SpeakRequest) {
     EXPECT_EQ(journal, Journal{"notice 发起人不在线，无法完成申请！"});
     EXPECT_TRUE(sent().empty());
     add(100, 71);
-    EXPECT_TRUE(link.request(kReqSpeakRequest, nullptr, 0));
+    EXPECT_TRUE(session.request(kReqSpeakRequest, nullptr, 0));
     EXPECT_EQ(journal.back(), "notice 已向发起人申请，等待审批！");
     EXPECT_EQ(sent(), std::vector<uint16_t>{pkt::kSpeakRequest});
-    link.roster().Self()->block.rights = 70;
+    session.roster().Self()->block.rights = 70;
     EXPECT_FALSE(controller.RequestToSpeak());
     EXPECT_EQ(journal.back(), "notice 你已经拥有发言的权利，不需要申请！");
-    link.roster().Self()->block.rights = 65;
+    session.roster().Self()->block.rights = 65;
     EXPECT_FALSE(controller.RequestToSpeak());
     EXPECT_EQ(journal.back(), "notice 发起人已经有权限，不需要申请！");
 }
@@ -362,12 +362,12 @@ TEST_F(Controller, MicrophoneToggleRulesAndDeviceId) {
     EXPECT_EQ(journal, Journal{"notice 你没有发言的权限"});
     login(70);
     int device = 5;
-    link.request(kReqToggleMicrophone, &device, sizeof device);
+    session.request(kReqToggleMicrophone, &device, sizeof device);
     ASSERT_EQ(sent(), std::vector<uint16_t>{pkt::kMicrophoneOn});
     const auto& p = transport.sent[0].payload;
     EXPECT_EQ(proto::MicrophoneOn::decode(p.data(), p.size())->device, 5u);
     transport.close_socket();
-    EXPECT_FALSE(link.request(kReqToggleMicrophone, nullptr, 0)) << "not connected";
+    EXPECT_FALSE(session.request(kReqToggleMicrophone, nullptr, 0)) << "not connected";
 }
 
 TEST_F(Controller, CameraToggleRules) {
@@ -375,7 +375,7 @@ TEST_F(Controller, CameraToggleRules) {
     EXPECT_FALSE(controller.ToggleCamera(-1));
     EXPECT_EQ(journal, (Journal{"notice 操作摄像头未被允许", "changed 12"}));
     journal.clear();
-    link.roster().Self()->block.rights = 66;
+    session.roster().Self()->block.rights = 66;
     EXPECT_FALSE(controller.ToggleCamera(-1));
     EXPECT_EQ(journal.front(), "notice 没有找到摄像头,请确认是否与电脑正常连接!");
     journal.clear();
@@ -384,11 +384,11 @@ TEST_F(Controller, CameraToggleRules) {
     EXPECT_FALSE(controller.ToggleCamera(-1));
     EXPECT_EQ(journal, (Journal{"switch camera on 0", "notice 无法开启本地摄像头", "changed 12"}));
     media.switch_ok = true;
-    EXPECT_TRUE(link.request(kReqToggleCamera, nullptr, 0));
-    EXPECT_TRUE(link.camera_on());
-    EXPECT_EQ(link.roster().Self()->block.state & pkt::kStateVideo, uint32_t(pkt::kStateVideo));
+    EXPECT_TRUE(session.request(kReqToggleCamera, nullptr, 0));
+    EXPECT_TRUE(session.camera_on());
+    EXPECT_EQ(session.roster().Self()->block.state & pkt::kStateVideo, uint32_t(pkt::kStateVideo));
     journal.clear();
-    link.roster().Self()->block.rights = 64; // a camera that runs may always be switched off
+    session.roster().Self()->block.rights = 64; // a camera that runs may always be switched off
     EXPECT_TRUE(controller.ToggleCamera(2));
     EXPECT_EQ(journal, (Journal{"switch camera off 2", "notice 本地摄像头已关闭", "changed 12"}));
 }
@@ -410,7 +410,7 @@ TEST_F(Controller, PerUserUpdatesIgnoreUnknownUsersAndOtherDevices) {
 TEST_F(Controller, VideoWantedOnlyWhileTheCameraIsOn) {
     packet(pkt::kVideoWanted, proto::VideoWanted{1}.encode());
     EXPECT_TRUE(journal.empty());
-    link.set_camera_on(true);
+    session.set_camera_on(true);
     packet(pkt::kVideoWanted, proto::VideoWanted{1}.encode());
     packet(pkt::kVideoWanted, proto::VideoWanted{0}.encode());
     EXPECT_EQ(journal, (Journal{"video wanted 1", "video wanted 0"}));
@@ -443,7 +443,7 @@ TEST_F(Controller, TextsVideoAndOtherTypes) {
 
 TEST_F(Controller, StopWatchingSendsReleasesAndClearsTheBit) {
     add(30, 66);
-    link.roster().SetState(30, pkt::kStateVideo, true);
+    session.roster().SetState(30, pkt::kStateVideo, true);
     journal.clear();
     controller.OnMessage(msg::kStopWatching, 30, 0);
     controller.OnMessage(msg::kStopWatching, 31, 0);
@@ -461,7 +461,7 @@ TEST_F(Controller, DeviceChangesToggleTwiceAndAreSaved) {
     dialogs.play = 1;
     controller.OnAudioSetup();
     EXPECT_EQ(sent(), (std::vector<uint16_t>{pkt::kMicrophoneOn, pkt::kMicrophoneOff, pkt::kMicrophoneOn}));
-    EXPECT_EQ(link.settings().record_deviceid, 3);
+    EXPECT_EQ(session.settings().record_deviceid, 3);
     EXPECT_EQ(status.selected, std::vector<int>{3});
     EXPECT_EQ(read_settings(dir.file("user.txt")).play_deviceid, 1);
 
@@ -477,7 +477,7 @@ TEST_F(Controller, DeviceChangesToggleTwiceAndAreSaved) {
     dialogs.ok = false;
     dialogs.camera = 0;
     controller.OnVideoSetup();
-    EXPECT_EQ(link.settings().camera_deviceid, 1) << "cancel keeps the device";
+    EXPECT_EQ(session.settings().camera_deviceid, 1) << "cancel keeps the device";
 }
 
 TEST_F(Controller, StartupAudioHint) {

@@ -55,11 +55,13 @@ private:
 };
 
 struct Rig : PanelDoubles {
-    explicit Rig(Install& install) : service(install.folder(), install.name()), link(client, service, host) {
-        link.set_settings(install.settings(), install.folder() + "/user.txt");
-        link.set_panels(panels());
-        link.set_actions(&actions);
-        link.roster().AddView(&roster_view);
+    explicit Rig(Install& install)
+        : service(install.folder(), install.name()), session(client), link(client, service, host, session) {
+        session.set_settings(install.settings(), install.folder() + "/user.txt");
+        service.set_port(install.port());
+        session.set_panels(panels());
+        session.set_actions(&actions);
+        session.roster().AddView(&roster_view);
     }
     // Message 1046 as the window runs it, then the background attempt's outcome back on this thread.
     intptr_t reconnect() {
@@ -69,7 +71,7 @@ struct Rig : PanelDoubles {
     // Start-up's connection, which runs in the background, and its outcome back on this thread.
     void connect_first() {
         link.ConnectFirstTime();
-        if (link.identity().user_id != 0)
+        if (session.identity().user_id != 0)
             finish_attempt();
     }
     intptr_t finish_attempt() {
@@ -87,13 +89,14 @@ struct Rig : PanelDoubles {
         id.user_id = user;
         id.room_id = room;
         id.key_id = key;
-        link.set_identity(id);
+        session.set_identity(id);
     }
     tcpclient client;
     ServiceProcess service;
     HostDouble host;
     HandlerDouble handler;
     ActionsDouble actions;
+    Session session;
     ServiceLink link;
 };
 
@@ -114,7 +117,7 @@ TEST(ServiceLink, StartsTheServiceLogsInAndStopsItAtShutDown) {
     auto r = proto::LoginResult::decode(rig.handler.got[0].payload.data(), rig.handler.got[0].payload.size());
     ASSERT_TRUE(r);
     EXPECT_EQ(r->result, 0u);
-    EXPECT_TRUE(rig.link.request(kReqConnected, nullptr, 0));
+    EXPECT_TRUE(rig.session.request(kReqConnected, nullptr, 0));
     rig.link.ShutDown();
     EXPECT_FALSE(process_running(pid));
     EXPECT_EQ(rig.handler.count(pkt::kLinkLost), 0) << "our own close is not a lost link";
@@ -146,7 +149,7 @@ TEST(ServiceLink, NoUserIdNoConnection) {
     ASSERT_TRUE(rig.link.SetUp(&rig.handler));
     EXPECT_EQ(rig.host.boxes, std::vector<std::string>{"程序加载失败，请重新执行安装程序！ (error)"});
     rig.connect_first();
-    EXPECT_FALSE(rig.link.request(kReqConnected, nullptr, 0));
+    EXPECT_FALSE(rig.session.request(kReqConnected, nullptr, 0));
     rig.link.ShutDown();
 }
 
@@ -167,8 +170,8 @@ TEST(ServiceLink, LostLinkIsReportedOnceAndTheReconnectLogsInWithFlag4) {
     Rig rig(install);
     rig.identify(12, 7);
     rig.link.SetUp(&rig.handler);
-    rig.link.set_microphone_on(true);
-    rig.link.set_camera_on(true);
+    rig.session.set_microphone_on(true);
+    rig.session.set_camera_on(true);
     rig.connect_first();
     auto first = service.accept_and_read();
     ASSERT_TRUE(first);
@@ -194,8 +197,8 @@ TEST(ServiceLink, LostLinkIsReportedOnceAndTheReconnectLogsInWithFlag4) {
     EXPECT_EQ(rig.chat.resets, 1);
     EXPECT_EQ(rig.video.release_all, 1);
     EXPECT_EQ(rig.status.count, 0);
-    EXPECT_FALSE(rig.link.microphone_on());
-    EXPECT_FALSE(rig.link.camera_on())
+    EXPECT_FALSE(rig.session.microphone_on());
+    EXPECT_FALSE(rig.session.camera_on())
         << "the room forgot the camera: it stops, and media start brings it back";
     EXPECT_EQ(std::count(rig.journal.begin(), rig.journal.end(), "switch camera off -1"), 1);
     ASSERT_GE(rig.log.notices.size(), 2u);
@@ -211,7 +214,7 @@ TEST(ServiceLink, FailedReconnectsBackOffAndSayWhy) {
     rig.link.SetUp(&rig.handler);
     EXPECT_EQ(rig.reconnect(), ServiceLink::kServiceStartFailedBit);
     EXPECT_EQ(rig.log.notices.back(), "无法连接到服务程序，可能连接已被占用。");
-    EXPECT_FALSE(rig.link.request(kReqConnected, nullptr, 0));
+    EXPECT_FALSE(rig.session.request(kReqConnected, nullptr, 0));
     EXPECT_TRUE(rig.link.reconnecting()) << "another attempt is scheduled";
     EXPECT_EQ(rig.status.link_states,
               (std::vector<std::string>{"正在重新连接...", "连接已断开，1秒后重新连接（第2次）"}));
@@ -427,11 +430,11 @@ TEST(RequestTable, EveryRequest) {
     Rig rig(install);
     proto::LoginResult login;
     login.rights = pkt::kRightCamera | pkt::kRightChat;
-    rig.link.roster().AddSelf(login, 12);
+    rig.session.roster().AddSelf(login, 12);
     proto::UserBlock block;
     block.user_id = 30;
     block.nickname = "\xD5\xC5\xC8\xFD";
-    UserRecord& other = rig.link.roster().Add(block);
+    UserRecord& other = rig.session.roster().Add(block);
     rig.identify(0, 7);
 
     struct Row {
@@ -439,44 +442,44 @@ TEST(RequestTable, EveryRequest) {
         std::function<void()> check;
     };
     const std::vector<Row> rows = {
-        {"4 connected", [&] { EXPECT_EQ(rig.link.request(kReqConnected, nullptr, 0), 0); }},
+        {"4 connected", [&] { EXPECT_EQ(rig.session.request(kReqConnected, nullptr, 0), 0); }},
         {"7 and 8 toggles, 19 speak request",
          [&] {
-             EXPECT_EQ(rig.link.request(kReqToggleMicrophone, nullptr, 0), 1);
+             EXPECT_EQ(rig.session.request(kReqToggleMicrophone, nullptr, 0), 1);
              int device = 3;
-             rig.link.request(kReqToggleMicrophone, &device, sizeof device);
-             rig.link.request(kReqToggleCamera, nullptr, 0);
-             EXPECT_EQ(rig.link.request(kReqSpeakRequest, nullptr, 0), 0);
+             rig.session.request(kReqToggleMicrophone, &device, sizeof device);
+             rig.session.request(kReqToggleCamera, nullptr, 0);
+             EXPECT_EQ(rig.session.request(kReqSpeakRequest, nullptr, 0), 0);
              EXPECT_EQ(rig.actions.calls, (std::vector<std::string>{"mic -1", "mic 3", "camera -1", "speak"}))
                  << "-1: the default recording device";
          }},
         {"10 notice line",
          [&] {
              char text[] = "\xC4\xE3\xBA\xC3";
-             EXPECT_EQ(rig.link.request(kReqNoticeLine, text, 0), 1);
+             EXPECT_EQ(rig.session.request(kReqNoticeLine, text, 0), 1);
              EXPECT_EQ(rig.log.notices.back(), "你好");
          }},
         {"12 and 13 microphone and camera flags",
          [&] {
-             EXPECT_EQ(rig.link.request(kReqMicrophoneOn, nullptr, 0), 0);
-             rig.link.set_camera_on(true);
-             EXPECT_EQ(rig.link.request(kReqCameraOn, nullptr, 0), 1);
+             EXPECT_EQ(rig.session.request(kReqMicrophoneOn, nullptr, 0), 0);
+             rig.session.set_camera_on(true);
+             EXPECT_EQ(rig.session.request(kReqCameraOn, nullptr, 0), 1);
          }},
         {"14 device settings",
          [&] {
              DeviceSettingRequest write{2, 0, 4};
-             rig.link.request(kReqDeviceSetting, &write, sizeof write);
+             rig.session.request(kReqDeviceSetting, &write, sizeof write);
              EXPECT_EQ(rig.status.selected, std::vector<int>{4});
              DeviceSettingRequest play{2, 1, 2};
-             rig.link.request(kReqDeviceSetting, &play, sizeof play);
+             rig.session.request(kReqDeviceSetting, &play, sizeof play);
              EXPECT_EQ(rig.status.playback_selected, std::vector<int>{2}) << "the output slider follows";
              DeviceSettingRequest cam{2, 2, 1};
-             rig.link.request(kReqDeviceSetting, &cam, sizeof cam);
+             rig.session.request(kReqDeviceSetting, &cam, sizeof cam);
              DeviceSettingRequest read{1, 2, -9};
-             rig.link.request(kReqDeviceSetting, &read, sizeof read);
+             rig.session.request(kReqDeviceSetting, &read, sizeof read);
              EXPECT_EQ(read.value, 1);
              DeviceSettingRequest bad{1, 3, -9};
-             EXPECT_EQ(rig.link.request(kReqDeviceSetting, &bad, sizeof bad), 1);
+             EXPECT_EQ(rig.session.request(kReqDeviceSetting, &bad, sizeof bad), 1);
              EXPECT_EQ(bad.value, -9);
              EXPECT_NE(read_file(install.folder() + "/user.txt").find("record_deviceid=4"),
                        std::string::npos);
@@ -484,66 +487,66 @@ TEST(RequestTable, EveryRequest) {
         {"15 find by id",
          [&] {
              FindUserRequest find{30, nullptr};
-             rig.link.request(kReqFindUser, &find, sizeof find);
+             rig.session.request(kReqFindUser, &find, sizeof find);
              EXPECT_EQ(find.result, &other);
              find = {31, &other};
-             rig.link.request(kReqFindUser, &find, sizeof find);
+             rig.session.request(kReqFindUser, &find, sizeof find);
              EXPECT_EQ(find.result, nullptr);
          }},
         {"16 find by nickname, exact bytes",
          [&] {
              FindUserByNicknameRequest byname{"\xD5\xC5\xC8\xFD", nullptr};
-             rig.link.request(kReqFindUserByNickname, &byname, sizeof byname);
+             rig.session.request(kReqFindUserByNickname, &byname, sizeof byname);
              EXPECT_EQ(byname.result, &other);
              byname = {"\xD5\xC5", nullptr};
-             rig.link.request(kReqFindUserByNickname, &byname, sizeof byname);
+             rig.session.request(kReqFindUserByNickname, &byname, sizeof byname);
              EXPECT_EQ(byname.result, nullptr);
          }},
         {"17 output muted",
          [&] {
              rig.status.muted = true;
-             EXPECT_EQ(rig.link.request(kReqOutputMuted, nullptr, 0), 1);
+             EXPECT_EQ(rig.session.request(kReqOutputMuted, nullptr, 0), 1);
          }},
         {"18 host, 21 rights",
          [&] {
-             EXPECT_EQ(rig.link.request(kReqIsHost, nullptr, 0), 0);
+             EXPECT_EQ(rig.session.request(kReqIsHost, nullptr, 0), 0);
              uint32_t mask = pkt::kRightSpeak | pkt::kRightCamera;
-             EXPECT_EQ(rig.link.request(kReqHasRights, &mask, sizeof mask), 1);
+             EXPECT_EQ(rig.session.request(kReqHasRights, &mask, sizeof mask), 1);
              mask = pkt::kRightSpeak;
-             EXPECT_EQ(rig.link.request(kReqHasRights, &mask, sizeof mask), 0);
+             EXPECT_EQ(rig.session.request(kReqHasRights, &mask, sizeof mask), 0);
          }},
         {"20 video windows",
          [&] {
              VideoWindowRequest open{0, 30, &other.block};
-             EXPECT_EQ(rig.link.request(kReqVideoWindow, &open, sizeof open), 1);
+             EXPECT_EQ(rig.session.request(kReqVideoWindow, &open, sizeof open), 1);
              VideoWindowRequest release{1, 30, nullptr};
-             EXPECT_EQ(rig.link.request(kReqVideoWindow, &release, sizeof release), 1);
+             EXPECT_EQ(rig.session.request(kReqVideoWindow, &release, sizeof release), 1);
              VideoWindowRequest other_op{2, 30, &other.block};
-             EXPECT_EQ(rig.link.request(kReqVideoWindow, &other_op, sizeof other_op), 0);
+             EXPECT_EQ(rig.session.request(kReqVideoWindow, &other_op, sizeof other_op), 0);
              rig.video.can_assign = false;
-             EXPECT_EQ(rig.link.request(kReqVideoWindow, &open, sizeof open), 0);
+             EXPECT_EQ(rig.session.request(kReqVideoWindow, &open, sizeof open), 0);
              EXPECT_EQ(rig.video.assigned[0], (std::pair<uint32_t, uint32_t>{30, 7}));
              EXPECT_EQ(rig.video.released[0], (std::pair<uint32_t, uint32_t>{30, 7}));
          }},
         {"22 chat line",
          [&] {
              int entry = 0;
-             rig.link.request(kReqChatLine, &entry, 0);
+             rig.session.request(kReqChatLine, &entry, 0);
              EXPECT_EQ(rig.log.chats.size(), 1u);
          }},
         {"unknown requests answer 1 and do nothing",
          [&] {
              const size_t notices = rig.log.notices.size();
              int entry = 0;
-             EXPECT_EQ(rig.link.request(5, &entry, 0), 1);
-             EXPECT_EQ(rig.link.request(23, nullptr, 0), 1);
+             EXPECT_EQ(rig.session.request(5, &entry, 0), 1);
+             EXPECT_EQ(rig.session.request(23, nullptr, 0), 1);
              EXPECT_EQ(rig.log.notices.size(), notices);
          }},
         {"21 without a local record",
          [&] {
-             rig.link.roster().Clear();
+             rig.session.roster().Clear();
              uint32_t mask = pkt::kRightCamera;
-             EXPECT_EQ(rig.link.request(kReqHasRights, &mask, sizeof mask), 0);
+             EXPECT_EQ(rig.session.request(kReqHasRights, &mask, sizeof mask), 0);
          }},
     };
     for (const Row& row : rows) {
@@ -584,7 +587,7 @@ TEST(ServiceLink, PushedOutSessionDoesNotReconnectAfterItsLinkEnds) {
     EXPECT_FALSE(rig.link.reconnecting()) << "no attempt is scheduled";
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     EXPECT_FALSE(rig.link.reconnecting());
-    EXPECT_FALSE(rig.link.request(kReqConnected, nullptr, 0));
+    EXPECT_FALSE(rig.session.request(kReqConnected, nullptr, 0));
     rig.link.ShutDown();
 }
 
