@@ -22,6 +22,7 @@
 #include <QWindow>
 #include <algorithm>
 
+#include "app/RunReport.h"
 #include "app/app_texts.h"
 #include "app/control_ids.h"
 #include "app/help_page.h"
@@ -81,6 +82,7 @@ CtalvexDlg::~CtalvexDlg() {
     OnDestroy();
     // The views of the roster go before the roster does (it is a member; child widgets outlive members).
     session_.roster().RemoveView(this);
+    run_report_.reset();
     delete hand_queue_;
     hand_queue_ = nullptr;
     delete user_list_;
@@ -185,7 +187,15 @@ void CtalvexDlg::CreatePanels() {
     chat_input_->setObjectName("chat_input");
     media_panel_->setObjectName("media_panel");
     video_panel_->setObjectName("video_panel");
+    CreateWindowButtons();
+    LoadFrame();
+    ConnectPanels();
+    CreateShortcuts();
+    UpdateClassButtons();
+    Layout();
+}
 
+void CtalvexDlg::CreateWindowButtons() {
     // The window's own buttons, registered under their control ids; the title bar layout file makes picture
     // buttons of the ones it names, and the others stay hidden.
     static const struct {
@@ -212,7 +222,9 @@ void CtalvexDlg::CreatePanels() {
         button->hide();
         connect(button, &QPushButton::clicked, this, [this, id = b.id] { OnCommand(id); });
     }
+}
 
+void CtalvexDlg::LoadFrame() {
     const std::string skin = path_join(install_folder(), "ui");
     static const char* const kFrameFiles[5] = {"LeftBorder.bmp", "TopBorder.bmp", "RightBorder.bmp",
                                                "BottBorder.bmp", "MainBack.bmp"};
@@ -234,7 +246,9 @@ void CtalvexDlg::CreatePanels() {
                 template_title_buttons_.push_back(button);
             }
     }
+}
 
+void CtalvexDlg::ConnectPanels() {
     Panels panels;
     panels.message_log = message_log_;
     panels.status_bar = status_bar_;
@@ -245,11 +259,22 @@ void CtalvexDlg::CreatePanels() {
     panels.dialogs = &dialogs_;
     session_.set_panels(panels);
     session_.set_actions(&controller_);
+    // The report hears of the roster's changes right after the user list, before the window's buttons.
+    if (RunReport::Wanted())
+        WatchRun();
     user_list_->set_class_actions(&controller_);
     session_.roster().AddView(this);
-    CreateShortcuts();
-    UpdateClassButtons();
-    Layout();
+}
+
+void CtalvexDlg::WatchRun() {
+    run_report_ =
+        std::make_unique<RunReport>(session_.roster(), *user_list_, test_hooks::auto_watch_cameras());
+    user_list_->set_observer(run_report_.get());
+    message_log_->set_observer(run_report_.get());
+    status_bar_->set_observer(run_report_.get());
+    chat_input_->set_observer(run_report_.get());
+    for (CVideoItem* item : video_panel_->Order())
+        item->set_observer(run_report_.get());
 }
 
 QWidget* CtalvexDlg::panel_widget(const char* name) const {

@@ -5,6 +5,7 @@
 #include <QIcon>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -35,6 +36,7 @@ class CStatusDlg;
 class ClxStatic;
 
 class CHandQueueDlg;
+class RunReport;
 
 class CtalvexDlg : public QDialog,
                    public IRosterView,
@@ -150,6 +152,12 @@ private:
     void LoadConfiguration();
     void SetUpServiceLink();
     void CreatePanels();
+    void CreateWindowButtons();
+    void LoadFrame();
+    // Hands the panels to the session and the controller's actions to the panels.
+    void ConnectPanels();
+    // The run report of a test or a headless run: told by the panels and the roster.
+    void WatchRun();
     void ConnectAndLogIn();
     void PlaceFirstTime();
     void BringToFront();
@@ -166,6 +174,8 @@ private:
     Session session_;
     ServiceLink service_link_;
     SessionController controller_;
+    // What a test or a headless run asked to be told (made with the panels, when asked for).
+    std::unique_ptr<RunReport> run_report_;
     SoundOut sound_;
     DeviceDialogs dialogs_{this, &session_.settings().test_camera};
     // The start-up audio probe: opening the sound devices takes a while, so it runs beside the first paint.

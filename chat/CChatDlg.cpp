@@ -15,7 +15,6 @@
 #include "platform/message_ids.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
-#include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
 #include "session/requests.h"
 #include "session/user_record.h"
@@ -240,7 +239,8 @@ void CChatDlg::SendChatLine() {
     echo.text = std::move(encoded);
     echo.font = font;
     req::ChatLine(*cb_, echo);
-    test_hooks::report("chat_sent", QString::number(line.target));
+    if (observer_)
+        observer_->ChatSent(line.target);
     input_->ClearText();
 }
 

@@ -61,6 +61,8 @@ public:
     CSkinButtons& skin_buttons() { return skin_; }
 
     void on_message(unsigned id, intptr_t wparam, intptr_t lparam) override;
+    // Who is told that the own line went out (none by default).
+    void set_observer(IPanelObserver* o) { observer_ = o; }
 
 protected:
     bool event(QEvent* e) override;
@@ -79,6 +81,7 @@ private:
 
     call_back* cb_;
     ISessionActions* actions_;
+    IPanelObserver* observer_ = nullptr;
     QString faces_folder_;
     std::unique_ptr<CFaceDlg> face_popup_;
     CRichEditCtrlEx* input_;

@@ -24,7 +24,6 @@
 #include "controls/FaceLibrary.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
-#include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
 #include "session/requests.h"
 #include "session/user_record.h"
@@ -198,7 +197,8 @@ void CMsgDlg::AppendChatLine(const ChatLogEntry* e) {
         }
     }
     log_->AppendText(QString(), body, true, true);
-    test_hooks::report("chat_faces", QString("%1 animating=%2").arg(faces).arg(log_->animating() ? 1 : 0));
+    if (observer_)
+        observer_->ChatFacesShown(faces, log_->animating());
 }
 
 void CMsgDlg::OnChatLine(const IncomingChatLine& line) {
@@ -230,8 +230,8 @@ void CMsgDlg::OnChatLine(const IncomingChatLine& line) {
     std::string plain;
     for (const chat::Piece& p : chat::Decode(entry.text.data(), entry.text.size()))
         plain += p.kind == chat::Piece::Text ? p.text : "[" + std::to_string(p.face) + "]";
-    test_hooks::report(
-        "chat", QString("%1>%2:%3").arg(line.sender).arg(line.private_flag).arg(gbk_to_qstring(plain)));
+    if (observer_)
+        observer_->ChatShown(line.sender, line.private_flag, plain);
     AppendChatLine(&entry);
     if (sound_ && !req::OutputMuted(*cb_))
         sound_->PlayAsync(sound_file_);
@@ -246,7 +246,8 @@ void CMsgDlg::AddNoticeLine(const std::string& text) {
         false);
     const std::string line = cut(text, kMaxNoticeBytes);
     log_->AppendText(gbk_to_qstring(line), NoticeFormat(), true, true);
-    test_hooks::report("notice", gbk_to_qstring(line));
+    if (observer_)
+        observer_->NoticeShown(line);
 }
 
 void CMsgDlg::AddFileNoticeLine(const std::string& text, const std::string& utf8_path) {
@@ -269,7 +270,8 @@ void CMsgDlg::AddFileNoticeLine(const std::string& text, const std::string& utf8
     c.movePosition(QTextCursor::End);
     c.insertText(path, link);
     log_->AppendText(QString(), NoticeFormat(), true, true);
-    test_hooks::report("notice", gbk_to_qstring(text) + " " + path);
+    if (observer_)
+        observer_->FileNoticeShown(text, utf8_path);
 }
 
 void CMsgDlg::AddDebugLine(const std::string& text) {

@@ -44,6 +44,8 @@ public:
     void SaveAs(bool html);
     // How the file is chosen; a test answers instead of the file dialog. Empty: nothing saved.
     std::function<QString(bool html)> choose_file;
+    // Who is told what the log has shown (none by default).
+    void set_observer(IPanelObserver* o) { observer_ = o; }
 
 protected:
     void resizeEvent(QResizeEvent* e) override;
@@ -55,6 +57,7 @@ private:
 
     call_back* cb_;
     ISound* sound_;
+    IPanelObserver* observer_ = nullptr;
     std::string sound_file_;
     CRichEditCtrlEx* log_;
     QAction* detail_;

@@ -23,6 +23,10 @@ void report(const QString& key, const QString& value) {
         f.write((key + "=" + value + "\n").toUtf8());
 }
 
+bool reporting() {
+    return !qEnvironmentVariableIsEmpty("QUORIN_REPORT");
+}
+
 int auto_watch_cameras() {
     static const int n = qEnvironmentVariableIntValue("QUORIN_WATCH_CAMERAS");
     return n;

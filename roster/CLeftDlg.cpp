@@ -18,7 +18,6 @@
 #include "platform/message_ids.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
-#include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
 #include "roster/roster_texts.h"
 #include "session/requests.h"
@@ -186,22 +185,10 @@ void CLeftDlg::OnUserAdded(UserRecord& record) {
     const int index = roster_.IndexOf(record.block.user_id);
     if (index >= page_ * tiles_per_page_ && index < (page_ + 1) * tiles_per_page_)
         FillTile(index - page_ * tiles_per_page_, record);
-    test_hooks::report("user_added", QString::number(record.block.user_id));
-    AutoWatch(record);
-}
-
-void CLeftDlg::AutoWatch(UserRecord& record) {
-    // Headless runs open remote cameras by themselves (see test_hooks.h).
-    if (record.block.stream.fourcc != 0 && !(record.block.state & pkt::kStateVideo) &&
-        &record != roster_.Self() && auto_watched_ < test_hooks::auto_watch_cameras()) {
-        ++auto_watched_;
-        Watch(record);
-    }
 }
 
 void CLeftDlg::OnUserRemoved(uint32_t user_id, size_t index) {
     ASSERT_UI_THREAD();
-    test_hooks::report("user_removed", QString::number(user_id));
     const int first = page_ * tiles_per_page_;
     const int count = int(roster_.size());
     if (first == count && page_ > 0) {
@@ -234,18 +221,12 @@ void CLeftDlg::Watch(UserRecord& record) {
 
 void CLeftDlg::OnUserChanged(UserRecord& record) {
     ASSERT_UI_THREAD();
-    AutoWatch(record);
     const int slot = SlotOfUser(record.block.user_id);
     if (slot >= 0) {
         tiles_[size_t(slot)]->update();
         DescribeTile(slot);
-        const auto& b = record.block;
-        test_hooks::report("tile", QString("%1 mic=%2 video=%3 hand=%4 host=%5")
-                                       .arg(b.user_id)
-                                       .arg(b.state & pkt::kStateMicrophone ? 1 : 0)
-                                       .arg(b.state & pkt::kStateVideo ? 1 : 0)
-                                       .arg(b.state & pkt::kStateHand ? 1 : 0)
-                                       .arg(b.rights & pkt::kRightHost ? 1 : 0));
+        if (observer_)
+            observer_->TileChanged(record.block);
     }
 }
 
@@ -285,10 +266,8 @@ void CLeftDlg::FillTile(int slot, const UserRecord& record) {
     t->SetTipText(record.block.nickname);
     t->Play();
     DescribeTile(slot);
-    test_hooks::report("tile_filled", QString("%1 %2 %3")
-                                          .arg(slot)
-                                          .arg(record.block.user_id)
-                                          .arg(record.picture_ready ? "picture" : "drawn"));
+    if (observer_)
+        observer_->TileFilled(slot, record.block.user_id, record.picture_ready != 0);
 }
 
 void CLeftDlg::ClearTile(int slot) {
@@ -329,7 +308,8 @@ void CLeftDlg::NextPage() {
 
 void CLeftDlg::OnPictureReady(int result, uint32_t user_id) {
     ASSERT_UI_THREAD();
-    test_hooks::report("picture", QString("%1 %2").arg(user_id).arg(result));
+    if (observer_)
+        observer_->PictureArrived(user_id, result);
     if (result != download::kStored)
         return;
     UserRecord* record = roster_.FindById(user_id);
@@ -430,8 +410,7 @@ void CLeftDlg::ClickTile(int slot, const QPoint& at) {
 }
 
 void CLeftDlg::Notice(const QString& text) {
-    std::string gbk = qstring_to_gbk(text);
-    cb_->request(kReqNoticeLine, gbk.data(), int(gbk.size()));
+    req::NoticeLine(*cb_, qstring_to_gbk(text));
 }
 
 QString CLeftDlg::TileDescription(const UserRecord& record) {

@@ -41,7 +41,8 @@ public:
     void OnUserChanged(UserRecord& record) override;
     // Opens the user's picture and asks the room for its video, as a click on the camera icon does.
     void Watch(UserRecord& record);
-    void AutoWatch(UserRecord& record);
+    // Who is told what the list has shown (none by default).
+    void set_observer(IPanelObserver* o) { observer_ = o; }
     void OnRosterCleared() override;
 
     // Rows of tiles (1 to kMaxRows), set by the main dialog's layout. The first user shown stays on the page.
@@ -99,6 +100,7 @@ private:
     Roster& roster_;
     ISessionActions* actions_;
     IClassActions* class_actions_ = nullptr;
+    IPanelObserver* observer_ = nullptr;
     QMenu* tile_menu_ = nullptr;
     std::string install_folder_;
     std::array<CPictureEx*, kMaxTiles> tiles_{};
@@ -107,6 +109,5 @@ private:
     CSkinButtons skin_;
     PictureFetcher pictures_;
     int page_ = 0;
-    int auto_watched_ = 0; // cameras opened without a click (headless demo)
     bool initialised_ = false;
 };

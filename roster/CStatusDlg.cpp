@@ -10,7 +10,6 @@
 #include "platform/message_ids.h"
 #include "platform/paths.h"
 #include "platform/qtext.h"
-#include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
 #include "roster/roster_texts.h"
 #include "session/requests.h"
@@ -254,7 +253,8 @@ void CStatusDlg::ShowUserCount() {
     ASSERT_UI_THREAD();
     count_->setText(QString::fromUtf8(roster_text::kUserCount).arg(user_count_));
     count_->adjustSize();
-    test_hooks::report("user_count", QString::number(user_count_));
+    if (observer_)
+        observer_->UserCountShown(user_count_);
     platform::post_message(this, msg::kRepaintLabel, reinterpret_cast<intptr_t>(count_), 0);
 }
 
@@ -269,7 +269,8 @@ void CStatusDlg::ShowLinkState(const std::string& text) {
     ASSERT_UI_THREAD();
     link_text_ = gbk_to_qstring(text);
     PlaceLinkState();
-    test_hooks::report("link_state", link_text_);
+    if (observer_)
+        observer_->LinkStateShown(text);
 }
 
 void CStatusDlg::SetRecordingDevice(int device_id) {

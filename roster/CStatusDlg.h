@@ -68,6 +68,8 @@ public:
     void SetOutputVolume(int volume);
     // Message 2024.
     void ShowOutputVolume(int volume);
+    // Who is told what the bar has shown (none by default).
+    void set_observer(IPanelObserver* o) { observer_ = o; }
 
     void on_message(unsigned id, intptr_t wparam, intptr_t lparam) override;
 
@@ -101,6 +103,7 @@ private:
 
     call_back* cb_;
     ISessionActions* actions_;
+    IPanelObserver* observer_ = nullptr;
     std::string skin_folder_;
     std::unique_ptr<CMixer> mixer_; // null until opened
     int input_index_ = -1;          // the chosen devices, for opening the mixer

@@ -180,6 +180,38 @@ public:
     virtual int SpeakerVolume(uint32_t user_id) = 0;
 };
 
+// What the panels have shown, for whoever watches a run from outside (the run report of tests and headless
+// runs, app/RunReport). A panel with an observer tells it after the change is on the screen; without one it
+// tells nobody. Texts are GBK. UI thread, except VideoPictureShown (the link thread that decodes).
+class IPanelObserver {
+public:
+    virtual ~IPanelObserver() = default;
+    // Message log: a notice line (as cut for the log), one that ends with a link to a file, a chat line of
+    // somebody (its text with faces as "[n]"), and the faces of a chat line just shown.
+    virtual void NoticeShown(const std::string& text) { (void)text; }
+    virtual void FileNoticeShown(const std::string& text, const std::string& utf8_path) {
+        (void)text, (void)utf8_path;
+    }
+    virtual void ChatShown(uint32_t sender, uint16_t private_flag, const std::string& plain) {
+        (void)sender, (void)private_flag, (void)plain;
+    }
+    virtual void ChatFacesShown(int faces, bool animating) { (void)faces, (void)animating; }
+    // Chat input: the own line went out (to a user id, or pkt::kEveryone).
+    virtual void ChatSent(uint32_t target) { (void)target; }
+    // Status bar: the room's size and the link's state as shown.
+    virtual void UserCountShown(int count) { (void)count; }
+    virtual void LinkStateShown(const std::string& text) { (void)text; }
+    // User list: a tile shows a user (the stored picture, or one drawn from the nickname); a user's tile
+    // was redrawn after a change; a user's picture download ended (download::Result).
+    virtual void TileFilled(int slot, uint32_t user_id, bool picture) {
+        (void)slot, (void)user_id, (void)picture;
+    }
+    virtual void TileChanged(const proto::UserBlock& block) { (void)block; }
+    virtual void PictureArrived(uint32_t user_id, int result) { (void)user_id, (void)result; }
+    // A remote video window decoded its `decoded`-th picture of the user (now and then, not every one).
+    virtual void VideoPictureShown(uint32_t user_id, uint64_t decoded) { (void)user_id, (void)decoded; }
+};
+
 // Receivers of posted window messages.
 enum class Window { MainDialog, UserList, StatusBar };
 

@@ -24,6 +24,11 @@ inline bool ToggleCamera(call_back& cb) {
 inline void NoticeLine(call_back& cb, const std::string& gbk) {
     cb.request(kReqNoticeLine, const_cast<char*>(gbk.c_str()), int(gbk.size()));
 }
+// A notice that ends with a link to a file the client wrote itself (GBK text, UTF-8 path).
+inline void FileNotice(call_back& cb, const std::string& gbk, const std::string& utf8_path) {
+    FileNoticeRequest r{gbk.c_str(), utf8_path.c_str()};
+    cb.request(kReqFileNotice, &r, sizeof r);
+}
 inline bool MicrophoneOn(call_back& cb) {
     return cb.request(kReqMicrophoneOn, nullptr, 0) != 0;
 }

@@ -80,6 +80,28 @@ bool Session::SelfHasRights(uint32_t mask) {
     return self && (self->block.rights & mask) != 0;
 }
 
+void Session::DeviceSetting(DeviceSettingRequest* r) {
+    if (!r || r->device < 0 || r->device > 2)
+        return;
+    if (r->operation == 1) {
+        r->value = r->device == kRecordingDevice  ? settings_.record_deviceid
+                   : r->device == kPlaybackDevice ? settings_.play_deviceid
+                                                  : settings_.camera_deviceid;
+    } else {
+        SaveDeviceSetting(r->device, r->value);
+    }
+}
+
+bool Session::VideoWindow(const VideoWindowRequest* r) {
+    if (!r || !panels_.video)
+        return false;
+    if (r->operation == 0)
+        return r->block && panels_.video->AssignWindow(r->user_id, identity_.room_id, *r->block);
+    if (r->operation == 1)
+        return panels_.video->ReleaseWindow(r->user_id, identity_.room_id);
+    return false;
+}
+
 int Session::request(int type, void* data, int) {
     switch (type) {
     case kReqConnected:
@@ -98,19 +120,9 @@ int Session::request(int type, void* data, int) {
         return microphone_on_ ? 1 : 0;
     case kReqCameraOn:
         return camera_on_ ? 1 : 0;
-    case kReqDeviceSetting: {
-        auto* r = static_cast<DeviceSettingRequest*>(data);
-        if (!r || r->device < 0 || r->device > 2)
-            return 1;
-        if (r->operation == 1) {
-            r->value = r->device == kRecordingDevice  ? settings_.record_deviceid
-                       : r->device == kPlaybackDevice ? settings_.play_deviceid
-                                                      : settings_.camera_deviceid;
-        } else {
-            SaveDeviceSetting(r->device, r->value);
-        }
+    case kReqDeviceSetting:
+        DeviceSetting(static_cast<DeviceSettingRequest*>(data));
         return 1;
-    }
     case kReqFindUser: {
         auto* r = static_cast<FindUserRequest*>(data);
         if (r)
@@ -129,16 +141,8 @@ int Session::request(int type, void* data, int) {
         return SelfHasRights(pkt::kRightHost) ? 1 : 0;
     case kReqSpeakRequest:
         return actions_ && actions_->RequestToSpeak() ? 1 : 0;
-    case kReqVideoWindow: {
-        auto* r = static_cast<VideoWindowRequest*>(data);
-        if (!r || !panels_.video)
-            return 0;
-        if (r->operation == 0)
-            return r->block && panels_.video->AssignWindow(r->user_id, identity_.room_id, *r->block) ? 1 : 0;
-        if (r->operation == 1)
-            return panels_.video->ReleaseWindow(r->user_id, identity_.room_id) ? 1 : 0;
-        return 0;
-    }
+    case kReqVideoWindow:
+        return VideoWindow(static_cast<VideoWindowRequest*>(data)) ? 1 : 0;
     case kReqHasRights:
         return data && SelfHasRights(*static_cast<const uint32_t*>(data)) ? 1 : 0;
     case kReqChatLine:

@@ -66,6 +66,11 @@ public:
     bool Send(uint16_t type, const proto::Bytes& payload) override;
 
 private:
+    // Request 14: reads a device id into the request, or stores the one it carries.
+    void DeviceSetting(DeviceSettingRequest* r);
+    // Request 20: lends a video window to a user (operation 0) or takes it back (1).
+    bool VideoWindow(const VideoWindowRequest* r);
+
     ILinkTransport& transport_;
     SessionIdentity identity_;
     ClientSettings settings_;

@@ -609,73 +609,77 @@ void SessionController::OnDevicesChanged(const DeviceLists& now) {
     }
     const DeviceLists before = std::move(*devices_);
     devices_ = now;
-    struct Kind {
-        std::vector<std::string> old_names, new_names, old_labels, new_labels;
-        DeviceKind setting;
-    };
     auto labels = [](const std::vector<AudioDevice>& d) {
         std::vector<std::string> l;
         for (const AudioDevice& x : d)
             l.push_back(x.description.empty() ? x.name : x.description);
         return l;
     };
-    const Kind kinds[] = {
+    const DeviceChange kinds[] = {
         {names_of(before.recording), names_of(now.recording), labels(before.recording), labels(now.recording),
          kRecordingDevice},
         {names_of(before.playback), names_of(now.playback), labels(before.playback), labels(now.playback),
          kPlaybackDevice},
         {before.cameras, now.cameras, before.cameras, now.cameras, kCameraDevice},
     };
-    for (const Kind& k : kinds) {
-        for (size_t i = 0; i < k.new_names.size(); ++i)
-            if (find_name(k.old_names, k.new_names[i]) < 0)
-                Notice(format(utf8_to_gbk(session_text::kDeviceAdded).c_str(),
-                              utf8_to_gbk(k.new_labels[i]).c_str()));
-        for (size_t i = 0; i < k.old_names.size(); ++i)
-            if (find_name(k.new_names, k.old_names[i]) < 0)
-                Notice(format(utf8_to_gbk(session_text::kDeviceRemoved).c_str(),
-                              utf8_to_gbk(k.old_labels[i]).c_str()));
-        ClientSettings& s = session_.settings();
-        const int id = k.setting == kRecordingDevice  ? s.record_deviceid
-                       : k.setting == kPlaybackDevice ? s.play_deviceid
-                                                      : s.camera_deviceid;
-        if (id < 0 || id >= int(k.old_names.size()))
-            continue; // the default device (or one never seen): nothing to follow
-        const int moved = find_name(k.new_names, k.old_names[size_t(id)]);
-        if (moved == id)
-            continue;
-        if (moved >= 0) {
-            // Still there, at another place in the list: the setting follows the device.
-            session_.SaveDeviceSetting(k.setting, moved);
-            continue;
+    for (const DeviceChange& k : kinds) {
+        SayDeviceChanges(k);
+        FollowDevice(k, !now.cameras.empty());
+    }
+}
+
+void SessionController::SayDeviceChanges(const DeviceChange& k) {
+    for (size_t i = 0; i < k.new_names.size(); ++i)
+        if (find_name(k.old_names, k.new_names[i]) < 0)
+            Notice(format(utf8_to_gbk(session_text::kDeviceAdded).c_str(),
+                          utf8_to_gbk(k.new_labels[i]).c_str()));
+    for (size_t i = 0; i < k.old_names.size(); ++i)
+        if (find_name(k.new_names, k.old_names[i]) < 0)
+            Notice(format(utf8_to_gbk(session_text::kDeviceRemoved).c_str(),
+                          utf8_to_gbk(k.old_labels[i]).c_str()));
+}
+
+void SessionController::FollowDevice(const DeviceChange& k, bool cameras_left) {
+    const ClientSettings& s = session_.settings();
+    const int id = k.setting == kRecordingDevice  ? s.record_deviceid
+                   : k.setting == kPlaybackDevice ? s.play_deviceid
+                                                  : s.camera_deviceid;
+    if (id < 0 || id >= int(k.old_names.size()))
+        return; // the default device (or one never seen): nothing to follow
+    const int moved = find_name(k.new_names, k.old_names[size_t(id)]);
+    if (moved == id)
+        return;
+    if (moved >= 0) {
+        // Still there, at another place in the list: the setting follows the device.
+        session_.SaveDeviceSetting(k.setting, moved);
+        return;
+    }
+    // The device in use went away: the default one takes over, now.
+    switch (k.setting) {
+    case kRecordingDevice:
+        if (session_.microphone_on()) {
+            ToggleMicrophone(id);
+            session_.SaveDeviceSetting(kRecordingDevice, -1);
+            ToggleMicrophone(-1);
+        } else {
+            session_.SaveDeviceSetting(kRecordingDevice, -1);
         }
-        // The device in use went away: the default one takes over, now.
-        switch (k.setting) {
-        case kRecordingDevice:
-            if (session_.microphone_on()) {
-                ToggleMicrophone(id);
-                session_.SaveDeviceSetting(kRecordingDevice, -1);
-                ToggleMicrophone(-1);
-            } else {
-                session_.SaveDeviceSetting(kRecordingDevice, -1);
-            }
-            NoticeUtf8(session_text::kRecordingFellBack);
-            break;
-        case kPlaybackDevice:
-            session_.SaveDeviceSetting(kPlaybackDevice, -1);
-            NoticeUtf8(session_text::kPlaybackFellBack);
-            break;
-        case kCameraDevice: {
-            const bool was_on = session_.camera_on();
-            if (was_on)
-                ToggleCamera(id);
-            session_.SaveDeviceSetting(kCameraDevice, -1);
-            NoticeUtf8(session_text::kCameraFellBack);
-            if (was_on && !now.cameras.empty())
-                ToggleCamera(-1);
-            break;
-        }
-        }
+        NoticeUtf8(session_text::kRecordingFellBack);
+        break;
+    case kPlaybackDevice:
+        session_.SaveDeviceSetting(kPlaybackDevice, -1);
+        NoticeUtf8(session_text::kPlaybackFellBack);
+        break;
+    case kCameraDevice: {
+        const bool was_on = session_.camera_on();
+        if (was_on)
+            ToggleCamera(id);
+        session_.SaveDeviceSetting(kCameraDevice, -1);
+        NoticeUtf8(session_text::kCameraFellBack);
+        if (was_on && cameras_left)
+            ToggleCamera(-1);
+        break;
+    }
     }
 }
 

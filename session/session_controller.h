@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "session/panels.h"
 #include "session/roster.h"
@@ -107,6 +108,16 @@ private:
     bool ServiceFailureText(const std::string& text);
     void NoticeUtf8(const char* utf8);
     void Debug(const std::string& gbk);
+    // One kind of device before and after a look: names (what identifies a device) and labels (what is said).
+    struct DeviceChange {
+        std::vector<std::string> old_names, new_names, old_labels, new_labels;
+        DeviceKind setting;
+    };
+    // Says the devices that came and went.
+    void SayDeviceChanges(const DeviceChange& change);
+    // The setting follows the device in use to its new place; when it went away, the default one takes over
+    // (the microphone and the camera are restarted on it; the camera only when there is one).
+    void FollowDevice(const DeviceChange& change, bool cameras_left);
     void SendMicrophone(bool on, int device_id);
     void UpdateSelfMicrophone();
 

@@ -117,9 +117,7 @@ void CMediaDlg::on_raw_frame(const uint8_t* yuyv, int width, int height, uint32_
                 [this, path] {
                     const std::string text = qstring_to_gbk(
                         QString::fromUtf8(video_text::kSnapshotSaved).arg(QString()).trimmed());
-                    const std::string file = path.toStdString();
-                    FileNoticeRequest notice{text.c_str(), file.c_str()};
-                    cb_->request(kReqFileNotice, &notice, sizeof notice);
+                    req::FileNotice(*cb_, text, path.toStdString());
                 },
                 Qt::QueuedConnection);
         }

@@ -1,7 +1,6 @@
 // A remote video window (see CVideoItem.h).
 #include "video/CVideoItem.h"
 
-#include "platform/test_hooks.h"
 #include "session/requests.h"
 
 #include <QMetaObject>
@@ -79,8 +78,10 @@ void CVideoItem::ShowFrame(const uint8_t* payload, size_t length) {
     ++decoded_;
     picture_.Publish(decoder_.pixels().data(), decoder_.width(), decoder_.height(), decoder_.width() * 4,
                      QImage::Format_RGB32, false);
-    if (decoded_ % 15 == 1) // about once a second: whose picture is shown and how far it got
-        test_hooks::report("video_picture", QString("%1 %2").arg(user_id_).arg(decoded_));
+    // About once a second, whoever watches hears whose picture is shown and how far it got.
+    IPanelObserver* observer = observer_.load();
+    if (observer && decoded_ % 15 == 1)
+        observer->VideoPictureShown(user_id_, decoded_);
     if (snapshot_pending_.exchange(false))
         WriteSnapshot();
 }
@@ -102,9 +103,7 @@ void CVideoItem::WriteSnapshot() {
         [this, who, path] {
             const std::string text = qstring_to_gbk(
                 QString::fromUtf8(video_text::kRemoteSnapshotSaved).arg(who, QString()).trimmed());
-            const std::string file = path.toStdString();
-            FileNoticeRequest notice{text.c_str(), file.c_str()};
-            cb_->request(kReqFileNotice, &notice, sizeof notice);
+            req::FileNotice(*cb_, text, path.toStdString());
         },
         Qt::QueuedConnection);
 }

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "session/call_back.h"
+#include "session/panels.h"
 #include "video/VideoPicture.h"
 #include "video/video_codec.h"
 #include "wire/protocol.h"
@@ -34,6 +35,8 @@ public:
     uint64_t frames_decoded() const { return decoded_; }
     uint64_t frames_dropped() const { return dropped_; }
     QString last_snapshot() const;
+    // Who is told, on the link thread, that a picture was decoded (now and then; none by default).
+    void set_observer(IPanelObserver* o) { observer_ = o; }
 
 protected:
     bool ShowsFrame() const override { return user_id_ != 0; }
@@ -48,6 +51,7 @@ private:
     std::atomic<uint32_t> user_id_{0};
     std::atomic<bool> snapshot_pending_{false};
     std::atomic<uint64_t> decoded_{0}, dropped_{0};
+    std::atomic<IPanelObserver*> observer_{nullptr};
     mutable std::mutex title_mutex_;
     QString title_text_;
     QString last_snapshot_;
