@@ -11,7 +11,8 @@
 // by 25 %).
 //
 //   fanout_bench [BUILD_DIR]      FANOUT_SECONDS (default 5) sets the length of a measured run, FANOUT_ROUNDS
-//                                 (default 3) the rounds, FANOUT_CAPACITY=0 leaves the capacity out.
+//                                 (default 3) the rounds, FANOUT_CAPACITY=0 leaves the capacity out,
+//                                 FANOUT_LOADS the fixed loads ("10,50,200,voice" by default).
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -484,7 +485,14 @@ int main(int argc, char** argv) {
         "(bench/fanout_relay), each in its own process; this process drives; %d rounds alternated, %.0f s "
         "measured each; median (min-max); %u cores, load average %s\n",
         rounds, seconds, std::thread::hardware_concurrency(), la.c_str());
+    // FANOUT_LOADS picks the fixed loads, e.g. "50,voice" (default: all of them).
+    const std::string loads = std::getenv("FANOUT_LOADS") ? std::getenv("FANOUT_LOADS") : "10,50,200,voice";
+    auto wanted = [&](const std::string& name) {
+        return ("," + loads + ",").find("," + name + ",") != std::string::npos;
+    };
     for (int n : {10, 50, 200}) {
+        if (!wanted(std::to_string(n)))
+            continue;
         char title[160];
         std::snprintf(title, sizeof title,
                       "video: 10 cameras x %d frames/s x %zu bytes to N=%d watching each", kCameraRate,
@@ -494,7 +502,7 @@ int main(int argc, char** argv) {
         load.seconds = seconds;
         compare(servers, title, load, rounds);
     }
-    {
+    if (wanted("voice")) {
         Load load;
         load.voice = true;
         load.receivers = 50;

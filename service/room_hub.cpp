@@ -1,6 +1,8 @@
 // Room rules (see room_hub.h).
 #include "service/room_hub.h"
 
+#include "wire/framing.h"
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
@@ -41,14 +43,55 @@ std::array<uint8_t, 20> expected_key(const std::string& secret, uint32_t user, u
     return key;
 }
 
-RoomHub::RoomHub(HubConfig config) : config_(std::move(config)) {}
+SharedPayload::SharedPayload(uint16_t type, const uint8_t* data, size_t size)
+    : offset_(framing::kHeaderSize), framed_type_(type) {
+    auto frame = std::make_shared<proto::Bytes>(framing::kHeaderSize + size);
+    framing::write_header(frame->data(), type, uint32_t(size));
+    if (size)
+        std::memcpy(frame->data() + framing::kHeaderSize, data, size);
+    bytes_ = std::move(frame);
+}
+
+SharedPayload SharedPayload::from_frame(uint16_t type, proto::Bytes frame) {
+    SharedPayload p;
+    p.offset_ = framing::kHeaderSize;
+    p.framed_type_ = type;
+    p.bytes_ = std::make_shared<const proto::Bytes>(std::move(frame));
+    return p;
+}
+
+bool SeatBook::claim(uint32_t user, const Holder& me, const std::function<bool(const Holder&)>& may_take,
+                     std::optional<Holder>* pushed_out) {
+    std::lock_guard lock(mutex_);
+    auto [it, fresh] = seats_.try_emplace(user, me);
+    if (fresh)
+        return true;
+    if (!may_take(it->second))
+        return false;
+    *pushed_out = it->second;
+    it->second = me;
+    return true;
+}
+
+void SeatBook::take(uint32_t user, const Holder& me) {
+    std::lock_guard lock(mutex_);
+    seats_[user] = me;
+}
+
+void SeatBook::release(uint32_t user, int hub, ConnId conn) {
+    std::lock_guard lock(mutex_);
+    auto it = seats_.find(user);
+    if (it != seats_.end() && it->second.hub == hub && it->second.conn == conn)
+        seats_.erase(it);
+}
+
+RoomHub::RoomHub(HubConfig config) : config_(std::move(config)) {
+    if (!config_.seats)
+        config_.seats = std::make_shared<SeatBook>();
+}
 
 int64_t RoomHub::steady_ms() const {
-    if (config_.now_steady_ms)
-        return config_.now_steady_ms();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return steady_now_ms(config_.now_steady_ms);
 }
 
 int64_t RoomHub::unix_ms() const {
@@ -75,17 +118,7 @@ bool RoomHub::Bucket::Take(double per_second, double burst, int64_t now_ms) {
 void RoomHub::log_unauthenticated(const std::string& line) {
     // A loop of reconnecting peers makes a few lines per connection: one a second, whatever the number of
     // connections or addresses.
-    const int64_t now = steady_ms();
-    if (now - unauthenticated_log_ms_ < 1000) {
-        ++unauthenticated_unlogged_;
-        return;
-    }
-    if (config_.log)
-        config_.log(line + (unauthenticated_unlogged_ ? " (and " + std::to_string(unauthenticated_unlogged_) +
-                                                            " more before a login since the last such line)"
-                                                      : ""));
-    unauthenticated_log_ms_ = now;
-    unauthenticated_unlogged_ = 0;
+    unauthenticated_log_.write(line, steady_ms(), config_.log);
 }
 
 void RoomHub::log_drop(ConnId conn, Conn* k, const std::string& why) {
@@ -208,6 +241,8 @@ void RoomHub::adopt(ConnId conn, uint32_t room_id, const proto::UserBlock& block
     Member& m = room.members[block.user_id];
     m.conn = conn;
     m.block = block;
+    m.changed();
+    config_.seats->take(block.user_id, {config_.hub_index, conn, block.ip, {}});
 }
 
 bool RoomHub::adopt_watch(uint32_t room_id, uint32_t target, uint32_t watcher) {
@@ -383,31 +418,26 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
     }
     // A user logged in on another connection: only a reconnect of that very session takes the seat over
     // (its earlier link is gone or going); anything else is refused.
-    for (auto& [other_id, other] : conns_) {
-        if (other_id != conn && other.seat && other.seat->second == l->user_id) {
-            if (!may_take_over(other, c, *l)) {
-                if (config_.log)
-                    config_.log("connection " + std::to_string(conn) + ": user " +
-                                std::to_string(l->user_id) + " is in already; " +
-                                (l->flags & proto::Login::kReconnectFlag ? "no proof of that session"
-                                                                         : "not a reconnect"));
-                result.result = kLoginAlreadyIn;
-                out.push_back({conn, pkt::kLoginResult, result.encode(), false});
-                return;
-            }
-            // The session pushed out is told why before it is closed, in words and with the result the client
-            // takes as final (it does not reconnect).
-            const ConnId stale = other_id;
-            leave(stale, out);
-            out.push_back(
-                {stale, pkt::kSystemText, proto::SystemText{kGbkLoggedInElsewhere}.encode(), false});
-            proto::LoginResult pushed;
-            pushed.result = kLoginAlreadyIn;
-            out.push_back({stale, pkt::kLoginResult, pushed.encode(), false});
-            out.push_back({stale, 0, {}, true});
-            break;
-        }
+    SeatBook::Holder me_holder{config_.hub_index, conn, c.ip, {}};
+    if (config_.session_tokens && RAND_bytes(me_holder.token.data(), int(me_holder.token.size())) != 1)
+        me_holder.token = {}; // never a known token: without randomness no takeover succeeds
+    std::optional<SeatBook::Holder> pushed;
+    if (!config_.seats->claim(
+            l->user_id, me_holder, [&](const SeatBook::Holder& h) { return may_take_over(h, c, *l); },
+            &pushed)) {
+        if (config_.log)
+            config_.log(
+                "connection " + std::to_string(conn) + ": user " + std::to_string(l->user_id) +
+                " is in already; " +
+                (l->flags & proto::Login::kReconnectFlag ? "no proof of that session" : "not a reconnect"));
+        result.result = kLoginAlreadyIn;
+        out.push_back({conn, pkt::kLoginResult, result.encode(), false});
+        return;
     }
+    if (pushed && pushed->hub == config_.hub_index)
+        push_out(pushed->conn, out);
+    else if (pushed && config_.push_out_elsewhere)
+        config_.push_out_elsewhere(pushed->hub, pushed->conn);
 
     Room& room = rooms_[l->room_id];
     if (room.host == 0) {
@@ -438,18 +468,19 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
     out.push_back({conn, pkt::kLoginResult, result.encode(), false});
     if (config_.session_tokens) {
         // A fresh token for every session: only the local service that holds it can take this seat over.
-        if (RAND_bytes(c.token.data(), int(c.token.size())) != 1)
-            for (auto& b : c.token) // never a known token: without randomness no takeover succeeds
-                b = 0;
-        proto::SessionToken t{c.token};
+        proto::SessionToken t{me_holder.token};
         out.push_back({conn, pkt::kSessionToken, t.encode(), false});
     }
-    for (const auto& [id, m] : room.members) {
-        proto::UserBlock b = m.block;
-        b.state = 0;
-        out.push_back({conn, pkt::kUserPresent, b.encode(), false});
+    out.reserve(out.size() + 2 * room.members.size() + 2);
+    for (auto& [id, m] : room.members) {
+        if (m.present.empty()) {
+            proto::UserBlock b = m.block;
+            b.state = 0;
+            m.present = SharedPayload(pkt::kUserPresent, b.encode());
+        }
+        out.push_back({conn, pkt::kUserPresent, m.present, false});
     }
-    to_others(room, l->user_id, pkt::kUserEntered, me.block.encode(), out);
+    to_others(room, l->user_id, pkt::kUserEntered, SharedPayload(pkt::kUserEntered, me.block.encode()), out);
     room.members[l->user_id] = std::move(me);
     ++room.epoch;
     // A host who comes (back) finds the hands that are up, in the order they went up.
@@ -461,7 +492,26 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
         config_.log("user " + std::to_string(l->user_id) + " entered room " + std::to_string(l->room_id));
 }
 
-bool RoomHub::may_take_over(const Conn& holder, const Conn& c, const proto::Login& l) const {
+void RoomHub::push_out(ConnId stale, Out& out) {
+    // The session pushed out is told why before it is closed, in words and with the result the client takes
+    // as final (it does not reconnect).
+    leave(stale, out);
+    out.push_back({stale, pkt::kSystemText, proto::SystemText{kGbkLoggedInElsewhere}.encode(), false});
+    proto::LoginResult pushed;
+    pushed.result = kLoginAlreadyIn;
+    out.push_back({stale, pkt::kLoginResult, pushed.encode(), false});
+    out.push_back({stale, 0, {}, true});
+}
+
+std::vector<Outgoing> RoomHub::push_out(ConnId conn) {
+    Out out;
+    auto c = conns_.find(conn);
+    if (c != conns_.end() && c->second.seat)
+        push_out(conn, out);
+    return out;
+}
+
+bool RoomHub::may_take_over(const SeatBook::Holder& holder, const Conn& c, const proto::Login& l) const {
     if (!(l.flags & proto::Login::kReconnectFlag))
         return false;
     if (!config_.session_tokens)
@@ -476,7 +526,7 @@ void RoomHub::chat(Room& room, Member& from, const uint8_t* data, size_t size, O
     if (!line)
         return;
     line->sender = from.block.user_id;
-    const SharedPayload payload = line->encode();
+    const SharedPayload payload(pkt::kChatMessage, line->encode());
     if (line->private_flag == 0) {
         to_others(room, from.block.user_id, pkt::kChatMessage, payload, out);
         return;
@@ -494,11 +544,15 @@ void RoomHub::video(uint32_t room_id, Room& room, Member& from, const uint8_t* d
     // The frame as it came, with the sender and the room filled in and a length field past the payload cut
     // to what is there: one copy, whatever the number of watchers.
     const uint32_t length = uint32_t(std::min<size_t>(get_le32(data + 8), size - proto::VideoFrame::kHeader));
-    proto::Bytes bytes(data, data + proto::VideoFrame::kHeader + length);
-    put_le32(&bytes[0], from.block.user_id);
-    put_le32(&bytes[4], room_id);
-    put_le32(&bytes[8], length);
-    const SharedPayload payload(std::move(bytes));
+    const size_t payload_size = proto::VideoFrame::kHeader + length;
+    proto::Bytes frame(framing::kHeaderSize + payload_size);
+    framing::write_header(frame.data(), pkt::kVideoFrame, uint32_t(payload_size));
+    uint8_t* p = frame.data() + framing::kHeaderSize;
+    std::memcpy(p, data, payload_size);
+    put_le32(p, from.block.user_id);
+    put_le32(p + 4, room_id);
+    put_le32(p + 8, length);
+    const SharedPayload payload = SharedPayload::from_frame(pkt::kVideoFrame, std::move(frame));
     if (from.watcher_conns_epoch != room.epoch) {
         from.watcher_conns.clear();
         for (uint32_t w : from.watchers)
@@ -516,7 +570,7 @@ void RoomHub::voice(Room& room, Member& from, const uint8_t* data, size_t size, 
     if (!packet)
         return;
     packet->user_id = from.block.user_id;
-    to_others(room, from.block.user_id, pkt::kVoice, packet->encode(), out);
+    to_others(room, from.block.user_id, pkt::kVoice, SharedPayload(pkt::kVoice, packet->encode()), out);
 }
 
 void RoomHub::camera(uint32_t room_id, Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {
@@ -526,6 +580,7 @@ void RoomHub::camera(uint32_t room_id, Room& room, Member& from, const uint8_t* 
     state->user_id = from.block.user_id;
     state->room_id = room_id;
     from.block.stream = state->stream;
+    from.changed();
     to_others(room, from.block.user_id, pkt::kCameraState, state->encode(), out);
 }
 
@@ -658,6 +713,7 @@ void RoomHub::speak_control(Room& room, Member&, const uint8_t* data, size_t siz
         target->second.block.rights &= ~uint32_t(pkt::kRightSpeak);
         target->second.block.state &= ~uint32_t(pkt::kStateMicrophone);
     }
+    target->second.changed();
     to_others(room, 0, pkt::kRightsChange, change.encode(), out);
 }
 
@@ -678,6 +734,7 @@ void RoomHub::chat_control(ConnId conn, Room& room, Member& host, const uint8_t*
         target->second.block.rights |= pkt::kRightChat;
     else
         target->second.block.rights &= ~uint32_t(pkt::kRightChat);
+    target->second.changed();
     proto::RightsChange relayed{change->user_id, pkt::kRightChat, change->operation, 0};
     to_others(room, 0, pkt::kRightsChange, relayed.encode(), out);
 }
@@ -688,6 +745,7 @@ void RoomHub::leave(ConnId conn, Out& out, uint32_t ended_by) {
         return;
     const auto [room_id, user_id] = *c->second.seat;
     c->second.seat.reset();
+    config_.seats->release(user_id, config_.hub_index, conn);
     auto r = rooms_.find(room_id);
     if (r == rooms_.end())
         return;

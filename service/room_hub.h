@@ -8,11 +8,14 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "service/service_log.h"
 #include "service/user_directory.h"
 #include "wire/protocol.h"
 
@@ -21,19 +24,31 @@ namespace room {
 using ConnId = uint64_t;
 
 // A payload built once and shared by every receiver of a fan-out, so that sending it to fifty users copies
-// nothing per user.
+// nothing per user. One made for a packet type holds its whole frame (header and payload), which the server
+// then sends as it is.
 class SharedPayload {
 public:
     SharedPayload() = default;
     SharedPayload(proto::Bytes bytes) : bytes_(std::make_shared<const proto::Bytes>(std::move(bytes))) {}
-    const uint8_t* data() const { return bytes_ ? bytes_->data() : nullptr; }
-    size_t size() const { return bytes_ ? bytes_->size() : 0; }
+    SharedPayload(uint16_t type, const uint8_t* data, size_t size);
+    SharedPayload(uint16_t type, const proto::Bytes& bytes)
+        : SharedPayload(type, bytes.data(), bytes.size()) {}
+    // A whole frame of `type`, header written.
+    static SharedPayload from_frame(uint16_t type, proto::Bytes frame);
+    const uint8_t* data() const { return bytes_ ? bytes_->data() + offset_ : nullptr; }
+    size_t size() const { return bytes_ ? bytes_->size() - offset_ : 0; }
     bool empty() const { return size() == 0; }
     // Equal for copies of one payload: lets the sender build one frame for all of them.
     const void* identity() const { return bytes_.get(); }
+    // The whole frame when this payload was made for `type`, else null.
+    std::shared_ptr<const proto::Bytes> frame(uint16_t type) const {
+        return offset_ && type == framed_type_ ? bytes_ : nullptr;
+    }
 
 private:
     std::shared_ptr<const proto::Bytes> bytes_;
+    size_t offset_ = 0; // the frame header's size when bytes_ is a whole frame
+    uint16_t framed_type_ = 0;
 };
 
 // One packet for one connection, or (close set) the instruction to close that connection.
@@ -42,6 +57,30 @@ struct Outgoing {
     uint16_t type = 0;
     SharedPayload payload;
     bool close = false;
+};
+
+// Who holds each user's seat, for all the hubs of a process: one seat a user, whatever the room and whichever
+// I/O thread serves it. Thread-safe: hubs on different threads share one.
+class SeatBook {
+public:
+    struct Holder {
+        int hub = 0; // which hub of the process
+        ConnId conn = 0;
+        uint32_t ip = 0;
+        std::array<uint8_t, 16> token{}; // the session's proof (session tokens)
+    };
+    // Seats `user` with `me` when the seat is free, or when `may_take(holder)` lets this login take it over
+    // (the holder pushed out is then in `pushed_out`). False: refused, the seat stays with its holder.
+    bool claim(uint32_t user, const Holder& me, const std::function<bool(const Holder&)>& may_take,
+               std::optional<Holder>* pushed_out);
+    // Seats `user` with `me` whoever held it (a member adopted from other servers).
+    void take(uint32_t user, const Holder& me);
+    // Frees the seat when it is still held by connection `conn` of hub `hub`.
+    void release(uint32_t user, int hub, ConnId conn);
+
+private:
+    std::mutex mutex_;
+    std::unordered_map<uint32_t, Holder> seats_;
 };
 
 struct HubConfig {
@@ -70,6 +109,12 @@ struct HubConfig {
     // A sender is asked for a key frame (type 26 with 1) for a new watcher at most this often; a watcher
     // who comes sooner is served at the sender's first frame after that.
     int key_frame_request_ms = 1000;
+    // Hubs of one process that serve their rooms on different threads share the seats; this hub's number
+    // among them, and how a seat taken over from another hub reaches that hub (it calls push_out there, on
+    // its own thread). Without, the hub keeps its seats to itself.
+    std::shared_ptr<SeatBook> seats;
+    int hub_index = 0;
+    std::function<void(int hub, ConnId conn)> push_out_elsewhere;
 };
 
 // Login results.
@@ -102,6 +147,8 @@ public:
     void on_connect(ConnId conn, uint32_t ip, uint16_t port);
     std::vector<Outgoing> on_packet(ConnId conn, uint16_t type, const uint8_t* data, size_t size);
     std::vector<Outgoing> on_disconnect(ConnId conn);
+    // A session whose seat a login on another hub took over: told why, and closed.
+    std::vector<Outgoing> push_out(ConnId conn);
 
     // Read-only views for the server, tests and status lines.
     bool logged_in(ConnId conn) const;
@@ -136,6 +183,11 @@ private:
         // The watchers' connections, in the order of `watchers`: made again when the room's epoch moved.
         std::vector<ConnId> watcher_conns;
         uint64_t watcher_conns_epoch = 0;
+        // The user-present packet that tells a newcomer of this member, made at the first login after a
+        // change of the block (a class that arrives together shares one copy per member).
+        SharedPayload present;
+        // Drops the present packet: the block changed.
+        void changed() { present = {}; }
     };
     struct RaisedHand {
         uint32_t user_id;
@@ -162,7 +214,6 @@ private:
         int64_t last_drop_log_ms = -1000000;
         int unlogged_drops = 0;
         Bucket chat, video, voice;
-        std::array<uint8_t, 16> token{}; // the session's proof, once logged in (session_tokens)
     };
 
     using Out = std::vector<Outgoing>;
@@ -189,7 +240,9 @@ private:
     // Asks `sender` for a key frame now, or marks it owed when the last request was too recent.
     void request_key_frame(Member& sender, Out& out);
     // A seat held by another connection: true when this login may take it over.
-    bool may_take_over(const Conn& holder, const Conn& c, const proto::Login& l) const;
+    bool may_take_over(const SeatBook::Holder& holder, const Conn& c, const proto::Login& l) const;
+    // Tells the session of `conn` that its user logged in elsewhere, and closes it.
+    void push_out(ConnId conn, Out& out);
     // Reports a broken rule (rate-limited per connection) and counts it; true when the connection is to be
     // closed for it.
     bool violation(ConnId conn, const std::string& why);
@@ -201,8 +254,7 @@ private:
     int64_t steady_ms() const;
     int64_t unix_ms() const;
     std::optional<ConnId> closing_; // set by a violation that ends the connection
-    int64_t unauthenticated_log_ms_ = -1000000;
-    uint64_t unauthenticated_unlogged_ = 0;
+    UnauthenticatedLog unauthenticated_log_;
 
     HubConfig config_;
     std::map<uint32_t, Room> rooms_;

@@ -21,21 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Link : call_back {
-    std::vector<int> requests;
-    std::vector<std::pair<uint16_t, proto::Bytes>> sent;
-    std::vector<VideoWindowRequest> windows;
-    int request(int type, void* data, int) override {
-        requests.push_back(type);
-        if (type == kReqVideoWindow)
-            windows.push_back(*static_cast<VideoWindowRequest*>(data));
-        return 1;
-    }
-    bool Send(uint16_t type, const proto::Bytes& payload) override {
-        sent.push_back({type, payload});
-        return true;
-    }
-};
+using Link = RecordingLink;
 
 class UserList : public ::testing::Test {
 protected:

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "service/room_hub.h"
+#include "wire/framing.h"
 
 using namespace proto;
 using room::ConnId;
@@ -594,4 +595,110 @@ TEST(RoomHub, TheHostRemovesAUserWhoIsToldWhyAndClosed) {
     // A speaker level is the local service's business: the room ignores it without counting it against
     // anybody.
     EXPECT_TRUE(h.send(3, pkt::kSpeakerVolume, SpeakerVolume{100, 50}.encode()).empty());
+}
+
+// What a newcomer is told of each member is that member's block as it is now (state bits cleared), however
+// often the block changed since the last newcomer; every user-present packet carries its whole frame.
+TEST(RoomHub, NewcomersLearnEveryMemberAsItIsNow) {
+    Hub h;
+    h.join(1, 100);
+    h.join(2, 200);
+    h.join(3, 300);
+    auto check = [&](ConnId c, uint32_t user, size_t members) {
+        auto out = to(h.join(c, user), c);
+        size_t presents = 0;
+        for (const auto& o : out) {
+            if (o.type != pkt::kUserPresent)
+                continue;
+            ++presents;
+            auto b = UserBlock::decode(o.payload.data(), o.payload.size());
+            ASSERT_TRUE(b);
+            UserBlock now = *h.hub().member(7, b->user_id);
+            now.state = 0;
+            EXPECT_EQ(Bytes(o.payload.data(), o.payload.data() + o.payload.size()), now.encode())
+                << "user " << b->user_id << " for newcomer " << user;
+            auto frame = o.payload.frame(pkt::kUserPresent);
+            ASSERT_TRUE(frame);
+            EXPECT_EQ(*frame, framing::make_frame(pkt::kUserPresent, now.encode()));
+            EXPECT_FALSE(o.payload.frame(pkt::kUserEntered)) << "a frame only for the type it was made for";
+        }
+        EXPECT_EQ(presents, members);
+    };
+    // One change between newcomers, so that each must show.
+    ConnId next = 4;
+    auto after = [&](ConnId from, uint16_t type, const Bytes& payload) {
+        h.send(from, type, payload);
+        check(next, uint32_t(next * 100), size_t(next - 1));
+        ++next;
+    };
+    after(2, pkt::kSpeakRequest, {}); // no change of a block: the packets made before serve again
+    after(2, pkt::kCameraState, CameraState{0, 0, {0x44495658, 320, 240, 24}}.encode());
+    after(1, pkt::kSpeakControl, SpeakControl{300, 1}.encode());
+    after(3, pkt::kMicrophoneOn, MicrophoneOn{0}.encode());
+    after(1, pkt::kRightsChange, RightsChange{200, pkt::kRightChat, pkt::kRightsRemove, 0}.encode());
+    EXPECT_EQ(h.hub().member(7, 200)->stream.width, 320);
+    EXPECT_EQ(h.hub().member(7, 300)->rights & pkt::kRightSpeak, uint32_t(pkt::kRightSpeak));
+    EXPECT_EQ(h.hub().member(7, 200)->rights & pkt::kRightChat, 0u);
+    after(2, pkt::kCameraState, CameraState{0, 0, {0, 0, 0, 0}}.encode());
+    after(1, pkt::kSpeakControl, SpeakControl{300, 0}.encode());
+    after(1, pkt::kRightsChange, RightsChange{200, pkt::kRightChat, pkt::kRightsAdd, 0}.encode());
+    EXPECT_EQ(h.hub().member(7, 300)->rights & pkt::kRightSpeak, 0u);
+}
+
+// A user holds one seat, whatever the room, until its connection goes; a seat taken over stays with the
+// connection that took it when the pushed-out one closes.
+TEST(RoomHubGuard, OneSeatAUserInAnyRoomUntilItsConnectionGoes) {
+    Hub h;
+    h.join(1, 100);
+    h.join(2, 200);
+    auto result = [&](const std::vector<Outgoing>& out, ConnId c) {
+        return LoginResult::decode(to(out, c)[0].payload.data(), 46)->result;
+    };
+    EXPECT_EQ(result(h.join(3, 200, 8), 3), room::kLoginAlreadyIn) << "in another room as well";
+    h.hub().on_disconnect(2);
+    EXPECT_EQ(result(h.join(4, 200, 8), 4), 0u) << "free again once its connection went";
+    EXPECT_EQ(result(h.join(5, 200, 7), 5), room::kLoginAlreadyIn);
+    EXPECT_EQ(result(h.join(6, 200, 8, Login::kReconnectFlag, h.tokens[4]), 6), 0u);
+    h.hub().on_disconnect(4); // the pushed-out connection closes after the takeover
+    EXPECT_EQ(result(h.join(7, 200, 8), 7), room::kLoginAlreadyIn) << "the seat stays with the newer session";
+    EXPECT_EQ(h.hub().connections_of(8), std::vector<ConnId>{6});
+    h.hub().on_disconnect(6);
+    EXPECT_EQ(result(h.join(8, 200, 7), 8), 0u);
+}
+
+// Hubs on different threads of one process share the seats: a user in a room of one hub is refused in a room
+// of another, and a reconnect with its session's token takes the seat over there, the hub that held it
+// pushing the old session out on its own thread.
+TEST(RoomHubGuard, HubsOfOneProcessShareTheSeats) {
+    auto book = std::make_shared<room::SeatBook>();
+    std::vector<std::pair<int, ConnId>> pushed;
+    auto config = [&](int index) {
+        room::HubConfig c;
+        c.seats = book;
+        c.hub_index = index;
+        c.push_out_elsewhere = [&pushed](int hub, ConnId conn) { pushed.push_back({hub, conn}); };
+        return c;
+    };
+    Hub a(config(0)), b(config(1));
+    a.join(1, 100);
+    a.join(2, 200);
+    auto refused = b.join(10, 200, 8);
+    EXPECT_EQ(LoginResult::decode(refused[0].payload.data(), 46)->result, room::kLoginAlreadyIn);
+    EXPECT_TRUE(pushed.empty());
+    auto taken = b.join(11, 200, 8, Login::kReconnectFlag, a.tokens[2]);
+    EXPECT_EQ(LoginResult::decode(to(taken, 11)[0].payload.data(), 46)->result, 0u);
+    ASSERT_EQ(pushed, (std::vector<std::pair<int, ConnId>>{{0, 2}}));
+    auto out = a.hub().push_out(2);
+    EXPECT_EQ(types(to(out, 1)), std::vector<uint16_t>{pkt::kUserLeft});
+    auto old = to(out, 2);
+    ASSERT_EQ(old.size(), 3u);
+    EXPECT_EQ(old[0].type, pkt::kSystemText);
+    EXPECT_EQ(LoginResult::decode(old[1].payload.data(), 46)->result, room::kLoginAlreadyIn);
+    EXPECT_TRUE(old[2].close);
+    a.hub().on_disconnect(2);
+    EXPECT_TRUE(a.hub().push_out(2).empty()) << "a session gone already is not pushed out twice";
+    EXPECT_EQ(LoginResult::decode(a.join(3, 200)[0].payload.data(), 46)->result, room::kLoginAlreadyIn)
+        << "the seat stays with the session on the other hub";
+    b.hub().on_disconnect(11);
+    EXPECT_EQ(LoginResult::decode(a.join(4, 200)[0].payload.data(), 46)->result, 0u);
 }

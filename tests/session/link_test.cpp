@@ -354,8 +354,7 @@ TEST(ServiceLink, ServiceThatIgnoresTheRequestToEndIsKilledAfterItsWait) {
     rig.link.SetUp(&rig.handler);
     ASSERT_TRUE(rig.service.holds_process());
     const pid_t pid = rig.service.pid();
-    for (int i = 0; i < 2000 && !fs::exists(fs::path(install.folder()) / "stubborn-ready"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(eventually([&] { return fs::exists(fs::path(install.folder()) / "stubborn-ready"); }, 10000));
     const auto start = std::chrono::steady_clock::now();
     rig.link.ShutDown();
     const auto waited = std::chrono::steady_clock::now() - start;
@@ -619,9 +618,7 @@ TEST(ServiceProcess, AServiceThatEndedByItselfIsCollectedAndLeavesNoZombie) {
     ASSERT_TRUE(service.start_service());
     const pid_t pid = service.pid();
     // Ended, but not yet collected: a zombie.
-    for (int waited = 0; process_running(pid) && waited < 5000; waited += 10)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_FALSE(process_running(pid));
+    ASSERT_TRUE(eventually([&] { return !process_running(pid); }));
     EXPECT_EQ(kill(pid, 0), 0) << "a zombie until collected";
     service.reap_if_ended();
     EXPECT_FALSE(service.holds_process());

@@ -5,11 +5,30 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "session/call_back.h"
 #include "session/intents.h"
 #include "session/panels.h"
+
+// The panels' call_back: records the requests (with the video windows asked for) and the packets sent, and
+// answers every request with 1.
+struct RecordingLink : call_back {
+    std::vector<int> requests;
+    std::vector<std::pair<uint16_t, proto::Bytes>> sent;
+    std::vector<VideoWindowRequest> windows;
+    int request(int type, void* data, int) override {
+        requests.push_back(type);
+        if (type == kReqVideoWindow)
+            windows.push_back(*static_cast<VideoWindowRequest*>(data));
+        return 1;
+    }
+    bool Send(uint16_t type, const proto::Bytes& payload) override {
+        sent.push_back({type, payload});
+        return true;
+    }
+};
 
 struct RecordingActions : ISessionActions {
     explicit RecordingActions(call_back* link = nullptr) : link(link) {}
