@@ -256,6 +256,7 @@ void RoomHub::adopt(ConnId conn, uint32_t room_id, const proto::UserBlock& block
     m.conn = conn;
     m.block = block;
     m.changed();
+    ++room.epoch;
     config_.seats->take(block.user_id, {config_.hub_index, conn, block.ip, {}});
 }
 
@@ -267,14 +268,23 @@ bool RoomHub::adopt_watch(uint32_t room_id, uint32_t target, uint32_t watcher) {
     if (t == r->second.members.end() || !r->second.members.count(watcher))
         return false;
     t->second.watchers.insert(watcher);
+    ++r->second.epoch;
     return true;
 }
 
-void RoomHub::to_others(const Room& room, uint32_t except, uint16_t type, const SharedPayload& payload,
+void RoomHub::to_others(Room& room, uint32_t except, uint16_t type, const SharedPayload& payload,
                         Out& out) const {
-    for (const auto& [id, m] : room.members)
+    if (room.everyone_epoch != room.epoch) {
+        room.everyone.clear();
+        room.everyone.reserve(room.members.size());
+        for (const auto& [id, m] : room.members)
+            room.everyone.emplace_back(id, m.conn);
+        room.everyone_epoch = room.epoch;
+    }
+    out.reserve(out.size() + room.everyone.size());
+    for (const auto& [id, conn] : room.everyone)
         if (id != except)
-            out.push_back({m.conn, type, payload, false});
+            out.push_back({conn, type, payload, false});
 }
 
 std::vector<Outgoing> RoomHub::on_packet(ConnId conn, uint16_t type, const uint8_t* data, size_t size) {

@@ -702,3 +702,37 @@ TEST(RoomHubGuard, HubsOfOneProcessShareTheSeats) {
     b.hub().on_disconnect(11);
     EXPECT_EQ(LoginResult::decode(a.join(4, 200)[0].payload.data(), 46)->result, 0u);
 }
+
+// Members and watches brought back without a login (a room rebuilt from other servers) receive the room's
+// packets and the video they watch at once, even when the room had already sent some before.
+TEST(RoomHub, AdoptedMembersAndWatchesReceiveAtOnce) {
+    Hub h;
+    h.join(1, 100);
+    h.join(2, 200);
+    h.send(2, pkt::kWatchVideo, WatchVideo{100, 1}.encode());
+    VideoFrame f;
+    f.frame = {1, 2, 3};
+    ChatLine line;
+    line.target = 0xFFFFFFFF;
+    line.text = "hi";
+    auto receivers = [](const std::vector<Outgoing>& out, uint16_t type) {
+        std::vector<ConnId> r;
+        for (const auto& o : out)
+            if (o.type == type)
+                r.push_back(o.to);
+        return r;
+    };
+    EXPECT_EQ(receivers(h.send(1, pkt::kVideoFrame, f.encode()), pkt::kVideoFrame), std::vector<ConnId>{2});
+    EXPECT_EQ(receivers(h.send(1, pkt::kChat, line.encode()), pkt::kChatMessage), std::vector<ConnId>{2});
+
+    UserBlock adopted;
+    adopted.user_id = 300;
+    adopted.rights = room::kGuestRights;
+    h.hub().adopt(3, 7, adopted);
+    EXPECT_EQ(receivers(h.send(1, pkt::kChat, line.encode()), pkt::kChatMessage),
+              (std::vector<ConnId>{2, 3}));
+    EXPECT_EQ(receivers(h.send(1, pkt::kVideoFrame, f.encode()), pkt::kVideoFrame), std::vector<ConnId>{2});
+    ASSERT_TRUE(h.hub().adopt_watch(7, 100, 300));
+    EXPECT_EQ(receivers(h.send(1, pkt::kVideoFrame, f.encode()), pkt::kVideoFrame),
+              (std::vector<ConnId>{2, 3}));
+}
