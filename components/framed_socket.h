@@ -86,12 +86,14 @@ private:
     bool on_io_thread();
     void fail(const std::string& why);
     // After a write: drops what was written, keeps a frame written in part, puts the untouched ones back.
-    void written(size_t bytes);
+    // True when nothing is left to write (the writer has stopped).
+    bool written(size_t bytes);
     // What a flushing close does once nothing waits, and its end; I/O thread.
     void finish_flush();
     void close_now();
 
     asio::ip::tcp::socket socket_;
+    asio::io_context* io_ = nullptr; // the context the socket belongs to
     asio::ip::tcp::endpoint remote_;
     const size_t send_cap_;
     PacketFn on_packet_;

@@ -515,6 +515,19 @@ TEST(RoomHub, VoiceOnlyFromASpeakerWithTheRightAndTheMicrophone) {
     // A voice packet without Opus bytes is refused by its layout.
     const Bytes empty = VoicePacket{0, 1, 1, {}}.encode();
     EXPECT_TRUE(h.send(1, pkt::kVoice, empty).empty());
+    // So is one larger than an Opus frame can be; the largest goes on byte for byte, the speaker's id in
+    // front.
+    const VoicePacket largest{0, 9, 77, Bytes(VoicePacket::kMaxOpus, 0x5A)};
+    Bytes oversized = largest.encode();
+    oversized.push_back(0);
+    EXPECT_TRUE(h.send(1, pkt::kVoice, oversized).empty());
+    auto out = h.send(1, pkt::kVoice, largest.encode());
+    ASSERT_EQ(out.size(), 2u);
+    VoicePacket stamped = largest;
+    stamped.user_id = 100;
+    EXPECT_EQ(Bytes(out[0].payload.data(), out[0].payload.data() + out[0].payload.size()), stamped.encode());
+    ASSERT_TRUE(out[0].payload.frame(pkt::kVoice));
+    EXPECT_EQ(*out[0].payload.frame(pkt::kVoice), framing::make_frame(pkt::kVoice, stamped.encode()));
 }
 
 TEST(RoomHub, RaisedHandsQueueInOrderAndComeBackToAReturningHost) {
