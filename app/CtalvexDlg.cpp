@@ -452,10 +452,9 @@ void CtalvexDlg::UpdateClassButtons() {
         queue->setAccessibleName(text);
         queue->setAccessibleDescription(text);
     }
-    test_hooks::report("hand_button",
-                       QString("%1 %2")
-                           .arg(hand && hand->isVisible() ? (raised ? "lower" : "raise") : "hidden")
-                           .arg(queue && queue->isVisible() ? "queue" : "-"));
+    if (run_report_)
+        run_report_->ClassButtonsShown(hand && hand->isVisible() ? (raised ? "lower" : "raise") : "hidden",
+                                       queue && queue->isVisible());
 }
 
 CHandQueueDlg* CtalvexDlg::ShowHandQueue() {
@@ -718,13 +717,14 @@ void CtalvexDlg::BringToFront() {
         if (chat_input_)
             if (QWidget* input = chat_input_->findChild<QTextEdit*>())
                 input->setFocus(Qt::OtherFocusReason);
-        test_hooks::report("shown", isVisible() ? "1" : "0");
-        test_hooks::report("title", windowTitle());
+        if (run_report_)
+            run_report_->WindowShown(isVisible(), windowTitle());
     });
 }
 
 void CtalvexDlg::BringToFrontOnRequest() {
-    test_hooks::report("raise_request", "1");
+    if (run_report_)
+        run_report_->RaiseRequested();
     if (isMinimized())
         showNormal();
     raise();
@@ -734,8 +734,8 @@ void CtalvexDlg::BringToFrontOnRequest() {
 void CtalvexDlg::OnLaunchRequest(const std::string& launch) {
     LaunchParams wanted;
     parse_launch_params(launch, wanted);
-    test_hooks::report("launch_request",
-                       QString::number(wanted.user_id) + " " + QString::number(wanted.room_id));
+    if (run_report_)
+        run_report_->LaunchRequested(wanted.user_id, wanted.room_id);
     BringToFrontOnRequest();
     if (wanted.user_id == 0 || (wanted.user_id == launch_.user_id && wanted.room_id == launch_.room_id))
         return;
@@ -744,7 +744,8 @@ void CtalvexDlg::OnLaunchRequest(const std::string& launch) {
         if (launch_.user_id != 0 &&
             !ask_yes_no(this, QString::fromUtf8(kSwitchClassText), QString::fromUtf8(kCaptionHint)))
             return;
-        test_hooks::report("switch_class", "1");
+        if (run_report_)
+            run_report_->ClassSwitched();
         next_launch_ = launch;
         done(0);
     });

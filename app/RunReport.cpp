@@ -96,3 +96,24 @@ void RunReport::VideoPictureShown(uint32_t user_id, uint64_t decoded) {
     // On the link thread: each line is one append of its own to the file.
     test_hooks::report("video_picture", QString("%1 %2").arg(user_id).arg(decoded));
 }
+
+void RunReport::WindowShown(bool visible, const QString& title) {
+    test_hooks::report("shown", visible ? "1" : "0");
+    test_hooks::report("title", title);
+}
+
+void RunReport::ClassButtonsShown(const char* hand, bool queue_visible) {
+    test_hooks::report("hand_button", QString("%1 %2").arg(hand).arg(queue_visible ? "queue" : "-"));
+}
+
+void RunReport::RaiseRequested() {
+    test_hooks::report("raise_request", "1");
+}
+
+void RunReport::LaunchRequested(uint32_t user_id, uint32_t room_id) {
+    test_hooks::report("launch_request", QString::number(user_id) + " " + QString::number(room_id));
+}
+
+void RunReport::ClassSwitched() {
+    test_hooks::report("switch_class", "1");
+}

@@ -1,9 +1,11 @@
 // The run report of tests and headless runs: with QUORIN_REPORT set (platform/test_hooks.h), what the window
-// showed is appended to that file as "key=value" lines, told by the panels (IPanelObserver) and the roster
-// (IRosterView); the panels themselves know nothing of the report. With QUORIN_WATCH_CAMERAS, the first
-// remote cameras are opened without anybody to click, through the user list's own watch, as a click on a
-// tile's camera does. UI thread, except VideoPictureShown (the link thread).
+// showed is appended to that file as "key=value" lines, told by the panels (IPanelObserver), the roster
+// (IRosterView) and the main window; the panels themselves know nothing of the report. With
+// QUORIN_WATCH_CAMERAS, the first remote cameras are opened without anybody to click, through the user list's
+// own watch, as a click on a tile's camera does. UI thread, except VideoPictureShown (the link thread).
 #pragma once
+
+#include <QString>
 
 #include "session/panels.h"
 #include "session/roster.h"
@@ -39,6 +41,15 @@ public:
     void TileChanged(const proto::UserBlock& block) override;
     void PictureArrived(uint32_t user_id, int result) override;
     void VideoPictureShown(uint32_t user_id, uint64_t decoded) override;
+
+    // The main window: shown (with its title) once the modal loop runs; the speak request button ("raise",
+    // "lower" or "hidden") and the host's list button; a second copy asked it to come to the front, or handed
+    // it a launch string; another class was chosen.
+    void WindowShown(bool visible, const QString& title);
+    void ClassButtonsShown(const char* hand, bool queue_visible);
+    void RaiseRequested();
+    void LaunchRequested(uint32_t user_id, uint32_t room_id);
+    void ClassSwitched();
 
 private:
     // Opens a remote camera that is on and not watched yet, while fewer than asked were opened.

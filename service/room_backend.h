@@ -2,11 +2,13 @@
 // other room servers (a cluster node). The server hands every connection event to it and sends what comes
 // back; a backend that also hears from elsewhere (other nodes) hands such packets to the sink it was attached
 // to. Every call, the sink's included, is made on the server's I/O thread.
+// A room server's connections talk to one through RoomConnections.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "service/room_hub.h"
@@ -23,6 +25,22 @@ public:
     virtual std::vector<Outgoing> on_packet(ConnId conn, uint16_t type, const uint8_t* data, size_t size) = 0;
     virtual std::vector<Outgoing> on_disconnect(ConnId conn) = 0;
     virtual bool logged_in(ConnId conn) const = 0;
+};
+
+// The rooms of this process alone.
+class HubBackend : public RoomBackend {
+public:
+    explicit HubBackend(HubConfig config) : hub_(std::move(config)) {}
+    RoomHub& hub() { return hub_; }
+    void on_connect(ConnId conn, uint32_t ip, uint16_t port) override { hub_.on_connect(conn, ip, port); }
+    std::vector<Outgoing> on_packet(ConnId conn, uint16_t type, const uint8_t* data, size_t size) override {
+        return hub_.on_packet(conn, type, data, size);
+    }
+    std::vector<Outgoing> on_disconnect(ConnId conn) override { return hub_.on_disconnect(conn); }
+    bool logged_in(ConnId conn) const override { return hub_.logged_in(conn); }
+
+private:
+    RoomHub hub_;
 };
 
 } // namespace room

@@ -91,11 +91,7 @@ RoomHub::RoomHub(HubConfig config) : config_(std::move(config)) {
 }
 
 int64_t RoomHub::steady_ms() const {
-    if (config_.now_steady_ms)
-        return config_.now_steady_ms();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+    return steady_now_ms(config_.now_steady_ms);
 }
 
 int64_t RoomHub::unix_ms() const {
@@ -122,17 +118,7 @@ bool RoomHub::Bucket::Take(double per_second, double burst, int64_t now_ms) {
 void RoomHub::log_unauthenticated(const std::string& line) {
     // A loop of reconnecting peers makes a few lines per connection: one a second, whatever the number of
     // connections or addresses.
-    const int64_t now = steady_ms();
-    if (now - unauthenticated_log_ms_ < 1000) {
-        ++unauthenticated_unlogged_;
-        return;
-    }
-    if (config_.log)
-        config_.log(line + (unauthenticated_unlogged_ ? " (and " + std::to_string(unauthenticated_unlogged_) +
-                                                            " more before a login since the last such line)"
-                                                      : ""));
-    unauthenticated_log_ms_ = now;
-    unauthenticated_unlogged_ = 0;
+    unauthenticated_log_.write(line, steady_ms(), config_.log);
 }
 
 void RoomHub::log_drop(ConnId conn, Conn* k, const std::string& why) {

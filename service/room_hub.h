@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "service/service_log.h"
 #include "service/user_directory.h"
 #include "wire/protocol.h"
 
@@ -255,8 +256,7 @@ private:
     int64_t steady_ms() const;
     int64_t unix_ms() const;
     std::optional<ConnId> closing_; // set by a violation that ends the connection
-    int64_t unauthenticated_log_ms_ = -1000000;
-    uint64_t unauthenticated_unlogged_ = 0;
+    UnauthenticatedLog unauthenticated_log_;
 
     HubConfig config_;
     std::map<uint32_t, Room> rooms_;

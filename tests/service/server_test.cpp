@@ -14,7 +14,8 @@
 #include "platform/process.h"
 #include "room_peer.h"
 #include "room_server_process.h"
-#include "service/service_server.h"
+#include "service/local_service.h"
+#include "service/room_server.h"
 #include "temp_dir.h"
 #include "wire/framing.h"
 #include "wire/protocol.h"
@@ -232,11 +233,11 @@ TEST(LocalService, RelayWithoutItsRoomServerRefusesTheLogin) {
 
 TEST(RoomServer, ConnectionThatNeverLogsInIsClosed) {
     asio::io_context io(1);
-    ServerOptions options;
+    RoomServerOptions options;
     options.listen = asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0);
-    options.login_timeout_ms = 200;
+    options.limits.login_timeout_ms = 200;
     options.hub.log = [](const std::string&) {};
-    ServiceServer server(io, options);
+    RoomServer server(io, options);
     ASSERT_TRUE(server.start());
     std::thread io_thread([&] { io.run(); });
 
@@ -256,12 +257,13 @@ TEST(RoomServer, ConnectionThatNeverLogsInIsClosed) {
 // limit is for connections that never log in, not for such a client.
 TEST(LocalService, AClientWaitingToLogInAgainKeepsItsLinkPastTheLoginTimeLimit) {
     asio::io_context io(1);
-    ServerOptions options;
+    LocalServiceOptions options;
     options.listen = asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0);
-    options.relay_to = ServerOptions::Upstream{"127.0.0.1", free_port()};
-    options.login_timeout_ms = 300;
+    options.max_clients = 2; // the silent one is closed by the time limit, not for the other
+    options.room_servers = {{"127.0.0.1", free_port()}};
+    options.limits.login_timeout_ms = 300;
     options.hub.log = [](const std::string&) {};
-    ServiceServer server(io, options);
+    LocalService server(io, options);
     ASSERT_TRUE(server.start());
     std::thread io_thread([&] { io.run(); });
 
@@ -388,10 +390,10 @@ TEST(LocalServiceGuard, RelayTriesTheRoomServerAgainAtEveryLogin) {
 
     // The room server starts on that port; the next login on the same link goes through.
     asio::io_context io(1);
-    ServerOptions options;
+    RoomServerOptions options;
     options.listen = asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), room_port);
     options.hub.log = [](const std::string&) {};
-    ServiceServer server(io, options);
+    RoomServer server(io, options);
     ASSERT_TRUE(server.start());
     std::thread io_thread([&] { io.run(); });
     EXPECT_EQ(login_peer(client, 12, 7), int(room::kLoginOk));

@@ -1,0 +1,89 @@
+// The connections of a server past their accept, each read as frames: into rooms (RoomConnections) or passed
+// on to a room server (Relay). What they share lives here: before its login a connection may send only a
+// login-sized frame, it is closed when it does not log in in time, and it gives way to newer ones when too
+// many wait for their login. All calls, the hooks' included, are made on the server's I/O thread.
+#pragma once
+
+#include <asio.hpp>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "service/listener.h"
+
+class FramedSocket;
+
+class ClientLinks {
+public:
+    // Why a connection left the set.
+    enum class Gone {
+        Closed,   // its link closed, or it did not log in in time
+        Evicted,  // closed for a newer connection
+        SentAway, // the room closed it
+    };
+    using GoneHook = std::function<void(room::ConnId, Gone)>;
+    struct Logs {
+        LogLine log;             // the server's lines
+        LogLine unauthenticated; // lines about connections that have not logged in (limited)
+    };
+
+    ClientLinks(asio::io_context& io, ConnectionLimits limits, Logs logs, GoneHook gone);
+    virtual ~ClientLinks() = default;
+    ClientLinks(const ClientLinks&) = delete;
+    ClientLinks& operator=(const ClientLinks&) = delete;
+
+    // Takes an accepted connection and starts reading it; its id, which grows with every connection.
+    room::ConnId add(asio::ip::tcp::socket socket);
+    // Applies the caps on connections waiting for their login before a newcomer from `from` is taken.
+    void make_room_for(const asio::ip::address& from);
+    // Closes a connection that may give its place to a newcomer when the places are taken; false when none
+    // may.
+    bool give_way(const std::string& why);
+    size_t size() const { return links_.size(); }
+    // Closes every connection, without telling anyone.
+    void close_all();
+    // The client's side of connection `id`, for the service's own messages to it; null when gone.
+    FramedSocket* client(room::ConnId id) const;
+    // A packet of the service's own (its user's speech, the microphone going off) for the room.
+    virtual void from_service(room::ConnId id, uint16_t type, const proto::Bytes& payload) = 0;
+
+protected:
+    struct Link {
+        std::shared_ptr<FramedSocket> socket;
+        std::shared_ptr<asio::steady_timer> login_timer; // until the login
+    };
+    // A new connection, before its first frame is read.
+    virtual void opened(room::ConnId id, const std::shared_ptr<FramedSocket>& socket) = 0;
+    virtual void on_frame(room::ConnId id, uint16_t type, const uint8_t* data, uint32_t size) = 0;
+    // Connection `id` counts against the caps and the time limit on the login.
+    virtual bool waiting_for_login(room::ConnId id) const = 0;
+    // Connection `id` may give its place to a newcomer.
+    virtual bool may_give_way(room::ConnId id) const { return waiting_for_login(id); }
+    // The close of connection `id` is a line of the log (not a limited one).
+    virtual bool logged_in(room::ConnId id) const = 0;
+    // Connection `id` has gone (closed, evicted, not logged in in time): what goes with it.
+    virtual void dropped(room::ConnId id) = 0;
+    // Every connection has been closed.
+    virtual void dropped_all() {}
+
+    // The link of `id` closed (by its peer or after an error).
+    void closed(room::ConnId id, const std::string& why);
+    // Removes a connection the room sent away, after what was said to it last has gone out.
+    void send_away(room::ConnId id);
+
+    asio::io_context& io_;
+    ConnectionLimits limits_;
+    Logs logs_;
+    std::unordered_map<room::ConnId, Link> links_; // looked up once per receiver of every packet
+
+private:
+    void evict(room::ConnId id, const std::string& why);
+    void arm_login_timer(room::ConnId id);
+
+    GoneHook gone_;
+    room::ConnId next_id_ = 1;
+};

@@ -1,0 +1,75 @@
+// The local service's client connections passed on to a room server: the room server is reached anew at
+// every login of the client (by name or address; with several, the nodes of a cluster, in turn, starting
+// after the one that last failed), every packet goes on unchanged both ways, and the session token the room
+// server gives is kept here for the client's reconnects. A login that finds no room server is answered with a
+// failure the client retries by itself. All calls, the hooks' included, are made on the I/O thread.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <unordered_map>
+#include <utility>
+
+#include "service/client_links.h"
+#include "service/room_connections.h"
+
+class Relay : public ClientLinks {
+public:
+    struct Upstream {
+        std::string host;
+        uint16_t port = 0;
+    };
+    struct Options {
+        std::vector<Upstream> room_servers; // at least one
+        int connect_timeout_ms = 5000;
+        ConnectionLimits limits;
+    };
+    // The same tap as connections into a room of this process.
+    Relay(asio::io_context& io, Options options, Logs logs, RoomConnections::Tap tap, GoneHook gone = {});
+
+    void from_service(room::ConnId id, uint16_t type, const proto::Bytes& payload) override;
+
+private:
+    struct Client {
+        std::shared_ptr<FramedSocket> socket;
+        std::shared_ptr<FramedSocket> upstream;
+        bool login_seen = false;   // the client has sent its login
+        bool sent_a_login = false; // ever (a client that waits to log in again keeps its link)
+        bool connecting = false;   // the room server is being reached
+        std::vector<std::vector<uint8_t>> pending;          // frames that wait for the room server
+        size_t upstream_tries = 0;                          // room servers tried for this login
+        std::optional<std::pair<uint32_t, uint32_t>> login; // (user, room) of the last login
+    };
+    // The token the room server gave the last session, kept across the client's reconnects.
+    struct HeldToken {
+        uint32_t user = 0, room = 0;
+        std::array<uint8_t, 16> token{};
+    };
+    void opened(room::ConnId id, const std::shared_ptr<FramedSocket>& socket) override;
+    void on_frame(room::ConnId id, uint16_t type, const uint8_t* data, uint32_t size) override;
+    bool waiting_for_login(room::ConnId id) const override;
+    // A client that waits to log in again after a failed login gives its place too.
+    bool may_give_way(room::ConnId id) const override;
+    bool logged_in(room::ConnId id) const override;
+    void dropped(room::ConnId id) override;
+    void dropped_all() override;
+    void from_room_server(room::ConnId id, uint16_t type, const uint8_t* data, uint32_t size);
+    void connect_upstream(room::ConnId id);
+    void upstream_failed(room::ConnId id, const std::string& why);
+    void upstream_ready(room::ConnId id, asio::ip::tcp::socket socket);
+    const Upstream& upstream_at(size_t i) const {
+        return options_.room_servers[i % options_.room_servers.size()];
+    }
+    void next_upstream() { upstream_next_ = (upstream_next_ + 1) % options_.room_servers.size(); }
+    // A frame from the client as it goes to the room server. A login is written anew: with this service's
+    // token when it is a reconnect of the session that holds it, and never with bytes of the client's beyond
+    // the login.
+    std::vector<uint8_t> to_upstream(Client& c, uint16_t type, const uint8_t* data, size_t size);
+
+    Options options_;
+    RoomConnections::Tap tap_;
+    std::unordered_map<room::ConnId, Client> clients_;
+    size_t upstream_next_ = 0; // the room server tried first at the next login
+    KindLimiter limiter_;
+    std::optional<HeldToken> token_;
+};
