@@ -77,7 +77,7 @@ void FramedSocket::drop_oldest(std::deque<SharedFrame>& lane) {
     ++dropped_;
 }
 
-bool FramedSocket::send_shared(SharedFrame frame, Lane lane) {
+bool FramedSocket::send_shared(SharedFrame frame, Lane lane, bool batch) {
     if (closed_ || draining_ || !frame)
         return false;
     const size_t size = frame->size();
@@ -134,8 +134,8 @@ bool FramedSocket::send_shared(SharedFrame frame, Lane lane) {
     if (!start_writing)
         return true;
     // On the I/O thread the write starts at once (a fan-out then costs no extra turn of the loop per
-    // receiver); from other threads it is handed over.
-    if (on_io_thread())
+    // receiver); from other threads, and for a batch, it is handed to the loop.
+    if (!batch && on_io_thread())
         write_front();
     else
         asio::post(socket_.get_executor(), [self = shared_from_this()] { self->write_front(); });
