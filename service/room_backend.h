@@ -25,6 +25,8 @@ public:
     virtual std::vector<Outgoing> on_packet(ConnId conn, uint16_t type, const uint8_t* data, size_t size) = 0;
     virtual std::vector<Outgoing> on_disconnect(ConnId conn) = 0;
     virtual bool logged_in(ConnId conn) const = 0;
+    // A session whose seat a login elsewhere in this process took over: what tells it and closes it.
+    virtual std::vector<Outgoing> push_out(ConnId) { return {}; }
 };
 
 // The rooms of this process alone.
@@ -38,6 +40,7 @@ public:
     }
     std::vector<Outgoing> on_disconnect(ConnId conn) override { return hub_.on_disconnect(conn); }
     bool logged_in(ConnId conn) const override { return hub_.logged_in(conn); }
+    std::vector<Outgoing> push_out(ConnId conn) override { return hub_.push_out(conn); }
 
 private:
     RoomHub hub_;
