@@ -271,7 +271,7 @@ TEST(FramedSocketQueue, ControlPacketsOvertakeWaitingVideo) {
     const int peer = accept(listener, nullptr, nullptr);
     auto framed = std::make_shared<FramedSocket>(std::move(s));
     framed->start([](uint16_t, const uint8_t*, uint32_t) {}, [](const std::string&) {});
-    std::thread runner([&] { io.run_for(std::chrono::seconds(5)); });
+    std::thread runner([&] { io.run_for(std::chrono::seconds(30)); }); // stopped at the end
     // Fill the kernel's buffers and the queue with video while the peer reads nothing.
     for (int i = 0; i < 600; ++i)
         framed->send_frame(framing::make_frame(10, std::vector<uint8_t>(32 * 1024, 1)), true);
@@ -313,15 +313,20 @@ TEST(FramedSocketQueue, LanesAreServedControlVoiceVideoAndSharedFramesArriveWhol
         sockets.push_back(std::make_shared<FramedSocket>(std::move(s)));
         sockets.back()->start([](uint16_t, const uint8_t*, uint32_t) {}, [](const std::string&) {});
     }
-    std::thread runner([&] { io.run_for(std::chrono::seconds(5)); });
+    std::thread runner([&] { io.run_for(std::chrono::seconds(30)); }); // stopped at the end
     auto shared = std::make_shared<const std::vector<uint8_t>>(
         framing::make_frame(10, std::vector<uint8_t>(32 * 1024, 7)));
     // Video until the kernel's buffers are full and some of it waits in the queue.
-    for (int round = 0; round < 200 && sockets[0]->queued_bytes() < 4 * shared->size(); ++round) {
-        for (int i = 0; i < 50; ++i)
-            sockets[0]->send_shared(shared, FramedSocket::Lane::Video);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    const bool backlog = eventually(
+        [&] {
+            if (sockets[0]->queued_bytes() >= 4 * shared->size())
+                return true;
+            for (int i = 0; i < 50; ++i)
+                sockets[0]->send_shared(shared, FramedSocket::Lane::Video);
+            return false;
+        },
+        10000, 20);
+    ASSERT_TRUE(backlog);
     ASSERT_GE(sockets[0]->queued_bytes(), 4 * shared->size());
     const size_t voices = FramedSocket::kVoiceQueueFrames + 5;
     for (size_t i = 0; i < voices; ++i)

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "eventually.h"
 #include "platform/sound.h"
 #include "temp_dir.h"
 #include "tone.h"
@@ -110,15 +111,13 @@ TEST(Sound, PlaysThroughTheSoundServerAndANewSoundCutsTheOldOneOff) {
     const ToneCheck check = tone_in(heard, 440);
     EXPECT_GT(check.sounding, 3) << "the sound reached the speaker";
     EXPECT_GT(check.share, 0.5);
-    for (int waited = 0; player.finished() < 1 && waited < 5000; waited += 20)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(eventually([&] { return player.finished() >= 1; }, 5000, 20));
     EXPECT_EQ(player.finished(), 1);
 
     player.PlayAsync(dir.file("long.wav"));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     player.PlayAsync(dir.file("tone.wav"));
-    for (int waited = 0; player.finished() < 2 && waited < 5000; waited += 20)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(eventually([&] { return player.finished() >= 2; }, 5000, 20));
     std::this_thread::sleep_for(std::chrono::milliseconds(2500)); // longer than the long sound
     EXPECT_EQ(player.finished(), 2) << "the long sound was cut off, the short one played to its end";
     player.PlayAsync(dir.file("missing.wav")); // beeps, plays nothing

@@ -100,6 +100,14 @@ struct Rig : PanelDoubles {
     ServiceLink link;
 };
 
+// User 12 in room 7 logged in to the stand-in service: the link set up, connected, and its login read.
+void log_in(StandIn& service, Rig& rig) {
+    rig.identify(12, 7);
+    rig.link.SetUp(&rig.handler);
+    rig.connect_first();
+    ASSERT_TRUE(service.accept_and_read());
+}
+
 } // namespace
 
 TEST(ServiceLink, StartsTheServiceLogsInAndStopsItAtShutDown) {
@@ -230,10 +238,7 @@ TEST(ServiceLink, LoginAfterReconnectResetsTheBackOff) {
     StandIn service;
     Install install(service.port());
     Rig rig(install);
-    rig.identify(12, 7);
-    rig.link.SetUp(&rig.handler);
-    rig.connect_first();
-    ASSERT_TRUE(service.accept_and_read());
+    ASSERT_NO_FATAL_FAILURE(log_in(service, rig));
     // A room server that cannot be reached: the service answers 6, and the link tries again without a box.
     EXPECT_TRUE(rig.link.OnLoginResult(login_result::kRoomUnreachable));
     EXPECT_TRUE(rig.host.posted.empty());
@@ -254,10 +259,7 @@ TEST(ServiceLink, RoomServerThatStaysDownIsAskedForLessAndLessOften) {
     StandIn service;
     Install install(service.port());
     Rig rig(install);
-    rig.identify(12, 7);
-    rig.link.SetUp(&rig.handler);
-    rig.connect_first();
-    ASSERT_TRUE(service.accept_and_read());
+    ASSERT_NO_FATAL_FAILURE(log_in(service, rig));
     std::vector<std::string> waits;
     for (int attempt = 0; attempt < 3; ++attempt) {
         EXPECT_TRUE(rig.link.OnLoginResult(login_result::kRoomUnreachable));
@@ -280,10 +282,7 @@ TEST(ServiceLink, ALossOrALoginResult6RightAfterAnAttemptReportedIsNotDropped) {
     StandIn service;
     Install install(service.port());
     Rig rig(install);
-    rig.identify(12, 7);
-    rig.link.SetUp(&rig.handler);
-    rig.connect_first();
-    ASSERT_TRUE(service.accept_and_read());
+    ASSERT_NO_FATAL_FAILURE(log_in(service, rig));
     // Each attempt's thread goes on for a while after it reported, as on a loaded machine.
     rig.host.linger_after_post_ms = 1000;
     service.drop();
@@ -320,10 +319,7 @@ TEST(ServiceLink, ALossDuringAnAttemptIsHandledWhenTheAttemptReports) {
     StandIn service;
     Install install(service.port());
     Rig rig(install);
-    rig.identify(12, 7);
-    rig.link.SetUp(&rig.handler);
-    rig.connect_first();
-    ASSERT_TRUE(service.accept_and_read());
+    ASSERT_NO_FATAL_FAILURE(log_in(service, rig));
     service.drop();
     ASSERT_TRUE(rig.handler.wait_for(pkt::kLinkLost));
     rig.link.Reconnect();
@@ -575,10 +571,7 @@ TEST(ServiceLink, PushedOutSessionDoesNotReconnectAfterItsLinkEnds) {
     StandIn service;
     Install install(service.port());
     Rig rig(install);
-    rig.identify(12, 7);
-    rig.link.SetUp(&rig.handler);
-    rig.connect_first();
-    ASSERT_TRUE(service.accept_and_read());
+    ASSERT_NO_FATAL_FAILURE(log_in(service, rig));
     EXPECT_FALSE(rig.link.OnLoginResult(login_result::kLoggedInElsewhere));
     service.drop();
     ASSERT_TRUE(rig.handler.wait_for(pkt::kLinkLost));
