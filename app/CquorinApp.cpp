@@ -51,6 +51,14 @@ void close_on_terminate_signals(QWidget* window) {
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
 }
+
+// The program replaces itself with a copy started with `launch`, as a click on a class link would start it;
+// returns only when that fails.
+void start_again_with(const std::string& launch) {
+    const QByteArray program = QCoreApplication::applicationFilePath().toLocal8Bit();
+    const char* argv[] = {program.constData(), launch.c_str(), nullptr};
+    execv(program.constData(), const_cast<char* const*>(argv));
+}
 } // namespace
 
 CquorinApp::CquorinApp(int& argc, char** argv, std::string launch_string)
@@ -66,18 +74,7 @@ bool CquorinApp::InitInstance() {
                                  path_join(folder, "translations"));
     SingleInstanceGuard guard(QString::fromUtf8(kMutexName));
     if (!guard.acquire()) {
-        test_hooks::report("second_copy", "1");
-        // A class link clicked while the client runs: the running copy takes it, and this one ends at once.
-        LaunchParams wanted;
-        parse_launch_params(launch_string_, wanted);
-        if (wanted.user_id != 0 && guard.hand_over_launch(launch_string_)) {
-            test_hooks::report("handed_over", "1");
-            return false;
-        }
-        show_message_box(nullptr, QString::fromUtf8(kAlreadyRunningText), QString::fromUtf8(kCaptionHint),
-                         MessageIcon::Information);
-        // The running copy comes to the front only while it has the default title.
-        guard.ask_running_copy_to_raise();
+        DeferToRunningCopy(guard);
         return false;
     }
 
@@ -87,23 +84,8 @@ bool CquorinApp::InitInstance() {
     // Started without a user (from the applications menu): the start screen says where to go.
     LaunchParams given;
     parse_launch_params(launch_string_, given);
-    if (given.user_id == 0) {
-        CStartDlg start(settings_file_path(install_folder()));
-        guard.on_launch_request = [&start](const std::string& launch) { start.JoinWithLink(launch); };
-        guard.on_raise_request = [&start] {
-            start.raise();
-            start.activateWindow();
-        };
-        close_on_terminate_signals(&start);
-        test_hooks::arm_main_window(&start);
-        test_hooks::report("start_screen", "1");
-        const bool joined = start.exec() == QDialog::Accepted;
-        guard.on_launch_request = nullptr;
-        guard.on_raise_request = nullptr;
-        if (!joined)
-            return false;
-        launch_string_ = start.launch_string();
-    }
+    if (given.user_id == 0 && !RunStartScreen(guard))
+        return false;
 
     CtalvexDlg dlg;
     parse_launch_params(launch_string_, dlg.launch());
@@ -124,10 +106,40 @@ bool CquorinApp::InitInstance() {
 
     // Another class was chosen: the program starts again with its launch string, as a click on its link
     // would have started it.
-    if (const std::optional<std::string>& next = dlg.next_launch()) {
-        const QByteArray program = QCoreApplication::applicationFilePath().toLocal8Bit();
-        const char* argv[] = {program.constData(), next->c_str(), nullptr};
-        execv(program.constData(), const_cast<char* const*>(argv));
-    }
+    if (const std::optional<std::string>& next = dlg.next_launch())
+        start_again_with(*next);
     return false;
+}
+
+void CquorinApp::DeferToRunningCopy(SingleInstanceGuard& guard) {
+    test_hooks::report("second_copy", "1");
+    // A class link clicked while the client runs: the running copy takes it, and this one ends at once.
+    LaunchParams wanted;
+    parse_launch_params(launch_string_, wanted);
+    if (wanted.user_id != 0 && guard.hand_over_launch(launch_string_)) {
+        test_hooks::report("handed_over", "1");
+        return;
+    }
+    show_message_box(nullptr, QString::fromUtf8(kAlreadyRunningText), QString::fromUtf8(kCaptionHint),
+                     MessageIcon::Information);
+    // The running copy comes to the front only while it has the default title.
+    guard.ask_running_copy_to_raise();
+}
+
+bool CquorinApp::RunStartScreen(SingleInstanceGuard& guard) {
+    CStartDlg start(settings_file_path(install_folder()));
+    guard.on_launch_request = [&start](const std::string& launch) { start.JoinWithLink(launch); };
+    guard.on_raise_request = [&start] {
+        start.raise();
+        start.activateWindow();
+    };
+    close_on_terminate_signals(&start);
+    test_hooks::arm_main_window(&start);
+    test_hooks::report("start_screen", "1");
+    const bool joined = start.exec() == QDialog::Accepted;
+    guard.on_launch_request = nullptr;
+    guard.on_raise_request = nullptr;
+    if (joined)
+        launch_string_ = start.launch_string();
+    return joined;
 }

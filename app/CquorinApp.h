@@ -5,6 +5,8 @@
 
 #include <string>
 
+class SingleInstanceGuard;
+
 class CquorinApp : public QApplication {
     Q_OBJECT
 public:
@@ -15,5 +17,11 @@ public:
     bool InitInstance();
 
 private:
+    // A second copy: hands its class link to the running copy, or says that one runs and brings it forward.
+    void DeferToRunningCopy(SingleInstanceGuard& guard);
+    // The start screen of a start without a user; true when the user joined a class (its launch string is
+    // then this copy's).
+    bool RunStartScreen(SingleInstanceGuard& guard);
+
     std::string launch_string_;
 };

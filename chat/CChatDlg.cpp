@@ -35,6 +35,21 @@ QPushButton* make_button(QWidget* parent, int id, const char* text) {
 CChatDlg::CChatDlg(call_back* cb, ISessionActions* actions, const std::string& install_folder,
                    QWidget* parent)
     : QWidget(parent), cb_(cb), actions_(actions) {
+    // The controls are made in this order: it is the order they are painted and found in.
+    MakeLabelAndRecipients();
+    const Buttons buttons = MakeButtons();
+    MakePrivateBox();
+    MakeInput(install_folder);
+    LoadSkin(install_folder, buttons);
+    ConnectButtons(buttons);
+    SetTabOrder(buttons);
+    NameControls();
+    ResetRecipients();
+    face_timer_.start(kFacePickerDelayMs, this);
+    initialised_ = true;
+}
+
+void CChatDlg::MakeLabelAndRecipients() {
     label_ = new ClxStatic(this);
     set_control_id(label_, kLabel);
     label_->setText(QString::fromUtf8(chat_text::kLabel));
@@ -48,12 +63,18 @@ CChatDlg::CChatDlg(call_back* cb, ISessionActions* actions, const std::string& i
     recipients_->setMinimumContentsLength(8);
     recipients_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     recipients_->adjustSize();
+}
 
-    auto* font_button = make_button(this, kFontButton, "A");
+CChatDlg::Buttons CChatDlg::MakeButtons() {
+    Buttons b;
+    b.font = make_button(this, kFontButton, "A");
     face_button_ = make_button(this, kFaceButton, "FACE");
-    auto* send_button = make_button(this, kSendButton, "Send");
-    auto* snapshot_button = make_button(this, kSnapshotButton, "SNAP");
+    b.send = make_button(this, kSendButton, "Send");
+    b.snapshot = make_button(this, kSnapshotButton, "SNAP");
+    return b;
+}
 
+void CChatDlg::MakePrivateBox() {
     private_box_ = new ClxCheckBox(this);
     set_control_id(private_box_, kPrivateBox);
     private_box_->setText(QString::fromUtf8(chat_text::kPrivate));
@@ -62,7 +83,9 @@ CChatDlg::CChatDlg(call_back* cb, ISessionActions* actions, const std::string& i
     private_box_->Refresh();
     private_box_->adjustSize();
     private_box_->setFocusPolicy(Qt::TabFocus);
+}
 
+void CChatDlg::MakeInput(const std::string& install_folder) {
     input_ = new CRichEditCtrlEx(this, kInput);
     set_control_id(input_, kInput);
     faces_folder_ = QString::fromStdString(path_join(install_folder, "Faces"));
@@ -76,29 +99,38 @@ CChatDlg::CChatDlg(call_back* cb, ISessionActions* actions, const std::string& i
     input_->set_event_sink(this);
     input_->installEventFilter(this);
     installEventFilter(this);
+}
 
+void CChatDlg::LoadSkin(const std::string& install_folder, const Buttons& buttons) {
     skin_.dialog = this;
     skin_.skin_folder = path_join(install_folder, "ui");
     skin_.Load(path_join(skin_.skin_folder, "chat.txt"));
     if (skin_.count() > 3)
-        snapshot_button->hide();
+        buttons.snapshot->hide();
+}
 
-    connect(send_button, &QPushButton::clicked, this, [this] { SendChatLine(); });
-    connect(font_button, &QPushButton::clicked, this, [this] {
+void CChatDlg::ConnectButtons(const Buttons& buttons) {
+    connect(buttons.send, &QPushButton::clicked, this, [this] { SendChatLine(); });
+    connect(buttons.font, &QPushButton::clicked, this, [this] {
         QTextCursor c = input_->textCursor();
         c.clearSelection();
         input_->setTextCursor(c);
         input_->PickFont(true);
     });
     connect(face_button_, &QPushButton::clicked, this, [this] { ToggleFacePopup(); });
-    // With the keyboard: from the text to sending, then to the choices around it.
-    QWidget::setTabOrder(input_, send_button);
-    QWidget::setTabOrder(send_button, recipients_);
-    QWidget::setTabOrder(recipients_, private_box_);
-    QWidget::setTabOrder(private_box_, font_button);
-    QWidget::setTabOrder(font_button, face_button_);
-    QWidget::setTabOrder(face_button_, snapshot_button);
+}
 
+void CChatDlg::SetTabOrder(const Buttons& buttons) {
+    // With the keyboard: from the text to sending, then to the choices around it.
+    QWidget::setTabOrder(input_, buttons.send);
+    QWidget::setTabOrder(buttons.send, recipients_);
+    QWidget::setTabOrder(recipients_, private_box_);
+    QWidget::setTabOrder(private_box_, buttons.font);
+    QWidget::setTabOrder(buttons.font, face_button_);
+    QWidget::setTabOrder(face_button_, buttons.snapshot);
+}
+
+void CChatDlg::NameControls() {
     // Names and tool tips for a screen reader and the mouse.
     recipients_->setAccessibleName(QString::fromUtf8(chat_text::kRecipientsName));
     recipients_->setToolTip(QString::fromUtf8(chat_text::kRecipientsName));
@@ -107,10 +139,6 @@ CChatDlg::CChatDlg(call_back* cb, ISessionActions* actions, const std::string& i
     input_->setAccessibleName(QString::fromUtf8(chat_text::kInputName));
     input_->setAccessibleDescription(QString::fromUtf8(chat_text::kInputTip));
     input_->setToolTip(QString::fromUtf8(chat_text::kInputTip));
-
-    ResetRecipients();
-    face_timer_.start(kFacePickerDelayMs, this);
-    initialised_ = true;
 }
 
 CChatDlg::~CChatDlg() = default;

@@ -71,6 +71,22 @@ protected:
     void timerEvent(QTimerEvent* e) override;
 
 private:
+    // The buttons the panel keeps no pointer to; set-up wires them.
+    struct Buttons {
+        QPushButton* font = nullptr;
+        QPushButton* send = nullptr;
+        QPushButton* snapshot = nullptr;
+    };
+    // Set-up, in this order.
+    void MakeLabelAndRecipients();
+    Buttons MakeButtons();
+    void MakePrivateBox();
+    void MakeInput(const std::string& install_folder);
+    void LoadSkin(const std::string& install_folder, const Buttons& buttons);
+    void ConnectButtons(const Buttons& buttons);
+    void SetTabOrder(const Buttons& buttons);
+    void NameControls();
+
     void Notice(const char* utf8);
     // The recipient entry of a user (-1 when none); entries after entry 0 carry the user id.
     int RecipientEntry(uint32_t user_id) const;

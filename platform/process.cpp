@@ -26,7 +26,8 @@
 extern char** environ;
 
 pid_t spawn_process(const std::string& path, const std::vector<std::string>& args,
-                    const std::string& working_dir, const std::vector<std::string>& extra_env) {
+                    const std::string& working_dir, const std::vector<std::string>& extra_env,
+                    int stderr_fd) {
     if (access(path.c_str(), X_OK) != 0)
         return 0;
     // The environment: ours, with every NAME= of extra_env replaced.
@@ -51,11 +52,14 @@ pid_t spawn_process(const std::string& path, const std::vector<std::string>& arg
         envp.push_back(e.data());
     envp.push_back(nullptr);
 
-    // posix_spawn cannot change the working folder before exec on this libc, so fork and exec.
+    // posix_spawn cannot change the working folder before exec on this libc, so fork and exec. Everything
+    // the child needs is made before the fork: after it only async-signal-safe calls run.
     pid_t pid = fork();
     if (pid < 0)
         return 0;
     if (pid == 0) {
+        if (stderr_fd >= 0 && stderr_fd != STDERR_FILENO && dup2(stderr_fd, STDERR_FILENO) < 0)
+            _exit(127);
         // The child gets none of our descriptors beyond the standard three: an inherited socket (the link,
         // the single-instance server) would outlive us in it and keep peers from seeing it close.
         close_range(3, ~0U, 0);

@@ -15,10 +15,12 @@ struct ProcessInfo {
 };
 
 // Starts `path` with `args` (not including the program itself) in `working_dir`, with the environment of
-// this process plus `extra_env` ("NAME=value" entries override). Returns the process id, or 0 when the
-// program is missing or not executable or the process cannot be made.
+// this process plus `extra_env` ("NAME=value" entries override). With `stderr_fd` (0 or more), the child's
+// standard error goes there (the caller keeps its descriptor and closes it); otherwise it is ours. Returns
+// the process id, or 0 when the program is missing or not executable or the process cannot be made.
 pid_t spawn_process(const std::string& path, const std::vector<std::string>& args,
-                    const std::string& working_dir, const std::vector<std::string>& extra_env = {});
+                    const std::string& working_dir, const std::vector<std::string>& extra_env = {},
+                    int stderr_fd = -1);
 
 // Waits up to `timeout_ms` for a child of this process to end. Its exit status (or 128 + signal), or nothing
 // on time-out or when it is not our child.

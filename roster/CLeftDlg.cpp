@@ -463,63 +463,68 @@ void CLeftDlg::ShowTileMenu(int slot, const QPoint& global) {
     tile_menu_->setAccessibleName(nick);
     tile_menu_->setAttribute(Qt::WA_DeleteOnClose);
     connect(tile_menu_, &QObject::destroyed, this, [this] { tile_menu_ = nullptr; });
-    if (class_actions_) {
-        // The speaker's level, 0 to 200 %, applied by the service's mixer as the slider moves.
-        auto* box = new QWidget(tile_menu_);
-        auto* row = new QHBoxLayout(box);
-        row->setContentsMargins(8, 4, 8, 4);
-        auto* label = new QLabel(box);
-        auto* slider = new QSlider(Qt::Horizontal, box);
-        slider->setObjectName("speaker_volume");
-        slider->setRange(0, proto::SpeakerVolume::kMaxPercent);
-        slider->setSingleStep(5);
-        slider->setPageStep(25);
-        slider->setMinimumWidth(140);
-        auto show = [label, slider, nick](int v) {
-            const QString text = QString::fromUtf8(roster_text::kMenuVolume).arg(v);
-            label->setText(text);
-            slider->setToolTip(text);
-            slider->setAccessibleName(nick + " " + text);
-            slider->setAccessibleDescription(text);
-        };
-        slider->setValue(class_actions_->SpeakerVolume(id));
-        show(slider->value());
-        connect(slider, &QSlider::valueChanged, this, [this, id, show](int v) {
-            show(v);
-            if (class_actions_)
-                class_actions_->SetSpeakerVolume(id, v);
-            if (UserRecord* r = roster_.FindById(id))
-                OnUserChanged(*r);
-        });
-        row->addWidget(label);
-        row->addWidget(slider);
-        auto* action = new QWidgetAction(tile_menu_);
-        action->setDefaultWidget(box);
-        tile_menu_->addAction(action);
-    }
-    if (SelfIsHost() && class_actions_) {
-        tile_menu_->addSeparator();
-        const bool may_speak = record->block.rights & pkt::kRightSpeak;
-        QAction* speech = tile_menu_->addAction(
-            QString::fromUtf8(may_speak ? roster_text::kMenuWithdraw : roster_text::kMenuGrant));
-        speech->setObjectName(may_speak ? "menu_withdraw" : "menu_grant");
-        connect(speech, &QAction::triggered, this, [this, id, may_speak] {
-            if (may_speak) {
-                SendSpeakControl(id, false);
-                roster_.SetMicrophone(id, false);
-            } else if (class_actions_) {
-                class_actions_->GrantSpeech(id);
-            }
-        });
-        QAction* remove = tile_menu_->addAction(QString::fromUtf8(roster_text::kMenuRemove));
-        remove->setObjectName("menu_remove");
-        connect(remove, &QAction::triggered, this, [this, id, nick] {
-            if (ask &&
-                ask(QString::fromUtf8(roster_text::kAskRemove).arg(nick),
-                    QString::fromUtf8(roster_text::kCaption)) &&
-                class_actions_)
-                class_actions_->RemoveFromClass(id);
-        });
-    }
+    if (class_actions_)
+        AddSpeakerVolume(id, nick);
+    if (SelfIsHost() && class_actions_)
+        AddHostEntries(id, nick, record->block.rights & pkt::kRightSpeak);
     tile_menu_->popup(global);
+}
+
+void CLeftDlg::AddSpeakerVolume(uint32_t id, const QString& nick) {
+    // The speaker's level, 0 to 200 %, applied by the service's mixer as the slider moves.
+    auto* box = new QWidget(tile_menu_);
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(8, 4, 8, 4);
+    auto* label = new QLabel(box);
+    auto* slider = new QSlider(Qt::Horizontal, box);
+    slider->setObjectName("speaker_volume");
+    slider->setRange(0, proto::SpeakerVolume::kMaxPercent);
+    slider->setSingleStep(5);
+    slider->setPageStep(25);
+    slider->setMinimumWidth(140);
+    auto show = [label, slider, nick](int v) {
+        const QString text = QString::fromUtf8(roster_text::kMenuVolume).arg(v);
+        label->setText(text);
+        slider->setToolTip(text);
+        slider->setAccessibleName(nick + " " + text);
+        slider->setAccessibleDescription(text);
+    };
+    slider->setValue(class_actions_->SpeakerVolume(id));
+    show(slider->value());
+    connect(slider, &QSlider::valueChanged, this, [this, id, show](int v) {
+        show(v);
+        if (class_actions_)
+            class_actions_->SetSpeakerVolume(id, v);
+        if (UserRecord* r = roster_.FindById(id))
+            OnUserChanged(*r);
+    });
+    row->addWidget(label);
+    row->addWidget(slider);
+    auto* action = new QWidgetAction(tile_menu_);
+    action->setDefaultWidget(box);
+    tile_menu_->addAction(action);
+}
+
+void CLeftDlg::AddHostEntries(uint32_t id, const QString& nick, bool may_speak) {
+    tile_menu_->addSeparator();
+    QAction* speech = tile_menu_->addAction(
+        QString::fromUtf8(may_speak ? roster_text::kMenuWithdraw : roster_text::kMenuGrant));
+    speech->setObjectName(may_speak ? "menu_withdraw" : "menu_grant");
+    connect(speech, &QAction::triggered, this, [this, id, may_speak] {
+        if (may_speak) {
+            SendSpeakControl(id, false);
+            roster_.SetMicrophone(id, false);
+        } else if (class_actions_) {
+            class_actions_->GrantSpeech(id);
+        }
+    });
+    QAction* remove = tile_menu_->addAction(QString::fromUtf8(roster_text::kMenuRemove));
+    remove->setObjectName("menu_remove");
+    connect(remove, &QAction::triggered, this, [this, id, nick] {
+        if (ask &&
+            ask(QString::fromUtf8(roster_text::kAskRemove).arg(nick),
+                QString::fromUtf8(roster_text::kCaption)) &&
+            class_actions_)
+            class_actions_->RemoveFromClass(id);
+    });
 }

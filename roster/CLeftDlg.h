@@ -91,6 +91,9 @@ private:
     void ClearTile(int slot);
     void Layout();
     void SendSpeakControl(uint32_t user_id, bool allow);
+    // The parts of the tile menu: the speaker level of user `id`, and for the host speech and removal.
+    void AddSpeakerVolume(uint32_t id, const QString& nick);
+    void AddHostEntries(uint32_t id, const QString& nick, bool may_speak);
     void Notice(const QString& text);
     void DescribeTile(int slot);
     bool SelfIsHost();

@@ -111,26 +111,10 @@ const Curl* curl_library() {
     return loaded;
 }
 
-} // namespace
-
-int DownloadToFile(const std::string& url, const std::string& path, const Limits& limits,
-                   const std::atomic<bool>* cancel) {
-    const Curl* lib = curl_library();
-    if (!lib)
-        return kOffline;
-    const Curl& c = *lib;
-    CURL* curl = c.curl_easy_init();
-    if (!curl)
-        return kOffline;
-    const std::string partial = path + ".part" + std::to_string(getpid());
-    Transfer t;
-    t.max_bytes = limits.max_bytes;
-    t.cancel = cancel;
-    t.file = std::fopen(partial.c_str(), "wb");
-    if (!t.file) {
-        c.curl_easy_cleanup(curl);
-        return kFileFailed;
-    }
+// The request: the headers it sends (freed by the caller after the transfer), where it may go, how long it
+// may take and where the body goes.
+curl_slist* set_options(const Curl& c, CURL* curl, const std::string& url, const Limits& limits,
+                        Transfer& t) {
     curl_slist* headers = c.curl_slist_append(nullptr, "Accept: */*");
     headers = c.curl_slist_append(headers, "Cache-Control: no-cache");
     headers = c.curl_slist_append(headers, "Pragma: no-cache");
@@ -152,52 +136,85 @@ int DownloadToFile(const std::string& url, const std::string& path, const Limits
     c.curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     c.curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     c.curl_easy_setopt(curl, CURLOPT_USERAGENT, "quorin");
+    return headers;
+}
 
+// Runs the transfer to its end, or until `cancel` is set.
+CURLcode perform(const Curl& c, CURL* curl, const std::atomic<bool>* cancel) {
     // The multi interface waits at most 50 ms at a time, so a cancel ends even a stalled transfer at once
     // (the easy interface looks at its progress callback only about once a second while nothing arrives).
-    CURLcode code = CURLE_OK;
-    if (CURLM* multi = c.curl_multi_init()) {
-        c.curl_multi_add_handle(multi, curl);
-        int running = 1;
-        bool cancelled = false;
-        while (running) {
-            if (c.curl_multi_perform(multi, &running) != CURLM_OK)
-                break;
-            if (cancel && cancel->load()) {
-                cancelled = true;
-                break;
-            }
-            if (running)
-                c.curl_multi_poll(multi, nullptr, 0, 50, nullptr);
+    CURLM* multi = c.curl_multi_init();
+    if (!multi)
+        return c.curl_easy_perform(curl);
+    c.curl_multi_add_handle(multi, curl);
+    int running = 1;
+    bool cancelled = false;
+    while (running) {
+        if (c.curl_multi_perform(multi, &running) != CURLM_OK)
+            break;
+        if (cancel && cancel->load()) {
+            cancelled = true;
+            break;
         }
-        int left = 0;
-        code = cancelled ? CURLE_ABORTED_BY_CALLBACK : CURLE_OK;
-        while (CURLMsg* m = c.curl_multi_info_read(multi, &left))
-            if (m->msg == CURLMSG_DONE && !cancelled)
-                code = m->data.result;
-        c.curl_multi_remove_handle(multi, curl);
-        c.curl_multi_cleanup(multi);
-    } else {
-        code = c.curl_easy_perform(curl);
+        if (running)
+            c.curl_multi_poll(multi, nullptr, 0, 50, nullptr);
     }
+    int left = 0;
+    CURLcode code = cancelled ? CURLE_ABORTED_BY_CALLBACK : CURLE_OK;
+    while (CURLMsg* m = c.curl_multi_info_read(multi, &left))
+        if (m->msg == CURLMSG_DONE && !cancelled)
+            code = m->data.result;
+    c.curl_multi_remove_handle(multi, curl);
+    c.curl_multi_cleanup(multi);
+    return code;
+}
+
+// What the transfer's outcome means for the caller.
+int result_of(CURLcode code, long status, const Transfer& t, bool closed) {
+    const bool cancelled = t.cancel && t.cancel->load();
+    if (code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_COULDNT_CONNECT ||
+        code == CURLE_UNSUPPORTED_PROTOCOL || code == CURLE_URL_MALFORMAT ||
+        code == CURLE_TOO_MANY_REDIRECTS ||
+        (code == CURLE_OPERATION_TIMEDOUT && status == 0 && t.written == 0 && !cancelled))
+        return kUrlFailed;
+    if (t.write_failed || !closed)
+        return kFileFailed;
+    if (code != CURLE_OK)
+        return kReadFailed;
+    if (status < 200 || status > 299)
+        return kUrlFailed; // an error page is not the picture
+    return kStored;
+}
+
+} // namespace
+
+int DownloadToFile(const std::string& url, const std::string& path, const Limits& limits,
+                   const std::atomic<bool>* cancel) {
+    const Curl* lib = curl_library();
+    if (!lib)
+        return kOffline;
+    const Curl& c = *lib;
+    CURL* curl = c.curl_easy_init();
+    if (!curl)
+        return kOffline;
+    const std::string partial = path + ".part" + std::to_string(getpid());
+    Transfer t;
+    t.max_bytes = limits.max_bytes;
+    t.cancel = cancel;
+    t.file = std::fopen(partial.c_str(), "wb");
+    if (!t.file) {
+        c.curl_easy_cleanup(curl);
+        return kFileFailed;
+    }
+    curl_slist* headers = set_options(c, curl, url, limits, t);
+    const CURLcode code = perform(c, curl, cancel);
     long status = 0;
     c.curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     c.curl_slist_free_all(headers);
     c.curl_easy_cleanup(curl);
     const bool closed = std::fclose(t.file) == 0;
 
-    int result = kStored;
-    if (code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_COULDNT_CONNECT ||
-        code == CURLE_UNSUPPORTED_PROTOCOL || code == CURLE_URL_MALFORMAT ||
-        code == CURLE_TOO_MANY_REDIRECTS ||
-        (code == CURLE_OPERATION_TIMEDOUT && status == 0 && t.written == 0 && !(cancel && cancel->load())))
-        result = kUrlFailed;
-    else if (t.write_failed || !closed)
-        result = kFileFailed;
-    else if (code != CURLE_OK)
-        result = kReadFailed;
-    else if (status < 200 || status > 299)
-        result = kUrlFailed; // an error page is not the picture
+    int result = result_of(code, status, t, closed);
     if (result == kStored && std::rename(partial.c_str(), path.c_str()) != 0)
         result = kFileFailed;
     if (result != kStored)

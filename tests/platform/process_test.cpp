@@ -21,6 +21,24 @@ TEST(Process, RunsInItsFolderWithExtraEnvironmentAndReportsTheExitCode) {
     EXPECT_EQ(read_file(dir.file("out.txt")), std::filesystem::canonical(dir.path()).string() + "\nhello\n");
 }
 
+// The child's standard error can go to a descriptor of ours (a pipe the test reads); its standard output
+// stays ours.
+TEST(Process, StandardErrorGoesWhereTheCallerSays) {
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    pid_t pid = spawn_process("/bin/sh", {"-c", "echo to-err >&2; echo to-out"}, "", {}, fds[1]);
+    ::close(fds[1]);
+    ASSERT_GT(pid, 0);
+    std::string got;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+        got.append(buffer, size_t(n));
+    ::close(fds[0]);
+    EXPECT_EQ(wait_process(pid, 5000).value_or(-1), 0);
+    EXPECT_EQ(got, "to-err\n") << "standard error only";
+    EXPECT_EQ(spawn_process("/nonexistent/program", {}, "", {}, fds[1]), 0);
+}
+
 TEST(Process, WaitTimesOutThenTerminateEndsIt) {
     pid_t pid = spawn_process("/bin/sleep", {"30"}, "");
     ASSERT_GT(pid, 0);

@@ -10,8 +10,6 @@
 
 #include "platform/process.h"
 
-extern char** environ;
-
 uint16_t listening_port_of(const std::string& line) {
     static const std::string kMark = "listening on ";
     const size_t at = line.find(kMark);
@@ -31,43 +29,14 @@ uint16_t listening_port_of(const std::string& line) {
 
 ReportingProcess::ReportingProcess(const std::string& path, const std::vector<std::string>& args,
                                    const std::string& working_dir, const std::vector<std::string>& env) {
-    // Everything the child needs is made before the fork: after it only async-signal-safe calls run.
-    std::vector<std::string> environment;
-    for (char** e = environ; e && *e; ++e) {
-        const std::string entry = *e;
-        const std::string name = entry.substr(0, entry.find('=') + 1);
-        bool overridden = false;
-        for (const std::string& x : env)
-            overridden = overridden || x.compare(0, name.size(), name) == 0;
-        if (!overridden)
-            environment.push_back(entry);
-    }
-    environment.insert(environment.end(), env.begin(), env.end());
-    std::vector<char*> argv{const_cast<char*>(path.c_str())};
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (std::string& e : environment)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-
     int pipe_fds[2];
-    if (access(path.c_str(), X_OK) != 0 || pipe2(pipe_fds, O_CLOEXEC) != 0) {
+    if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
         ended_ = true;
         return;
     }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipe_fds[1], STDERR_FILENO); // the copy is not closed on exec
-        close_range(3, ~0U, 0);
-        if (!working_dir.empty() && chdir(working_dir.c_str()) != 0)
-            _exit(127);
-        execve(path.c_str(), argv.data(), envp.data());
-        _exit(127);
-    }
+    const pid_t pid = spawn_process(path, args, working_dir, env, pipe_fds[1]);
     close(pipe_fds[1]);
-    if (pid < 0) {
+    if (pid <= 0) {
         close(pipe_fds[0]);
         ended_ = true;
         return;
