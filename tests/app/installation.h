@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "eventually.h"
 #include "platform/process.h"
 #include "room_peer.h"
 #include "temp_dir.h"
@@ -78,12 +79,7 @@ public:
     std::string errors(const std::string& name) const { return read_file(dir_.file(name + ".err")); }
 
     bool wait_for_report(const std::string& name, const std::string& line, int timeout_ms) const {
-        for (int waited = 0; waited < timeout_ms; waited += 10) {
-            if (report(name).find(line) != std::string::npos)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+        return eventually([&] { return report(name).find(line) != std::string::npos; }, timeout_ms, 10);
     }
 
 private:

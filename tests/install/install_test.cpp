@@ -16,6 +16,7 @@
 #include "app/app_texts.h"
 #include "app/launch_params.h"
 #include "config/client_config.h"
+#include "eventually.h"
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/text.h"
@@ -52,12 +53,7 @@ std::string read_all(const fs::path& p) {
 }
 
 bool wait_for_file_text(const fs::path& p, const std::string& text, int ms) {
-    for (int waited = 0; waited < ms; waited += 20) {
-        if (read_all(p).find(text) != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return eventually([&] { return read_all(p).find(text) != std::string::npos; }, ms, 20);
 }
 
 } // namespace
