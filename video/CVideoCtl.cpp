@@ -1,6 +1,7 @@
 // The control bar (see CVideoCtl.h).
 #include "video/CVideoCtl.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QPushButton>
 
@@ -73,7 +74,13 @@ void follow_hover(QWidget* picture, CVideoCtl* bar, QEvent* event) {
         bar->Place();
         bar->show();
     } else if (event->type() == QEvent::Leave) {
-        if (!picture->rect().contains(picture->mapFromGlobal(QCursor::pos())))
+        // The mouse may stay within the picture's rectangle while another window comes over it (the zoom
+        // window opening where the mouse is, a message box): the picture then gets no other leave, so the
+        // bar stays only while the picture itself is under the mouse.
+        const QPoint at = QCursor::pos();
+        const QWidget* under = QApplication::widgetAt(at);
+        if (!picture->rect().contains(picture->mapFromGlobal(at)) ||
+            !(under == picture || picture->isAncestorOf(under)))
             bar->hide();
     } else if (event->type() == QEvent::Resize && bar->isVisible()) {
         bar->Place();

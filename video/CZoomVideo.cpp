@@ -10,6 +10,8 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <algorithm>
+
 #include "config/client_config.h"
 #include "platform/controls.h"
 #include "platform/message_ids.h"
@@ -83,10 +85,18 @@ void CZoomVideo::ApplyLevel(bool keep_corner) {
         const QSize window(s.width(), s.height() + top_strip());
         const QPoint corner = keep_corner ? pos() : QPoint(0, 0);
         setGeometry(QRect(corner, window));
-        // Centred in the work area, keeping the size.
-        move(area.x() + (area.width() - window.width()) / 2,
-             area.y() + (area.height() - window.height()) / 2);
+        move(PlaceIn(area, window));
     }
+}
+
+QPoint CZoomVideo::PlaceIn(const QRect& area, const QSize& window) {
+    // A window larger than the work area (a small screen or a large scale factor) keeps its top strip on the
+    // screen, and with it the buttons at the strip's right end and the handle that moves it.
+    int x = area.x() + (area.width() - window.width()) / 2;
+    if (window.width() > area.width())
+        x = area.x() + area.width() - window.width();
+    const int y = std::max(area.y(), area.y() + (area.height() - window.height()) / 2);
+    return {x, y};
 }
 
 void CZoomVideo::ZoomOut() {

@@ -31,6 +31,9 @@ public:
     void ZoomIn();
     // The picture size of a level (0 x 0 for the full screen).
     static QSize LevelSize(int level);
+    // Where a window of a level's size stands in the work area `area`: centred, but with its top strip on the
+    // screen when it is larger than the area.
+    static QPoint PlaceIn(const QRect& area, const QSize& window);
 
 protected:
     void paintEvent(QPaintEvent* e) override;

@@ -328,6 +328,34 @@ TEST_F(DesktopTest, DoubleClickOnAPictureThenTheCloseButtonEndsTheClient) {
     EXPECT_TRUE(ends(15000)) << "the close button ends the client";
 }
 
+// The zoom window opens over the mouse on the picture and is closed with its x away from the picture: the
+// picture's control bar must not stay behind.
+TEST_F(DesktopTest, TheControlBarGoesWhenTheZoomWindowTookTheMouse) {
+    // The local picture to the middle of the screen, where the zoom window opens.
+    const QPoint strip(main_window.x() + 600, main_window.y() + 20);
+    const QPoint screen_centre(800, 500);
+    const QPoint by = screen_centre - media.center();
+    desktop.drag(strip.x(), strip.y(), strip.x() + by.x(), strip.y() + by.y());
+    ASSERT_TRUE(eventually(
+        [&] {
+            const QRect m = client->wait_widget("main_window/media_panel");
+            return m.contains(screen_centre) && m.contains(screen_centre + QPoint(0, 40));
+        },
+        5000))
+        << "the window moves";
+    desktop.double_click(screen_centre.x(), screen_centre.y() + 40);
+    const QRect z = zoom();
+    ASSERT_FALSE(z.isEmpty());
+    ASSERT_TRUE(z.contains(screen_centre + QPoint(0, 40))) << "the zoom window opens over the mouse";
+    const QRect x = client->wait_widget("zoom_window/1069");
+    ASSERT_FALSE(client->wait_widget("main_window/media_panel").contains(x.center()));
+    desktop.click(x.center().x(), x.center().y());
+    ASSERT_TRUE(client->wait_gone("zoom_window"));
+    desktop.move(2, 2);
+    EXPECT_TRUE(client->wait_gone("main_window/media_panel/1002")) << "the control bar hides";
+    desktop.screenshot(shot_path("bar_after_zoom"));
+}
+
 TEST_F(DesktopTest, TheWindowMovesByDragsOnlyAndMaximisesByDoubleClickOnItsTopStrip) {
     // A drag on a picture or a tile does not move the window.
     desktop.drag(media.center().x(), media.center().y(), media.center().x() + 120, media.center().y() + 60);

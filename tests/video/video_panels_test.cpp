@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QScreen>
 #include <QTest>
 
 #include <filesystem>
@@ -137,6 +139,22 @@ TEST(MediaPanel, SwitchesAnnouncesSendsAndSnaps) {
     EXPECT_EQ(link.of(pkt::kVideoFrame).size(), at_exit);
 }
 
+// Where a person can reach its buttons: centred where it fits, its top strip and the buttons at the strip's
+// right end on the screen where it does not (800 x 600 on a 1920 x 1080 screen at scale 2, a small netbook).
+TEST(ZoomWindow, StaysReachableOnSmallScreens) {
+    const QSize level3(800, 600 + 26);
+    EXPECT_EQ(CZoomVideo::PlaceIn({0, 0, 1600, 1000}, level3), QPoint(400, 187));
+    EXPECT_EQ(CZoomVideo::PlaceIn({100, 50, 1600, 1000}, {352, 314}), QPoint(724, 393));
+    for (const QRect& area :
+         {QRect(0, 0, 960, 540), QRect(0, 30, 1024, 570), QRect(0, 0, 640, 480), QRect(-640, 0, 640, 480)}) {
+        const QRect placed(CZoomVideo::PlaceIn(area, level3), level3);
+        EXPECT_GE(placed.top(), area.top()) << "the strip is on the screen";
+        // The zoom-out, zoom-in and close buttons stand within 80 pixels of the strip's right end.
+        EXPECT_LE(placed.right(), area.right());
+        EXPECT_GE(placed.right() - 80, area.left());
+    }
+}
+
 TEST(ZoomWindow, LevelsEscapeAndDoubleClick) {
     QWidget owner;
     CZoomVideo zoom(QUORIN_INSTALL_DIR "/ui", nullptr, &owner);
@@ -148,6 +166,8 @@ TEST(ZoomWindow, LevelsEscapeAndDoubleClick) {
     for (int i = 0; i < 3; ++i)
         zoom.ZoomIn();
     EXPECT_EQ(zoom.size(), QSize(800, 600 + strip));
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(zoom.pos(), CZoomVideo::PlaceIn(area, zoom.size()));
     zoom.ZoomIn();
     EXPECT_EQ(zoom.level(), 4) << "full screen";
     zoom.ZoomIn();
