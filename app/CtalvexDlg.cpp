@@ -75,10 +75,6 @@ CtalvexDlg::CtalvexDlg(QWidget* parent)
       service_link_(transport_, service_process_, *this, session_),
       controller_(session_, service_link_, *this, *this, install_folder()) {
     setObjectName("main_window");
-    // The icon the asset generator drew, at every size it drew.
-    for (const char* size : {"16x16", "32x32", "48x48", "64x64", "128x128", "256x256"})
-        app_icon_.addFile(QString::fromStdString(install_folder()) + "/icons/hicolor/" + QString(size) +
-                          "/apps/quorin.png");
 }
 
 CtalvexDlg::~CtalvexDlg() {
@@ -114,7 +110,8 @@ QString CtalvexDlg::TitleFor(const std::string& app_name) {
 
 bool CtalvexDlg::OnInitDialog() {
     SetFrameStyle();
-    SetAppIcon();
+    // The icon's pictures are read once the window shows: the first paint does not need them.
+    QTimer::singleShot(0, this, [this] { SetAppIcon(); });
     SetTitle();
     LoadConfiguration();
     SetUpServiceLink();
@@ -147,7 +144,12 @@ void CtalvexDlg::SetFrameStyle() {
 }
 
 void CtalvexDlg::SetAppIcon() {
-    setWindowIcon(app_icon_);
+    // The icon the asset generator drew, at every size it drew.
+    QIcon icon;
+    for (const char* size : {"16x16", "32x32", "48x48", "64x64", "128x128", "256x256"})
+        icon.addFile(QString::fromStdString(install_folder()) + "/icons/hicolor/" + QString(size) +
+                     "/apps/quorin.png");
+    setWindowIcon(icon);
 }
 
 void CtalvexDlg::SetTitle() {

@@ -168,7 +168,6 @@ private:
     // Handles one inbound packet on the UI thread.
     void OnPacket(uint16_t type, const std::vector<uint8_t>& payload);
 
-    QIcon app_icon_;
     tcpclient transport_;
     LaunchParams launch_;
     ServiceProcess service_process_;

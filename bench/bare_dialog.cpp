@@ -1,7 +1,8 @@
 // The peer of the start-up benchmark: a bare Qt dialog of the client's first size, started the same way.
 // Appends "shown=1" to $QUORIN_REPORT once the dialog is on screen. Then it ends, or with QUORIN_BARE_STAY=1
 // it stays until SIGTERM, which closes it the way the client closes its window (a signal pipe read on the
-// event loop), for the shutdown figure.
+// event loop), for the shutdown figure. With QUORIN_BARE_TEXT=1 it shows one line of Chinese and Latin text,
+// so that it loads the fonts as any window with words does.
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
+#include <QLabel>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -24,6 +26,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QDialog dialog;
     dialog.resize(1028, 600);
+    if (qEnvironmentVariableIntValue("QUORIN_BARE_TEXT") == 1)
+        (new QLabel(QString::fromUtf8("房间人数：3人 (classroom)"), &dialog))->move(10, 10);
     const bool stay = qEnvironmentVariableIntValue("QUORIN_BARE_STAY") == 1;
     if (stay && socketpair(AF_UNIX, SOCK_STREAM, 0, g_pipe) == 0) {
         auto* notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, &dialog);

@@ -2,7 +2,8 @@
 //  - mouth-to-ear latency: tone bursts played into A's microphone (the monitor of the "mouth" sink) against
 //    their arrival at B's speaker (the monitor of the speaker sink), both recorded in 5 ms pieces by this
 //    program, p50 and p99 over the bursts;
-//  - CPU of the sending and the receiving service while A speaks, as a share of one core;
+//  - CPU of the sending and the receiving service while A speaks, as a share of one core (scheduler time of
+//    all their threads, over three stretches: median and range);
 //  - bytes a second on the wire during speech and during silence (DTX), counted by a third user;
 //  - the same bursts from a second speaker whose service reaches the room server through a bad network (a
 //    relay that delays its frames by a random jitter and drops some of its voice frames): mouth-to-ear p50
@@ -24,11 +25,13 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
 #include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -45,6 +48,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kRate = 48000, kChunk = 240; // 5 ms
 constexpr int kBursts = 120, kBurstMs = 80, kPeriodMs = 400;
+constexpr int kCpuStretches = 3;
+constexpr double kCpuStretchSeconds = 5;
 
 double seconds_since(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
@@ -282,6 +287,22 @@ std::map<uint32_t, SpurtTotals> latest_totals(const std::string& text) {
     return totals;
 }
 
+// Processor time used so far by the threads of `pid`, in seconds, from the scheduler's accounting (in
+// nanoseconds; the clock ticks of /proc/PID/stat are too coarse for a share of a core over seconds). The
+// threads of a speaking service live through the stretches this is taken over.
+double cpu_seconds(pid_t pid) {
+    double ns = 0;
+    std::error_code ec;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        std::ifstream in(task.path() / "schedstat");
+        double on_cpu = 0;
+        if (in >> on_cpu)
+            ns += on_cpu;
+    }
+    return ns / 1e9;
+}
+
 double percentile(std::vector<double> v, double q) {
     if (v.empty())
         return 0;
@@ -366,12 +387,19 @@ int main() {
     const double silence_from = seconds_since(t0) + 1;
     play(5.0, [](uint64_t) { return 0.0; });
     const double silence_to = seconds_since(t0);
-    // 2. Continuous speech: bytes on the wire and CPU of both services.
-    const double a0 = process_usage(a.pid()).cpu_seconds, b0 = process_usage(b.pid()).cpu_seconds;
+    // 2. Continuous speech: bytes on the wire, and the CPU of both services over several stretches (the
+    // spread says how much the shared machine moved the figure).
     const double speech_from = seconds_since(t0) + 1;
-    play(10.0, tone);
+    std::vector<double> sender_cpu, receiver_cpu;
+    for (int stretch = 0; stretch < kCpuStretches; ++stretch) {
+        const double a0 = cpu_seconds(a.pid()), b0 = cpu_seconds(b.pid());
+        const double from = seconds_since(t0);
+        play(kCpuStretchSeconds, tone);
+        const double seconds = seconds_since(t0) - from;
+        sender_cpu.push_back((cpu_seconds(a.pid()) - a0) / seconds * 100);
+        receiver_cpu.push_back((cpu_seconds(b.pid()) - b0) / seconds * 100);
+    }
     const double speech_to = seconds_since(t0);
-    const double a1 = process_usage(a.pid()).cpu_seconds, b1 = process_usage(b.pid()).cpu_seconds;
     play(1.0, [](uint64_t) { return 0.0; });
     // 3. Bursts for the latency.
     auto delays_of_bursts = [&] {
@@ -417,7 +445,6 @@ int main() {
             total += bins[size_t(s)];
         return count ? total / count : 0.0;
     };
-    const double speech_s = speech_to - speech_from + 1;
     std::printf("voice, A's microphone to B's speaker through both services and the room server:\n");
     // Frames concealed inside speech, as a share of the frames played and concealed, over a phase; -1 when
     // the listener's service said nothing about it. The pauses of DTX count too (after a short hangover the
@@ -454,9 +481,16 @@ int main() {
         bad_bursts_played, percentile(bad_delays, 0.5), percentile(bad_delays, 0.99), bad_concealed,
         bad_concealed - clean_concealed, percentile(bad_delays, 0.5) / std::max(percentile(delays, 0.5), 1.0),
         percentile(bad_delays, 0.99) / std::max(percentile(delays, 0.99), 1.0));
+    auto spread = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        char text[64];
+        std::snprintf(text, sizeof text, "%.2f %% (%.2f-%.2f)", v[v.size() / 2], v.front(), v.back());
+        return std::string(text);
+    };
     std::printf(
-        "  CPU while speaking: sending service %.2f %%, receiving service %.2f %% of a core (goal 1 %%)\n",
-        (a1 - a0) / speech_s * 100, (b1 - b0) / speech_s * 100);
+        "  CPU while speaking, share of a core over %d stretches of %.0f s, median (min-max): sending "
+        "service %s, receiving service %s (goal 1 %%)\n",
+        kCpuStretches, kCpuStretchSeconds, spread(sender_cpu).c_str(), spread(receiver_cpu).c_str());
     std::printf("  on the wire: %.0f bytes/s during speech, %.0f bytes/s during silence (DTX)\n",
                 rate(speech_from, speech_to), rate(silence_from, silence_to));
     return 0;

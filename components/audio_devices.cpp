@@ -2,14 +2,68 @@
 #include "components/audio_devices.h"
 
 #include <alsa/asoundlib.h>
+#include <dlfcn.h>
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 namespace {
+
+// The sound server's client library, opened at the first look at the server's devices. Linked into the
+// program, it would be loaded at every start (with the sound file codecs it pulls in) before the window can
+// show. Any thread; opened once, never closed.
+struct PulseLibrary {
+    decltype(&pa_mainloop_new) mainloop_new = nullptr;
+    decltype(&pa_mainloop_get_api) mainloop_get_api = nullptr;
+    decltype(&pa_mainloop_prepare) mainloop_prepare = nullptr;
+    decltype(&pa_mainloop_poll) mainloop_poll = nullptr;
+    decltype(&pa_mainloop_dispatch) mainloop_dispatch = nullptr;
+    decltype(&pa_mainloop_free) mainloop_free = nullptr;
+    decltype(&pa_context_new) context_new = nullptr;
+    decltype(&pa_context_connect) context_connect = nullptr;
+    decltype(&pa_context_get_state) context_get_state = nullptr;
+    decltype(&pa_context_get_source_info_list) context_get_source_info_list = nullptr;
+    decltype(&pa_context_get_sink_info_list) context_get_sink_info_list = nullptr;
+    decltype(&pa_context_disconnect) context_disconnect = nullptr;
+    decltype(&pa_context_unref) context_unref = nullptr;
+    decltype(&pa_operation_unref) operation_unref = nullptr;
+    bool ok = false; // every function was found
+};
+
+const PulseLibrary& pulse_library() {
+    static const PulseLibrary library = [] {
+        PulseLibrary l;
+        void* handle = dlopen("libpulse.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!handle)
+            return l;
+        bool all = true;
+        auto get = [&](auto& function, const char* name) {
+            function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(handle, name));
+            all = all && function;
+        };
+        get(l.mainloop_new, "pa_mainloop_new");
+        get(l.mainloop_get_api, "pa_mainloop_get_api");
+        get(l.mainloop_prepare, "pa_mainloop_prepare");
+        get(l.mainloop_poll, "pa_mainloop_poll");
+        get(l.mainloop_dispatch, "pa_mainloop_dispatch");
+        get(l.mainloop_free, "pa_mainloop_free");
+        get(l.context_new, "pa_context_new");
+        get(l.context_connect, "pa_context_connect");
+        get(l.context_get_state, "pa_context_get_state");
+        get(l.context_get_source_info_list, "pa_context_get_source_info_list");
+        get(l.context_get_sink_info_list, "pa_context_get_sink_info_list");
+        get(l.context_disconnect, "pa_context_disconnect");
+        get(l.context_unref, "pa_context_unref");
+        get(l.operation_unref, "pa_operation_unref");
+        l.ok = all;
+        return l;
+    }();
+    return library;
+}
 
 struct PulseQuery {
     bool done = false;
@@ -48,37 +102,40 @@ void on_sink(pa_context*, const pa_sink_info* info, int eol, void* user) {
 } // namespace
 
 std::vector<AudioDevice> list_sound_server_devices(bool capture, int timeout_ms) {
+    const PulseLibrary& pa = pulse_library();
+    if (!pa.ok)
+        return {}; // no client library: as without a sound server
     PulseQuery q;
-    pa_mainloop* loop = pa_mainloop_new();
+    pa_mainloop* loop = pa.mainloop_new();
     if (!loop)
         return {};
-    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "quorin");
+    pa_context* context = pa.context_new(pa.mainloop_get_api(loop), "quorin");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     pa_operation* op = nullptr;
-    if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+    if (context && pa.context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
         while (!q.done) {
             const auto now = std::chrono::steady_clock::now();
             if (now >= deadline)
                 break;
-            const pa_context_state_t state = pa_context_get_state(context);
+            const pa_context_state_t state = pa.context_get_state(context);
             if (!PA_CONTEXT_IS_GOOD(state))
                 break;
             if (state == PA_CONTEXT_READY && !op)
-                op = capture ? pa_context_get_source_info_list(context, on_source, &q)
-                             : pa_context_get_sink_info_list(context, on_sink, &q);
+                op = capture ? pa.context_get_source_info_list(context, on_source, &q)
+                             : pa.context_get_sink_info_list(context, on_sink, &q);
             const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
-            if (pa_mainloop_prepare(loop, int(std::min<long long>(left, 50000))) < 0 ||
-                pa_mainloop_poll(loop) < 0 || pa_mainloop_dispatch(loop) < 0)
+            if (pa.mainloop_prepare(loop, int(std::min<long long>(left, 50000))) < 0 ||
+                pa.mainloop_poll(loop) < 0 || pa.mainloop_dispatch(loop) < 0)
                 break;
         }
     }
     if (op)
-        pa_operation_unref(op);
+        pa.operation_unref(op);
     if (context) {
-        pa_context_disconnect(context);
-        pa_context_unref(context);
+        pa.context_disconnect(context);
+        pa.context_unref(context);
     }
-    pa_mainloop_free(loop);
+    pa.mainloop_free(loop);
     if (!q.done)
         return {};
     return q.devices;

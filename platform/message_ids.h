@@ -34,5 +34,8 @@ constexpr unsigned kRelayout = 0x7F02;
 constexpr unsigned kAudioProbeDone = 0x7F03;
 // Internal: a background look at the machine's devices ended; the payload is the DeviceLists.
 constexpr unsigned kDevicesScanned = 0x7F04;
+// Internal: the status bar's first paint is done (its mixer opens now), and the mixer has been opened.
+constexpr unsigned kFirstPaintDone = 0x7F05;
+constexpr unsigned kMixerOpened = 0x7F06;
 
 } // namespace msg

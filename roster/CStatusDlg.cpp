@@ -54,21 +54,82 @@ CStatusDlg::CStatusDlg(call_back* cb, ISessionActions* actions, const std::strin
     skin_.skin_folder = skin_folder_;
     skin_.Load(path_join(skin_folder_, "status.txt"));
 
-    // The sliders and buttons act on the cards of the chosen devices.
-    mixer_.SetInputIndex(req::DeviceSetting(*cb_, kRecordingDevice, -1));
-    mixer_.SetOutputIndex(req::DeviceSetting(*cb_, kPlaybackDevice, -1));
+    // The sliders and buttons act on the cards of the chosen devices; they show the system's volumes once
+    // the mixer is open.
+    input_index_ = req::DeviceSetting(*cb_, kRecordingDevice, -1);
+    output_index_ = req::DeviceSetting(*cb_, kPlaybackDevice, -1);
     output_slider_->SetLabel(QString::fromUtf8(roster_text::kOutputVolume));
     mic_slider_->SetLabel(QString::fromUtf8(roster_text::kMicVolume));
-    SetUpSlider(output_slider_, mixer_.GetVolume(CMixer::kOutput));
-    if (mixer_.GetMute(CMixer::kOutput)) {
-        ShowButton(1, false, roster_text::kOutputMuted);
-        sound_off_ = true;
-    }
-    SetUpSlider(mic_slider_, mixer_.GetVolume(CMixer::kRecording));
+    SetUpSlider(output_slider_, 0);
+    SetUpSlider(mic_slider_, 0);
     ShowButton(0, false, roster_text::kMicMuted);
     mic_muted_ = true;
     ShowUserCount();
     initialised_ = true;
+}
+
+CStatusDlg::~CStatusDlg() {
+    if (mixer_thread_.joinable())
+        mixer_thread_.join();
+}
+
+CStatusDlg::OpenedMixer CStatusDlg::OpenMixer(int input_index, int output_index) {
+    OpenedMixer opened;
+    opened.mixer = std::make_unique<CMixer>();
+    opened.mixer->SetInputIndex(input_index);
+    opened.mixer->SetOutputIndex(output_index);
+    opened.output_volume = opened.mixer->GetVolume(CMixer::kOutput);
+    opened.output_muted = opened.mixer->GetMute(CMixer::kOutput);
+    opened.recording_volume = opened.mixer->GetVolume(CMixer::kRecording);
+    return opened;
+}
+
+void CStatusDlg::StartOpeningMixer() {
+    if (mixer_started_)
+        return;
+    mixer_started_ = true;
+    mixer_thread_ = std::thread([this, in = input_index_, out = output_index_] {
+        opened_ = OpenMixer(in, out);
+        platform::post_message(this, msg::kMixerOpened, 0, 0);
+    });
+}
+
+CMixer& CStatusDlg::mixer() {
+    ASSERT_UI_THREAD();
+    if (!mixer_) {
+        if (mixer_started_) {
+            mixer_thread_.join();
+            AdoptMixer(std::move(opened_));
+        } else {
+            mixer_started_ = true;
+            AdoptMixer(OpenMixer(input_index_, output_index_));
+        }
+    }
+    return *mixer_;
+}
+
+void CStatusDlg::AdoptMixer(OpenedMixer opened) {
+    mixer_ = std::move(opened.mixer);
+    // The service's volume, once it came, stays on the output slider.
+    if (!output_volume_shown_ && !output_slider_->dragging()) {
+        output_slider_->SetPosition(std::clamp(opened.output_volume, 0, 100));
+        output_slider_->update();
+    }
+    if (opened.output_muted && !sound_off_) {
+        ShowButton(1, false, roster_text::kOutputMuted);
+        sound_off_ = true;
+    }
+    if (!mic_slider_->dragging()) {
+        mic_slider_->SetPosition(std::clamp(opened.recording_volume, 0, 100));
+        mic_slider_->update();
+    }
+}
+
+void CStatusDlg::paintEvent(QPaintEvent* e) {
+    QWidget::paintEvent(e);
+    // The mixer starts opening once this paint is on the screen.
+    if (!mixer_started_)
+        platform::post_message(this, msg::kFirstPaintDone, 0, 0);
 }
 
 void CStatusDlg::SetUpSlider(CBitmapSlider* slider, int volume) {
@@ -98,10 +159,16 @@ bool CStatusDlg::event(QEvent* e) {
 
 void CStatusDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
     switch (id) {
+    case msg::kFirstPaintDone:
+        StartOpeningMixer();
+        break;
+    case msg::kMixerOpened:
+        mixer();
+        break;
     case msg::kSliderMoving:
     case msg::kSliderReleased:
         if (wparam == kMicSlider)
-            mixer_.SetVolume(CMixer::kRecording, int(lparam));
+            mixer().SetVolume(CMixer::kRecording, int(lparam));
         else if (wparam == kOutputSlider)
             SetOutputVolume(int(lparam));
         break;
@@ -121,12 +188,15 @@ void CStatusDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
 }
 
 void CStatusDlg::RefreshVolumes() {
+    // Before the mixer is open there is nothing to read anew: opening it reads the volumes.
+    if (!mixer_)
+        return;
     if (!mic_slider_->dragging())
-        mic_slider_->SetPosition(std::clamp(mixer_.GetVolume(CMixer::kRecording), 0, 100));
+        mic_slider_->SetPosition(std::clamp(mixer().GetVolume(CMixer::kRecording), 0, 100));
     const bool connected = req::Connected(*cb_);
     // While connected the output slider is the service's volume, not the system's.
     if (!connected && !output_slider_->dragging())
-        output_slider_->SetPosition(std::clamp(mixer_.GetVolume(CMixer::kOutput), 0, 100));
+        output_slider_->SetPosition(std::clamp(mixer().GetVolume(CMixer::kOutput), 0, 100));
     mic_slider_->update();
     output_slider_->update();
 }
@@ -204,28 +274,30 @@ void CStatusDlg::ShowLinkState(const std::string& text) {
 }
 
 void CStatusDlg::SetRecordingDevice(int device_id) {
-    mixer_.SetInputIndex(device_id);
-    mic_slider_->SetPosition(std::clamp(mixer_.GetVolume(CMixer::kRecording), 0, 100));
+    input_index_ = device_id;
+    mixer().SetInputIndex(device_id);
+    mic_slider_->SetPosition(std::clamp(mixer().GetVolume(CMixer::kRecording), 0, 100));
     mic_slider_->update();
 }
 
 void CStatusDlg::SetPlaybackDevice(int device_id) {
-    mixer_.SetOutputIndex(device_id);
-    output_slider_->SetPosition(std::clamp(mixer_.GetVolume(CMixer::kOutput), 0, 100));
+    output_index_ = device_id;
+    mixer().SetOutputIndex(device_id);
+    output_slider_->SetPosition(std::clamp(mixer().GetVolume(CMixer::kOutput), 0, 100));
     output_slider_->update();
 }
 
 void CStatusDlg::ToggleMicrophone() {
     if (req::Connected(*cb_)) {
         if (!req::MicrophoneOn(*cb_))
-            mixer_.SetMute(CMixer::kRecording, false);
+            mixer().SetMute(CMixer::kRecording, false);
         req::ToggleMicrophone(*cb_);
         const bool on = req::MicrophoneOn(*cb_);
         ShowButton(0, on, on ? roster_text::kMute : roster_text::kMicMuted);
         return;
     }
     mic_muted_ = !mic_muted_;
-    mixer_.SetMute(CMixer::kRecording, mic_muted_);
+    mixer().SetMute(CMixer::kRecording, mic_muted_);
     ShowButton(0, !mic_muted_, mic_muted_ ? roster_text::kMicMuted : roster_text::kMute);
 }
 
@@ -239,12 +311,12 @@ void CStatusDlg::ToggleOutput() {
             Notice(roster_text::kOutputOff);
         } else {
             Notice(roster_text::kOutputOn);
-            if (mixer_.GetMute(CMixer::kOutput))
+            if (mixer().GetMute(CMixer::kOutput))
                 Notice(roster_text::kCardSilent);
         }
         return;
     }
-    mixer_.SetMute(CMixer::kOutput, sound_off_);
+    mixer().SetMute(CMixer::kOutput, sound_off_);
 }
 
 void CStatusDlg::SetOutputVolume(int volume) {
@@ -254,11 +326,12 @@ void CStatusDlg::SetOutputVolume(int volume) {
         if (actions_)
             actions_->SetOutputVolume(uint32_t(volume));
     } else {
-        mixer_.SetVolume(CMixer::kOutput, volume);
+        mixer().SetVolume(CMixer::kOutput, volume);
     }
 }
 
 void CStatusDlg::ShowOutputVolume(int volume) {
+    output_volume_shown_ = true;
     output_slider_->SetPosition(std::clamp(volume, 0, 100));
     output_slider_->update();
 }

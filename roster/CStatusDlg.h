@@ -2,9 +2,16 @@
 // and on the right the microphone and output volume sliders with a mute button each. While the client is
 // connected the microphone and the output go through the service; otherwise the controls act on the
 // system mixer.
+// The system mixer is opened after the status bar's first paint, on a thread of its own (with a sound
+// server, or a device chosen by name, opening it talks to the server): the window shows without waiting
+// for it, and the sliders take the system's volumes when it is open. A call that needs the mixer earlier
+// waits for it. Everything else here runs on the UI thread.
 #pragma once
 
 #include <QWidget>
+
+#include <memory>
+#include <thread>
 
 #include "components/CMixer.h"
 #include "platform/messages.h"
@@ -28,6 +35,7 @@ public:
     };
 
     CStatusDlg(call_back* cb, ISessionActions* actions, const std::string& install_folder, QWidget* parent);
+    ~CStatusDlg() override;
 
     ClxStatic* course_label() const { return course_; }
     ClxStatic* host_label() const { return host_; }
@@ -35,7 +43,10 @@ public:
     ClxStatic* link_label() const { return link_; }
     CBitmapSlider* mic_slider() const { return mic_slider_; }
     CBitmapSlider* output_slider() const { return output_slider_; }
-    CMixer& mixer() { return mixer_; }
+    // The system mixer; opened here (or waited for) when it is not open yet.
+    CMixer& mixer();
+    // The mixer is open and the sliders show its volumes.
+    bool mixer_open() const { return mixer_ != nullptr; }
     CSkinButtons& skin_buttons() { return skin_; }
     bool microphone_muted() const { return mic_muted_; }
 
@@ -50,8 +61,8 @@ public:
     void ShowLinkState(const std::string& text) override;
     void ToggleMicrophone() override;
     void ShowMicrophoneState(bool on) override;
-    void SelectMic() override { mixer_.SelectMic(); }
-    void SetMute(int line, bool mute) override { mixer_.SetMute(line, mute); }
+    void SelectMic() override { mixer().SelectMic(); }
+    void SetMute(int line, bool mute) override { mixer().SetMute(line, mute); }
 
     void ToggleOutput();
     void SetOutputVolume(int volume);
@@ -65,6 +76,7 @@ public:
 protected:
     bool event(QEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
 
 private:
     void SetUpSlider(CBitmapSlider* slider, int volume);
@@ -76,11 +88,30 @@ private:
     // Reads the volumes anew (a change made outside the client shows).
     void RefreshVolumes();
 
+    // What opening the mixer found: the mixer and its volumes, for the sliders and the output button.
+    struct OpenedMixer {
+        std::unique_ptr<CMixer> mixer;
+        int output_volume = 0;
+        int recording_volume = 0;
+        bool output_muted = false;
+    };
+    static OpenedMixer OpenMixer(int input_index, int output_index);
+    // Opens the mixer on its thread (once).
+    void StartOpeningMixer();
+    // Takes the opened mixer over and shows its volumes (once).
+    void AdoptMixer(OpenedMixer opened);
+
     call_back* cb_;
     ISessionActions* actions_;
     IPanelObserver* observer_ = nullptr;
     std::string skin_folder_;
-    CMixer mixer_;
+    std::unique_ptr<CMixer> mixer_; // null until opened
+    int input_index_ = -1;          // the chosen devices, for opening the mixer
+    int output_index_ = -1;
+    std::thread mixer_thread_;
+    OpenedMixer opened_; // written by mixer_thread_, read after joining it
+    bool mixer_started_ = false;
+    bool output_volume_shown_ = false; // the service's volume is on the output slider
     CSkinButtons skin_;
     ClxStatic* course_;
     ClxStatic* host_;

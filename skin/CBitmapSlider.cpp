@@ -13,12 +13,13 @@
 #include "platform/controls.h"
 #include "platform/message_ids.h"
 #include "platform/messages.h"
+#include "skin/CSkinBitmap.h"
 
 namespace {
 // A bitmap with its top-left pixel's colour transparent; null when the file cannot be read.
 QImage load_keyed(const QString& path) {
     QImage image;
-    if (!image.load(path))
+    if (!load_picture_file(path, image))
         return QImage();
     return with_colour_key(image, colour_ref_of(image.pixel(0, 0)));
 }

@@ -1,11 +1,59 @@
 // Skin bitmaps (see CSkinBitmap.h).
 #include "skin/CSkinBitmap.h"
 
+#include <sys/stat.h>
+
 #include <QApplication>
+#include <QFile>
 #include <QImageReader>
 #include <QPainter>
 
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
 #include "components/colour_key.h"
+
+bool load_picture_file(const QString& path, QImage& out) {
+    struct Entry {
+        off_t size;
+        timespec modified;
+        QImage image;
+    };
+    // At most this many files are kept; a skin has about a hundred.
+    constexpr size_t kMaxEntries = 512;
+    static std::mutex mutex;
+    static std::unordered_map<std::string, Entry> cache;
+
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    const std::string key(name.constData(), size_t(name.size()));
+    {
+        std::lock_guard lock(mutex);
+        const auto it = cache.find(key);
+        if (it != cache.end() && it->second.size == st.st_size &&
+            it->second.modified.tv_sec == st.st_mtim.tv_sec &&
+            it->second.modified.tv_nsec == st.st_mtim.tv_nsec) {
+            out = it->second.image;
+            return true;
+        }
+    }
+    QImage image;
+    // The format is told by the name where it can be: asking every image plug-in costs more than the
+    // decoding of a small picture.
+    const QByteArray suffix = name.mid(name.lastIndexOf('.') + 1).toLower();
+    const bool known = suffix == "bmp" || suffix == "png";
+    if (!(known ? image.load(path, suffix.constData()) || image.load(path) : image.load(path)))
+        return false;
+    std::lock_guard lock(mutex);
+    if (cache.size() >= kMaxEntries)
+        cache.clear();
+    cache[key] = Entry{st.st_size, st.st_mtim, image};
+    out = image;
+    return true;
+}
 
 bool load_skin_picture(const QString& path, QImage& out) {
     if (qApp && qApp->devicePixelRatio() >= 1.5) {
@@ -13,12 +61,12 @@ bool load_skin_picture(const QString& path, QImage& out) {
         const QString large =
             dot > path.lastIndexOf('/') ? path.left(dot) + "@2x" + path.mid(dot) : path + "@2x";
         // Only an exact double of the picture fits: anything else is another picture.
-        if (out.load(large) && out.size() == 2 * QImageReader(path).size()) {
+        if (load_picture_file(large, out) && out.size() == 2 * QImageReader(path).size()) {
             out.setDevicePixelRatio(2.0);
             return true;
         }
     }
-    return out.load(path);
+    return load_picture_file(path, out);
 }
 
 bool CSkinBitmap::Load(const std::string& path) {

@@ -10,6 +10,10 @@
 
 class QPainter;
 
+// Reads a picture file. A file read before is not decoded again while its size and time are unchanged (the
+// panels share many pictures). Any thread.
+bool load_picture_file(const QString& path, QImage& out);
+
 // Loads a skin picture. On a screen of twice the density or more, the twice-as-large drawing of the same
 // picture ("name@2x.bmp" beside "name.bmp") is taken when the skin has it, so the skin stays crisp; it has a
 // device pixel ratio of 2, so its size in the window's coordinates is the same.

@@ -15,9 +15,14 @@ constexpr int kFrameSamples = 960; // 20 ms
 constexpr int kFrameMs = 20;
 using Frame = std::vector<int16_t>; // kFrameSamples samples
 
+// The encoder's complexity (0 to 10): how much processor time it spends on each frame for quality.
+constexpr int kComplexity = 1;
+// The bit rate of speech on the wire, in bits a second.
+constexpr int kBitRate = 24000;
+
 class VoiceEncoder {
 public:
-    VoiceEncoder();
+    explicit VoiceEncoder(int complexity = kComplexity);
     ~VoiceEncoder();
     VoiceEncoder(const VoiceEncoder&) = delete;
     VoiceEncoder& operator=(const VoiceEncoder&) = delete;

@@ -4,14 +4,12 @@
 #include <alsa/asoundlib.h>
 #include <pulse/error.h>
 #include <pulse/mainloop.h>
-#include <pulse/simple.h>
 #include <pulse/stream.h>
 #include <time.h>
 
 #include <algorithm>
 #include <cstring>
-
-#include <cstring>
+#include <vector>
 
 #include "components/audio_devices.h"
 #include "voice/opus_codec.h"
@@ -85,40 +83,12 @@ private:
     std::string name_;
 };
 
-class PulseStream : public SoundStream {
+// A stream of the sound server with the server's own event loop run on the thread that reads or writes: the
+// simple API runs that loop on a thread of its own, which wakes for every message of the server and then
+// wakes the reader or writer; this way a frame costs one wake-up of one thread.
+class PulseConnection : public SoundStream {
 public:
-    PulseStream(pa_simple* s, int prefill_frames) : s_(s), prefill_frames_(prefill_frames) {}
-    ~PulseStream() override { pa_simple_free(s_); }
-    bool read(int16_t* frame) override {
-        int error = 0;
-        return pa_simple_read(s_, frame, kFrameSamples * 2, &error) >= 0;
-    }
-    bool write(const int16_t* frame) override {
-        int error = 0;
-        return pa_simple_write(s_, frame, kFrameSamples * 2, &error) >= 0;
-    }
-    bool prefill() override {
-        const Frame silence(kFrameSamples, 0);
-        for (int i = 0; i < prefill_frames_; ++i)
-            if (!write(silence.data()))
-                return false;
-        return true;
-    }
-    std::string name() const override { return "PulseAudio"; }
-
-private:
-    pa_simple* s_;
-    int prefill_frames_;
-};
-
-// Capture from the sound server with the server's own event loop run on the reading thread, paced by the
-// clock: a read sleeps until the rest of its frame should be there and then takes everything that arrived.
-// The simple API runs that loop on a thread of its own, which wakes for every piece the server sends (a
-// source may send every 5 ms) and wakes the reader each time; this way one frame costs one wake-up.
-class PulseCapture : public SoundStream {
-public:
-    PulseCapture() = default;
-    ~PulseCapture() override {
+    ~PulseConnection() override {
         if (stream_) {
             pa_stream_disconnect(stream_);
             pa_stream_unref(stream_);
@@ -130,10 +100,11 @@ public:
         if (loop_)
             pa_mainloop_free(loop_);
     }
+    std::string name() const override { return "PulseAudio"; }
 
-    // Connects and starts recording from `device` (the server's default source when null) with
-    // `fragment_bytes` per delivery; false (error set) when it cannot.
-    bool open(const char* device, uint32_t fragment_bytes, std::string* error) {
+protected:
+    // Connects to the server and makes the stream (not connected yet); false (error set) when it cannot.
+    bool connect(const char* device, std::string* error) {
         device_ = device ? std::string(" ") + device : std::string();
         loop_ = pa_mainloop_new();
         if (!loop_)
@@ -148,13 +119,112 @@ public:
         stream_ = pa_stream_new(context_, "speech", &format, nullptr);
         if (!stream_)
             return fail(pa_strerror(pa_context_errno(context_)), error);
+        return true;
+    }
+    // After pa_stream_connect_*: waits until the stream is ready.
+    bool wait_until_ready(std::string* error) {
+        if (!wait_until([&] { return pa_stream_get_state(stream_) == PA_STREAM_READY; },
+                        [&] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)); }))
+            return fail(pa_strerror(pa_context_errno(context_)), error);
+        return true;
+    }
+
+    bool fail(const char* why, std::string* error) const {
+        if (error)
+            *error = "PulseAudio" + device_ + ": " + why;
+        return false;
+    }
+
+    // Runs the event loop (blocking) until `done`; false when `failed` or the loop fails first.
+    template <typename Done, typename Failed> bool wait_until(Done done, Failed failed) {
+        while (!done()) {
+            if (failed() || pa_mainloop_iterate(loop_, 1, nullptr) < 0)
+                return false;
+        }
+        return true;
+    }
+
+    static uint64_t now_us() {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return uint64_t(ts.tv_sec) * 1'000'000u + uint64_t(ts.tv_nsec) / 1000u;
+    }
+
+    pa_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    std::string device_; // " name" of a named device, for messages
+};
+
+// Playback: a write waits in the event loop until the server asks for a frame (it asks for one frame at a
+// time), then hands it over.
+class PulsePlayback : public PulseConnection {
+public:
+    // Connects to `device` (the server's default sink when null) with about `latency_ms` of buffering; false
+    // (error set) when it cannot.
+    bool open(const char* device, int latency_ms, std::string* error) {
+        if (!connect(device, error))
+            return false;
+        constexpr uint32_t kFrameBytes = kFrameSamples * 2;
+        pa_buffer_attr attr{};
+        attr.maxlength = uint32_t(-1);
+        attr.prebuf = uint32_t(-1);
+        attr.minreq = kFrameBytes;
+        attr.tlength = std::max(uint32_t(latency_ms) * kSampleRate / 1000 * 2, 2 * kFrameBytes);
+        attr.fragsize = uint32_t(-1);
+        // The server sets the sink's own latency so that the whole delay is about tlength (without the flag
+        // the sink's default latency comes on top).
+        if (pa_stream_connect_playback(stream_, device, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) <
+                0 ||
+            !wait_until_ready(error))
+            return fail(pa_strerror(pa_context_errno(context_)), error);
+        prefill_frames_ = int(attr.tlength / kFrameBytes);
+        return true;
+    }
+
+    bool read(int16_t*) override { return false; }
+    bool write(const int16_t* frame) override {
+        constexpr size_t kFrameBytes = kFrameSamples * 2;
+        const uint64_t start = now_us();
+        while (pa_stream_writable_size(stream_) < kFrameBytes) {
+            if (pa_stream_get_state(stream_) != PA_STREAM_READY || now_us() - start > kGiveUpUs)
+                return false; // the server is gone, or has not taken sound for seconds
+            if (pa_mainloop_prepare(loop_, 100'000) < 0 || pa_mainloop_poll(loop_) < 0 ||
+                pa_mainloop_dispatch(loop_) < 0)
+                return false;
+        }
+        return pa_stream_write(stream_, frame, kFrameBytes, nullptr, 0, PA_SEEK_RELATIVE) >= 0;
+    }
+    bool prefill() override {
+        const Frame silence(kFrameSamples, 0);
+        for (int i = 0; i < prefill_frames_; ++i)
+            if (!write(silence.data()))
+                return false;
+        return true;
+    }
+
+private:
+    // A sink that takes nothing for this long is gone.
+    static constexpr uint64_t kGiveUpUs = 5'000'000;
+    int prefill_frames_ = 2;
+};
+
+// Capture, paced by the clock: a read sleeps until the rest of its frame should be there and then takes
+// everything that arrived (a source may send every 5 ms; the deliveries before the last are taken in one
+// go).
+class PulseCapture : public PulseConnection {
+public:
+    // Connects and starts recording from `device` (the server's default source when null) with
+    // `fragment_bytes` per delivery; false (error set) when it cannot.
+    bool open(const char* device, uint32_t fragment_bytes, std::string* error) {
+        if (!connect(device, error))
+            return false;
         pa_buffer_attr attr{};
         attr.maxlength = uint32_t(-1);
         attr.tlength = attr.prebuf = attr.minreq = uint32_t(-1);
         attr.fragsize = fragment_bytes;
         if (pa_stream_connect_record(stream_, device, &attr, PA_STREAM_ADJUST_LATENCY) < 0 ||
-            !wait_until([&] { return pa_stream_get_state(stream_) == PA_STREAM_READY; },
-                        [&] { return !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)); }))
+            !wait_until_ready(error))
             return fail(pa_strerror(pa_context_errno(context_)), error);
         return true;
     }
@@ -187,33 +257,12 @@ public:
     }
     bool write(const int16_t*) override { return false; }
     bool prefill() override { return false; }
-    std::string name() const override { return "PulseAudio"; }
 
 private:
     // How much before the frame should be complete the reader starts waiting for deliveries.
     static constexpr long kEarlyUs = 4000;
     // A frame that has not filled in this long: the source delivers nothing any more.
     static constexpr uint64_t kGiveUpUs = 5'000'000;
-
-    static uint64_t now_us() {
-        timespec ts{};
-        clock_gettime(CLOCK_MONOTONIC, &ts);
-        return uint64_t(ts.tv_sec) * 1'000'000u + uint64_t(ts.tv_nsec) / 1000u;
-    }
-
-    bool fail(const char* why, std::string* error) const {
-        if (error)
-            *error = "PulseAudio" + device_ + ": " + why;
-        return false;
-    }
-
-    template <typename Done, typename Failed> bool wait_until(Done done, Failed failed) {
-        while (!done()) {
-            if (failed() || pa_mainloop_iterate(loop_, 1, nullptr) < 0)
-                return false;
-        }
-        return true;
-    }
 
     // Runs what the server has sent without blocking and moves the recorded bytes to pending_. False when
     // the stream or the connection has failed.
@@ -244,10 +293,6 @@ private:
 
     // At most a second is held; what a stalled reader leaves beyond that is dropped.
     static constexpr size_t kMaxPending = size_t(kSampleRate) * 2;
-    pa_mainloop* loop_ = nullptr;
-    pa_context* context_ = nullptr;
-    pa_stream* stream_ = nullptr;
-    std::string device_; // " name" of a named source, for messages
     std::vector<uint8_t> pending_;
 };
 
@@ -259,25 +304,10 @@ std::unique_ptr<SoundStream> open_pulse(bool capture, int latency_ms, std::strin
             return nullptr;
         return s;
     }
-    const pa_sample_spec format{PA_SAMPLE_S16LE, kSampleRate, 1};
-    const uint32_t frame_bytes = kFrameSamples * 2;
-    const uint32_t buffer_bytes = uint32_t(latency_ms) * kSampleRate / 1000 * 2;
-    pa_buffer_attr attr{};
-    attr.maxlength = uint32_t(-1);
-    attr.prebuf = uint32_t(-1);
-    attr.minreq = capture ? uint32_t(-1) : frame_bytes;
-    attr.tlength = capture ? uint32_t(-1) : std::max(buffer_bytes, 2 * frame_bytes);
-    attr.fragsize = capture ? frame_bytes : uint32_t(-1);
-    int e = 0;
-    pa_simple* s = pa_simple_new(nullptr, "velmor", capture ? PA_STREAM_RECORD : PA_STREAM_PLAYBACK, device,
-                                 "speech", &format, nullptr, &attr, &e);
-    if (!s) {
-        if (error)
-            *error = std::string("PulseAudio") + (device ? std::string(" ") + device : std::string()) + ": " +
-                     pa_strerror(e);
+    auto s = std::make_unique<PulsePlayback>();
+    if (!s->open(device, latency_ms, error))
         return nullptr;
-    }
-    return std::make_unique<PulseStream>(s, int(attr.tlength / frame_bytes));
+    return s;
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // A sound device for speech: 48 kHz, mono, 16-bit, blocking reads or writes of one 20 ms frame.
-// The default device (id -1) is PulseAudio's default source or sink when a sound server runs: playback
-// through its simple API, capture with the server's event loop on the reading thread, paced so that one frame
-// costs one wake-up (a fraction of the CPU of ALSA's PulseAudio plug-in at the same delay). A device chosen
+// The default device (id -1) is PulseAudio's default source or sink when a sound server runs, with the
+// server's event loop on the reading or writing thread, so that one frame costs one wake-up (a fraction of
+// the CPU of ALSA's PulseAudio plug-in, or of the server's simple API, at the same delay). A device chosen
 // from the list, or a system without a sound server, goes through ALSA, because the client's device ids are
 // positions in ALSA's device list.
 #pragma once

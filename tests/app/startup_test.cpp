@@ -41,6 +41,20 @@ TEST(Startup, WithoutAUserTheStartScreenShowsAndNothingConnects) {
     EXPECT_EQ(port.accepted(), 0) << "no login without a user id";
 }
 
+TEST(Startup, TheSoundServersLibraryIsNotLoadedToShowAWindow) {
+    // It comes with the sound file codecs, a few milliseconds before any window; the device lists open it
+    // when they first ask the sound server.
+    PortWatch port;
+    Installation inst(port.port());
+    const pid_t pid = inst.start("first", "", 20000);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(inst.wait_for_report("first", "start_screen=1", 15000)) << inst.errors("first");
+    const std::string maps = read_file("/proc/" + std::to_string(pid) + "/maps");
+    EXPECT_NE(maps.find("libQt6Widgets"), std::string::npos) << "the program's own map was read";
+    EXPECT_EQ(maps.find("libpulse"), std::string::npos);
+    terminate_process(pid);
+}
+
 TEST(Startup, SecondCopyWithoutALinkShowsTheMessageRaisesTheFirstAndEnds) {
     PortWatch port;
     Installation inst(port.port());

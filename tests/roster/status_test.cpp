@@ -8,6 +8,7 @@
 #include "components/CMixer.h"
 #include "components/audio_devices.h"
 #include "config/client_config.h"
+#include "eventually.h"
 #include "platform/controls.h"
 #include "platform/message_ids.h"
 #include "platform/qtext.h"
@@ -228,6 +229,52 @@ TEST(StatusBar, ButtonsSlidersAndMessages) {
     settle();
     EXPECT_EQ(status.mic_slider()->GetPosition(), 23);
     EXPECT_EQ(status.output_slider()->GetPosition(), 61);
+}
+
+TEST(StatusBar, TheMixerOpensAfterTheFirstPaintAndTheSlidersTakeItsVolumes) {
+    const bool sound = CMixer().available();
+    if (sound) {
+        amixer({"sset", "Master", "33%"});
+        amixer({"sset", "Capture", "44%"});
+        amixer({"sset", "Master", "unmute"});
+    }
+    Link link;
+    RecordingActions actions(&link);
+    CStatusDlg status(&link, &actions, QUORIN_INSTALL_DIR, nullptr);
+    settle();
+    EXPECT_FALSE(status.mixer_open()) << "not before the status bar is painted";
+    status.resize(408, 60);
+    status.show();
+    ASSERT_TRUE(eventually_with_events([&] { return status.mixer_open(); }));
+    if (sound) {
+        EXPECT_EQ(status.output_slider()->GetPosition(), 33);
+        EXPECT_EQ(status.mic_slider()->GetPosition(), 44);
+    }
+    EXPECT_FALSE(status.IsOutputMuted());
+
+    // The service's volume that came before the mixer opened stays on the output slider; an output muted
+    // in the system shows as muted.
+    if (sound)
+        amixer({"sset", "Master", "mute"});
+    CStatusDlg second(&link, &actions, QUORIN_INSTALL_DIR, nullptr);
+    platform::post_message(&second, msg::kOutputVolume, 77, 0);
+    settle();
+    second.resize(408, 60);
+    second.show();
+    ASSERT_TRUE(eventually_with_events([&] { return second.mixer_open(); }));
+    EXPECT_EQ(second.output_slider()->GetPosition(), 77);
+    if (sound) {
+        EXPECT_TRUE(second.IsOutputMuted());
+        amixer({"sset", "Master", "unmute"});
+    }
+
+    // A status bar never shown opens its mixer when a call needs it.
+    CStatusDlg hidden(&link, &actions, QUORIN_INSTALL_DIR, nullptr);
+    hidden.ToggleMicrophone();
+    EXPECT_TRUE(hidden.mixer_open());
+    if (sound) {
+        EXPECT_EQ(hidden.mic_slider()->GetPosition(), 44);
+    }
 }
 
 TEST(AudioDevices, TheSoundServersDevicesByTheirNamesThenTheCards) {

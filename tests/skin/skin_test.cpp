@@ -1,6 +1,9 @@
 // The skin toolkit: layout files, colour keys, skin bitmaps and skin buttons on real controls.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+
 #include <QPainter>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -71,6 +74,40 @@ TEST(ColourKey, KeyPixelsBecomeTransparentAndOthersStay) {
     EXPECT_EQ(qAlpha(keyed.pixel(1, 0)), 255);
     EXPECT_EQ(qAlpha(keyed.pixel(2, 0)), 0);
     EXPECT_EQ(colour_ref_of(qRgb(1, 2, 3)), 0x00030201u);
+}
+
+TEST(SkinBitmap, AFileIsDecodedOnceAndAgainWhenItChanges) {
+    TempDir dir;
+    const std::string path = dir.file("shared.bmp");
+    write_bmp(path, 4, 4, QColor(10, 200, 30), QColor(255, 0, 255));
+    CSkinBitmap first, second;
+    ASSERT_TRUE(first.Load(path));
+    ASSERT_TRUE(second.Load(path));
+    EXPECT_EQ(first.image().cacheKey(), second.image().cacheKey()) << "one decoded picture, shared";
+
+    // The same size with other pixels and a later time: read again.
+    write_bmp(path, 4, 4, QColor(200, 10, 30), QColor(255, 0, 255));
+    std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) + std::chrono::seconds(2));
+    CSkinBitmap changed;
+    ASSERT_TRUE(changed.Load(path));
+    EXPECT_EQ(QColor(changed.image().pixel(2, 2)), QColor(200, 10, 30));
+    EXPECT_EQ(QColor(first.image().pixel(2, 2)), QColor(10, 200, 30)) << "a loaded picture stays as it was";
+    // Another size: read again as well.
+    write_bmp(path, 6, 3, QColor(1, 2, 3), QColor(4, 5, 6));
+    ASSERT_TRUE(changed.Load(path));
+    EXPECT_EQ(changed.width(), 6);
+
+    // A picture of another format under a ".bmp" name still loads; a missing or empty file does not.
+    QImage png(3, 3, QImage::Format_RGB32);
+    png.fill(QColor(7, 8, 9));
+    ASSERT_TRUE(png.save(QString::fromStdString(dir.file("really_png.bmp")), "PNG"));
+    CSkinBitmap other;
+    ASSERT_TRUE(other.Load(dir.file("really_png.bmp")));
+    EXPECT_EQ(QColor(other.image().pixel(1, 1)), QColor(7, 8, 9));
+    EXPECT_FALSE(other.Load(dir.file("missing.bmp")));
+    EXPECT_TRUE(other.empty());
+    write_file(dir.file("empty.bmp"), "");
+    EXPECT_FALSE(other.Load(dir.file("empty.bmp")));
 }
 
 TEST(SkinBitmap, KeyColourIsTheTopLeftPixelAndTransparentDrawingShowsTheBackground) {
