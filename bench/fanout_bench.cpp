@@ -12,7 +12,10 @@
 //
 //   fanout_bench [BUILD_DIR]      FANOUT_SECONDS (default 5) sets the length of a measured run, FANOUT_ROUNDS
 //                                 (default 3) the rounds, FANOUT_CAPACITY=0 leaves the capacity out,
-//                                 FANOUT_LOADS the fixed loads ("10,50,200,voice" by default).
+//                                 FANOUT_LOADS the fixed loads ("10,50,200,voice" by default), FANOUT_ROOMS
+//                                 the rooms the users are spread over, FANOUT_ROOM_ARGS more options for
+//                                 velmor, FANOUT_PEER_ARGS velmor with these options as the peer instead of
+//                                 the relay.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -185,6 +188,9 @@ struct Load {
     int rate = kCameraRate; // a second, each sender
     double warm_s = 1;
     double seconds = 5;
+    // Users spread over this many rooms (sender s and receiver r in room 1 + s or r modulo rooms); a
+    // receiver watches the cameras of its room. FANOUT_ROOMS sets it for every load.
+    int rooms = std::max(1, env_int("FANOUT_ROOMS", 1));
 };
 
 struct Outcome {
@@ -204,11 +210,12 @@ struct Outcome {
 Outcome drive(const Server& server, const Load& load) {
     const size_t offset = load.voice ? proto::VoicePacket::kHeader : proto::VideoFrame::kHeader;
     const uint16_t type = load.voice ? uint16_t(pkt::kVoice) : uint16_t(pkt::kVideoFrame);
-    auto login = [&](uint32_t user) {
+    const int rooms = std::max(1, load.rooms);
+    auto login = [&](uint32_t user, uint32_t room) {
         int fd = connect_to(server.port);
         proto::Login l;
         l.user_id = user;
-        l.room_id = 1;
+        l.room_id = room;
         if (fd < 0 || !send_all(fd, framing::make_frame(pkt::kLogin, l.encode())) ||
             !wait_for_type(fd, pkt::kLoginResult)) {
             std::fprintf(stderr, "fanout_bench: login of %u to %s failed\n", user, server.name);
@@ -218,22 +225,26 @@ Outcome drive(const Server& server, const Load& load) {
     };
     std::vector<int> senders, receivers;
     for (int s = 0; s < load.senders; ++s)
-        senders.push_back(login(uint32_t(1 + s)));
+        senders.push_back(login(uint32_t(1 + s), uint32_t(1 + s % rooms)));
     if (load.voice) // the first user is the room's host and may speak
         send_all(senders[0], framing::make_frame(pkt::kMicrophoneOn, proto::MicrophoneOn{0}.encode()));
     for (int r = 0; r < load.receivers; ++r) {
-        int fd = login(uint32_t(100000 + r));
+        int fd = login(uint32_t(100000 + r), uint32_t(1 + r % rooms));
         if (!load.voice)
             for (int s = 0; s < load.senders; ++s)
-                send_all(fd, framing::make_frame(pkt::kWatchVideo,
-                                                 proto::WatchVideo{uint32_t(1 + s), 1}.encode()));
+                if (s % rooms == r % rooms)
+                    send_all(fd, framing::make_frame(pkt::kWatchVideo,
+                                                     proto::WatchVideo{uint32_t(1 + s), 1}.encode()));
         receivers.push_back(fd);
     }
 
     const int total_rate = load.senders * load.rate;
     const int warm = int(std::lround(total_rate * load.warm_s));
     const int frames = warm + int(std::lround(total_rate * load.seconds));
-    const uint64_t expected = uint64_t(frames - warm) * uint64_t(load.receivers);
+    // Each frame reaches the receivers of its sender's room.
+    uint64_t expected = 0;
+    for (int k = warm; k < frames; ++k)
+        expected += uint64_t(load.receivers / rooms + ((k % load.senders) % rooms < load.receivers % rooms));
     std::vector<uint16_t> counts(size_t(frames), 0);
     std::vector<float> delays;
     delays.reserve(size_t(expected));
@@ -460,7 +471,8 @@ double capacity(const Servers& servers, int which, int receivers, int* start_sen
             senders = (passed + failed) / 2;
     }
     *start_senders = std::max(1, passed);
-    return double(passed) * kCapacityCameraRate * receivers;
+    const int rooms = Load{}.rooms; // each camera reaches the receivers of its room
+    return double(passed) * kCapacityCameraRate * double(receivers) / rooms;
 }
 
 } // namespace
@@ -468,14 +480,25 @@ double capacity(const Servers& servers, int which, int receivers, int* start_sen
 int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     const fs::path self = fs::canonical("/proc/self/exe").parent_path();
-    const fs::path built = argc > 1 ? fs::path(argv[1]) : self.parent_path();
+    const fs::path built = fs::absolute(argc > 1 ? fs::path(argv[1]) : self.parent_path());
     const int rounds = std::max(1, env_int("FANOUT_ROUNDS", 3));
     const double seconds = std::max(1, env_int("FANOUT_SECONDS", 5));
     Servers servers;
     servers.work = fs::temp_directory_path() / ("quorin-fanout-" + std::to_string(getpid()));
     fs::create_directories(servers.work);
-    servers.room = "'" + (built / "out" / "velmor").string() + "' --room-server --listen 127.0.0.1:PORT";
-    servers.relay = "'" + (built / "bench" / "fanout_relay").string() + "' PORT";
+    // FANOUT_ROOM_ARGS: more options for the room server (e.g. "--threads 1"); FANOUT_PEER_ARGS: the peer is
+    // then the room server with these options instead of the relay (one thread against two, say).
+    const char* room_args = std::getenv("FANOUT_ROOM_ARGS");
+    const char* peer_args = std::getenv("FANOUT_PEER_ARGS");
+    const std::string velmor =
+        "'" + (built / "out" / "velmor").string() + "' --room-server --listen 127.0.0.1:PORT";
+    servers.room = velmor + (room_args ? std::string(" ") + room_args : "");
+    servers.relay =
+        peer_args ? velmor + " " + peer_args : "'" + (built / "bench" / "fanout_relay").string() + "' PORT";
+    if (peer_args)
+        std::printf("(the peer called relay below is: velmor --room-server %s; the room server: velmor "
+                    "--room-server %s; %d room(s))\n",
+                    peer_args, room_args ? room_args : "", Load{}.rooms);
 
     std::ifstream loadavg("/proc/loadavg");
     std::string la;

@@ -8,9 +8,14 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 
 FramedSocket::FramedSocket(asio::ip::tcp::socket socket, size_t send_cap)
     : socket_(std::move(socket)), send_cap_(send_cap), read_buf_(kFirstReadBuffer) {
+    // The executor is kept in a local: target() points into it, so a temporary would be gone by the call.
+    const auto executor = socket_.get_executor();
+    if (const auto* io = executor.target<asio::io_context::executor_type>())
+        io_ = &io->context();
     std::error_code ec;
     remote_ = socket_.remote_endpoint(ec);
     socket_.set_option(asio::ip::tcp::no_delay(true), ec);
@@ -72,7 +77,7 @@ void FramedSocket::drop_oldest(std::deque<SharedFrame>& lane) {
     ++dropped_;
 }
 
-bool FramedSocket::send_shared(SharedFrame frame, Lane lane) {
+bool FramedSocket::send_shared(SharedFrame frame, Lane lane, bool batch) {
     if (closed_ || draining_ || !frame)
         return false;
     const size_t size = frame->size();
@@ -129,8 +134,8 @@ bool FramedSocket::send_shared(SharedFrame frame, Lane lane) {
     if (!start_writing)
         return true;
     // On the I/O thread the write starts at once (a fan-out then costs no extra turn of the loop per
-    // receiver); from other threads it is handed over.
-    if (on_io_thread())
+    // receiver); from other threads, and for a batch, it is handed to the loop.
+    if (!batch && on_io_thread())
         write_front();
     else
         asio::post(socket_.get_executor(), [self = shared_from_this()] { self->write_front(); });
@@ -138,10 +143,7 @@ bool FramedSocket::send_shared(SharedFrame frame, Lane lane) {
 }
 
 bool FramedSocket::on_io_thread() {
-    // The executor is kept in a local: target() points into it, so a temporary would be gone by the call.
-    const auto executor = socket_.get_executor();
-    const auto* io = executor.target<asio::io_context::executor_type>();
-    return io && io->running_in_this_thread();
+    return io_ && io_->get_executor().running_in_this_thread();
 }
 
 void FramedSocket::write_front() {
@@ -208,10 +210,21 @@ void FramedSocket::write_front() {
         if (!wait_for_room) {
             // One send that the socket usually takes whole: no asynchronous operation, no completion to run.
             std::error_code ec;
-            size_t n = socket_.write_some(gather_, ec);
-            if (ec == asio::error::would_block || ec == asio::error::try_again) {
-                ec.clear();
-                n = 0;
+            size_t n = 0;
+            if (gather_.size() == 1) {
+                // One frame (the usual case of a fan-out): a plain send, as cheap as the kernel offers.
+                const ssize_t sent = ::send(socket_.native_handle(), gather_[0].data(), gather_[0].size(),
+                                            MSG_NOSIGNAL | MSG_DONTWAIT);
+                if (sent >= 0)
+                    n = size_t(sent);
+                else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                    ec = std::error_code(errno, std::system_category());
+            } else {
+                n = socket_.write_some(gather_, ec);
+                if (ec == asio::error::would_block || ec == asio::error::try_again) {
+                    ec.clear();
+                    n = 0;
+                }
             }
             if (ec) {
                 // Reported from the loop, never from inside a sender's call (which may be walking
@@ -220,7 +233,9 @@ void FramedSocket::write_front() {
                            [self = shared_from_this(), why = ec.message()] { self->fail(why); });
                 return;
             }
-            written(n);
+            const bool idle = written(n);
+            if (idle && !draining_)
+                return; // all written, nothing queued meanwhile
             if (n == bytes)
                 continue; // anything queued meanwhile goes next
             wait_for_room = true;
@@ -240,7 +255,7 @@ void FramedSocket::write_front() {
     }
 }
 
-void FramedSocket::written(size_t bytes) {
+bool FramedSocket::written(size_t bytes) {
     std::lock_guard lock(mutex_);
     queued_bytes_ -= bytes;
     unsent_bound_ += bytes;
@@ -281,6 +296,12 @@ void FramedSocket::written(size_t bytes) {
         }
     }
     in_flight_.clear();
+    // All written and nothing queued meanwhile: the writer stops here, without another look.
+    if (!partial_ && control_.empty() && voice_.empty() && video_.empty() && !closed_) {
+        writing_ = false;
+        return true;
+    }
+    return false;
 }
 
 void FramedSocket::fail(const std::string& why) {

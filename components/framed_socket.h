@@ -41,7 +41,7 @@ public:
     static constexpr size_t kVoiceQueueFrames = 10;
     // One write takes at most this much of what waits (and at most so many frames), so a control frame
     // queued meanwhile soon goes.
-    static constexpr size_t kWriteChunk = 16u << 10, kGatherFrames = 64;
+    static constexpr size_t kWriteChunk = 16u << 10, kGatherFrames = 256;
     // Unsent bytes the kernel may hold (TCP_NOTSENT_LOWAT, and checked before each write): at 80 KB/s, 8 KB
     // is a tenth of a second that a control frame may wait behind.
     static constexpr int kKernelUnsent = 8 << 10;
@@ -60,8 +60,10 @@ public:
     // connection is closed, or the frame was droppable and the queue is full, or the queue is full for good
     // (then the connection is closed and reported lost).
     bool send_frame(std::vector<uint8_t> frame, bool droppable);
-    // The same for a frame that may be shared with other connections, in the given lane.
-    bool send_shared(SharedFrame frame, Lane lane);
+    // The same for a frame that may be shared with other connections, in the given lane. Called on the I/O
+    // thread, the write starts at once, or with `batch` once the handlers that are ready now have run, so
+    // that what else is queued for this connection meanwhile goes in the same write.
+    bool send_shared(SharedFrame frame, Lane lane, bool batch = false);
 
     // Closes the connection from our side; the closed callback is not called.
     void close();
@@ -86,12 +88,14 @@ private:
     bool on_io_thread();
     void fail(const std::string& why);
     // After a write: drops what was written, keeps a frame written in part, puts the untouched ones back.
-    void written(size_t bytes);
+    // True when nothing is left to write (the writer has stopped).
+    bool written(size_t bytes);
     // What a flushing close does once nothing waits, and its end; I/O thread.
     void finish_flush();
     void close_now();
 
     asio::ip::tcp::socket socket_;
+    asio::io_context* io_ = nullptr; // the context the socket belongs to
     asio::ip::tcp::endpoint remote_;
     const size_t send_cap_;
     PacketFn on_packet_;

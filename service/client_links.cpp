@@ -21,6 +21,11 @@ room::ConnId ClientLinks::add(asio::ip::tcp::socket socket) {
     return id;
 }
 
+void ClientLinks::receive(room::ConnId id, uint16_t type, const uint8_t* data, uint32_t size) {
+    if (links_.count(id))
+        on_frame(id, type, data, size);
+}
+
 void ClientLinks::make_room_for(const asio::ip::address& from) {
     std::vector<WaitingConnection> waiting;
     for (const auto& [id, l] : links_)

@@ -38,6 +38,9 @@ public:
 
     // Takes an accepted connection and starts reading it; its id, which grows with every connection.
     room::ConnId add(asio::ip::tcp::socket socket);
+    // A frame of connection `id` read before it came here (its login, read where it was accepted): handled
+    // as if it had been read now, before anything read later.
+    void receive(room::ConnId id, uint16_t type, const uint8_t* data, uint32_t size);
     // Applies the caps on connections waiting for their login before a newcomer from `from` is taken.
     void make_room_for(const asio::ip::address& from);
     // Closes a connection that may give its place to a newcomer when the places are taken; false when none

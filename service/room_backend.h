@@ -30,6 +30,8 @@ public:
     // closed): the server's and the backend's such lines share one limit, so that peers that reconnect in a
     // loop cannot fill the log.
     virtual void log_unauthenticated(const std::string& line) = 0;
+    // A session whose seat a login elsewhere in this process took over: what tells it and closes it.
+    virtual std::vector<Outgoing> push_out(ConnId) { return {}; }
 };
 
 // The rooms of this process alone.
@@ -44,6 +46,7 @@ public:
     std::vector<Outgoing> on_disconnect(ConnId conn) override { return hub_.on_disconnect(conn); }
     bool logged_in(ConnId conn) const override { return hub_.logged_in(conn); }
     void log_unauthenticated(const std::string& line) override { hub_.log_unauthenticated(line); }
+    std::vector<Outgoing> push_out(ConnId conn) override { return hub_.push_out(conn); }
 
 private:
     RoomHub hub_;

@@ -72,11 +72,16 @@ void RoomConnections::deliver(const std::vector<room::Outgoing>& out) {
             o.payload.data()[1] == 0 && o.payload.data()[2] == 0 && o.payload.data()[3] == 0)
             l->second.socket->set_max_frame(framing::kMaxLength); // logged in (also when answered later)
         if (!frame || o.payload.identity() != last_payload || o.type != last_type || !last_payload) {
-            frame = std::make_shared<const std::vector<uint8_t>>(
-                framing::make_frame(o.type, o.payload.data(), o.payload.size()));
+            frame = o.payload.frame(o.type);
+            if (!frame)
+                frame = std::make_shared<const std::vector<uint8_t>>(
+                    framing::make_frame(o.type, o.payload.data(), o.payload.size()));
             last_payload = o.payload.identity();
             last_type = o.type;
         }
-        l->second.socket->send_shared(frame, lane_of(o.type));
+        // Control packets go out at the end of the loop's turn: a class arriving together (a login each,
+        // each announced to everybody) then costs one write per receiver and turn, not one per packet.
+        const FramedSocket::Lane lane = lane_of(o.type);
+        l->second.socket->send_shared(frame, lane, lane == FramedSocket::Lane::Control);
     }
 }

@@ -24,6 +24,8 @@ public:
                     Logs logs, Tap tap = {}, GoneHook gone = {});
 
     void from_service(room::ConnId id, uint16_t type, const proto::Bytes& payload) override;
+    // Connection `id`'s seat was taken over by a login elsewhere in this process: it is told, and closed.
+    void push_out(room::ConnId id) { deliver(backend_->push_out(id)); }
 
 private:
     void opened(room::ConnId id, const std::shared_ptr<FramedSocket>& socket) override;

@@ -242,6 +242,7 @@ void RoomHub::adopt(ConnId conn, uint32_t room_id, const proto::UserBlock& block
     m.conn = conn;
     m.block = block;
     m.changed();
+    ++room.epoch;
     config_.seats->take(block.user_id, {config_.hub_index, conn, block.ip, {}});
 }
 
@@ -253,14 +254,23 @@ bool RoomHub::adopt_watch(uint32_t room_id, uint32_t target, uint32_t watcher) {
     if (t == r->second.members.end() || !r->second.members.count(watcher))
         return false;
     t->second.watchers.insert(watcher);
+    ++r->second.epoch;
     return true;
 }
 
-void RoomHub::to_others(const Room& room, uint32_t except, uint16_t type, const SharedPayload& payload,
+void RoomHub::to_others(Room& room, uint32_t except, uint16_t type, const SharedPayload& payload,
                         Out& out) const {
-    for (const auto& [id, m] : room.members)
+    if (room.everyone_epoch != room.epoch) {
+        room.everyone.clear();
+        room.everyone.reserve(room.members.size());
+        for (const auto& [id, m] : room.members)
+            room.everyone.emplace_back(id, m.conn);
+        room.everyone_epoch = room.epoch;
+    }
+    out.reserve(out.size() + room.everyone.size());
+    for (const auto& [id, conn] : room.everyone)
         if (id != except)
-            out.push_back({m.conn, type, payload, false});
+            out.push_back({conn, type, payload, false});
 }
 
 std::vector<Outgoing> RoomHub::on_packet(ConnId conn, uint16_t type, const uint8_t* data, size_t size) {
@@ -564,11 +574,17 @@ void RoomHub::video(uint32_t room_id, Room& room, Member& from, const uint8_t* d
 }
 
 void RoomHub::voice(Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {
-    auto packet = proto::VoicePacket::decode(data, size);
-    if (!packet)
+    // The packet as it came with the speaker filled in, framed once for every listener (the layout's own
+    // check: some Opus bytes, never more than one frame's).
+    if (size <= proto::VoicePacket::kHeader ||
+        size - proto::VoicePacket::kHeader > proto::VoicePacket::kMaxOpus)
         return;
-    packet->user_id = from.block.user_id;
-    to_others(room, from.block.user_id, pkt::kVoice, SharedPayload(pkt::kVoice, packet->encode()), out);
+    proto::Bytes frame(framing::kHeaderSize + size);
+    framing::write_header(frame.data(), pkt::kVoice, uint32_t(size));
+    std::memcpy(frame.data() + framing::kHeaderSize, data, size);
+    put_le32(frame.data() + framing::kHeaderSize, from.block.user_id);
+    to_others(room, from.block.user_id, pkt::kVoice, SharedPayload::from_frame(pkt::kVoice, std::move(frame)),
+              out);
 }
 
 void RoomHub::camera(uint32_t room_id, Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {

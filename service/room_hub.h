@@ -199,6 +199,9 @@ private:
         std::vector<RaisedHand> hands;      // in the order they went up
         // Moves on every change of the members or of who watches whom.
         uint64_t epoch = 1;
+        // Every member's (user, connection), in user order: made again when the epoch moved.
+        std::vector<std::pair<uint32_t, ConnId>> everyone;
+        uint64_t everyone_epoch = 0;
     };
     // A budget of events per second with a burst, refilled by the steady clock.
     struct Bucket {
@@ -234,8 +237,7 @@ private:
     void chat_control(ConnId conn, Room& room, Member& host, const uint8_t* data, size_t size, Out& out);
     void leave(ConnId conn, Out& out, uint32_t ended_by = 2);
 
-    void to_others(const Room& room, uint32_t except, uint16_t type, const SharedPayload& payload,
-                   Out& out) const;
+    void to_others(Room& room, uint32_t except, uint16_t type, const SharedPayload& payload, Out& out) const;
     void set_watched(Room& room, Member& target, uint32_t watcher, bool watch, Out& out);
     // Asks `sender` for a key frame now, or marks it owed when the last request was too recent.
     void request_key_frame(Member& sender, Out& out);

@@ -13,10 +13,12 @@
 
 #include <asio.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "cluster/cluster_node.h"
 #include "components/log.h"
@@ -97,6 +99,7 @@ int print_status(const velmor::CommandLine& line) {
 int run_room_server(const velmor::CommandLine& line) {
     RoomServerOptions options;
     options.listen = line.listen;
+    options.threads = line.threads > 0 ? line.threads : int(std::max(1u, std::thread::hardware_concurrency()));
     options.hub.secret = line.secret;
     cluster::ClusterConfig c;
     if (line.clustered() && !cluster::Store::parse_url(line.store_url, &c.redis_host, &c.redis_port))

@@ -20,6 +20,7 @@ constexpr int kUnusedExitMs = 60000;
 constexpr const char* kUsage =
     "usage: velmor\n"
     "       velmor --room-server --listen ADDR:PORT [--directory FILE] [--secret-file FILE | --secret TEXT]\n"
+    "              [--threads N]\n"
     "              [--node NAME --cluster nats://HOST:PORT --store redis://HOST:PORT]\n"
     "       velmor --status --store redis://HOST:PORT\n"
     "       velmor --help | --version\n";
@@ -35,6 +36,8 @@ constexpr const char* kHelp =
     "  --directory FILE      user directory: lines 'user ID NICKNAME' and 'host ROOM USER'\n"
     "  --secret-file FILE    logins must carry HMAC-SHA1 keys made with the secret in FILE\n"
     "  --secret TEXT         the same, on the command line (readable by every local user)\n"
+    "  --threads N           threads that serve the rooms, each room on one of them (default: one a core;\n"
+    "                        a node of a cluster uses one)\n"
     "\n"
     "A cluster of room servers (all three options together):\n"
     "  --node NAME           this node's name, unique in the cluster\n"
@@ -118,6 +121,12 @@ std::optional<Fault> parse_command_line(const std::vector<std::string>& args, Co
             out->nats_url = v;
         } else if (a == "--store" && value()) {
             out->store_url = v;
+        } else if (a == "--threads" && value()) {
+            char* end = nullptr;
+            const long n = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || n < 1 || n > 64)
+                return Fault{2, ""};
+            out->threads = int(n);
         } else if (a == "--directory" && value()) {
             out->directory = v;
         } else if (a == "--secret" && value()) {

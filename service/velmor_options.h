@@ -23,6 +23,7 @@ struct CommandLine {
     std::string secret;    // the login keys' secret
     // A node of a cluster (all three), or, for the status, the store alone.
     std::string node, nats_url, store_url;
+    int threads = 0; // room server: threads that serve its rooms; 0: one a core
     bool clustered() const { return !node.empty() || !nats_url.empty() || !store_url.empty(); }
 };
 

@@ -515,6 +515,19 @@ TEST(RoomHub, VoiceOnlyFromASpeakerWithTheRightAndTheMicrophone) {
     // A voice packet without Opus bytes is refused by its layout.
     const Bytes empty = VoicePacket{0, 1, 1, {}}.encode();
     EXPECT_TRUE(h.send(1, pkt::kVoice, empty).empty());
+    // So is one larger than an Opus frame can be; the largest goes on byte for byte, the speaker's id in
+    // front.
+    const VoicePacket largest{0, 9, 77, Bytes(VoicePacket::kMaxOpus, 0x5A)};
+    Bytes oversized = largest.encode();
+    oversized.push_back(0);
+    EXPECT_TRUE(h.send(1, pkt::kVoice, oversized).empty());
+    auto out = h.send(1, pkt::kVoice, largest.encode());
+    ASSERT_EQ(out.size(), 2u);
+    VoicePacket stamped = largest;
+    stamped.user_id = 100;
+    EXPECT_EQ(Bytes(out[0].payload.data(), out[0].payload.data() + out[0].payload.size()), stamped.encode());
+    ASSERT_TRUE(out[0].payload.frame(pkt::kVoice));
+    EXPECT_EQ(*out[0].payload.frame(pkt::kVoice), framing::make_frame(pkt::kVoice, stamped.encode()));
 }
 
 TEST(RoomHub, RaisedHandsQueueInOrderAndComeBackToAReturningHost) {
@@ -701,4 +714,38 @@ TEST(RoomHubGuard, HubsOfOneProcessShareTheSeats) {
         << "the seat stays with the session on the other hub";
     b.hub().on_disconnect(11);
     EXPECT_EQ(LoginResult::decode(a.join(4, 200)[0].payload.data(), 46)->result, 0u);
+}
+
+// Members and watches brought back without a login (a room rebuilt from other servers) receive the room's
+// packets and the video they watch at once, even when the room had already sent some before.
+TEST(RoomHub, AdoptedMembersAndWatchesReceiveAtOnce) {
+    Hub h;
+    h.join(1, 100);
+    h.join(2, 200);
+    h.send(2, pkt::kWatchVideo, WatchVideo{100, 1}.encode());
+    VideoFrame f;
+    f.frame = {1, 2, 3};
+    ChatLine line;
+    line.target = 0xFFFFFFFF;
+    line.text = "hi";
+    auto receivers = [](const std::vector<Outgoing>& out, uint16_t type) {
+        std::vector<ConnId> r;
+        for (const auto& o : out)
+            if (o.type == type)
+                r.push_back(o.to);
+        return r;
+    };
+    EXPECT_EQ(receivers(h.send(1, pkt::kVideoFrame, f.encode()), pkt::kVideoFrame), std::vector<ConnId>{2});
+    EXPECT_EQ(receivers(h.send(1, pkt::kChat, line.encode()), pkt::kChatMessage), std::vector<ConnId>{2});
+
+    UserBlock adopted;
+    adopted.user_id = 300;
+    adopted.rights = room::kGuestRights;
+    h.hub().adopt(3, 7, adopted);
+    EXPECT_EQ(receivers(h.send(1, pkt::kChat, line.encode()), pkt::kChatMessage),
+              (std::vector<ConnId>{2, 3}));
+    EXPECT_EQ(receivers(h.send(1, pkt::kVideoFrame, f.encode()), pkt::kVideoFrame), std::vector<ConnId>{2});
+    ASSERT_TRUE(h.hub().adopt_watch(7, 100, 300));
+    EXPECT_EQ(receivers(h.send(1, pkt::kVideoFrame, f.encode()), pkt::kVideoFrame),
+              (std::vector<ConnId>{2, 3}));
 }

@@ -46,6 +46,10 @@ TEST(VelmorOptions, WrongCommandLinesAreUsageErrors) {
         {"--room-server", "--listen", "0.0.0.0:6000", "--node", "a", "--cluster", "nats://h:1"},
         {"--node", "a", "--cluster", "nats://h:1", "--store", "redis://h:2"}, // a node is a room server
         {"--room-server", "--listen", "0.0.0.0:6000", "--secret"},
+        {"--room-server", "--listen", "0.0.0.0:6000", "--threads", "0"},
+        {"--room-server", "--listen", "0.0.0.0:6000", "--threads", "65"},
+        {"--room-server", "--listen", "0.0.0.0:6000", "--threads", "2x"},
+        {"--room-server", "--listen", "0.0.0.0:6000", "--threads", ""},
     };
     for (const auto& args : rows) {
         CommandLine line;
@@ -68,6 +72,10 @@ TEST(VelmorOptions, WhatEachCommandLineRuns) {
     EXPECT_EQ(server.directory, "d.txt");
     EXPECT_EQ(server.secret, "s");
     EXPECT_FALSE(server.clustered());
+    EXPECT_EQ(server.threads, 0) << "one a core unless told";
+    CommandLine two;
+    EXPECT_FALSE(parse({"--room-server", "--listen", "localhost:6000", "--threads", "2"}, &two));
+    EXPECT_EQ(two.threads, 2);
 
     CommandLine node;
     EXPECT_FALSE(parse({"--room-server", "--listen", "0.0.0.0:6001", "--node", "a", "--cluster", "nats://h:1",
