@@ -88,6 +88,8 @@ void SeatBook::release(uint32_t user, int hub, ConnId conn) {
 RoomHub::RoomHub(HubConfig config) : config_(std::move(config)) {
     if (!config_.seats)
         config_.seats = std::make_shared<SeatBook>();
+    unauthenticated_log_ =
+        config_.unauthenticated_log ? config_.unauthenticated_log : std::make_shared<UnauthenticatedLog>();
 }
 
 int64_t RoomHub::steady_ms() const {
@@ -118,7 +120,7 @@ bool RoomHub::Bucket::Take(double per_second, double burst, int64_t now_ms) {
 void RoomHub::log_unauthenticated(const std::string& line) {
     // A loop of reconnecting peers makes a few lines per connection: one a second, whatever the number of
     // connections or addresses.
-    unauthenticated_log_.write(line, steady_ms(), config_.log);
+    unauthenticated_log_->write(line, steady_ms(), config_.log);
 }
 
 void RoomHub::log_drop(ConnId conn, Conn* k, const std::string& why) {

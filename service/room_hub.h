@@ -115,6 +115,9 @@ struct HubConfig {
     std::shared_ptr<SeatBook> seats;
     int hub_index = 0;
     std::function<void(int hub, ConnId conn)> push_out_elsewhere;
+    // Hubs of one server share the limit on lines about connections without a login; without, the hub has
+    // its own.
+    std::shared_ptr<UnauthenticatedLog> unauthenticated_log;
 };
 
 // Login results.
@@ -256,7 +259,7 @@ private:
     int64_t steady_ms() const;
     int64_t unix_ms() const;
     std::optional<ConnId> closing_; // set by a violation that ends the connection
-    UnauthenticatedLog unauthenticated_log_;
+    std::shared_ptr<UnauthenticatedLog> unauthenticated_log_;
 
     HubConfig config_;
     std::map<uint32_t, Room> rooms_;

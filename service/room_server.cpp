@@ -14,7 +14,8 @@ RoomServerOptions checked(RoomServerOptions o) {
 
 std::shared_ptr<room::HubBackend> own_rooms(const RoomServerOptions& o, int index,
                                             std::shared_ptr<room::SeatBook> seats,
-                                            std::function<void(int, room::ConnId)> push_out) {
+                                            std::function<void(int, room::ConnId)> push_out,
+                                            std::shared_ptr<UnauthenticatedLog> unauthenticated_log) {
     if (o.backend)
         return nullptr;
     room::HubConfig c = o.hub;
@@ -23,6 +24,7 @@ std::shared_ptr<room::HubBackend> own_rooms(const RoomServerOptions& o, int inde
     c.seats = std::move(seats);
     c.hub_index = index;
     c.push_out_elsewhere = std::move(push_out);
+    c.unauthenticated_log = std::move(unauthenticated_log);
     return std::make_shared<room::HubBackend>(std::move(c));
 }
 
@@ -31,15 +33,20 @@ std::shared_ptr<room::HubBackend> own_rooms(const RoomServerOptions& o, int inde
 RoomServer::RoomServer(asio::io_context& io, RoomServerOptions options)
     : options_(checked(std::move(options))), seats_(std::make_shared<room::SeatBook>()), io_(io),
       listener_(io, [this](const std::string& line) { log(line); }),
-      hub_(own_rooms(options_, 0, seats_, [this](int index, room::ConnId conn) { push_out(index, conn); })),
+      hub_(own_rooms(
+          options_, 0, seats_, [this](int index, room::ConnId conn) { push_out(index, conn); },
+          unauthenticated_log_)),
       connections_(io, options_.backend ? options_.backend : hub_, options_.limits,
                    {[this](const std::string& line) { log(line); },
                     [this](const std::string& line) { log_unauthenticated(line); }}) {
     for (int index = 1; index < options_.threads; ++index) {
         auto t = std::make_unique<RoomThread>();
         RoomThread* raw = t.get();
-        t->hub = own_rooms(options_, index, seats_, [this](int i, room::ConnId conn) { push_out(i, conn); });
-        // Lines about connections that have not logged in are limited per thread, each by its own hub.
+        t->hub = own_rooms(
+            options_, index, seats_, [this](int i, room::ConnId conn) { push_out(i, conn); },
+            unauthenticated_log_);
+        // Lines about connections that have not logged in share the server's one limit, whichever thread
+        // writes them.
         t->connections = std::make_unique<RoomConnections>(
             t->io, t->hub, options_.limits,
             ClientLinks::Logs{[this](const std::string& line) { log(line); },

@@ -67,6 +67,8 @@ private:
 
     RoomServerOptions options_;
     std::shared_ptr<room::SeatBook> seats_;
+    // The one limit on lines about connections without a login, for every room thread and the lobby.
+    std::shared_ptr<UnauthenticatedLog> unauthenticated_log_ = std::make_shared<UnauthenticatedLog>();
     asio::io_context& io_;
     Listener listener_;
     std::shared_ptr<room::HubBackend> hub_; // the own rooms, without a backend

@@ -29,6 +29,7 @@ bool KindLimiter::allow(const std::string& kind) {
 }
 
 void UnauthenticatedLog::write(const std::string& line, int64_t now_ms, const LogLine& out) {
+    std::lock_guard lock(mutex_);
     if (now_ms - last_ms_ < 1000) {
         ++unlogged_;
         return;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 
 // Writes a line to standard error and, when logging is set up, to the service's log.
@@ -29,12 +30,14 @@ private:
 
 // Lines about connections that have not logged in (drops, closes, refusals): one a second for all of them,
 // whatever the number of connections or addresses, with a count of the ones left out in the next line.
+// Thread-safe: the room threads of one server share one (the line is written under its lock).
 class UnauthenticatedLog {
 public:
     // `now_ms`: a steady clock in milliseconds.
     void write(const std::string& line, int64_t now_ms, const LogLine& out);
 
 private:
+    std::mutex mutex_;
     int64_t last_ms_ = -1000000;
     uint64_t unlogged_ = 0;
 };
