@@ -47,6 +47,8 @@
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+#include "process_figures.h"
+
 namespace {
 
 constexpr double kCapacityDelayMs = 100;
@@ -58,30 +60,6 @@ constexpr int kVoiceRate = 50;
 
 int64_t now_ns() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
-
-int env_int(const char* name, int fallback) {
-    const char* v = std::getenv(name);
-    return v && *v ? std::atoi(v) : fallback;
-}
-
-// CPU time of every thread of a process so far, in seconds, from the scheduler's nanosecond counters.
-double cpu_seconds(pid_t pid) {
-    double total = 0;
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    DIR* dir = opendir(tasks.c_str());
-    if (!dir)
-        return 0;
-    while (dirent* e = readdir(dir)) {
-        if (e->d_name[0] == '.')
-            continue;
-        std::ifstream f(tasks + "/" + e->d_name + "/schedstat");
-        double ns = 0;
-        if (f >> ns)
-            total += ns / 1e9;
-    }
-    closedir(dir);
-    return total;
 }
 
 // A loopback port nobody listens on, below the kernel's range for outgoing connections.

@@ -41,34 +41,13 @@
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+#include "process_figures.h"
+
 namespace {
 
 constexpr uint32_t kRoom = 1;
 constexpr uint32_t kFirstUser = 1000;
 constexpr int kAddresses = 250; // 127.0.0.2 and on: the server's cap per address never applies
-
-int env_int(const char* name, int fallback) {
-    const char* v = std::getenv(name);
-    return v && *v ? std::atoi(v) : fallback;
-}
-
-double cpu_seconds(pid_t pid) {
-    double total = 0;
-    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    DIR* dir = opendir(tasks.c_str());
-    if (!dir)
-        return 0;
-    while (dirent* e = readdir(dir)) {
-        if (e->d_name[0] == '.')
-            continue;
-        std::ifstream f(tasks + "/" + e->d_name + "/schedstat");
-        double ns = 0;
-        if (f >> ns)
-            total += ns / 1e9;
-    }
-    closedir(dir);
-    return total;
-}
 
 // Send calls (send, sendmsg, write, writev) of a running process, counted by perf on the kernel's system-call
 // trace points; not counted when perf is missing or may not trace.

@@ -43,6 +43,8 @@
 #include "wire/packet_types.h"
 #include "wire/protocol.h"
 
+#include "process_figures.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -290,18 +292,6 @@ std::map<uint32_t, SpurtTotals> latest_totals(const std::string& text) {
 // Processor time used so far by the threads of `pid`, in seconds, from the scheduler's accounting (in
 // nanoseconds; the clock ticks of /proc/PID/stat are too coarse for a share of a core over seconds). The
 // threads of a speaking service live through the stretches this is taken over.
-double cpu_seconds(pid_t pid) {
-    double ns = 0;
-    std::error_code ec;
-    for (const auto& task :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
-        std::ifstream in(task.path() / "schedstat");
-        double on_cpu = 0;
-        if (in >> on_cpu)
-            ns += on_cpu;
-    }
-    return ns / 1e9;
-}
 
 double percentile(std::vector<double> v, double q) {
     if (v.empty())
