@@ -120,6 +120,20 @@ bool FramedSocket::send_shared(SharedFrame frame, Lane lane, bool batch) {
     return true;
 }
 
+bool FramedSocket::queue_shared(SharedFrame frame, Lane lane, bool* start_writer) {
+    *start_writer = false;
+    if (closed_ || draining_ || !frame)
+        return false;
+    std::lock_guard lock(mutex_);
+    if (draining_ || !queue(std::move(frame), lane))
+        return false;
+    if (!writing_) {
+        writing_ = true;
+        *start_writer = true;
+    }
+    return true;
+}
+
 bool FramedSocket::queue(SharedFrame frame, Lane lane) {
     const size_t size = frame->size();
     switch (lane) {

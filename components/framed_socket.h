@@ -64,6 +64,11 @@ public:
     // thread, the write starts at once, or with `batch` once the handlers that are ready now have run, so
     // that what else is queued for this connection meanwhile goes in the same write.
     bool send_shared(SharedFrame frame, Lane lane, bool batch = false);
+    // A frame of a batch whose writes the caller starts itself: queued only. True when the caller must call
+    // write_queued() for this connection once the batch is queued (its writer was idle). I/O thread.
+    bool queue_shared(SharedFrame frame, Lane lane, bool* start_writer);
+    // Writes what queue_shared() queued. I/O thread.
+    void write_queued() { write_front(); }
 
     // Closes the connection from our side; the closed callback is not called.
     void close();

@@ -80,8 +80,23 @@ void RoomConnections::deliver(const std::vector<room::Outgoing>& out) {
             last_type = o.type;
         }
         // Control packets go out at the end of the loop's turn: a class arriving together (a login each,
-        // each announced to everybody) then costs one write per receiver and turn, not one per packet.
+        // each announced to everybody) then costs one write per receiver and turn, not one per packet, and
+        // one handler writes for every receiver of the turn.
         const FramedSocket::Lane lane = lane_of(o.type);
-        l->second.socket->send_shared(frame, lane, lane == FramedSocket::Lane::Control);
+        if (lane != FramedSocket::Lane::Control) {
+            l->second.socket->send_shared(frame, lane);
+            continue;
+        }
+        bool start_writer = false;
+        if (!l->second.socket->queue_shared(frame, lane, &start_writer) || !start_writer)
+            continue;
+        if (pending_->empty())
+            asio::post(io_, [pending = pending_] {
+                Pending now;
+                now.swap(*pending);
+                for (const auto& socket : now)
+                    socket->write_queued();
+            });
+        pending_->push_back(l->second.socket);
     }
 }

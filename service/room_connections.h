@@ -35,6 +35,11 @@ private:
     void dropped(room::ConnId id) override { deliver(backend_->on_disconnect(id)); }
     void deliver(const std::vector<room::Outgoing>& out);
 
+    // Connections with control packets queued in this turn of the loop; one handler at its end writes them
+    // all (shared with that handler, which may run after this object is gone).
+    using Pending = std::vector<std::shared_ptr<FramedSocket>>;
+    std::shared_ptr<Pending> pending_ = std::make_shared<Pending>();
+
     std::shared_ptr<room::RoomBackend> backend_;
     Tap tap_;
 };
