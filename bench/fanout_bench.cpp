@@ -177,10 +177,12 @@ struct Outcome {
     double delivered = 0; // share of the measured frames' deliveries that arrived
     double deliveries = 0;
     double cpu_s = 0;
+    double driver_cpu_s = 0; // this process's, over the same stretch: what the users cost
     double mb = 0;
     long rss_kb = 0;
     bool kept_pace = true;
     double us_per_delivery() const { return deliveries > 0 ? cpu_s * 1e6 / deliveries : 0; }
+    double driver_us_per_delivery() const { return deliveries > 0 ? driver_cpu_s * 1e6 / deliveries : 0; }
     double ms_per_mb() const { return mb > 0 ? cpu_s * 1e3 / mb : 0; }
     bool lossless() const { return kept_pace && delivered >= 1.0 && p999 <= kCapacityDelayMs; }
 };
@@ -293,11 +295,13 @@ Outcome drive(const Server& server, const Load& load) {
         proto::VoicePacket v{0, 0, 0, std::vector<uint8_t>(kVoiceBytes, 0x22)};
         packets.push_back(framing::make_frame(type, load.voice ? v.encode() : f.encode()));
     }
-    double cpu_start = 0;
+    double cpu_start = 0, driver_cpu_start = 0;
     const auto start = Clock::now();
     for (int k = 0; k < frames; ++k) {
-        if (k == warm)
+        if (k == warm) {
             cpu_start = cpu_seconds(server.pid);
+            driver_cpu_start = cpu_seconds(getpid());
+        }
         std::this_thread::sleep_until(start + std::chrono::nanoseconds(int64_t(k) * 1000000000 / total_rate));
         std::vector<uint8_t>& p = packets[size_t(k % load.senders)];
         const int64_t t = now_ns();
@@ -322,6 +326,7 @@ Outcome drive(const Server& server, const Load& load) {
     }
     Outcome o;
     o.cpu_s = cpu_seconds(server.pid) - cpu_start;
+    o.driver_cpu_s = cpu_seconds(getpid()) - driver_cpu_start;
     o.rss_kb = rss_kb(server.pid);
     stop = true;
     rx.join();
@@ -389,11 +394,13 @@ void print_row(const char* label, const std::vector<Outcome>& runs) {
                 spread(pick(runs, [](const Outcome& o) { return o.p50; })).c_str(),
                 spread(pick(runs, [](const Outcome& o) { return o.p99; })).c_str(),
                 spread(pick(runs, [](const Outcome& o) { return o.p999; })).c_str());
-    std::printf("  %-12s CPU %s us/delivery, %s ms/MB; delivered %s %%; memory %s MB\n", "",
-                spread(pick(runs, [](const Outcome& o) { return o.us_per_delivery(); }), "%.2f").c_str(),
-                spread(pick(runs, [](const Outcome& o) { return o.ms_per_mb(); }), "%.2f").c_str(),
-                spread(pick(runs, [](const Outcome& o) { return o.delivered * 100; }), "%.1f").c_str(),
-                spread(pick(runs, [](const Outcome& o) { return double(o.rss_kb) / 1024; }), "%.1f").c_str());
+    std::printf(
+        "  %-12s CPU %s us/delivery (the users: %s), %s ms/MB; delivered %s %%; memory %s MB\n", "",
+        spread(pick(runs, [](const Outcome& o) { return o.us_per_delivery(); }), "%.2f").c_str(),
+        spread(pick(runs, [](const Outcome& o) { return o.driver_us_per_delivery(); }), "%.2f").c_str(),
+        spread(pick(runs, [](const Outcome& o) { return o.ms_per_mb(); }), "%.2f").c_str(),
+        spread(pick(runs, [](const Outcome& o) { return o.delivered * 100; }), "%.1f").c_str(),
+        spread(pick(runs, [](const Outcome& o) { return double(o.rss_kb) / 1024; }), "%.1f").c_str());
 }
 
 // A fixed load through both servers, `rounds` times alternated; prints both rows and the ratios.
@@ -421,7 +428,9 @@ void compare(const Servers& servers, const char* title, const Load& load, int ro
 
 // The most cameras (at kCapacityCameraRate each, every receiver watching every camera) that one server
 // carries losslessly to `receivers`, found by steps of 25 % from `start`. Returns deliveries a second.
-double capacity(const Servers& servers, int which, int receivers, int* start_senders, double seconds) {
+// `cores` gets the server's and the users' CPU (cores busy) at the most that passed.
+double capacity(const Servers& servers, int which, int receivers, int* start_senders, double seconds,
+                std::pair<double, double>* cores) {
     int senders = *start_senders;
     int passed = 0, failed = 0; // the most cameras that passed, the fewest that failed
     for (int step = 0; step < 10; ++step) {
@@ -432,11 +441,13 @@ double capacity(const Servers& servers, int which, int receivers, int* start_sen
         load.warm_s = 0.5;
         load.seconds = seconds;
         Server s = servers.start(which);
-        const bool ok = drive(s, load).lossless();
+        const Outcome o = drive(s, load);
+        const bool ok = o.lossless();
         stop_server(s);
-        if (ok)
+        if (ok) {
             passed = senders;
-        else
+            *cores = {o.cpu_s / seconds, o.driver_cpu_s / seconds};
+        } else
             failed = senders;
         if (passed && failed && failed - passed <= std::max(1, passed / 8))
             break;
@@ -526,14 +537,17 @@ int main(int argc, char** argv) {
             "senders on schedule); cameras at %d frames/s, %.0f s steps\n",
             kCapacityDelayMs, kCapacityCameraRate, std::max(2.0, seconds / 2));
         for (int n : {10, 50, 200}) {
-            std::vector<double> cap[2];
+            std::vector<double> cap[2], server_cores[2], user_cores[2];
             int start[2] = {std::max(1, 40000 / (kCapacityCameraRate * n)),
                             std::max(1, 40000 / (kCapacityCameraRate * n))};
             for (int round = 0; round < rounds; ++round)
                 for (int k = 0; k < 2; ++k) {
                     const int which = (round + k) % 2;
+                    std::pair<double, double> cores{0, 0};
                     cap[which].push_back(
-                        capacity(servers, which, n, &start[which], std::max(2.0, seconds / 2)));
+                        capacity(servers, which, n, &start[which], std::max(2.0, seconds / 2), &cores));
+                    server_cores[which].push_back(cores.first);
+                    user_cores[which].push_back(cores.second);
                 }
             std::vector<double> r;
             for (size_t i = 0; i < cap[0].size(); ++i)
@@ -541,6 +555,10 @@ int main(int argc, char** argv) {
             std::printf("  N=%-3d room server %s/s, relay %s/s; ratio %s\n", n,
                         spread(cap[0], "%.0f").c_str(), spread(cap[1], "%.0f").c_str(),
                         spread(r, "%.2f").c_str());
+            // Two cores in all: a server cannot show more than the users leave it.
+            std::printf("         cores busy there: room server %s (users %s), relay %s (users %s)\n",
+                        spread(server_cores[0], "%.2f").c_str(), spread(user_cores[0], "%.2f").c_str(),
+                        spread(server_cores[1], "%.2f").c_str(), spread(user_cores[1], "%.2f").c_str());
             std::fflush(stdout);
         }
     }
