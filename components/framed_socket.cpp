@@ -180,15 +180,19 @@ bool FramedSocket::queue(SharedFrame frame, Lane lane) {
 }
 
 size_t FramedSocket::room_in_kernel(size_t next) {
-    // The kernel is asked only when what was written since its last answer may have come near the limit.
-    if (unsent_bound_ + std::min(next, kWriteChunk) > size_t(kKernelUnsent)) {
+    // The kernel is asked only when what was written since its last answer may have come near the limit,
+    // or, while its answers are "nothing unsent" (a receiver that keeps up), past a growing allowance.
+    const size_t want = std::min(next, kWriteChunk);
+    if (unsent_bound_ + want > ask_after_) {
         int unsent = 0;
         unsent_bound_ =
             ioctl(socket_.native_handle(), SIOCOUTQNSD, &unsent) == 0 ? size_t(std::max(unsent, 0)) : 0;
+        ask_after_ = unsent_bound_ == 0 ? std::min(2 * ask_after_, kTrustedWrites) : size_t(kKernelUnsent);
     }
-    return unsent_bound_ >= size_t(kKernelUnsent)
-               ? 0
-               : std::min(kWriteChunk, size_t(kKernelUnsent) - unsent_bound_);
+    // Past the allowance's first step, what was written since the kernel last said "nothing unsent" is taken
+    // as sent.
+    const size_t unsent = ask_after_ > size_t(kKernelUnsent) ? 0 : unsent_bound_;
+    return unsent >= size_t(kKernelUnsent) ? 0 : std::min(kWriteChunk, size_t(kKernelUnsent) - unsent);
 }
 
 size_t FramedSocket::send_when_idle(const std::vector<uint8_t>& frame) {
@@ -307,7 +311,10 @@ void FramedSocket::write_front() {
                     self->fail(ec.message());
                 return;
             }
-            self->unsent_bound_ = size_t(kKernelUnsent); // asks the kernel again
+            // The kernel held data back: it is asked again, and again after every write until it says
+            // "nothing unsent".
+            self->unsent_bound_ = size_t(kKernelUnsent);
+            self->ask_after_ = size_t(kKernelUnsent);
             self->write_front();
         });
         return;

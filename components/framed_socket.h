@@ -45,6 +45,10 @@ public:
     // Unsent bytes the kernel may hold (TCP_NOTSENT_LOWAT, and checked before each write): at 80 KB/s, 8 KB
     // is a tenth of a second that a control frame may wait behind.
     static constexpr int kKernelUnsent = 8 << 10;
+    // Asking the kernel costs a system call: for a receiver that keeps up (the kernel said "nothing unsent"
+    // at each of the last asks) it is asked after 16, then 32 KB written, at most this much, so that a
+    // receiver that falls behind gets at most this much unsent before the limit holds again.
+    static constexpr size_t kTrustedWrites = 32u << 10;
     // How long a closing connection may take to write its last words before it is closed anyway.
     static constexpr std::chrono::milliseconds kCloseLimit{1000};
 
@@ -133,6 +137,7 @@ private:
     bool writing_ = false;
     // At most this many bytes are unsent in the kernel: its last answer plus what was written since.
     size_t unsent_bound_ = 0;
+    size_t ask_after_ = kKernelUnsent; // written bytes (unsent_bound_) past which the kernel is asked
     std::atomic<bool> closed_{false};
     std::atomic<bool> draining_{false}; // close_after_sending: no new frames, nothing read
     bool flushed_ = false;              // the end of the stream was sent; I/O thread
