@@ -311,9 +311,7 @@ void FramedSocket::fail(const std::string& why) {
     }
     if (closed_.exchange(true))
         return;
-    std::error_code ec;
-    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
-    socket_.close(ec);
+    shut();
     if (on_closed_)
         on_closed_(why);
 }
@@ -352,19 +350,50 @@ void FramedSocket::close_now() {
         return;
     if (drain_timer_)
         drain_timer_->cancel();
-    std::error_code ec;
-    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
-    socket_.close(ec);
+    shut();
 }
 
 void FramedSocket::close() {
     if (closed_.exchange(true))
         return;
-    asio::post(socket_.get_executor(), [self = shared_from_this()] {
-        std::error_code ec;
-        self->socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
-        self->socket_.close(ec);
-    });
+    asio::post(socket_.get_executor(), [self = shared_from_this()] { self->shut(); });
+}
+
+void FramedSocket::shut() {
+    // Under the lock: a sender on another thread (try_send_now) never writes to a descriptor closed
+    // meanwhile, which may already be another connection's.
+    std::lock_guard lock(mutex_);
+    std::error_code ec;
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
+    socket_.close(ec);
+}
+
+bool FramedSocket::try_send_now(const std::vector<uint8_t>& frame) {
+    std::lock_guard lock(mutex_);
+    if (closed_ || draining_ || writing_ || partial_ || !control_.empty() || !voice_.empty() ||
+        !video_.empty() || frame.empty())
+        return false;
+    // The same bound on unsent bytes in the kernel as a queued write keeps.
+    if (unsent_bound_ + frame.size() > size_t(kKernelUnsent)) {
+        int unsent = 0;
+        unsent_bound_ =
+            ioctl(socket_.native_handle(), SIOCOUTQNSD, &unsent) == 0 ? size_t(std::max(unsent, 0)) : 0;
+        if (unsent_bound_ + frame.size() > size_t(kKernelUnsent))
+            return false;
+    }
+    const ssize_t sent =
+        ::send(socket_.native_handle(), frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent <= 0)
+        return false; // a failed socket is reported by the queued write that follows
+    unsent_bound_ += size_t(sent);
+    if (size_t(sent) == frame.size())
+        return true;
+    partial_ = std::make_shared<const std::vector<uint8_t>>(frame);
+    partial_done_ = size_t(sent);
+    queued_bytes_ += frame.size() - size_t(sent);
+    writing_ = true;
+    asio::post(socket_.get_executor(), [self = shared_from_this()] { self->write_front(); });
+    return true;
 }
 
 size_t FramedSocket::queued_bytes() const {
