@@ -418,24 +418,15 @@ bool FramedSocket::try_send_now(const std::vector<uint8_t>& frame) {
     if (closed_ || draining_ || writing_ || partial_ || !control_.empty() || !voice_.empty() ||
         !video_.empty() || frame.empty())
         return false;
-    // The same bound on unsent bytes in the kernel as a queued write keeps.
-    if (unsent_bound_ + frame.size() > size_t(kKernelUnsent)) {
-        int unsent = 0;
-        unsent_bound_ =
-            ioctl(socket_.native_handle(), SIOCOUTQNSD, &unsent) == 0 ? size_t(std::max(unsent, 0)) : 0;
-        if (unsent_bound_ + frame.size() > size_t(kKernelUnsent))
-            return false;
-    }
-    const ssize_t sent =
-        ::send(socket_.native_handle(), frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (sent <= 0)
-        return false; // a failed socket is reported by the queued write that follows
-    unsent_bound_ += size_t(sent);
-    if (size_t(sent) == frame.size())
+    const size_t n = send_when_idle(frame);
+    if (n == 0)
+        return false;
+    if (n == frame.size())
         return true;
+    // The rest goes on from the I/O thread, before anything else.
     partial_ = std::make_shared<const std::vector<uint8_t>>(frame);
-    partial_done_ = size_t(sent);
-    queued_bytes_ += frame.size() - size_t(sent);
+    partial_done_ = n;
+    queued_bytes_ += frame.size() - n;
     writing_ = true;
     asio::post(socket_.get_executor(), [self = shared_from_this()] { self->write_front(); });
     return true;

@@ -98,7 +98,7 @@ private:
     // kKernelUnsent unsent: the rest waits here, where a control frame can overtake it. Mutex held.
     size_t room_in_kernel(size_t next);
     // One send of a whole frame when nothing waits; what the socket took (0 also when the frame does not fit
-    // the room left, or on an error, which is reported from the loop). Mutex held, I/O thread.
+    // the room left, or on an error, which is reported from the loop). Mutex held; any thread.
     size_t send_when_idle(const std::vector<uint8_t>& frame);
     bool on_io_thread();
     void fail(const std::string& why);
