@@ -2,6 +2,7 @@
 #include "platform/process.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -19,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -26,8 +28,8 @@
 extern char** environ;
 
 pid_t spawn_process(const std::string& path, const std::vector<std::string>& args,
-                    const std::string& working_dir, const std::vector<std::string>& extra_env,
-                    int stderr_fd) {
+                    const std::string& working_dir, const std::vector<std::string>& extra_env, int stderr_fd,
+                    int pass_fd) {
     if (access(path.c_str(), X_OK) != 0)
         return 0;
     // The environment: ours, with every NAME= of extra_env replaced.
@@ -60,9 +62,14 @@ pid_t spawn_process(const std::string& path, const std::vector<std::string>& arg
     if (pid == 0) {
         if (stderr_fd >= 0 && stderr_fd != STDERR_FILENO && dup2(stderr_fd, STDERR_FILENO) < 0)
             _exit(127);
-        // The child gets none of our descriptors beyond the standard three: an inherited socket (the link,
-        // the single-instance server) would outlive us in it and keep peers from seeing it close.
-        close_range(3, ~0U, 0);
+        // The child gets none of our descriptors beyond the standard three (and the one passed): an
+        // inherited socket (the link, the single-instance server) would outlive us in it and keep peers from
+        // seeing it close.
+        if (pass_fd >= 0) {
+            if (pass_fd == kPassedFd ? fcntl(kPassedFd, F_SETFD, 0) < 0 : dup2(pass_fd, kPassedFd) < 0)
+                _exit(127);
+        }
+        close_range(pass_fd >= 0 ? kPassedFd + 1 : kPassedFd, ~0U, 0);
         if (!working_dir.empty() && chdir(working_dir.c_str()) != 0)
             _exit(127);
         execve(path.c_str(), argv.data(), envp.data());
@@ -197,8 +204,8 @@ template <typename Fn> void for_each_process(Fn fn) {
     closedir(dir);
 }
 
-// The socket inodes listening on `port` in one of /proc/net/tcp and tcp6.
-void listening_inodes(const char* table, uint16_t port, std::set<unsigned long>& out) {
+// The listening sockets of one of /proc/net/tcp and tcp6: their inodes and ports.
+void listening_sockets(const char* table, std::map<unsigned long, uint16_t>& out) {
     std::ifstream in(table);
     std::string line;
     std::getline(in, line); // header
@@ -212,8 +219,7 @@ void listening_inodes(const char* table, uint16_t port, std::set<unsigned long>&
         const size_t colon = local.rfind(':');
         if (state != "0A" || colon == std::string::npos)
             continue;
-        if (std::strtoul(local.c_str() + colon + 1, nullptr, 16) == port)
-            out.insert(inode);
+        out[inode] = uint16_t(std::strtoul(local.c_str() + colon + 1, nullptr, 16));
     }
 }
 
@@ -252,17 +258,17 @@ std::vector<pid_t> find_own_processes_by_exe(const std::string& exe_path) {
     return found;
 }
 
-bool process_listens_on(pid_t pid, uint16_t port) {
-    std::set<unsigned long> inodes;
-    listening_inodes("/proc/net/tcp", port, inodes);
-    listening_inodes("/proc/net/tcp6", port, inodes);
-    if (inodes.empty())
-        return false;
+std::vector<uint16_t> process_listening_ports(pid_t pid) {
+    std::vector<uint16_t> ports;
+    std::map<unsigned long, uint16_t> sockets;
+    listening_sockets("/proc/net/tcp", sockets);
+    listening_sockets("/proc/net/tcp6", sockets);
+    if (sockets.empty())
+        return ports;
     const std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
     DIR* dir = opendir(fd_dir.c_str());
     if (!dir)
-        return false;
-    bool listens = false;
+        return ports;
     while (dirent* d = readdir(dir)) {
         char target[64];
         ssize_t n = readlink((fd_dir + "/" + d->d_name).c_str(), target, sizeof target - 1);
@@ -270,13 +276,31 @@ bool process_listens_on(pid_t pid, uint16_t port) {
             continue;
         target[n] = '\0';
         unsigned long inode = 0;
-        if (std::sscanf(target, "socket:[%lu]", &inode) == 1 && inodes.count(inode)) {
-            listens = true;
-            break;
-        }
+        if (std::sscanf(target, "socket:[%lu]", &inode) != 1)
+            continue;
+        const auto socket = sockets.find(inode);
+        if (socket != sockets.end() && std::find(ports.begin(), ports.end(), socket->second) == ports.end())
+            ports.push_back(socket->second);
     }
     closedir(dir);
-    return listens;
+    std::sort(ports.begin(), ports.end());
+    return ports;
+}
+
+std::vector<std::string> process_arguments(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::vector<std::string> args;
+    std::string arg;
+    // Not the program itself; a command line is at most a few hundred kB.
+    for (bool first = true; std::getline(in, arg, '\0') && args.size() < 4096; first = false)
+        if (!first)
+            args.push_back(arg);
+    return args;
+}
+
+bool process_listens_on(pid_t pid, uint16_t port) {
+    const std::vector<uint16_t> ports = process_listening_ports(pid);
+    return std::find(ports.begin(), ports.end(), port) != ports.end();
 }
 
 std::optional<uid_t> tcp_peer_owner(uint32_t local_ip, uint16_t local_port, uint32_t remote_ip,
