@@ -3,6 +3,8 @@
 
 #include <arpa/inet.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -416,6 +418,15 @@ TEST(ServiceLink, OnlyOurOwnServiceCounts) {
     const uint16_t room_port = room.wait_for_port();
     ASSERT_NE(room_port, 0);
     EXPECT_FALSE(rig.service.find_service());
+    // Something else listening on a configured port is not our service either.
+    {
+        uint16_t taken = 0;
+        const int other = listen_on_loopback(&taken);
+        ServiceProcess configured(install.folder(), install.name());
+        configured.set_port(taken);
+        EXPECT_FALSE(configured.find_service());
+        ::close(other);
+    }
     // Our own service, on the port it picked, is; and so is it on its port when that is configured.
     ReportingProcess ours(install.program(), {}, install.folder());
     const uint16_t our_port = ours.wait_for_port();
