@@ -356,16 +356,16 @@ TEST(ClusterRedisAway, SeatsLeftWhileRedisIsAwayAreGivenBackOnceItAnswers) {
     }
     ASSERT_TRUE(until({&host9}, 5000, [&] { return host9.roster.size() == kLeavers; }));
 
-    cluster::Store store("127.0.0.1", env.redis_port(), 2000);
+    cluster::Store store("127.0.0.1", rooms.env.redis_port(), 2000);
     auto saved = store.command({"SAVE"});
     ASSERT_TRUE(saved && saved->type == cluster::Reply::Status) << "Redis saved its data";
-    env.stop_redis();
+    rooms.env.stop_redis();
     for (User& u : leavers)
         u.peer.close();
     ASSERT_TRUE(until({&host9, &host10}, 5000, [&] { return host9.roster.empty(); }));
     until({&host9, &host10}, 300, [] { return false; }); // the node has tried to give the seats back, in vain
-    env.start_redis();
-    cluster::Store again("127.0.0.1", env.redis_port(), 2000);
+    rooms.env.start_redis();
+    cluster::Store again("127.0.0.1", rooms.env.redis_port(), 2000);
     auto held = again.command({"EXISTS", "quorin:seat:100"});
     ASSERT_TRUE(held && held->type == cluster::Reply::Integer);
 
