@@ -110,8 +110,6 @@ QString CtalvexDlg::TitleFor(const std::string& app_name) {
 
 bool CtalvexDlg::OnInitDialog() {
     SetFrameStyle();
-    // The icon's pictures are read once the window shows: the first paint does not need them.
-    QTimer::singleShot(0, this, [this] { SetAppIcon(); });
     SetTitle();
     LoadConfiguration();
     SetUpServiceLink();
@@ -144,12 +142,18 @@ void CtalvexDlg::SetFrameStyle() {
 }
 
 void CtalvexDlg::SetAppIcon() {
-    // The icon the asset generator drew, at every size it drew.
+    // The icon the asset generator drew, at every size it drew. Read by name as PNG: a QIcon given the files
+    // asks every image plug-in for their format.
     QIcon icon;
-    for (const char* size : {"16x16", "32x32", "48x48", "64x64", "128x128", "256x256"})
-        icon.addFile(QString::fromStdString(install_folder()) + "/icons/hicolor/" + QString(size) +
-                     "/apps/quorin.png");
-    setWindowIcon(icon);
+    for (const char* size : {"16x16", "32x32", "48x48", "64x64", "128x128", "256x256"}) {
+        QImage picture;
+        if (load_picture_file(QString::fromStdString(install_folder()) + "/icons/hicolor/" + QString(size) +
+                                  "/apps/quorin.png",
+                              picture))
+            icon.addPixmap(QPixmap::fromImage(picture));
+    }
+    if (!icon.isNull())
+        setWindowIcon(icon);
 }
 
 void CtalvexDlg::SetTitle() {
@@ -374,6 +378,17 @@ void CtalvexDlg::OnCommand(int id) {
 }
 
 void CtalvexDlg::paintEvent(QPaintEvent*) {
+    if (!first_painted_) {
+        // The panels are painted in this same pass; what the first paint does not need comes after it.
+        first_painted_ = true;
+        QTimer::singleShot(0, this, [this] {
+            if (run_report_)
+                run_report_->WindowPainted();
+            SetAppIcon();
+            if (run_report_)
+                run_report_->IconSet(int(windowIcon().availableSizes().size()));
+        });
+    }
     QPainter p(this);
     const int W = width(), H = height();
     if (isMinimized()) {

@@ -186,6 +186,8 @@ private:
     void ApplyDevices(const DeviceLists& lists);
     bool initialised_ = false;
     bool destroyed_ = false;
+    // The window has had its first paint (its icon is read after it).
+    bool first_painted_ = false;
     std::optional<std::string> next_launch_;
     int screen_width_ = 0;
     int screen_height_ = 0;

@@ -102,6 +102,14 @@ void RunReport::WindowShown(bool visible, const QString& title) {
     test_hooks::report("title", title);
 }
 
+void RunReport::WindowPainted() {
+    test_hooks::report("painted", "1");
+}
+
+void RunReport::IconSet(int sizes) {
+    test_hooks::report("icon_sizes", QString::number(sizes));
+}
+
 void RunReport::ClassButtonsShown(const char* hand, bool queue_visible) {
     test_hooks::report("hand_button", QString("%1 %2").arg(hand).arg(queue_visible ? "queue" : "-"));
 }

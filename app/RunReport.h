@@ -46,6 +46,10 @@ public:
     // "lower" or "hidden") and the host's list button; a second copy asked it to come to the front, or handed
     // it a launch string; another class was chosen.
     void WindowShown(bool visible, const QString& title);
+    // The window and its panels have been painted for the first time.
+    void WindowPainted();
+    // The window's icon was set, drawn at this many sizes.
+    void IconSet(int sizes);
     void ClassButtonsShown(const char* hand, bool queue_visible);
     void RaiseRequested();
     void LaunchRequested(uint32_t user_id, uint32_t room_id);

@@ -15,7 +15,8 @@
 //                                 FANOUT_LOADS the fixed loads ("10,50,200,voice" by default), FANOUT_ROOMS
 //                                 the rooms the users are spread over, FANOUT_ROOM_ARGS more options for
 //                                 velmor, FANOUT_PEER_ARGS velmor with these options as the peer instead of
-//                                 the relay.
+//                                 the relay, FANOUT_PEER_COMMAND any peer's command line (PORT stands for
+//                                 its port), e.g. an older velmor for a before/after comparison.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -471,9 +472,13 @@ int main(int argc, char** argv) {
     const std::string velmor =
         "'" + (built / "out" / "velmor").string() + "' --room-server --listen 127.0.0.1:PORT";
     servers.room = velmor + (room_args ? std::string(" ") + room_args : "");
-    servers.relay =
-        peer_args ? velmor + " " + peer_args : "'" + (built / "bench" / "fanout_relay").string() + "' PORT";
-    if (peer_args)
+    const char* peer_command = std::getenv("FANOUT_PEER_COMMAND");
+    servers.relay = peer_command ? std::string(peer_command)
+                    : peer_args  ? velmor + " " + peer_args
+                                 : "'" + (built / "bench" / "fanout_relay").string() + "' PORT";
+    if (peer_command)
+        std::printf("(the peer called relay below is: %s)\n", peer_command);
+    else if (peer_args)
         std::printf("(the peer called relay below is: velmor --room-server %s; the room server: velmor "
                     "--room-server %s; %d room(s))\n",
                     peer_args, room_args ? room_args : "", Load{}.rooms);

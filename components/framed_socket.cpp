@@ -86,46 +86,24 @@ bool FramedSocket::send_shared(SharedFrame frame, Lane lane, bool batch) {
         std::lock_guard lock(mutex_);
         if (draining_)
             return false;
-        switch (lane) {
-        case Lane::Video:
-            // The oldest waiting frames make room for the newest; a frame larger than the whole video
-            // allowance still goes when nothing else waits.
-            while (!video_.empty() && video_bytes_ + size > kVideoQueueCap)
-                drop_oldest(video_);
-            if (queued_bytes_ + size > send_cap_) {
-                ++dropped_;
-                return false;
+        // Nothing waits and nothing is being written: on the I/O thread the frame goes straight to the
+        // socket (the usual case of a fan-out), with no queue, no second look under the lock and no turn of
+        // the loop. What the socket does not take goes on later, before anything else.
+        const bool idle = !writing_ && !partial_ && control_.empty() && voice_.empty() && video_.empty();
+        if (idle && !batch && on_io_thread()) {
+            const size_t n = send_when_idle(*frame);
+            if (n == size)
+                return true;
+            if (n > 0) {
+                partial_ = std::move(frame);
+                partial_done_ = n;
+                queued_bytes_ += size - n;
+                writing_ = true;
+                start_writing = true;
             }
-            video_bytes_ += size;
-            video_.push_back(std::move(frame));
-            break;
-        case Lane::Voice:
-            // A listener behind by more than a few hundred milliseconds gets the newest speech.
-            while (voice_.size() >= kVoiceQueueFrames)
-                drop_oldest(voice_);
-            while (!video_.empty() && queued_bytes_ + size > send_cap_)
-                drop_oldest(video_);
-            if (queued_bytes_ + size > send_cap_) {
-                ++dropped_;
-                return false;
-            }
-            voice_.push_back(std::move(frame));
-            break;
-        case Lane::Control:
-            // Control packets make room by dropping waiting video and voice, never a frame being written.
-            while (!video_.empty() && queued_bytes_ + size > send_cap_)
-                drop_oldest(video_);
-            while (!voice_.empty() && queued_bytes_ + size > send_cap_)
-                drop_oldest(voice_);
-            if (queued_bytes_ + size > send_cap_) {
-                asio::post(socket_.get_executor(),
-                           [self = shared_from_this()] { self->fail("peer does not take its packets"); });
-                return false;
-            }
-            control_.push_back(std::move(frame));
-            break;
         }
-        queued_bytes_ += size;
+        if (!start_writing && !queue(std::move(frame), lane))
+            return false;
         if (!writing_) {
             writing_ = true;
             start_writing = true;
@@ -140,6 +118,81 @@ bool FramedSocket::send_shared(SharedFrame frame, Lane lane, bool batch) {
     else
         asio::post(socket_.get_executor(), [self = shared_from_this()] { self->write_front(); });
     return true;
+}
+
+bool FramedSocket::queue(SharedFrame frame, Lane lane) {
+    const size_t size = frame->size();
+    switch (lane) {
+    case Lane::Video:
+        // The oldest waiting frames make room for the newest; a frame larger than the whole video allowance
+        // still goes when nothing else waits.
+        while (!video_.empty() && video_bytes_ + size > kVideoQueueCap)
+            drop_oldest(video_);
+        if (queued_bytes_ + size > send_cap_) {
+            ++dropped_;
+            return false;
+        }
+        video_bytes_ += size;
+        video_.push_back(std::move(frame));
+        break;
+    case Lane::Voice:
+        // A listener behind by more than a few hundred milliseconds gets the newest speech.
+        while (voice_.size() >= kVoiceQueueFrames)
+            drop_oldest(voice_);
+        while (!video_.empty() && queued_bytes_ + size > send_cap_)
+            drop_oldest(video_);
+        if (queued_bytes_ + size > send_cap_) {
+            ++dropped_;
+            return false;
+        }
+        voice_.push_back(std::move(frame));
+        break;
+    case Lane::Control:
+        // Control packets make room by dropping waiting video and voice, never a frame being written.
+        while (!video_.empty() && queued_bytes_ + size > send_cap_)
+            drop_oldest(video_);
+        while (!voice_.empty() && queued_bytes_ + size > send_cap_)
+            drop_oldest(voice_);
+        if (queued_bytes_ + size > send_cap_) {
+            asio::post(socket_.get_executor(),
+                       [self = shared_from_this()] { self->fail("peer does not take its packets"); });
+            return false;
+        }
+        control_.push_back(std::move(frame));
+        break;
+    }
+    queued_bytes_ += size;
+    return true;
+}
+
+size_t FramedSocket::room_in_kernel(size_t next) {
+    // The kernel is asked only when what was written since its last answer may have come near the limit.
+    if (unsent_bound_ + std::min(next, kWriteChunk) > size_t(kKernelUnsent)) {
+        int unsent = 0;
+        unsent_bound_ =
+            ioctl(socket_.native_handle(), SIOCOUTQNSD, &unsent) == 0 ? size_t(std::max(unsent, 0)) : 0;
+    }
+    return unsent_bound_ >= size_t(kKernelUnsent)
+               ? 0
+               : std::min(kWriteChunk, size_t(kKernelUnsent) - unsent_bound_);
+}
+
+size_t FramedSocket::send_when_idle(const std::vector<uint8_t>& frame) {
+    // A frame larger than the room left takes the queued path, which cuts it to the room.
+    if (frame.size() > room_in_kernel(frame.size()))
+        return 0;
+    const ssize_t sent =
+        ::send(socket_.native_handle(), frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            // Reported from the loop, never from inside a sender's call (which may be walking connections).
+            asio::post(socket_.get_executor(),
+                       [self = shared_from_this(),
+                        why = std::error_code(errno, std::system_category()).message()] { self->fail(why); });
+        return 0;
+    }
+    unsent_bound_ += size_t(sent);
+    return size_t(sent);
 }
 
 bool FramedSocket::on_io_thread() {
@@ -167,16 +220,8 @@ void FramedSocket::write_front() {
                 // What the kernel may still take without holding more than kKernelUnsent unsent: the rest
                 // waits here, where a control frame can overtake it. The kernel is asked only when what was
                 // written since its last answer may have come near the limit.
-                const size_t next = partial_ ? partial_->size() - partial_done_ : (*first)->size();
-                if (unsent_bound_ + std::min(next, kWriteChunk) > size_t(kKernelUnsent)) {
-                    int unsent = 0;
-                    unsent_bound_ = ioctl(socket_.native_handle(), SIOCOUTQNSD, &unsent) == 0
-                                        ? size_t(std::max(unsent, 0))
-                                        : 0;
-                }
-                const size_t room = unsent_bound_ >= size_t(kKernelUnsent)
-                                        ? 0
-                                        : std::min(kWriteChunk, size_t(kKernelUnsent) - unsent_bound_);
+                const size_t room =
+                    room_in_kernel(partial_ ? partial_->size() - partial_done_ : (*first)->size());
                 wait_for_room = room == 0;
                 in_flight_.clear();
                 gather_.clear();

@@ -85,6 +85,15 @@ private:
     // Moves what waits into in_flight_ (control, then voice, then video) and writes it at once as far as the
     // socket and kKernelUnsent allow; the rest goes when the socket has room. I/O thread.
     void write_front();
+    // Puts a frame in its lane, dropping what the lane's rules drop; false when it was not queued. Mutex
+    // held.
+    bool queue(SharedFrame frame, Lane lane);
+    // What the kernel may still take of a write whose next frame is `next` bytes, without holding more than
+    // kKernelUnsent unsent: the rest waits here, where a control frame can overtake it. Mutex held.
+    size_t room_in_kernel(size_t next);
+    // One send of a whole frame when nothing waits; what the socket took (0 also when the frame does not fit
+    // the room left, or on an error, which is reported from the loop). Mutex held, I/O thread.
+    size_t send_when_idle(const std::vector<uint8_t>& frame);
     bool on_io_thread();
     void fail(const std::string& why);
     // After a write: drops what was written, keeps a frame written in part, puts the untouched ones back.

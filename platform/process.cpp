@@ -22,6 +22,7 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 extern char** environ;
 
@@ -52,22 +53,23 @@ pid_t spawn_process(const std::string& path, const std::vector<std::string>& arg
         envp.push_back(e.data());
     envp.push_back(nullptr);
 
-    // posix_spawn cannot change the working folder before exec on this libc, so fork and exec. Everything
-    // the child needs is made before the fork: after it only async-signal-safe calls run.
-    pid_t pid = fork();
-    if (pid < 0)
+    // posix_spawn shares our memory with the child until it runs the program (a fork would copy every page
+    // table of a window's process first: about a millisecond on the start path). The child gets none of our
+    // descriptors beyond the standard three: an inherited socket (the link, the single-instance server) would
+    // outlive us in it and keep peers from seeing it close.
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0)
         return 0;
-    if (pid == 0) {
-        if (stderr_fd >= 0 && stderr_fd != STDERR_FILENO && dup2(stderr_fd, STDERR_FILENO) < 0)
-            _exit(127);
-        // The child gets none of our descriptors beyond the standard three: an inherited socket (the link,
-        // the single-instance server) would outlive us in it and keep peers from seeing it close.
-        close_range(3, ~0U, 0);
-        if (!working_dir.empty() && chdir(working_dir.c_str()) != 0)
-            _exit(127);
-        execve(path.c_str(), argv.data(), envp.data());
-        _exit(127);
-    }
+    bool ready = true;
+    if (stderr_fd >= 0 && stderr_fd != STDERR_FILENO)
+        ready = posix_spawn_file_actions_adddup2(&actions, stderr_fd, STDERR_FILENO) == 0;
+    ready = ready && posix_spawn_file_actions_addclosefrom_np(&actions, 3) == 0;
+    if (!working_dir.empty())
+        ready = ready && posix_spawn_file_actions_addchdir_np(&actions, working_dir.c_str()) == 0;
+    pid_t pid = 0;
+    if (ready && posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
+        pid = 0;
+    posix_spawn_file_actions_destroy(&actions);
     return pid;
 }
 
@@ -199,22 +201,23 @@ template <typename Fn> void for_each_process(Fn fn) {
 
 // The socket inodes listening on `port` in one of /proc/net/tcp and tcp6.
 void listening_inodes(const char* table, uint16_t port, std::set<unsigned long>& out) {
-    std::ifstream in(table);
-    std::string line;
-    std::getline(in, line); // header
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout;
+    FILE* in = std::fopen(table, "re");
+    if (!in)
+        return;
+    char line[512];
+    // The header, then one socket a line: "sl local_address rem_address st ... uid timeout inode".
+    bool header = true;
+    while (std::fgets(line, sizeof line, in)) {
+        if (std::exchange(header, false))
+            continue;
+        unsigned local_port = 0, state = 0;
         unsigned long inode = 0;
-        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
-              timeout >> inode))
-            continue;
-        const size_t colon = local.rfind(':');
-        if (state != "0A" || colon == std::string::npos)
-            continue;
-        if (std::strtoul(local.c_str() + colon + 1, nullptr, 16) == port)
+        if (std::sscanf(line, " %*s %*[0-9A-Fa-f]:%x %*s %x %*s %*s %*s %*s %*s %lu", &local_port, &state,
+                        &inode) == 3 &&
+            state == 0x0A && local_port == port)
             out.insert(inode);
     }
+    std::fclose(in);
 }
 
 } // namespace
@@ -242,10 +245,14 @@ std::vector<pid_t> find_own_processes_by_exe(const std::string& exe_path) {
         return found;
     const uid_t me = getuid();
     for_each_process([&](long pid) {
+        // The program first: most processes are another program, or another user's, whose link cannot be
+        // read (one call each rather than two; this runs on the client's start path).
+        if (exe_of(pid) != resolved)
+            return false;
         struct stat st {};
         if (stat(("/proc/" + std::to_string(pid)).c_str(), &st) != 0 || st.st_uid != me)
             return false;
-        if (exe_of(pid) == resolved && process_running(pid_t(pid)))
+        if (process_running(pid_t(pid)))
             found.push_back(pid_t(pid));
         return false;
     });

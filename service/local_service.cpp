@@ -125,7 +125,9 @@ void LocalService::on_accepted(asio::ip::tcp::socket socket) {
 
 void LocalService::gone(room::ConnId id, ClientLinks::Gone why) {
     voices_.erase(id);
-    if (why == ClientLinks::Gone::Closed && links_->size() == 0 && options_.exit_when_idle_ms >= 0)
+    // A connection closed for a newer one has a successor; one whose link closed or that its room sent away
+    // (a broken rule, a final login result) leaves the service alone, and it ends unless a client comes.
+    if (why != ClientLinks::Gone::Evicted && links_->size() == 0 && options_.exit_when_idle_ms >= 0)
         arm_idle_timer(options_.exit_when_idle_ms);
 }
 

@@ -14,6 +14,22 @@
 
 #include "components/colour_key.h"
 
+namespace {
+
+// The format is told by the name where it can be, and read by Qt's own reader of that format without asking
+// the image plug-ins: with detection on, the first picture read loads every plug-in (about 2 ms at start-up).
+void read_by_name(QImageReader& reader, const QString& path) {
+    if (path.endsWith(".bmp", Qt::CaseInsensitive))
+        reader.setFormat("bmp");
+    else if (path.endsWith(".png", Qt::CaseInsensitive))
+        reader.setFormat("png");
+    else
+        return;
+    reader.setAutoDetectImageFormat(false);
+}
+
+} // namespace
+
 bool load_picture_file(const QString& path, QImage& out) {
     struct Entry {
         off_t size;
@@ -41,11 +57,10 @@ bool load_picture_file(const QString& path, QImage& out) {
         }
     }
     QImage image;
-    // The format is told by the name where it can be: asking every image plug-in costs more than the
-    // decoding of a small picture.
-    const QByteArray suffix = name.mid(name.lastIndexOf('.') + 1).toLower();
-    const bool known = suffix == "bmp" || suffix == "png";
-    if (!(known ? image.load(path, suffix.constData()) || image.load(path) : image.load(path)))
+    QImageReader reader(path);
+    read_by_name(reader, path);
+    // A file whose contents are not what its name says is read by detection after all.
+    if (!reader.read(&image) && !image.load(path))
         return false;
     std::lock_guard lock(mutex);
     if (cache.size() >= kMaxEntries)
@@ -61,7 +76,9 @@ bool load_skin_picture(const QString& path, QImage& out) {
         const QString large =
             dot > path.lastIndexOf('/') ? path.left(dot) + "@2x" + path.mid(dot) : path + "@2x";
         // Only an exact double of the picture fits: anything else is another picture.
-        if (load_picture_file(large, out) && out.size() == 2 * QImageReader(path).size()) {
+        QImageReader small(path);
+        read_by_name(small, path);
+        if (load_picture_file(large, out) && out.size() == 2 * small.size()) {
             out.setDevicePixelRatio(2.0);
             return true;
         }

@@ -55,6 +55,25 @@ TEST(Startup, TheSoundServersLibraryIsNotLoadedToShowAWindow) {
     terminate_process(pid);
 }
 
+TEST(Startup, TheSkinIsReadWithoutTheImagePlugInsAndTheIconComesAfterTheFirstPaint) {
+    // The skin's pictures are read by Qt's own readers of their formats; asking the plug-ins for a format
+    // would load every one of them before the first paint.
+    PortWatch port;
+    Installation inst(port.port());
+    const fs::path built = QUORIN_INSTALL_DIR;
+    fs::copy(built / "ui", inst.folder() + "/ui", fs::copy_options::overwrite_existing);
+    fs::copy(built / "icons", inst.folder() + "/icons", fs::copy_options::recursive);
+    const pid_t pid = inst.start("first", "userid=1&roomid=1", 20000);
+    ASSERT_GT(pid, 0);
+    ClientReaper reaper{pid, inst.folder()};
+    ASSERT_TRUE(inst.wait_for_report("first", "painted=1", 15000)) << inst.errors("first");
+    ASSERT_TRUE(inst.wait_for_report("first", "icon_sizes=", 5000)) << inst.report("first");
+    EXPECT_NE(inst.report("first").find("icon_sizes=6\n"), std::string::npos) << "every size drawn";
+    const std::string maps = read_file("/proc/" + std::to_string(pid) + "/maps");
+    EXPECT_NE(maps.find("libQt6Widgets"), std::string::npos) << "the program's own map was read";
+    EXPECT_EQ(maps.find("/imageformats/"), std::string::npos);
+}
+
 TEST(Startup, SecondCopyWithoutALinkShowsTheMessageRaisesTheFirstAndEnds) {
     PortWatch port;
     Installation inst(port.port());

@@ -1,7 +1,9 @@
 // Processes: start in a folder with extra environment, wait with a time limit, terminate, find by name.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -80,4 +82,39 @@ TEST(Process, ChildInheritsNoDescriptorsBeyondTheStandardThree) {
     // ls itself opens one descriptor to read the folder.
     const std::string fds = read_file(dir.file("fds.txt"));
     EXPECT_EQ(fds.find(std::to_string(fd) + "\n"), std::string::npos) << fds;
+}
+
+// A process listens on a port while its socket listens there, IPv4 or IPv6; a socket only bound to it, or
+// closed, does not.
+TEST(Process, APortIsListenedOnWhileItsSocketListens) {
+    for (int family : {AF_INET, AF_INET6}) {
+        const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_storage at{};
+        socklen_t length = 0;
+        if (family == AF_INET) {
+            auto* v4 = reinterpret_cast<sockaddr_in*>(&at);
+            v4->sin_family = AF_INET;
+            v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            length = sizeof *v4;
+        } else {
+            auto* v6 = reinterpret_cast<sockaddr_in6*>(&at);
+            v6->sin6_family = AF_INET6;
+            v6->sin6_addr = in6addr_loopback;
+            length = sizeof *v6;
+        }
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&at), length) != 0) {
+            ::close(fd); // no IPv6 on this machine
+            continue;
+        }
+        ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length), 0);
+        const uint16_t port = ntohs(family == AF_INET ? reinterpret_cast<sockaddr_in*>(&at)->sin_port
+                                                      : reinterpret_cast<sockaddr_in6*>(&at)->sin6_port);
+        EXPECT_FALSE(process_listens_on(getpid(), port)) << "bound but not listening";
+        ASSERT_EQ(::listen(fd, 1), 0);
+        EXPECT_TRUE(process_listens_on(getpid(), port)) << family;
+        EXPECT_FALSE(process_listens_on(getpid(), uint16_t(port + 1))) << family;
+        ::close(fd);
+        EXPECT_FALSE(process_listens_on(getpid(), port)) << family;
+    }
 }

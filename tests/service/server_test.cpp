@@ -196,6 +196,26 @@ TEST(LocalService, EndsAfterItsClientLeftAndAtOnceOnSigterm) {
     EXPECT_EQ(wait_process(pid, 1000).value_or(-1), 0);
 }
 
+// A connection the room sends away (here for a packet before any login) leaves the service without a client
+// as much as a closed link does: it still ends, instead of waiting for a client that will not come.
+TEST(LocalService, EndsAfterItsRoomSentTheOnlyConnectionAway) {
+    TempDir dir;
+    const uint16_t port = free_port();
+    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n");
+    pid_t pid = spawn_process(kVelmor, {}, dir.path().string());
+    ASSERT_GT(pid, 0);
+    {
+        RoomPeer stranger;
+        ASSERT_TRUE(stranger.connect(port));
+        stranger.send(pkt::kChat, std::vector<uint8_t>(8, 0)); // not logged in: a broken rule
+        EXPECT_TRUE(stranger.wait_closed());
+    }
+    const auto status = wait_process(pid, 4000);
+    if (!status)
+        kill(pid, SIGKILL);
+    EXPECT_EQ(status.value_or(-1), 0) << "ends within 4 s after its room closed the only connection";
+}
+
 TEST(LocalService, RelaysToTheRoomServer) {
     RoomServerProcess server;
     TempDir dir;

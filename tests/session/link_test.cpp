@@ -3,6 +3,8 @@
 
 #include <arpa/inet.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -413,6 +415,18 @@ TEST(ServiceLink, OnlyOurOwnServiceCounts) {
     ASSERT_GT(room, 0);
     ASSERT_TRUE(wait_until_listening(other_port));
     EXPECT_FALSE(rig.service.find_service());
+    // Something else listening on the configured port is not our service either.
+    {
+        const int other = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        at.sin_port = htons(uint16_t(install.port()));
+        ASSERT_EQ(::bind(other, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+        ASSERT_EQ(::listen(other, 1), 0);
+        EXPECT_FALSE(rig.service.find_service());
+        ::close(other);
+    }
     // Our own service, listening on the configured port, is.
     pid_t ours = spawn_process(program, {}, install.folder());
     const bool found = eventually([&] { return rig.service.find_service(); });
