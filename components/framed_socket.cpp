@@ -356,9 +356,7 @@ void FramedSocket::fail(const std::string& why) {
     }
     if (closed_.exchange(true))
         return;
-    std::error_code ec;
-    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
-    socket_.close(ec);
+    shut();
     if (on_closed_)
         on_closed_(why);
 }
@@ -397,19 +395,41 @@ void FramedSocket::close_now() {
         return;
     if (drain_timer_)
         drain_timer_->cancel();
-    std::error_code ec;
-    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
-    socket_.close(ec);
+    shut();
 }
 
 void FramedSocket::close() {
     if (closed_.exchange(true))
         return;
-    asio::post(socket_.get_executor(), [self = shared_from_this()] {
-        std::error_code ec;
-        self->socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
-        self->socket_.close(ec);
-    });
+    asio::post(socket_.get_executor(), [self = shared_from_this()] { self->shut(); });
+}
+
+void FramedSocket::shut() {
+    // Under the lock: a sender on another thread (try_send_now) never writes to a descriptor closed
+    // meanwhile, which may already be another connection's.
+    std::lock_guard lock(mutex_);
+    std::error_code ec;
+    socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
+    socket_.close(ec);
+}
+
+bool FramedSocket::try_send_now(const std::vector<uint8_t>& frame) {
+    std::lock_guard lock(mutex_);
+    if (closed_ || draining_ || writing_ || partial_ || !control_.empty() || !voice_.empty() ||
+        !video_.empty() || frame.empty())
+        return false;
+    const size_t n = send_when_idle(frame);
+    if (n == 0)
+        return false;
+    if (n == frame.size())
+        return true;
+    // The rest goes on from the I/O thread, before anything else.
+    partial_ = std::make_shared<const std::vector<uint8_t>>(frame);
+    partial_done_ = n;
+    queued_bytes_ += frame.size() - n;
+    writing_ = true;
+    asio::post(socket_.get_executor(), [self = shared_from_this()] { self->write_front(); });
+    return true;
 }
 
 size_t FramedSocket::queued_bytes() const {

@@ -8,7 +8,7 @@
 // (TCP_NOTSENT_LOWAT) and each write takes at most a small chunk of what waits, so a control frame queued
 // behind a slow receiver's video waits for the rest of one frame at most, not for megabytes already handed to
 // the kernel. Threads: start, close_after_sending and every callback run on the I/O thread; send_frame,
-// send_shared, close and the counters may be called from any thread.
+// send_shared, try_send_now, close and the counters may be called from any thread.
 #pragma once
 
 #include <asio.hpp>
@@ -65,6 +65,12 @@ public:
     // that what else is queued for this connection meanwhile goes in the same write.
     bool send_shared(SharedFrame frame, Lane lane, bool batch = false);
 
+    // Writes a whole frame at once, from any thread, when nothing waits or is being written and the socket
+    // takes it (what it takes only in part goes on from the I/O thread, before anything else): a sender on
+    // another thread then costs the I/O thread no turn of its loop. False when the frame was not taken; the
+    // caller then queues it.
+    bool try_send_now(const std::vector<uint8_t>& frame);
+
     // Closes the connection from our side; the closed callback is not called.
     void close();
     // Closes it once what is queued has been written (a last word to a peer that is sent away): takes no
@@ -92,7 +98,7 @@ private:
     // kKernelUnsent unsent: the rest waits here, where a control frame can overtake it. Mutex held.
     size_t room_in_kernel(size_t next);
     // One send of a whole frame when nothing waits; what the socket took (0 also when the frame does not fit
-    // the room left, or on an error, which is reported from the loop). Mutex held, I/O thread.
+    // the room left, or on an error, which is reported from the loop). Mutex held; any thread.
     size_t send_when_idle(const std::vector<uint8_t>& frame);
     bool on_io_thread();
     void fail(const std::string& why);
@@ -102,6 +108,8 @@ private:
     // What a flushing close does once nothing waits, and its end; I/O thread.
     void finish_flush();
     void close_now();
+    // Shuts and closes the socket (under the lock); I/O thread.
+    void shut();
 
     asio::ip::tcp::socket socket_;
     asio::io_context* io_ = nullptr; // the context the socket belongs to

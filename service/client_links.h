@@ -53,6 +53,10 @@ public:
     FramedSocket* client(room::ConnId id) const;
     // A packet of the service's own (its user's speech, the microphone going off) for the room.
     virtual void from_service(room::ConnId id, uint16_t type, const proto::Bytes& payload) = 0;
+    // The connection to the room server that connection `id`'s packets go to unchanged, when there is one and
+    // it is open: the service's own speech may be written to it from the capture thread. Null when the room
+    // is this process's own.
+    virtual std::shared_ptr<FramedSocket> room_link(room::ConnId) const { return nullptr; }
 
 protected:
     struct Link {

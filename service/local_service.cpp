@@ -152,9 +152,16 @@ bool LocalService::to_client(room::ConnId id, uint16_t type, const uint8_t* data
 
 void LocalService::start_voice(room::ConnId id) {
     voice::VoiceHooks hooks;
-    // These run on the voice threads and hand over to the I/O thread.
-    hooks.send_voice = [this, id](proto::Bytes payload) {
-        asio::post(io_, [this, id, p = std::move(payload)] { links_->from_service(id, pkt::kVoice, p); });
+    // These run on the voice threads and hand over to the I/O thread; speech for a room server is written
+    // from the capture thread itself once the I/O thread has named the connection (see VoiceRoute).
+    auto route = std::make_shared<VoiceRoute>();
+    hooks.send_voice = [this, id, route](proto::Bytes payload) {
+        if (route->send(payload))
+            return;
+        asio::post(io_, [this, id, route, p = std::move(payload)] {
+            links_->from_service(id, pkt::kVoice, p);
+            route->passed_on(links_->room_link(id));
+        });
     };
     hooks.microphone_failed = [this, id](const std::string& why) {
         asio::post(io_, [this, id, why] { microphone_failed(id, why); });
@@ -162,6 +169,34 @@ void LocalService::start_voice(room::ConnId id) {
     hooks.microphone_opened = [this, id] { asio::post(io_, [this, id] { microphone_opened(id); }); };
     hooks.log = [](const std::string& line) { service_log(line); };
     voices_[id] = std::make_unique<voice::VoiceSession>(options_.voice_config, std::move(hooks));
+}
+
+bool LocalService::VoiceRoute::send(const proto::Bytes& payload) {
+    std::lock_guard lock(mutex);
+    // Frames handed to the I/O thread go first: speech stays in order.
+    if (!room || handed_over > 0) {
+        ++handed_over;
+        return false;
+    }
+    const auto frame = framing::make_frame(pkt::kVoice, payload);
+    // The socket is idle: one send from here. Otherwise the frame waits in the socket's voice lane, after
+    // what is being written (the socket's own thread-safe queue, which drops the oldest speech when full).
+    if (room->try_send_now(frame))
+        return true;
+    if (room->is_open()) {
+        room->send_shared(std::make_shared<const std::vector<uint8_t>>(frame), FramedSocket::Lane::Voice);
+        return true;
+    }
+    // Closed: the I/O thread knows where speech goes now.
+    room.reset();
+    ++handed_over;
+    return false;
+}
+
+void LocalService::VoiceRoute::passed_on(std::shared_ptr<FramedSocket> to) {
+    std::lock_guard lock(mutex);
+    --handed_over;
+    room = std::move(to);
 }
 
 void LocalService::microphone_failed(room::ConnId id, const std::string& why) {

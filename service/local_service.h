@@ -1,12 +1,14 @@
 // The local service: it serves the one client of its own user on this machine, captures and plays that
 // user's speech, and takes the client into a room of its own or relays it to a room server. It ends a short
 // while after its client's link closed, or when no client came at all. All calls are made on the I/O thread;
-// the voice threads hand over to it.
+// the voice threads hand over to it, except the capture thread's speech for a room server, which it writes
+// into that connection itself while the connection is open and idle (VoiceRoute).
 #pragma once
 
 #include <asio.hpp>
 
 #include <memory>
+#include <mutex>
 #include <unordered_map>
 
 #include "service/listener.h"
@@ -60,6 +62,20 @@ private:
     void microphone_opened(room::ConnId id);
     void log(const std::string& line) const;
     void log_unauthenticated(const std::string& line);
+
+    // Where the capture thread's speech goes: straight into the room server's connection, once the I/O
+    // thread has named it and while nothing handed to the I/O thread still waits; otherwise through the I/O
+    // thread, which then names the connection (none when the room is this process's own). A frame then costs
+    // the I/O thread no wake-up. Thread-safe.
+    struct VoiceRoute {
+        std::mutex mutex;
+        std::shared_ptr<FramedSocket> room;
+        int handed_over = 0; // frames posted to the I/O thread and not yet passed on
+        // Capture thread: false when the frame is to be handed to the I/O thread (counted as handed over).
+        bool send(const proto::Bytes& payload);
+        // I/O thread, after a handed-over frame was passed on: the connection for the next ones.
+        void passed_on(std::shared_ptr<FramedSocket> to);
+    };
 
     asio::io_context& io_;
     LocalServiceOptions options_;

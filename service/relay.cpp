@@ -87,6 +87,13 @@ void Relay::from_service(room::ConnId id, uint16_t type, const proto::Bytes& pay
         it->second.upstream->send_frame(framing::make_frame(type, payload.data(), payload.size()), false);
 }
 
+std::shared_ptr<FramedSocket> Relay::room_link(room::ConnId id) const {
+    auto it = clients_.find(id);
+    if (it == clients_.end() || !it->second.upstream || !it->second.upstream->is_open())
+        return nullptr;
+    return it->second.upstream;
+}
+
 void Relay::connect_upstream(room::ConnId id) {
     Client& c = clients_[id];
     const Upstream& up = upstream_at(upstream_next_);

@@ -28,6 +28,7 @@ public:
     Relay(asio::io_context& io, Options options, Logs logs, RoomConnections::Tap tap, GoneHook gone = {});
 
     void from_service(room::ConnId id, uint16_t type, const proto::Bytes& payload) override;
+    std::shared_ptr<FramedSocket> room_link(room::ConnId id) const override;
 
 private:
     struct Client {

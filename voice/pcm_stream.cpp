@@ -8,10 +8,12 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "components/audio_devices.h"
+#include "voice/capture_pacer.h"
 #include "voice/opus_codec.h"
 
 namespace voice {
@@ -209,9 +211,9 @@ private:
     int prefill_frames_ = 2;
 };
 
-// Capture, paced by the clock: a read sleeps until the rest of its frame should be there and then takes
-// everything that arrived (a source may send every 5 ms; the deliveries before the last are taken in one
-// go).
+// Capture, paced by the clock: a read sleeps until its frame should be complete and then takes everything
+// that arrived (a source may deliver every 5 ms; the deliveries of a frame are taken in one go), so that a
+// frame usually costs one wake-up (see CapturePacer).
 class PulseCapture : public PulseConnection {
 public:
     // Connects and starts recording from `device` (the server's default source when null) with
@@ -226,43 +228,34 @@ public:
         if (pa_stream_connect_record(stream_, device, &attr, PA_STREAM_ADJUST_LATENCY) < 0 ||
             !wait_until_ready(error))
             return fail(pa_strerror(pa_context_errno(context_)), error);
+        pending_.reserve(kMaxPending);
         return true;
     }
 
     bool read(int16_t* frame) override {
-        constexpr size_t kFrameBytes = kFrameSamples * 2;
-        const uint64_t start = now_us();
-        for (bool slept = false;; slept = true) {
-            if (!take_arrived())
-                return false;
-            if (pending_.size() >= kFrameBytes) {
-                std::memcpy(frame, pending_.data(), kFrameBytes);
-                pending_.erase(pending_.begin(), pending_.begin() + long(kFrameBytes));
-                return true;
-            }
-            if (now_us() - start > kGiveUpUs)
-                return false; // nothing for seconds: the source is gone
-            // Sleep until shortly before the rest should be there, then wait for the server's deliveries (at
-            // most a tenth of a second at a time): the frame leaves as soon as it is complete, as with a
-            // wake-up per delivery, but the deliveries before are taken in one go.
-            const long missing_us = long(kFrameBytes - pending_.size()) / 2 * 1'000'000 / kSampleRate;
-            if (!slept && missing_us > kEarlyUs) {
-                timespec pause{0, (std::min(missing_us, long(kFrameMs) * 1000) - kEarlyUs) * 1000};
-                nanosleep(&pause, nullptr);
-            } else if (pa_mainloop_prepare(loop_, 100'000) < 0 || pa_mainloop_poll(loop_) < 0 ||
-                       pa_mainloop_dispatch(loop_) < 0) {
-                return false;
-            }
-        }
+        Source source{*this};
+        return pacer_.read(source, frame);
     }
     bool write(const int16_t*) override { return false; }
     bool prefill() override { return false; }
 
 private:
-    // How much before the frame should be complete the reader starts waiting for deliveries.
-    static constexpr long kEarlyUs = 4000;
-    // A frame that has not filled in this long: the source delivers nothing any more.
-    static constexpr uint64_t kGiveUpUs = 5'000'000;
+    // What the pacer reads through (see CapturePacer::read).
+    struct Source {
+        PulseCapture& c;
+        bool take_frame(int16_t* frame) { return c.take_frame(frame); }
+        bool take_arrived() { return c.take_arrived(); }
+        bool wait_for_delivery() {
+            return pa_mainloop_prepare(c.loop_, 100'000) >= 0 && pa_mainloop_poll(c.loop_) >= 0 &&
+                   pa_mainloop_dispatch(c.loop_) >= 0 && c.take_arrived();
+        }
+        uint64_t now_us() const { return PulseConnection::now_us(); }
+        void sleep_until(uint64_t us) {
+            const timespec at{time_t(us / 1'000'000), long(us % 1'000'000) * 1000};
+            while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+            }
+        }
+    };
 
     // Runs what the server has sent without blocking and moves the recorded bytes to pending_. False when
     // the stream or the connection has failed.
@@ -291,10 +284,62 @@ private:
         return true;
     }
 
+    // Moves a whole frame from pending_ to `frame`; false when not a whole one has arrived.
+    bool take_frame(int16_t* frame) {
+        constexpr size_t kFrameBytes = kFrameSamples * 2;
+        if (pending_.size() < kFrameBytes)
+            return false;
+        std::memcpy(frame, pending_.data(), kFrameBytes);
+        pending_.erase(pending_.begin(), pending_.begin() + long(kFrameBytes));
+        return true;
+    }
+
     // At most a second is held; what a stalled reader leaves beyond that is dropped.
     static constexpr size_t kMaxPending = size_t(kSampleRate) * 2;
     std::vector<uint8_t> pending_;
+    CapturePacer pacer_;
 };
+
+// Capture from ALSA in periods of one frame: a blocking read of a frame then wakes once (the usual set-up
+// cuts `latency_ms` into four periods, four wake-ups a frame). The buffer holds several periods, so that a
+// reader late for a moment loses nothing; the delay stays one period, since a frame is read as soon as it is
+// complete. The period is not shorter than `latency_ms`.
+int set_capture_params(snd_pcm_t* pcm, int latency_ms) {
+    snd_pcm_hw_params_t* hw = nullptr;
+    snd_pcm_hw_params_alloca(&hw);
+    snd_pcm_uframes_t period =
+        std::max<snd_pcm_uframes_t>(kFrameSamples, snd_pcm_uframes_t(latency_ms) * kSampleRate / 1000);
+    snd_pcm_uframes_t buffer = period * 4;
+    int r = snd_pcm_hw_params_any(pcm, hw);
+    if (r >= 0)
+        r = snd_pcm_hw_params_set_rate_resample(pcm, hw, 1);
+    if (r >= 0)
+        r = snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
+    if (r >= 0)
+        r = snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_S16_LE);
+    if (r >= 0)
+        r = snd_pcm_hw_params_set_channels(pcm, hw, 1);
+    if (r >= 0)
+        r = snd_pcm_hw_params_set_rate(pcm, hw, kSampleRate, 0);
+    int dir = 0;
+    if (r >= 0)
+        r = snd_pcm_hw_params_set_period_size_near(pcm, hw, &period, &dir);
+    if (r >= 0)
+        r = snd_pcm_hw_params_set_buffer_size_near(pcm, hw, &buffer);
+    if (r >= 0)
+        r = snd_pcm_hw_params(pcm, hw);
+    if (r < 0)
+        return r;
+    // A read returns once a whole period is there.
+    snd_pcm_sw_params_t* sw = nullptr;
+    snd_pcm_sw_params_alloca(&sw);
+    r = snd_pcm_sw_params_current(pcm, sw);
+    if (r >= 0)
+        r = snd_pcm_sw_params_set_avail_min(pcm, sw, period);
+    if (r >= 0)
+        r = snd_pcm_sw_params(pcm, sw);
+    return r;
+}
 
 std::unique_ptr<SoundStream> open_pulse(bool capture, int latency_ms, std::string* error,
                                         const char* device = nullptr) {
@@ -323,7 +368,9 @@ std::unique_ptr<SoundStream> open_alsa(const std::string& name, bool capture, in
                                        std::string* error) {
     snd_pcm_t* pcm = nullptr;
     int r = snd_pcm_open(&pcm, name.c_str(), capture ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK, 0);
-    if (r >= 0)
+    if (r >= 0 && capture)
+        r = set_capture_params(pcm, latency_ms);
+    else if (r >= 0)
         r = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 1, kSampleRate, 1,
                                unsigned(latency_ms) * 1000u);
     if (r >= 0 && capture)

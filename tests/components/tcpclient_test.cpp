@@ -375,3 +375,73 @@ TEST(FramedSocketQueue, LanesAreServedControlVoiceVideoAndSharedFramesArriveWhol
         close(p);
     close(listener);
 }
+
+// A sender on another thread writes an idle connection itself: the frame arrives while the I/O thread does
+// not run at all. A busy connection refuses such a write, so that frames that fall back to the queue keep
+// their order; a closed one refuses it too.
+TEST(FramedSocketQueue, AnIdleSocketIsWrittenFromAnyThreadAndFramesKeepTheirOrder) {
+    asio::io_context io;
+    uint16_t port = 0;
+    const int listener = listen_on_loopback(&port);
+    asio::ip::tcp::socket s(io);
+    s.connect({asio::ip::address_v4::loopback(), port});
+    const int peer = accept(listener, nullptr, nullptr);
+    auto framed = std::make_shared<FramedSocket>(std::move(s));
+    framed->start([](uint16_t, const uint8_t*, uint32_t) {}, [](const std::string&) {});
+    framing::Decoder d;
+    std::vector<uint32_t> got;
+    std::vector<uint8_t> buf(64 * 1024);
+    auto numbered = [](uint32_t n, size_t size) {
+        std::vector<uint8_t> payload(size, 0);
+        std::memcpy(payload.data(), &n, 4);
+        return framing::make_frame(30, payload);
+    };
+    auto read_some = [&] {
+        const ssize_t n = recv(peer, buf.data(), buf.size(), 0);
+        if (n <= 0)
+            return false;
+        d.feed(buf.data(), size_t(n), [&](uint16_t, const uint8_t* p, uint32_t size) {
+            uint32_t v = 0;
+            if (size >= 4)
+                std::memcpy(&v, p, 4);
+            got.push_back(v);
+        });
+        return true;
+    };
+
+    ASSERT_TRUE(framed->try_send_now(numbered(0, 60))); // the I/O context has not run yet
+    ASSERT_TRUE(read_some());
+    ASSERT_EQ(got, std::vector<uint32_t>{0});
+
+    // A sender faster than the reader (who starts reading only once the socket was busy): frames go straight
+    // out while the socket is idle and into the voice lane while it is not; whatever the voice lane drops,
+    // nothing arrives out of order or twice, and the newest arrives.
+    std::thread runner([&] { io.run_for(std::chrono::seconds(30)); }); // stopped at the end
+    constexpr uint32_t kFrames = 3000;
+    std::atomic<int> straight{0}, queued{0};
+    std::thread sender([&] {
+        for (uint32_t i = 1; i <= kFrames; ++i) {
+            const auto frame = numbered(i, 1000);
+            if (framed->try_send_now(frame))
+                ++straight;
+            else if (framed->send_shared(std::make_shared<const std::vector<uint8_t>>(frame),
+                                         FramedSocket::Lane::Voice))
+                ++queued;
+        }
+    });
+    EXPECT_TRUE(eventually([&] { return queued > 0; }, 10000));
+    while (got.back() != kFrames && read_some()) {
+    }
+    sender.join();
+    ASSERT_EQ(got.back(), kFrames);
+    EXPECT_TRUE(std::is_sorted(got.begin(), got.end()));
+    EXPECT_EQ(std::adjacent_find(got.begin(), got.end()), got.end()) << "no frame twice";
+    EXPECT_GT(straight, 0);
+
+    framed->close();
+    EXPECT_FALSE(framed->try_send_now(numbered(kFrames + 1, 60)));
+    io.stop();
+    runner.join();
+    close(peer);
+    close(listener);
+}

@@ -19,6 +19,8 @@
 #include "room_server_process.h"
 #include "temp_dir.h"
 #include "tone.h"
+#include "voice/opus_codec.h"
+#include "voice/pcm_stream.h"
 #include "wire/packet_types.h"
 #include "wire/protocol.h"
 
@@ -191,4 +193,32 @@ TEST(VoiceEndToEnd, AListenerSetsOneSpeakersLevel) {
     // Still logged in: the room server did not take the level for a broken rule.
     teacher.send(pkt::kSpeakControl, proto::SpeakControl{1, 0}.encode());
     EXPECT_TRUE(student.wait_for(pkt::kRightsChange));
+}
+
+// The microphone read both ways the service reads it: from the sound server, paced by the clock, and through
+// ALSA in periods of one frame. Each hears the tone played into the microphone, frame after frame.
+TEST(VoiceDevices, BothCapturePathsHearTheMicrophone) {
+    TonePlayer tone("quorin_mouth", 6000);
+    const char* before = getenv("PULSE_SOURCE");
+    const std::string saved = before ? before : "";
+    setenv("PULSE_SOURCE", "quorin_mouth.monitor", 1);
+    for (int path = 0; path < 2; ++path) {
+        SCOPED_TRACE(path == 0 ? "sound server" : "ALSA");
+        std::string error;
+        auto pcm =
+            path == 0 ? voice::open_sound(-1, true, 20, &error) : voice::open_alsa("pulse", true, 20, &error);
+        ASSERT_TRUE(pcm) << error;
+        voice::Frame frame(voice::kFrameSamples);
+        int loud = 0;
+        for (int i = 0; i < 100; ++i) { // 2 s
+            ASSERT_TRUE(pcm->read(frame.data())) << "frame " << i;
+            loud += rms(frame) > 1000;
+        }
+        // The tone may take a moment to start; after that every frame carries it.
+        EXPECT_GE(loud, 60);
+    }
+    if (before)
+        setenv("PULSE_SOURCE", saved.c_str(), 1);
+    else
+        unsetenv("PULSE_SOURCE");
 }
