@@ -54,7 +54,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     Installation inst(
-        free_port(),
         "[media]\ntest_camera=1\n[room]\nserver=127.0.0.1:" + std::to_string(server.port()) + "\n", true);
     const pid_t client = inst.start("client", "userid=12&roomid=7", 200000);
     ClientReaper reaper{client, inst.folder()};
@@ -109,8 +108,7 @@ int main(int argc, char** argv) {
 
     // The second client: its own install folder and service, relaying to the same room server; it opens the
     // camera's picture as a click would and reports what it paints.
-    Installation receiver(free_port(), "[room]\nserver=127.0.0.1:" + std::to_string(server.port()) + "\n",
-                          true);
+    Installation receiver("[room]\nserver=127.0.0.1:" + std::to_string(server.port()) + "\n", true);
     const std::string ages_file = receiver.file("paint_ages.txt");
     const pid_t receiving = receiver.start("receiver", "userid=201&roomid=7", 120000,
                                            {"QUORIN_WATCH_CAMERAS=1", "QUORIN_PAINT_AGES=" + ages_file});

@@ -100,9 +100,7 @@ ClientSettings read_settings(const std::string& settings_file) {
     s.camera_deviceid = settings_get_int("media", "camera_deviceid", -1, settings_file);
     if (s.camera_deviceid < -1)
         s.camera_deviceid = -1;
-    s.port = settings_get_int("network", "port", kDefaultServicePort, settings_file);
-    if (s.port < 1 || s.port > 65500)
-        s.port = kDefaultServicePort;
+    s.port = service_port_setting(settings_file, kDefaultServicePort);
     return s;
 }
 

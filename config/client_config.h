@@ -44,6 +44,7 @@ struct ClientSettings {
     int record_deviceid = -1; // -1: the default device
     int play_deviceid = -1;
     int camera_deviceid = -1;
+    // The service's port; kAnyServicePort (0): the one the service reports when it starts.
     int port = kDefaultServicePort;
     // [media] test_camera=1: the test-pattern camera is listed after the real ones (tests, the demo).
     bool test_camera = false;

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -27,8 +28,8 @@
 extern char** environ;
 
 pid_t spawn_process(const std::string& path, const std::vector<std::string>& args,
-                    const std::string& working_dir, const std::vector<std::string>& extra_env,
-                    int stderr_fd) {
+                    const std::string& working_dir, const std::vector<std::string>& extra_env, int stderr_fd,
+                    int pass_fd) {
     if (access(path.c_str(), X_OK) != 0)
         return 0;
     // The environment: ours, with every NAME= of extra_env replaced.
@@ -63,7 +64,11 @@ pid_t spawn_process(const std::string& path, const std::vector<std::string>& arg
     bool ready = true;
     if (stderr_fd >= 0 && stderr_fd != STDERR_FILENO)
         ready = posix_spawn_file_actions_adddup2(&actions, stderr_fd, STDERR_FILENO) == 0;
-    ready = ready && posix_spawn_file_actions_addclosefrom_np(&actions, 3) == 0;
+    // The one passed (a dup2 onto itself only clears its close-on-exec flag).
+    if (pass_fd >= 0)
+        ready = ready && posix_spawn_file_actions_adddup2(&actions, pass_fd, kPassedFd) == 0;
+    ready =
+        ready && posix_spawn_file_actions_addclosefrom_np(&actions, pass_fd >= 0 ? kPassedFd + 1 : 3) == 0;
     if (!working_dir.empty())
         ready = ready && posix_spawn_file_actions_addchdir_np(&actions, working_dir.c_str()) == 0;
     pid_t pid = 0;
@@ -199,8 +204,8 @@ template <typename Fn> void for_each_process(Fn fn) {
     closedir(dir);
 }
 
-// The socket inodes listening on `port` in one of /proc/net/tcp and tcp6.
-void listening_inodes(const char* table, uint16_t port, std::set<unsigned long>& out) {
+// The listening sockets of one of /proc/net/tcp and tcp6: their inodes and ports.
+void listening_sockets(const char* table, std::map<unsigned long, uint16_t>& out) {
     FILE* in = std::fopen(table, "re");
     if (!in)
         return;
@@ -214,8 +219,8 @@ void listening_inodes(const char* table, uint16_t port, std::set<unsigned long>&
         unsigned long inode = 0;
         if (std::sscanf(line, " %*s %*[0-9A-Fa-f]:%x %*s %x %*s %*s %*s %*s %*s %lu", &local_port, &state,
                         &inode) == 3 &&
-            state == 0x0A && local_port == port)
-            out.insert(inode);
+            state == 0x0A)
+            out[inode] = uint16_t(local_port);
     }
     std::fclose(in);
 }
@@ -259,17 +264,17 @@ std::vector<pid_t> find_own_processes_by_exe(const std::string& exe_path) {
     return found;
 }
 
-bool process_listens_on(pid_t pid, uint16_t port) {
-    std::set<unsigned long> inodes;
-    listening_inodes("/proc/net/tcp", port, inodes);
-    listening_inodes("/proc/net/tcp6", port, inodes);
-    if (inodes.empty())
-        return false;
+std::vector<uint16_t> process_listening_ports(pid_t pid) {
+    std::vector<uint16_t> ports;
+    std::map<unsigned long, uint16_t> sockets;
+    listening_sockets("/proc/net/tcp", sockets);
+    listening_sockets("/proc/net/tcp6", sockets);
+    if (sockets.empty())
+        return ports;
     const std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
     DIR* dir = opendir(fd_dir.c_str());
     if (!dir)
-        return false;
-    bool listens = false;
+        return ports;
     while (dirent* d = readdir(dir)) {
         char target[64];
         ssize_t n = readlink((fd_dir + "/" + d->d_name).c_str(), target, sizeof target - 1);
@@ -277,13 +282,31 @@ bool process_listens_on(pid_t pid, uint16_t port) {
             continue;
         target[n] = '\0';
         unsigned long inode = 0;
-        if (std::sscanf(target, "socket:[%lu]", &inode) == 1 && inodes.count(inode)) {
-            listens = true;
-            break;
-        }
+        if (std::sscanf(target, "socket:[%lu]", &inode) != 1)
+            continue;
+        const auto socket = sockets.find(inode);
+        if (socket != sockets.end() && std::find(ports.begin(), ports.end(), socket->second) == ports.end())
+            ports.push_back(socket->second);
     }
     closedir(dir);
-    return listens;
+    std::sort(ports.begin(), ports.end());
+    return ports;
+}
+
+std::vector<std::string> process_arguments(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::vector<std::string> args;
+    std::string arg;
+    // Not the program itself; a command line is at most a few hundred kB.
+    for (bool first = true; std::getline(in, arg, '\0') && args.size() < 4096; first = false)
+        if (!first)
+            args.push_back(arg);
+    return args;
+}
+
+bool process_listens_on(pid_t pid, uint16_t port) {
+    const std::vector<uint16_t> ports = process_listening_ports(pid);
+    return std::find(ports.begin(), ports.end(), port) != ports.end();
 }
 
 std::optional<uid_t> tcp_peer_owner(uint32_t local_ip, uint16_t local_port, uint32_t remote_ip,

@@ -18,9 +18,12 @@ struct ProcessInfo {
 // this process plus `extra_env` ("NAME=value" entries override). With `stderr_fd` (0 or more), the child's
 // standard error goes there (the caller keeps its descriptor and closes it); otherwise it is ours. Returns
 // the process id, or 0 when the program is missing or not executable or the process cannot be made.
+// With `pass_fd` (0 or more), the child has that descriptor open as its descriptor kPassedFd (the caller
+// keeps its own and closes it).
 pid_t spawn_process(const std::string& path, const std::vector<std::string>& args,
                     const std::string& working_dir, const std::vector<std::string>& extra_env = {},
-                    int stderr_fd = -1);
+                    int stderr_fd = -1, int pass_fd = -1);
+constexpr int kPassedFd = 3;
 
 // Waits up to `timeout_ms` for a child of this process to end. Its exit status (or 128 + signal), or nothing
 // on time-out or when it is not our child.
@@ -44,6 +47,12 @@ std::vector<pid_t> find_own_processes_by_exe(const std::string& exe_path);
 // True when the process has a TCP socket listening on `port` (IPv4 or IPv6). Only processes of this user can
 // be looked into.
 bool process_listens_on(pid_t pid, uint16_t port);
+// The ports the process has TCP sockets listening on, in ascending order (none for another user's process).
+std::vector<uint16_t> process_listening_ports(pid_t pid);
+
+// The arguments a process was started with, without the program itself (none for another user's process
+// that hides them).
+std::vector<std::string> process_arguments(pid_t pid);
 
 // True while a process with this id exists and has not ended (a zombie counts as ended).
 bool process_running(pid_t pid);

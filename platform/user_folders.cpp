@@ -57,6 +57,13 @@ int settings_get_int(const std::string& section, const std::string& key, int def
                            settings_file);
 }
 
+int service_port_setting(const std::string& settings_file, int def) {
+    if (settings_get_string("network", "port", "", settings_file) == kAnyPortSetting)
+        return kAnyServicePort;
+    const int port = settings_get_int("network", "port", def, settings_file);
+    return port < 1 || port > 65500 ? def : port;
+}
+
 UserFolders user_folders(const std::string& install_folder) {
     UserFolders f;
     // An installed copy says so with a file of its own (root could write anywhere, but an installed copy

@@ -32,6 +32,13 @@ std::string settings_get_string(const std::string& section, const std::string& k
 int settings_get_int(const std::string& section, const std::string& key, int def,
                      const std::string& settings_file);
 
+// [network] port of a settings file, the local service's port on 127.0.0.1: a number from 1 to 65500, or
+// "any" (kAnyServicePort), a port the system picks each time the service starts, which the service then
+// reports to the client that started it. Anything else (missing, 0, out of range, not a number) is `def`.
+constexpr const char* kAnyPortSetting = "any";
+constexpr int kAnyServicePort = 0;
+int service_port_setting(const std::string& settings_file, int def);
+
 // Of the dated files of a folder whose names are `prefix`, a date that starts with a digit, and `suffix`,
 // keeps the newest `keep` (dated names sort by date) and deletes the rest.
 void prune_old_files(const std::string& folder, const std::string& prefix, const std::string& suffix,

@@ -1,19 +1,23 @@
 // velmor: the local service of the classroom client, and (with --room-server) the room server.
 //
-//   velmor                                     local service: settings from ./user.txt, one client on
+//   velmor [--report-port FD]                  local service: settings from ./user.txt, one client on
 //                                              127.0.0.1:[network] port; relays to [room] server=HOST:PORT
-//                                              when set, otherwise hosts the room itself
+//                                              when set, otherwise hosts the room itself; with port=any on
+//                                              a port the system picks, written to FD
 //   velmor --room-server --listen ADDR:PORT    room server for many services and peers
 //          [--directory FILE] [--secret TEXT]
 //          [--node NAME --cluster nats://HOST:PORT --store redis://HOST:PORT]
 //                                              one node of a cluster of room servers (NATS and Redis)
 //   velmor --status --store redis://HOST:PORT  the figures of every node of a cluster
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <asio.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -65,9 +69,30 @@ void raise_descriptor_limit() {
         service_log("open files: " + std::to_string(before) + " raised to " + std::to_string(limit.rlim_max));
 }
 
-// Starts `server` and runs until it ends by itself or SIGTERM or SIGINT ends it (and `also_stop`).
+// Writes the port `server` listens on to the parent's descriptor `fd` (when there is one) and closes it.
+void report_port(int fd, uint16_t port) {
+    if (fd < 0)
+        return;
+    const std::string text = std::to_string(port) + "\n";
+    // A parent that is gone already is no reason to end.
+    struct sigaction ignore {
+    }, before{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &before);
+    ssize_t n;
+    do
+        n = write(fd, text.data(), text.size());
+    while (n < 0 && errno == EINTR);
+    sigaction(SIGPIPE, &before, nullptr);
+    if (n != ssize_t(text.size()))
+        service_log("cannot report the port on descriptor " + std::to_string(fd));
+    close(fd);
+}
+
+// Starts `server` and runs until it ends by itself or SIGTERM or SIGINT ends it (and `also_stop`). Once it
+// listens, its port goes to `report_fd`.
 template <typename Server>
-int serve(asio::io_context& io, Server& server, std::function<void()> also_stop = {}) {
+int serve(asio::io_context& io, Server& server, int report_fd, std::function<void()> also_stop = {}) {
     // Taken over before the port opens: a client that connects may tell the service to end at once.
     asio::signal_set signals(io, SIGTERM, SIGINT);
     signals.async_wait([&](std::error_code ec, int) {
@@ -81,6 +106,7 @@ int serve(asio::io_context& io, Server& server, std::function<void()> also_stop 
     });
     if (!server.start())
         return 1;
+    report_port(report_fd, server.port());
     io.run();
     log_free();
     return 0;
@@ -99,7 +125,8 @@ int print_status(const velmor::CommandLine& line) {
 int run_room_server(const velmor::CommandLine& line) {
     RoomServerOptions options;
     options.listen = line.listen;
-    options.threads = line.threads > 0 ? line.threads : int(std::max(1u, std::thread::hardware_concurrency()));
+    options.threads =
+        line.threads > 0 ? line.threads : int(std::max(1u, std::thread::hardware_concurrency()));
     options.hub.secret = line.secret;
     cluster::ClusterConfig c;
     if (line.clustered() && !cluster::Store::parse_url(line.store_url, &c.redis_host, &c.redis_port))
@@ -124,13 +151,13 @@ int run_room_server(const velmor::CommandLine& line) {
         options.backend = node;
     }
     RoomServer server(io, options);
-    return serve(io, server, [&] {
+    return serve(io, server, line.report_fd, [&] {
         if (node)
             node->stop();
     });
 }
 
-int run_local_service(const std::string& settings_file) {
+int run_local_service(const std::string& settings_file, int report_fd) {
     LocalServiceOptions options;
     std::string directory;
     if (auto fault = velmor::local_service_settings(settings_file, &options, &directory))
@@ -139,7 +166,7 @@ int run_local_service(const std::string& settings_file) {
         return fail(*fault);
     asio::io_context io(1);
     LocalService service(io, options);
-    return serve(io, service);
+    return serve(io, service, report_fd);
 }
 
 } // namespace
@@ -168,5 +195,5 @@ int main(int argc, char** argv) {
     case velmor::Run::LocalService:
         break;
     }
-    return run_local_service(folders.settings_file);
+    return run_local_service(folders.settings_file, line.report_fd);
 }

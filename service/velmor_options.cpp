@@ -18,9 +18,9 @@ constexpr int kIdleExitMs = 2000;
 constexpr int kUnusedExitMs = 60000;
 
 constexpr const char* kUsage =
-    "usage: velmor\n"
+    "usage: velmor [--report-port FD]\n"
     "       velmor --room-server --listen ADDR:PORT [--directory FILE] [--secret-file FILE | --secret TEXT]\n"
-    "              [--threads N]\n"
+    "              [--threads N] [--report-port FD]\n"
     "              [--node NAME --cluster nats://HOST:PORT --store redis://HOST:PORT]\n"
     "       velmor --status --store redis://HOST:PORT\n"
     "       velmor --help | --version\n";
@@ -29,8 +29,10 @@ constexpr const char* kHelp =
     "\n"
     "Without options: the local service of the quorin client. It serves one client of its own user on\n"
     "127.0.0.1 at [network] port of user.txt and relays to [room] server=HOST:PORT, or hosts the room\n"
-    "itself when none is set.\n"
+    "itself when none is set. With port=any it listens on a port the system picks.\n"
     "\n"
+    "  --report-port FD      once listening, write the port (a number and a newline) to the open\n"
+    "                        descriptor FD and close it: how the client learns a port the system picked\n"
     "  --room-server         run the room server for many services\n"
     "  --listen ADDR:PORT    the address it listens on (0.0.0.0:6000 for every interface)\n"
     "  --directory FILE      user directory: lines 'user ID NICKNAME' and 'host ROOM USER'\n"
@@ -127,6 +129,12 @@ std::optional<Fault> parse_command_line(const std::vector<std::string>& args, Co
             if (v.empty() || *end != '\0' || n < 1 || n > 64)
                 return Fault{2, ""};
             out->threads = int(n);
+        } else if (a == "--report-port" && value()) {
+            char* end = nullptr;
+            const long fd = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || fd < 0 || fd > 65535)
+                return Fault{2, ""};
+            out->report_fd = int(fd);
         } else if (a == "--directory" && value()) {
             out->directory = v;
         } else if (a == "--secret" && value()) {
@@ -180,9 +188,8 @@ bool parse_room_servers(const std::string& text, std::vector<Relay::Upstream>* o
 
 std::optional<Fault> local_service_settings(const std::string& settings, LocalServiceOptions* out,
                                             std::string* directory) {
-    int port = settings_get_int("network", "port", kDefaultServicePort, settings);
-    if (port < 1 || port > 65500)
-        port = kDefaultServicePort;
+    // "any": the port the system picks, which the service reports (--report-port).
+    const int port = service_port_setting(settings, kDefaultServicePort);
     out->listen = asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), uint16_t(port));
     out->max_clients = 1;
     out->voice = true;

@@ -24,6 +24,9 @@ struct CommandLine {
     // A node of a cluster (all three), or, for the status, the store alone.
     std::string node, nats_url, store_url;
     int threads = 0; // room server: threads that serve its rooms; 0: one a core
+    // A descriptor of the parent's, open in this process, where the port it listens on is written (the
+    // decimal number and a newline) once it listens; then it is closed. -1: none.
+    int report_fd = -1;
     bool clustered() const { return !node.empty() || !nats_url.empty() || !store_url.empty(); }
 };
 

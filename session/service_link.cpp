@@ -38,12 +38,18 @@ void ServiceLink::ConnectFirstTime() {
     // Off the UI thread like a reconnect: a service that was just started may take a moment to listen, and
     // the window shows meanwhile. The outcome comes back as kReconnectDone with the first-connect bit.
     const uint32_t addr = service_addr_;
-    const uint16_t port = uint16_t(session_.settings().port);
     attempt_pending_ = true;
-    reconnect_job_.Start(0, [this, addr, port] {
-        const intptr_t outcome = kFirstConnectBit | (transport_.changeip(addr, port) ? kConnectedBit : 0);
+    reconnect_job_.Start(0, [this, addr] {
+        const intptr_t outcome = kFirstConnectBit | (ConnectToService(addr) ? kConnectedBit : 0);
         host_.PostToSelf(msg::kReconnectDone, outcome);
     });
+}
+
+bool ServiceLink::ConnectToService(uint32_t addr) {
+    // A service that picks its port says which once it listens; the wait for that is here, off the UI
+    // thread.
+    const uint16_t port = service_.port();
+    return port != 0 && transport_.changeip(addr, port);
 }
 
 void ServiceLink::Reconnect() {
@@ -80,9 +86,8 @@ void ServiceLink::ScheduleAttempt(ReconnectBackoff& backoff, bool restart_servic
     }
     LOG_MAIN("reconnect attempt %d in %d ms\n", backoff.attempts(), delay_ms);
     const uint32_t addr = service_addr_;
-    const uint16_t port = uint16_t(session_.settings().port);
     attempt_pending_ = true;
-    reconnect_job_.Start(delay_ms, [this, restart_service, addr, port] {
+    reconnect_job_.Start(delay_ms, [this, restart_service, addr] {
         // Off the UI thread: waiting for the old service, starting a new one and connecting take seconds.
         intptr_t outcome = 0;
         if (restart_service) {
@@ -91,7 +96,7 @@ void ServiceLink::ScheduleAttempt(ReconnectBackoff& backoff, bool restart_servic
                 outcome |= kServiceStartFailedBit;
         }
         // Without a restart the link that is still up is kept, and only the login goes again.
-        if ((!restart_service && transport_.connected()) || transport_.changeip(addr, port))
+        if ((!restart_service && transport_.connected()) || ConnectToService(addr))
             outcome |= kConnectedBit;
         host_.PostToSelf(msg::kReconnectDone, outcome);
     });

@@ -87,6 +87,9 @@ private:
     // sent again) and a closed one is made again.
     void ScheduleReconnect(bool restart_service, const char* state_format);
     void ScheduleAttempt(ReconnectBackoff& backoff, bool restart_service, const char* state_format);
+    // On the reconnect worker: connects the transport to the service's port (learnt from the service when
+    // it picks one). False when there is no port or no connection.
+    bool ConnectToService(uint32_t addr);
 
     ILinkTransport& transport_;
     ServiceProcess& service_;

@@ -82,9 +82,8 @@ protected:
         fs::copy_file(built / "velmor", dir.path() / "velmor");
         fs::create_directories(dir.path() / "log");
         fs::create_directories(dir.path() / "timage");
-        write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(free_port()) +
-                                             "\n[room]\nserver=127.0.0.1:" + std::to_string(server.port()) +
-                                             "\n" + extra_settings);
+        write_file(dir.file("user.txt"), "[network]\nport=any\n[room]\nserver=127.0.0.1:" +
+                                             std::to_string(server.port()) + "\n" + extra_settings);
         set_install_folder(dir.path().string());
         dlg = std::make_unique<CtalvexDlg>();
         dlg->launch().user_id = user;

@@ -15,6 +15,7 @@
 
 #include "eventually.h"
 #include "platform/process.h"
+#include "platform/user_folders.h"
 #include "room_peer.h"
 #include "temp_dir.h"
 
@@ -44,21 +45,13 @@ private:
 // A private install folder holding a copy of the built client and its data, and a private runtime folder.
 class Installation {
 public:
-    // `extra_settings` is appended to user.txt; `with_service` copies velmor too.
-    explicit Installation(int port, const std::string& extra_settings = "", bool with_service = false) {
-        const fs::path built = QUORIN_INSTALL_DIR;
-        fs::copy_file(built / "quorin", dir_.path() / "quorin");
-        if (with_service)
-            fs::copy_file(built / "velmor", dir_.path() / "velmor");
-        fs::create_directories(dir_.path() / "ui");
-        fs::copy_file(built / "ui" / "cfg.txt", dir_.path() / "ui" / "cfg.txt");
-        fs::copy(built / "Faces", dir_.path() / "Faces");
-        fs::create_directories(dir_.path() / "log");
-        fs::create_directories(dir_.path() / "timage");
-        fs::create_directories(dir_.path() / "run");
-        fs::permissions(dir_.path() / "run", fs::perms::owner_all);
-        write_file(dir_.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n" + extra_settings);
-    }
+    // `extra_settings` is appended to user.txt; `with_service` copies velmor too. The client's service
+    // listens on a port the system picks and tells the client which.
+    explicit Installation(const std::string& extra_settings = "", bool with_service = false)
+        : Installation(std::string(kAnyPortSetting), extra_settings, with_service) {}
+    // The same with the client's service on `port` (a port the test watches).
+    explicit Installation(int port, const std::string& extra_settings = "", bool with_service = false)
+        : Installation(std::to_string(port), extra_settings, with_service) {}
     std::string file(const std::string& name) const { return dir_.file(name); }
     std::string folder() const { return dir_.path().string(); }
 
@@ -83,6 +76,21 @@ public:
     }
 
 private:
+    Installation(const std::string& port, const std::string& extra_settings, bool with_service) {
+        const fs::path built = QUORIN_INSTALL_DIR;
+        fs::copy_file(built / "quorin", dir_.path() / "quorin");
+        if (with_service)
+            fs::copy_file(built / "velmor", dir_.path() / "velmor");
+        fs::create_directories(dir_.path() / "ui");
+        fs::copy_file(built / "ui" / "cfg.txt", dir_.path() / "ui" / "cfg.txt");
+        fs::copy(built / "Faces", dir_.path() / "Faces");
+        fs::create_directories(dir_.path() / "log");
+        fs::create_directories(dir_.path() / "timage");
+        fs::create_directories(dir_.path() / "run");
+        fs::permissions(dir_.path() / "run", fs::perms::owner_all);
+        write_file(dir_.file("user.txt"), "[network]\nport=" + port + "\n" + extra_settings);
+    }
+
     TempDir dir_;
 };
 

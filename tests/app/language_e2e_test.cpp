@@ -20,8 +20,7 @@ struct LanguageRun {
     Installation inst;
     pid_t pid = -1;
     LanguageRun(RoomServerProcess& s, const std::string& settings)
-        : server(s),
-          inst(free_port(), "[room]\nserver=127.0.0.1:" + std::to_string(s.port()) + "\n" + settings, true) {
+        : server(s), inst("[room]\nserver=127.0.0.1:" + std::to_string(s.port()) + "\n" + settings, true) {
         const fs::path built = QUORIN_INSTALL_DIR;
         fs::remove_all(fs::path(inst.folder()) / "ui");
         fs::copy(built / "ui", fs::path(inst.folder()) / "ui", fs::copy_options::recursive);

@@ -28,7 +28,9 @@ TEST(RecoveryEndToEnd, TheClassIsBackSoonAfterTheRoomServerRestarts) {
     TempDir room_dir;
     fs::copy_file(fs::path(QUORIN_INSTALL_DIR) / "velmor", room_dir.path() / "velmor");
     write_file(room_dir.file("users.txt"), utf8_to_gbk("user 100 王老师\nuser 12 小明\nhost 7 100\n"));
-    const uint16_t port = free_port();
+    // The room server is restarted on the same port.
+    const ReservedPort reserved;
+    const uint16_t port = reserved.port();
     const std::vector<std::string> args = {"--room-server", "--listen", "127.0.0.1:" + std::to_string(port),
                                            "--directory", room_dir.file("users.txt")};
     pid_t server = spawn_process(room_dir.file("velmor"), args, room_dir.path().string());
@@ -37,8 +39,8 @@ TEST(RecoveryEndToEnd, TheClassIsBackSoonAfterTheRoomServerRestarts) {
     ASSERT_TRUE(teacher->connect(port));
     ASSERT_EQ(login_peer(*teacher, 100, 7), 0);
 
-    Installation inst(
-        free_port(), "[media]\ntest_camera=1\n[room]\nserver=127.0.0.1:" + std::to_string(port) + "\n", true);
+    Installation inst("[media]\ntest_camera=1\n[room]\nserver=127.0.0.1:" + std::to_string(port) + "\n",
+                      true);
     pid_t client = inst.start("client", "userid=12&roomid=7", 60000);
     ClientReaper reaper{client, inst.folder()};
     ASSERT_TRUE(inst.wait_for_report("client", "notice=登录成功！\n", 15000)) << inst.errors("client");
@@ -101,8 +103,10 @@ TEST(RecoveryEndToEnd, TheClassIsBackSoonAfterTheRoomServerRestarts) {
 TEST(RecoveryEndToEnd, ARoomServerThatIsDownForAWhileKeepsTheServiceAndIsJoinedOnceUp) {
     TempDir room_dir;
     fs::copy_file(fs::path(QUORIN_INSTALL_DIR) / "velmor", room_dir.path() / "velmor");
-    const uint16_t port = free_port();
-    Installation inst(free_port(), "[room]\nserver=127.0.0.1:" + std::to_string(port) + "\n", true);
+    // Nothing listens there until the room server comes.
+    const ReservedPort reserved;
+    const uint16_t port = reserved.port();
+    Installation inst("[room]\nserver=127.0.0.1:" + std::to_string(port) + "\n", true);
     pid_t client = inst.start("client", "userid=12&roomid=7", 60000);
     ClientReaper reaper{client, inst.folder()};
     const std::string service_exe = inst.file("velmor");

@@ -22,8 +22,7 @@ TEST(RosterEndToEnd, PicturesFromTheWebHostAndAGrantSeenByAnotherClient) {
     ASSERT_TRUE(pupil.connect(server.port()));
     ASSERT_EQ(login_peer(pupil, 200, 7), 0);
 
-    Installation inst(free_port(),
-                      "[room]\nserver=127.0.0.1:" + std::to_string(server.port()) +
+    Installation inst("[room]\nserver=127.0.0.1:" + std::to_string(server.port()) +
                           "\n[web]\nhost=" + web.base() + "\n",
                       true);
     pid_t client = inst.start("client", "userid=12&roomid=7", 60000);

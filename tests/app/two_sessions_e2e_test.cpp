@@ -11,6 +11,7 @@
 #include "installation.h"
 #include "platform/text.h"
 #include "room_peer.h"
+#include "room_server_process.h"
 #include "wire/protocol.h"
 
 namespace {
@@ -25,19 +26,15 @@ size_t count_of(const std::string& text, const std::string& what) {
 } // namespace
 
 TEST(TwoSessionsEndToEnd, TwoClientsOfOneUserSettleWithinTwoSeconds) {
-    TempDir room_dir;
-    fs::copy_file(fs::path(QUORIN_INSTALL_DIR) / "velmor", room_dir.path() / "velmor");
-    const uint16_t port = free_port();
-    pid_t server = spawn_process(room_dir.file("velmor"),
-                                 {"--room-server", "--listen", "127.0.0.1:" + std::to_string(port)},
-                                 room_dir.path().string());
-    ASSERT_TRUE(wait_until_listening(port));
+    RoomServerProcess server;
+    const uint16_t port = server.port();
+    ASSERT_NE(port, 0);
     RoomPeer teacher;
     ASSERT_TRUE(teacher.connect(port));
     ASSERT_EQ(login_peer(teacher, 100, 7), 0);
 
     const std::string settings = "[room]\nserver=127.0.0.1:" + std::to_string(port) + "\n";
-    Installation first(free_port(), settings, true), second(free_port(), settings, true);
+    Installation first(settings, true), second(settings, true);
     pid_t a = first.start("client", "userid=12&roomid=7", 60000);
     ClientReaper reap_a{a, first.folder()};
     ASSERT_TRUE(first.wait_for_report("client", "notice=登录成功！\n", 15000)) << first.errors("client");
@@ -76,5 +73,4 @@ TEST(TwoSessionsEndToEnd, TwoClientsOfOneUserSettleWithinTwoSeconds) {
     kill(b, SIGTERM);
     EXPECT_EQ(wait_process(a, 10000).value_or(-1), 0);
     EXPECT_EQ(wait_process(b, 10000).value_or(-1), 0);
-    terminate_process(server);
 }

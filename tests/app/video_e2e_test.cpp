@@ -53,7 +53,6 @@ TEST(VideoEndToEnd, TheWatcherPaintsTheCameraUntilItStopsWatching) {
     ASSERT_EQ(login_peer(watcher, 200, 7), 0);
 
     Installation inst(
-        free_port(),
         "[media]\ntest_camera=1\n[room]\nserver=127.0.0.1:" + std::to_string(server.port()) + "\n", true);
     pid_t client = inst.start("client", "userid=12&roomid=7", 60000);
     ASSERT_GT(client, 0);

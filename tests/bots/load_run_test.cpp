@@ -37,7 +37,8 @@ TEST(LoadRun, EveryChatLineAndFrameReachesEveryReceiverInSeveralRooms) {
 
 TEST(LoadRun, NoServerIsAClearError) {
     bots::LoadConfig c;
-    c.port = free_port();
+    const ReservedPort nobody;
+    c.port = nobody.port();
     c.seconds = 1;
     std::string error;
     bots::run_load(c, &error);

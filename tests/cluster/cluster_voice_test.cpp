@@ -73,13 +73,14 @@ TEST(ClusterVoice, ARelayWithAListOfNodesFindsOneThatServes) {
     ClusterEnv env;
     ASSERT_TRUE(env.ready());
     // Node "cut" has no NATS (a port where none listens) and refuses with 6.
+    const ReservedPort no_nats, nobody_port;
     RoomServerProcess cut("velmor", "",
-                          {"--node", "cut", "--cluster", "nats://127.0.0.1:" + std::to_string(free_port()),
+                          {"--node", "cut", "--cluster", "nats://127.0.0.1:" + std::to_string(no_nats.port()),
                            "--store", env.redis_url()});
     ASSERT_TRUE(wait_until_listening(cut.port()));
     auto& a = env.start_node("a");
     auto& b = env.start_node("b");
-    const uint16_t nobody = free_port();
+    const uint16_t nobody = nobody_port.port();
     LocalServiceProcess service(at(nobody) + "," + at(cut.port()) + "," + at(a.port()) + " " + at(b.port()),
                                 {"PULSE_SOURCE=quorin_mic", "PULSE_SINK=quorin_null"});
     RoomPeer user;

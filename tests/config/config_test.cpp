@@ -6,6 +6,7 @@
 #include "config/client_config.h"
 #include "config/colour.h"
 #include "platform/profile.h"
+#include "platform/user_folders.h"
 #include "temp_dir.h"
 
 TEST(Colour, ParsesBothForms) {
@@ -113,6 +114,8 @@ TEST(ClientConfig, SettingsDefaultsAndRangeRules) {
          0, 5288},
         {"[media]\nrecord_deviceid=0\nplay_deviceid=0\n[network]\nport=-7\n", 0, 0, -1, 5288},
         {"[network]\nport=1\n", -1, -1, -1, 1},
+        {"[network]\nport=any\n", -1, -1, -1, kAnyServicePort},
+        {"[network]\nport=anything\n", -1, -1, -1, 5288},
     };
     for (const Row& r : rows) {
         write_file(dir.file("user.txt"), r.text);
@@ -184,6 +187,9 @@ TEST(UserPort, DerivedFromTheUserIdWrittenOnceAndKept) {
     // A port in the file is the user's choice.
     write_file(f, "[network]\nport=6001\n");
     EXPECT_EQ(ensure_user_port(f, 1000), 6001);
+    write_file(f, "[network]\nport=any\n");
+    EXPECT_EQ(ensure_user_port(f, 1000), kAnyServicePort);
+    EXPECT_EQ(read_settings(f).port, kAnyServicePort) << "kept as it is";
     // A derived port that another program holds: the next candidate.
     const std::string g = dir.file("busy.txt");
     const int p = ensure_user_port(g, 1000, [](int port) { return port != kUserPortFirst + 1000; });

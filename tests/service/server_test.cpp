@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "eventually.h"
+#include "local_service_process.h"
 #include "platform/process.h"
 #include "room_peer.h"
 #include "room_server_process.h"
@@ -182,82 +183,66 @@ TEST(RoomServer, VoiceReachesListenersPromptlyWhileOneSleepsAndVideoFloods) {
 }
 
 TEST(LocalService, EndsAfterItsClientLeftAndAtOnceOnSigterm) {
-    TempDir dir;
-    const uint16_t port = free_port();
-    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n");
-    pid_t pid = spawn_process(kVelmor, {}, dir.path().string());
-    ASSERT_GT(pid, 0);
     {
+        LocalServiceProcess service(0, {});
+        ASSERT_NE(service.port(), 0);
         RoomPeer client;
-        ASSERT_TRUE(client.connect(port));
+        ASSERT_TRUE(client.connect(service.port()));
         ASSERT_EQ(login_peer(client, 12, 7), 0);
         EXPECT_TRUE(client.wait_for(pkt::kMediaStart).has_value());
         RoomPeer second; // one client at a time
-        ASSERT_TRUE(second.connect(port));
+        ASSERT_TRUE(second.connect(service.port()));
         EXPECT_TRUE(second.wait_closed());
+        client.close();
+        EXPECT_EQ(service.wait(4000).value_or(-1), 0) << "ends within 4 s after the link closed";
     }
-    EXPECT_EQ(wait_process(pid, 4000).value_or(-1), 0) << "ends within 4 s after the link closed";
-
-    pid = spawn_process(kVelmor, {}, dir.path().string());
+    LocalServiceProcess service(0, {});
     RoomPeer client;
-    ASSERT_TRUE(client.connect(port));
-    kill(pid, SIGTERM);
-    EXPECT_EQ(wait_process(pid, 1000).value_or(-1), 0);
+    ASSERT_TRUE(client.connect(service.port()));
+    kill(service.pid(), SIGTERM);
+    EXPECT_EQ(service.wait(1000).value_or(-1), 0);
 }
 
 // A connection the room sends away (here for a packet before any login) leaves the service without a client
 // as much as a closed link does: it still ends, instead of waiting for a client that will not come.
 TEST(LocalService, EndsAfterItsRoomSentTheOnlyConnectionAway) {
-    TempDir dir;
-    const uint16_t port = free_port();
-    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n");
-    pid_t pid = spawn_process(kVelmor, {}, dir.path().string());
-    ASSERT_GT(pid, 0);
+    LocalServiceProcess service(0, {});
+    ASSERT_NE(service.port(), 0);
     {
         RoomPeer stranger;
-        ASSERT_TRUE(stranger.connect(port));
+        ASSERT_TRUE(stranger.connect(service.port()));
         stranger.send(pkt::kChat, std::vector<uint8_t>(8, 0)); // not logged in: a broken rule
         EXPECT_TRUE(stranger.wait_closed());
     }
-    const auto status = wait_process(pid, 4000);
-    if (!status)
-        kill(pid, SIGKILL);
-    EXPECT_EQ(status.value_or(-1), 0) << "ends within 4 s after its room closed the only connection";
+    EXPECT_EQ(service.wait(4000).value_or(-1), 0)
+        << "ends within 4 s after its room closed the only connection";
 }
 
 TEST(LocalService, RelaysToTheRoomServer) {
     RoomServerProcess server;
-    TempDir dir;
-    const uint16_t port = free_port();
-    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) +
-                                         "\n[room]\nserver=127.0.0.1:" + std::to_string(server.port()) +
-                                         "\n");
-    pid_t pid = spawn_process(kVelmor, {}, dir.path().string());
+    LocalServiceProcess service(server.port(), {});
     RoomPeer other;
     ASSERT_TRUE(other.connect(server.port()));
     ASSERT_EQ(login_peer(other, 100, 7), 0);
     {
         RoomPeer client;
-        ASSERT_TRUE(client.connect(port));
+        ASSERT_TRUE(client.connect(service.port()));
         ASSERT_EQ(login_peer(client, 12, 7), 0);
         EXPECT_TRUE(client.wait_for(pkt::kUserPresent).has_value());
         EXPECT_TRUE(other.wait_for(pkt::kUserEntered).has_value());
     }
     EXPECT_TRUE(other.wait_for(pkt::kUserLeft).has_value());
-    EXPECT_EQ(wait_process(pid, 4000).value_or(-1), 0);
+    EXPECT_EQ(service.wait(4000).value_or(-1), 0);
 }
 
 TEST(LocalService, RelayWithoutItsRoomServerRefusesTheLogin) {
-    TempDir dir;
-    const uint16_t port = free_port();
-    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) +
-                                         "\n[room]\nserver=127.0.0.1:" + std::to_string(free_port()) + "\n");
-    pid_t pid = spawn_process(kVelmor, {}, dir.path().string());
+    const ReservedPort nobody;
+    LocalServiceProcess service(nobody.port(), {});
     RoomPeer client;
-    ASSERT_TRUE(client.connect(port));
+    ASSERT_TRUE(client.connect(service.port()));
     EXPECT_GT(login_peer(client, 12, 7), 5) << "a failure the client shows, not a lost link to retry";
     client.close();
-    EXPECT_EQ(wait_process(pid, 4000).value_or(-1), 0);
+    EXPECT_EQ(service.wait(4000).value_or(-1), 0);
 }
 
 TEST(RoomServer, ConnectionThatNeverLogsInIsClosed) {
@@ -289,7 +274,8 @@ TEST(LocalService, AClientWaitingToLogInAgainKeepsItsLinkPastTheLoginTimeLimit) 
     LocalServiceOptions options;
     options.listen = asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0);
     options.max_clients = 2; // the silent one is closed by the time limit, not for the other
-    options.room_servers = {{"127.0.0.1", free_port()}};
+    const ReservedPort nobody;
+    options.room_servers = {{"127.0.0.1", nobody.port()}};
     options.limits.login_timeout_ms = 300;
     options.hub.log = [](const std::string&) {};
     LocalService server(io, options);
@@ -370,12 +356,9 @@ TEST(RoomServerGuard, SecretFromAFileAndKeysOnlyNearTheirTime) {
 TEST(LocalServiceGuard, ConnectionsOfAnotherUserAreRefused) {
     if (getuid() != 0)
         GTEST_SKIP() << "needs root to connect as another user";
-    TempDir dir;
-    chmod(dir.path().c_str(), 0755);
-    const uint16_t port = free_port();
-    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n");
-    pid_t service = spawn_process(kVelmor, {}, dir.path().string());
-    ASSERT_TRUE(wait_until_listening(port));
+    LocalServiceProcess service(0, {});
+    const uint16_t port = service.port();
+    ASSERT_NE(port, 0);
     const pid_t child = fork();
     if (child == 0) {
         // Another account: it connects and asks to log in as user 12.
@@ -398,18 +381,18 @@ TEST(LocalServiceGuard, ConnectionsOfAnotherUserAreRefused) {
     ASSERT_TRUE(mine.connect(port));
     EXPECT_EQ(login_peer(mine, 12, 7), 0) << "the own user is served";
     mine.close();
-    EXPECT_EQ(wait_process(service, 10000).value_or(-1), 0);
+    EXPECT_EQ(service.wait(10000).value_or(-1), 0);
 }
 
 // The relay reaches its room server anew at every login, by name too: a class recovers by itself when the
 // room server comes back. A connection that sends nothing does not keep the only place.
 TEST(LocalServiceGuard, RelayTriesTheRoomServerAgainAtEveryLogin) {
-    TempDir dir;
-    const uint16_t port = free_port(), room_port = free_port();
-    write_file(dir.file("user.txt"), "[network]\nport=" + std::to_string(port) +
-                                         "\n[room]\nserver=localhost:" + std::to_string(room_port) + "\n");
-    pid_t pid = spawn_process(kVelmor, {}, dir.path().string());
-    ASSERT_TRUE(wait_until_listening(port));
+    // The room server comes later, on a port nothing listens on until then.
+    const ReservedPort reserved;
+    const uint16_t room_port = reserved.port();
+    LocalServiceProcess service("localhost:" + std::to_string(room_port), {});
+    const uint16_t port = service.port();
+    ASSERT_NE(port, 0);
     RoomPeer silent;
     ASSERT_TRUE(silent.connect(port));
     RoomPeer client;
@@ -427,7 +410,7 @@ TEST(LocalServiceGuard, RelayTriesTheRoomServerAgainAtEveryLogin) {
     std::thread io_thread([&] { io.run(); });
     EXPECT_EQ(login_peer(client, 12, 7), int(room::kLoginOk));
     client.close();
-    EXPECT_EQ(wait_process(pid, 4000).value_or(-1), 0);
+    EXPECT_EQ(service.wait(4000).value_or(-1), 0);
     asio::post(io, [&] {
         server.stop();
         io.stop();

@@ -15,8 +15,10 @@
 #include <sstream>
 #include <thread>
 
+#include "local_service_process.h"
 #include "memory_bound.h"
 #include "platform/process.h"
+#include "reporting_process.h"
 #include "room_peer.h"
 #include "room_server_process.h"
 #include "temp_dir.h"
@@ -201,11 +203,11 @@ TEST(RoomServerGuard, ConnectionsWithoutALoginShareOneLogLimit) {
     TempDir dir;
     fs::copy_file(kVelmor, dir.path() / "velmor");
     fs::create_directories(dir.path() / "log");
-    const uint16_t port = free_port();
-    const pid_t pid =
-        spawn_process(dir.file("velmor"), {"--room-server", "--listen", "127.0.0.1:" + std::to_string(port)},
-                      dir.path().string());
-    ASSERT_TRUE(wait_until_listening(port));
+    ReportingProcess server(dir.file("velmor"), {"--room-server", "--listen", "127.0.0.1:0"},
+                            dir.path().string());
+    const pid_t pid = server.pid();
+    const uint16_t port = server.wait_for_port();
+    ASSERT_NE(port, 0);
     RoomPeer seated; // user 99 is in: the loop's logins as user 99 are refused
     ASSERT_TRUE(seated.connect(port));
     ASSERT_EQ(login_peer(seated, 99, 7), 0);
@@ -245,7 +247,7 @@ TEST(RoomServerGuard, ConnectionsWithoutALoginShareOneLogLimit) {
     EXPECT_LE(about_connections, size_t(seconds) + 3) << log.substr(0, 2000);
     EXPECT_GE(count_of(log, " more before a login"), 1u) << "the left-out lines are counted";
     EXPECT_GE(count_of(log, "user 100 entered room 7"), 1u);
-    terminate_process(pid);
+    EXPECT_TRUE(process_running(pid));
 }
 
 namespace {
@@ -306,23 +308,16 @@ private:
     std::string out_;
 };
 
-std::string relay_settings(uint16_t port, uint16_t room_port) {
-    return "[network]\nport=" + std::to_string(port) +
-           "\n[room]\nserver=127.0.0.1:" + std::to_string(room_port) + "\n";
-}
-
 } // namespace
 
 // A room server that sends speech from ids nobody announced, and from more speakers than a class has, does
 // not make the local service grow: it takes speech only from the room's users, and from 16 at a time.
 TEST(LocalServiceGuard, SpeechOnlyFromTheRoomsUsersAndFromFewSpeakers) {
     FakeRoomServer room;
-    TempDir dir;
-    const uint16_t port = free_port();
-    write_file(dir.file("user.txt"), relay_settings(port, room.port()));
-    const pid_t pid = spawn_process(kVelmor, {}, dir.path().string());
+    LocalServiceProcess service(room.port(), {});
+    const pid_t pid = service.pid();
     RoomPeer client;
-    ASSERT_TRUE(client.connect(port));
+    ASSERT_TRUE(client.connect(service.port()));
     proto::Login login;
     login.user_id = 12;
     login.room_id = 7;
@@ -373,38 +368,34 @@ TEST(LocalServiceGuard, SpeechOnlyFromTheRoomsUsersAndFromFewSpeakers) {
     EXPECT_LT(after - before, 6 * 1024 * kMemoryBoundScale) << "no decoder for every id a room server names";
     EXPECT_TRUE(process_running(pid));
     client.close();
-    EXPECT_EQ(wait_process(pid, 5000).value_or(-1), 0);
+    EXPECT_EQ(service.wait(5000).value_or(-1), 0);
 }
 
 // The client's login reaches the room server as the client wrote it, and the token stays between the
 // service and the room server: a restarted relay (no token) simply logs in afresh.
 TEST(LocalServiceGuard, TheTokenStaysInTheServiceAndARestartedRelayLogsInAfresh) {
     RoomServerProcess server;
-    TempDir dir;
-    const uint16_t port = free_port();
-    write_file(dir.file("user.txt"), relay_settings(port, server.port()));
     RoomPeer teacher;
     ASSERT_TRUE(teacher.connect(server.port()));
     ASSERT_EQ(login_peer(teacher, 100, 7), 0);
 
-    pid_t relay = spawn_process(kVelmor, {}, dir.path().string());
+    auto relay = std::make_unique<LocalServiceProcess>(server.port(), std::vector<std::string>{});
     {
         RoomPeer client;
-        ASSERT_TRUE(client.connect(port));
+        ASSERT_TRUE(client.connect(relay->port()));
         ASSERT_EQ(login_peer(client, 12, 7), 0);
         const auto packets = client.drain(500);
         for (const Packet& p : packets)
             EXPECT_NE(p.type, pkt::kSessionToken) << "the token never reaches the client";
         ASSERT_TRUE(teacher.wait_for(pkt::kUserEntered, 2000));
         // The relay dies with the session open; a new one takes over the client.
-        kill(relay, SIGKILL);
-        waitpid(relay, nullptr, 0);
+        relay.reset();
     }
     ASSERT_TRUE(teacher.wait_for(pkt::kUserLeft, 3000)) << "the room saw the relay's link end";
-    relay = spawn_process(kVelmor, {}, dir.path().string());
+    relay = std::make_unique<LocalServiceProcess>(server.port(), std::vector<std::string>{});
     RoomPeer client;
-    ASSERT_TRUE(client.connect(port));
+    ASSERT_TRUE(client.connect(relay->port()));
     EXPECT_EQ(login_peer(client, 12, 7, proto::Login::kReconnectFlag), 0) << "a fresh login, no token needed";
     client.close();
-    EXPECT_EQ(wait_process(relay, 5000).value_or(-1), 0);
+    EXPECT_EQ(relay->wait(5000).value_or(-1), 0);
 }

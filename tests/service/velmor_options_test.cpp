@@ -50,6 +50,10 @@ TEST(VelmorOptions, WrongCommandLinesAreUsageErrors) {
         {"--room-server", "--listen", "0.0.0.0:6000", "--threads", "65"},
         {"--room-server", "--listen", "0.0.0.0:6000", "--threads", "2x"},
         {"--room-server", "--listen", "0.0.0.0:6000", "--threads", ""},
+        {"--report-port"},
+        {"--report-port", "-1"},
+        {"--report-port", "3x"},
+        {"--report-port", ""},
     };
     for (const auto& args : rows) {
         CommandLine line;
@@ -63,6 +67,11 @@ TEST(VelmorOptions, WhatEachCommandLineRuns) {
     CommandLine local;
     EXPECT_FALSE(parse({}, &local));
     EXPECT_EQ(local.run, Run::LocalService);
+    EXPECT_EQ(local.report_fd, -1) << "reports its port only when asked";
+    CommandLine reporting;
+    EXPECT_FALSE(parse({"--report-port", "3"}, &reporting));
+    EXPECT_EQ(reporting.run, Run::LocalService);
+    EXPECT_EQ(reporting.report_fd, 3);
 
     CommandLine server;
     EXPECT_FALSE(parse(
@@ -150,6 +159,15 @@ TEST(VelmorOptions, LocalServiceFromItsSettingsFile) {
     ASSERT_FALSE(velmor::local_service_settings(dir.file("user.txt"), &options, &directory));
     EXPECT_NE(options.listen.port(), 99999 & 0xFFFF) << "a port out of range falls back to the default";
     EXPECT_TRUE(options.room_servers.empty());
+    for (const char* port : {"0", "anything", ""}) {
+        write_file(dir.file("user.txt"), std::string("[network]\nport=") + port + "\n");
+        ASSERT_FALSE(velmor::local_service_settings(dir.file("user.txt"), &options, &directory));
+        EXPECT_EQ(options.listen.port(), 5288) << port;
+    }
+    write_file(dir.file("user.txt"), "[network]\nport=any\n");
+    ASSERT_FALSE(velmor::local_service_settings(dir.file("user.txt"), &options, &directory));
+    EXPECT_EQ(options.listen, asio::ip::tcp::endpoint(asio::ip::address_v4::loopback(), 0))
+        << "any: the port the system picks";
 
     write_file(dir.file("user.txt"), "[room]\nserver=nohost\n");
     const auto fault = velmor::local_service_settings(dir.file("user.txt"), &options, &directory);

@@ -17,6 +17,8 @@
 #include "platform/message_ids.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "platform/user_folders.h"
+#include "reporting_process.h"
 #include "room_peer.h"
 #include "stand_in.h"
 #include "temp_dir.h"
@@ -27,12 +29,15 @@ namespace fs = std::filesystem;
 namespace {
 
 // An install folder with velmor copied under a name of its own, so parallel tests never find each other's.
+// Its service listens on a port the system picks (port "any"), or on `port`.
 class Install {
 public:
+    Install() : Install(kAnyServicePort) {}
     explicit Install(uint16_t port) : port_(port) {
         static int n = 0;
         name_ = "velmor-t" + std::to_string(getpid()) + "-" + std::to_string(++n);
-        write_file(dir_.file("user.txt"), "[network]\nport=" + std::to_string(port) + "\n");
+        write_file(dir_.file("user.txt"),
+                   "[network]\nport=" + (port ? std::to_string(port) : std::string(kAnyPortSetting)) + "\n");
     }
     void add_velmor() { fs::copy_file(std::string(QUORIN_INSTALL_DIR) + "/velmor", dir_.path() / name_); }
     void add_stubborn_service() {
@@ -42,6 +47,7 @@ public:
         fs::permissions(dir_.path() / name_, fs::perms::owner_all);
     }
     std::string folder() const { return dir_.path().string(); }
+    std::string program() const { return folder() + "/" + name_; }
     const std::string& name() const { return name_; }
     uint16_t port() const { return port_; }
     ClientSettings settings() const {
@@ -113,7 +119,7 @@ void log_in(StandIn& service, Rig& rig) {
 } // namespace
 
 TEST(ServiceLink, StartsTheServiceLogsInAndStopsItAtShutDown) {
-    Install install(free_port());
+    Install install;
     install.add_velmor();
     Rig rig(install);
     rig.identify(12, 7, "ABCD");
@@ -121,6 +127,7 @@ TEST(ServiceLink, StartsTheServiceLogsInAndStopsItAtShutDown) {
     ASSERT_TRUE(rig.service.holds_process());
     const pid_t pid = rig.service.pid();
     rig.connect_first();
+    EXPECT_TRUE(process_listens_on(pid, rig.service.port())) << "connected to the port the service reported";
     EXPECT_TRUE(rig.host.posted.empty()) << rig.host.posted[0];
     ASSERT_TRUE(rig.handler.wait_for(pkt::kLoginResult));
     ASSERT_TRUE(rig.handler.wait_for(pkt::kMediaStart));
@@ -134,7 +141,7 @@ TEST(ServiceLink, StartsTheServiceLogsInAndStopsItAtShutDown) {
 }
 
 TEST(ServiceLink, ServiceThatDiesIsRestartedAndTheUserLoggedInAgain) {
-    Install install(free_port());
+    Install install;
     install.add_velmor();
     Rig rig(install);
     rig.identify(12, 7);
@@ -164,7 +171,8 @@ TEST(ServiceLink, NoUserIdNoConnection) {
 }
 
 TEST(ServiceLink, RefusedConnectionPostsTheMessage) {
-    Install install(free_port());
+    const ReservedPort closed;
+    Install install(closed.port());
     Rig rig(install);
     rig.client.set_connect_timeout_ms(300);
     rig.identify(12);
@@ -218,7 +226,8 @@ TEST(ServiceLink, LostLinkIsReportedOnceAndTheReconnectLogsInWithFlag4) {
 }
 
 TEST(ServiceLink, FailedReconnectsBackOffAndSayWhy) {
-    Install install(free_port());
+    const ReservedPort closed;
+    Install install(closed.port());
     Rig rig(install);
     rig.client.set_connect_timeout_ms(200);
     rig.link.SetUp(&rig.handler);
@@ -346,7 +355,7 @@ TEST(ServiceLink, ALossDuringAnAttemptIsHandledWhenTheAttemptReports) {
 }
 
 TEST(ServiceLink, ServiceThatIgnoresTheRequestToEndIsKilledAfterItsWait) {
-    Install install(free_port());
+    Install install;
     install.add_stubborn_service();
     Rig rig(install);
     rig.link.SetUp(&rig.handler);
@@ -362,7 +371,7 @@ TEST(ServiceLink, ServiceThatIgnoresTheRequestToEndIsKilledAfterItsWait) {
 }
 
 TEST(ServiceLink, OwnServiceEndsByItselfWhenTold) {
-    Install install(free_port());
+    Install install;
     install.add_velmor();
     Rig rig(install);
     rig.identify(12);
@@ -379,16 +388,16 @@ TEST(ServiceLink, OwnServiceEndsByItselfWhenTold) {
 }
 
 TEST(ServiceLink, ServiceAlreadyRunningIsUsedAndLeftAlone) {
-    Install install(free_port());
+    Install install;
     install.add_velmor();
-    // Not probed by a connection: a service whose client left ends soon after. The link's connect waits for
-    // it to listen.
+    // Not probed by a connection: a service whose client left ends soon after.
     pid_t theirs = spawn_process(install.folder() + "/" + install.name(), {}, install.folder());
 
     Rig rig(install);
     rig.identify(12);
     const bool found = eventually([&] { return rig.service.find_service(); });
-    ASSERT_TRUE(found) << "ours once it listens on the configured port";
+    ASSERT_TRUE(found) << "ours once it listens";
+    EXPECT_TRUE(process_listens_on(theirs, rig.service.port())) << "and its port is the one it listens on";
     rig.link.SetUp(&rig.handler);
     EXPECT_FALSE(rig.service.holds_process());
     rig.connect_first();
@@ -401,35 +410,71 @@ TEST(ServiceLink, ServiceAlreadyRunningIsUsedAndLeftAlone) {
 }
 
 TEST(ServiceLink, OnlyOurOwnServiceCounts) {
-    Install install(free_port());
+    Install install;
     install.add_velmor();
-    const std::string program = install.folder() + "/" + install.name();
     Rig rig(install);
-    // The same program as a room server on another port, as on a teacher's machine, is not our service.
-    const uint16_t other_port = free_port();
-    pid_t room = spawn_process(
-        program, {"--room-server", "--listen", "127.0.0.1:" + std::to_string(other_port)}, install.folder());
-    ASSERT_GT(room, 0);
-    ASSERT_TRUE(wait_until_listening(other_port));
+    // The same program as a room server, as on a teacher's machine, is not our service.
+    ReportingProcess room(install.program(), {"--room-server", "--listen", "127.0.0.1:0"}, install.folder());
+    const uint16_t room_port = room.wait_for_port();
+    ASSERT_NE(room_port, 0);
     EXPECT_FALSE(rig.service.find_service());
-    // Something else listening on the configured port is not our service either.
+    // Something else listening on a configured port is not our service either.
     {
-        const int other = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        at.sin_port = htons(uint16_t(install.port()));
-        ASSERT_EQ(::bind(other, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
-        ASSERT_EQ(::listen(other, 1), 0);
-        EXPECT_FALSE(rig.service.find_service());
+        uint16_t taken = 0;
+        const int other = listen_on_loopback(&taken);
+        ServiceProcess configured(install.folder(), install.name());
+        configured.set_port(taken);
+        EXPECT_FALSE(configured.find_service());
         ::close(other);
     }
-    // Our own service, listening on the configured port, is.
-    pid_t ours = spawn_process(program, {}, install.folder());
-    const bool found = eventually([&] { return rig.service.find_service(); });
-    EXPECT_TRUE(found);
-    terminate_process(ours);
-    terminate_process(room);
+    // Our own service, on the port it picked, is; and so is it on its port when that is configured.
+    ReportingProcess ours(install.program(), {}, install.folder());
+    const uint16_t our_port = ours.wait_for_port();
+    ASSERT_NE(our_port, 0);
+    EXPECT_TRUE(rig.service.find_service());
+    EXPECT_EQ(rig.service.port(), our_port);
+    ServiceProcess configured(install.folder(), install.name());
+    configured.set_port(our_port);
+    EXPECT_TRUE(configured.find_service());
+    EXPECT_FALSE(rig.service.holds_process()) << "found, not started";
+}
+
+// A service started with port "any" writes the port it bound on the pipe it is given; what it writes is
+// checked, and a service that ends or says nothing useful gives no port, at once.
+TEST(ServiceProcess, TheStartedServiceSaysItsPortOrNothing) {
+    TempDir dir;
+    const struct {
+        const char* script;
+        uint16_t port;
+    } rows[] = {
+        {"echo 4242 >&3; sleep 5", 4242},
+        {"printf 65535 >&3; printf '\\n' >&3; sleep 5", 65535},
+        {"echo 70000 >&3; sleep 5", 0},
+        {"echo 42x >&3; sleep 5", 0},
+        {"echo >&3; sleep 5", 0},
+        {"echo 123456789 >&3; sleep 5", 0},
+        {"exit 0", 0},
+    };
+    int n = 0;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.script);
+        const std::string name = "service" + std::to_string(++n);
+        write_file(dir.file(name), std::string("#!/bin/sh\n[ \"$1 $2\" = \"--report-port 3\" ] || exit 2\n") +
+                                       r.script + "\n");
+        fs::permissions(dir.path() / name, fs::perms::owner_all);
+        ServiceProcess service(dir.path().string(), name);
+        service.set_port(kAnyServicePort);
+        ASSERT_TRUE(service.start_service());
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(service.port(), r.port);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << "not the whole wait";
+        EXPECT_EQ(service.port(), r.port) << "the same when asked again";
+        service.stop_service();
+    }
+    // A configured port is the port, whatever runs.
+    ServiceProcess fixed(dir.path().string(), "none");
+    fixed.set_port(6123);
+    EXPECT_EQ(fixed.port(), 6123);
 }
 
 // Each request of the table, named, with what it must answer or do.

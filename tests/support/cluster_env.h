@@ -1,4 +1,4 @@
-// A cluster of room servers on this machine for tests: a private nats-server and redis-server on free
+// A cluster of room servers on this machine for tests: a private nats-server and redis-server on reserved
 // loopback ports (in a temporary folder, nothing saved), and room-server nodes (velmor --room-server --node
 // ...) started and killed by the test. Everything started here ends with the object.
 #pragma once
@@ -31,7 +31,9 @@ inline std::string find_program(const std::string& name) {
 
 class ClusterEnv {
 public:
-    ClusterEnv() : nats_port_(free_port()), redis_port_(free_port()), monitor_port_(free_port()) {
+    ClusterEnv()
+        : nats_port_(nats_reserved_.port()), redis_port_(redis_reserved_.port()),
+          monitor_port_(monitor_reserved_.port()) {
         start_nats();
         start_redis();
     }
@@ -108,6 +110,8 @@ public:
 
 private:
     TempDir dir_;
+    // NATS and Redis are stopped and started again on the same ports (both listen with SO_REUSEADDR).
+    const ReservedPort nats_reserved_, redis_reserved_, monitor_reserved_;
     uint16_t nats_port_, redis_port_, monitor_port_;
     pid_t nats_pid_ = 0, redis_pid_ = 0;
     bool redis_paused_ = false;

@@ -1,12 +1,15 @@
-// A user's local service (velmor) as a real process in a folder of its own, on a free port: relaying to a
-// room server on the loopback, or (room port 0) hosting its own room. `env` adds to its environment (for
-// example PULSE_SOURCE and PULSE_SINK, its sound devices). Ended with the object.
+// A user's local service (velmor) as a real process in a folder of its own: relaying to a room server on the
+// loopback, or (room port 0) hosting its own room. It listens on a port the system picks and reports it (its
+// "listening on" line); the constructor waits for that line. `env` adds to its environment (for example
+// PULSE_SOURCE and PULSE_SINK, its sound devices). Ended with the object.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/process.h"
+#include "reporting_process.h"
 #include "room_peer.h"
 #include "temp_dir.h"
 
@@ -16,20 +19,24 @@ public:
         : LocalServiceProcess(room_port ? "127.0.0.1:" + std::to_string(room_port) : std::string(), env) {}
     // Relaying to the room servers listed in `servers` ("HOST:PORT,HOST:PORT", tried in turn).
     LocalServiceProcess(const std::string& servers, const std::vector<std::string>& env) {
-        std::string settings = "[network]\nport=" + std::to_string(port_) + "\n";
+        std::string settings = "[network]\nport=any\n";
         if (!servers.empty())
             settings += "[room]\nserver=" + servers + "\n";
         write_file(dir_.file("user.txt"), settings);
-        pid_ = spawn_process(std::string(QUORIN_INSTALL_DIR) + "/velmor", {}, dir_.path().string(), env);
+        process_ = std::make_unique<ReportingProcess>(std::string(QUORIN_INSTALL_DIR) + "/velmor",
+                                                      std::vector<std::string>{}, dir_.path().string(), env);
+        port_ = process_->wait_for_port();
     }
-    ~LocalServiceProcess() { terminate_process(pid_); }
     LocalServiceProcess(const LocalServiceProcess&) = delete;
     LocalServiceProcess& operator=(const LocalServiceProcess&) = delete;
+    // 0 when the service did not report its port (it did not start).
     uint16_t port() const { return port_; }
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return process_->pid(); }
+    // Waits up to `timeout_ms` for the service to end: its exit status, or nothing when it still runs.
+    std::optional<int> wait(int timeout_ms) { return process_->wait(timeout_ms); }
 
 private:
     TempDir dir_;
-    uint16_t port_ = free_port();
-    pid_t pid_ = 0;
+    std::unique_ptr<ReportingProcess> process_;
+    uint16_t port_ = 0;
 };

@@ -88,6 +88,13 @@ uint16_t ReportingProcess::wait_for_port(int timeout_ms) {
     return port_;
 }
 
+std::optional<int> ReportingProcess::wait(int timeout_ms) {
+    const std::optional<int> status = wait_process(pid_, timeout_ms);
+    if (status)
+        pid_ = 0; // reaped: nothing to end any more
+    return status;
+}
+
 std::string ReportingProcess::output() const {
     std::lock_guard lock(mutex_);
     return output_;

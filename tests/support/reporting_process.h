@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +28,9 @@ public:
     // The port of the program's "listening on" line; 0 when none came within `timeout_ms` or the program
     // ended first.
     uint16_t wait_for_port(int timeout_ms = 10000);
+    // Waits up to `timeout_ms` for the program to end: its exit status (or 128 + signal), or nothing when
+    // it still runs.
+    std::optional<int> wait(int timeout_ms);
     // Everything the program wrote to its standard error so far.
     std::string output() const;
 

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <random>
 #include <thread>
 
 #include "wire/protocol.h"
@@ -163,25 +162,22 @@ int login_peer(RoomPeer& peer, uint32_t user, uint32_t room, uint32_t flags) {
     return result ? int(result->result) : -1;
 }
 
-uint16_t free_port() {
-    // A port below the kernel's ephemeral range (32768 and up), picked at random: an outgoing connection of
-    // another test, or a port another test asked the kernel for, never takes it while a service of this test
-    // is restarted on it.
-    static std::mt19937 random(std::random_device{}() ^ uint32_t(getpid()));
-    std::uniform_int_distribution<int> pick(20000, 32000);
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        const uint16_t port = uint16_t(pick(random));
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool free = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        ::close(fd);
-        if (free)
-            return port;
-    }
-    return 0;
+ReservedPort::ReservedPort() {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port_ = ntohs(a.sin_port);
+}
+
+ReservedPort::~ReservedPort() {
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 int listen_on_loopback(uint16_t* port) {

@@ -57,8 +57,25 @@ private:
 // Logs a participant into a room: sends the login and waits for the result. The result code, or -1.
 int login_peer(RoomPeer& peer, uint32_t user, uint32_t room, uint32_t flags = 0);
 
-// A free TCP port on the loopback.
-uint16_t free_port();
+// A loopback port held for the test's lifetime: bound with SO_REUSEADDR but not listening. Connections to it
+// are refused, no other program can bind it meanwhile, and a server that sets SO_REUSEADDR too (velmor's
+// listeners, nats-server, redis-server) can still listen on it, and again after a restart. For a port that
+// must be known before its server starts (a server that comes later or is restarted, servers named on each
+// other's command lines) or one where nothing listens. A server the test starts itself listens on port 0
+// and reports its port instead.
+class ReservedPort {
+public:
+    ReservedPort();
+    ~ReservedPort();
+    ReservedPort(const ReservedPort&) = delete;
+    ReservedPort& operator=(const ReservedPort&) = delete;
+    // 0 when no port could be bound.
+    uint16_t port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
 
 // A socket listening on a free loopback port (close-on-exec); the port goes to `port`.
 int listen_on_loopback(uint16_t* port);
