@@ -48,6 +48,7 @@
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+#include "bench_server.h"
 #include "process_figures.h"
 
 namespace {
@@ -61,23 +62,6 @@ constexpr int kVoiceRate = 50;
 
 int64_t now_ns() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
-
-// A loopback port nobody listens on, below the kernel's range for outgoing connections.
-uint16_t free_port() {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const uint16_t port = uint16_t(20000 + (getpid() * 7 + attempt * 131 + now_ns() / 1000) % 12000);
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        close(fd);
-        if (ok)
-            return port;
-    }
-    return 0;
 }
 
 int connect_to(uint16_t port) {
@@ -126,35 +110,7 @@ bool wait_for_type(int fd, uint16_t type) {
     return seen;
 }
 
-struct Server {
-    const char* name;
-    pid_t pid = 0;
-    uint16_t port = 0;
-};
-
-// Starts a server program (its command line with PORT for the port) and waits until it takes connections.
-Server start_server(const char* name, std::string command_line, const fs::path& work) {
-    Server s{name};
-    s.port = free_port();
-    command_line.replace(command_line.find("PORT"), 4, std::to_string(s.port));
-    const std::string command = "exec " + command_line + " 2>/dev/null";
-    s.pid = spawn_process("/bin/sh", {"-c", command}, work.string());
-    for (int i = 0; i < 500; ++i) {
-        int fd = connect_to(s.port);
-        if (fd >= 0) {
-            close(fd);
-            return s;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    std::fprintf(stderr, "fanout_bench: %s did not start\n", name);
-    std::exit(1);
-}
-
-void stop_server(Server& s) {
-    terminate_process(s.pid);
-    s.pid = 0;
-}
+using Server = BenchServer;
 
 long rss_kb(pid_t pid) {
     return process_usage(pid).rss_kb;

@@ -41,6 +41,7 @@
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+#include "bench_server.h"
 #include "process_figures.h"
 
 namespace {
@@ -88,23 +89,6 @@ private:
     pid_t perf_ = 0;
 };
 
-uint16_t free_port() {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const uint16_t port = uint16_t(
-            20000 + (getpid() * 13 + attempt * 131 + Clock::now().time_since_epoch().count() / 1000) % 12000);
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        close(fd);
-        if (ok)
-            return port;
-    }
-    return 0;
-}
-
 int connect_from(uint32_t source, uint16_t port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in from{};
@@ -122,29 +106,6 @@ int connect_from(uint32_t source, uint16_t port) {
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     return fd;
-}
-
-struct Server {
-    pid_t pid = 0;
-    uint16_t port = 0;
-};
-
-Server start_server(const std::string& velmor, const fs::path& work) {
-    Server s;
-    s.port = free_port();
-    const std::string command =
-        "exec '" + velmor + "' --room-server --listen 127.0.0.1:" + std::to_string(s.port) + " 2>/dev/null";
-    s.pid = spawn_process("/bin/sh", {"-c", command}, work.string());
-    for (int i = 0; i < 500; ++i) {
-        int fd = connect_from(INADDR_LOOPBACK, s.port);
-        if (fd >= 0) {
-            close(fd);
-            return s;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    std::fprintf(stderr, "join_bench: %s did not start\n", velmor.c_str());
-    std::exit(1);
 }
 
 struct User {
@@ -167,7 +128,8 @@ struct Outcome {
 };
 
 Outcome run(const std::string& velmor, const fs::path& work, int users, int window) {
-    Server server = start_server(velmor, work);
+    BenchServer server =
+        start_server("the room server", "'" + velmor + "' --room-server --listen 127.0.0.1:PORT", work);
     SendCounter sends(server.pid, work);
     const double cpu_before = cpu_seconds(server.pid);
     std::vector<User> all(static_cast<size_t>(users));
@@ -259,7 +221,7 @@ Outcome run(const std::string& velmor, const fs::path& work, int users, int wind
             close(u.fd);
     }
     close(ep);
-    terminate_process(server.pid);
+    stop_server(server);
     std::sort(answer.begin(), answer.end());
     if (!answer.empty()) {
         o.answer_p50_ms = answer[answer.size() / 2];

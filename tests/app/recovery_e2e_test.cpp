@@ -13,17 +13,6 @@
 #include "room_peer.h"
 #include "wire/protocol.h"
 
-namespace {
-
-size_t count_of(const std::string& text, const std::string& line) {
-    size_t n = 0;
-    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
-        ++n;
-    return n;
-}
-
-} // namespace
-
 TEST(RecoveryEndToEnd, TheClassIsBackSoonAfterTheRoomServerRestarts) {
     TempDir room_dir;
     fs::copy_file(fs::path(QUORIN_INSTALL_DIR) / "velmor", room_dir.path() / "velmor");

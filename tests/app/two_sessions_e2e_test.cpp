@@ -14,17 +14,6 @@
 #include "room_server_process.h"
 #include "wire/protocol.h"
 
-namespace {
-
-size_t count_of(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
-} // namespace
-
 TEST(TwoSessionsEndToEnd, TwoClientsOfOneUserSettleWithinTwoSeconds) {
     RoomServerProcess server;
     const uint16_t port = server.port();

@@ -49,6 +49,39 @@ PushedOut watch_pushed_out(User& u, int ms) {
     return p;
 }
 
+// Two nodes, a and b, with the hosts of room 9 (user 1, through a: its home) and room 10 (user 2, through b)
+// seated.
+struct TwoRooms {
+    ClusterEnv env;
+    RoomServerProcess* a = nullptr;
+    RoomServerProcess* b = nullptr;
+    User host9, host10;
+    // Call with ASSERT_NO_FATAL_FAILURE.
+    void start() {
+        ASSERT_TRUE(env.ready());
+        a = &env.start_node("a");
+        b = &env.start_node("b");
+        host9.id = 1, host10.id = 2;
+        ASSERT_EQ(host9.login(a->port(), 9), 0);
+        ASSERT_EQ(host10.login(b->port(), 10), 0);
+    }
+};
+
+// Logs user `id` in to `room` through the node at `port`, each time on a new connection, until it is seated
+// or `ms` have passed: a seat given up is free within moments. The last result.
+int login_until_seated(uint32_t id, uint16_t port, uint32_t room, int ms, int pause_ms = 100) {
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    int result = -1;
+    do {
+        User fresh;
+        fresh.id = id;
+        result = fresh.login(port, room);
+        if (result != 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+    } while (result != 0 && Clock::now() < end);
+    return result;
+}
+
 } // namespace
 
 // Rooms 9 (homed on a) and 10 (homed on b). A user in one room logs in to the other through the other node:
@@ -56,14 +89,10 @@ PushedOut watch_pushed_out(User& u, int ms) {
 // reconnect with the token, from whatever address, pushes the first session out (told why, result 5,
 // closed) wherever it is, the room it was in sees it leave; a seat given up is free again.
 TEST(ClusterSeats, AUserIsSeatedOnceInTheWholeCluster) {
-    ClusterEnv env;
-    ASSERT_TRUE(env.ready());
-    auto& a = env.start_node("a");
-    auto& b = env.start_node("b");
-    User host9, host10;
-    host9.id = 1, host10.id = 2;
-    ASSERT_EQ(host9.login(a.port(), 9), 0);
-    ASSERT_EQ(host10.login(b.port(), 10), 0);
+    TwoRooms rooms;
+    ASSERT_NO_FATAL_FAILURE(rooms.start());
+    auto &a = *rooms.a, &b = *rooms.b;
+    User &host9 = rooms.host9, &host10 = rooms.host10;
 
     // Seated in room 9 at its home (a); a second login into room 10 (homed on b) through b.
     User first, second;
@@ -121,16 +150,7 @@ TEST(ClusterSeats, AUserIsSeatedOnceInTheWholeCluster) {
     // A seat given up is free: user 3 leaves room 10 and logs in to room 9 plainly.
     again.peer.close();
     ASSERT_TRUE(until({&host10}, 5000, [&] { return host10.roster.count(3) == 0; }));
-    int result = -1;
-    const auto end = Clock::now() + std::chrono::seconds(5);
-    while (Clock::now() < end && result != 0) {
-        User fresh;
-        fresh.id = 3;
-        result = fresh.login(a.port(), 9);
-        if (result != 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(login_until_seated(3, a.port(), 9, 5000), 0);
 }
 
 // Redis hangs (SIGSTOP: connections are taken, nothing is answered). The room goes on: chat between users
@@ -179,19 +199,7 @@ TEST(ClusterRedisStall, ANodeServesItsRoomsWhileRedisHangsAndRefusesNewLoginsWit
     env.resume_redis();
 
     // Redis answers again: logins are served, the room is whole.
-    int result = -1;
-    const auto end = Clock::now() + std::chrono::seconds(15);
-    while (Clock::now() < end && result != 0) {
-        User again;
-        again.id = 3;
-        result = again.login(b.port(), 9);
-        if (result == 0) {
-            carl.peer.close();
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    EXPECT_EQ(result, 0) << "Redis is back";
+    EXPECT_EQ(login_until_seated(3, b.port(), 9, 15000, 200), 0) << "Redis is back";
     ann.say("after");
     EXPECT_TRUE(until(both, 10000, [&] { return host.heard(2, "after") && host.roster.count(2); }));
 }
@@ -246,14 +254,10 @@ void race(Racer& x, Racer& y, uint32_t flags) {
 // seated, every time, whether the rooms differ or not and with the reconnect flag too (neither brings a
 // token); the other is refused with 5, and the rooms see the user once.
 TEST(ClusterSeats, TwoLoginsAtOnceAtTwoNodesSeatTheUserOnce) {
-    ClusterEnv env;
-    ASSERT_TRUE(env.ready());
-    auto& a = env.start_node("a");
-    auto& b = env.start_node("b");
-    User host9, host10;
-    host9.id = 1, host10.id = 2;
-    ASSERT_EQ(host9.login(a.port(), 9), 0);
-    ASSERT_EQ(host10.login(b.port(), 10), 0);
+    TwoRooms rooms;
+    ASSERT_NO_FATAL_FAILURE(rooms.start());
+    auto &a = *rooms.a, &b = *rooms.b;
+    User &host9 = rooms.host9, &host10 = rooms.host10;
 
     struct Case {
         const char* what;
@@ -310,14 +314,10 @@ TEST(ClusterSeats, TwoLoginsAtOnceAtTwoNodesSeatTheUserOnce) {
 // leaves a trace: when the seated session goes, the user logs in to another room at once, and while it is
 // seated, a reconnect with its token elsewhere sends that session away.
 TEST(ClusterSeats, LoginsRefusedAtOnceLeaveTheSeatToItsSession) {
-    ClusterEnv env;
-    ASSERT_TRUE(env.ready());
-    auto& a = env.start_node("a");
-    auto& b = env.start_node("b");
-    User host9, host10;
-    host9.id = 1, host10.id = 2;
-    ASSERT_EQ(host9.login(a.port(), 9), 0);
-    ASSERT_EQ(host10.login(b.port(), 10), 0);
+    TwoRooms rooms;
+    ASSERT_NO_FATAL_FAILURE(rooms.start());
+    auto &a = *rooms.a, &b = *rooms.b;
+    User &host9 = rooms.host9, &host10 = rooms.host10;
     for (int round = 0; round < 8; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         const uint32_t id = 2000 + round;
@@ -340,18 +340,8 @@ TEST(ClusterSeats, LoginsRefusedAtOnceLeaveTheSeatToItsSession) {
             // The seated session leaves: the seat is free at once (well before any record runs out).
             seated.peer.close();
             ASSERT_TRUE(until({&host9, &host10}, 5000, [&] { return host9.roster.count(id) == 0; }));
-            User next;
-            next.id = id;
-            int result = -1;
-            const auto end = Clock::now() + std::chrono::seconds(5);
-            while (Clock::now() < end && result != 0) {
-                User fresh;
-                fresh.id = id;
-                result = fresh.login(b.port(), 10);
-                if (result != 0)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            }
-            EXPECT_EQ(result, 0) << "the seat is free once its session left";
+            EXPECT_EQ(login_until_seated(id, b.port(), 10, 5000), 0)
+                << "the seat is free once its session left";
         } else {
             // A reconnect with the session's token into another room sends the seated session away.
             ASSERT_TRUE(until({&seated}, 3000, [&] { return seated.token.has_value(); }));
@@ -370,14 +360,10 @@ TEST(ClusterSeats, LoginsRefusedAtOnceLeaveTheSeatToItsSession) {
 // its data does): once it answers again the seats are given back, and the users log in to another room at
 // once instead of being refused until the records run out.
 TEST(ClusterRedisAway, SeatsLeftWhileRedisIsAwayAreGivenBackOnceItAnswers) {
-    ClusterEnv env;
-    ASSERT_TRUE(env.ready());
-    auto& a = env.start_node("a");
-    auto& b = env.start_node("b");
-    User host9, host10;
-    host9.id = 1, host10.id = 2;
-    ASSERT_EQ(host9.login(a.port(), 9), 0);
-    ASSERT_EQ(host10.login(b.port(), 10), 0);
+    TwoRooms rooms;
+    ASSERT_NO_FATAL_FAILURE(rooms.start());
+    auto &a = *rooms.a, &b = *rooms.b;
+    User &host9 = rooms.host9, &host10 = rooms.host10;
     constexpr int kLeavers = 4;
     std::vector<User> leavers(kLeavers);
     for (int i = 0; i < kLeavers; ++i) {
@@ -386,30 +372,25 @@ TEST(ClusterRedisAway, SeatsLeftWhileRedisIsAwayAreGivenBackOnceItAnswers) {
     }
     ASSERT_TRUE(until({&host9}, 5000, [&] { return host9.roster.size() == kLeavers; }));
 
-    cluster::Store store("127.0.0.1", env.redis_port(), 2000);
+    cluster::Store store("127.0.0.1", rooms.env.redis_port(), 2000);
     auto saved = store.command({"SAVE"});
     ASSERT_TRUE(saved && saved->type == cluster::Reply::Status) << "Redis saved its data";
-    env.stop_redis();
+    rooms.env.stop_redis();
     for (User& u : leavers)
         u.peer.close();
     ASSERT_TRUE(until({&host9, &host10}, 5000, [&] { return host9.roster.empty(); }));
     until({&host9, &host10}, 300, [] { return false; }); // the node has tried to give the seats back, in vain
-    env.start_redis();
-    cluster::Store again("127.0.0.1", env.redis_port(), 2000);
+    rooms.env.start_redis();
+    cluster::Store again("127.0.0.1", rooms.env.redis_port(), 2000);
     auto held = again.command({"EXISTS", "quorin:seat:100"});
     ASSERT_TRUE(held && held->type == cluster::Reply::Integer);
 
     const auto back = Clock::now();
     for (const User& u : leavers) {
-        int result = -1;
-        while (Clock::now() - back < std::chrono::seconds(6) && result != 0) {
-            User again;
-            again.id = u.id;
-            result = again.login(b.port(), 10);
-            if (result != 0)
-                std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        }
-        EXPECT_EQ(result, 0) << "user " << u.id << ": the seat is still held after Redis answered again";
+        const int left_ms =
+            6000 - int(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - back).count());
+        EXPECT_EQ(login_until_seated(u.id, b.port(), 10, left_ms, 200), 0)
+            << "user " << u.id << ": the seat is still held after Redis answered again";
     }
     std::printf("Redis back with its data (seat of user 100 %s): seats free %.2f s later\n",
                 held->integer ? "restored" : "not restored",
@@ -418,38 +399,10 @@ TEST(ClusterRedisAway, SeatsLeftWhileRedisIsAwayAreGivenBackOnceItAnswers) {
 
 namespace {
 
-// Sends a login (with a session's token, when given) and returns its result, or -1; the token of the session
-// it opens goes to `token_out`.
-int login_with_token(RoomPeer& peer, uint16_t port, uint32_t user, uint32_t room, uint32_t flags,
-                     std::optional<std::array<uint8_t, 16>> token = std::nullopt,
-                     std::array<uint8_t, 16>* token_out = nullptr) {
-    if (!peer.connect(port))
-        return -1;
-    proto::Login l;
-    l.user_id = user;
-    l.room_id = room;
-    l.flags = flags;
-    l.token = token;
-    if (!peer.send(pkt::kLogin, l.encode()))
-        return -1;
-    auto r = peer.wait_for(pkt::kLoginResult, 5000);
-    if (!r)
-        return -1;
-    const int result = int(proto::LoginResult::decode(r->payload.data(), r->payload.size())->result);
-    if (result == 0 && token_out) {
-        auto t = peer.wait_for(pkt::kSessionToken, 3000);
-        if (!t)
-            return -2;
-        *token_out = proto::SessionToken::decode(t->payload.data(), t->payload.size())->token;
-    }
-    return result;
-}
-
-size_t count_of(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
+// A login through the node at `port` on a new connection of `peer` (see login_peer); -1 without a connection.
+int login_at(RoomPeer& peer, uint16_t port, uint32_t user, uint32_t room, uint32_t flags,
+             std::optional<SessionTokenBytes> token = std::nullopt, SessionTokenBytes* token_out = nullptr) {
+    return peer.connect(port) ? login_peer(peer, user, room, flags, token, token_out) : -1;
 }
 
 } // namespace
@@ -469,10 +422,10 @@ TEST(ClusterSeats, ASeatChangesHandsOnlyWithTheSessionsToken) {
     User holder;
     holder.id = 12;
     std::array<uint8_t, 16> token{}, other_token{};
-    ASSERT_EQ(login_with_token(holder.peer, b.port(), 12, 9, 0, std::nullopt, &token), 0)
+    ASSERT_EQ(login_at(holder.peer, b.port(), 12, 9, 0, std::nullopt, &token), 0)
         << "a session opened through an edge gets its token";
     RoomPeer elsewhere;
-    ASSERT_EQ(login_with_token(elsewhere, a.port(), 13, 9, 0, std::nullopt, &other_token), 0);
+    ASSERT_EQ(login_at(elsewhere, a.port(), 13, 9, 0, std::nullopt, &other_token), 0);
     ASSERT_TRUE(until({&host}, 5000, [&] { return host.roster.count(12) && host.roster.count(13); }));
 
     // The seat's record in Redis: refused logins leave it as it is, at no moment naming them.
@@ -509,7 +462,7 @@ TEST(ClusterSeats, ASeatChangesHandsOnlyWithTheSessionsToken) {
         for (uint16_t port : {a.port(), b.port()}) {
             SCOPED_TRACE(std::string(t.what) + (port == a.port() ? " at the home" : " at the edge"));
             RoomPeer p;
-            EXPECT_EQ(login_with_token(p, port, 12, 9, t.flags, t.token), 5);
+            EXPECT_EQ(login_at(p, port, 12, 9, t.flags, t.token), 5);
         }
     }
     EXPECT_FALSE(holder.peer.wait_closed(300)) << "the holder keeps its seat";
@@ -519,7 +472,7 @@ TEST(ClusterSeats, ASeatChangesHandsOnlyWithTheSessionsToken) {
 
     RoomPeer back;
     std::array<uint8_t, 16> next{};
-    ASSERT_EQ(login_with_token(back, a.port(), 12, 9, proto::Login::kReconnectFlag, token, &next), 0)
+    ASSERT_EQ(login_at(back, a.port(), 12, 9, proto::Login::kReconnectFlag, token, &next), 0)
         << "the session's own token takes the seat through the other node";
     EXPECT_NE(next, token) << "a new session, a new token";
     const PushedOut pushed = watch_pushed_out(holder, 5000);
@@ -527,7 +480,7 @@ TEST(ClusterSeats, ASeatChangesHandsOnlyWithTheSessionsToken) {
     EXPECT_TRUE(pushed.result5);
     EXPECT_TRUE(pushed.closed);
     RoomPeer stale;
-    EXPECT_EQ(login_with_token(stale, b.port(), 12, 9, proto::Login::kReconnectFlag, token), 5)
+    EXPECT_EQ(login_at(stale, b.port(), 12, 9, proto::Login::kReconnectFlag, token), 5)
         << "the token of a session that has ended takes nothing";
 }
 

@@ -37,44 +37,6 @@ double ms_since(Clock::time_point t) {
     return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
 }
 
-// Sends a login and returns its result (or -1); the session's token, when one comes, goes to `token`.
-int login_with(RoomPeer& peer, uint32_t user, uint32_t room, uint32_t flags,
-               std::optional<std::array<uint8_t, 16>> token = std::nullopt,
-               std::array<uint8_t, 16>* token_out = nullptr) {
-    proto::Login l;
-    l.user_id = user;
-    l.room_id = room;
-    l.flags = flags;
-    l.token = token;
-    if (!peer.send(pkt::kLogin, l.encode()))
-        return -1;
-    auto r = peer.wait_for(pkt::kLoginResult);
-    if (!r)
-        return -1;
-    const int result = int(proto::LoginResult::decode(r->payload.data(), r->payload.size())->result);
-    if (result == 0 && token_out) {
-        auto t = peer.wait_for(pkt::kSessionToken, 2000);
-        if (!t)
-            return -2;
-        *token_out = proto::SessionToken::decode(t->payload.data(), t->payload.size())->token;
-    }
-    return result;
-}
-
-std::string read_all(const std::string& path) {
-    std::ifstream f(path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-size_t count_of(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
 } // namespace
 
 // The session pushed out by its own reconnect reads why, then the final result, then the end of the stream.
@@ -84,7 +46,7 @@ TEST(RoomServerGuard, PushedOutSessionReadsTheTextThenResultFiveThenTheEnd) {
     RoomPeer other;
     std::array<uint8_t, 16> token{};
     ASSERT_TRUE(first->connect(server.port()));
-    ASSERT_EQ(login_with(*first, 100, 7, 0, std::nullopt, &token), 0);
+    ASSERT_EQ(login_peer(*first, 100, 7, 0, std::nullopt, &token), 0);
     ASSERT_TRUE(other.connect(server.port()));
     ASSERT_EQ(login_peer(other, 200, 7), 0);
     first->drain(200);
@@ -94,7 +56,7 @@ TEST(RoomServerGuard, PushedOutSessionReadsTheTextThenResultFiveThenTheEnd) {
         auto again = std::make_unique<RoomPeer>();
         ASSERT_TRUE(again->connect(server.port()));
         std::array<uint8_t, 16> next{};
-        ASSERT_EQ(login_with(*again, 100, 7, proto::Login::kReconnectFlag, token, &next), 0);
+        ASSERT_EQ(login_peer(*again, 100, 7, proto::Login::kReconnectFlag, token, &next), 0);
         EXPECT_NE(next, token) << "every session has a token of its own";
         std::vector<uint16_t> types;
         uint32_t result = 99;
@@ -127,9 +89,9 @@ TEST(RoomServerGuard, SeatTakenOverOnlyWithTheSessionsToken) {
     RoomPeer holder, elsewhere;
     std::array<uint8_t, 16> token{}, other_token{};
     ASSERT_TRUE(holder.connect(server.port()));
-    ASSERT_EQ(login_with(holder, 100, 7, 0, std::nullopt, &token), 0);
+    ASSERT_EQ(login_peer(holder, 100, 7, 0, std::nullopt, &token), 0);
     ASSERT_TRUE(elsewhere.connect(server.port()));
-    ASSERT_EQ(login_with(elsewhere, 300, 8, 0, std::nullopt, &other_token), 0);
+    ASSERT_EQ(login_peer(elsewhere, 300, 8, 0, std::nullopt, &other_token), 0);
 
     std::array<uint8_t, 16> wrong = token;
     wrong[15] ^= 1;
@@ -146,12 +108,12 @@ TEST(RoomServerGuard, SeatTakenOverOnlyWithTheSessionsToken) {
         SCOPED_TRACE(t.what);
         RoomPeer p;
         ASSERT_TRUE(p.connect(server.port()));
-        EXPECT_EQ(login_with(p, 100, 7, t.flags, t.token), 5);
+        EXPECT_EQ(login_peer(p, 100, 7, t.flags, t.token), 5);
     }
     EXPECT_FALSE(holder.wait_closed(300)) << "the holder keeps its seat";
     RoomPeer back;
     ASSERT_TRUE(back.connect(server.port()));
-    EXPECT_EQ(login_with(back, 100, 7, proto::Login::kReconnectFlag, token), 0);
+    EXPECT_EQ(login_peer(back, 100, 7, proto::Login::kReconnectFlag, token), 0);
     EXPECT_TRUE(holder.wait_closed(2000));
 }
 
@@ -237,7 +199,7 @@ TEST(RoomServerGuard, ConnectionsWithoutALoginShareOneLogLimit) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     std::string log;
     for (const auto& e : fs::directory_iterator(dir.path() / "log"))
-        log += read_all(e.path().string());
+        log += read_file(e.path().string());
     const size_t lines = count_of(log, "\n");
     const size_t about_connections = count_of(log, "connection ");
     const double seconds = ms_since(start) / 1000.0;

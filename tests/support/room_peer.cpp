@@ -148,18 +148,31 @@ bool RoomPeer::wait_closed(int timeout_ms) {
     return closed_;
 }
 
-int login_peer(RoomPeer& peer, uint32_t user, uint32_t room, uint32_t flags) {
+int login_peer(RoomPeer& peer, uint32_t user, uint32_t room, uint32_t flags,
+               std::optional<SessionTokenBytes> token, SessionTokenBytes* token_out) {
     proto::Login l;
     l.user_id = user;
     l.room_id = room;
     l.flags = flags;
+    l.token = token;
     if (!peer.send(pkt::kLogin, l.encode()))
         return -1;
-    auto r = peer.wait_for(pkt::kLoginResult);
+    // A node of a cluster asks its store first.
+    auto r = peer.wait_for(pkt::kLoginResult, 5000);
     if (!r)
         return -1;
-    auto result = proto::LoginResult::decode(r->payload.data(), r->payload.size());
-    return result ? int(result->result) : -1;
+    auto decoded = proto::LoginResult::decode(r->payload.data(), r->payload.size());
+    if (!decoded)
+        return -1;
+    const int result = int(decoded->result);
+    if (result == 0 && token_out) {
+        auto t = peer.wait_for(pkt::kSessionToken, 3000);
+        auto sent = t ? proto::SessionToken::decode(t->payload.data(), t->payload.size()) : std::nullopt;
+        if (!sent)
+            return -2;
+        *token_out = sent->token;
+    }
+    return result;
 }
 
 ReservedPort::ReservedPort() {

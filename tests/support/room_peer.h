@@ -2,6 +2,7 @@
 // and waiting for the ones it expects.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -54,8 +55,14 @@ private:
     std::deque<Packet> inbox_;
 };
 
-// Logs a participant into a room: sends the login and waits for the result. The result code, or -1.
-int login_peer(RoomPeer& peer, uint32_t user, uint32_t room, uint32_t flags = 0);
+// A session's token, which the room sends after a login and a reconnect shows to take the seat over.
+using SessionTokenBytes = std::array<uint8_t, 16>;
+
+// Logs a participant into a room: sends the login (with a session's token, when given) and waits for the
+// result. The result code, or -1; with `token_out`, the token the room sends after a result 0 is read into it
+// (-2 when none comes).
+int login_peer(RoomPeer& peer, uint32_t user, uint32_t room, uint32_t flags = 0,
+               std::optional<SessionTokenBytes> token = std::nullopt, SessionTokenBytes* token_out = nullptr);
 
 // A loopback port held for the test's lifetime: bound with SO_REUSEADDR but not listening. Connections to it
 // are refused, no other program can bind it meanwhile, and a server that sets SO_REUSEADDR too (velmor's

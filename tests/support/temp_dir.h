@@ -19,3 +19,5 @@ private:
 
 void write_file(const std::string& path, const std::string& content);
 std::string read_file(const std::string& path);
+// How often `what` stands in `text` (overlaps counted).
+size_t count_of(const std::string& text, const std::string& what);
