@@ -1,5 +1,6 @@
 # make run   builds and starts the client (headless: runs it under Xvfb and saves a screenshot)
-# make test  builds and runs every test, and the networked parts' tests again under ASan and UBSan
+# make test  builds and runs every test, the networked parts' tests again under ASan and UBSan, and the
+#            threaded parts' tests under TSan
 # make bench builds and runs the benchmarks, printing ratios against their named peers
 BUILD ?= build
 OUT := $(BUILD)/out
@@ -21,12 +22,13 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# Every test, then the networked parts' tests once more under ASan and UBSan (build folder $(BUILD)/asan):
-# a finding there fails the target.
+# Every test, then the networked parts' tests once more under ASan and UBSan (build folder $(BUILD)/asan)
+# and the threaded parts' under TSan ($(BUILD)/tsan): a finding there fails the target.
 test: build
 	@bash scripts/run-fuzzers $(BUILD)
 	@bash scripts/with-test-env ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	@bash scripts/run-sanitized-tests $(BUILD) asan
+	@bash scripts/run-sanitized-tests $(BUILD) tsan
 
 # The networked parts' tests under ASan and UBSan alone (build folder $(BUILD)/asan), and the client's
 # threaded parts under ThreadSanitizer ($(BUILD)/tsan).

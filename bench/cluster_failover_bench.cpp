@@ -46,13 +46,14 @@ double round_once(int* lost_lines) {
     std::vector<User*> orphans;
     for (int i = 0; i < kUsers; i += 3)
         orphans.push_back(all[size_t(i)]);
-    // Their services notice the broken link and log in at the next node at once, then every 200 ms.
+    // Their services notice the broken link and log in at the next node at once (with their sessions'
+    // tokens), then every 200 ms.
     for (size_t k = 0; k < orphans.size(); ++k) {
         User* u = orphans[k];
         u->peer.wait_closed(5000);
         const uint16_t port = env.node(k % 2 ? "c" : "b").port();
         const auto end = Clock::now() + std::chrono::seconds(20);
-        while (Clock::now() < end && u->login(port, kRoom, proto::Login::kReconnectFlag) != 0)
+        while (Clock::now() < end && u->login(port, kRoom, proto::Login::kReconnectFlag, u->token) != 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     if (!until(all, 20000, full))

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <sstream>
 
+#include <openssl/sha.h>
+
 #include "wire/framing.h"
 #include "wire/packet_types.h"
 
@@ -43,17 +45,22 @@ const std::string kDirectoryMark = "quorin:dir:loaded";
 const std::string kRenew = "if redis.call('get', KEYS[1]) == ARGV[1] then "
                            "return redis.call('pexpire', KEYS[1], ARGV[2]) else return 0 end";
 // Takes a user's seat for a login: KEYS[1] the seat; ARGV: the new record, its room, "1" for a reconnect,
-// its address, the prefix of the nodes' keys, the record's time to live. A seat whose node is alive stays,
-// whatever its room, unless the login is a reconnect from the same address: then it is taken over, and
-// ("push") the old session is to go; in the same room its home sends it away itself, as one room server
-// does. Otherwise ("refuse") nothing is written. Redis runs a script whole, so of logins at the same moment
-// one wins. Answers the verdict and the record that was there.
+// its address, the prefix of the nodes' keys, the record's time to live, and the login's proof of its
+// session: the hex SHA-256 of the session token it brings ("-" for none; "" when the rooms give no tokens,
+// where a reconnect from the seated session's address is its proof). A seat whose node is alive stays,
+// whatever its room, unless the login is a reconnect with that proof: then it is taken over, and ("push") the
+// old session is to go; in the same room its home sends it away itself, as one room server does. Otherwise
+// ("refuse") nothing is written. Redis runs a script whole, so of logins at the same moment one wins. Answers
+// the verdict and the record that was there.
 const std::string kClaimSeat =
     "local old = redis.call('get', KEYS[1]) "
     "if old then "
-    "  local room, node, conn, ip = string.match(old, '^(%d+) ([%w_-]+) (%d+) (%d+)$') "
+    "  local room, node, conn, ip, proof = string.match(old, '^(%d+) ([%w_-]+) (%d+) (%d+) ?(%x*)$') "
     "  if room and redis.call('exists', ARGV[5] .. node) == 1 then "
-    "    if ARGV[3] ~= '1' or ip ~= ARGV[4] then return {'refuse', old} end "
+    "    if ARGV[3] ~= '1' then return {'refuse', old} end "
+    "    if ARGV[7] == '' then "
+    "      if ip ~= ARGV[4] then return {'refuse', old} end "
+    "    elseif proof == '' or proof ~= ARGV[7] then return {'refuse', old} end "
     "    redis.call('set', KEYS[1], ARGV[1], 'PX', ARGV[6]) "
     "    if room == ARGV[2] then return {'seat', old} end "
     "    return {'push', old} "
@@ -61,18 +68,27 @@ const std::string kClaimSeat =
     "end "
     "redis.call('set', KEYS[1], ARGV[1], 'PX', ARGV[6]) "
     "return {'seat', old or ''}";
-// Gives a seat back when it is still this record's: KEYS[1] the seat; ARGV: the record, and what to put
-// back (nothing: the seat is freed).
-const std::string kReleaseSeat = "if redis.call('get', KEYS[1]) == ARGV[1] then "
+// Adds the session's proof to its seat's record once the room has given the session its token: KEYS[1] the
+// seat; ARGV: the record without it, the record with it, the time to live. Nothing when the seat is not that
+// record any more (the session was pushed out meanwhile).
+const std::string kProveSeat = "if redis.call('get', KEYS[1]) == ARGV[1] then "
+                               "return redis.call('set', KEYS[1], ARGV[2], 'PX', ARGV[3]) end return 0";
+// Gives a seat back when it is still this record's (with or without its session's proof, whose writing may
+// not have been answered): KEYS[1] the seat; ARGV: the record, what to put back (nothing: the seat is
+// freed), its time to live, and the record without the proof (optional).
+const std::string kReleaseSeat = "local now = redis.call('get', KEYS[1]) "
+                                 "if now == ARGV[1] or (ARGV[4] and ARGV[4] ~= '' and now == ARGV[4]) then "
                                  "if ARGV[2] == '' then return redis.call('del', KEYS[1]) end "
                                  "return redis.call('set', KEYS[1], ARGV[2], 'PX', ARGV[3]) end return 0";
 // Keeps a seat's record alive while it is this record's, and writes it again when Redis lost it (restarted
-// empty); another session's record is left to run out. KEYS[1] the seat; ARGV: the record, its time to live.
-const std::string kRenewSeat =
-    "local now = redis.call('get', KEYS[1]) "
-    "if not now then return redis.call('set', KEYS[1], ARGV[1], 'PX', ARGV[2]) end "
-    "if now == ARGV[1] then return redis.call('pexpire', KEYS[1], ARGV[2]) end "
-    "return 0";
+// empty) or still holds it without the session's proof (its writing was not answered); another session's
+// record is left to run out. KEYS[1] the seat; ARGV: the record, its time to live, the record without the
+// proof.
+const std::string kRenewSeat = "local now = redis.call('get', KEYS[1]) "
+                               "if not now or (now ~= ARGV[1] and now == ARGV[3]) then "
+                               "  return redis.call('set', KEYS[1], ARGV[1], 'PX', ARGV[2]) end "
+                               "if now == ARGV[1] then return redis.call('pexpire', KEYS[1], ARGV[2]) end "
+                               "return 0";
 // Seats whose giving back Redis did not confirm are asked again, at most this many at a time.
 constexpr size_t kMaxUnreleased = 20000;
 // A seat's record lives this long unless its node renews it (each node does every few seconds).
@@ -98,6 +114,29 @@ std::optional<uint32_t> parse_u32(const std::string& s) {
     if (v > 0xFFFFFFFFull)
         return std::nullopt;
     return uint32_t(v);
+}
+
+// What a seat's record keeps of a session's token: its SHA-256 in hex, so that neither Redis nor a log line
+// that quotes a record hands out what takes the seat over.
+std::string token_proof(const std::array<uint8_t, 16>& token) {
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(token.data(), token.size(), digest);
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char b : digest) {
+        hex += kHex[b >> 4];
+        hex += kHex[b & 15];
+    }
+    return hex;
+}
+
+// A seat's record without the session's proof ("ROOM NODE CONNECTION ADDRESS").
+std::string unproven(const std::string& record) {
+    size_t spaces = 0;
+    for (size_t i = 0; i < record.size(); ++i)
+        if (record[i] == ' ' && ++spaces == 4)
+            return record.substr(0, i);
+    return record;
 }
 
 // "quorin.v.ROOM.USER" or "quorin.a.ROOM" into its numbers.
@@ -483,8 +522,12 @@ void ClusterNode::start_login(room::ConnId conn, Local& l, const proto::Login& l
     l.seat_before.clear();
     l.pushed.clear();
     const bool reconnect = (login.flags & proto::Login::kReconnectFlag) != 0;
+    std::string proof;
+    if (config_.hub.session_tokens)
+        proof = login.token ? token_proof(*login.token) : "-";
     cmds.push_back({"EVAL", kClaimSeat, "1", seat_key(login.user_id), l.seat_record, std::to_string(room),
-                    reconnect ? "1" : "0", std::to_string(l.ip), kNodeKeyPrefix, std::to_string(kSeatTtlMs)});
+                    reconnect ? "1" : "0", std::to_string(l.ip), kNodeKeyPrefix, std::to_string(kSeatTtlMs),
+                    proof});
     store_.run(
         std::move(cmds),
         [this, conn, ticket, known](AsyncStore::Replies r) {
@@ -587,7 +630,7 @@ void ClusterNode::release_seat(Local& l, bool restore) {
     const std::string back = restore ? l.seat_before : std::string();
     std::string key = seat_key(l.user), record = l.seat_record;
     store_.run(
-        {{"EVAL", kReleaseSeat, "1", key, record, back, std::to_string(kSeatTtlMs)}},
+        {{"EVAL", kReleaseSeat, "1", key, record, back, std::to_string(kSeatTtlMs), unproven(record)}},
         [this, key, record](AsyncStore::Replies r) {
             if (!r)
                 unreleased(key, record);
@@ -629,6 +672,21 @@ void ClusterNode::retry_releases() {
         5000);
 }
 
+void ClusterNode::prove_seat(Local& l, const uint8_t* data, size_t size) {
+    auto token = proto::SessionToken::decode(data, size);
+    if (!token || l.seat_record.empty() || l.seat_record != unproven(l.seat_record))
+        return;
+    // From now on the record names the session's proof; a reconnect of the session brings the token back.
+    const std::string before = l.seat_record;
+    l.seat_record = before + " " + token_proof(token->token);
+    const std::string key = seat_key(l.user), record = l.seat_record;
+    // Not answered: the seat's renewal writes it, and giving the seat back takes either form. Redis runs this
+    // node's commands in order, so a session that goes meanwhile gives back the record written here.
+    store_.run(
+        {{"EVAL", kProveSeat, "1", key, before, record, std::to_string(kSeatTtlMs)}},
+        [](AsyncStore::Replies) {}, 5000);
+}
+
 void ClusterNode::push_out(const std::string& record, Out& out) {
     // "ROOM NODE CONNECTION ADDRESS", as written by the node of that connection.
     std::istringstream in(record);
@@ -658,7 +716,7 @@ void ClusterNode::check_push(room::ConnId c) {
             if (!r || l == locals_.end() || l->second.seat_record != record)
                 return;
             const Reply& now = r->front();
-            if (now.type != Reply::String || now.str == record) {
+            if (now.type != Reply::String || now.str == record || now.str == unproven(record)) {
                 log_limited("push", "connection " + std::to_string(c) +
                                         ": told over the bus to go, but it holds its seat; ignored");
                 return;
@@ -867,6 +925,8 @@ void ClusterNode::to_locals(const Out& out, Out& sent) {
                             l.home.clear();
                     }
                 }
+            } else if (o.type == pkt::kSessionToken && l.phase == Local::In) {
+                prove_seat(l, o.payload.data(), o.payload.size());
             } else if (o.type == pkt::kRightsChange && l.phase == Local::In) {
                 auto c = proto::RightsChange::decode(o.payload.data(), o.payload.size());
                 if (c && c->user_id == l.user) {
@@ -1721,7 +1781,7 @@ void ClusterNode::tick() {
             for (const auto& [c, l] : locals_)
                 if (!l.seat_record.empty() && l.phase != Local::Resolving) // a claim's answer is awaited
                     cmds.push_back({"EVAL", kRenewSeat, "1", seat_key(l.user), l.seat_record,
-                                    std::to_string(kSeatTtlMs)});
+                                    std::to_string(kSeatTtlMs), unproven(l.seat_record)});
         }
         tick_waiting_ = true;
         store_.run(

@@ -15,11 +15,12 @@
 // are refused with result 6 while the node cannot reach NATS or Redis.
 //
 // A user is seated once in the whole cluster: the node a user's connection is on records it in Redis at the
-// login (room, node, connection, address) and takes the record back when the connection ends. A second
-// login of that user into another room, wherever it is homed, is held to the rules of one room server: a
-// reconnect from the same address pushes the first session out (it is told why and gets result 5, which its
-// client takes as final); anything else is refused with result 5. A record whose node is gone counts for
-// nothing.
+// login (room, node, connection, address, and once the room has given the session its token, the token's
+// SHA-256) and takes the record back when the connection ends. A second login of that user, into any room
+// and wherever it is homed, is held to the rules of one room server: a reconnect that brings the seated
+// session's token, from whatever address, takes the seat and pushes the first session out (it is told why
+// and gets result 5, which its client takes as final); anything else is refused with result 5 before the
+// record changes. A record whose node is gone counts for nothing.
 //
 // Redis is never waited for on the I/O thread: its commands run on the AsyncStore's thread, in order, and the
 // node goes on with their answers. Logins wait for theirs (and the connection's later packets wait behind its
@@ -173,6 +174,9 @@ private:
     void push_local(room::ConnId conn, Out& out);
     // A push from another node: sent away once Redis shows its seat taken by another session.
     void check_push(room::ConnId conn);
+    // The room gave the session its token: its seat's record gets the token's proof, which a takeover must
+    // bring.
+    void prove_seat(Local& l, const uint8_t* data, size_t size);
     // Gives the seat back: freed, or (restore) the record it replaced put back.
     void release_seat(Local& l, bool restore);
     void unreleased(const std::string& key, const std::string& record);

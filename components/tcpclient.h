@@ -38,6 +38,8 @@ public:
     tcpclient(const tcpclient&) = delete;
     tcpclient& operator=(const tcpclient&) = delete;
 
+    // Before init(). The handler is called on the I/O thread until close() (or the destructor) has returned,
+    // so it must outlive that call.
     void set_handler(server_event_handler* handler) override;
 
     // Starts the I/O thread. False when networking cannot start.

@@ -1,13 +1,16 @@
 // Skin bitmaps (see CSkinBitmap.h).
 #include "skin/CSkinBitmap.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QFile>
 #include <QImageReader>
 #include <QPainter>
 
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -28,7 +31,65 @@ void read_by_name(QImageReader& reader, const QString& path) {
     reader.setAutoDetectImageFormat(false);
 }
 
+// The whole of a regular file of at most `limit` bytes; false when it cannot be read or is larger.
+bool read_small_file(const QByteArray& name, size_t limit, QByteArray& out) {
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    bool read = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && size_t(st.st_size) <= limit;
+    if (read) {
+        out.resize(qsizetype(st.st_size));
+        qsizetype got = 0;
+        while (got < out.size()) {
+            const ssize_t n = ::read(fd, out.data() + got, size_t(out.size() - got));
+            if (n <= 0)
+                break;
+            got += n;
+        }
+        read = got == out.size();
+    }
+    ::close(fd);
+    return read;
+}
+
 } // namespace
+
+bool decode_plain_bmp(const unsigned char* data, size_t size, QImage& out) {
+    // The file header (14 bytes) and the info header (40 bytes), little-endian.
+    constexpr size_t kHeaders = 54;
+    if (size < kHeaders || data[0] != 'B' || data[1] != 'M')
+        return false;
+    auto u16 = [data](size_t at) { return uint32_t(data[at]) | uint32_t(data[at + 1]) << 8; };
+    auto u32 = [&u16](size_t at) { return u16(at) | u16(at + 2) << 16; };
+    const uint32_t pixels_at = u32(10);
+    const auto width = int32_t(u32(18)), height = int32_t(u32(22));
+    if (u32(14) != 40 || u16(26) != 1 || u16(28) != 24 || u32(30) != 0)
+        return false;
+    // Larger than any skin picture; Qt's reader takes the rest.
+    constexpr int32_t kMaxSide = 8192;
+    if (width <= 0 || width > kMaxSide || height == 0 || height < -kMaxSide || height > kMaxSide)
+        return false;
+    const size_t rows = size_t(std::abs(height));
+    const size_t stride = (size_t(width) * 3 + 3) & ~size_t(3);
+    if (pixels_at < kHeaders || pixels_at > size || (size - pixels_at) / stride < rows)
+        return false;
+    QImage image(width, int(rows), QImage::Format_RGB32);
+    if (image.isNull())
+        return false;
+    for (size_t y = 0; y < rows; ++y) {
+        const unsigned char* from = data + pixels_at + (height > 0 ? rows - 1 - y : y) * stride;
+        auto* to = reinterpret_cast<QRgb*>(image.scanLine(int(y)));
+        for (int32_t x = 0; x < width; ++x, from += 3)
+            to[x] = qRgb(from[2], from[1], from[0]);
+    }
+    if (const auto dpm = int32_t(u32(38)); dpm > 0)
+        image.setDotsPerMeterX(dpm);
+    if (const auto dpm = int32_t(u32(42)); dpm > 0)
+        image.setDotsPerMeterY(dpm);
+    out = image;
+    return true;
+}
 
 bool load_picture_file(const QString& path, QImage& out) {
     struct Entry {
@@ -57,11 +118,20 @@ bool load_picture_file(const QString& path, QImage& out) {
         }
     }
     QImage image;
-    QImageReader reader(path);
-    read_by_name(reader, path);
-    // A file whose contents are not what its name says is read by detection after all.
-    if (!reader.read(&image) && !image.load(path))
-        return false;
+    // The skin's own kind of BMP is decoded here; anything else by Qt's readers.
+    constexpr size_t kMaxPlainBmp = 8 << 20;
+    QByteArray bytes;
+    const bool plain = path.endsWith(".bmp", Qt::CaseInsensitive) && size_t(st.st_size) <= kMaxPlainBmp &&
+                       read_small_file(name, kMaxPlainBmp, bytes) &&
+                       decode_plain_bmp(reinterpret_cast<const unsigned char*>(bytes.constData()),
+                                        size_t(bytes.size()), image);
+    if (!plain) {
+        QImageReader reader(path);
+        read_by_name(reader, path);
+        // A file whose contents are not what its name says is read by detection after all.
+        if (!reader.read(&image) && !image.load(path))
+            return false;
+    }
     std::lock_guard lock(mutex);
     if (cache.size() >= kMaxEntries)
         cache.clear();

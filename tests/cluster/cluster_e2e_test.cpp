@@ -255,7 +255,8 @@ TEST(ClusterEndToEnd, TheRoomGoesOnWhenItsHomeIsKilled) {
 
     const auto killed = Clock::now();
     env.kill_node("a");
-    // The users of a reconnect through b, as their services do, until they are in again.
+    // The users of a reconnect through b with their sessions' tokens, as their services do, until they are
+    // in again.
     for (User* u : {&host, &ann}) {
         ASSERT_TRUE(u->peer.wait_closed(5000));
         u->peer.close();
@@ -263,7 +264,7 @@ TEST(ClusterEndToEnd, TheRoomGoesOnWhenItsHomeIsKilled) {
     auto back_in = [&](User& u) {
         const auto end = Clock::now() + std::chrono::seconds(20);
         while (Clock::now() < end) {
-            const int r = u.login(b.port(), 9, proto::Login::kReconnectFlag);
+            const int r = u.login(b.port(), 9, proto::Login::kReconnectFlag, u.token);
             if (r == 0)
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));

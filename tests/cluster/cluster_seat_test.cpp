@@ -3,6 +3,7 @@
 // goes on serving its rooms.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -84,8 +85,9 @@ int login_until_seated(uint32_t id, uint16_t port, uint32_t room, int ms, int pa
 } // namespace
 
 // Rooms 9 (homed on a) and 10 (homed on b). A user in one room logs in to the other through the other node:
-// refused with 5, unless it is a reconnect from the same address, which pushes the first session out (told
-// why, result 5, closed) wherever it is, the room it was in sees it leave; a seat given up is free again.
+// refused with 5, a reconnect from the same address without the session's token too (a replayed key); a
+// reconnect with the token, from whatever address, pushes the first session out (told why, result 5,
+// closed) wherever it is, the room it was in sees it leave; a seat given up is free again.
 TEST(ClusterSeats, AUserIsSeatedOnceInTheWholeCluster) {
     TwoRooms rooms;
     ASSERT_NO_FATAL_FAILURE(rooms.start());
@@ -103,10 +105,22 @@ TEST(ClusterSeats, AUserIsSeatedOnceInTheWholeCluster) {
     ASSERT_TRUE(until({&host9, &first}, 5000, [&] { return host9.heard(3, "still here"); }))
         << "the first session goes on";
 
-    // A reconnect from the same address takes the seat over: the first session is sent away.
+    // A reconnect from the same address without the session's token (a replayed key) takes nothing.
+    User replay;
+    replay.id = 3;
+    EXPECT_EQ(replay.login(b.port(), 10, proto::Login::kReconnectFlag), 5) << "no token, no takeover";
+    replay.peer.close();
+    first.say("not moved");
+    ASSERT_TRUE(until({&host9, &first}, 5000, [&] { return host9.heard(3, "not moved"); }))
+        << "the first session goes on";
+    ASSERT_TRUE(first.token) << "the room gave the session its token";
+
+    // The session's own token takes the seat over, also from another address (its machine moved to another
+    // network): the first session is sent away.
     User again;
     again.id = 3;
-    ASSERT_EQ(again.login(b.port(), 10, proto::Login::kReconnectFlag), 0);
+    again.peer.set_local_address("127.0.0.2");
+    ASSERT_EQ(again.login(b.port(), 10, proto::Login::kReconnectFlag, first.token), 0);
     const PushedOut pushed = watch_pushed_out(first, 5000);
     EXPECT_TRUE(pushed.text) << "told why";
     EXPECT_TRUE(pushed.result5) << "with the result its client takes as final";
@@ -122,12 +136,13 @@ TEST(ClusterSeats, AUserIsSeatedOnceInTheWholeCluster) {
     third.peer.close();
 
     // The same for a session on an edge: user 4 in room 9 through b (its home is a), pushed out by a
-    // reconnect into room 10 through a.
+    // reconnect with its token into room 10 through a.
     User edge, back;
     edge.id = back.id = 4;
     ASSERT_EQ(edge.login(b.port(), 9), 0);
-    ASSERT_TRUE(until({&host9, &edge}, 5000, [&] { return host9.roster.count(4) > 0; }));
-    ASSERT_EQ(back.login(a.port(), 10, proto::Login::kReconnectFlag), 0);
+    ASSERT_TRUE(until({&host9, &edge}, 5000, [&] { return host9.roster.count(4) > 0 && edge.token; }));
+    ASSERT_EQ(back.login(a.port(), 10, proto::Login::kReconnectFlag), 5) << "no token, no takeover";
+    ASSERT_EQ(back.login(a.port(), 10, proto::Login::kReconnectFlag, edge.token), 0);
     const PushedOut edge_pushed = watch_pushed_out(edge, 5000);
     EXPECT_TRUE(edge_pushed.text && edge_pushed.result5 && edge_pushed.closed);
     EXPECT_TRUE(until({&host9, &host10, &back}, 5000, [&] { return host9.roster.count(4) == 0; }));
@@ -236,8 +251,8 @@ void race(Racer& x, Racer& y, uint32_t flags) {
 } // namespace
 
 // Two logins of one user sent at the same moment to two nodes, before either is answered: exactly one is
-// seated, every time, whether the rooms differ or not; the other is refused with 5 (or, for reconnects from
-// one address, one pushes the other out), and the rooms see the user once.
+// seated, every time, whether the rooms differ or not and with the reconnect flag too (neither brings a
+// token); the other is refused with 5, and the rooms see the user once.
 TEST(ClusterSeats, TwoLoginsAtOnceAtTwoNodesSeatTheUserOnce) {
     TwoRooms rooms;
     ASSERT_NO_FATAL_FAILURE(rooms.start());
@@ -297,7 +312,7 @@ TEST(ClusterSeats, TwoLoginsAtOnceAtTwoNodesSeatTheUserOnce) {
 
 // A user seated in room 9; two more logins of it into room 9 at two nodes at once are both refused. Neither
 // leaves a trace: when the seated session goes, the user logs in to another room at once, and while it is
-// seated, a reconnect elsewhere sends that session away.
+// seated, a reconnect with its token elsewhere sends that session away.
 TEST(ClusterSeats, LoginsRefusedAtOnceLeaveTheSeatToItsSession) {
     TwoRooms rooms;
     ASSERT_NO_FATAL_FAILURE(rooms.start());
@@ -328,10 +343,11 @@ TEST(ClusterSeats, LoginsRefusedAtOnceLeaveTheSeatToItsSession) {
             EXPECT_EQ(login_until_seated(id, b.port(), 10, 5000), 0)
                 << "the seat is free once its session left";
         } else {
-            // A reconnect from the same address into another room sends the seated session away.
+            // A reconnect with the session's token into another room sends the seated session away.
+            ASSERT_TRUE(until({&seated}, 3000, [&] { return seated.token.has_value(); }));
             User again;
             again.id = id;
-            ASSERT_EQ(again.login(b.port(), 10, proto::Login::kReconnectFlag), 0);
+            ASSERT_EQ(again.login(b.port(), 10, proto::Login::kReconnectFlag, seated.token), 0);
             const PushedOut pushed = watch_pushed_out(seated, 5000);
             EXPECT_TRUE(pushed.closed) << "the seated session is sent away";
             EXPECT_TRUE(until({&host9, &host10}, 5000, [&] { return host9.roster.count(id) == 0; }))
@@ -412,6 +428,26 @@ TEST(ClusterSeats, ASeatChangesHandsOnlyWithTheSessionsToken) {
     ASSERT_EQ(login_at(elsewhere, a.port(), 13, 9, 0, std::nullopt, &other_token), 0);
     ASSERT_TRUE(until({&host}, 5000, [&] { return host.roster.count(12) && host.roster.count(13); }));
 
+    // The seat's record in Redis: refused logins leave it as it is, at no moment naming them.
+    cluster::Store store("127.0.0.1", env.redis_port(), 2000);
+    auto seat_record = [&] {
+        auto r = store.command({"GET", "quorin:seat:12"});
+        return r && r->type == cluster::Reply::String ? r->str : std::string();
+    };
+    auto proven = [&] {
+        const std::string r = seat_record();
+        return std::count(r.begin(), r.end(), ' ') == 4;
+    };
+    ASSERT_TRUE(until({&host}, 3000, proven)) << "the record names the session's proof: " << seat_record();
+    const std::string record = seat_record();
+    std::string token_hex;
+    for (uint8_t byte : token) {
+        char two[3];
+        std::snprintf(two, sizeof two, "%02x", byte);
+        token_hex += two;
+    }
+    EXPECT_EQ(record.find(token_hex), std::string::npos) << "the record does not hand out the token";
+
     std::array<uint8_t, 16> wrong = token;
     wrong[0] ^= 0x80;
     const struct {
@@ -430,6 +466,7 @@ TEST(ClusterSeats, ASeatChangesHandsOnlyWithTheSessionsToken) {
         }
     }
     EXPECT_FALSE(holder.peer.wait_closed(300)) << "the holder keeps its seat";
+    EXPECT_EQ(seat_record(), record);
     holder.say("still mine");
     ASSERT_TRUE(until({&host, &holder}, 5000, [&] { return host.heard(12, "still mine"); }));
 

@@ -99,11 +99,13 @@ struct Rig : PanelDoubles {
         id.key_id = key;
         session.set_identity(id);
     }
-    tcpclient client;
-    ServiceProcess service;
+    // The client's link thread calls the handler until the client is closed, so the handler (and what the
+    // link tells) outlive the client: members go in reverse order.
     HostDouble host;
     HandlerDouble handler;
     ActionsDouble actions;
+    tcpclient client;
+    ServiceProcess service;
     Session session;
     ServiceLink link;
 };
@@ -131,7 +133,8 @@ TEST(ServiceLink, StartsTheServiceLogsInAndStopsItAtShutDown) {
     EXPECT_TRUE(rig.host.posted.empty()) << rig.host.posted[0];
     ASSERT_TRUE(rig.handler.wait_for(pkt::kLoginResult));
     ASSERT_TRUE(rig.handler.wait_for(pkt::kMediaStart));
-    auto r = proto::LoginResult::decode(rig.handler.got[0].payload.data(), rig.handler.got[0].payload.size());
+    const auto first = rig.handler.at(0);
+    auto r = proto::LoginResult::decode(first.payload.data(), first.payload.size());
     ASSERT_TRUE(r);
     EXPECT_EQ(r->result, 0u);
     EXPECT_TRUE(rig.session.request(kReqConnected, nullptr, 0));

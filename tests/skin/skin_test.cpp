@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 
+#include <QFile>
 #include <QPainter>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -108,6 +110,86 @@ TEST(SkinBitmap, AFileIsDecodedOnceAndAgainWhenItChanges) {
     EXPECT_TRUE(other.empty());
     write_file(dir.file("empty.bmp"), "");
     EXPECT_FALSE(other.Load(dir.file("empty.bmp")));
+}
+
+// The skin's BMPs are decoded by our own reader: every picture must come out as Qt's reader gives it, and a
+// file that is not of that plain kind, or cut short, is left to Qt (or refused).
+TEST(SkinBitmap, PlainBmpsDecodeAsQtsReaderDoesAndOthersAreLeftToIt) {
+    TempDir dir;
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245 + 12345; };
+    for (int w = 1; w <= 6; ++w)
+        for (int h = 1; h <= 3; ++h) {
+            QImage drawn(w, h, QImage::Format_RGB32);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    drawn.setPixel(
+                        x, y, qRgb(int(next() >> 8) & 255, int(next() >> 8) & 255, int(next() >> 8) & 255));
+            drawn.setDotsPerMeterX(2835 + w);
+            drawn.setDotsPerMeterY(3000 + h);
+            const QString path = QString::fromStdString(dir.file("p.bmp"));
+            ASSERT_TRUE(drawn.save(path, "BMP"));
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            QByteArray bytes = file.readAll();
+            const QImage by_qt(path, "BMP");
+            ASSERT_FALSE(by_qt.isNull());
+            QImage ours;
+            ASSERT_TRUE(decode_plain_bmp(reinterpret_cast<const unsigned char*>(bytes.constData()),
+                                         size_t(bytes.size()), ours))
+                << w << "x" << h;
+            EXPECT_EQ(ours, by_qt) << w << "x" << h;
+            EXPECT_EQ(ours.format(), by_qt.format());
+            EXPECT_EQ(ours.dotsPerMeterX(), by_qt.dotsPerMeterX());
+            EXPECT_EQ(ours.dotsPerMeterY(), by_qt.dotsPerMeterY());
+            EXPECT_EQ(ours, drawn);
+
+            // Rows stored top-down (a negative height) give the same picture.
+            const int stride = (w * 3 + 3) & ~3;
+            QByteArray top_down = bytes;
+            const qint32 negative = -h;
+            std::memcpy(top_down.data() + 22, &negative, 4);
+            for (int y = 0; y < h; ++y)
+                std::memcpy(top_down.data() + 54 + y * stride, bytes.constData() + 54 + (h - 1 - y) * stride,
+                            size_t(stride));
+            QImage flipped;
+            ASSERT_TRUE(decode_plain_bmp(reinterpret_cast<const unsigned char*>(top_down.constData()),
+                                         size_t(top_down.size()), flipped));
+            EXPECT_EQ(flipped, drawn);
+
+            // One byte short of the last row, or a header that says more than the file holds: refused.
+            EXPECT_FALSE(decode_plain_bmp(reinterpret_cast<const unsigned char*>(bytes.constData()),
+                                          size_t(bytes.size() - 1), ours));
+            QByteArray huge = bytes;
+            const qint32 tall = 8000;
+            std::memcpy(huge.data() + 22, &tall, 4);
+            EXPECT_FALSE(decode_plain_bmp(reinterpret_cast<const unsigned char*>(huge.constData()),
+                                          size_t(huge.size()), ours));
+        }
+    // Other kinds (8 bits a pixel, 32 bits a pixel, not a BMP at all) are not ours to decode, but still load.
+    QImage indexed = QImage(5, 4, QImage::Format_RGB32).convertToFormat(QImage::Format_Indexed8);
+    indexed.fill(3);
+    for (const auto& [name, picture] :
+         {std::pair{"indexed.bmp", indexed}, std::pair{"argb.bmp", QImage(3, 3, QImage::Format_ARGB32)}}) {
+        const QString path = QString::fromStdString(dir.file(name));
+        ASSERT_TRUE(picture.save(path, "BMP"));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QImage ours;
+        const bool plain = decode_plain_bmp(reinterpret_cast<const unsigned char*>(bytes.constData()),
+                                            size_t(bytes.size()), ours);
+        if (plain) {
+            EXPECT_EQ(ours, QImage(path, "BMP")) << name;
+        }
+        CSkinBitmap loaded;
+        EXPECT_TRUE(loaded.Load(path.toStdString())) << name;
+        EXPECT_EQ(loaded.image(), QImage(path, "BMP")) << name;
+    }
+    const QByteArray text = "BM not a picture at all, not even its headers";
+    QImage none;
+    EXPECT_FALSE(decode_plain_bmp(reinterpret_cast<const unsigned char*>(text.constData()),
+                                  size_t(text.size()), none));
 }
 
 TEST(SkinBitmap, KeyColourIsTheTopLeftPixelAndTransparentDrawingShowsTheBackground) {

@@ -77,9 +77,20 @@ struct HandlerDouble : server_event_handler {
     bool wait_for(uint16_t type, int count = 1, int timeout_ms = 5000) {
         std::unique_lock lock(mutex);
         return cv.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                           [&] { return this->count(type) >= count; });
+                           [&] { return count_locked(type) >= count; });
     }
     int count(uint16_t type) {
+        std::lock_guard lock(mutex);
+        return count_locked(type);
+    }
+    // A copy of packet i: the link thread may be adding the next one meanwhile.
+    Got at(size_t i) {
+        std::lock_guard lock(mutex);
+        return got.at(i);
+    }
+
+private:
+    int count_locked(uint16_t type) const {
         int n = 0;
         for (auto& g : got)
             n += g.type == type;

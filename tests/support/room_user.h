@@ -3,7 +3,9 @@
 // thread.
 #pragma once
 
+#include <array>
 #include <chrono>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -24,6 +26,8 @@ struct User {
     std::vector<uint32_t> video_from, voice_from;
     uint32_t rights = 0;
     std::string nickname;
+    // The last session's token the room server gave (it follows a login's result).
+    std::optional<std::array<uint8_t, 16>> token;
 
     void take(const Packet& p) {
         const uint8_t* d = p.payload.data();
@@ -46,6 +50,9 @@ struct User {
         } else if (p.type == pkt::kRightsChange) {
             if (auto r = proto::RightsChange::decode(d, n); r && r->user_id == id)
                 rights = r->operation == pkt::kRightsAdd ? rights | r->rights : rights & ~r->rights;
+        } else if (p.type == pkt::kSessionToken) {
+            if (auto t = proto::SessionToken::decode(d, n))
+                token = t->token;
         }
     }
     // Reads whatever arrives within `ms`.
@@ -57,7 +64,9 @@ struct User {
                 take(*p);
         }
     }
-    int login(uint16_t port, uint32_t room, uint32_t flags = 0) {
+    // `proof`: a session's token, which a reconnect brings to take that session's seat over.
+    int login(uint16_t port, uint32_t room, uint32_t flags = 0,
+              std::optional<std::array<uint8_t, 16>> proof = std::nullopt) {
         roster.clear();
         if (!peer.connect(port))
             return -1;
@@ -65,6 +74,7 @@ struct User {
         l.user_id = id;
         l.room_id = room;
         l.flags = flags;
+        l.token = proof;
         l.timestamp = std::chrono::duration_cast<std::chrono::seconds>(
                           std::chrono::system_clock::now().time_since_epoch())
                           .count();
