@@ -47,16 +47,10 @@ void LoginLobby::read_header(uint64_t id) {
     Waiting& w = waiting_.at(id);
     // The socket lives as long as a read on it; a lobby that closed it is not touched again.
     asio::async_read(*w.socket, asio::buffer(w.header), [this, id, s = w.socket](std::error_code ec, size_t) {
-        if (ec == asio::error::operation_aborted)
+        Waiting* waiting = after_read(id, ec);
+        if (!waiting)
             return;
-        auto it = waiting_.find(id);
-        if (it == waiting_.end())
-            return;
-        if (ec) {
-            close(id, "closed: " + (ec == asio::error::eof ? std::string("closed by peer") : ec.message()));
-            return;
-        }
-        const auto& h = it->second.header;
+        const auto& h = waiting->header;
         const uint32_t length =
             uint32_t(h[0]) | uint32_t(h[1]) << 8 | uint32_t(h[2]) << 16 | uint32_t(h[3]) << 24;
         const uint16_t type = uint16_t(h[4] | h[5] << 8);
@@ -70,51 +64,57 @@ void LoginLobby::read_header(uint64_t id) {
             close(id, "closed: type " + std::to_string(type) + " before login");
             return;
         }
-        it->second.payload.resize(length - 2);
+        waiting->payload.resize(length - 2);
         read_payload(id);
     });
 }
 
+LoginLobby::Waiting* LoginLobby::after_read(uint64_t id, std::error_code ec) {
+    if (ec == asio::error::operation_aborted)
+        return nullptr;
+    auto it = waiting_.find(id);
+    if (it == waiting_.end())
+        return nullptr;
+    if (ec) {
+        close(id, "closed: " + (ec == asio::error::eof ? std::string("closed by peer") : ec.message()));
+        return nullptr;
+    }
+    return &it->second;
+}
+
 void LoginLobby::read_payload(uint64_t id) {
     Waiting& w = waiting_.at(id);
-    asio::async_read(
-        *w.socket, asio::buffer(w.payload), [this, id, s = w.socket](std::error_code ec, size_t) {
-            if (ec == asio::error::operation_aborted)
-                return;
-            auto it = waiting_.find(id);
-            if (it == waiting_.end())
-                return;
-            if (ec) {
-                close(id,
-                      "closed: " + (ec == asio::error::eof ? std::string("closed by peer") : ec.message()));
-                return;
-            }
-            Waiting& w = it->second;
-            auto login = proto::Login::decode(w.payload.data(), w.payload.size());
-            if (!login) {
-                close(id, "closed: short login");
-                return;
-            }
-            Arrival a;
-            a.remote = w.remote;
-            a.type = pkt::kLogin;
-            a.payload = std::move(w.payload);
-            a.room = login->room_id;
-            if (w.timer)
-                w.timer->cancel();
-            std::error_code e;
-            a.fd = w.socket->release(e);
-            const auto socket = w.socket;
-            waiting_.erase(it);
-            if (e) {
-                std::error_code ignored;
-                socket->close(ignored);
-                unauthenticated_("connection from " + a.remote.address().to_string() +
-                                 " lost at its login: " + e.message());
-                return;
-            }
-            handover_(std::move(a));
-        });
+    asio::async_read(*w.socket, asio::buffer(w.payload),
+                     [this, id, s = w.socket](std::error_code ec, size_t) {
+                         Waiting* waiting = after_read(id, ec);
+                         if (!waiting)
+                             return;
+                         Waiting& w = *waiting;
+                         auto login = proto::Login::decode(w.payload.data(), w.payload.size());
+                         if (!login) {
+                             close(id, "closed: short login");
+                             return;
+                         }
+                         Arrival a;
+                         a.remote = w.remote;
+                         a.type = pkt::kLogin;
+                         a.payload = std::move(w.payload);
+                         a.room = login->room_id;
+                         if (w.timer)
+                             w.timer->cancel();
+                         std::error_code e;
+                         a.fd = w.socket->release(e);
+                         const auto socket = w.socket;
+                         waiting_.erase(id);
+                         if (e) {
+                             std::error_code ignored;
+                             socket->close(ignored);
+                             unauthenticated_("connection from " + a.remote.address().to_string() +
+                                              " lost at its login: " + e.message());
+                             return;
+                         }
+                         handover_(std::move(a));
+                     });
 }
 
 void LoginLobby::close(uint64_t id, const std::string& why) {

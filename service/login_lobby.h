@@ -52,6 +52,9 @@ private:
     };
     void read_header(uint64_t id);
     void read_payload(uint64_t id);
+    // After a read of connection `id`: the connection when it still waits and the read went well; otherwise
+    // nothing (it was closed before, or is closed now with the reason).
+    Waiting* after_read(uint64_t id, std::error_code ec);
     void close(uint64_t id, const std::string& why);
 
     asio::io_context& io_;
