@@ -297,17 +297,28 @@ TEST(TcpClient, PacketsOfOneThreadKeepTheirOrderWhileThreadsSendTogether) {
     c.close();
 }
 
+namespace {
+
+// A framed connection to `listener` (on `port`) that drops what it reads; `peer` gets the accepted end.
+std::shared_ptr<FramedSocket> framed_to(asio::io_context& io, int listener, uint16_t port, int* peer) {
+    asio::ip::tcp::socket s(io);
+    s.connect({asio::ip::address_v4::loopback(), port});
+    *peer = accept(listener, nullptr, nullptr);
+    auto framed = std::make_shared<FramedSocket>(std::move(s));
+    framed->start([](uint16_t, const uint8_t*, uint32_t) {}, [](const std::string&) {});
+    return framed;
+}
+
+} // namespace
+
 // A receiver that falls behind gets its control packets before the video that waits, and only a little video
 // waits at all.
 TEST(FramedSocketQueue, ControlPacketsOvertakeWaitingVideo) {
     asio::io_context io;
     uint16_t port = 0;
     const int listener = listen_on_loopback(&port);
-    asio::ip::tcp::socket s(io);
-    s.connect({asio::ip::address_v4::loopback(), port});
-    const int peer = accept(listener, nullptr, nullptr);
-    auto framed = std::make_shared<FramedSocket>(std::move(s));
-    framed->start([](uint16_t, const uint8_t*, uint32_t) {}, [](const std::string&) {});
+    int peer = -1;
+    auto framed = framed_to(io, listener, port, &peer);
     std::thread runner([&] { io.run_for(std::chrono::seconds(30)); }); // stopped at the end
     // Fill the kernel's buffers and the queue with video while the peer reads nothing.
     for (int i = 0; i < 600; ++i)
@@ -344,11 +355,8 @@ TEST(FramedSocketQueue, LanesAreServedControlVoiceVideoAndSharedFramesArriveWhol
     std::vector<std::shared_ptr<FramedSocket>> sockets;
     std::vector<int> peers;
     for (int i = 0; i < 2; ++i) {
-        asio::ip::tcp::socket s(io);
-        s.connect({asio::ip::address_v4::loopback(), port});
-        peers.push_back(accept(listener, nullptr, nullptr));
-        sockets.push_back(std::make_shared<FramedSocket>(std::move(s)));
-        sockets.back()->start([](uint16_t, const uint8_t*, uint32_t) {}, [](const std::string&) {});
+        peers.push_back(-1);
+        sockets.push_back(framed_to(io, listener, port, &peers.back()));
     }
     std::thread runner([&] { io.run_for(std::chrono::seconds(30)); }); // stopped at the end
     auto shared = std::make_shared<const std::vector<uint8_t>>(
@@ -420,11 +428,8 @@ TEST(FramedSocketQueue, AnIdleSocketIsWrittenFromAnyThreadAndFramesKeepTheirOrde
     asio::io_context io;
     uint16_t port = 0;
     const int listener = listen_on_loopback(&port);
-    asio::ip::tcp::socket s(io);
-    s.connect({asio::ip::address_v4::loopback(), port});
-    const int peer = accept(listener, nullptr, nullptr);
-    auto framed = std::make_shared<FramedSocket>(std::move(s));
-    framed->start([](uint16_t, const uint8_t*, uint32_t) {}, [](const std::string&) {});
+    int peer = -1;
+    auto framed = framed_to(io, listener, port, &peer);
     framing::Decoder d;
     std::vector<uint32_t> got;
     std::vector<uint8_t> buf(64 * 1024);
