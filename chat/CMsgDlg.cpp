@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QTextBlock>
 #include <QTime>
@@ -143,7 +144,13 @@ void CMsgDlg::SaveAs(bool html) {
 
 void CMsgDlg::resizeEvent(QResizeEvent* e) {
     QWidget::resizeEvent(e);
+    // A log that showed its newest line goes on showing it at the new size (a window restored from
+    // maximised would otherwise show older lines, the newest hidden below, until the next line comes).
+    const QScrollBar* bar = log_->verticalScrollBar();
+    const bool at_end = bar->value() >= bar->maximum();
     log_->setGeometry(6, 6, width() - 12, height() - 12);
+    if (at_end)
+        log_->ScrollToEnd();
 }
 
 bool CMsgDlg::eventFilter(QObject* watched, QEvent* e) {

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCharFormat>
@@ -514,6 +515,36 @@ TEST_F(MessageLog, NoticeDebugAndSystemLines) {
     EXPECT_NE(text().indexOf("shown"), -1);
     log.AddNoticeLine(std::string(400, 'n'));
     EXPECT_EQ(text().count('n'), 259 + 1) << "cut at 259 bytes (one more n is in 'shown')";
+}
+
+// A log that shows its newest line keeps showing it when it gets smaller (the window restored from
+// maximised).
+TEST_F(MessageLog, TheNewestLineStaysInSightWhenTheLogShrinks) {
+    log.resize(600, 700);
+    log.show();
+    for (int i = 0; i < 60; ++i)
+        log.AddNoticeLine("line " + std::to_string(i));
+    QScrollBar* bar = log.log()->verticalScrollBar();
+    ASSERT_TRUE(eventually([&] {
+        QCoreApplication::processEvents();
+        return bar->maximum() > 0 && bar->value() == bar->maximum();
+    }));
+    const int before = bar->maximum();
+    log.resize(400, 200);
+    EXPECT_TRUE(eventually([&] {
+        QCoreApplication::processEvents();
+        return bar->maximum() > before && bar->value() == bar->maximum();
+    })) << bar->value()
+        << " of " << bar->maximum();
+
+    // One scrolled up to read stays where it is.
+    bar->setValue(bar->maximum() / 2);
+    const int reading = bar->value();
+    log.resize(420, 260);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_LT(bar->value(), bar->maximum());
+    EXPECT_NEAR(bar->value(), reading, reading / 2);
 }
 
 TEST_F(MessageLog, ContextMenuRulesAndFaceTimerOnlyWhileShown) {
