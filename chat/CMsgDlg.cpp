@@ -210,10 +210,7 @@ void CMsgDlg::AppendChatLine(const ChatLogEntry* e) {
 
 void CMsgDlg::OnChatLine(const IncomingChatLine& line) {
     ASSERT_UI_THREAD();
-    auto name_of = [this](uint32_t id) -> std::string {
-        const UserRecord* user = req::FindUser(*cb_, id);
-        return user ? user->block.nickname : std::string();
-    };
+    auto name_of = [this](uint32_t id) { return req::DisplayName(*cb_, id); };
     const std::string sender = name_of(line.sender);
     const std::string recipient = line.private_flag               ? utf8_to_gbk(chat_text::kYou)
                                   : line.target == pkt::kEveryone ? utf8_to_gbk(chat_text::kAll)

@@ -66,6 +66,11 @@ struct SendDouble : call_back {
             r->result = roster.FindByName(r->nickname);
             return 1;
         }
+        case kReqDisplayName: {
+            auto* r = static_cast<DisplayNameRequest*>(data);
+            *r->name = roster.DisplayName(r->user_id);
+            return r->name->empty() ? 0 : 1;
+        }
         case kReqOutputMuted:
             return muted;
         case kReqChatLine:
@@ -357,7 +362,12 @@ TEST_F(ChatInput, RecipientsGoByUserIdNotByName) {
     cb.add(43, "小红");
     for (uint32_t id : {40u, 41u, 42u, 43u})
         chat.AddRecipient(id, cb.roster.FindById(id)->block.nickname);
-    // The second of two students with one name gets the line.
+    // A person can tell the two students of one name apart: each entry carries its user id.
+    EXPECT_EQ(chat.recipients()->itemText(1), "Tom");
+    EXPECT_EQ(chat.recipients()->itemText(2), "tom");
+    EXPECT_EQ(chat.recipients()->itemText(3), QString::fromUtf8("小红 (42)"));
+    EXPECT_EQ(chat.recipients()->itemText(4), QString::fromUtf8("小红 (43)"));
+    // The second of two students with one name gets the line, and the echo says which one.
     chat.recipients()->setCurrentIndex(4);
     chat.private_box()->setChecked(true);
     type("hi");
@@ -365,6 +375,9 @@ TEST_F(ChatInput, RecipientsGoByUserIdNotByName) {
     ASSERT_EQ(cb.sent.size(), 1u);
     EXPECT_EQ(cb.last().target, 43u);
     EXPECT_EQ(cb.last().private_flag, 1);
+    ASSERT_EQ(cb.echoes.size(), 1u);
+    EXPECT_NE(gbk_to_utf8(cb.echoes.back().header).find("<小红 (43)>"), std::string::npos)
+        << gbk_to_utf8(cb.echoes.back().header);
 
     // "tom" leaves: his entry goes, "Tom" stays.
     chat.OnUserLeft(41);
@@ -383,6 +396,7 @@ TEST_F(ChatInput, RecipientsGoByUserIdNotByName) {
     EXPECT_EQ(chat.recipients()->currentIndex(), 0);
     EXPECT_EQ(chat.recipients()->count(), 3);
     EXPECT_EQ(cb.notices.back(), "接收人已离开，消息将发给所有人");
+    EXPECT_EQ(chat.recipients()->itemText(2), QString::fromUtf8("小红")) << "alone with the name again";
 }
 
 TEST_F(ChatInput, FacePickerGridPlacementAndPicking) {
@@ -458,6 +472,11 @@ TEST_F(MessageLog, ReceivedLinesNameSenderAndRecipientAndPlayTheSound) {
         << "private names 你 whatever the target";
     EXPECT_NE(text().indexOf(QString::fromUtf8("<小红>对<小明>说：")), -1);
     EXPECT_EQ(sound.played, (std::vector<std::string>(3, "message.wav")));
+    // A second 小红 comes: which one wrote is said by the user id.
+    cb.add(31, "小红");
+    deliver_chat(log, a);
+    EXPECT_NE(text().indexOf(QString::fromUtf8("<小红 (30)>对<大家>说：")), -1);
+    sound.played.resize(3);
     cb.muted = true;
     deliver_chat(log, a);
     EXPECT_EQ(sound.played.size(), 3u) << "no sound while the output is muted";
