@@ -6,8 +6,6 @@
 #include <cstring>
 #include <sstream>
 
-#include <openssl/sha.h>
-
 #include "wire/framing.h"
 #include "wire/packet_types.h"
 
@@ -119,15 +117,31 @@ std::optional<uint32_t> parse_u32(const std::string& s) {
 // What a seat's record keeps of a session's token: its SHA-256 in hex, so that neither Redis nor a log line
 // that quotes a record hands out what takes the seat over.
 std::string token_proof(const std::array<uint8_t, 16>& token) {
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    SHA256(token.data(), token.size(), digest);
     static const char kHex[] = "0123456789abcdef";
     std::string hex;
-    for (unsigned char b : digest) {
+    for (uint8_t b : room::session_proof(token)) {
         hex += kHex[b >> 4];
         hex += kHex[b & 15];
     }
     return hex;
+}
+
+// The proof a seat's record names ("ROOM NODE CONNECTION ADDRESS PROOF"), all zero when it names none.
+room::SessionProof proof_of(const std::string& record) {
+    room::SessionProof proof{};
+    const size_t at = record.rfind(' ');
+    if (at == std::string::npos || record.size() - at - 1 != 2 * proof.size())
+        return {};
+    auto nibble = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    for (size_t i = 0; i < proof.size(); ++i) {
+        const int hi = nibble(record[at + 1 + 2 * i]), lo = nibble(record[at + 2 + 2 * i]);
+        if (hi < 0 || lo < 0)
+            return {};
+        proof[i] = uint8_t(hi << 4 | lo);
+    }
+    return proof;
 }
 
 // A seat's record without the session's proof ("ROOM NODE CONNECTION ADDRESS").
@@ -1032,6 +1046,7 @@ void ClusterNode::send_rejoin(uint32_t room, const std::string& home) {
             Rejoin::Member m;
             m.conn = c;
             m.block = l.block;
+            m.proof = proof_of(l.seat_record);
             m.watching.assign(l.watching.begin(), l.watching.end());
             j.members.push_back(std::move(m));
         }
@@ -1203,7 +1218,7 @@ void ClusterNode::become_home(uint32_t room, bool rebuild, Out& out) {
         l.home = config_.node;
         if (hub_.rights_of(room, l.user))
             continue;
-        hub_.adopt(c, room, l.block);
+        hub_.adopt(c, room, l.block, proof_of(l.seat_record));
         l.in_hub = true;
         seats_[c] = {room, l.user};
         h.seats.insert(c);
@@ -1661,7 +1676,7 @@ void ClusterNode::on_rejoin(const Rejoin& j, Out& out) {
         if (host && *host != block.user_id)
             block.rights &= ~uint32_t(pkt::kRightHost);
         block.rights &= room::kHostRights;
-        hub_.adopt(c, j.room, block);
+        hub_.adopt(c, j.room, block, m.proof);
         virtuals_[c].seated = true;
         seats_[c] = {j.room, block.user_id};
         h.seats.insert(c);

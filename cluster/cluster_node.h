@@ -20,7 +20,8 @@
 // and wherever it is homed, is held to the rules of one room server: a reconnect that brings the seated
 // session's token, from whatever address, takes the seat and pushes the first session out (it is told why
 // and gets result 5, which its client takes as final); anything else is refused with result 5 before the
-// record changes. A record whose node is gone counts for nothing.
+// record changes. A record whose node is gone counts for nothing. A room's new home keeps each member's
+// proof (from the member's node), so the members' sessions keep their seats through a failover.
 //
 // Redis is never waited for on the I/O thread: its commands run on the AsyncStore's thread, in order, and the
 // node goes on with their answers. Logins wait for theirs (and the connection's later packets wait behind its
