@@ -82,10 +82,10 @@ protected:
     void closed(room::ConnId id, const std::string& why);
     // Removes a connection the room sent away, after what was said to it last has gone out.
     void send_away(room::ConnId id);
-    // The link of connection `id`; null when it is gone.
+    // The link of connection `id`; null when it is gone (or never was: 0 marks a free place).
     Link* link(room::ConnId id) {
         Slot& s = slots_[id & (slots_.size() - 1)];
-        return s.id == id ? &s.link : nullptr;
+        return s.id == id && id != 0 ? &s.link : nullptr;
     }
     const Link* link(room::ConnId id) const { return const_cast<ClientLinks*>(this)->link(id); }
     // Connection `id` has logged in: no time limit on its login any more.
