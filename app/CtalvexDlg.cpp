@@ -440,6 +440,11 @@ void CtalvexDlg::closeEvent(QCloseEvent* e) {
     done(0);
 }
 
+void CtalvexDlg::done(int result) {
+    close_modal_windows_above(this);
+    QDialog::done(result);
+}
+
 bool CtalvexDlg::Leave() {
     if (session_.roster().Self() && ask_leave &&
         !ask_leave(QString::fromUtf8(kAskLeave), QString::fromUtf8(kCaptionHint)))
@@ -586,7 +591,7 @@ QDialog* CtalvexDlg::ShowShortcuts() {
 }
 
 bool CtalvexDlg::ToggleFullScreenPicture() {
-    // An open full screen closes first, whichever picture it belongs to.
+    // An open zoom window, whichever picture it belongs to, goes to the full screen or back from it.
     std::vector<VideoPicture*> pictures;
     pictures.push_back(media_panel_);
     for (CVideoItem* item : video_panel_->Order())
