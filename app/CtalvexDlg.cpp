@@ -528,7 +528,9 @@ void CtalvexDlg::CreateShortcuts() {
     for (const Key& k : keys) {
         auto* shortcut = new QShortcut(k.keys, this);
         shortcut->setObjectName(k.name);
-        shortcut->setContext(Qt::WindowShortcut);
+        // In every window of the class (a zoom window at the full screen has the keyboard, and the list of
+        // hands may), but not while a modal dialog or box is open above the main window.
+        shortcut->setContext(Qt::ApplicationShortcut);
         connect(shortcut, &QShortcut::activated, this, k.run);
     }
     ask_leave = [this](const QString& text, const QString& caption) {

@@ -417,7 +417,7 @@ TEST_F(DesktopTest, CornersResizeTheWindow) {
 
 // F11 works wherever the keyboard is: in the main window it opens the selected picture at the full screen
 // and closes it again; in a zoom window (which has the keyboard once it opened) it goes to the full screen
-// and back to the size it had.
+// and back to the size it had. The other keys of the class work in a zoom window too.
 TEST_F(DesktopTest, F11GoesToTheFullScreenAndBackFromTheMainWindowAndFromAZoomWindow) {
     const QSize full(1600, 1000);
     auto zoom_size_is = [&](const QSize& size) {
@@ -429,6 +429,10 @@ TEST_F(DesktopTest, F11GoesToTheFullScreenAndBackFromTheMainWindowAndFromAZoomWi
     desktop.key("F11");
     EXPECT_TRUE(zoom_size_is(full)) << "F11 in the zoom window: " << zoom().width() << "x" << zoom().height();
     desktop.screenshot(shot_path("f11_from_zoom"));
+    // The class's other keys work from the full screen too.
+    ASSERT_TRUE(client->wait_for_report("notice=本地麦克风已开启\n", 10000)) << client->report();
+    desktop.key("alt+a");
+    EXPECT_TRUE(client->wait_for_report("notice=本地麦克风已关闭\n", 10000)) << "Alt+A in the zoom window";
     desktop.key("F11");
     EXPECT_TRUE(zoom_size_is(first)) << "again: back to the size it had";
     desktop.key("Escape");
