@@ -422,6 +422,11 @@ void CtalvexDlg::closeEvent(QCloseEvent* e) {
     done(0);
 }
 
+void CtalvexDlg::done(int result) {
+    close_modal_windows_above(this);
+    QDialog::done(result);
+}
+
 bool CtalvexDlg::Leave() {
     if (session_.roster().Self() && ask_leave &&
         !ask_leave(QString::fromUtf8(kAskLeave), QString::fromUtf8(kCaptionHint)))
@@ -505,7 +510,9 @@ void CtalvexDlg::CreateShortcuts() {
     for (const Key& k : keys) {
         auto* shortcut = new QShortcut(k.keys, this);
         shortcut->setObjectName(k.name);
-        shortcut->setContext(Qt::WindowShortcut);
+        // In every window of the class (a zoom window at the full screen has the keyboard, and the list of
+        // hands may), but not while a modal dialog or box is open above the main window.
+        shortcut->setContext(Qt::ApplicationShortcut);
         connect(shortcut, &QShortcut::activated, this, k.run);
     }
     ask_leave = [this](const QString& text, const QString& caption) {
@@ -568,7 +575,7 @@ QDialog* CtalvexDlg::ShowShortcuts() {
 }
 
 bool CtalvexDlg::ToggleFullScreenPicture() {
-    // An open full screen closes first, whichever picture it belongs to.
+    // An open zoom window, whichever picture it belongs to, goes to the full screen or back from it.
     std::vector<VideoPicture*> pictures;
     pictures.push_back(media_panel_);
     for (CVideoItem* item : video_panel_->Order())

@@ -105,6 +105,9 @@ public:
 
     // Escape does not leave the class: only the close button, the window manager's close and SIGTERM end it.
     void reject() override {}
+    // Ends the window's loop; a box, menu or dialog still open above it (SIGTERM, another class chosen while
+    // one is open) is closed first, as by Escape, so that its own loop does not keep the window waiting.
+    void done(int result) override;
 
     // IRosterView: the speak request button follows the own hand, the host's list button the queue.
     void OnUserAdded(UserRecord&) override { UpdateClassButtons(); }

@@ -3,6 +3,7 @@
 
 #include <QComboBox>
 #include <QDateTime>
+#include <QHash>
 #include <QKeyEvent>
 #include <QPushButton>
 
@@ -166,9 +167,31 @@ void CChatDlg::ResetRecipients() {
     recipients_->setCurrentIndex(0);
 }
 
+namespace {
+// The nickname of a recipient entry, beside the user id in its data.
+constexpr int kNicknameRole = Qt::UserRole + 1;
+} // namespace
+
 void CChatDlg::AddRecipient(uint32_t user_id, const std::string& nickname) {
     ASSERT_UI_THREAD();
-    recipients_->addItem(gbk_to_qstring(nickname), QVariant::fromValue(user_id));
+    const QString name = gbk_to_qstring(nickname);
+    recipients_->addItem(name, QVariant::fromValue(user_id));
+    recipients_->setItemData(recipients_->count() - 1, name, kNicknameRole);
+    LabelRecipients();
+}
+
+void CChatDlg::LabelRecipients() {
+    QHash<QString, int> uses;
+    for (int i = 1; i < recipients_->count(); ++i)
+        ++uses[recipients_->itemData(i, kNicknameRole).toString()];
+    for (int i = 1; i < recipients_->count(); ++i) {
+        const QString name = recipients_->itemData(i, kNicknameRole).toString();
+        const QString text = uses.value(name) > 1
+                                 ? QStringLiteral("%1 (%2)").arg(name).arg(recipients_->itemData(i).toUInt())
+                                 : name;
+        if (recipients_->itemText(i) != text)
+            recipients_->setItemText(i, text);
+    }
 }
 
 int CChatDlg::RecipientEntry(uint32_t user_id) const {
@@ -189,7 +212,8 @@ void CChatDlg::OnUserLeft(uint32_t user_id) {
         return;
     const bool was_selected = recipients_->currentIndex() == at;
     recipients_->removeItem(at);
-    std::string line = leaving->block.nickname + utf8_to_gbk(chat_text::kUserLeft);
+    LabelRecipients();
+    std::string line = req::DisplayName(*cb_, user_id) + utf8_to_gbk(chat_text::kUserLeft);
     req::NoticeLine(*cb_, line);
     // The list must not quietly pick another user for a private line: back to everyone, and say so.
     if (was_selected) {
@@ -237,11 +261,13 @@ void CChatDlg::SendChatLine() {
         const UserRecord* recipient = req::FindUser(*cb_, user_id);
         if (!recipient) {
             recipients_->removeItem(recipients_->currentIndex());
+            LabelRecipients();
             recipients_->setCurrentIndex(0);
             Notice(chat_text::kRecipientGone);
             return; // the input keeps its text
         }
-        recipient_name = recipient->block.nickname;
+        // The echo names the recipient as the list does (with the user id where two share a nickname).
+        recipient_name = qstring_to_gbk(recipients_->currentText());
         line.target = user_id;
         line.private_line = private_box_->isChecked();
     }

@@ -90,6 +90,9 @@ private:
     void Notice(const char* utf8);
     // The recipient entry of a user (-1 when none); entries after entry 0 carry the user id.
     int RecipientEntry(uint32_t user_id) const;
+    // Names the entries: a nickname that two users in the room share is followed by each one's user id, so
+    // that a private line goes to the one the user meant.
+    void LabelRecipients();
     // Return in the input: a line break with Ctrl, otherwise the line is sent.
     void HandleReturn(bool ctrl_down);
     void MakeFacePopup();

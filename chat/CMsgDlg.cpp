@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QTextBlock>
 #include <QTime>
@@ -143,7 +144,13 @@ void CMsgDlg::SaveAs(bool html) {
 
 void CMsgDlg::resizeEvent(QResizeEvent* e) {
     QWidget::resizeEvent(e);
+    // A log that showed its newest line goes on showing it at the new size (a window restored from
+    // maximised would otherwise show older lines, the newest hidden below, until the next line comes).
+    const QScrollBar* bar = log_->verticalScrollBar();
+    const bool at_end = bar->value() >= bar->maximum();
     log_->setGeometry(6, 6, width() - 12, height() - 12);
+    if (at_end)
+        log_->ScrollToEnd();
 }
 
 bool CMsgDlg::eventFilter(QObject* watched, QEvent* e) {
@@ -203,10 +210,7 @@ void CMsgDlg::AppendChatLine(const ChatLogEntry* e) {
 
 void CMsgDlg::OnChatLine(const IncomingChatLine& line) {
     ASSERT_UI_THREAD();
-    auto name_of = [this](uint32_t id) -> std::string {
-        const UserRecord* user = req::FindUser(*cb_, id);
-        return user ? user->block.nickname : std::string();
-    };
+    auto name_of = [this](uint32_t id) { return req::DisplayName(*cb_, id); };
     const std::string sender = name_of(line.sender);
     const std::string recipient = line.private_flag               ? utf8_to_gbk(chat_text::kYou)
                                   : line.target == pkt::kEveryone ? utf8_to_gbk(chat_text::kAll)

@@ -34,6 +34,9 @@ public:
     CRichEditCtrlEx(QWidget* parent, int control_id);
     ~CRichEditCtrlEx() override;
 
+    // Scrolls to the last line once the current appends (or a change of size) are laid out.
+    void ScrollToEnd();
+
     void set_font_entry(bool on) { font_entry_ = on; }
     void set_clear_all_when_read_only(bool on) { clear_all_ = on; }
     void set_event_sink(CRichEditEvent* sink) { sink_ = sink; }
@@ -91,8 +94,6 @@ protected:
 private:
     void InsertWithLinks(QTextCursor& cursor, const QString& text, const QTextCharFormat& format);
     bool InsertPictureAt(QTextCursor& cursor, const QString& path, uint32_t user_value);
-    // Scrolls to the last line once the current appends are done.
-    void ScrollToEnd();
     void UpdateAnimation();
 
     int id_;

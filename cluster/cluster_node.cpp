@@ -6,8 +6,6 @@
 #include <cstring>
 #include <sstream>
 
-#include <openssl/sha.h>
-
 #include "wire/framing.h"
 #include "wire/packet_types.h"
 
@@ -50,8 +48,10 @@ const std::string kRenew = "if redis.call('get', KEYS[1]) == ARGV[1] then "
 // where a reconnect from the seated session's address is its proof). A seat whose node is alive stays,
 // whatever its room, unless the login is a reconnect with that proof: then it is taken over, and ("push") the
 // old session is to go; in the same room its home sends it away itself, as one room server does. Otherwise
-// ("refuse") nothing is written. Redis runs a script whole, so of logins at the same moment one wins. Answers
-// the verdict and the record that was there.
+// ("refuse") nothing is written. A record without its session's proof yet, met by a reconnect that brings a
+// token, is one whose proof is being written (the token left its node a moment ago): "wait", nothing
+// written, and the login asks again shortly. Redis runs a script whole, so of logins at the same moment one
+// wins. Answers the verdict and the record that was there.
 const std::string kClaimSeat =
     "local old = redis.call('get', KEYS[1]) "
     "if old then "
@@ -60,7 +60,8 @@ const std::string kClaimSeat =
     "    if ARGV[3] ~= '1' then return {'refuse', old} end "
     "    if ARGV[7] == '' then "
     "      if ip ~= ARGV[4] then return {'refuse', old} end "
-    "    elseif proof == '' or proof ~= ARGV[7] then return {'refuse', old} end "
+    "    elseif proof == '' and ARGV[7] ~= '-' then return {'wait', old} "
+    "    elseif proof ~= ARGV[7] then return {'refuse', old} end "
     "    redis.call('set', KEYS[1], ARGV[1], 'PX', ARGV[6]) "
     "    if room == ARGV[2] then return {'seat', old} end "
     "    return {'push', old} "
@@ -94,6 +95,8 @@ constexpr size_t kMaxUnreleased = 20000;
 // A seat's record lives this long unless its node renews it (each node does every few seconds).
 constexpr int kSeatTtlMs = 30000;
 constexpr int kSeatRenewTicks = 10;
+// A reconnect that finds its seat's record still without the session's proof asks again this often.
+constexpr int kClaimRetryMs = 50;
 // Packets a connection may send while its login waits for Redis.
 constexpr size_t kMaxHeld = 64;
 
@@ -119,15 +122,31 @@ std::optional<uint32_t> parse_u32(const std::string& s) {
 // What a seat's record keeps of a session's token: its SHA-256 in hex, so that neither Redis nor a log line
 // that quotes a record hands out what takes the seat over.
 std::string token_proof(const std::array<uint8_t, 16>& token) {
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    SHA256(token.data(), token.size(), digest);
     static const char kHex[] = "0123456789abcdef";
     std::string hex;
-    for (unsigned char b : digest) {
+    for (uint8_t b : room::session_proof(token)) {
         hex += kHex[b >> 4];
         hex += kHex[b & 15];
     }
     return hex;
+}
+
+// The proof a seat's record names ("ROOM NODE CONNECTION ADDRESS PROOF"), all zero when it names none.
+room::SessionProof proof_of(const std::string& record) {
+    room::SessionProof proof{};
+    const size_t at = record.rfind(' ');
+    if (at == std::string::npos || record.size() - at - 1 != 2 * proof.size())
+        return {};
+    auto nibble = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    for (size_t i = 0; i < proof.size(); ++i) {
+        const int hi = nibble(record[at + 1 + 2 * i]), lo = nibble(record[at + 2 + 2 * i]);
+        if (hi < 0 || lo < 0)
+            return {};
+        proof[i] = uint8_t(hi << 4 | lo);
+    }
+    return proof;
 }
 
 // A seat's record without the session's proof ("ROOM NODE CONNECTION ADDRESS").
@@ -221,7 +240,7 @@ ClusterNode::ClusterNode(asio::io_context& io, ClusterConfig config)
               c.log = config_.log;
           return c;
       }()),
-      timer_(io) {}
+      timer_(io), claim_timer_(io) {}
 
 ClusterNode::~ClusterNode() {
     stop();
@@ -307,6 +326,7 @@ void ClusterNode::stop() {
         return;
     stopped_ = true;
     timer_.cancel();
+    claim_timer_.cancel();
     // The others need not wait for the leases to run out.
     std::vector<std::vector<std::string>> cmds;
     for (const auto& [room, h] : homed_)
@@ -572,6 +592,17 @@ void ClusterNode::login_resolved(room::ConnId conn, uint64_t ticket, bool asked_
         verdict = claim.elements[0].str;
         before = claim.elements[1].str;
     }
+    if (verdict == "wait") {
+        // Nothing was written. Never seated without the proof: asked again until it is there or the time is
+        // up; then the login is answered with a result its client tries again after, not with a final one.
+        l.seat_record.clear();
+        if (now_ms() - l.pending_since < config_.proof_wait_ms)
+            return claim_later(conn, ticket);
+        log_unauthenticated("login of user " + std::to_string(l.user) + " into room " +
+                            std::to_string(l.room) + " refused for now: the seat's record (" + before +
+                            ") names no session's proof yet");
+        return refuse(room::kLoginNoRoomServer);
+    }
     if (verdict == "refuse") {
         l.seat_record.clear();
         log_unauthenticated("login of user " + std::to_string(l.user) + " into room " +
@@ -610,6 +641,28 @@ void ClusterNode::login_resolved(room::ConnId conn, uint64_t ticket, bool asked_
         out.insert(out.end(), more.begin(), more.end());
     }
     deliver(out);
+}
+
+void ClusterNode::claim_later(room::ConnId conn, uint64_t ticket) {
+    claims_waiting_.emplace_back(conn, ticket);
+    if (claim_timer_armed_)
+        return;
+    claim_timer_armed_ = true;
+    claim_timer_.expires_after(std::chrono::milliseconds(kClaimRetryMs));
+    claim_timer_.async_wait([this](std::error_code ec) {
+        if (ec)
+            return;
+        claim_timer_armed_ = false;
+        const auto waiting = std::move(claims_waiting_);
+        claims_waiting_.clear();
+        for (const auto& [conn, ticket] : waiting) {
+            auto it = locals_.find(conn);
+            if (it == locals_.end() || it->second.phase != Local::Resolving || it->second.ticket != ticket)
+                continue; // gone meanwhile
+            if (auto login = proto::Login::decode(it->second.login.data(), it->second.login.size()))
+                start_login(conn, it->second, *login);
+        }
+    });
 }
 
 std::string ClusterNode::home_from(uint32_t room, const Reply& set, const Reply& get, bool rebuild,
@@ -1032,6 +1085,7 @@ void ClusterNode::send_rejoin(uint32_t room, const std::string& home) {
             Rejoin::Member m;
             m.conn = c;
             m.block = l.block;
+            m.proof = proof_of(l.seat_record);
             m.watching.assign(l.watching.begin(), l.watching.end());
             j.members.push_back(std::move(m));
         }
@@ -1203,7 +1257,7 @@ void ClusterNode::become_home(uint32_t room, bool rebuild, Out& out) {
         l.home = config_.node;
         if (hub_.rights_of(room, l.user))
             continue;
-        hub_.adopt(c, room, l.block);
+        hub_.adopt(c, room, l.block, proof_of(l.seat_record));
         l.in_hub = true;
         seats_[c] = {room, l.user};
         h.seats.insert(c);
@@ -1661,7 +1715,7 @@ void ClusterNode::on_rejoin(const Rejoin& j, Out& out) {
         if (host && *host != block.user_id)
             block.rights &= ~uint32_t(pkt::kRightHost);
         block.rights &= room::kHostRights;
-        hub_.adopt(c, j.room, block);
+        hub_.adopt(c, j.room, block, m.proof);
         virtuals_[c].seated = true;
         seats_[c] = {j.room, block.user_id};
         h.seats.insert(c);

@@ -20,7 +20,10 @@
 // and wherever it is homed, is held to the rules of one room server: a reconnect that brings the seated
 // session's token, from whatever address, takes the seat and pushes the first session out (it is told why
 // and gets result 5, which its client takes as final); anything else is refused with result 5 before the
-// record changes. A record whose node is gone counts for nothing.
+// record changes. A record whose node is gone counts for nothing. A reconnect with a token that finds the
+// record without its proof yet (written a moment after the token left) asks again for a short while, then
+// is answered 6, which its client retries. A room's new home keeps each member's proof (from the member's
+// node), so the members' sessions keep their seats through a failover.
 //
 // Redis is never waited for on the I/O thread: its commands run on the AsyncStore's thread, in order, and the
 // node goes on with their answers. Logins wait for theirs (and the connection's later packets wait behind its
@@ -65,6 +68,9 @@ struct ClusterConfig {
     int status_interval_s = 60;
     int redis_timeout_ms = 500; // one round trip to Redis
     int login_redis_ms = 1500;  // a login's questions to Redis unanswered this long: result 6
+    // A reconnect whose seat's record does not name the session's proof yet (its writing is under way) asks
+    // Redis again for this long after the login came, then is answered 6 (its client tries again).
+    int proof_wait_ms = 1500;
     std::function<void(const std::string&)> log;
 };
 
@@ -167,6 +173,8 @@ private:
     // Edge side.
     void start_login(room::ConnId conn, Local& l, const proto::Login& login);
     void login_resolved(room::ConnId conn, uint64_t ticket, bool asked_lease, AsyncStore::Replies r);
+    // The login's claim of its seat asked again shortly (the seat's record names no proof yet).
+    void claim_later(room::ConnId conn, uint64_t ticket);
     // The home of a room from a lease's SET NX and GET replies; empty when neither names a valid node.
     std::string home_from(uint32_t room, const Reply& set, const Reply& get, bool rebuild, Out& out);
     // Sends away the session a record names (on this node, or through its node).
@@ -250,6 +258,9 @@ private:
     AsyncStore store_;
     room::RoomHub hub_;
     asio::steady_timer timer_;
+    asio::steady_timer claim_timer_;
+    bool claim_timer_armed_ = false;
+    std::vector<std::pair<room::ConnId, uint64_t>> claims_waiting_; // (connection, its login's ticket)
 
     std::map<room::ConnId, Local> locals_;
     std::map<uint32_t, View> views_;

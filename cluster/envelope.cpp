@@ -230,6 +230,7 @@ proto::Bytes Rejoin::encode() const {
         uint8_t block[proto::UserBlock::kSize];
         m.block.encode_into(block);
         w.bytes(block, sizeof block);
+        w.bytes(m.proof.data(), m.proof.size());
         w.u16(uint16_t(m.watching.size()));
         for (uint32_t u : m.watching)
             w.u32(u);
@@ -245,7 +246,8 @@ std::optional<Rejoin> Rejoin::decode(const uint8_t* p, size_t n) {
     j.node = r.name();
     j.room = r.u32();
     const size_t count = r.u32();
-    if (!r.ok() || count > kMaxRejoinUsers || count * (8 + proto::UserBlock::kSize + 2) > r.left())
+    if (!r.ok() || count > kMaxRejoinUsers ||
+        count * (8 + proto::UserBlock::kSize + Rejoin::Member{}.proof.size() + 2) > r.left())
         return std::nullopt;
     for (size_t i = 0; i < count; ++i) {
         Member m;
@@ -257,6 +259,10 @@ std::optional<Rejoin> Rejoin::decode(const uint8_t* p, size_t n) {
         if (!b)
             return std::nullopt;
         m.block = *b;
+        const uint8_t* proof = r.take(m.proof.size());
+        if (!proof)
+            return std::nullopt;
+        std::memcpy(m.proof.data(), proof, m.proof.size());
         const size_t watches = r.u16();
         if (!r.ok() || watches > kMaxWatches)
             return std::nullopt;

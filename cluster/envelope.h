@@ -5,13 +5,15 @@
 //   Up      an edge to a room's home: one packet of one of its connections (the login included)
 //   Gone    an edge to a room's home: that connection closed
 //   Down    a home to an edge: packets for the edge's connections, each payload once with its receivers
-//   Rejoin  an edge to a room's new home: the members it holds, with their rights, state and watches
+//   Rejoin  an edge to a room's new home: the members it holds, with their rights, state, watches and the
+//           SHA-256 of their sessions' tokens
 //   Homed   to every node: a room has a new home
 //   Bye     to every node: a node is ending
 //   State   a home to an edge: a member's rights and microphone as the room holds them
 //   Push    to a user's node: that connection's user logged in again elsewhere; it is sent away
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -70,6 +72,9 @@ struct Rejoin {
     struct Member {
         uint64_t conn = 0;
         proto::UserBlock block;
+        // The SHA-256 of the member's session token (all zero: none known): the new home lets the session's
+        // reconnect take its seat over, as the old one would have.
+        std::array<uint8_t, 32> proof{};
         std::vector<uint32_t> watching; // the users this member watches
     };
     std::string node;

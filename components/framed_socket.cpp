@@ -1,17 +1,22 @@
 // Framed connection (see framed_socket.h).
 #include "components/framed_socket.h"
 
-#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
 
-FramedSocket::FramedSocket(asio::ip::tcp::socket socket, size_t send_cap)
-    : socket_(std::move(socket)), send_cap_(send_cap), read_buf_(kFirstReadBuffer) {
+namespace {
+// Every write ends a segment of its own: the kernel then checks TCP_NOTSENT_LOWAT before each write, and
+// never adds to a segment that waits unsent.
+constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT | MSG_EOR;
+} // namespace
+
+FramedSocket::FramedSocket(asio::ip::tcp::socket socket, size_t send_cap, Threads threads)
+    : socket_(std::move(socket)), send_cap_(send_cap), read_buf_(kFirstReadBuffer), threads_(threads),
+      mutex_(threads == Threads::Any) {
     // The executor is kept in a local: target() points into it, so a temporary would be gone by the call.
     const auto executor = socket_.get_executor();
     if (const auto* io = executor.target<asio::io_context::executor_type>())
@@ -77,7 +82,7 @@ void FramedSocket::drop_oldest(std::deque<SharedFrame>& lane) {
     ++dropped_;
 }
 
-bool FramedSocket::send_shared(SharedFrame frame, Lane lane, bool batch) {
+bool FramedSocket::send_shared(const SharedFrame& frame, Lane lane, bool batch) {
     if (closed_ || draining_ || !frame)
         return false;
     const size_t size = frame->size();
@@ -95,14 +100,14 @@ bool FramedSocket::send_shared(SharedFrame frame, Lane lane, bool batch) {
             if (n == size)
                 return true;
             if (n > 0) {
-                partial_ = std::move(frame);
+                partial_ = frame;
                 partial_done_ = n;
                 queued_bytes_ += size - n;
                 writing_ = true;
                 start_writing = true;
             }
         }
-        if (!start_writing && !queue(std::move(frame), lane))
+        if (!start_writing && !queue(frame, lane))
             return false;
         if (!writing_) {
             writing_ = true;
@@ -120,12 +125,12 @@ bool FramedSocket::send_shared(SharedFrame frame, Lane lane, bool batch) {
     return true;
 }
 
-bool FramedSocket::queue_shared(SharedFrame frame, Lane lane, bool* start_writer) {
+bool FramedSocket::queue_shared(const SharedFrame& frame, Lane lane, bool* start_writer) {
     *start_writer = false;
     if (closed_ || draining_ || !frame)
         return false;
     std::lock_guard lock(mutex_);
-    if (draining_ || !queue(std::move(frame), lane))
+    if (draining_ || !queue(frame, lane))
         return false;
     if (!writing_) {
         writing_ = true;
@@ -134,7 +139,7 @@ bool FramedSocket::queue_shared(SharedFrame frame, Lane lane, bool* start_writer
     return true;
 }
 
-bool FramedSocket::queue(SharedFrame frame, Lane lane) {
+bool FramedSocket::queue(const SharedFrame& frame, Lane lane) {
     const size_t size = frame->size();
     switch (lane) {
     case Lane::Video:
@@ -147,7 +152,7 @@ bool FramedSocket::queue(SharedFrame frame, Lane lane) {
             return false;
         }
         video_bytes_ += size;
-        video_.push_back(std::move(frame));
+        video_.push_back(frame);
         break;
     case Lane::Voice:
         // A listener behind by more than a few hundred milliseconds gets the newest speech.
@@ -159,7 +164,7 @@ bool FramedSocket::queue(SharedFrame frame, Lane lane) {
             ++dropped_;
             return false;
         }
-        voice_.push_back(std::move(frame));
+        voice_.push_back(frame);
         break;
     case Lane::Control:
         // Control packets make room by dropping waiting video and voice, never a frame being written.
@@ -172,35 +177,18 @@ bool FramedSocket::queue(SharedFrame frame, Lane lane) {
                        [self = shared_from_this()] { self->fail("peer does not take its packets"); });
             return false;
         }
-        control_.push_back(std::move(frame));
+        control_.push_back(frame);
         break;
     }
     queued_bytes_ += size;
     return true;
 }
 
-size_t FramedSocket::room_in_kernel(size_t next) {
-    // The kernel is asked only when what was written since its last answer may have come near the limit,
-    // or, while its answers are "nothing unsent" (a receiver that keeps up), past a growing allowance.
-    const size_t want = std::min(next, kWriteChunk);
-    if (unsent_bound_ + want > ask_after_) {
-        int unsent = 0;
-        unsent_bound_ =
-            ioctl(socket_.native_handle(), SIOCOUTQNSD, &unsent) == 0 ? size_t(std::max(unsent, 0)) : 0;
-        ask_after_ = unsent_bound_ == 0 ? std::min(2 * ask_after_, kTrustedWrites) : size_t(kKernelUnsent);
-    }
-    // Past the allowance's first step, what was written since the kernel last said "nothing unsent" is taken
-    // as sent.
-    const size_t unsent = ask_after_ > size_t(kKernelUnsent) ? 0 : unsent_bound_;
-    return unsent >= size_t(kKernelUnsent) ? 0 : std::min(kWriteChunk, size_t(kKernelUnsent) - unsent);
-}
-
 size_t FramedSocket::send_when_idle(const std::vector<uint8_t>& frame) {
-    // A frame larger than the room left takes the queued path, which cuts it to the room.
-    if (frame.size() > room_in_kernel(frame.size()))
+    // A frame larger than one write takes the queued path, which cuts it.
+    if (frame.size() > write_limit_)
         return 0;
-    const ssize_t sent =
-        ::send(socket_.native_handle(), frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    const ssize_t sent = ::send(socket_.native_handle(), frame.data(), frame.size(), kSendFlags);
     if (sent < 0) {
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             // Reported from the loop, never from inside a sender's call (which may be walking connections).
@@ -209,17 +197,16 @@ size_t FramedSocket::send_when_idle(const std::vector<uint8_t>& frame) {
                         why = std::error_code(errno, std::system_category()).message()] { self->fail(why); });
         return 0;
     }
-    unsent_bound_ += size_t(sent);
     return size_t(sent);
 }
 
 bool FramedSocket::on_io_thread() {
-    return io_ && io_->get_executor().running_in_this_thread();
+    return threads_ == Threads::IoOnly || (io_ && io_->get_executor().running_in_this_thread());
 }
 
 void FramedSocket::write_front() {
     for (;;) {
-        bool flush_done = false, wait_for_room = false;
+        bool flush_done = false;
         size_t bytes = 0;
         {
             std::lock_guard lock(mutex_);
@@ -227,104 +214,108 @@ void FramedSocket::write_front() {
                 writing_ = false;
                 return;
             }
-            const SharedFrame* first = !control_.empty() ? &control_.front()
-                                       : !voice_.empty() ? &voice_.front()
-                                       : !video_.empty() ? &video_.front()
-                                                         : nullptr;
-            if (!partial_ && !first) {
+            bytes = gather();
+            if (bytes == 0) {
                 writing_ = false;
                 flush_done = draining_;
-            } else {
-                // What the kernel may still take without holding more than kKernelUnsent unsent: the rest
-                // waits here, where a control frame can overtake it. The kernel is asked only when what was
-                // written since its last answer may have come near the limit.
-                const size_t room =
-                    room_in_kernel(partial_ ? partial_->size() - partial_done_ : (*first)->size());
-                wait_for_room = room == 0;
-                in_flight_.clear();
-                gather_.clear();
-                // A frame begun goes on first; then whole frames by lane, the last one cut to the room left
-                // (its rest goes next, before anything else).
-                auto add = [&](const SharedFrame& f, size_t from) {
-                    const size_t n = std::min(f->size() - from, room - bytes);
-                    gather_.push_back(asio::buffer(f->data() + from, n));
-                    bytes += n;
-                };
-                if (partial_ && room > 0)
-                    add(partial_, partial_done_);
-                auto take = [&](std::deque<SharedFrame>& lane, Lane kind) {
-                    while (!lane.empty() && bytes < room && gather_.size() < kGatherFrames) {
-                        if (kind == Lane::Video)
-                            video_bytes_ -= lane.front()->size();
-                        in_flight_.push_back({std::move(lane.front()), kind});
-                        lane.pop_front();
-                        add(in_flight_.back().frame, 0);
-                    }
-                };
-                take(control_, Lane::Control);
-                take(voice_, Lane::Voice);
-                take(video_, Lane::Video);
             }
         }
         if (flush_done)
             finish_flush();
-        if (flush_done || (!wait_for_room && bytes == 0))
+        if (bytes == 0)
             return;
-        if (!wait_for_room) {
-            // One send that the socket usually takes whole: no asynchronous operation, no completion to run.
-            std::error_code ec;
-            size_t n = 0;
-            if (gather_.size() == 1) {
-                // One frame (the usual case of a fan-out): a plain send, as cheap as the kernel offers.
-                const ssize_t sent = ::send(socket_.native_handle(), gather_[0].data(), gather_[0].size(),
-                                            MSG_NOSIGNAL | MSG_DONTWAIT);
-                if (sent >= 0)
-                    n = size_t(sent);
-                else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                    ec = std::error_code(errno, std::system_category());
-            } else {
-                n = socket_.write_some(gather_, ec);
-                if (ec == asio::error::would_block || ec == asio::error::try_again) {
-                    ec.clear();
-                    n = 0;
-                }
-            }
-            if (ec) {
-                // Reported from the loop, never from inside a sender's call (which may be walking
-                // connections).
-                asio::post(socket_.get_executor(),
-                           [self = shared_from_this(), why = ec.message()] { self->fail(why); });
-                return;
-            }
-            const bool idle = written(n);
-            if (idle && !draining_)
-                return; // all written, nothing queued meanwhile
-            if (n == bytes)
-                continue; // anything queued meanwhile goes next
-            wait_for_room = true;
+        // One send that the socket usually takes whole: no asynchronous operation, no completion to run.
+        std::error_code ec;
+        const size_t n = write_gathered(ec);
+        if (ec) {
+            // Reported from the loop, never from inside a sender's call (which may be walking connections).
+            asio::post(socket_.get_executor(),
+                       [self = shared_from_this(), why = ec.message()] { self->fail(why); });
+            return;
         }
-        // The socket has room again when the unsent bytes fell below half of kKernelUnsent (the kernel's
-        // rule).
-        socket_.async_wait(asio::socket_base::wait_write, [self = shared_from_this()](std::error_code ec) {
-            if (ec) {
-                if (ec != asio::error::operation_aborted)
-                    self->fail(ec.message());
-                return;
-            }
-            // The kernel held data back: it is asked again, and again after every write until it says
-            // "nothing unsent".
-            self->unsent_bound_ = size_t(kKernelUnsent);
-            self->ask_after_ = size_t(kKernelUnsent);
-            self->write_front();
-        });
-        return;
+        const bool idle = written(n);
+        if (idle && !draining_)
+            return; // all written, nothing queued meanwhile
+        if (n < bytes) {
+            wait_for_room();
+            return;
+        }
+        // anything queued meanwhile goes next
     }
+}
+
+size_t FramedSocket::gather() {
+    const SharedFrame* first = !control_.empty() ? &control_.front()
+                               : !voice_.empty() ? &voice_.front()
+                               : !video_.empty() ? &video_.front()
+                                                 : nullptr;
+    if (!partial_ && !first)
+        return 0;
+    in_flight_.clear();
+    gather_.clear();
+    // A frame begun goes on first; then whole frames by lane, the last one cut to one write's size (its rest
+    // goes next, before anything else).
+    size_t bytes = 0;
+    auto add = [&](const SharedFrame& f, size_t from) {
+        const size_t n = std::min(f->size() - from, write_limit_ - bytes);
+        gather_.push_back(asio::buffer(f->data() + from, n));
+        bytes += n;
+    };
+    if (partial_)
+        add(partial_, partial_done_);
+    auto take = [&](std::deque<SharedFrame>& lane, Lane kind) {
+        while (!lane.empty() && bytes < write_limit_ && gather_.size() < kGatherFrames) {
+            if (kind == Lane::Video)
+                video_bytes_ -= lane.front()->size();
+            in_flight_.push_back({std::move(lane.front()), kind});
+            lane.pop_front();
+            add(in_flight_.back().frame, 0);
+        }
+    };
+    take(control_, Lane::Control);
+    take(voice_, Lane::Voice);
+    take(video_, Lane::Video);
+    return bytes;
+}
+
+size_t FramedSocket::write_gathered(std::error_code& ec) {
+    if (gather_.size() == 1) {
+        // One frame (the usual case of a fan-out): a plain send, as cheap as the kernel offers.
+        const ssize_t sent =
+            ::send(socket_.native_handle(), gather_[0].data(), gather_[0].size(), kSendFlags);
+        if (sent >= 0)
+            return size_t(sent);
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            ec = std::error_code(errno, std::system_category());
+        return 0;
+    }
+    const size_t n = socket_.send(gather_, MSG_EOR | MSG_DONTWAIT, ec);
+    if (ec == asio::error::would_block || ec == asio::error::try_again) {
+        ec.clear();
+        return 0;
+    }
+    return n;
+}
+
+void FramedSocket::wait_for_room() {
+    {
+        std::lock_guard lock(mutex_);
+        write_limit_ = kSlowWrite;
+    }
+    // The socket has room again when the unsent bytes fell below half of kKernelUnsent (the kernel's rule).
+    socket_.async_wait(asio::socket_base::wait_write, [self = shared_from_this()](std::error_code ec) {
+        if (ec) {
+            if (ec != asio::error::operation_aborted)
+                self->fail(ec.message());
+            return;
+        }
+        self->write_front();
+    });
 }
 
 bool FramedSocket::written(size_t bytes) {
     std::lock_guard lock(mutex_);
     queued_bytes_ -= bytes;
-    unsent_bound_ += bytes;
     if (partial_) {
         const size_t n = std::min(bytes, partial_->size() - partial_done_);
         partial_done_ += n;
@@ -362,9 +353,11 @@ bool FramedSocket::written(size_t bytes) {
         }
     }
     in_flight_.clear();
-    // All written and nothing queued meanwhile: the writer stops here, without another look.
+    // All written and nothing queued meanwhile: the writer stops here, without another look; the receiver
+    // has caught up.
     if (!partial_ && control_.empty() && voice_.empty() && video_.empty() && !closed_) {
         writing_ = false;
+        write_limit_ = kWriteChunk;
         return true;
     }
     return false;

@@ -8,7 +8,9 @@
 // (TCP_NOTSENT_LOWAT) and each write takes at most a small chunk of what waits, so a control frame queued
 // behind a slow receiver's video waits for the rest of one frame at most, not for megabytes already handed to
 // the kernel. Threads: start, close_after_sending and every callback run on the I/O thread; send_frame,
-// send_shared, try_send_now, close and the counters may be called from any thread.
+// send_shared, try_send_now, close and the counters may be called from any thread, unless the connection
+// was made for its I/O thread alone (Threads::IoOnly: a server's connections), which then calls everything
+// but close() and takes no lock.
 #pragma once
 
 #include <asio.hpp>
@@ -42,20 +44,23 @@ public:
     // One write takes at most this much of what waits (and at most so many frames), so a control frame
     // queued meanwhile soon goes.
     static constexpr size_t kWriteChunk = 16u << 10, kGatherFrames = 256;
-    // Unsent bytes the kernel may hold (TCP_NOTSENT_LOWAT, and checked before each write): at 80 KB/s, 8 KB
-    // is a tenth of a second that a control frame may wait behind.
+    // Unsent bytes past which the kernel takes no further write (TCP_NOTSENT_LOWAT; every write ends its
+    // own segment, MSG_EOR, so that the kernel checks the limit at each write rather than filling a segment
+    // it has begun): the kernel holds less than this plus one write. No system call asks it how much.
+    // Once the kernel held a write back, writes take at most kSlowWrite until the receiver has caught up:
+    // then less than 12 KB waits unsent, which at 80 KB/s is 0.15 s that a control frame may wait behind.
     static constexpr int kKernelUnsent = 8 << 10;
-    // Asking the kernel costs a system call: for a receiver that keeps up (the kernel said "nothing unsent"
-    // at each of the last asks) it is asked after 16, then 32 KB written, at most this much, so that a
-    // receiver that falls behind gets at most this much unsent before the limit holds again.
-    static constexpr size_t kTrustedWrites = 32u << 10;
+    static constexpr size_t kSlowWrite = kKernelUnsent / 2;
     // How long a closing connection may take to write its last words before it is closed anyway.
     static constexpr std::chrono::milliseconds kCloseLimit{1000};
 
     enum class Lane { Control, Voice, Video };
     using SharedFrame = std::shared_ptr<const std::vector<uint8_t>>;
+    // Who calls: any thread, or the I/O thread alone (no lock then).
+    enum class Threads { Any, IoOnly };
 
-    FramedSocket(asio::ip::tcp::socket socket, size_t send_cap = kDefaultSendCap);
+    FramedSocket(asio::ip::tcp::socket socket, size_t send_cap = kDefaultSendCap,
+                 Threads threads = Threads::Any);
 
     // Starts reading. The callbacks run on the I/O thread.
     void start(PacketFn on_packet, ClosedFn on_closed);
@@ -67,10 +72,10 @@ public:
     // The same for a frame that may be shared with other connections, in the given lane. Called on the I/O
     // thread, the write starts at once, or with `batch` once the handlers that are ready now have run, so
     // that what else is queued for this connection meanwhile goes in the same write.
-    bool send_shared(SharedFrame frame, Lane lane, bool batch = false);
+    bool send_shared(const SharedFrame& frame, Lane lane, bool batch = false);
     // A frame of a batch whose writes the caller starts itself: queued only. True when the caller must call
     // write_queued() for this connection once the batch is queued (its writer was idle). I/O thread.
-    bool queue_shared(SharedFrame frame, Lane lane, bool* start_writer);
+    bool queue_shared(const SharedFrame& frame, Lane lane, bool* start_writer);
     // Writes what queue_shared() queued. I/O thread.
     void write_queued() { write_front(); }
 
@@ -102,13 +107,17 @@ private:
     void write_front();
     // Puts a frame in its lane, dropping what the lane's rules drop; false when it was not queued. Mutex
     // held.
-    bool queue(SharedFrame frame, Lane lane);
-    // What the kernel may still take of a write whose next frame is `next` bytes, without holding more than
-    // kKernelUnsent unsent: the rest waits here, where a control frame can overtake it. Mutex held.
-    size_t room_in_kernel(size_t next);
-    // One send of a whole frame when nothing waits; what the socket took (0 also when the frame does not fit
-    // the room left, or on an error, which is reported from the loop). Mutex held; any thread.
+    bool queue(const SharedFrame& frame, Lane lane);
+    // One send of a whole frame when nothing waits; what the socket took (0 also when the frame is larger
+    // than one write, or on an error, which is reported from the loop). Mutex held; any thread.
     size_t send_when_idle(const std::vector<uint8_t>& frame);
+    // What waits is moved into in_flight_ and gather_ (a frame begun first, then control, voice, video), at
+    // most one write's worth; its size. Mutex held.
+    size_t gather();
+    // One write of gather_: what the socket took; an error is reported from the loop. I/O thread.
+    size_t write_gathered(std::error_code& ec);
+    // Goes on writing once the socket has room again. I/O thread.
+    void wait_for_room();
     bool on_io_thread();
     void fail(const std::string& why);
     // After a write: drops what was written, keeps a frame written in part, puts the untouched ones back.
@@ -129,7 +138,25 @@ private:
     framing::Decoder decoder_;
     std::vector<uint8_t> read_buf_;
 
-    mutable std::mutex mutex_;
+    // A mutex that locks only for a connection that more than one thread calls.
+    class Guard {
+    public:
+        explicit Guard(bool on) : on_(on) {}
+        void lock() {
+            if (on_)
+                mutex_.lock();
+        }
+        void unlock() {
+            if (on_)
+                mutex_.unlock();
+        }
+
+    private:
+        const bool on_;
+        std::mutex mutex_;
+    };
+    const Threads threads_;
+    mutable Guard mutex_;
     void drop_oldest(std::deque<SharedFrame>& lane);
     std::deque<SharedFrame> control_, voice_, video_; // frames not yet started
     size_t video_bytes_ = 0;
@@ -143,9 +170,7 @@ private:
     std::vector<asio::const_buffer> gather_;
     size_t queued_bytes_ = 0;
     bool writing_ = false;
-    // At most this many bytes are unsent in the kernel: its last answer plus what was written since.
-    size_t unsent_bound_ = 0;
-    size_t ask_after_ = kKernelUnsent; // written bytes (unsent_bound_) past which the kernel is asked
+    size_t write_limit_ = kWriteChunk; // kSlowWrite while the receiver is behind
     std::atomic<bool> closed_{false};
     std::atomic<bool> draining_{false}; // close_after_sending: no new frames, nothing read
     bool flushed_ = false;              // the end of the stream was sent; I/O thread

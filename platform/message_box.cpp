@@ -1,6 +1,8 @@
 // Message boxes with a non-interactive mode for tests.
 #include "platform/message_box.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -25,4 +27,22 @@ bool ask_yes_no(QWidget* parent, const QString& text, const QString& caption) {
     QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
+}
+
+void close_modal_windows_above(QWidget* window) {
+    // Each close ends one nested loop; a dialog that opens another one as it ends is closed in turn. The
+    // bound keeps a window that refuses to close from holding this here.
+    for (int i = 0; i < 32; ++i) {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            popup->close();
+            continue;
+        }
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == window)
+            return;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+    }
 }

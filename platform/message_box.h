@@ -12,3 +12,7 @@ void show_message_box(QWidget* parent, const QString& text, const QString& capti
 
 // A question with Yes and No, No the default, information icon. Non-interactive: the answer is No.
 bool ask_yes_no(QWidget* parent, const QString& text, const QString& caption);
+
+// Closes the menus, boxes and modal dialogs open above `window` (each answered as by Escape or its Cancel
+// button), so that a window that ends while one of them is open is not kept waiting under it by their loops.
+void close_modal_windows_above(QWidget* window);

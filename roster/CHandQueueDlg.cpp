@@ -88,7 +88,7 @@ void CHandQueueDlg::Refresh() {
             continue;
         const int64_t waited_s = std::max<int64_t>(0, (now - h.since_ms) / 1000);
         auto* item = new QTreeWidgetItem(list_);
-        item->setText(0, gbk_to_qstring(r->block.nickname));
+        item->setText(0, gbk_to_qstring(roster_.DisplayName(h.user_id)));
         item->setText(1, QDateTime::fromMSecsSinceEpoch(h.since_ms).toString("HH:mm:ss"));
         item->setText(2, t(roster_text::kMinutesSeconds).arg(waited_s / 60).arg(waited_s % 60));
         item->setData(0, Qt::UserRole, h.user_id);

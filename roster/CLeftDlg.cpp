@@ -185,6 +185,15 @@ void CLeftDlg::OnUserAdded(UserRecord& record) {
     const int index = roster_.IndexOf(record.block.user_id);
     if (index >= page_ * tiles_per_page_ && index < (page_ + 1) * tiles_per_page_)
         FillTile(index - page_ * tiles_per_page_, record);
+    // A second user of a nickname: the tiles of the first now name it with its user id too.
+    if (roster_.DisplayName(record.block.user_id) != record.block.nickname)
+        DescribeTiles();
+}
+
+void CLeftDlg::DescribeTiles() {
+    for (int s = 0; s < tiles_per_page_; ++s)
+        if (TileUser(s))
+            DescribeTile(s);
 }
 
 void CLeftDlg::OnUserRemoved(uint32_t user_id, size_t index) {
@@ -209,6 +218,8 @@ void CLeftDlg::OnUserRemoved(uint32_t user_id, size_t index) {
     for (int s = 0; s < tiles_per_page_; ++s)
         if (TileUser(s) == user_id)
             ClearTile(s);
+    // One who shared a nickname with the user who left goes back to the plain name.
+    DescribeTiles();
 }
 
 void CLeftDlg::Watch(UserRecord& record) {
@@ -369,7 +380,7 @@ void CLeftDlg::ClickTile(int slot, const QPoint& at) {
     const auto& icon = icons_;
     const uint32_t id = record->block.user_id;
     const bool own = record == roster_.Self();
-    const QString nick = gbk_to_qstring(record->block.nickname);
+    const QString nick = gbk_to_qstring(roster_.DisplayName(record->block.user_id));
     const QString caption = QString::fromUtf8(roster_text::kCaption);
     if (inside(L, L + icon[kTeacher].width(), T, T + icon[kTeacher].height()))
         return;
@@ -417,7 +428,7 @@ QString CLeftDlg::TileDescription(const UserRecord& record) {
     const auto& b = record.block;
     auto t = [](const char* utf8) { return QString::fromUtf8(utf8); };
     QStringList parts;
-    parts << gbk_to_qstring(b.nickname);
+    parts << gbk_to_qstring(roster_.DisplayName(b.user_id));
     if (&record == roster_.Self())
         parts << t(roster_text::kTileSelf);
     parts << t(b.rights & pkt::kRightHost ? roster_text::kTileHost : roster_text::kTileStudent);
@@ -445,7 +456,7 @@ void CLeftDlg::DescribeTile(int slot) {
         return;
     }
     const QString description = TileDescription(*record);
-    t->setAccessibleName(gbk_to_qstring(record->block.nickname));
+    t->setAccessibleName(gbk_to_qstring(roster_.DisplayName(record->block.user_id)));
     t->setAccessibleDescription(description + QString::fromUtf8("。") +
                                 QString::fromUtf8(roster_text::kTileHelp));
     t->setToolTip(description);
@@ -456,7 +467,7 @@ void CLeftDlg::ShowTileMenu(int slot, const QPoint& global) {
     if (!record || record == roster_.Self())
         return;
     const uint32_t id = record->block.user_id;
-    const QString nick = gbk_to_qstring(record->block.nickname);
+    const QString nick = gbk_to_qstring(roster_.DisplayName(record->block.user_id));
     delete tile_menu_;
     tile_menu_ = new QMenu(this);
     tile_menu_->setObjectName("tile_menu");

@@ -96,6 +96,8 @@ private:
     void AddHostEntries(uint32_t id, const QString& nick, bool may_speak);
     void Notice(const QString& text);
     void DescribeTile(int slot);
+    // Every filled tile of the page again (its names depend on who else is in the room).
+    void DescribeTiles();
     bool SelfIsHost();
     int SlotOfUser(uint32_t user_id) const;
 

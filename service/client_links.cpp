@@ -8,9 +8,20 @@ ClientLinks::ClientLinks(asio::io_context& io, ConnectionLimits limits, Logs log
     : io_(io), limits_(limits), logs_(std::move(logs)), gone_(std::move(gone)) {}
 
 room::ConnId ClientLinks::add(asio::ip::tcp::socket socket) {
-    const room::ConnId id = next_id_++;
-    auto framed = std::make_shared<FramedSocket>(std::move(socket), limits_.send_cap);
-    links_[id].socket = framed;
+    if (2 * (count_ + 1) > slots_.size())
+        grow();
+    const size_t mask = slots_.size() - 1;
+    room::ConnId id = next_id_;
+    while (slots_[id & mask].id != 0)
+        ++id;
+    next_id_ = id + 1;
+    // Only this thread writes to the connection: no lock per packet.
+    auto framed =
+        std::make_shared<FramedSocket>(std::move(socket), limits_.send_cap, FramedSocket::Threads::IoOnly);
+    Slot& slot = slots_[id & mask];
+    slot.id = id;
+    slot.link.socket = framed;
+    ++count_;
     opened(id, framed);
     // Before the login only a frame of the login's size is taken: nobody can make the server buffer a
     // megabyte without having logged in.
@@ -21,24 +32,43 @@ room::ConnId ClientLinks::add(asio::ip::tcp::socket socket) {
     return id;
 }
 
+void ClientLinks::grow() {
+    std::vector<Slot> larger(slots_.size() * 2);
+    const size_t mask = larger.size() - 1;
+    for (Slot& s : slots_)
+        if (s.id != 0)
+            larger[s.id & mask] = std::move(s);
+    slots_ = std::move(larger);
+}
+
+void ClientLinks::erase(room::ConnId id) {
+    Slot& s = slots_[id & (slots_.size() - 1)];
+    if (s.id != id)
+        return;
+    if (s.link.login_timer)
+        s.link.login_timer->cancel();
+    s = Slot{};
+    --count_;
+}
+
 void ClientLinks::receive(room::ConnId id, uint16_t type, const uint8_t* data, uint32_t size) {
-    if (links_.count(id))
+    if (link(id))
         on_frame(id, type, data, size);
 }
 
 void ClientLinks::make_room_for(const asio::ip::address& from) {
     std::vector<WaitingConnection> waiting;
-    for (const auto& [id, l] : links_)
-        if (waiting_for_login(id))
-            waiting.push_back({id, l.socket->remote_endpoint().address()});
+    for (const Slot& s : slots_)
+        if (s.id != 0 && waiting_for_login(s.id))
+            waiting.push_back({s.id, s.link.socket->remote_endpoint().address()});
     if (auto e = eviction_for(waiting, from, limits_))
         evict(e->id, e->why);
 }
 
 bool ClientLinks::give_way(const std::string& why) {
-    for (const auto& [id, l] : links_) {
-        if (may_give_way(id)) {
-            evict(id, why);
+    for (const Slot& s : slots_) {
+        if (s.id != 0 && may_give_way(s.id)) {
+            evict(s.id, why);
             return true;
         }
     }
@@ -46,29 +76,33 @@ bool ClientLinks::give_way(const std::string& why) {
 }
 
 void ClientLinks::evict(room::ConnId id, const std::string& why) {
-    auto l = links_.find(id);
-    if (l == links_.end())
+    Link* l = link(id);
+    if (!l)
         return;
     logs_.unauthenticated("connection " + std::to_string(id) + " closed for a newer one: " + why);
-    l->second.socket->close();
-    if (l->second.login_timer)
-        l->second.login_timer->cancel();
-    links_.erase(l);
+    l->socket->close();
+    erase(id);
     dropped(id);
     if (gone_)
         gone_(id, Gone::Evicted);
 }
 
 void ClientLinks::close_all() {
-    for (auto& [id, l] : links_)
-        l.socket->close();
-    links_.clear();
+    for (Slot& s : slots_) {
+        if (s.id == 0)
+            continue;
+        s.link.socket->close();
+        if (s.link.login_timer)
+            s.link.login_timer->cancel();
+        s = Slot{};
+    }
+    count_ = 0;
     dropped_all();
 }
 
 FramedSocket* ClientLinks::client(room::ConnId id) const {
-    auto l = links_.find(id);
-    return l == links_.end() ? nullptr : l->second.socket.get();
+    const Link* l = link(id);
+    return l ? l->socket.get() : nullptr;
 }
 
 void ClientLinks::arm_login_timer(room::ConnId id) {
@@ -76,48 +110,54 @@ void ClientLinks::arm_login_timer(room::ConnId id) {
         return;
     auto timer =
         std::make_shared<asio::steady_timer>(io_, std::chrono::milliseconds(limits_.login_timeout_ms));
-    links_[id].login_timer = timer;
+    link(id)->login_timer = timer;
     timer->async_wait([this, id](std::error_code ec) {
         if (ec || !waiting_for_login(id))
             return;
         // A connection that never logs in (a port scan, a stalled or foreign client) does not keep its place.
-        auto l = links_.find(id);
-        if (l == links_.end())
+        Link* l = link(id);
+        if (!l)
             return;
         logs_.unauthenticated("connection " + std::to_string(id) + " closed: no login in time");
-        l->second.socket->close();
-        links_.erase(l);
+        l->socket->close();
+        erase(id);
         dropped(id);
         if (gone_)
             gone_(id, Gone::Closed);
     });
 }
 
+void ClientLinks::end_login_timer(room::ConnId id) {
+    // Cancelled now rather than left to find the login done: a session costs no wake-up later.
+    if (Link* l = link(id); l && l->login_timer) {
+        l->login_timer->cancel();
+        l->login_timer.reset();
+    }
+}
+
 void ClientLinks::closed(room::ConnId id, const std::string& why) {
-    auto l = links_.find(id);
-    if (l == links_.end())
+    Link* l = link(id);
+    if (!l)
         return;
     const std::string line = "connection " + std::to_string(id) + " closed: " + why;
     if (logged_in(id))
         logs_.log(line);
     else
         logs_.unauthenticated(line);
-    if (l->second.login_timer)
-        l->second.login_timer->cancel();
     // The room's last packets (a final login result) still reach the client before its link closes.
-    l->second.socket->close_after_sending();
-    links_.erase(l);
+    l->socket->close_after_sending();
+    erase(id);
     dropped(id);
     if (gone_)
         gone_(id, Gone::Closed);
 }
 
 void ClientLinks::send_away(room::ConnId id) {
-    auto l = links_.find(id);
-    if (l == links_.end())
+    Link* l = link(id);
+    if (!l)
         return;
-    l->second.socket->close_after_sending();
-    links_.erase(l);
+    l->socket->close_after_sending();
+    erase(id);
     if (gone_)
         gone_(id, Gone::SentAway);
 }

@@ -1,7 +1,8 @@
 // The connections of a server past their accept, each read as frames: into rooms (RoomConnections) or passed
 // on to a room server (Relay). What they share lives here: before its login a connection may send only a
 // login-sized frame, it is closed when it does not log in in time, and it gives way to newer ones when too
-// many wait for their login. All calls, the hooks' included, are made on the server's I/O thread.
+// many wait for their login. All calls, the hooks' included, are made on the server's I/O thread, which is
+// also the only one that writes to the connections.
 #pragma once
 
 #include <asio.hpp>
@@ -10,7 +11,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "service/listener.h"
@@ -36,7 +36,8 @@ public:
     ClientLinks(const ClientLinks&) = delete;
     ClientLinks& operator=(const ClientLinks&) = delete;
 
-    // Takes an accepted connection and starts reading it; its id, which grows with every connection.
+    // Takes an accepted connection and starts reading it; its id, which grows with every connection (not by
+    // one each time: see Slot).
     room::ConnId add(asio::ip::tcp::socket socket);
     // A frame of connection `id` read before it came here (its login, read where it was accepted): handled
     // as if it had been read now, before anything read later.
@@ -46,7 +47,7 @@ public:
     // Closes a connection that may give its place to a newcomer when the places are taken; false when none
     // may.
     bool give_way(const std::string& why);
-    size_t size() const { return links_.size(); }
+    size_t size() const { return count_; }
     // Closes every connection, without telling anyone.
     void close_all();
     // The client's side of connection `id`, for the service's own messages to it; null when gone.
@@ -81,16 +82,34 @@ protected:
     void closed(room::ConnId id, const std::string& why);
     // Removes a connection the room sent away, after what was said to it last has gone out.
     void send_away(room::ConnId id);
+    // The link of connection `id`; null when it is gone.
+    Link* link(room::ConnId id) {
+        Slot& s = slots_[id & (slots_.size() - 1)];
+        return s.id == id ? &s.link : nullptr;
+    }
+    const Link* link(room::ConnId id) const { return const_cast<ClientLinks*>(this)->link(id); }
+    // Connection `id` has logged in: no time limit on its login any more.
+    void end_login_timer(room::ConnId id);
 
     asio::io_context& io_;
     ConnectionLimits limits_;
     Logs logs_;
-    std::unordered_map<room::ConnId, Link> links_; // looked up once per receiver of every packet
 
 private:
+    // The links, looked up once per receiver of every packet, without hashing: each id is chosen so that its
+    // place is free, the id modulo the table's size (a power of two). The table is kept at most half full,
+    // so a free place is near; when it doubles, ids apart modulo the old size stay apart modulo the new one.
+    struct Slot {
+        room::ConnId id = 0; // 0: free
+        Link link;
+    };
+    void erase(room::ConnId id);
+    void grow();
     void evict(room::ConnId id, const std::string& why);
     void arm_login_timer(room::ConnId id);
 
+    std::vector<Slot> slots_ = std::vector<Slot>(16);
+    size_t count_ = 0;
     GoneHook gone_;
     room::ConnId next_id_ = 1;
 };

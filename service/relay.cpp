@@ -171,8 +171,7 @@ void Relay::upstream_ready(room::ConnId id, asio::ip::tcp::socket up) {
     Client& c = it->second;
     c.connecting = false;
     c.upstream_tries = 0;
-    if (auto l = links_.find(id); l != links_.end() && l->second.login_timer)
-        l->second.login_timer->cancel();
+    end_login_timer(id);
     c.upstream = std::make_shared<FramedSocket>(std::move(up), options_.limits.send_cap);
     c.upstream->start(
         [this, id](uint16_t type, const uint8_t* p, uint32_t n) { from_room_server(id, type, p, n); },

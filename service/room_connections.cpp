@@ -41,13 +41,19 @@ void RoomConnections::on_frame(room::ConnId id, uint16_t type, const uint8_t* da
     const bool was_in = backend_->logged_in(id);
     deliver(backend_->on_packet(id, type, data, size));
     if (!was_in && backend_->logged_in(id))
-        if (auto l = links_.find(id); l != links_.end())
-            l->second.socket->set_max_frame(framing::kMaxLength);
+        entered(id);
+}
+
+void RoomConnections::entered(room::ConnId id) {
+    if (Link* l = link(id)) {
+        l->socket->set_max_frame(framing::kMaxLength);
+        end_login_timer(id);
+    }
 }
 
 void RoomConnections::from_service(room::ConnId id, uint16_t type, const proto::Bytes& payload) {
     static const uint8_t kNothing[1] = {0}; // an empty payload still points somewhere
-    if (links_.count(id))
+    if (link(id))
         deliver(backend_->on_packet(id, type, payload.empty() ? kNothing : payload.data(), payload.size()));
 }
 
@@ -57,8 +63,8 @@ void RoomConnections::deliver(const std::vector<room::Outgoing>& out) {
     uint16_t last_type = 0;
     FramedSocket::SharedFrame frame;
     for (const room::Outgoing& o : out) {
-        auto l = links_.find(o.to);
-        if (l == links_.end())
+        Link* l = link(o.to);
+        if (!l)
             continue;
         if (o.close) {
             // What the room said to it last (why it is sent away) still goes out first.
@@ -70,7 +76,7 @@ void RoomConnections::deliver(const std::vector<room::Outgoing>& out) {
             continue;
         if (o.type == pkt::kLoginResult && o.payload.size() >= 4 && o.payload.data()[0] == 0 &&
             o.payload.data()[1] == 0 && o.payload.data()[2] == 0 && o.payload.data()[3] == 0)
-            l->second.socket->set_max_frame(framing::kMaxLength); // logged in (also when answered later)
+            entered(o.to); // logged in (also when answered later)
         if (!frame || o.payload.identity() != last_payload || o.type != last_type || !last_payload) {
             frame = o.payload.frame(o.type);
             if (!frame)
@@ -84,11 +90,11 @@ void RoomConnections::deliver(const std::vector<room::Outgoing>& out) {
         // one handler writes for every receiver of the turn.
         const FramedSocket::Lane lane = lane_of(o.type);
         if (lane != FramedSocket::Lane::Control) {
-            l->second.socket->send_shared(frame, lane);
+            l->socket->send_shared(frame, lane);
             continue;
         }
         bool start_writer = false;
-        if (!l->second.socket->queue_shared(frame, lane, &start_writer) || !start_writer)
+        if (!l->socket->queue_shared(frame, lane, &start_writer) || !start_writer)
             continue;
         if (pending_->empty())
             asio::post(io_, [pending = pending_] {
@@ -97,6 +103,6 @@ void RoomConnections::deliver(const std::vector<room::Outgoing>& out) {
                 for (const auto& socket : now)
                     socket->write_queued();
             });
-        pending_->push_back(l->second.socket);
+        pending_->push_back(l->socket);
     }
 }

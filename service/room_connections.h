@@ -33,6 +33,8 @@ private:
     bool waiting_for_login(room::ConnId id) const override { return !backend_->logged_in(id); }
     bool logged_in(room::ConnId id) const override { return backend_->logged_in(id); }
     void dropped(room::ConnId id) override { deliver(backend_->on_disconnect(id)); }
+    // Connection `id` logged in: it may send frames of any size, and its login has no time limit.
+    void entered(room::ConnId id);
     void deliver(const std::vector<room::Outgoing>& out);
 
     // Connections with control packets queued in this turn of the loop; one handler at its end writes them

@@ -7,6 +7,7 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <openssl/rand.h>
+#include <openssl/sha.h>
 
 #include <algorithm>
 #include <chrono>
@@ -41,6 +42,12 @@ std::array<uint8_t, 20> expected_key(const std::string& secret, uint32_t user, u
     HMAC(EVP_sha1(), secret.data(), int(secret.size()),
          reinterpret_cast<const unsigned char*>(message.data()), message.size(), key.data(), &len);
     return key;
+}
+
+SessionProof session_proof(const std::array<uint8_t, 16>& token) {
+    SessionProof proof{};
+    SHA256(token.data(), token.size(), proof.data());
+    return proof;
 }
 
 SharedPayload::SharedPayload(uint16_t type, const uint8_t* data, size_t size)
@@ -230,7 +237,7 @@ std::vector<ConnId> RoomHub::connections_of(uint32_t room_id) const {
     return out;
 }
 
-void RoomHub::adopt(ConnId conn, uint32_t room_id, const proto::UserBlock& block) {
+void RoomHub::adopt(ConnId conn, uint32_t room_id, const proto::UserBlock& block, const SessionProof& proof) {
     Conn& c = conns_[conn];
     c.ip = block.ip;
     c.port = block.port;
@@ -245,7 +252,7 @@ void RoomHub::adopt(ConnId conn, uint32_t room_id, const proto::UserBlock& block
     m.block = block;
     m.changed();
     ++room.epoch;
-    config_.seats->take(block.user_id, {config_.hub_index, conn, block.ip, {}});
+    config_.seats->take(block.user_id, {config_.hub_index, conn, block.ip, proof});
 }
 
 bool RoomHub::adopt_watch(uint32_t room_id, uint32_t target, uint32_t watcher) {
@@ -430,8 +437,10 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
     // A user logged in on another connection: only a reconnect of that very session takes the seat over
     // (its earlier link is gone or going); anything else is refused.
     SeatBook::Holder me_holder{config_.hub_index, conn, c.ip, {}};
-    if (config_.session_tokens && RAND_bytes(me_holder.token.data(), int(me_holder.token.size())) != 1)
-        me_holder.token = {}; // never a known token: without randomness no takeover succeeds
+    std::array<uint8_t, 16> token{};
+    // Without randomness no token is known: no takeover succeeds.
+    if (config_.session_tokens && RAND_bytes(token.data(), int(token.size())) == 1)
+        me_holder.proof = session_proof(token);
     std::optional<SeatBook::Holder> pushed;
     if (!config_.seats->claim(
             l->user_id, me_holder, [&](const SeatBook::Holder& h) { return may_take_over(h, c, *l); },
@@ -478,7 +487,7 @@ void RoomHub::login(ConnId conn, Conn& c, const uint8_t* data, size_t size, Out&
     out.push_back({conn, pkt::kLoginResult, result.encode(), false});
     if (config_.session_tokens) {
         // A fresh token for every session: only the local service that holds it can take this seat over.
-        proto::SessionToken t{me_holder.token};
+        proto::SessionToken t{token};
         out.push_back({conn, pkt::kSessionToken, t.encode(), false});
     }
     out.reserve(out.size() + 2 * room.members.size() + 2);
@@ -526,9 +535,11 @@ bool RoomHub::may_take_over(const SeatBook::Holder& holder, const Conn& c, const
         return false;
     if (!config_.session_tokens)
         return holder.ip == c.ip;
-    static const std::array<uint8_t, 16> kNone{};
-    return l.token && CRYPTO_memcmp(l.token->data(), holder.token.data(), holder.token.size()) == 0 &&
-           CRYPTO_memcmp(holder.token.data(), kNone.data(), kNone.size()) != 0;
+    static const SessionProof kNone{};
+    if (!l.token || CRYPTO_memcmp(holder.proof.data(), kNone.data(), kNone.size()) == 0)
+        return false;
+    const SessionProof brought = session_proof(*l.token);
+    return CRYPTO_memcmp(brought.data(), holder.proof.data(), brought.size()) == 0;
 }
 
 void RoomHub::chat(Room& room, Member& from, const uint8_t* data, size_t size, Out& out) {

@@ -59,6 +59,12 @@ struct Outgoing {
     bool close = false;
 };
 
+// What a seat keeps of its session's token: the token's SHA-256, so that a seat brought back from elsewhere
+// (a cluster's new home) can be checked with what the cluster recorded, and nothing that holds seats hands
+// out the token itself.
+using SessionProof = std::array<uint8_t, 32>;
+SessionProof session_proof(const std::array<uint8_t, 16>& token);
+
 // Who holds each user's seat, for all the hubs of a process: one seat a user, whatever the room and whichever
 // I/O thread serves it. Thread-safe: hubs on different threads share one.
 class SeatBook {
@@ -67,7 +73,9 @@ public:
         int hub = 0; // which hub of the process
         ConnId conn = 0;
         uint32_t ip = 0;
-        std::array<uint8_t, 16> token{}; // the session's proof (session tokens)
+        // The SHA-256 of the session's token (session tokens): a reconnect that brings the token takes the
+        // seat over. All zero: no token is known, and no takeover succeeds.
+        SessionProof proof{};
     };
     // Seats `user` with `me` when the seat is free, or when `may_take(holder)` lets this login take it over
     // (the holder pushed out is then in `pushed_out`). False: refused, the seat stays with its holder.
@@ -166,9 +174,11 @@ public:
 
     // For a room rebuilt from what other servers still hold (a cluster's new home): the directory is filled
     // before logins; a member already known to the room's other users is seated without a login and without
-    // telling anyone; a watch is restored silently (false when the watched user is not seated yet).
+    // telling anyone, keeping its session (with `proof`, its session's reconnect takes the seat over as it
+    // would have at the old server); a watch is restored silently (false when the watched user is not seated
+    // yet).
     UserDirectory& directory() { return config_.directory; }
-    void adopt(ConnId conn, uint32_t room, const proto::UserBlock& block);
+    void adopt(ConnId conn, uint32_t room, const proto::UserBlock& block, const SessionProof& proof = {});
     bool adopt_watch(uint32_t room, uint32_t target, uint32_t watcher);
 
     // Lines about connections that have not logged in (drops, closes, refusals) share one limit for the

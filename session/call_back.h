@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "wire/protocol.h"
 
@@ -28,6 +29,14 @@ enum Request : int {
     kReqChatLine = 22,
     // A notice that ends with a file the client itself wrote, shown as a link that opens it.
     kReqFileNotice = 23,
+    // How the client names a user (Roster::DisplayName); answers 0 for an unknown user.
+    kReqDisplayName = 24,
+};
+
+// Request 24: the user and where the name (GBK) goes.
+struct DisplayNameRequest {
+    uint32_t user_id;
+    std::string* name;
 };
 
 // Request 23: the notice's text (GBK) and the file (UTF-8 path).

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "session/call_back.h"
+#include "session/user_record.h"
 
 namespace req {
 
@@ -46,6 +47,16 @@ inline UserRecord* FindUser(call_back& cb, uint32_t user_id) {
     FindUserRequest r{user_id, nullptr};
     cb.request(kReqFindUser, &r, sizeof r);
     return r.result;
+}
+// The name the client shows for a user: the nickname, with the user id while another user shares it. Falls
+// back to the record's nickname where the request is not answered.
+inline std::string DisplayName(call_back& cb, uint32_t user_id) {
+    std::string name;
+    DisplayNameRequest r{user_id, &name};
+    if (cb.request(kReqDisplayName, &r, sizeof r) != 0 && !name.empty())
+        return name;
+    const UserRecord* user = FindUser(cb, user_id);
+    return user ? user->block.nickname : std::string();
 }
 inline UserRecord* FindUserByNickname(call_back& cb, const std::string& gbk) {
     FindUserByNicknameRequest r{gbk.c_str(), nullptr};

@@ -79,6 +79,19 @@ UserRecord* Roster::FindByName(const std::string& nickname) {
     return nullptr;
 }
 
+std::string Roster::DisplayName(uint32_t user_id) const {
+    const UserRecord* user = nullptr;
+    for (const auto& u : users_)
+        if (u->block.user_id == user_id)
+            user = u.get();
+    if (!user)
+        return {};
+    for (const auto& u : users_)
+        if (u.get() != user && u->block.nickname == user->block.nickname)
+            return user->block.nickname + " (" + std::to_string(user_id) + ")";
+    return user->block.nickname;
+}
+
 int Roster::IndexOf(uint32_t user_id) const {
     for (size_t i = 0; i < users_.size(); ++i)
         if (users_[i]->block.user_id == user_id)

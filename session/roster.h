@@ -44,6 +44,10 @@ public:
     UserRecord* FindById(uint32_t user_id);
     // The first record whose nickname equals the text byte for byte.
     UserRecord* FindByName(const std::string& nickname);
+    // How the client names a user (GBK): the nickname, followed by the user id in brackets while another
+    // user in the room has the same nickname, so that two students of one name are told apart. Empty for
+    // an unknown user.
+    std::string DisplayName(uint32_t user_id) const;
     UserRecord* Self() { return self_; }
     // The position of a record in arrival order, or -1.
     int IndexOf(uint32_t user_id) const;

@@ -135,6 +135,13 @@ int Session::request(int type, void* data, int) {
             r->result = r->nickname ? roster_.FindByName(r->nickname) : nullptr;
         return 1;
     }
+    case kReqDisplayName: {
+        auto* r = static_cast<DisplayNameRequest*>(data);
+        if (!r || !r->name)
+            return 0;
+        *r->name = roster_.DisplayName(r->user_id);
+        return r->name->empty() ? 0 : 1;
+    }
     case kReqOutputMuted:
         return panels_.status_bar && panels_.status_bar->IsOutputMuted() ? 1 : 0;
     case kReqIsHost:

@@ -153,7 +153,7 @@ void SessionController::AddUser(const proto::UserBlock& block, bool entered) {
     if (panels().chat_input)
         panels().chat_input->AddRecipient(record.block.user_id, nickname);
     if (entered)
-        Notice(nickname + utf8_to_gbk(session_text::kEntered));
+        Notice(roster().DisplayName(record.block.user_id) + utf8_to_gbk(session_text::kEntered));
     if (host && panels().status_bar)
         panels().status_bar->ShowHost(nickname);
     ChangeUserCount(+1);
@@ -198,7 +198,8 @@ void SessionController::HandRaised(const proto::SpeakRequest& request) {
     roster().SetState(request.user_id, pkt::kStateHand, true);
     if (already)
         return; // asked again while waiting: the queue keeps its place, nobody is told twice
-    Notice(format(utf8_to_gbk(session_text::kHandRaised).c_str(), r->block.nickname.c_str()));
+    Notice(format(utf8_to_gbk(session_text::kHandRaised).c_str(),
+                  roster().DisplayName(r->block.user_id).c_str()));
     if (panels().sound && !(panels().status_bar && panels().status_bar->IsOutputMuted()))
         panels().sound->PlayAsync(path_join(path_join(install_folder_, "sound"), "hand.wav"));
 }
@@ -208,7 +209,8 @@ void SessionController::HandLowered(const proto::UserRef& who) {
     if (!r || !(r->block.state & pkt::kStateHand))
         return;
     roster().SetState(who.user_id, pkt::kStateHand, false);
-    Notice(format(utf8_to_gbk(session_text::kHandLowered).c_str(), r->block.nickname.c_str()));
+    Notice(format(utf8_to_gbk(session_text::kHandLowered).c_str(),
+                  roster().DisplayName(r->block.user_id).c_str()));
 }
 
 void SessionController::Ignored23(const uint8_t* data, size_t length) {
@@ -506,7 +508,8 @@ bool SessionController::GrantSpeech(uint32_t user_id) {
         return false;
     session_.Send(pkt::kSpeakControl, proto::SpeakControl{user_id, 1}.encode());
     roster().SetState(user_id, pkt::kStateHand, false);
-    Notice(format(utf8_to_gbk(session_text::kSpeechGrantedTo).c_str(), r->block.nickname.c_str()));
+    Notice(format(utf8_to_gbk(session_text::kSpeechGrantedTo).c_str(),
+                  roster().DisplayName(r->block.user_id).c_str()));
     return true;
 }
 
@@ -531,7 +534,8 @@ bool SessionController::RemoveFromClass(uint32_t user_id) {
         return false;
     if (!session_.Send(pkt::kRemoveUser, proto::UserRef{user_id}.encode()))
         return false;
-    Notice(format(utf8_to_gbk(session_text::kRemovedUser).c_str(), r->block.nickname.c_str()));
+    Notice(format(utf8_to_gbk(session_text::kRemovedUser).c_str(),
+                  roster().DisplayName(r->block.user_id).c_str()));
     return true;
 }
 

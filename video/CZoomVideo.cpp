@@ -99,18 +99,35 @@ QPoint CZoomVideo::PlaceIn(const QRect& area, const QSize& window) {
     return {x, y};
 }
 
-void CZoomVideo::ZoomOut() {
-    if (level_ == 0)
-        return;
-    --level_;
+void CZoomVideo::GoTo(int level) {
+    if (level == 4 && level_ != 4)
+        level_before_full_ = level_;
+    level_ = level;
     ApplyLevel(true);
 }
 
+void CZoomVideo::ZoomOut() {
+    if (level_ > 0)
+        GoTo(level_ - 1);
+}
+
 void CZoomVideo::ZoomIn() {
-    if (level_ == 4)
-        return;
-    ++level_;
-    ApplyLevel(true);
+    if (level_ < 4)
+        GoTo(level_ + 1);
+}
+
+void CZoomVideo::ShowFullScreen() {
+    GoTo(4);
+    level_before_full_ = -1;
+}
+
+void CZoomVideo::ToggleFullScreen() {
+    if (level_ != 4)
+        GoTo(4);
+    else if (level_before_full_ < 0)
+        AskOwnerToClose();
+    else
+        GoTo(level_before_full_);
 }
 
 void CZoomVideo::AskOwnerToClose() {
@@ -126,18 +143,21 @@ void CZoomVideo::keyPressEvent(QKeyEvent* e) {
             AskOwnerToClose();
         return;
     }
+    // The zoom window has the keyboard once it opened: the main window's F11 must work here too.
+    if (e->key() == Qt::Key_F11 && e->modifiers() == Qt::NoModifier) {
+        ToggleFullScreen();
+        return;
+    }
     if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)
         return;
     QWidget::keyPressEvent(e);
 }
 
 void CZoomVideo::mouseDoubleClickEvent(QMouseEvent*) {
-    if (level_ == 4) {
+    if (level_ == 4)
         ZoomOut();
-    } else {
-        level_ = 3;
-        ZoomIn();
-    }
+    else
+        GoTo(4);
 }
 
 void CZoomVideo::mousePressEvent(QMouseEvent* e) {

@@ -29,6 +29,10 @@ public:
     int top_strip() const { return top_.height(); }
     void ZoomOut();
     void ZoomIn();
+    // F11 (here or in the main window): the full screen, and again back to the size it came from; a window
+    // shown at the full screen from the start (ShowFullScreen) asks to be closed instead.
+    void ToggleFullScreen();
+    void ShowFullScreen();
     // The picture size of a level (0 x 0 for the full screen).
     static QSize LevelSize(int level);
     // Where a window of a level's size stands in the work area `area`: centred, but with its top strip on the
@@ -46,6 +50,8 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
 
 private:
+    // Changes the level and the window's size, remembering the level the full screen came from.
+    void GoTo(int level);
     void ApplyLevel(bool keep_corner);
     void AskOwnerToClose();
 
@@ -55,6 +61,8 @@ private:
     CSkinButtons skin_;
     ClxStatic* caption_;
     int level_ = 0;
+    // The level the full screen came from (-1: it was shown so from the start).
+    int level_before_full_ = -1;
     // A press on the top strip moves the window once the pointer has gone the drag distance, so a click or a
     // double click never leaves the window manager in a move.
     bool move_armed_ = false;

@@ -100,16 +100,17 @@ void VideoPicture::mousePressEvent(QMouseEvent* e) {
 }
 
 bool VideoPicture::ToggleFullScreen() {
-    if (CloseZoom())
+    if (zoom_) {
+        zoom_->ToggleFullScreen();
         return true;
+    }
     if (!CanZoom())
         return false;
     g_selected = this;
     ToggleZoom();
     if (!zoom_)
         return false;
-    for (int i = 0; i < 8 && !CZoomVideo::LevelSize(zoom_->level()).isEmpty(); ++i)
-        zoom_->ZoomIn();
+    zoom_->ShowFullScreen();
     zoom_->activateWindow();
     return true;
 }

@@ -27,8 +27,8 @@ public:
     QString caption() const;
     // Opens the zoom window (when there is something to show) or closes it.
     void ToggleZoom();
-    // Full screen: opens the zoom window at its largest size, or closes it when it is open. False when there
-    // is nothing to show.
+    // Full screen: opens the zoom window at its largest size; an open zoom window goes to the full screen and
+    // back (CZoomVideo::ToggleFullScreen). False when there is nothing to show.
     bool ToggleFullScreen();
     // Whether the picture shows a frame now (rather than its background).
     bool showing() const { return ShowsFrame(); }

@@ -415,6 +415,64 @@ TEST_F(DesktopTest, CornersResizeTheWindow) {
         << client->wait_widget("main_window").height();
 }
 
+// F11 works wherever the keyboard is: in the main window it opens the selected picture at the full screen
+// and closes it again; in a zoom window (which has the keyboard once it opened) it goes to the full screen
+// and back to the size it had. The other keys of the class work in a zoom window too.
+TEST_F(DesktopTest, F11GoesToTheFullScreenAndBackFromTheMainWindowAndFromAZoomWindow) {
+    const QSize full(1600, 1000);
+    auto zoom_size_is = [&](const QSize& size) {
+        return eventually([&] { return zoom().size() == size; }, 8000);
+    };
+    desktop.double_click(media.center().x(), media.center().y() - 30);
+    ASSERT_FALSE(zoom().isEmpty());
+    const QSize first = zoom().size();
+    desktop.key("F11");
+    EXPECT_TRUE(zoom_size_is(full)) << "F11 in the zoom window: " << zoom().width() << "x" << zoom().height();
+    desktop.screenshot(shot_path("f11_from_zoom"));
+    // The class's other keys work from the full screen too.
+    ASSERT_TRUE(client->wait_for_report("notice=本地麦克风已开启\n", 10000)) << client->report();
+    desktop.key("alt+a");
+    EXPECT_TRUE(client->wait_for_report("notice=本地麦克风已关闭\n", 10000)) << "Alt+A in the zoom window";
+    desktop.key("F11");
+    EXPECT_TRUE(zoom_size_is(first)) << "again: back to the size it had";
+    desktop.key("Escape");
+    ASSERT_TRUE(client->wait_gone("zoom_window"));
+
+    // From the main window: the selected picture at the full screen, and F11 again returns to the window.
+    desktop.click(media.center().x(), media.center().y() - 30);
+    ASSERT_FALSE(wait_widget_starting(*client, "focus:main_window", 5000).first.empty())
+        << "the main window has the keyboard again";
+    desktop.key("F11");
+    EXPECT_TRUE(zoom_size_is(full));
+    desktop.key("F11");
+    EXPECT_TRUE(client->wait_gone("zoom_window")) << "F11 again closes what F11 opened";
+    EXPECT_TRUE(process_running(pid));
+}
+
+// A window that ends while one of its dialogs or boxes is open (SIGTERM at a logout or shut-down) does not
+// wait under it: the dialog closes as by Cancel, the client and its service end.
+TEST_F(DesktopTest, TheClientEndsOnSIGTERMWhileADialogOrTheLeavingQuestionIsOpen) {
+    const QRect audio = client->wait_widget("main_window/1083");
+    ASSERT_FALSE(audio.isEmpty());
+    click_on(desktop, audio);
+    ASSERT_FALSE(client->wait_widget("CAudioSetup", 8000).isEmpty()) << "the audio setup dialog opens";
+    kill(pid, SIGTERM);
+    EXPECT_TRUE(ends(15000)) << "SIGTERM with the audio setup dialog open";
+    desktop.screenshot(shot_path("sigterm_with_dialog"));
+
+    // The leaving question is such a box too.
+    DesktopClient second(desktop);
+    const pid_t asked = second.start("second", {"userid=1002&roomid=2"});
+    ASSERT_TRUE(second.wait_for_report("notice=登录成功！\n", 20000, "second")) << second.report("second");
+    click_on(desktop, second.wait_widget("main_window/1069", 5000, "second"));
+    ASSERT_FALSE(wait_widget_starting(second, "QMessageBox/qt_msgbox_buttonbox/button:是", 10000, "second")
+                     .first.empty());
+    kill(asked, SIGTERM);
+    EXPECT_TRUE(wait_process(asked, 15000).has_value()) << "SIGTERM with the leaving question open";
+    EXPECT_TRUE(eventually([&] { return find_own_processes_by_exe(second.file("velmor")).empty(); }, 10000))
+        << "its service ends too";
+}
+
 TEST(DesktopStart, WithoutALinkTheStartScreenJoinsAndRemembers) {
     Desktop desktop;
     ASSERT_TRUE(desktop.ready()) << desktop.why_not();

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCharFormat>
@@ -64,6 +65,11 @@ struct SendDouble : call_back {
             auto* r = static_cast<FindUserByNicknameRequest*>(data);
             r->result = roster.FindByName(r->nickname);
             return 1;
+        }
+        case kReqDisplayName: {
+            auto* r = static_cast<DisplayNameRequest*>(data);
+            *r->name = roster.DisplayName(r->user_id);
+            return r->name->empty() ? 0 : 1;
         }
         case kReqOutputMuted:
             return muted;
@@ -356,7 +362,12 @@ TEST_F(ChatInput, RecipientsGoByUserIdNotByName) {
     cb.add(43, "小红");
     for (uint32_t id : {40u, 41u, 42u, 43u})
         chat.AddRecipient(id, cb.roster.FindById(id)->block.nickname);
-    // The second of two students with one name gets the line.
+    // A person can tell the two students of one name apart: each entry carries its user id.
+    EXPECT_EQ(chat.recipients()->itemText(1), "Tom");
+    EXPECT_EQ(chat.recipients()->itemText(2), "tom");
+    EXPECT_EQ(chat.recipients()->itemText(3), QString::fromUtf8("小红 (42)"));
+    EXPECT_EQ(chat.recipients()->itemText(4), QString::fromUtf8("小红 (43)"));
+    // The second of two students with one name gets the line, and the echo says which one.
     chat.recipients()->setCurrentIndex(4);
     chat.private_box()->setChecked(true);
     type("hi");
@@ -364,6 +375,9 @@ TEST_F(ChatInput, RecipientsGoByUserIdNotByName) {
     ASSERT_EQ(cb.sent.size(), 1u);
     EXPECT_EQ(cb.last().target, 43u);
     EXPECT_EQ(cb.last().private_flag, 1);
+    ASSERT_EQ(cb.echoes.size(), 1u);
+    EXPECT_NE(gbk_to_utf8(cb.echoes.back().header).find("<小红 (43)>"), std::string::npos)
+        << gbk_to_utf8(cb.echoes.back().header);
 
     // "tom" leaves: his entry goes, "Tom" stays.
     chat.OnUserLeft(41);
@@ -382,6 +396,7 @@ TEST_F(ChatInput, RecipientsGoByUserIdNotByName) {
     EXPECT_EQ(chat.recipients()->currentIndex(), 0);
     EXPECT_EQ(chat.recipients()->count(), 3);
     EXPECT_EQ(cb.notices.back(), "接收人已离开，消息将发给所有人");
+    EXPECT_EQ(chat.recipients()->itemText(2), QString::fromUtf8("小红")) << "alone with the name again";
 }
 
 TEST_F(ChatInput, FacePickerGridPlacementAndPicking) {
@@ -457,6 +472,11 @@ TEST_F(MessageLog, ReceivedLinesNameSenderAndRecipientAndPlayTheSound) {
         << "private names 你 whatever the target";
     EXPECT_NE(text().indexOf(QString::fromUtf8("<小红>对<小明>说：")), -1);
     EXPECT_EQ(sound.played, (std::vector<std::string>(3, "message.wav")));
+    // A second 小红 comes: which one wrote is said by the user id.
+    cb.add(31, "小红");
+    deliver_chat(log, a);
+    EXPECT_NE(text().indexOf(QString::fromUtf8("<小红 (30)>对<大家>说：")), -1);
+    sound.played.resize(3);
     cb.muted = true;
     deliver_chat(log, a);
     EXPECT_EQ(sound.played.size(), 3u) << "no sound while the output is muted";
@@ -514,6 +534,36 @@ TEST_F(MessageLog, NoticeDebugAndSystemLines) {
     EXPECT_NE(text().indexOf("shown"), -1);
     log.AddNoticeLine(std::string(400, 'n'));
     EXPECT_EQ(text().count('n'), 259 + 1) << "cut at 259 bytes (one more n is in 'shown')";
+}
+
+// A log that shows its newest line keeps showing it when it gets smaller (the window restored from
+// maximised).
+TEST_F(MessageLog, TheNewestLineStaysInSightWhenTheLogShrinks) {
+    log.resize(600, 700);
+    log.show();
+    for (int i = 0; i < 60; ++i)
+        log.AddNoticeLine("line " + std::to_string(i));
+    QScrollBar* bar = log.log()->verticalScrollBar();
+    ASSERT_TRUE(eventually([&] {
+        QCoreApplication::processEvents();
+        return bar->maximum() > 0 && bar->value() == bar->maximum();
+    }));
+    const int before = bar->maximum();
+    log.resize(400, 200);
+    EXPECT_TRUE(eventually([&] {
+        QCoreApplication::processEvents();
+        return bar->maximum() > before && bar->value() == bar->maximum();
+    })) << bar->value()
+        << " of " << bar->maximum();
+
+    // One scrolled up to read stays where it is.
+    bar->setValue(bar->maximum() / 2);
+    const int reading = bar->value();
+    log.resize(420, 260);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_LT(bar->value(), bar->maximum());
+    EXPECT_NEAR(bar->value(), reading, reading / 2);
 }
 
 TEST_F(MessageLog, ContextMenuRulesAndFaceTimerOnlyWhileShown) {

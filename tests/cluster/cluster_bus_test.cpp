@@ -30,6 +30,8 @@ Rejoin sample_rejoin() {
     m.block.user_id = 3;
     m.block.rights = 66;
     m.block.nickname = "Bob";
+    for (size_t i = 0; i < m.proof.size(); ++i)
+        m.proof[i] = uint8_t(0xA0 + i);
     m.watching = {1, 2};
     j.members.push_back(m);
     return j;
@@ -63,6 +65,7 @@ TEST(ClusterEnvelope, MessagesRoundTripAndEveryCutOneIsRefused) {
     ASSERT_TRUE(j);
     EXPECT_EQ(j->members.at(0).block.nickname, "Bob");
     EXPECT_EQ(j->members.at(0).watching, (std::vector<uint32_t>{1, 2}));
+    EXPECT_EQ(j->members.at(0).proof, sample_rejoin().members.at(0).proof);
     const proto::Bytes homed = Homed{9, "n1"}.encode();
     const proto::Bytes gone = Gone{"n1", 4}.encode();
     const proto::Bytes push = Push{"n2", 77}.encode();

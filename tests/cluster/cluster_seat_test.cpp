@@ -484,6 +484,118 @@ TEST(ClusterSeats, ASeatChangesHandsOnlyWithTheSessionsToken) {
         << "the token of a session that has ended takes nothing";
 }
 
+// A seat's record names its session's proof a moment after the session got its token: the node that serves
+// the session writes it. A reconnect that meets the record in that moment (here made to last) waits for the
+// proof rather than being refused for good: with the session's token it is let in; without a token, or with
+// a wrong one, it is refused all the same.
+TEST(ClusterSeats, AReconnectThatMeetsTheProofBeingWrittenWaitsForIt) {
+    ClusterEnv env;
+    ASSERT_TRUE(env.ready());
+    auto& a = env.start_node("a");
+    auto& b = env.start_node("b");
+    User host;
+    host.id = 1;
+    ASSERT_EQ(host.login(a.port(), 9), 0);
+    User holder;
+    holder.id = 12;
+    std::array<uint8_t, 16> token{};
+    ASSERT_EQ(login_at(holder.peer, b.port(), 12, 9, 0, std::nullopt, &token), 0);
+    cluster::Store store("127.0.0.1", env.redis_port(), 2000);
+    auto seat_record = [&] {
+        auto r = store.command({"GET", "quorin:seat:12"});
+        return r && r->type == cluster::Reply::String ? r->str : std::string();
+    };
+    ASSERT_TRUE(until({&host}, 3000, [&] {
+        const std::string r = seat_record();
+        return std::count(r.begin(), r.end(), ' ') == 4;
+    })) << seat_record();
+    const std::string record = seat_record();
+    const std::string unproven = record.substr(0, record.rfind(' '));
+
+    // A reconnect through the home while the record names no proof; the proof is written 200 ms later.
+    auto reconnect = [&](RoomPeer& p, std::optional<std::array<uint8_t, 16>> with) {
+        store.command({"SET", "quorin:seat:12", unproven, "PX", "30000"});
+        if (!p.connect(a.port()))
+            return -1;
+        proto::Login l;
+        l.user_id = 12;
+        l.room_id = 9;
+        l.flags = proto::Login::kReconnectFlag;
+        l.token = with;
+        p.send(pkt::kLogin, l.encode());
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        store.command({"SET", "quorin:seat:12", record, "PX", "30000"});
+        auto r = p.wait_for(pkt::kLoginResult, 5000);
+        auto decoded = r ? proto::LoginResult::decode(r->payload.data(), r->payload.size()) : std::nullopt;
+        return decoded ? int(decoded->result) : -1;
+    };
+    std::array<uint8_t, 16> wrong = token;
+    wrong[15] ^= 1;
+    RoomPeer none, guess;
+    EXPECT_EQ(reconnect(none, std::nullopt), 5) << "no token, no takeover";
+    EXPECT_EQ(reconnect(guess, wrong), 5) << "a wrong token takes nothing, also once the proof is there";
+    EXPECT_FALSE(holder.peer.wait_closed(300)) << "the holder keeps its seat";
+
+    RoomPeer back;
+    EXPECT_EQ(reconnect(back, token), 0) << "the session's own token takes the seat once its proof is there";
+    const PushedOut pushed = watch_pushed_out(holder, 5000);
+    EXPECT_TRUE(pushed.text && pushed.result5 && pushed.closed) << "the earlier session is sent away";
+}
+
+// Room 9's home (a) dies under a class with members on b and c. The node that takes the room over keeps each
+// member's session: a member's own reconnect with its token, through either node, takes its seat (the
+// earlier session is sent away), while a wrong token still takes nothing.
+TEST(ClusterSeats, MembersKeepTheirSessionsThroughAFailover) {
+    ClusterEnv env;
+    ASSERT_TRUE(env.ready());
+    auto& a = env.start_node("a");
+    auto& b = env.start_node("b");
+    auto& c = env.start_node("c");
+    User host, bea, cal;
+    host.id = 1, bea.id = 12, cal.id = 13;
+    ASSERT_EQ(host.login(a.port(), 9), 0); // the room is homed on a
+    ASSERT_EQ(bea.login(b.port(), 9), 0);
+    ASSERT_EQ(cal.login(c.port(), 9), 0);
+    ASSERT_TRUE(until({&host, &bea, &cal}, 5000, [&] {
+        return bea.token && cal.token && bea.roster.count(13) && cal.roster.count(12);
+    }));
+    cluster::Store store("127.0.0.1", env.redis_port(), 2000);
+    auto proven = [&](uint32_t user) {
+        auto r = store.command({"GET", "quorin:seat:" + std::to_string(user)});
+        return r && r->type == cluster::Reply::String && std::count(r->str.begin(), r->str.end(), ' ') == 4;
+    };
+    ASSERT_TRUE(until({&bea, &cal}, 3000, [&] { return proven(12) && proven(13); }));
+
+    env.kill_node("a");
+    // The room is back once a line from each member reaches the other through the new home.
+    int line = 0;
+    ASSERT_TRUE(until({&bea, &cal}, 20000, [&] {
+        const bool back = !bea.chat.empty() && !cal.chat.empty();
+        if (!back && line++ % 50 == 0) {
+            bea.say("b" + std::to_string(line));
+            cal.say("c" + std::to_string(line));
+        }
+        return back;
+    })) << "the room came back on b or c";
+    auto home = store.command({"GET", "quorin:home:9"});
+    ASSERT_TRUE(home && home->type == cluster::Reply::String);
+    std::printf("room 9 homed on %s after the failover\n", home->str.c_str());
+
+    for (auto [user, port] : {std::pair{&bea, c.port()}, std::pair{&cal, b.port()}}) {
+        SCOPED_TRACE("user " + std::to_string(user->id));
+        std::array<uint8_t, 16> wrong = *user->token;
+        wrong[3] ^= 0x10;
+        RoomPeer guess;
+        EXPECT_EQ(login_at(guess, port, user->id, 9, proto::Login::kReconnectFlag, wrong), 5)
+            << "a wrong token takes nothing";
+        RoomPeer back;
+        EXPECT_EQ(login_at(back, port, user->id, 9, proto::Login::kReconnectFlag, user->token), 0)
+            << "the session's own reconnect is let in through the other node";
+        const PushedOut pushed = watch_pushed_out(*user, 5000);
+        EXPECT_TRUE(pushed.text && pushed.result5 && pushed.closed) << "the earlier session is sent away";
+    }
+}
+
 // A user's local service relaying to a cluster node keeps the token the room gave its session: the client
 // never sees it, a replay of the user's login without it (the same address, the reconnect flag) is refused
 // at every node, and the client's own reconnect through its service is let in.

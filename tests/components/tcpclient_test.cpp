@@ -2,10 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -299,12 +303,17 @@ TEST(TcpClient, PacketsOfOneThreadKeepTheirOrderWhileThreadsSendTogether) {
 
 namespace {
 
-// A framed connection to `listener` (on `port`) that drops what it reads; `peer` gets the accepted end.
-std::shared_ptr<FramedSocket> framed_to(asio::io_context& io, int listener, uint16_t port, int* peer) {
+// A framed connection to `listener` (on `port`) that drops what it reads; `peer` gets the accepted end and
+// `fd` (when given) the connection's own descriptor.
+std::shared_ptr<FramedSocket> framed_to(asio::io_context& io, int listener, uint16_t port, int* peer,
+                                        FramedSocket::Threads threads = FramedSocket::Threads::Any,
+                                        int* fd = nullptr) {
     asio::ip::tcp::socket s(io);
     s.connect({asio::ip::address_v4::loopback(), port});
     *peer = accept(listener, nullptr, nullptr);
-    auto framed = std::make_shared<FramedSocket>(std::move(s));
+    if (fd)
+        *fd = s.native_handle();
+    auto framed = std::make_shared<FramedSocket>(std::move(s), FramedSocket::kDefaultSendCap, threads);
     framed->start([](uint16_t, const uint8_t*, uint32_t) {}, [](const std::string&) {});
     return framed;
 }
@@ -486,6 +495,81 @@ TEST(FramedSocketQueue, AnIdleSocketIsWrittenFromAnyThreadAndFramesKeepTheirOrde
 
     framed->close();
     EXPECT_FALSE(framed->try_send_now(numbered(kFrames + 1, 60)));
+    io.stop();
+    runner.join();
+    close(peer);
+    close(listener);
+}
+
+// A receiver that stops reading: whatever the frames' sizes and lanes, the kernel never holds more than
+// kKernelUnsent plus one write unsent, and once it is behind, plus one slow write, so that a control frame
+// queued later waits behind little. Without its check at every write the kernel fills the segment it has
+// begun, to some 50 KB on loopback. The connection is one of a server's (its I/O thread alone calls it,
+// without a lock); once the peer reads again, everything queued arrives whole and in order.
+TEST(FramedSocketQueue, AReceiverThatStopsReadingFindsLittleUnsentInTheKernel) {
+    asio::io_context io{1};
+    uint16_t port = 0;
+    const int listener = listen_on_loopback(&port);
+    int peer = -1, fd = -1;
+    auto framed = framed_to(io, listener, port, &peer, FramedSocket::Threads::IoOnly, &fd);
+    const size_t bound = size_t(FramedSocket::kKernelUnsent) + FramedSocket::kWriteChunk;
+    const size_t behind_bound = size_t(FramedSocket::kKernelUnsent) + FramedSocket::kSlowWrite;
+    uint32_t sent_controls = 0;
+    int most_unsent = 0;
+    for (int round = 0; round < 40; ++round) {
+        asio::post(io, [&] {
+            for (int i = 0; i < 20; ++i) {
+                const size_t size = i % 3 == 0 ? 40000 : 4096; // some frames larger than one write
+                framed->send_shared(std::make_shared<const std::vector<uint8_t>>(
+                                        framing::make_frame(10, std::vector<uint8_t>(size, 1))),
+                                    FramedSocket::Lane::Video);
+                framed->send_shared(std::make_shared<const std::vector<uint8_t>>(
+                                        framing::make_frame(40, std::vector<uint8_t>(100, 2))),
+                                    FramedSocket::Lane::Voice);
+            }
+            std::vector<uint8_t> control(300, 3);
+            std::memcpy(control.data(), &sent_controls, 4);
+            ++sent_controls;
+            framed->send_frame(framing::make_frame(2, control), false);
+        });
+        io.run_for(std::chrono::milliseconds(10));
+        int unsent = 0;
+        ASSERT_EQ(ioctl(fd, SIOCOUTQNSD, &unsent), 0);
+        most_unsent = std::max(most_unsent, unsent);
+        ASSERT_LE(size_t(unsent), bound) << "round " << round;
+        if (round >= 2) { // the peer's window closed in the first round
+            ASSERT_LE(size_t(unsent), behind_bound) << "round " << round;
+        }
+    }
+    EXPECT_GT(most_unsent, FramedSocket::kKernelUnsent / 2)
+        << "the peer's window closed: the limit was tried";
+
+    // The peer reads again: every control frame arrives, in order, and the stream stays whole.
+    std::thread runner([&] { io.run_for(std::chrono::seconds(20)); });
+    framing::Decoder d;
+    std::vector<uint32_t> controls;
+    std::vector<uint8_t> buf(64 * 1024);
+    bool whole = true;
+    while (controls.size() < sent_controls && whole) {
+        pollfd p{peer, POLLIN, 0};
+        if (poll(&p, 1, 5000) <= 0)
+            break;
+        const ssize_t n = recv(peer, buf.data(), buf.size(), 0);
+        if (n <= 0)
+            break;
+        whole = d.feed(buf.data(), size_t(n), [&](uint16_t type, const uint8_t* payload, uint32_t size) {
+            if (type == 2 && size == 300) {
+                uint32_t v = 0;
+                std::memcpy(&v, payload, 4);
+                controls.push_back(v);
+            }
+        });
+    }
+    EXPECT_TRUE(whole);
+    ASSERT_EQ(controls.size(), sent_controls);
+    for (uint32_t i = 0; i < sent_controls; ++i)
+        EXPECT_EQ(controls[i], i);
+    framed->close();
     io.stop();
     runner.join();
     close(peer);

@@ -46,13 +46,19 @@ protected:
         r.nickname = utf8_to_gbk("我");
         roster.AddSelf(r, 1);
     }
-    void user(uint32_t id, uint32_t rights = 66, uint32_t fourcc = 0) {
+    void user(uint32_t id, uint32_t rights = 66, uint32_t fourcc = 0, const char* nick_utf8 = nullptr) {
         proto::UserBlock b;
         b.user_id = id;
         b.rights = rights;
         b.stream.fourcc = fourcc;
-        b.nickname = utf8_to_gbk("用户") + std::to_string(id);
+        b.nickname = nick_utf8 ? utf8_to_gbk(nick_utf8) : utf8_to_gbk("用户") + std::to_string(id);
         roster.Add(b);
+    }
+    QString tip_of(uint32_t id) {
+        for (int s = 0; s < list->tiles_per_page(); ++s)
+            if (list->TileUser(s) == id)
+                return list->tile(s)->toolTip();
+        return {};
     }
     // The user's picture is stored and reported, as the worker would.
     void picture(uint32_t id) {
@@ -243,6 +249,22 @@ TEST_F(UserList, TheHostGrantsWithdrawsAndApproves) {
     EXPECT_EQ(questions, (std::vector<std::string>{"提示: 你确定让用户2发言？", "提示: 你确定让用户2发言？",
                                                    "提示: 你确定取消用户2的发言权利？",
                                                    "审批: 用户3申请发言，是否允许？"}));
+}
+
+// Two students of one name: the host is asked about the one clicked, named with its user id, and each
+// tile says which one it is while both are in the room.
+TEST_F(UserList, TwoStudentsOfOneNameAreNamedWithTheirUserIds) {
+    self(71);
+    user(2, 66, 0, "李明");
+    EXPECT_TRUE(tip_of(2).startsWith(QString::fromUtf8("李明，"))) << tip_of(2).toStdString();
+    user(3, 66, 0, "李明");
+    EXPECT_TRUE(tip_of(2).startsWith(QString::fromUtf8("李明 (2)，"))) << tip_of(2).toStdString();
+    EXPECT_TRUE(tip_of(3).startsWith(QString::fromUtf8("李明 (3)，"))) << tip_of(3).toStdString();
+    answer = false;
+    click(3, CLeftDlg::kMicOff);
+    EXPECT_EQ(questions, std::vector<std::string>{"提示: 你确定让李明 (3)发言？"});
+    roster.Remove(3);
+    EXPECT_TRUE(tip_of(2).startsWith(QString::fromUtf8("李明，"))) << tip_of(2).toStdString();
 }
 
 TEST_F(UserList, ParticipantsAreNotAskedAndCamerasOpenAndClose) {

@@ -147,3 +147,45 @@ TEST(RoomThreads, ConnectionsWithoutALoginAreClosed) {
     EXPECT_TRUE(silent.wait_closed(3000)) << "no login in time";
     EXPECT_FALSE(member.wait_closed(500)) << "a member stays";
 }
+
+// Connections that come and go while the server's table of links grows several times: every packet still
+// reaches the connection it is addressed to. Many come and go first, so that the ids outgrow the table
+// before it grows; then a ring of private lines, each naming its receiver, goes round the room: a line that
+// went to another connection leaves its receiver without it.
+TEST(RoomThreads, PacketsReachTheirOwnConnectionWhileConnectionsComeAndGo) {
+    TwoThreadServer server;
+    ASSERT_TRUE(server.started());
+    std::vector<std::unique_ptr<RoomPeer>> peers;
+    std::vector<uint32_t> users;
+    auto join = [&](uint32_t user) {
+        auto p = std::make_unique<RoomPeer>();
+        ASSERT_TRUE(p->connect(server.port()));
+        ASSERT_EQ(login_peer(*p, user, 7), 0) << "user " << user;
+        peers.push_back(std::move(p));
+        users.push_back(user);
+    };
+    auto leave = [&](size_t i) {
+        peers[i]->close();
+        peers.erase(peers.begin() + long(i));
+        users.erase(users.begin() + long(i));
+    };
+    uint32_t next_user = 1;
+    for (; next_user <= 10; ++next_user)
+        join(next_user);
+    for (; next_user <= 80; ++next_user) {
+        join(next_user);
+        leave(next_user % 2 == 0 ? 0 : peers.size() / 2);
+    }
+    for (; next_user <= 120; ++next_user)
+        join(next_user);
+    const size_t n = peers.size();
+    for (size_t i = 0; i < n; ++i) {
+        proto::ChatLine l;
+        l.private_flag = 1;
+        l.target = users[(i + 1) % n];
+        l.text = std::to_string(l.target);
+        ASSERT_TRUE(peers[i]->send(pkt::kChat, l.encode()));
+    }
+    for (size_t i = 0; i < n; ++i)
+        EXPECT_EQ(chat_text(*peers[i]), std::to_string(users[i])) << "user " << users[i];
+}

@@ -154,6 +154,33 @@ TEST_F(Controller, UserLeavesInOrderAndOnlyKnownUsersAreCounted) {
     EXPECT_EQ(status.count, 0) << "a departure of nobody we know does not lower the count";
 }
 
+// Two students of one name are told apart by their user ids wherever the client names them, and only while
+// both are in the room.
+TEST_F(Controller, TwoUsersOfOneNameAreNamedWithTheirUserIds) {
+    login(71);
+    packet(pkt::kUserEntered, user(30, 66, "李明"));
+    packet(pkt::kUserEntered, user(31, 66, "李明"));
+    packet(pkt::kUserEntered, user(32, 66, "张华"));
+    EXPECT_TRUE(has("notice 李明已进入房间")) << "alone with the name when entering";
+    EXPECT_TRUE(has("notice 李明 (31)已进入房间"));
+    EXPECT_TRUE(has("notice 张华已进入房间"));
+    EXPECT_EQ(gbk_to_utf8(session.roster().DisplayName(30)), "李明 (30)");
+    EXPECT_EQ(session.roster().DisplayName(99), "");
+    packet(pkt::kSpeakRequest, proto::SpeakRequest{31}.encode());
+    EXPECT_TRUE(has("notice 李明 (31)举手申请发言"));
+    EXPECT_TRUE(controller.GrantSpeech(31));
+    EXPECT_EQ(journal.back(), "notice 已允许李明 (31)发言");
+    // The panels ask through their request.
+    std::string name;
+    DisplayNameRequest r{30, &name};
+    EXPECT_EQ(session.request(kReqDisplayName, &r, sizeof r), 1);
+    EXPECT_EQ(gbk_to_utf8(name), "李明 (30)");
+    r.user_id = 99;
+    EXPECT_EQ(session.request(kReqDisplayName, &r, sizeof r), 0) << "nobody";
+    packet(pkt::kUserLeft, proto::UserLeft{31, 2}.encode());
+    EXPECT_EQ(gbk_to_utf8(session.roster().DisplayName(30)), "李明") << "alone with the name again";
+}
+
 TEST_F(Controller, LoginSuccess) {
     proto::LoginResult r;
     r.rights = 71;
