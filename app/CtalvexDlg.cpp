@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 #include <algorithm>
+#include <functional>
 
 #include "app/RunReport.h"
 #include "app/app_texts.h"
@@ -55,6 +56,20 @@ constexpr int kFirstHeight = 600;
 // that they do not compete with the first paint for the processor.
 constexpr int kFirstDeviceLookMs = 1000;
 constexpr int kAudioProbeDelayMs = 500;
+
+// Work for the UI thread that runs once the event being handled now is over (a whole paint pass), ahead of
+// the events and messages queued meanwhile: a zero timer would wait behind them (a login answer that arrived
+// during the paint). Dropped unrun when its window goes first.
+class UrgentCall : public QEvent {
+public:
+    static constexpr QEvent::Type kType = QEvent::Type(QEvent::User + 7);
+    explicit UrgentCall(std::function<void()> work) : QEvent(kType), work(std::move(work)) {}
+    const std::function<void()> work;
+};
+
+void post_urgent(QObject* target, std::function<void()> work) {
+    QCoreApplication::postEvent(target, new UrgentCall(std::move(work)), Qt::HighEventPriority);
+}
 
 } // namespace
 
@@ -381,9 +396,12 @@ void CtalvexDlg::paintEvent(QPaintEvent*) {
     if (!first_painted_) {
         // The panels are painted in this same pass; what the first paint does not need comes after it.
         first_painted_ = true;
+        if (run_report_)
+            post_urgent(this, [this] {
+                if (run_report_)
+                    run_report_->WindowPainted();
+            });
         QTimer::singleShot(0, this, [this] {
-            if (run_report_)
-                run_report_->WindowPainted();
             SetAppIcon();
             if (run_report_)
                 run_report_->IconSet(int(windowIcon().availableSizes().size()));
@@ -778,6 +796,10 @@ void CtalvexDlg::OnLaunchRequest(const std::string& launch) {
 bool CtalvexDlg::event(QEvent* e) {
     if (platform::dispatch_message(e, *this))
         return true;
+    if (e->type() == UrgentCall::kType) {
+        static_cast<UrgentCall*>(e)->work();
+        return true;
+    }
     return QDialog::event(e);
 }
 

@@ -24,15 +24,24 @@ void report(const char* line) {
         file.write(line);
 }
 
-// Reports the first paint once the paint pass that holds it is over (the label is painted in the same pass).
+// Reports the first paint once the paint pass that holds it is over (the label is painted in the same pass),
+// the way the client does: through an event posted at high priority, handled before anything queued
+// meanwhile.
 class FirstPaint : public QObject {
 public:
-    bool eventFilter(QObject* watched, QEvent* e) override {
+    static constexpr QEvent::Type kPassOver = QEvent::Type(QEvent::User + 7);
+    bool eventFilter(QObject*, QEvent* e) override {
         if (e->type() == QEvent::Paint && !seen_) {
             seen_ = true;
-            QTimer::singleShot(0, watched, [] { report("painted=1\n"); });
+            QCoreApplication::postEvent(this, new QEvent(kPassOver), Qt::HighEventPriority);
         }
         return false;
+    }
+    bool event(QEvent* e) override {
+        if (e->type() != kPassOver)
+            return QObject::event(e);
+        report("painted=1\n");
+        return true;
     }
 
 private:

@@ -173,7 +173,7 @@ void CMsgDlg::SetParagraph(int indent_twips, int offset_twips) {
 }
 
 QTextCharFormat CMsgDlg::NoticeFormat() const {
-    return locale_default_format(kRed);
+    return installed_families_only(locale_default_format(kRed));
 }
 
 void CMsgDlg::AppendChatLine(const ChatLogEntry* e) {

@@ -114,19 +114,20 @@ QTextCharFormat CRichEditCtrlEx::DefaultFormat() const {
 
 void CRichEditCtrlEx::SetDefaultFormat(const QTextCharFormat& format) {
     default_format_ = format;
+    shown_format_ = installed_families_only(format);
     QFont font = document()->defaultFont();
-    font.setFamilies(format.fontFamilies().toStringList());
+    font.setFamilies(shown_format_.fontFamilies().toStringList());
     if (format.fontPointSize() > 0)
         font.setPointSizeF(format.fontPointSize());
     document()->setDefaultFont(font);
-    setCurrentCharFormat(format);
+    setCurrentCharFormat(shown_format_);
 }
 
 void CRichEditCtrlEx::ClearText() {
     clear(); // also drops the document's image resources
     embedded_.clear();
     UpdateAnimation();
-    setCurrentCharFormat(default_format_);
+    setCurrentCharFormat(shown_format_);
 }
 
 void CRichEditCtrlEx::PickFont(bool default_mode) {
@@ -157,7 +158,7 @@ bool CRichEditCtrlEx::InsertPicture(const QString& path, uint32_t user_value) {
     setTextCursor(cursor);
     // The caret now stands after the picture and would type in the picture's format: text goes on in the
     // default format.
-    setCurrentCharFormat(default_format_);
+    setCurrentCharFormat(shown_format_);
     ensureCursorVisible();
     return true;
 }

@@ -53,7 +53,8 @@ public:
     // 10 points, black, plain; 宋体 for a Chinese system locale, a sans serif font otherwise.
     void SetDefaultFont();
     // The default character format: the font chosen for the control, which every line is sent with. It is
-    // the control's own state, not the format at the caret (which is a picture's after a face).
+    // the control's own state, not the format at the caret (which is a picture's after a face, and names
+    // only the installed ones of its families).
     QTextCharFormat DefaultFormat() const;
     void SetDefaultFormat(const QTextCharFormat& format);
     // Empties the text, forgets the embedded pictures, and types on in the default format.
@@ -104,6 +105,7 @@ private:
     QList<QAction*> extra_actions_;
     QObject* watched_window_ = nullptr;
     QTextCharFormat default_format_;
+    QTextCharFormat shown_format_; // the default format as typed text is drawn: its installed families only
 
     // The pictures embedded so far, by file, with their resource name and the frame they show now.
     struct Embedded {

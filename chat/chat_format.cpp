@@ -1,7 +1,9 @@
 // Chat fonts (see chat_format.h).
 #include "chat/chat_format.h"
 
+#include <QFontDatabase>
 #include <QLocale>
+#include <QSet>
 
 #include "platform/gbk.h"
 #include "platform/qtext.h"
@@ -18,6 +20,25 @@ QTextCharFormat locale_default_format(const QColor& colour) {
     f.setFontStrikeOut(false);
     f.setForeground(colour);
     return f;
+}
+
+QTextCharFormat installed_families_only(const QTextCharFormat& format) {
+    static const QSet<QString> installed = [] {
+        QSet<QString> names;
+        for (const QString& family : QFontDatabase::families())
+            names.insert(family.toCaseFolded());
+        return names;
+    }();
+    const QStringList families = format.fontFamilies().toStringList();
+    QStringList kept;
+    for (const QString& family : families)
+        if (installed.contains(family.toCaseFolded()))
+            kept.append(family);
+    if (kept.isEmpty() || kept.size() == families.size())
+        return format;
+    QTextCharFormat shown = format;
+    shown.setFontFamilies(kept);
+    return shown;
 }
 
 QColor colour_of(uint32_t c) {

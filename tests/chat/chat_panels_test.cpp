@@ -24,6 +24,7 @@
 #include "chat/ChatFontDialog.h"
 #include "chat/ChatLogEntry.h"
 #include "chat/chat_codes.h"
+#include "chat/chat_format.h"
 #include "config/client_config.h"
 #include "controls/CPictureEx.h"
 #include "eventually.h"
@@ -189,6 +190,37 @@ TEST_F(ChatInput, PlainLineIsSentEchoedAndTheInputEmptied) {
     EXPECT_NE(gbk_to_utf8(cb.echoes[0].header).find("<我>对<大家>说："), std::string::npos);
     EXPECT_EQ(cb.echoes[0].header_colour, 0xFF0000u);
     EXPECT_TRUE(chat.input()->toPlainText().isEmpty());
+}
+
+// A family that is not installed stays the line's font on the wire, but the screen draws with the next
+// installed family of the list without searching every font for the missing one.
+TEST_F(ChatInput, AMissingFamilyIsSentButDrawnWithTheNextInstalledOne) {
+    QTextCharFormat format;
+    format.setFontFamilies(QStringList{"No Such Face 7", "Noto Sans CJK SC"});
+    format.setFontPointSize(12);
+    chat.input()->SetDefaultFormat(format);
+    type("ab");
+    EXPECT_EQ(chat.input()->textCursor().charFormat().fontFamilies().toStringList(),
+              QStringList{"Noto Sans CJK SC"});
+    EXPECT_EQ(chat.input()->document()->defaultFont().families(), QStringList{"Noto Sans CJK SC"});
+    QTest::keyClick(chat.input(), Qt::Key_Return);
+    ASSERT_EQ(cb.sent.size(), 1u);
+    EXPECT_EQ(cb.last().font_face, "No Such Face 7");
+    EXPECT_EQ(cb.last().height, 240);
+    // Typing on after the send: still the installed family only.
+    type("c");
+    EXPECT_EQ(chat.input()->textCursor().charFormat().fontFamilies().toStringList(),
+              QStringList{"Noto Sans CJK SC"});
+
+    // With no installed family at all, the list is left as it is (the screen's own search decides).
+    QTextCharFormat none;
+    none.setFontFamilies(QStringList{"No Such Face 7", "No Such Face 8"});
+    EXPECT_EQ(installed_families_only(none).fontFamilies().toStringList(),
+              (QStringList{"No Such Face 7", "No Such Face 8"}));
+    QTextCharFormat order;
+    order.setFontFamilies(QStringList{"Noto Sans CJK SC", "No Such Face 7", "Noto Sans CJK JP"});
+    EXPECT_EQ(installed_families_only(order).fontFamilies().toStringList(),
+              (QStringList{"Noto Sans CJK SC", "Noto Sans CJK JP"}));
 }
 
 TEST_F(ChatInput, TheChosenFontAndColourStayAfterAFaceAndAfterSending) {

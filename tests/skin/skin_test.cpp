@@ -78,6 +78,36 @@ TEST(ColourKey, KeyPixelsBecomeTransparentAndOthersStay) {
     EXPECT_EQ(colour_ref_of(qRgb(1, 2, 3)), 0x00030201u);
 }
 
+TEST(ColourKey, RememberedPerPictureAndKeyButNeverStale) {
+    QImage image(2, 2, QImage::Format_RGB32);
+    image.fill(qRgb(255, 0, 255));
+    image.setPixel(1, 1, qRgb(10, 20, 30));
+    image.setDevicePixelRatio(2.0);
+    const QImage first = with_colour_key(image, 0x00FF00FF);
+    EXPECT_EQ(with_colour_key(image, 0x00FF00FF).cacheKey(), first.cacheKey()) << "keyed once, then shared";
+    EXPECT_EQ(first.devicePixelRatio(), 2.0);
+    EXPECT_EQ(first.pixel(1, 1), qRgba(10, 20, 30, 255));
+
+    // Another key on the same picture is another result.
+    const QImage other = with_colour_key(image, 0x001E140A);
+    EXPECT_EQ(qAlpha(other.pixel(0, 0)), 255);
+    EXPECT_EQ(qAlpha(other.pixel(1, 1)), 0);
+
+    // The picture changed after it was keyed: its new pixels are keyed, the earlier result stays as it was.
+    image.setPixel(0, 0, qRgb(1, 2, 3));
+    const QImage changed = with_colour_key(image, 0x00FF00FF);
+    EXPECT_EQ(changed.pixel(0, 0), qRgba(1, 2, 3, 255));
+    EXPECT_EQ(qAlpha(first.pixel(0, 0)), 0);
+
+    // A picture with its own transparency keeps it outside the key colour.
+    QImage translucent(2, 1, QImage::Format_ARGB32);
+    translucent.setPixel(0, 0, qRgba(255, 0, 255, 255));
+    translucent.setPixel(1, 0, qRgba(40, 50, 60, 128));
+    const QImage keyed = with_colour_key(translucent, 0x00FF00FF);
+    EXPECT_EQ(qAlpha(keyed.pixel(0, 0)), 0);
+    EXPECT_EQ(keyed.pixel(1, 0), qRgba(40, 50, 60, 128));
+}
+
 TEST(SkinBitmap, AFileIsDecodedOnceAndAgainWhenItChanges) {
     TempDir dir;
     const std::string path = dir.file("shared.bmp");
