@@ -9,7 +9,6 @@
 //    relay that delays its frames by a random jitter and drops some of its voice frames): mouth-to-ear p50
 //    and p99 and the share of frames the listener's service concealed, beside the clean path's.
 // Runs under scripts/with-test-env, which provides the sound server and its sinks.
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pulse/error.h>
@@ -27,10 +26,8 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <mutex>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,7 +36,7 @@
 #include "platform/process.h"
 #include "room_peer.h"
 #include "room_server_process.h"
-#include "temp_dir.h"
+#include "spurt_totals.h"
 #include "wire/packet_types.h"
 #include "wire/protocol.h"
 
@@ -268,31 +265,6 @@ private:
     std::thread acceptor_;
 };
 
-// The listener's service's talk-spurt lines ("voice of user N: played P, concealed C, ..."): the latest
-// totals per speaker in `text`.
-struct SpurtTotals {
-    uint64_t played = 0, concealed = 0;
-};
-std::map<uint32_t, SpurtTotals> latest_totals(const std::string& text) {
-    std::map<uint32_t, SpurtTotals> totals;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        unsigned user = 0;
-        unsigned long long played = 0, concealed = 0;
-        const size_t at = line.find("voice of user ");
-        if (at != std::string::npos &&
-            std::sscanf(line.c_str() + at, "voice of user %u: played %llu, concealed %llu", &user, &played,
-                        &concealed) == 3)
-            totals[user] = SpurtTotals{played, concealed};
-    }
-    return totals;
-}
-
-// Processor time used so far by the threads of `pid`, in seconds, from the scheduler's accounting (in
-// nanoseconds; the clock ticks of /proc/PID/stat are too coarse for a share of a core over seconds). The
-// threads of a speaking service live through the stretches this is taken over.
-
 double percentile(std::vector<double> v, double q) {
     if (v.empty())
         return 0;
@@ -307,16 +279,8 @@ int main() {
     const uint16_t room_port = server.port();
     wait_until_listening(room_port);
     LocalServiceProcess a(room_port, {"PULSE_SOURCE=quorin_mouth.monitor", "PULSE_SINK=quorin_null"});
-    // The listener's service writes its log lines to a file of this program's (its standard error).
-    TempDir logs;
-    const std::string listener_log = logs.file("listener.log");
-    const int saved_stderr = dup(2);
-    const int log_fd = open(listener_log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    dup2(log_fd, 2);
+    // The listener's service: what it played and concealed is read from its log lines (see spurt_totals.h).
     LocalServiceProcess b(room_port, {"PULSE_SOURCE=quorin_mic", "PULSE_SINK=quorin_speaker"});
-    dup2(saved_stderr, 2);
-    close(log_fd);
-    close(saved_stderr);
     // The second speaker, behind the bad network.
     BadNetworkRelay relay(room_port);
     LocalServiceProcess a2(relay.port(), {"PULSE_SOURCE=quorin_mouth.monitor", "PULSE_SINK=quorin_null"});
@@ -411,15 +375,15 @@ int main() {
         }
         return std::make_pair(delays, at_mouth.onsets.size());
     };
-    const auto before_clean = latest_totals(read_file(listener_log));
+    const auto before_clean = latest_spurt_totals(b.output());
     const auto [delays, bursts_played] = delays_of_bursts();
-    const auto after_clean = latest_totals(read_file(listener_log));
+    const auto after_clean = latest_spurt_totals(b.output());
     // 4. The same bursts from the speaker behind the bad network.
     student.send(pkt::kMicrophoneOff);
     student2.send(pkt::kMicrophoneOn, proto::MicrophoneOn{uint32_t(-1)}.encode());
     play(1.0, [](uint64_t) { return 0.0; });
     const auto [bad_delays, bad_bursts_played] = delays_of_bursts();
-    const auto after_bad = latest_totals(read_file(listener_log));
+    const auto after_bad = latest_spurt_totals(b.output());
     at_mouth.stop = at_ear.stop = true;
     rec1.join();
     rec2.join();
@@ -436,21 +400,11 @@ int main() {
         return count ? total / count : 0.0;
     };
     std::printf("voice, A's microphone to B's speaker through both services and the room server:\n");
-    // Frames concealed inside speech, as a share of the frames played and concealed, over a phase; -1 when
-    // the listener's service said nothing about it. The pauses of DTX count too (after a short hangover the
+    // Frames concealed inside speech, as a share of the frames played and concealed, over a phase (-1 when
+    // the listener's service said nothing about it). The pauses of DTX count too (after a short hangover the
     // sender sends nothing in them), so the clean path's share is the floor and the rest is the network's.
-    auto concealed_share = [](const std::map<uint32_t, SpurtTotals>& from,
-                              const std::map<uint32_t, SpurtTotals>& to, uint32_t user) {
-        const SpurtTotals a = from.count(user) ? from.at(user) : SpurtTotals{};
-        const SpurtTotals b = to.count(user) ? to.at(user) : SpurtTotals{};
-        // A speaker forgotten in between starts counting again.
-        const bool restarted = b.played < a.played;
-        const double played = double(b.played - (restarted ? 0 : a.played));
-        const double concealed = double(b.concealed - (restarted ? 0 : a.concealed));
-        return played + concealed > 0 ? concealed / (played + concealed) * 100 : -1.0;
-    };
-    const double clean_concealed = concealed_share(before_clean, after_clean, 1);
-    const double bad_concealed = concealed_share(after_clean, after_bad, 4);
+    const double clean_concealed = concealed_share(before_clean, after_clean, 1).value_or(-1);
+    const double bad_concealed = concealed_share(after_clean, after_bad, 4).value_or(-1);
     double load[3] = {};
     if (FILE* f = std::fopen("/proc/loadavg", "r")) {
         if (std::fscanf(f, "%lf %lf %lf", &load[0], &load[1], &load[2]) != 3)

@@ -21,6 +21,14 @@ uint64_t monotonic_us() {
     return uint64_t(ts.tv_sec) * 1000000u + uint64_t(ts.tv_nsec) / 1000u;
 }
 
+std::string spurt_summary(uint32_t user, const JitterBuffer& buffer) {
+    const auto& st = buffer.stats();
+    return "voice of user " + std::to_string(user) + ": played " + std::to_string(st.played) +
+           ", concealed " + std::to_string(st.concealed) + ", lost " + std::to_string(st.lost) + ", late " +
+           std::to_string(st.late) + ", dropped " + std::to_string(st.overflow) + ", buffer " +
+           std::to_string(buffer.target() * kFrameMs) + " ms";
+}
+
 VoiceSession::VoiceSession(VoiceConfig config, VoiceHooks hooks)
     : config_(config), hooks_(std::move(hooks)) {}
 
@@ -226,15 +234,9 @@ void VoiceSession::playback_loop() {
                     Speaker& s = *it->second;
                     const bool was_playing = s.buffer.playing();
                     JitterBuffer::Pull p = s.buffer.pull();
-                    if (was_playing && !s.buffer.playing() && hooks_.log) {
-                        // The end of a talk spurt: how the network treated it.
-                        const auto& st = s.buffer.stats();
-                        hooks_.log("voice of user " + std::to_string(it->first) + ": played " +
-                                   std::to_string(st.played) + ", concealed " + std::to_string(st.concealed) +
-                                   ", lost " + std::to_string(st.lost) + ", late " + std::to_string(st.late) +
-                                   ", dropped " + std::to_string(st.overflow) + ", buffer " +
-                                   std::to_string(s.buffer.target() * kFrameMs) + " ms");
-                    }
+                    // The end of a talk spurt: how the network treated it.
+                    if (was_playing && !s.buffer.playing() && hooks_.log)
+                        hooks_.log(spurt_summary(it->first, s.buffer));
                     const size_t before = frames.size();
                     if (p.kind == JitterBuffer::Pull::Packet)
                         frames.push_back(s.decoder.decode(p.packet));

@@ -47,6 +47,10 @@ struct VoiceHooks {
 // The monotonic clock in microseconds, the time base of the capture stamps.
 uint64_t monotonic_us();
 
+// The log line at the end of a talk spurt of `user`: how the network treated that speaker's packets so far
+// ("voice of user N: played P, concealed C, lost L, late T, dropped D, buffer B ms").
+std::string spurt_summary(uint32_t user, const JitterBuffer& buffer);
+
 class VoiceSession {
 public:
     static constexpr size_t kMaxSpeakers = 16;

@@ -34,6 +34,8 @@ public:
     pid_t pid() const { return process_->pid(); }
     // Waits up to `timeout_ms` for the service to end: its exit status, or nothing when it still runs.
     std::optional<int> wait(int timeout_ms) { return process_->wait(timeout_ms); }
+    // Everything the service wrote to its standard error so far (its log lines).
+    std::string output() const { return process_->output(); }
 
 private:
     TempDir dir_;

@@ -8,7 +8,10 @@
 #include "voice/jitter_buffer.h"
 #include "voice/mixer.h"
 #include "voice/opus_codec.h"
+#include "voice/voice_session.h"
 #include "wire/protocol.h"
+
+#include "spurt_totals.h"
 
 using voice::JitterBuffer;
 using Kind = JitterBuffer::Pull::Kind;
@@ -122,6 +125,43 @@ TEST(JitterBuffer, ALonePacketIsPlayedAndARestartedSenderIsHeardAgain) {
         heard.push_back(play(b, 1)[0]);
     }
     EXPECT_EQ(std::count_if(heard.begin(), heard.end(), [](int v) { return v >= 0; }), 9);
+}
+
+// The benchmarks read what a listener concealed out of the service's talk-spurt lines: the line as the
+// service writes it, read back, and the share between two readings.
+TEST(SpurtTotals, ConcealedShareBetweenReadingsOfTheServicesLines) {
+    JitterBuffer b(1);
+    // A spurt of 10 frames with the 4th and 5th missing: 8 played, 2 concealed inside it.
+    for (uint32_t s = 0; s < 10; ++s)
+        if (s != 3 && s != 4)
+            b.push(s, packet(s));
+    play(b, 10 + JitterBuffer::kMaxFrames + 2);
+    ASSERT_FALSE(b.playing());
+    const std::string first = "velmor: " + voice::spurt_summary(7, b) + "\n";
+    const auto one = latest_spurt_totals(first);
+    ASSERT_EQ(one.count(7), 1u) << first;
+    EXPECT_EQ(one.at(7).played, 8u);
+    EXPECT_EQ(one.at(7).concealed, 2u);
+    EXPECT_DOUBLE_EQ(concealed_share({}, one, 7).value(), 20.0);
+    EXPECT_FALSE(concealed_share({}, one, 8)) << "a speaker the service said nothing about has no share";
+    EXPECT_FALSE(concealed_share(one, one, 7)) << "nothing new between two readings";
+
+    // A second spurt without loss, another speaker's line and unrelated lines in between: only what came
+    // after the first reading counts, and only the latest line of a speaker.
+    for (uint32_t s = 20; s < 30; ++s)
+        b.push(s, packet(s));
+    play(b, 10 + JitterBuffer::kMaxFrames + 2);
+    const std::string text = first + "velmor: voice of user 9: played 50, concealed 50, lost 0\n" +
+                             "velmor: room: 3 users\n" + voice::spurt_summary(7, b) + "\n";
+    const auto two = latest_spurt_totals(text);
+    EXPECT_EQ(two.at(7).played, 18u);
+    EXPECT_EQ(two.at(9).played, 50u);
+    EXPECT_DOUBLE_EQ(concealed_share(one, two, 7).value(), 0.0);
+    EXPECT_DOUBLE_EQ(concealed_share({}, two, 7).value(), 10.0);
+
+    // The service forgot the speaker and counts anew: the new totals are the phase's.
+    const auto restarted = latest_spurt_totals("voice of user 7: played 3, concealed 1, lost 1\n");
+    EXPECT_DOUBLE_EQ(concealed_share(two, restarted, 7).value(), 25.0);
 }
 
 TEST(Mixer, LoudSpeakersTogetherAreScaledNotWrapped) {
