@@ -405,6 +405,17 @@ int login_at(RoomPeer& peer, uint16_t port, uint32_t user, uint32_t room, uint32
     return peer.connect(port) ? login_peer(peer, user, room, flags, token, token_out) : -1;
 }
 
+// The Redis record of `user`'s seat; empty when there is none.
+std::string seat_record_of(cluster::Store& store, uint32_t user) {
+    auto r = store.command({"GET", "quorin:seat:" + std::to_string(user)});
+    return r && r->type == cluster::Reply::String ? r->str : std::string();
+}
+
+// True once a seat's record names its session's proof (its fifth field).
+bool names_proof(const std::string& record) {
+    return std::count(record.begin(), record.end(), ' ') == 4;
+}
+
 } // namespace
 
 // Room 9 is homed on a; the holder is seated through b (an edge), and its local service keeps the session's
@@ -430,14 +441,8 @@ TEST(ClusterSeats, ASeatChangesHandsOnlyWithTheSessionsToken) {
 
     // The seat's record in Redis: refused logins leave it as it is, at no moment naming them.
     cluster::Store store("127.0.0.1", env.redis_port(), 2000);
-    auto seat_record = [&] {
-        auto r = store.command({"GET", "quorin:seat:12"});
-        return r && r->type == cluster::Reply::String ? r->str : std::string();
-    };
-    auto proven = [&] {
-        const std::string r = seat_record();
-        return std::count(r.begin(), r.end(), ' ') == 4;
-    };
+    auto seat_record = [&] { return seat_record_of(store, 12); };
+    auto proven = [&] { return names_proof(seat_record()); };
     ASSERT_TRUE(until({&host}, 3000, proven)) << "the record names the session's proof: " << seat_record();
     const std::string record = seat_record();
     std::string token_hex;
@@ -501,14 +506,8 @@ TEST(ClusterSeats, AReconnectThatMeetsTheProofBeingWrittenWaitsForIt) {
     std::array<uint8_t, 16> token{};
     ASSERT_EQ(login_at(holder.peer, b.port(), 12, 9, 0, std::nullopt, &token), 0);
     cluster::Store store("127.0.0.1", env.redis_port(), 2000);
-    auto seat_record = [&] {
-        auto r = store.command({"GET", "quorin:seat:12"});
-        return r && r->type == cluster::Reply::String ? r->str : std::string();
-    };
-    ASSERT_TRUE(until({&host}, 3000, [&] {
-        const std::string r = seat_record();
-        return std::count(r.begin(), r.end(), ' ') == 4;
-    })) << seat_record();
+    auto seat_record = [&] { return seat_record_of(store, 12); };
+    ASSERT_TRUE(until({&host}, 3000, [&] { return names_proof(seat_record()); })) << seat_record();
     const std::string record = seat_record();
     const std::string unproven = record.substr(0, record.rfind(' '));
 
@@ -560,10 +559,7 @@ TEST(ClusterSeats, MembersKeepTheirSessionsThroughAFailover) {
         return bea.token && cal.token && bea.roster.count(13) && cal.roster.count(12);
     }));
     cluster::Store store("127.0.0.1", env.redis_port(), 2000);
-    auto proven = [&](uint32_t user) {
-        auto r = store.command({"GET", "quorin:seat:" + std::to_string(user)});
-        return r && r->type == cluster::Reply::String && std::count(r->str.begin(), r->str.end(), ' ') == 4;
-    };
+    auto proven = [&](uint32_t user) { return names_proof(seat_record_of(store, user)); };
     ASSERT_TRUE(until({&bea, &cal}, 3000, [&] { return proven(12) && proven(13); }));
 
     env.kill_node("a");
