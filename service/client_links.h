@@ -63,6 +63,8 @@ protected:
     struct Link {
         std::shared_ptr<FramedSocket> socket;
         std::shared_ptr<asio::steady_timer> login_timer; // until the login
+        // Logged in (as the subclass says): its packets need no look-up of whether they may be taken.
+        bool entered = false;
     };
     // A new connection, before its first frame is read.
     virtual void opened(room::ConnId id, const std::shared_ptr<FramedSocket>& socket) = 0;

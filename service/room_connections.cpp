@@ -38,14 +38,20 @@ void RoomConnections::opened(room::ConnId id, const std::shared_ptr<FramedSocket
 void RoomConnections::on_frame(room::ConnId id, uint16_t type, const uint8_t* data, uint32_t size) {
     if (tap_.from_client && !tap_.from_client(id, type, data, size))
         return;
-    const bool was_in = backend_->logged_in(id);
+    // Once in, a packet goes to the room without asking the room first whether it came in now.
+    const Link* l = link(id);
+    if (l && l->entered) {
+        deliver(backend_->on_packet(id, type, data, size));
+        return;
+    }
     deliver(backend_->on_packet(id, type, data, size));
-    if (!was_in && backend_->logged_in(id))
+    if (backend_->logged_in(id))
         entered(id);
 }
 
 void RoomConnections::entered(room::ConnId id) {
-    if (Link* l = link(id)) {
+    if (Link* l = link(id); l && !l->entered) {
+        l->entered = true;
         l->socket->set_max_frame(framing::kMaxLength);
         end_login_timer(id);
     }

@@ -566,10 +566,13 @@ void RoomHub::video(uint32_t room_id, Room& room, Member& from, const uint8_t* d
     // to what is there: one copy, whatever the number of watchers.
     const uint32_t length = uint32_t(std::min<size_t>(get_le32(data + 8), size - proto::VideoFrame::kHeader));
     const size_t payload_size = proto::VideoFrame::kHeader + length;
-    proto::Bytes frame(framing::kHeaderSize + payload_size);
+    // Filled as it is made (a frame is kilobytes: no zeroing first).
+    proto::Bytes frame;
+    frame.reserve(framing::kHeaderSize + payload_size);
+    frame.resize(framing::kHeaderSize);
     framing::write_header(frame.data(), pkt::kVideoFrame, uint32_t(payload_size));
+    frame.insert(frame.end(), data, data + payload_size);
     uint8_t* p = frame.data() + framing::kHeaderSize;
-    std::memcpy(p, data, payload_size);
     put_le32(p, from.block.user_id);
     put_le32(p + 4, room_id);
     put_le32(p + 8, length);

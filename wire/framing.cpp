@@ -21,15 +21,13 @@ std::vector<uint8_t> make_frame(uint16_t type, const uint8_t* payload, size_t pa
     return frame;
 }
 
-bool Decoder::feed(const uint8_t* data, size_t size, const PacketFn& on_packet) {
-    if (failed_)
-        return false;
-    buffer_.insert(buffer_.end(), data, data + size);
+bool Decoder::take(const uint8_t* data, size_t size, size_t* used, const PacketFn& on_packet) {
+    size_t at = 0;
     for (;;) {
-        const size_t avail = buffer_.size() - start_;
+        const size_t avail = size - at;
         if (avail < kHeaderSize)
             break;
-        const uint8_t* p = buffer_.data() + start_;
+        const uint8_t* p = data + at;
         const uint32_t length =
             uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
         if (length < 2 || length > max_length_) {
@@ -41,9 +39,32 @@ bool Decoder::feed(const uint8_t* data, size_t size, const PacketFn& on_packet) 
         if (avail < 4 + size_t(length))
             break;
         const uint16_t type = uint16_t(p[4] | (p[5] << 8));
-        start_ += 4 + length;
+        at += 4 + length;
         on_packet(type, p + kHeaderSize, length - 2);
     }
+    *used = at;
+    return true;
+}
+
+bool Decoder::feed(const uint8_t* data, size_t size, const PacketFn& on_packet) {
+    if (failed_)
+        return false;
+    if (start_ == buffer_.size()) {
+        // Nothing kept from before (the usual case: a read that holds whole frames): the frames are handed
+        // out from the caller's bytes, and only an unfinished one at the end is kept.
+        buffer_.clear();
+        start_ = 0;
+        size_t used = 0;
+        if (!take(data, size, &used, on_packet))
+            return false;
+        buffer_.insert(buffer_.end(), data + used, data + size);
+        return true;
+    }
+    buffer_.insert(buffer_.end(), data, data + size);
+    size_t used = 0;
+    if (!take(buffer_.data() + start_, buffer_.size() - start_, &used, on_packet))
+        return false;
+    start_ += used;
     // Drop what has been handed out once it is most of the buffer, so the buffer stays small.
     if (start_ > 0 && start_ * 2 >= buffer_.size()) {
         buffer_.erase(buffer_.begin(), buffer_.begin() + long(start_));

@@ -38,6 +38,10 @@ public:
     size_t buffered() const { return buffer_.size() - start_; }
 
 private:
+    // Hands out the whole frames at the start of `data`; `used` is how far they reach. False on a broken
+    // rule.
+    bool take(const uint8_t* data, size_t size, size_t* used, const PacketFn& on_packet);
+
     std::vector<uint8_t> buffer_;
     size_t start_ = 0;
     bool failed_ = false;
