@@ -32,7 +32,11 @@ void JitterBuffer::push(uint32_t sequence, std::vector<uint8_t> packet) {
     if (playing_ && s < next_) {
         // Too late to be played: the buffer is shorter than the network's jitter.
         ++stats_.late;
-        target_ = std::min(target_ + 1, kMaxFrames);
+        // Packets held up together come late together: one frame longer for them all, not one each (a
+        // speaker or a network that stood still for 200 ms would make the buffer as long as it goes).
+        if (!late_since_pull_)
+            target_ = std::min(target_ + 1, kMaxFrames);
+        late_since_pull_ = true;
         calm_ = 0;
         return;
     }
@@ -115,6 +119,7 @@ void JitterBuffer::cut_backlog() {
 
 JitterBuffer::Pull JitterBuffer::pull() {
     Pull out;
+    late_since_pull_ = false;
     if (!playing_) {
         // Starts once `target` frames are here, or once the first has waited that long (the end of a talk
         // spurt may be a single packet).

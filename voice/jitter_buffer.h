@@ -1,10 +1,11 @@
 // The packets of one speaker between the network and the playback, which takes one 20 ms frame at a time.
 // It starts playing once `target` frames wait (40 ms at first), hands out packets in sequence order, reports
 // a missing one as lost (with the next packet, whose FEC data can rebuild it), and drops late and duplicate
-// packets. A late packet makes the target one frame longer; a quiet network makes it shorter again, so the
-// delay follows the jitter. Never more than kMaxFrames (200 ms) wait; when the speaker falls silent for that
-// long the buffer stops and starts again with the next packet. A sequence far from the current one (a
-// restarted sender) starts the buffer afresh.
+// packets. A late packet makes the target one frame longer (packets that come late between two pulls, one
+// frame for them all); a quiet network makes it shorter again, so the delay follows the jitter. Never more
+// than kMaxFrames (200 ms) wait; when the speaker falls silent for that long the buffer stops and starts
+// again with the next packet. A sequence far from the current one (a restarted sender) starts the buffer
+// afresh.
 // The buffer bounds its own delay: once playing, the delay stays wherever it was set (a gap is played as a
 // lost frame), so a backlog that formed once (playback that started late, a listener or a sender that stood
 // still for a moment and then came with a bunch of packets) would last the whole call. Whenever, over
@@ -73,7 +74,8 @@ private:
     int64_t next_ = 0;
     int target_;
     int misses_ = 0;
-    int waited_ = 0; // pulls the first waiting packet has waited before playing started
+    bool late_since_pull_ = false; // the target grew for a late packet since the last pull
+    int waited_ = 0;               // pulls the first waiting packet has waited before playing started
     int calm_ = 0;
     uint64_t missing_since_played_ = 0;
     int64_t since_newest_ = 0; // pulls while playing since the newest packet came

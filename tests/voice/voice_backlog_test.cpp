@@ -196,3 +196,22 @@ TEST(CaptureQueue, AReaderThatStoodStillGoesOnWithTheNewestFramesAndIsToldWhatIt
     q.append(lots.data(), lots.size());
     EXPECT_EQ(q.waiting_frames(), size_t(1000 / voice::kFrameMs));
 }
+
+TEST(JitterBufferBacklog, PacketsThatComeLateTogetherMakeTheBufferOneFrameLongerNotOneEach) {
+    // The speaker stood still for 160 ms while the listener played on (concealing), then its packets came in
+    // one bunch: all too late, and one event of lateness.
+    Call c;
+    c.speech(100);
+    const int target = c.buffer.target();
+    for (int i = 0; i < 8; ++i)
+        c.frame(false);
+    c.sequence -= 8;
+    for (int i = 0; i < 8; ++i)
+        c.frame(true, false);
+    EXPECT_GE(c.buffer.stats().late, 6u);
+    EXPECT_EQ(c.buffer.target(), target + 1);
+    // Late again after the next pull: one more.
+    c.frame(false);
+    c.buffer.push(c.sequence - 3, {1});
+    EXPECT_EQ(c.buffer.target(), target + 2);
+}
