@@ -33,8 +33,12 @@ void JitterBuffer::push(uint32_t sequence, std::vector<uint8_t> packet) {
         // Too late to be played: the buffer is shorter than the network's jitter.
         ++stats_.late;
         // Packets held up together come late together: one frame longer for them all, not one each (a
-        // speaker or a network that stood still for 200 ms would make the buffer as long as it goes).
-        if (!late_since_pull_)
+        // speaker or a network that stood still for 200 ms would make the buffer as long as it goes). And
+        // not longer than this packet needed: how far it came behind the frame the speaker sends now. A
+        // buffer that plays with less than its target (it takes a longer target at its next start) is late
+        // now and then without being too short.
+        const int64_t needed = reference_ + since_newest_ - s + 1;
+        if (!late_since_pull_ && needed > target_)
             target_ = std::min(target_ + 1, kMaxFrames);
         late_since_pull_ = true;
         calm_ = 0;

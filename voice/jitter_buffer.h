@@ -2,16 +2,16 @@
 // It starts playing once `target` frames wait (40 ms at first), hands out packets in sequence order, reports
 // a missing one as lost (with the next packet, whose FEC data can rebuild it), and drops late and duplicate
 // packets. A late packet makes the target one frame longer (packets that come late between two pulls, one
-// frame for them all); a quiet network makes it shorter again, so the delay follows the jitter. Never more
-// than kMaxFrames (200 ms) wait; when the speaker falls silent for that long the buffer stops and starts
-// again with the next packet. A sequence far from the current one (a restarted sender) starts the buffer
-// afresh.
-// The buffer bounds its own delay: once playing, the delay stays wherever it was set (a gap is played as a
-// lost frame), so a backlog that formed once (playback that started late, a listener or a sender that stood
-// still for a moment and then came with a bunch of packets) would last the whole call. Whenever, over
-// kSettlePulls, more than target + 1 frames waited at every pull, the excess is a standing backlog and is
-// skipped: at the next gap in the sequence (a pause of DTX or a lost packet, where skipping cuts no sound),
-// or at once when no gap comes within kPatiencePulls.
+// frame for them all; none when the target already covers how late it was); a quiet network makes it shorter
+// again, so the delay follows the jitter. Never more than kMaxFrames (200 ms) wait; when the speaker falls
+// silent for that long the buffer stops and starts again with the next packet. A sequence far from the
+// current one (a restarted sender) starts the buffer afresh. The buffer bounds its own delay: once playing,
+// the delay stays wherever it was set (a gap is played as a lost frame), so a backlog that formed once
+// (playback that started late, a listener or a sender that stood still for a moment and then came with a
+// bunch of packets) would last the whole call. Whenever, over kSettlePulls, more than target + 1 frames
+// waited at every pull, the excess is a standing backlog and is skipped: at the next gap in the sequence (a
+// pause of DTX or a lost packet, where skipping cuts no sound), or at once when no gap comes within
+// kPatiencePulls.
 #pragma once
 
 #include <cstddef>
