@@ -10,6 +10,9 @@
 #include <QPushButton>
 #include <QStandardPaths>
 
+#include <iterator>
+
+#include "devices/SetupWindow.h"
 #include "devices/devices_texts.h"
 #include "platform/controls.h"
 #include "platform/message_box.h"
@@ -61,6 +64,11 @@ CAudioSetup::CAudioSetup(const std::vector<AudioDevice>& capture, const std::vec
     connect(adjust_out, &QPushButton::clicked, this, [this] { OpenVolumeControl(false); });
     fill(recording_, capture, -1);
     fill(playback_, playback, -1);
+    // Tab goes row by row, as the dialog reads: each list, then its volume button; then OK and Cancel.
+    QWidget* order[] = {recording_, adjust_in, playback_, adjust_out, buttons};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+    make_setup_window(this);
 }
 
 void CAudioSetup::set_ids(int record_id, int play_id) {

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "devices/SetupWindow.h"
 #include "devices/devices_texts.h"
 #include "platform/controls.h"
 
@@ -36,6 +37,7 @@ CVideoSetup::CVideoSetup(const std::vector<std::string>& names, QWidget* parent)
     outer->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    make_setup_window(this);
 }
 
 void CVideoSetup::set_index(int index) {
