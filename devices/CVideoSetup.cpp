@@ -50,7 +50,12 @@ void CVideoSetup::SetNames(const std::vector<std::string>& names) {
     list_->clear();
     for (const std::string& n : names)
         list_->addItem(QString::fromStdString(n));
-    list_->setCurrentIndex(chosen.isEmpty() ? -1 : list_->findText(chosen));
+    // Nothing chosen yet (the camera was not listed yet, as before the first scan): the given camera once it
+    // is listed.
+    if (chosen.isEmpty())
+        list_->setCurrentIndex(index_ >= 0 && index_ < list_->count() ? index_ : -1);
+    else
+        list_->setCurrentIndex(list_->findText(chosen));
 }
 
 void CVideoSetup::accept() {
