@@ -13,6 +13,7 @@
 #include "app/app_texts.h"
 #include "app/launch_params.h"
 #include "config/client_config.h"
+#include "platform/font_warm_up.h"
 #include "platform/language.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
@@ -77,6 +78,8 @@ bool CquorinApp::InitInstance() {
         DeferToRunningCopy(guard);
         return false;
     }
+    // Every window from here on has words on it: the font list is read beside the rest of the start-up.
+    FontWarmUp fonts;
 
     set_install_folder(program_folder());
     test_hooks::report("language", QString::fromStdString(language));
@@ -84,6 +87,7 @@ bool CquorinApp::InitInstance() {
     // Started without a user (from the applications menu): the start screen says where to go.
     LaunchParams given;
     parse_launch_params(launch_string_, given);
+    fonts.WaitForConfiguration();
     if (given.user_id == 0 && !RunStartScreen(guard))
         return false;
 

@@ -187,7 +187,9 @@ void CtalvexDlg::LoadConfiguration() {
 }
 
 void CtalvexDlg::SetUpServiceLink() {
-    service_link_.SetUp(this);
+    // With a user to log in, the service is found or started beside the first paint, by the first
+    // connection's attempt.
+    service_link_.SetUp(this, true);
 }
 
 void CtalvexDlg::CreatePanels() {

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QSocketNotifier>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <chrono>
 #include <cstring>
 
@@ -31,6 +33,40 @@ bool make_address(const QString& path, sockaddr_un* address) {
         return false;
     std::memcpy(address->sun_path, bytes.constData(), size_t(bytes.size()));
     return true;
+}
+
+// Takes the lock on the file at `path` (made when missing) and writes who holds it; the open file, or -1 when
+// another copy holds the lock (or the file cannot be made). An advisory lock on the file, not a lock file's
+// content: nothing is written to the disk and waited for (a lock file is written and synced, a disk flush of
+// up to tens of milliseconds on the start path when the runtime folder is not in memory), and the lock ends
+// with its process, however that ends.
+int take_lock(const QByteArray& path) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return -1;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        // The copy that held the lock may have removed the file between our open and our lock: a lock on
+        // a file no longer at the path excludes nobody, so the file at the path is opened again.
+        struct stat opened = {};
+        struct stat at_path = {};
+        if (::fstat(fd, &opened) != 0 || ::stat(path.constData(), &at_path) != 0 ||
+            opened.st_ino != at_path.st_ino || opened.st_dev != at_path.st_dev) {
+            ::close(fd);
+            continue;
+        }
+        // Who holds it, for people (and for an older copy that reads the file); not synced.
+        const QByteArray owner = QByteArray::number(qint64(::getpid())) + "\nquorin\n" +
+                                 QSysInfo::machineHostName().toUtf8() + "\n";
+        if (::ftruncate(fd, 0) == 0) {
+            [[maybe_unused]] const ssize_t n = ::write(fd, owner.constData(), size_t(owner.size()));
+        }
+        return fd;
+    }
+    return -1;
 }
 
 } // namespace
@@ -68,12 +104,9 @@ QString SingleInstanceGuard::server_path() const {
 }
 
 bool SingleInstanceGuard::acquire() {
-    auto lock = std::make_unique<QLockFile>(lock_path());
-    // A lock whose owner process no longer exists is stale and is taken over by tryLock.
-    lock->setStaleLockTime(0);
-    if (!lock->tryLock(0))
+    lock_fd_ = take_lock(QFile::encodeName(lock_path()));
+    if (lock_fd_ < 0)
         return false;
-    lock_ = std::move(lock);
 
     // We hold the lock, so a socket file left at the server path belongs to a dead copy. Without the socket
     // we stay single but cannot be raised.
@@ -203,8 +236,10 @@ void SingleInstanceGuard::release() {
         if (make_address(server_path(), &address))
             ::unlink(address.sun_path);
     }
-    if (lock_) {
-        lock_->unlock();
-        lock_.reset();
+    if (lock_fd_ >= 0) {
+        // Removed while still locked, so a copy that opens the path from now on makes a new file.
+        ::unlink(QFile::encodeName(lock_path()).constData());
+        ::close(lock_fd_);
+        lock_fd_ = -1;
     }
 }

@@ -1,10 +1,10 @@
-// One running copy per user session: a lock file in the user's runtime folder is the mutex (a copy that
-// crashed leaves a stale lock that the next start takes over), and a local socket beside it lets a second
+// One running copy per user session: a lock on a file in the user's runtime folder is the mutex (the system
+// drops it with the process that held it, so a copy that crashed leaves nothing that stops the next start),
+// and a local socket beside it lets a second
 // copy ask the running one to come to the front, or hand it a launch string (a class link clicked while the
 // client runs).
 #pragma once
 
-#include <QLockFile>
 #include <QObject>
 #include <QString>
 
@@ -51,7 +51,8 @@ private:
 
     QString name_;
     QString folder_;
-    std::unique_ptr<QLockFile> lock_;
+    // The open lock file that holds the lock (-1 without the guard).
+    int lock_fd_ = -1;
     // The socket a second copy connects to: a plain Unix socket (Qt's local server would load Qt Network and
     // the Kerberos and proxy libraries behind it before the first window could show).
     int listen_fd_ = -1;

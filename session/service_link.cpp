@@ -19,9 +19,10 @@ ServiceLink::~ServiceLink() {
     reconnect_job_.Cancel();
 }
 
-bool ServiceLink::SetUp(server_event_handler* handler) {
+bool ServiceLink::SetUp(server_event_handler* handler, bool service_in_background) {
     service_.set_port(session_.settings().port);
-    if (!service_.ensure_running())
+    start_service_first_ = service_in_background && session_.identity().user_id != 0;
+    if (!start_service_first_ && !service_.ensure_running())
         host_.ShowMessageBox(link_text::kServiceStartFailed, "", true);
     transport_.set_handler(handler);
     if (!transport_.init()) {
@@ -38,9 +39,14 @@ void ServiceLink::ConnectFirstTime() {
     // Off the UI thread like a reconnect: a service that was just started may take a moment to listen, and
     // the window shows meanwhile. The outcome comes back as kReconnectDone with the first-connect bit.
     const uint32_t addr = service_addr_;
+    const bool start_service = std::exchange(start_service_first_, false);
     attempt_pending_ = true;
-    reconnect_job_.Start(0, [this, addr] {
-        const intptr_t outcome = kFirstConnectBit | (ConnectToService(addr) ? kConnectedBit : 0);
+    reconnect_job_.Start(0, [this, addr, start_service] {
+        intptr_t outcome = kFirstConnectBit;
+        if (start_service && !service_.ensure_running())
+            outcome |= kServiceStartFailedBit;
+        if (ConnectToService(addr))
+            outcome |= kConnectedBit;
         host_.PostToSelf(msg::kReconnectDone, outcome);
     });
 }
@@ -110,6 +116,8 @@ void ServiceLink::OnReconnectDone(intptr_t outcome) {
     const bool lost = std::exchange(loss_during_attempt_, false);
     const bool up = (outcome & kConnectedBit) && transport_.connected();
     if (outcome & kFirstConnectBit) {
+        if (outcome & kServiceStartFailedBit)
+            host_.ShowMessageBox(link_text::kServiceStartFailed, "", true);
         if (up)
             SendLogin(false);
         else if (lost)

@@ -47,10 +47,12 @@ public:
     ServiceLink& operator=(const ServiceLink&) = delete;
 
     // Start-up: find or start the service on the settings' port, register the handler, initialise the
-    // link. False when the link could not be initialised.
-    bool SetUp(server_event_handler* handler);
-    // Start-up: connect in the background and log in when there is a user id; a connection that cannot be
-    // made is said in a box (no retry).
+    // link. False when the link could not be initialised. With `service_in_background` and a user id, the
+    // service is found or started by the first connection's background attempt instead (the window's start
+    // never waits for the look through the processes and the start of another program).
+    bool SetUp(server_event_handler* handler, bool service_in_background = false);
+    // Start-up: connect in the background and log in when there is a user id; a service that cannot be
+    // started and a connection that cannot be made are said in boxes (no retry).
     void ConnectFirstTime();
     // Message 1046: the link was lost. Empties the room and starts a reconnect attempt in the background;
     // while one is under way the loss is remembered, and the attempt's outcome decides what comes next.
@@ -105,5 +107,7 @@ private:
     // UI-thread state: an attempt was started and its outcome (kReconnectDone) has not been handled yet; and
     // a loss of the link was reported meanwhile.
     bool attempt_pending_ = false;
+    // The first connection's attempt finds or starts the service (SetUp with the service in the background).
+    bool start_service_first_ = false;
     bool loss_during_attempt_ = false;
 };

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -93,4 +94,41 @@ TEST(SingleInstance, RequestsAreWholeLinesAndAnythingElseIsClosedWithoutEffect) 
 
     first.release();
     EXPECT_LT(connect_to(first.server_path()), 0) << "the socket goes with the guard";
+}
+
+// Whether a guard of another process gets the lock now: a child process tries, and ends at once without
+// releasing (as a copy that crashes).
+static bool other_process_acquires(const char* name) {
+    const pid_t child = fork();
+    if (child == 0) {
+        SingleInstanceGuard guard(name);
+        _exit(guard.acquire() ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 1;
+}
+
+TEST(SingleInstance, TheLockIsHeldAgainstOtherProcessesAndEndsWithItsProcess) {
+    TempDir dir;
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir.path().string()));
+    {
+        // A lock file left behind by a copy that crashed long ago holds nothing.
+        SingleInstanceGuard probe("lock-test");
+        QFile left(probe.lock_path());
+        ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+        left.write("999999999\nquorin\nsomewhere\n");
+    }
+    SingleInstanceGuard first("lock-test");
+    ASSERT_TRUE(first.acquire()) << "a file left behind is taken over";
+    EXPECT_FALSE(other_process_acquires("lock-test")) << "held against another process";
+    first.release();
+    EXPECT_FALSE(QFile::exists(first.lock_path())) << "the file goes with the guard";
+
+    // A copy that ends without releasing (it crashed) leaves the lock free.
+    EXPECT_TRUE(other_process_acquires("lock-test"));
+    SingleInstanceGuard next("lock-test");
+    EXPECT_TRUE(next.acquire());
+    SingleInstanceGuard another("lock-test");
+    EXPECT_FALSE(another.acquire()) << "one copy at a time, also within one process";
 }

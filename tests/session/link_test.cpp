@@ -143,6 +143,37 @@ TEST(ServiceLink, StartsTheServiceLogsInAndStopsItAtShutDown) {
     EXPECT_EQ(rig.handler.count(pkt::kLinkLost), 0) << "our own close is not a lost link";
 }
 
+TEST(ServiceLink, TheServiceCanBeStartedByTheFirstConnectionsAttempt) {
+    Install install;
+    install.add_velmor();
+    Rig rig(install);
+    rig.identify(12, 7);
+    ASSERT_TRUE(rig.link.SetUp(&rig.handler, true));
+    EXPECT_FALSE(rig.service.holds_process()) << "nothing started before the first connection";
+    rig.connect_first();
+    ASSERT_TRUE(rig.service.holds_process());
+    EXPECT_TRUE(rig.host.boxes.empty()) << rig.host.boxes[0];
+    EXPECT_TRUE(rig.host.posted.empty()) << rig.host.posted[0];
+    ASSERT_TRUE(rig.handler.wait_for(pkt::kLoginResult));
+    const pid_t pid = rig.service.pid();
+    rig.link.ShutDown();
+    EXPECT_FALSE(process_running(pid));
+
+    // A service that cannot be started is said in the same box as at a start in the foreground, then the
+    // connection that cannot be made.
+    const ReservedPort closed;
+    Install empty(closed.port());
+    Rig other(empty);
+    other.client.set_connect_timeout_ms(300);
+    other.identify(12);
+    ASSERT_TRUE(other.link.SetUp(&other.handler, true));
+    EXPECT_TRUE(other.host.boxes.empty());
+    other.connect_first();
+    EXPECT_EQ(other.host.boxes, std::vector<std::string>{"程序加载失败，请重新执行安装程序！ (error)"});
+    EXPECT_EQ(other.host.posted, std::vector<std::string>{"无法连接到服务程序，可能连接已被占用。\n [提示]"});
+    other.link.ShutDown();
+}
+
 TEST(ServiceLink, ServiceThatDiesIsRestartedAndTheUserLoggedInAgain) {
     Install install;
     install.add_velmor();
