@@ -7,7 +7,10 @@
 //  - bytes a second on the wire during speech and during silence (DTX), counted by a third user;
 //  - the same bursts from a second speaker whose service reaches the room server through a bad network (a
 //    relay that delays its frames by a random jitter and drops some of its voice frames): mouth-to-ear p50
-//    and p99 and the share of frames the listener's service concealed, beside the clean path's.
+//    and p99 and the share of frames the listener's service concealed, beside the clean path's;
+//  - the bursts after the sending and after the receiving service stood still for 300 ms during speech
+//    (SIGSTOP, as a busy machine or a slow first start holds one): p50 and p99, beside the clean path's, show
+//    whether the path's delay came back or a backlog stayed for the rest of the call.
 // Runs under scripts/with-test-env, which provides the sound server and its sinks.
 #include <netinet/in.h>
 #include <poll.h>
@@ -47,6 +50,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kRate = 48000, kChunk = 240; // 5 ms
 constexpr int kBursts = 120, kBurstMs = 80, kPeriodMs = 400;
+constexpr int kStallMs = 300, kBurstsAfterStall = 30;
 constexpr int kCpuStretches = 3;
 constexpr double kCpuStretchSeconds = 5;
 
@@ -68,11 +72,16 @@ pa_simple* open_stream(pa_stream_direction_t dir, const char* device) {
     return s;
 }
 
-// Records a monitor in 5 ms pieces and notes when each burst starts (the first loud piece after quiet).
+// Records a monitor in 5 ms pieces and notes when each burst starts (the first loud piece after quiet). The
+// time is when the piece was recorded, not when this program read it: a reader held up on a busy machine
+// finds pieces waiting in the sound server, which then come at the pace of the source for as long as the
+// stream lasts, and would make every later onset look late by that much. The stream's own latency (the
+// source's and what waits for this reader) is taken off.
 struct OnsetRecorder {
     const char* device = nullptr;
     std::vector<double> onsets; // seconds since t0
-    std::mutex mutex;           // onsets
+    std::vector<double> waited; // ms each onset's piece waited for this reader
+    std::mutex mutex;           // onsets, waited
     std::atomic<bool> stop{false};
     void run(Clock::time_point t0) {
         pa_simple* s = open_stream(PA_STREAM_RECORD, device);
@@ -87,8 +96,11 @@ struct OnsetRecorder {
                 e += double(v) * v;
             const bool loud = std::sqrt(e / kChunk) > 800;
             if (loud && quiet >= 20) { // 100 ms of quiet before: a new burst
+                const double read_at = seconds_since(t0);
+                const pa_usec_t latency = pa_simple_get_latency(s, &error);
                 std::lock_guard lock(mutex);
-                onsets.push_back(seconds_since(t0));
+                onsets.push_back(read_at - double(latency) / 1e6);
+                waited.push_back(double(latency) / 1e3);
             }
             quiet = loud ? 0 : quiet + 1;
         }
@@ -356,13 +368,13 @@ int main() {
     const double speech_to = seconds_since(t0);
     play(1.0, [](uint64_t) { return 0.0; });
     // 3. Bursts for the latency.
-    auto delays_of_bursts = [&] {
+    auto delays_of_bursts = [&](int count) {
         {
             std::lock_guard lock(at_mouth.mutex), lock2(at_ear.mutex);
             at_mouth.onsets.clear();
             at_ear.onsets.clear();
         }
-        play(kBursts * kPeriodMs / 1000.0, bursts);
+        play(count * kPeriodMs / 1000.0, bursts);
         play(1.0, [](uint64_t) { return 0.0; });
         std::lock_guard lock(at_mouth.mutex), lock2(at_ear.mutex);
         std::vector<double> delays;
@@ -376,13 +388,25 @@ int main() {
         return std::make_pair(delays, at_mouth.onsets.size());
     };
     const auto before_clean = latest_spurt_totals(b.output());
-    const auto [delays, bursts_played] = delays_of_bursts();
+    const auto [delays, bursts_played] = delays_of_bursts(kBursts);
     const auto after_clean = latest_spurt_totals(b.output());
+    // 3b. A service stands still for a moment while A speaks; then the bursts again.
+    auto stand_still = [&](pid_t pid) {
+        play(0.5, tone);
+        kill(pid, SIGSTOP);
+        play(kStallMs / 1000.0, tone);
+        kill(pid, SIGCONT);
+        play(0.5, tone);
+        play(1.0, [](uint64_t) { return 0.0; });
+        return delays_of_bursts(kBurstsAfterStall).first;
+    };
+    const auto after_sender_stall = stand_still(a.pid());
+    const auto after_receiver_stall = stand_still(b.pid());
     // 4. The same bursts from the speaker behind the bad network.
     student.send(pkt::kMicrophoneOff);
     student2.send(pkt::kMicrophoneOn, proto::MicrophoneOn{uint32_t(-1)}.encode());
     play(1.0, [](uint64_t) { return 0.0; });
-    const auto [bad_delays, bad_bursts_played] = delays_of_bursts();
+    const auto [bad_delays, bad_bursts_played] = delays_of_bursts(kBursts);
     const auto after_bad = latest_spurt_totals(b.output());
     at_mouth.stop = at_ear.stop = true;
     rec1.join();
@@ -425,6 +449,20 @@ int main() {
         bad_bursts_played, percentile(bad_delays, 0.5), percentile(bad_delays, 0.99), bad_concealed,
         bad_concealed - clean_concealed, percentile(bad_delays, 0.5) / std::max(percentile(delays, 0.5), 1.0),
         percentile(bad_delays, 0.99) / std::max(percentile(delays, 0.99), 1.0));
+    std::printf(
+        "  after a service stood still for %d ms during speech, the next %d bursts: the sending one "
+        "%zu heard, p50 %.0f ms, p99 %.0f ms; the receiving one %zu heard, p50 %.0f ms, p99 %.0f ms; p99 "
+        "ratio to the clean path's p50 %.2f and %.2f\n",
+        kStallMs, kBurstsAfterStall, after_sender_stall.size(), percentile(after_sender_stall, 0.5),
+        percentile(after_sender_stall, 0.99), after_receiver_stall.size(),
+        percentile(after_receiver_stall, 0.5), percentile(after_receiver_stall, 0.99),
+        percentile(after_sender_stall, 0.99) / std::max(percentile(delays, 0.5), 1.0),
+        percentile(after_receiver_stall, 0.99) / std::max(percentile(delays, 0.5), 1.0));
+    std::printf(
+        "  (the recorders' own lag, taken off each onset: mouth median %.0f, largest %.0f ms; ear median "
+        "%.0f, largest %.0f ms)\n",
+        percentile(at_mouth.waited, 0.5), percentile(at_mouth.waited, 1), percentile(at_ear.waited, 0.5),
+        percentile(at_ear.waited, 1));
     auto spread = [](std::vector<double> v) {
         std::sort(v.begin(), v.end());
         char text[64];

@@ -1803,7 +1803,7 @@ void ClusterNode::tick() {
     if (!tick_waiting_) {
         AsyncStore::Commands cmds;
         cmds.push_back({"SET", node_key(config_.node), format(config_.node, figures_), "PX",
-                        std::to_string(config_.lease_ms)});
+                        std::to_string(config_.node_ttl_ms)});
         const size_t first_lease = cmds.size();
         std::vector<uint32_t> leased;
         for (const auto& [room, h] : homed_) {
@@ -1961,7 +1961,7 @@ void ClusterNode::tick_answered(std::vector<uint32_t> leased, std::vector<uint32
             continue;
         claim_missing(watched[i]);
     }
-    // Nodes whose users are members here: gone after three ticks without their figures.
+    // Nodes whose users are members here: gone after three ticks without their mark of life.
     for (size_t i = 0; i < nodes.size(); ++i) {
         const Reply& r = (*replies)[first_node + i];
         auto m = node_missing_.find(nodes[i]);

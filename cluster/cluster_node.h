@@ -20,7 +20,8 @@
 // and wherever it is homed, is held to the rules of one room server: a reconnect that brings the seated
 // session's token, from whatever address, takes the seat and pushes the first session out (it is told why
 // and gets result 5, which its client takes as final); anything else is refused with result 5 before the
-// record changes. A record whose node is gone counts for nothing. A reconnect with a token that finds the
+// record changes. A record whose node is gone (its mark of life in Redis ran out: node_ttl_ms) counts for
+// nothing. A reconnect with a token that finds the
 // record without its proof yet (written a moment after the token left) asks again for a short while, then
 // is answered 6, which its client retries. A room's new home keeps each member's proof (from the member's
 // node), so the members' sessions keep their seats through a failover.
@@ -61,6 +62,10 @@ struct ClusterConfig {
     room::HubConfig hub; // rules and secret of the rooms homed here; its directory is filled from Redis
     std::string directory_file; // loaded into Redis at the start, and again when Redis has lost it
     int lease_ms = 2000;        // a home's lease; renewed every tick
+    // This node's mark of life in Redis, renewed every tick. Longer than a lease: a node held up for a moment
+    // (a loaded machine, a slow disk) may lose its rooms' homes, which another node takes over with every
+    // session, but keeps its users' seats; those of a node that died are free this long after.
+    int node_ttl_ms = 8000;
     int tick_ms = 500;
     int login_timeout_ms = 3000; // a login forwarded to a home that does not answer: result 6
     int nats_grace_ms = 3000; // NATS away this long: this node lets its users go (they reconnect elsewhere)

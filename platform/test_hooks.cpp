@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <memory>
+
 #include "platform/controls.h"
 
 namespace test_hooks {
@@ -37,7 +39,12 @@ void arm_main_window(QWidget* window) {
     const int exit_after = qEnvironmentVariableIntValue("QUORIN_EXIT_AFTER_MS", &ok);
     if (!ok || exit_after < 0)
         return;
-    QTimer::singleShot(exit_after, window, [window] {
+    // The screenshot, the texts and the close, once: at the time limit or when the exit file appears.
+    auto closing = std::make_shared<bool>(false);
+    auto close_window = [window, closing] {
+        if (*closing)
+            return;
+        *closing = true;
         const QString shot = qEnvironmentVariable("QUORIN_SCREENSHOT");
         if (!shot.isEmpty()) {
             bool saved = window->grab().save(shot, "PNG");
@@ -46,7 +53,19 @@ void arm_main_window(QWidget* window) {
         if (qEnvironmentVariableIntValue("QUORIN_REPORT_TEXTS") == 1)
             report_texts(window);
         window->close();
-    });
+    };
+    QTimer::singleShot(exit_after, window, close_window);
+    const QString exit_file = qEnvironmentVariable("QUORIN_EXIT_FILE");
+    if (!exit_file.isEmpty()) {
+        auto* watch = new QTimer(window);
+        QObject::connect(watch, &QTimer::timeout, window, [watch, exit_file, close_window] {
+            if (!QFile::exists(exit_file))
+                return;
+            watch->stop();
+            close_window();
+        });
+        watch->start(100);
+    }
 }
 
 void report_texts(QWidget* window) {

@@ -1,5 +1,8 @@
 // Hooks for tests and headless runs, all off unless set in the environment:
 //   QUORIN_EXIT_AFTER_MS  close the main window this long after start-up
+//   QUORIN_EXIT_FILE      with QUORIN_EXIT_AFTER_MS, close the main window as soon as this file exists
+//                         (looked for every 100 ms): a test that waits for what it wants on the screen
+//                         closes the client then, and the time limit is only the latest
 //   QUORIN_SCREENSHOT     save the main window as a PNG just before it closes
 //   QUORIN_REPORT         append "key=value" lines about the run (title, shown, raise requests; what the
 //                         panels showed, through app/RunReport) to this file
@@ -31,7 +34,7 @@ int auto_watch_cameras();
 // Reports every text a person can read in the window ("text=", "tip=", "name=" lines).
 void report_texts(QWidget* window);
 
-// Arms the exit timer and the screenshot for the main window, when set.
+// Arms the exit timer (and the exit file) and the screenshot for the main window, when set.
 void arm_main_window(QWidget* window);
 
 // Starts keeping the widget list of QUORIN_WIDGETS, when set: one line per visible window and per visible

@@ -20,19 +20,27 @@ void JitterBuffer::push(uint32_t sequence, std::vector<uint8_t> packet) {
         // Far from everything so far: the speaker started a new stream (its microphone was switched off and
         // on). What waits of the old one is dropped and the new one is buffered from the start.
         packets_.clear();
-        playing_ = false;
-        missing_since_played_ = 0;
+        stop_playing();
         have_reference_ = false;
         s = sequence;
     }
     if (!have_reference_) {
         have_reference_ = true;
         reference_ = s;
+        since_newest_ = 0;
     }
     if (playing_ && s < next_) {
         // Too late to be played: the buffer is shorter than the network's jitter.
         ++stats_.late;
-        target_ = std::min(target_ + 1, kMaxFrames);
+        // Packets held up together come late together: one frame longer for them all, not one each (a
+        // speaker or a network that stood still for 200 ms would make the buffer as long as it goes). And
+        // not longer than this packet needed: how far it came behind the frame the speaker sends now. A
+        // buffer that plays with less than its target (it takes a longer target at its next start) is late
+        // now and then without being too short.
+        const int64_t needed = reference_ + since_newest_ - s + 1;
+        if (!late_since_pull_ && needed > target_)
+            target_ = std::min(target_ + 1, kMaxFrames);
+        late_since_pull_ = true;
         calm_ = 0;
         return;
     }
@@ -41,7 +49,10 @@ void JitterBuffer::push(uint32_t sequence, std::vector<uint8_t> packet) {
         return;
     }
     packets_.emplace(s, std::move(packet));
-    reference_ = std::max(reference_, s);
+    if (s > reference_) {
+        reference_ = s;
+        since_newest_ = 0;
+    }
     // Bounded: what lies more than kMaxFrames behind the newest packet is dropped, and playing skips ahead.
     const int64_t oldest_kept = packets_.rbegin()->first - (kMaxFrames - 1);
     while (!packets_.empty() && packets_.begin()->first < oldest_kept) {
@@ -52,8 +63,67 @@ void JitterBuffer::push(uint32_t sequence, std::vector<uint8_t> packet) {
         next_ = oldest_kept;
 }
 
+int64_t JitterBuffer::delay() const {
+    return reference_ + since_newest_ - next_ + 1;
+}
+
+int JitterBuffer::delay_frames() const {
+    return playing_ ? int(std::max<int64_t>(0, delay())) : 0;
+}
+
+void JitterBuffer::stop_playing() {
+    playing_ = false;
+    missing_since_played_ = 0;
+    window_pulls_ = 0;
+    backlog_ = 0;
+    backlog_waited_ = 0;
+}
+
+void JitterBuffer::measure_backlog() {
+    least_delay_ = window_pulls_ == 0 ? delay() : std::min(least_delay_, delay());
+    ++since_newest_;
+    if (++window_pulls_ < kSettlePulls)
+        return;
+    window_pulls_ = 0;
+    // One frame above the target is the pulls' own timing against the arrivals; more than that stood through
+    // the whole window. A backlog still waiting for a gap is in this figure too.
+    const int64_t excess = least_delay_ - target_;
+    backlog_ = excess > 1 ? excess : 0;
+    if (backlog_ == 0)
+        backlog_waited_ = 0;
+}
+
+void JitterBuffer::cut_backlog() {
+    if (backlog_ == 0 || packets_.empty())
+        return;
+    // Never below the target: the delay now may be less than over the window.
+    int64_t skip = std::min(backlog_, delay() - target_);
+    if (skip <= 0) {
+        backlog_ = 0;
+        backlog_waited_ = 0;
+        return;
+    }
+    const int64_t first = packets_.begin()->first;
+    if (first > next_)
+        skip = std::min(skip, first - next_); // a gap: skipping it cuts no sound
+    else if (++backlog_waited_ < kPatiencePulls)
+        return; // continuous speech: a gap may come soon
+    else
+        skip = std::min(skip, reference_ - next_ + 1 - target_);
+    if (skip <= 0)
+        return;
+    next_ += skip;
+    while (!packets_.empty() && packets_.begin()->first < next_)
+        packets_.erase(packets_.begin());
+    stats_.skipped += uint64_t(skip);
+    backlog_ -= skip;
+    if (backlog_ == 0)
+        backlog_waited_ = 0;
+}
+
 JitterBuffer::Pull JitterBuffer::pull() {
     Pull out;
+    late_since_pull_ = false;
     if (!playing_) {
         // Starts once `target` frames are here, or once the first has waited that long (the end of a talk
         // spurt may be a single packet).
@@ -68,17 +138,8 @@ JitterBuffer::Pull JitterBuffer::pull() {
         next_ = packets_.begin()->first;
         misses_ = 0;
     }
-    // Too much waits for a while (the jitter went down): one frame is skipped to shorten the delay.
-    if (int(packets_.size()) > target_ + 1) {
-        if (++crowded_ >= 50) {
-            crowded_ = 0;
-            packets_.erase(packets_.begin());
-            if (!packets_.empty())
-                next_ = std::max(next_, packets_.begin()->first);
-        }
-    } else {
-        crowded_ = 0;
-    }
+    measure_backlog();
+    cut_backlog();
     if (++calm_ >= kCalmPulls) {
         calm_ = 0;
         target_ = std::max(target_ - 1, 1);
@@ -97,8 +158,7 @@ JitterBuffer::Pull JitterBuffer::pull() {
     }
     if (packets_.empty() && ++misses_ > kMaxFrames) {
         // The speaker stopped (or sends nothing in silence): play nothing until the next packet.
-        playing_ = false;
-        missing_since_played_ = 0;
+        stop_playing();
         return out;
     }
     out.kind = Pull::Lost;

@@ -14,6 +14,7 @@
 
 #include "components/audio_devices.h"
 #include "voice/capture_pacer.h"
+#include "voice/capture_queue.h"
 #include "voice/opus_codec.h"
 
 namespace voice {
@@ -30,6 +31,7 @@ public:
     ~AlsaStream() override { snd_pcm_close(pcm_); }
 
     bool read(int16_t* frame) override {
+        catch_up();
         return transfer([&](long done) {
             return snd_pcm_readi(pcm_, frame + done, snd_pcm_uframes_t(kFrameSamples - done));
         });
@@ -56,8 +58,26 @@ public:
     }
 
     std::string name() const override { return name_; }
+    uint64_t take_skipped() override {
+        const uint64_t n = skipped_;
+        skipped_ = 0;
+        return n;
+    }
 
 private:
+    // Capture: a reader that stood still finds more than CaptureQueue::kMaxWaitingFrames recorded; the oldest
+    // are dropped as CaptureQueue drops them (see there).
+    void catch_up() {
+        if (snd_pcm_stream(pcm_) != SND_PCM_STREAM_CAPTURE)
+            return;
+        const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm_);
+        if (avail < 0 || size_t(avail / kFrameSamples) <= CaptureQueue::kMaxWaitingFrames)
+            return;
+        const snd_pcm_uframes_t drop = snd_pcm_uframes_t(avail / kFrameSamples - CaptureQueue::kKeptFrames);
+        const snd_pcm_sframes_t moved = snd_pcm_forward(pcm_, drop * kFrameSamples);
+        if (moved > 0)
+            skipped_ += uint64_t(moved) / kFrameSamples;
+    }
     // Moves one frame in as many calls as the device needs, recovering from over- and underruns.
     template <typename Call> bool transfer(Call call) {
         long done = 0;
@@ -83,6 +103,7 @@ private:
     }
     snd_pcm_t* pcm_;
     std::string name_;
+    uint64_t skipped_ = 0; // frames dropped by catch_up and not yet taken
 };
 
 // A stream of the sound server with the server's own event loop run on the thread that reads or writes: the
@@ -228,7 +249,6 @@ public:
         if (pa_stream_connect_record(stream_, device, &attr, PA_STREAM_ADJUST_LATENCY) < 0 ||
             !wait_until_ready(error))
             return fail(pa_strerror(pa_context_errno(context_)), error);
-        pending_.reserve(kMaxPending);
         return true;
     }
 
@@ -238,12 +258,13 @@ public:
     }
     bool write(const int16_t*) override { return false; }
     bool prefill() override { return false; }
+    uint64_t take_skipped() override { return queue_.take_skipped(); }
 
 private:
     // What the pacer reads through (see CapturePacer::read).
     struct Source {
         PulseCapture& c;
-        bool take_frame(int16_t* frame) { return c.take_frame(frame); }
+        bool take_frame(int16_t* frame) { return c.queue_.take_frame(frame); }
         bool take_arrived() { return c.take_arrived(); }
         bool wait_for_delivery() {
             return pa_mainloop_prepare(c.loop_, 100'000) >= 0 && pa_mainloop_poll(c.loop_) >= 0 &&
@@ -257,8 +278,9 @@ private:
         }
     };
 
-    // Runs what the server has sent without blocking and moves the recorded bytes to pending_. False when
-    // the stream or the connection has failed.
+    // Runs what the server has sent without blocking and moves the recorded bytes to the queue, which drops
+    // what a reader that stood still can no longer send in time. False when the stream or the connection
+    // has failed.
     bool take_arrived() {
         while (pa_mainloop_iterate(loop_, 0, nullptr) > 0) {
         }
@@ -272,31 +294,14 @@ private:
             if (n == 0)
                 break;
             // A hole in the recording (data null) is silence.
-            if (pending_.size() + n <= kMaxPending) {
-                if (data)
-                    pending_.insert(pending_.end(), static_cast<const uint8_t*>(data),
-                                    static_cast<const uint8_t*>(data) + n);
-                else
-                    pending_.insert(pending_.end(), n, 0);
-            }
+            queue_.append(static_cast<const uint8_t*>(data), n);
             pa_stream_drop(stream_);
         }
+        queue_.catch_up();
         return true;
     }
 
-    // Moves a whole frame from pending_ to `frame`; false when not a whole one has arrived.
-    bool take_frame(int16_t* frame) {
-        constexpr size_t kFrameBytes = kFrameSamples * 2;
-        if (pending_.size() < kFrameBytes)
-            return false;
-        std::memcpy(frame, pending_.data(), kFrameBytes);
-        pending_.erase(pending_.begin(), pending_.begin() + long(kFrameBytes));
-        return true;
-    }
-
-    // At most a second is held; what a stalled reader leaves beyond that is dropped.
-    static constexpr size_t kMaxPending = size_t(kSampleRate) * 2;
-    std::vector<uint8_t> pending_;
+    CaptureQueue queue_;
     CapturePacer pacer_;
 };
 

@@ -24,6 +24,9 @@ public:
     virtual bool write(const int16_t* frame) = 0;
     // Playback: fills the device's buffer with silence, so that later writes are paced by the device.
     virtual bool prefill() = 0;
+    // Capture: whole frames of old sound dropped since the last call, so that a reader that stood still
+    // goes on with fresh sound (see CaptureQueue). The frame read next comes that many frames after the last.
+    virtual uint64_t take_skipped() { return 0; }
     // Where the stream goes, for messages.
     virtual std::string name() const = 0;
 };

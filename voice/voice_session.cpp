@@ -26,7 +26,7 @@ std::string spurt_summary(uint32_t user, const JitterBuffer& buffer) {
     return "voice of user " + std::to_string(user) + ": played " + std::to_string(st.played) +
            ", concealed " + std::to_string(st.concealed) + ", lost " + std::to_string(st.lost) + ", late " +
            std::to_string(st.late) + ", dropped " + std::to_string(st.overflow) + ", buffer " +
-           std::to_string(buffer.target() * kFrameMs) + " ms";
+           std::to_string(buffer.target() * kFrameMs) + " ms, skipped " + std::to_string(st.skipped);
 }
 
 VoiceSession::VoiceSession(VoiceConfig config, VoiceHooks hooks)
@@ -192,6 +192,8 @@ void VoiceSession::capture_loop(int device_id) {
                 hooks_.microphone_failed(pcm->name() + ": device lost");
             return;
         }
+        // Old sound dropped to keep up: the listener sees a gap in the sequence, not speech that comes late.
+        sequence += uint32_t(pcm->take_skipped());
         proto::VoicePacket packet;
         packet.sequence = sequence++;
         packet.capture_us = monotonic_us();

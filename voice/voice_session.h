@@ -48,7 +48,7 @@ struct VoiceHooks {
 uint64_t monotonic_us();
 
 // The log line at the end of a talk spurt of `user`: how the network treated that speaker's packets so far
-// ("voice of user N: played P, concealed C, lost L, late T, dropped D, buffer B ms").
+// ("voice of user N: played P, concealed C, lost L, late T, dropped D, buffer B ms, skipped S").
 std::string spurt_summary(uint32_t user, const JitterBuffer& buffer);
 
 class VoiceSession {

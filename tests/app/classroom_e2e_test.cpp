@@ -249,6 +249,9 @@ TEST_F(ClassroomWindow, StudentRaisesAndLowersTheHand) {
     ASSERT_TRUE(host.connect(server.port()));
     ASSERT_EQ(login_peer(host, 301, 5), 0);
     Open(302, 5);
+    // The room's users follow the login result: a hand raised before the host's record has arrived is
+    // answered "the host is not here" (and nothing is sent), as it should be.
+    ASSERT_TRUE(WaitFor([&] { return dlg->session().roster().HostOnline(); })) << "the host's record arrived";
     EXPECT_FALSE(button(1085)->isVisible()) << "no list of hands for a student";
     ASSERT_TRUE(button(1079)->isVisible());
     EXPECT_EQ(button(1079)->toolTip(), u("举手发言 (Alt+Y)"));

@@ -207,6 +207,18 @@ protected:
         desktop.click(b.center().x(), b.center().y());
     }
     QRect zoom() { return client->wait_widget("zoom_window", 8000); }
+    // A double click at `at` (on a picture) until the zoom window shows. A loaded machine may deliver the two
+    // clicks so far apart that they are two single clicks, which open nothing: the double click is then made
+    // again, never while a zoom window is listed.
+    QRect zoom_by_double_click(const QPoint& at) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            if (client->widgets().count("zoom_window") == 0)
+                desktop.double_click(at.x(), at.y());
+            if (const QRect z = zoom(); !z.isEmpty())
+                return z;
+        }
+        return {};
+    }
     bool zoom_has_size(const QSize& picture) {
         return eventually(
             [&] {
@@ -275,9 +287,7 @@ TEST_F(DesktopTest, ZoomWindowTakesTheMouseAndTheKeyboard) {
     // Opened again, its x closes it.
     click_bar_button(1002);
     ASSERT_FALSE(zoom().isEmpty());
-    const QRect x = client->wait_widget("zoom_window/1069");
-    desktop.click(x.center().x(), x.center().y());
-    EXPECT_TRUE(client->wait_gone("zoom_window")) << "the x button";
+    EXPECT_TRUE(click_away(desktop, *client, "zoom_window/1069", "zoom_window", "client")) << "the x button";
     EXPECT_TRUE(process_running(pid));
 }
 
@@ -322,11 +332,9 @@ TEST_F(DesktopTest, DialogsOpenAboveTheZoomWindow) {
 
 TEST_F(DesktopTest, DoubleClickOnAPictureThenTheCloseButtonEndsTheClient) {
     // The documented way to zoom: a double click on the picture.
-    desktop.double_click(media.center().x(), media.center().y() - 30);
-    ASSERT_FALSE(zoom().isEmpty()) << "a double click on the picture opens the zoom window";
-    const QRect x = client->wait_widget("zoom_window/1069");
-    desktop.click(x.center().x(), x.center().y());
-    ASSERT_TRUE(client->wait_gone("zoom_window"));
+    ASSERT_FALSE(zoom_by_double_click({media.center().x(), media.center().y() - 30}).isEmpty())
+        << "a double click on the picture opens the zoom window";
+    ASSERT_TRUE(click_away(desktop, *client, "zoom_window/1069", "zoom_window", "client"));
     // The window has not moved, and its close button ends the client.
     EXPECT_EQ(client->wait_widget("main_window").topLeft(), main_window.topLeft());
     const QRect close = client->wait_widget("main_window/1069");
@@ -351,14 +359,12 @@ TEST_F(DesktopTest, TheControlBarGoesWhenTheZoomWindowTookTheMouse) {
         },
         5000))
         << "the window moves";
-    desktop.double_click(screen_centre.x(), screen_centre.y() + 40);
-    const QRect z = zoom();
+    const QRect z = zoom_by_double_click(screen_centre + QPoint(0, 40));
     ASSERT_FALSE(z.isEmpty());
     ASSERT_TRUE(z.contains(screen_centre + QPoint(0, 40))) << "the zoom window opens over the mouse";
     const QRect x = client->wait_widget("zoom_window/1069");
     ASSERT_FALSE(client->wait_widget("main_window/media_panel").contains(x.center()));
-    desktop.click(x.center().x(), x.center().y());
-    ASSERT_TRUE(client->wait_gone("zoom_window"));
+    ASSERT_TRUE(click_away(desktop, *client, "zoom_window/1069", "zoom_window", "client"));
     desktop.move(2, 2);
     EXPECT_TRUE(client->wait_gone("main_window/media_panel/1002")) << "the control bar hides";
     desktop.screenshot(shot_path("bar_after_zoom"));

@@ -29,6 +29,11 @@ namespace {
 
 const std::string kVelmor = std::string(QUORIN_INSTALL_DIR) + "/velmor";
 
+// How long a test waits for a local service to end by itself. It ends 2 s after its last client left, which
+// a loaded machine may stretch; far below the minute after which one that never had a client ends, so an
+// end within this is the end the test is about.
+constexpr int kServiceEndsMs = 20000;
+
 } // namespace
 
 TEST(RoomServer, GarbageOversizeAndStalledPeersDoNotDisturbTheRoom) {
@@ -194,7 +199,7 @@ TEST(LocalService, EndsAfterItsClientLeftAndAtOnceOnSigterm) {
         ASSERT_TRUE(second.connect(service.port()));
         EXPECT_TRUE(second.wait_closed());
         client.close();
-        EXPECT_EQ(service.wait(4000).value_or(-1), 0) << "ends within 4 s after the link closed";
+        EXPECT_EQ(service.wait(kServiceEndsMs).value_or(-1), 0) << "ends by itself after the link closed";
     }
     LocalServiceProcess service(0, {});
     RoomPeer client;
@@ -214,8 +219,8 @@ TEST(LocalService, EndsAfterItsRoomSentTheOnlyConnectionAway) {
         stranger.send(pkt::kChat, std::vector<uint8_t>(8, 0)); // not logged in: a broken rule
         EXPECT_TRUE(stranger.wait_closed());
     }
-    EXPECT_EQ(service.wait(4000).value_or(-1), 0)
-        << "ends within 4 s after its room closed the only connection";
+    EXPECT_EQ(service.wait(kServiceEndsMs).value_or(-1), 0)
+        << "ends by itself after its room closed the only connection";
 }
 
 TEST(LocalService, RelaysToTheRoomServer) {
@@ -232,7 +237,7 @@ TEST(LocalService, RelaysToTheRoomServer) {
         EXPECT_TRUE(other.wait_for(pkt::kUserEntered).has_value());
     }
     EXPECT_TRUE(other.wait_for(pkt::kUserLeft).has_value());
-    EXPECT_EQ(service.wait(4000).value_or(-1), 0);
+    EXPECT_EQ(service.wait(kServiceEndsMs).value_or(-1), 0);
 }
 
 TEST(LocalService, RelayWithoutItsRoomServerRefusesTheLogin) {
@@ -242,7 +247,7 @@ TEST(LocalService, RelayWithoutItsRoomServerRefusesTheLogin) {
     ASSERT_TRUE(client.connect(service.port()));
     EXPECT_GT(login_peer(client, 12, 7), 5) << "a failure the client shows, not a lost link to retry";
     client.close();
-    EXPECT_EQ(service.wait(4000).value_or(-1), 0);
+    EXPECT_EQ(service.wait(kServiceEndsMs).value_or(-1), 0);
 }
 
 TEST(RoomServer, ConnectionThatNeverLogsInIsClosed) {
@@ -397,7 +402,7 @@ TEST(LocalServiceGuard, RelayTriesTheRoomServerAgainAtEveryLogin) {
     ASSERT_TRUE(silent.connect(port));
     RoomPeer client;
     ASSERT_TRUE(client.connect(port));
-    EXPECT_TRUE(silent.wait_closed(2000)) << "replaced: it never sent a login";
+    EXPECT_TRUE(silent.wait_closed(10000)) << "replaced: it never sent a login";
     EXPECT_EQ(login_peer(client, 12, 7), int(room::kLoginNoRoomServer));
 
     // The room server starts on that port; the next login on the same link goes through.
@@ -410,7 +415,7 @@ TEST(LocalServiceGuard, RelayTriesTheRoomServerAgainAtEveryLogin) {
     std::thread io_thread([&] { io.run(); });
     EXPECT_EQ(login_peer(client, 12, 7), int(room::kLoginOk));
     client.close();
-    EXPECT_EQ(service.wait(4000).value_or(-1), 0);
+    EXPECT_EQ(service.wait(kServiceEndsMs).value_or(-1), 0);
     asio::post(io, [&] {
         server.stop();
         io.stop();
