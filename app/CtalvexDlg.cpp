@@ -540,6 +540,7 @@ void CtalvexDlg::CreateShortcuts() {
     };
     // Devices plugged in or out while the class runs: looked at every two seconds, the first time once the
     // window is up (nothing on the first paint needs the lists).
+    dialogs_.rescan = [this] { PollDevices(); };
     device_poll_ = new QTimer(this);
     connect(device_poll_, &QTimer::timeout, this, [this] { PollDevices(); });
     device_poll_->start(2000);

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -101,6 +102,79 @@ void parse_launch_params(const std::string& params, LaunchParams& out) {
         out.app_type = to_int(value);
 }
 
+namespace {
+
+// Whether `s` is made of GBK characters: single bytes below 0x80, or a lead byte 0x81 to 0xFE followed by a
+// trail byte 0x40 to 0xFE other than 0x7F.
+bool gbk_well_formed(std::string_view s) {
+    for (size_t i = 0; i < s.size(); ++i) {
+        const auto b = uint8_t(s[i]);
+        if (b < 0x80)
+            continue;
+        if (b == 0x80 || b == 0xFF || i + 1 >= s.size())
+            return false;
+        const auto t = uint8_t(s[++i]);
+        if (t < 0x40 || t == 0x7F || t == 0xFF)
+            return false;
+    }
+    return true;
+}
+
+// The code points of `s` when it is well-formed UTF-8 (no overlong forms, surrogates or values past
+// U+10FFFF); nothing otherwise.
+std::optional<std::u32string> decode_utf8(std::string_view s) {
+    std::u32string out;
+    for (size_t i = 0; i < s.size();) {
+        const auto b = uint8_t(s[i]);
+        const size_t len = b < 0x80           ? 1
+                           : (b >> 5) == 0x6  ? 2
+                           : (b >> 4) == 0xE  ? 3
+                           : (b >> 3) == 0x1E ? 4
+                                              : 0;
+        if (len == 0 || i + len > s.size())
+            return std::nullopt;
+        char32_t c = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+        for (size_t k = 1; k < len; ++k) {
+            const auto t = uint8_t(s[i + k]);
+            if ((t & 0xC0) != 0x80)
+                return std::nullopt;
+            c = (c << 6) | (t & 0x3F);
+        }
+        static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (c < kLeast[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return std::nullopt;
+        out.push_back(c);
+        i += len;
+    }
+    return out;
+}
+
+// Chinese text as people type it: CJK ideographs, radicals and punctuation, and full-width forms.
+bool chinese_or_ascii(char32_t c) {
+    return c < 0x80 || (c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFFEF);
+}
+
+} // namespace
+
+std::string launch_text_as_gbk(const std::string& s) {
+    const std::optional<std::u32string> code_points = decode_utf8(s);
+    if (!code_points)
+        return s; // not UTF-8: the launcher's GBK
+    bool plain = true, chinese = true;
+    for (char32_t c : *code_points) {
+        plain = plain && c < 0x80;
+        chinese = chinese && chinese_or_ascii(c);
+    }
+    if (plain)
+        return s;
+    // Text that is not GBK at all, or reads as Chinese in UTF-8 (GBK bytes of Chinese text almost never
+    // do: they read as Latin, Greek or Cyrillic letters when they form UTF-8 at all).
+    if (!gbk_well_formed(s) || chinese)
+        return utf8_to_gbk(s);
+    return s;
+}
+
 std::string launch_string_from_args(int argc, char** argv) {
     std::string s;
     for (int i = 1; i < argc; ++i) {
@@ -110,7 +184,7 @@ std::string launch_string_from_args(int argc, char** argv) {
     }
     if (auto from_link = launch_string_from_link(s))
         return *from_link;
-    return s;
+    return launch_text_as_gbk(s);
 }
 
 namespace {

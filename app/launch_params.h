@@ -29,8 +29,16 @@ int get_launch_param(const char* key, char out[kLaunchValueMax + 1], const char*
 // Fills the eight launch members from the string; keys that are absent or empty keep their defaults.
 void parse_launch_params(const std::string& params, LaunchParams& out);
 
-// The launch string of a command line: every argument after the program, joined with single spaces.
+// The launch string of a command line: every argument after the program, joined with single spaces. A
+// launcher hands GBK; a launch string typed by hand in a UTF-8 terminal is UTF-8 and is converted to GBK (see
+// launch_text_as_gbk).
 std::string launch_string_from_args(int argc, char** argv);
+
+// A launch string as GBK: unchanged when it is ASCII or not well-formed UTF-8; converted from UTF-8 when it
+// is UTF-8 but not GBK, or when its UTF-8 reading is Chinese text (CJK characters, punctuation and full-width
+// forms besides ASCII), which GBK bytes of Chinese text practically never give. Other text that is both
+// stays as it is (GBK), as launchers write it.
+std::string launch_text_as_gbk(const std::string& s);
 
 // The scheme of the launch links that class web pages use ("quorin://join?userid=12&roomid=7&...").
 constexpr const char* kLinkScheme = "quorin";

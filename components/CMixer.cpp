@@ -81,42 +81,44 @@ std::string control_of(int index, bool capture, const std::string& default_card)
 } // namespace
 
 CMixer::CMixer(std::string card) : card_(std::move(card)) {
-    Open(capture_, card_);
-    Open(playback_, card_);
+    Open(capture_, playback_, card_);
+    Open(playback_, capture_, card_);
 }
 
-CMixer::~CMixer() {
-    for (Side* side : {&capture_, &playback_})
-        if (side->handle)
-            snd_mixer_close(mixer(side->handle));
-}
+CMixer::~CMixer() = default;
 
-void CMixer::Open(Side& side, const std::string& control) {
+void CMixer::Open(Side& side, const Side& other, const std::string& control) {
     if (side.handle && side.control == control)
         return;
-    if (side.handle)
-        snd_mixer_close(mixer(side.handle));
-    side.handle = open_mixer(control);
+    auto open = [&](const std::string& name) -> std::shared_ptr<void> {
+        if (other.handle && other.control == name)
+            return other.handle;
+        if (snd_mixer_t* m = open_mixer(name))
+            return std::shared_ptr<void>(m, [](void* p) { snd_mixer_close(mixer(p)); });
+        return nullptr;
+    };
+    side.handle.reset(); // closed here unless the other side uses it too
+    side.handle = open(control);
     side.control = control;
     if (!side.handle && control != card_) {
-        side.handle = open_mixer(card_);
+        side.handle = open(card_);
         side.control = card_;
     }
 }
 
 void CMixer::SetInputIndex(int index) {
     input_index_ = index;
-    Open(capture_, control_of(index, true, card_));
+    Open(capture_, playback_, control_of(index, true, card_));
 }
 
 void CMixer::SetOutputIndex(int index) {
     output_index_ = index;
-    Open(playback_, control_of(index, false, card_));
+    Open(playback_, capture_, control_of(index, false, card_));
 }
 
 void* CMixer::Element(int device, bool& capture) {
     capture = device != kOutput;
-    void* handle = capture ? capture_.handle : playback_.handle;
+    void* handle = capture ? capture_.handle.get() : playback_.handle.get();
     if (!handle)
         return nullptr;
     // Pick up changes made by other programs (another mixer, the sound server).
@@ -209,8 +211,8 @@ bool CMixer::SetMute(int device, bool mute) {
 bool CMixer::SelectMic() {
     if (!capture_.handle)
         return false;
-    snd_mixer_handle_events(mixer(capture_.handle));
-    snd_mixer_elem_t* e = find_element(mixer(capture_.handle), {"Mic", "Internal Mic", "Front Mic"});
+    snd_mixer_handle_events(mixer(capture_.handle.get()));
+    snd_mixer_elem_t* e = find_element(mixer(capture_.handle.get()), {"Mic", "Internal Mic", "Front Mic"});
     if (!e || !snd_mixer_selem_has_capture_switch(e))
         return false;
     return snd_mixer_selem_set_capture_switch_all(e, 1) >= 0;

@@ -7,6 +7,7 @@
 // than device 0 itself.
 #pragma once
 
+#include <memory>
 #include <string>
 
 // The ALSA control device that holds the mixer of a PCM device ("sysdefault:CARD=PCH" -> "hw:PCH", "pulse"
@@ -45,10 +46,11 @@ public:
 private:
     struct Side {
         std::string control;
-        void* handle = nullptr; // snd_mixer_t
+        std::shared_ptr<void> handle; // snd_mixer_t, shared with the other side when they name one control
     };
-    // Opens `control` for one side, or the default card when that cannot be opened.
-    void Open(Side& side, const std::string& control);
+    // Opens `control` for one side (taking the other side's handle when it has that control open), or the
+    // default card when that cannot be opened.
+    void Open(Side& side, const Side& other, const std::string& control);
     void* Element(int device, bool& capture);
 
     std::string card_;

@@ -48,6 +48,7 @@ void FramedSocket::read_more() {
                 self->fail(ec == asio::error::eof ? "closed by peer" : ec.message());
                 return;
             }
+            self->bytes_read_ += n;
             if (self->draining_) { // a closing connection only waits for the peer's end
                 self->read_more();
                 return;
@@ -444,6 +445,29 @@ bool FramedSocket::try_send_now(const std::vector<uint8_t>& frame) {
     writing_ = true;
     asio::post(socket_.get_executor(), [self = shared_from_this()] { self->write_front(); });
     return true;
+}
+
+void FramedSocket::set_dead_path_limit(int limit_ms) {
+    if (limit_ms <= 0 || !socket_.is_open())
+        return;
+    // Probes start after half the limit without traffic and go every eighth of it, four of them: about the
+    // limit in all. TCP_USER_TIMEOUT ends the connection when data (or the probes) stays unacknowledged
+    // that long, so a dead path is noticed within the limit whether or not we were sending. A receiver that
+    // is only slow acknowledges what it gets and keeps its connection.
+    const int fd = socket_.native_handle();
+    const int on = 1, idle = std::max(1, limit_ms / 2000), interval = std::max(1, limit_ms / 8000), count = 4;
+    const unsigned user_timeout = unsigned(limit_ms);
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &user_timeout, sizeof user_timeout);
+}
+
+size_t FramedSocket::unread_bytes() const {
+    std::error_code ec;
+    const size_t n = socket_.available(ec);
+    return ec ? 0 : n;
 }
 
 size_t FramedSocket::queued_bytes() const {

@@ -94,6 +94,15 @@ public:
     void close_after_sending(std::chrono::milliseconds limit = kCloseLimit);
     // The largest frame accepted from now on (length field); I/O thread, e.g. from the packet callback.
     void set_max_frame(uint32_t length) { decoder_.set_max_length(length); }
+    // Has the kernel give the connection up when the path to the peer is dead: keepalive probes after a
+    // while without traffic, and a limit on how long sent data or probes may stay unanswered, both about
+    // `limit_ms` in all. A peer whose kernel answers for a frozen process is not noticed here (see
+    // docs/LINKS.md). I/O thread.
+    void set_dead_path_limit(int limit_ms);
+    // Bytes read from the peer so far, and bytes the kernel holds that have not been read yet: a peer is
+    // heard while either grows. I/O thread.
+    uint64_t bytes_read() const { return bytes_read_; }
+    size_t unread_bytes() const;
 
     bool is_open() const { return !closed_.load() && !draining_.load(); }
     size_t queued_bytes() const;
@@ -176,4 +185,5 @@ private:
     bool flushed_ = false;              // the end of the stream was sent; I/O thread
     std::shared_ptr<asio::steady_timer> drain_timer_;
     std::atomic<uint64_t> dropped_{0};
+    uint64_t bytes_read_ = 0; // I/O thread
 };

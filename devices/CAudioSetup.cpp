@@ -10,6 +10,10 @@
 #include <QPushButton>
 #include <QStandardPaths>
 
+#include <iterator>
+#include <tuple>
+
+#include "devices/SetupWindow.h"
 #include "devices/devices_texts.h"
 #include "platform/controls.h"
 #include "platform/message_box.h"
@@ -61,6 +65,11 @@ CAudioSetup::CAudioSetup(const std::vector<AudioDevice>& capture, const std::vec
     connect(adjust_out, &QPushButton::clicked, this, [this] { OpenVolumeControl(false); });
     fill(recording_, capture, -1);
     fill(playback_, playback, -1);
+    // Tab goes row by row, as the dialog reads: each list, then its volume button; then OK and Cancel.
+    QWidget* order[] = {recording_, adjust_in, playback_, adjust_out, buttons};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+    make_setup_window(this);
 }
 
 void CAudioSetup::set_ids(int record_id, int play_id) {
@@ -73,10 +82,18 @@ void CAudioSetup::set_ids(int record_id, int play_id) {
 
 void CAudioSetup::SetDevices(const std::vector<AudioDevice>& capture,
                              const std::vector<AudioDevice>& playback) {
-    for (auto [list, devices] : {std::pair{recording_, &capture}, std::pair{playback_, &playback}}) {
+    for (auto [list, devices, id] :
+         {std::tuple{recording_, &capture, record_id_}, std::tuple{playback_, &playback, play_id_}}) {
+        // A list that shows no selection (its device was not listed yet, as before the first scan) takes
+        // the given device once it is listed.
+        const bool none = list->currentIndex() < 0;
         const QString chosen = list->currentData().toString(); // empty: the default device
         list->clear();
         fill(list, *devices, -1);
+        if (none) {
+            list->setCurrentIndex(id < 0 ? 0 : id < list->count() - 1 ? id + 1 : -1);
+            continue;
+        }
         const int at = chosen.isEmpty() ? 0 : list->findData(chosen);
         list->setCurrentIndex(at < 0 ? 0 : at);
     }

@@ -22,7 +22,8 @@ public:
 
     void set_ids(int record_id, int play_id);
     // New device lists while the dialog is open: the chosen entries stay on their devices when those are
-    // still there, otherwise the default device is chosen.
+    // still there, otherwise the default device is chosen. A list that showed no selection (its id was past
+    // the list, as before the first scan) selects its id's entry once there is one.
     void SetDevices(const std::vector<AudioDevice>& capture, const std::vector<AudioDevice>& playback);
     // After OK: the chosen ids (-1 for the default device); an id with no entry stays as it was.
     int record_id() const { return record_id_; }

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "devices/SetupWindow.h"
 #include "devices/devices_texts.h"
 #include "platform/controls.h"
 
@@ -36,6 +37,7 @@ CVideoSetup::CVideoSetup(const std::vector<std::string>& names, QWidget* parent)
     outer->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    make_setup_window(this);
 }
 
 void CVideoSetup::set_index(int index) {
@@ -48,7 +50,12 @@ void CVideoSetup::SetNames(const std::vector<std::string>& names) {
     list_->clear();
     for (const std::string& n : names)
         list_->addItem(QString::fromStdString(n));
-    list_->setCurrentIndex(chosen.isEmpty() ? -1 : list_->findText(chosen));
+    // Nothing chosen yet (the camera was not listed yet, as before the first scan): the given camera once it
+    // is listed.
+    if (chosen.isEmpty())
+        list_->setCurrentIndex(index_ >= 0 && index_ < list_->count() ? index_ : -1);
+    else
+        list_->setCurrentIndex(list_->findText(chosen));
 }
 
 void CVideoSetup::accept() {

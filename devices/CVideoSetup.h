@@ -15,7 +15,8 @@ public:
     CVideoSetup(const std::vector<std::string>& camera_names, QWidget* parent);
     // A negative index or one past the list selects nothing.
     void set_index(int index);
-    // New camera names while the dialog is open; the chosen camera stays chosen while it is there.
+    // New camera names while the dialog is open; the chosen camera stays chosen while it is there. With none
+    // chosen, the index set selects its camera once it is listed.
     void SetNames(const std::vector<std::string>& camera_names);
     int index() const { return index_; }
     QComboBox* list() const { return list_; }

@@ -7,9 +7,12 @@
 #include "video/capture.h"
 
 bool DeviceDialogs::RunAudioSetup(int& record_id, int& play_id) {
-    CAudioSetup dialog(list_audio_devices(true), list_audio_devices(false), parent_);
+    CAudioSetup dialog(last_ ? last_->recording : std::vector<AudioDevice>{},
+                       last_ ? last_->playback : std::vector<AudioDevice>{}, parent_);
     dialog.set_ids(record_id, play_id);
     audio_ = &dialog;
+    if (rescan)
+        rescan();
     const int result = dialog.exec();
     audio_ = nullptr;
     if (result != QDialog::Accepted)
@@ -20,12 +23,11 @@ bool DeviceDialogs::RunAudioSetup(int& record_id, int& play_id) {
 }
 
 bool DeviceDialogs::RunVideoSetup(int& camera_id) {
-    std::vector<std::string> names;
-    for (const auto& c : capture::list_cameras(test_camera_enabled_ && *test_camera_enabled_))
-        names.push_back(c.name);
-    CVideoSetup dialog(names, parent_);
+    CVideoSetup dialog(last_ ? last_->cameras : std::vector<std::string>{}, parent_);
     dialog.set_index(camera_id);
     video_ = &dialog;
+    if (rescan)
+        rescan();
     const int result = dialog.exec();
     video_ = nullptr;
     if (result != QDialog::Accepted)
@@ -35,6 +37,7 @@ bool DeviceDialogs::RunVideoSetup(int& camera_id) {
 }
 
 void DeviceDialogs::DevicesChanged(const DeviceLists& lists) {
+    last_ = lists;
     if (audio_)
         audio_->SetDevices(lists.recording, lists.playback);
     if (video_)

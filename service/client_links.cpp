@@ -1,11 +1,15 @@
 // The connections of a server (see client_links.h).
 #include "service/client_links.h"
 
+#include <algorithm>
+
 #include "components/framed_socket.h"
+#include "wire/framing.h"
 #include "wire/protocol.h"
 
 ClientLinks::ClientLinks(asio::io_context& io, ConnectionLimits limits, Logs logs, GoneHook gone)
-    : io_(io), limits_(limits), logs_(std::move(logs)), gone_(std::move(gone)) {}
+    : io_(io), limits_(limits), logs_(std::move(logs)), gone_(std::move(gone)),
+      keepalive_timer_(io, [this] { return tick_keepalives(); }) {}
 
 room::ConnId ClientLinks::add(asio::ip::tcp::socket socket) {
     if (2 * (count_ + 1) > slots_.size())
@@ -18,6 +22,9 @@ room::ConnId ClientLinks::add(asio::ip::tcp::socket socket) {
     // Only this thread writes to the connection: no lock per packet.
     auto framed =
         std::make_shared<FramedSocket>(std::move(socket), limits_.send_cap, FramedSocket::Threads::IoOnly);
+    // Every peer, whether or not it keeps its link alive itself: a dead path is noticed by the kernel.
+    if (limits_.link_timeout_ms > 0)
+        framed->set_dead_path_limit(limits_.link_timeout_ms);
     Slot& slot = slots_[id & mask];
     slot.id = id;
     slot.link.socket = framed;
@@ -88,6 +95,7 @@ void ClientLinks::evict(room::ConnId id, const std::string& why) {
 }
 
 void ClientLinks::close_all() {
+    keepalive_timer_.cancel();
     for (Slot& s : slots_) {
         if (s.id == 0)
             continue;
@@ -133,6 +141,53 @@ void ClientLinks::end_login_timer(room::ConnId id) {
         l->login_timer->cancel();
         l->login_timer.reset();
     }
+}
+
+void ClientLinks::keep_alive(room::ConnId id) {
+    Link* l = link(id);
+    if (!l || !l->asked_keepalive || l->liveness || limits_.link_timeout_ms <= 0)
+        return;
+    const int64_t now = steady_now_ms({});
+    l->liveness.emplace(limits_.link_timeout_ms, now);
+    // The peer learns now that this end keeps the link alive, and after how long a silence it gives it up.
+    l->socket->send_frame(l->liveness->keepalive_frame(now), false);
+    keepalive_timer_.want(l->liveness->interval_ms() / 2);
+}
+
+void ClientLinks::keepalive_heard(room::ConnId id, const uint8_t* data, uint32_t size) {
+    Link* l = link(id);
+    if (!l || !l->liveness)
+        return;
+    if (auto k = proto::KeepAlive::decode(data, size)) {
+        l->liveness->peer_limit(k->silence_limit_ms);
+        keepalive_timer_.want(l->liveness->interval_ms() / 2);
+    }
+}
+
+int ClientLinks::tick_keepalives() {
+    const int64_t now = steady_now_ms({});
+    std::vector<std::pair<room::ConnId, int64_t>> silent;
+    int tick = 0;
+    for (Slot& s : slots_) {
+        if (s.id == 0 || !s.link.liveness)
+            continue;
+        LinkLiveness& live = *s.link.liveness;
+        const auto step = live.tick(now, s.link.socket->bytes_read(), s.link.socket->unread_bytes() > 0);
+        if (step.silent) {
+            silent.emplace_back(s.id, live.silent_for_ms(now));
+            continue;
+        }
+        if (step.send_keepalive)
+            s.link.socket->send_frame(live.keepalive_frame(now), false);
+        tick = tick == 0 ? live.interval_ms() / 2 : std::min(tick, live.interval_ms() / 2);
+    }
+    for (const auto& [id, ms] : silent) {
+        // A peer that is gone or frozen: nothing more is said to it, and its seat is freed as on any close.
+        if (Link* l = link(id))
+            l->socket->close();
+        closed(id, "nothing heard for " + std::to_string(ms) + " ms");
+    }
+    return tick;
 }
 
 void ClientLinks::closed(room::ConnId id, const std::string& why) {

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "service/keepalive_timer.h"
+#include "service/link_liveness.h"
 #include "service/listener.h"
 
 class FramedSocket;
@@ -65,6 +67,8 @@ protected:
         std::shared_ptr<asio::steady_timer> login_timer; // until the login
         // Logged in (as the subclass says): its packets need no look-up of whether they may be taken.
         bool entered = false;
+        bool asked_keepalive = false;         // its login said that it keeps the link alive
+        std::optional<LinkLiveness> liveness; // while the link is kept alive
     };
     // A new connection, before its first frame is read.
     virtual void opened(room::ConnId id, const std::shared_ptr<FramedSocket>& socket) = 0;
@@ -92,6 +96,12 @@ protected:
     const Link* link(room::ConnId id) const { return const_cast<ClientLinks*>(this)->link(id); }
     // Connection `id` has logged in: no time limit on its login any more.
     void end_login_timer(room::ConnId id);
+    // Connection `id` keeps its link alive, when its login asked for it and the limits have a link time-out:
+    // the first keepalive goes out now (after what is queued for it), and from now on the connection is
+    // closed once it is silent for the time-out.
+    void keep_alive(room::ConnId id);
+    // A keepalive of connection `id` (any other packet counts as well; this one also names the peer's limit).
+    void keepalive_heard(room::ConnId id, const uint8_t* data, uint32_t size);
 
     asio::io_context& io_;
     ConnectionLimits limits_;
@@ -109,9 +119,13 @@ private:
     void grow();
     void evict(room::ConnId id, const std::string& why);
     void arm_login_timer(room::ConnId id);
+    // Every kept-alive link: keepalives that are due go out, silent links are closed. How long until the
+    // next tick is wanted (0: no link is kept alive).
+    int tick_keepalives();
 
     std::vector<Slot> slots_ = std::vector<Slot>(16);
     size_t count_ = 0;
     GoneHook gone_;
     room::ConnId next_id_ = 1;
+    KeepAliveTimer keepalive_timer_;
 };

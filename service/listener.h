@@ -27,6 +27,10 @@ struct ConnectionLimits {
     // real users out.
     size_t max_unauthenticated = 512;
     size_t max_unauthenticated_per_address = 32;
+    // A connection whose peer has gone silent this long is closed: the kernel probes every connection for a
+    // dead path, and a peer that keeps its link alive (a local service, docs/LINKS.md) must be heard at
+    // least this often. 0 or negative: never (a connection lives until its peer closes it).
+    int link_timeout_ms = -1;
 };
 
 // A connection that has not logged in yet.

@@ -22,7 +22,8 @@ LocalService::LocalService(asio::io_context& io, LocalServiceOptions options)
                              }};
     auto gone = [this](room::ConnId id, ClientLinks::Gone why) { this->gone(id, why); };
     if (!options_.room_servers.empty()) {
-        Relay::Options relay{options_.room_servers, options_.upstream_connect_timeout_ms, options_.limits};
+        Relay::Options relay{options_.room_servers, options_.upstream_connect_timeout_ms,
+                             options_.upstream_link_timeout_ms, options_.limits};
         links_ = std::make_unique<Relay>(io, std::move(relay), std::move(logs), std::move(tap), gone);
         return;
     }

@@ -28,6 +28,8 @@ struct LocalServiceOptions {
     // the service hosts the room itself.
     std::vector<Relay::Upstream> room_servers;
     int upstream_connect_timeout_ms = 5000;
+    // A room server silent this long is given up and the client sees its link lost; 0 or negative: never.
+    int upstream_link_timeout_ms = -1;
     ConnectionLimits limits;
     // Serves only connections of its own user (checked through /proc/net/tcp).
     bool own_user_only = false;

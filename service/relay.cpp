@@ -8,7 +8,7 @@
 
 Relay::Relay(asio::io_context& io, Options options, Logs logs, RoomConnections::Tap tap, GoneHook gone)
     : ClientLinks(io, options.limits, std::move(logs), std::move(gone)), options_(std::move(options)),
-      tap_(std::move(tap)) {}
+      tap_(std::move(tap)), keepalive_timer_(io, [this] { return tick_keepalives(); }) {}
 
 void Relay::opened(room::ConnId id, const std::shared_ptr<FramedSocket>& socket) {
     clients_[id].socket = socket;
@@ -19,8 +19,9 @@ void Relay::on_frame(room::ConnId id, uint16_t type, const uint8_t* p, uint32_t 
     if (it == clients_.end())
         return;
     Client& me = it->second;
-    if (type == pkt::kVoice)
-        return; // speech comes from the service's own capture, never from its client
+    // Speech comes from the service's own capture and keepalives from the service, never from its client.
+    if (type == pkt::kVoice || type == pkt::kKeepAlive)
+        return;
     if (tap_.from_client && !tap_.from_client(id, type, p, n))
         return;
     if (type == pkt::kSpeakerVolume)
@@ -73,6 +74,7 @@ void Relay::dropped_all() {
         if (c.upstream)
             c.upstream->close();
     clients_.clear();
+    keepalive_timer_.cancel();
 }
 
 void Relay::from_service(room::ConnId id, uint16_t type, const proto::Bytes& payload) {
@@ -173,6 +175,9 @@ void Relay::upstream_ready(room::ConnId id, asio::ip::tcp::socket up) {
     c.upstream_tries = 0;
     end_login_timer(id);
     c.upstream = std::make_shared<FramedSocket>(std::move(up), options_.limits.send_cap);
+    c.upstream_alive.reset();
+    // Whether or not the room server keeps the link alive: a dead path is noticed by the kernel.
+    c.upstream->set_dead_path_limit(options_.link_timeout_ms);
     c.upstream->start(
         [this, id](uint16_t type, const uint8_t* p, uint32_t n) { from_room_server(id, type, p, n); },
         [this, id](const std::string& why) {
@@ -192,6 +197,10 @@ void Relay::from_room_server(room::ConnId id, uint16_t type, const uint8_t* p, u
     if (it == clients_.end())
         return;
     Client& c = it->second;
+    if (type == pkt::kKeepAlive) {
+        keepalive_heard(c, p, n); // the link's own business: the client never sees it
+        return;
+    }
     if (type == pkt::kSessionToken) {
         // Kept for a reconnect of this session; the client never sees it.
         auto t = proto::SessionToken::decode(p, n);
@@ -209,8 +218,56 @@ void Relay::from_room_server(room::ConnId id, uint16_t type, const uint8_t* p, u
         next_upstream();
         c.upstream->close();
         c.upstream.reset();
+        c.upstream_alive.reset();
         c.login_seen = false;
     }
+}
+
+void Relay::keepalive_heard(Client& c, const uint8_t* p, uint32_t n) {
+    // Only a room server that was told (the login's flag) sends it, and only to a service that asked.
+    auto k = proto::KeepAlive::decode(p, n);
+    if (!k || !c.upstream || options_.link_timeout_ms <= 0)
+        return;
+    const int64_t now = steady_now_ms({});
+    if (!c.upstream_alive) {
+        c.upstream_alive.emplace(options_.link_timeout_ms, now);
+        c.upstream_alive->peer_limit(k->silence_limit_ms);
+        // The room server learns at once after how long a silence this end gives the link up.
+        c.upstream->send_frame(c.upstream_alive->keepalive_frame(now), false);
+    } else {
+        c.upstream_alive->peer_limit(k->silence_limit_ms);
+    }
+    keepalive_timer_.want(c.upstream_alive->interval_ms() / 2);
+}
+
+int Relay::tick_keepalives() {
+    const int64_t now = steady_now_ms({});
+    std::vector<std::pair<room::ConnId, int64_t>> silent;
+    int tick = 0;
+    for (auto& [id, c] : clients_) {
+        if (!c.upstream || !c.upstream_alive)
+            continue;
+        LinkLiveness& live = *c.upstream_alive;
+        const auto step = live.tick(now, c.upstream->bytes_read(), c.upstream->unread_bytes() > 0);
+        if (step.silent) {
+            silent.emplace_back(id, live.silent_for_ms(now));
+            continue;
+        }
+        if (step.send_keepalive)
+            c.upstream->send_frame(live.keepalive_frame(now), false);
+        tick = tick == 0 ? live.interval_ms() / 2 : std::min(tick, live.interval_ms() / 2);
+    }
+    for (const auto& [id, ms] : silent) {
+        // As if the room server had closed the link: the client is told by its link closing, and logs in
+        // again (the next login starts with the next room server).
+        auto it = clients_.find(id);
+        if (it == clients_.end() || !it->second.upstream)
+            continue;
+        it->second.upstream->close();
+        next_upstream();
+        closed(id, "room server: nothing heard for " + std::to_string(ms) + " ms");
+    }
+    return tick;
 }
 
 std::vector<uint8_t> Relay::to_upstream(Client& c, uint16_t type, const uint8_t* data, size_t size) {
@@ -221,6 +278,11 @@ std::vector<uint8_t> Relay::to_upstream(Client& c, uint16_t type, const uint8_t*
         return framing::make_frame(type, data, size);
     l->token.reset();
     c.login = std::make_pair(l->user_id, l->room_id);
+    // Whether this end keeps the link alive is this service's to say, not the client's.
+    if (options_.link_timeout_ms > 0)
+        l->flags |= proto::Login::kKeepAliveFlag;
+    else
+        l->flags &= ~proto::Login::kKeepAliveFlag;
     // A fresh login (a restarted client, another user) starts a new session; only a reconnect of the
     // session this service holds the token of may take its seat over.
     if (token_ && (token_->user != l->user_id || token_->room != l->room_id))

@@ -2,7 +2,9 @@
 // every login of the client (by name or address; with several, the nodes of a cluster, in turn, starting
 // after the one that last failed), every packet goes on unchanged both ways, and the session token the room
 // server gives is kept here for the client's reconnects. A login that finds no room server is answered with a
-// failure the client retries by itself. All calls, the hooks' included, are made on the I/O thread.
+// failure the client retries by itself. A room server that goes silent (a dead path, a frozen host) is given
+// up like one that closed the link, so the client sees its link lost and reconnects (docs/LINKS.md). All
+// calls, the hooks' included, are made on the I/O thread.
 #pragma once
 
 #include <array>
@@ -11,6 +13,8 @@
 #include <utility>
 
 #include "service/client_links.h"
+#include "service/keepalive_timer.h"
+#include "service/link_liveness.h"
 #include "service/room_connections.h"
 
 class Relay : public ClientLinks {
@@ -22,6 +26,9 @@ public:
     struct Options {
         std::vector<Upstream> room_servers; // at least one
         int connect_timeout_ms = 5000;
+        // A room server link silent this long is given up: the kernel probes the path, and a room server
+        // that keeps links alive is heard at least this often. 0 or negative: never.
+        int link_timeout_ms = -1;
         ConnectionLimits limits;
     };
     // The same tap as connections into a room of this process.
@@ -40,6 +47,7 @@ private:
         std::vector<std::vector<uint8_t>> pending;          // frames that wait for the room server
         size_t upstream_tries = 0;                          // room servers tried for this login
         std::optional<std::pair<uint32_t, uint32_t>> login; // (user, room) of the last login
+        std::optional<LinkLiveness> upstream_alive;         // once the room server keeps the link alive
     };
     // The token the room server gave the last session, kept across the client's reconnects.
     struct HeldToken {
@@ -58,6 +66,12 @@ private:
     void connect_upstream(room::ConnId id);
     void upstream_failed(room::ConnId id, const std::string& why);
     void upstream_ready(room::ConnId id, asio::ip::tcp::socket socket);
+    // The room server's keepalive: the first one says that it keeps the link alive, and this end then does
+    // too.
+    void keepalive_heard(Client& c, const uint8_t* data, uint32_t size);
+    // Keepalives that are due go out, silent room servers are given up; how long until the next tick is
+    // wanted (0: none).
+    int tick_keepalives();
     const Upstream& upstream_at(size_t i) const {
         return options_.room_servers[i % options_.room_servers.size()];
     }
@@ -73,4 +87,5 @@ private:
     size_t upstream_next_ = 0; // the room server tried first at the next login
     KindLimiter limiter_;
     std::optional<HeldToken> token_;
+    KeepAliveTimer keepalive_timer_;
 };

@@ -36,6 +36,17 @@ void RoomConnections::opened(room::ConnId id, const std::shared_ptr<FramedSocket
 }
 
 void RoomConnections::on_frame(room::ConnId id, uint16_t type, const uint8_t* data, uint32_t size) {
+    // Keeping the link alive is the connection's business, not the room's (a server without a link time-out
+    // passes it on, as any type it does not know).
+    if (type == pkt::kKeepAlive && limits_.link_timeout_ms > 0) {
+        keepalive_heard(id, data, size);
+        return;
+    }
+    if (type == pkt::kLogin && limits_.link_timeout_ms > 0)
+        if (Link* l = link(id)) {
+            const auto login = proto::Login::decode(data, size);
+            l->asked_keepalive = login && (login->flags & proto::Login::kKeepAliveFlag) != 0;
+        }
     if (tap_.from_client && !tap_.from_client(id, type, data, size))
         return;
     // Once in, a packet goes to the room without asking the room first whether it came in now.
@@ -54,6 +65,7 @@ void RoomConnections::entered(room::ConnId id) {
         l->entered = true;
         l->socket->set_max_frame(framing::kMaxLength);
         end_login_timer(id);
+        keep_alive(id);
     }
 }
 
@@ -80,9 +92,10 @@ void RoomConnections::deliver(const std::vector<room::Outgoing>& out) {
         }
         if (tap_.to_client && !tap_.to_client(o.to, o.type, o.payload.data(), o.payload.size()))
             continue;
-        if (o.type == pkt::kLoginResult && o.payload.size() >= 4 && o.payload.data()[0] == 0 &&
-            o.payload.data()[1] == 0 && o.payload.data()[2] == 0 && o.payload.data()[3] == 0)
-            entered(o.to); // logged in (also when answered later)
+        // Logged in (also when answered later): what comes with that goes after the result.
+        const bool logs_in = o.type == pkt::kLoginResult && o.payload.size() >= 4 &&
+                             o.payload.data()[0] == 0 && o.payload.data()[1] == 0 &&
+                             o.payload.data()[2] == 0 && o.payload.data()[3] == 0;
         if (!frame || o.payload.identity() != last_payload || o.type != last_type || !last_payload) {
             frame = o.payload.frame(o.type);
             if (!frame)
@@ -95,20 +108,26 @@ void RoomConnections::deliver(const std::vector<room::Outgoing>& out) {
         // each announced to everybody) then costs one write per receiver and turn, not one per packet, and
         // one handler writes for every receiver of the turn.
         const FramedSocket::Lane lane = lane_of(o.type);
-        if (lane != FramedSocket::Lane::Control) {
+        if (lane != FramedSocket::Lane::Control)
             l->socket->send_shared(frame, lane);
-            continue;
-        }
-        bool start_writer = false;
-        if (!l->socket->queue_shared(frame, lane, &start_writer) || !start_writer)
-            continue;
-        if (pending_->empty())
-            asio::post(io_, [pending = pending_] {
-                Pending now;
-                now.swap(*pending);
-                for (const auto& socket : now)
-                    socket->write_queued();
-            });
-        pending_->push_back(l->socket);
+        else
+            queue_control(l->socket, frame);
+        if (logs_in)
+            entered(o.to);
     }
+}
+
+void RoomConnections::queue_control(const std::shared_ptr<FramedSocket>& socket,
+                                    const FramedSocket::SharedFrame& frame) {
+    bool start_writer = false;
+    if (!socket->queue_shared(frame, FramedSocket::Lane::Control, &start_writer) || !start_writer)
+        return;
+    if (pending_->empty())
+        asio::post(io_, [pending = pending_] {
+            Pending now;
+            now.swap(*pending);
+            for (const auto& s : now)
+                s->write_queued();
+        });
+    pending_->push_back(socket);
 }

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "components/framed_socket.h"
 #include "service/client_links.h"
 #include "service/room_backend.h"
 
@@ -36,6 +37,8 @@ private:
     // Connection `id` logged in: it may send frames of any size, and its login has no time limit.
     void entered(room::ConnId id);
     void deliver(const std::vector<room::Outgoing>& out);
+    // A control frame for `socket`, written at the end of this turn of the loop with the others.
+    void queue_control(const std::shared_ptr<FramedSocket>& socket, const FramedSocket::SharedFrame& frame);
 
     // Connections with control packets queued in this turn of the loop; one handler at its end writes them
     // all (shared with that handler, which may run after this object is gone).

@@ -128,6 +128,7 @@ int run_room_server(const velmor::CommandLine& line) {
     options.threads =
         line.threads > 0 ? line.threads : int(std::max(1u, std::thread::hardware_concurrency()));
     options.hub.secret = line.secret;
+    options.limits.link_timeout_ms = line.link_timeout_ms;
     cluster::ClusterConfig c;
     if (line.clustered() && !cluster::Store::parse_url(line.store_url, &c.redis_host, &c.redis_port))
         return fail({2, "bad --store " + line.store_url + " (redis://HOST:PORT)"});

@@ -1,6 +1,7 @@
 // velmor's command line and settings (see velmor_options.h).
 #include "service/velmor_options.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -20,7 +21,7 @@ constexpr int kUnusedExitMs = 60000;
 constexpr const char* kUsage =
     "usage: velmor [--report-port FD]\n"
     "       velmor --room-server --listen ADDR:PORT [--directory FILE] [--secret-file FILE | --secret TEXT]\n"
-    "              [--threads N] [--report-port FD]\n"
+    "              [--threads N] [--link-timeout MS] [--report-port FD]\n"
     "              [--node NAME --cluster nats://HOST:PORT --store redis://HOST:PORT]\n"
     "       velmor --status --store redis://HOST:PORT\n"
     "       velmor --help | --version\n";
@@ -40,6 +41,9 @@ constexpr const char* kHelp =
     "  --secret TEXT         the same, on the command line (readable by every local user)\n"
     "  --threads N           threads that serve the rooms, each room on one of them (default: one a core;\n"
     "                        a node of a cluster uses one)\n"
+    "  --link-timeout MS     close a connection silent this long, in milliseconds (default 20000; 0: "
+    "never):\n"
+    "                        the kernel probes every connection, and a local service keeps its link alive\n"
     "\n"
     "A cluster of room servers (all three options together):\n"
     "  --node NAME           this node's name, unique in the cluster\n"
@@ -129,6 +133,12 @@ std::optional<Fault> parse_command_line(const std::vector<std::string>& args, Co
             if (v.empty() || *end != '\0' || n < 1 || n > 64)
                 return Fault{2, ""};
             out->threads = int(n);
+        } else if (a == "--link-timeout" && value()) {
+            char* end = nullptr;
+            const long ms = std::strtol(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || (ms != 0 && (ms < 1000 || ms > 3600000)))
+                return Fault{2, ""};
+            out->link_timeout_ms = int(ms);
         } else if (a == "--report-port" && value()) {
             char* end = nullptr;
             const long fd = std::strtol(v.c_str(), &end, 10);
@@ -203,6 +213,9 @@ std::optional<Fault> local_service_settings(const std::string& settings, LocalSe
     const std::string servers = settings_get_string("room", "server", "", settings);
     if (!parse_room_servers(servers, &out->room_servers))
         return Fault{1, "bad [room] server=" + servers};
+    // A room server silent this long is given up, and the client reconnects; 0: never.
+    const int link_timeout = settings_get_int("room", "link_timeout_ms", kDefaultLinkTimeoutMs, settings);
+    out->upstream_link_timeout_ms = link_timeout > 0 ? std::max(link_timeout, 1000) : 0;
     *directory = settings_get_string("room", "directory", "", settings);
     out->hub.secret = settings_get_string("auth", "secret", "", settings);
     return std::nullopt;

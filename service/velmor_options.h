@@ -11,6 +11,7 @@
 
 #include "service/local_service.h"
 #include "service/relay.h"
+#include "wire/defaults.h"
 
 namespace velmor {
 
@@ -24,6 +25,8 @@ struct CommandLine {
     // A node of a cluster (all three), or, for the status, the store alone.
     std::string node, nats_url, store_url;
     int threads = 0; // room server: threads that serve its rooms; 0: one a core
+    // Room server: a connection silent this long is closed (milliseconds); 0: never.
+    int link_timeout_ms = kDefaultLinkTimeoutMs;
     // A descriptor of the parent's, open in this process, where the port it listens on is written (the
     // decimal number and a newline) once it listens; then it is closed. -1: none.
     int report_fd = -1;

@@ -43,6 +43,9 @@ namespace pkt {
     X(kVoice,           40,   VoicePacket,     VoicePacket::kHeader + 1)                          \
     /* a session's proof, room server to local service only; a reconnect sends it back */         \
     X(kSessionToken,    41,   SessionToken,    SessionToken::kSize)                               \
+    /* between a local service and the room server only, once both ends have said they take it: the */      \
+    /* sender is alive, and gives the link up after so long without hearing anything (see docs/LINKS.md) */ \
+    X(kKeepAlive,       42,   KeepAlive,       KeepAlive::kSize)                                  \
     X(kMediaStart,      999,  NoLayout,        0)                                                 \
     X(kLoginResult,     1001, LoginResult,     LoginResult::kSize)                                \
     X(kChatMessage,     1002, ChatLine,        ChatLine::kHeader)                                 \

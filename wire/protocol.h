@@ -63,6 +63,10 @@ struct Login {
     // Between a local service and the room server only: a reconnect's login may carry the session token.
     static constexpr size_t kSizeWithToken = kSize + 16;
     static constexpr uint32_t kReconnectFlag = 4;
+    // Between a local service and the room server only: the sender keeps the link alive (type 42) once the
+    // room server says that it does too. A client never sets it; a room server that does not know it
+    // ignores it.
+    static constexpr uint32_t kKeepAliveFlag = 0x10000;
     uint32_t flags = 0;
     uint32_t app_type = 2;
     uint32_t user_id = 0;
@@ -278,6 +282,18 @@ struct SessionToken {
     Bytes encode() const { return encode_fixed(*this); }
     static std::optional<SessionToken> decode(const uint8_t* p, size_t n) {
         return decode_fixed<SessionToken>(p, n);
+    }
+};
+
+// Type 42 (4 bytes), between a local service and the room server, both ways: the sender is alive, and gives
+// the link up when it has heard nothing for `silence_limit_ms`.
+struct KeepAlive {
+    static constexpr size_t kSize = 4;
+    uint32_t silence_limit_ms = 0;
+    template <class C, class S> static void fields(C& c, S& s) { c.u32(0, s.silence_limit_ms); }
+    Bytes encode() const { return encode_fixed(*this); }
+    static std::optional<KeepAlive> decode(const uint8_t* p, size_t n) {
+        return decode_fixed<KeepAlive>(p, n);
     }
 };
 

@@ -479,6 +479,59 @@ TEST_F(DesktopTest, TheClientEndsOnSIGTERMWhileADialogOrTheLeavingQuestionIsOpen
         << "its service ends too";
 }
 
+// The setup dialogs as a person goes through them: Tab goes row by row (each list, then its volume button,
+// then OK and Cancel), and the window manager offers no maximising (it stretched two lists over the screen).
+TEST_F(DesktopTest, SetupDialogsTabRowByRowAndCannotBeMaximised) {
+    auto hex = [](unsigned long id) {
+        char b[32];
+        snprintf(b, sizeof b, "0x%lx", id);
+        return std::string(b);
+    };
+    // The frame's actions of the window of `pid` that has the dialog's size.
+    auto allowed_actions = [&](const QRect& dialog) {
+        for (const auto& [id, r] : desktop.windows_of(pid))
+            if (r.size() == dialog.size())
+                return desktop.run({"xprop", "-id", hex(id), "_NET_WM_ALLOWED_ACTIONS"});
+        return std::string("no window of the dialog's size");
+    };
+    auto focus_on = [&](const std::string& path) {
+        return !wait_widget_starting(*client, "focus:" + path, 3000).first.empty();
+    };
+    click_on(desktop, client->wait_widget("main_window/1083"));
+    const QRect audio = client->wait_widget("CAudioSetup", 8000);
+    ASSERT_FALSE(audio.isEmpty()) << "the audio setup dialog opens";
+    ASSERT_TRUE(focus_on("CAudioSetup/1062")) << widget_starting(*client, "focus:").first;
+    for (const char* next : {"CAudioSetup/1064", "CAudioSetup/1063", "CAudioSetup/1065",
+                             "CAudioSetup/button:确定", "CAudioSetup/button:取消", "CAudioSetup/1062"}) {
+        desktop.key("Tab");
+        EXPECT_TRUE(focus_on(next)) << "Tab to " << next << ", at "
+                                    << widget_starting(*client, "focus:").first;
+    }
+    desktop.move(0, 0);
+    desktop.screenshot(shot_path("audio_setup"));
+    std::string actions;
+    ASSERT_TRUE(eventually(
+        [&] { return (actions = allowed_actions(audio)).find("_NET_WM_ACTION_CLOSE") != std::string::npos; },
+        5000))
+        << actions;
+    EXPECT_EQ(actions.find("_NET_WM_ACTION_MAXIMIZE"), std::string::npos) << actions;
+    desktop.key("Escape");
+    ASSERT_TRUE(client->wait_gone("CAudioSetup"));
+
+    click_on(desktop, client->wait_widget("main_window/1084"));
+    const QRect video = client->wait_widget("CVideoSetup", 8000);
+    ASSERT_FALSE(video.isEmpty()) << "the camera setup dialog opens";
+    desktop.screenshot(shot_path("video_setup"));
+    ASSERT_TRUE(eventually(
+        [&] { return (actions = allowed_actions(video)).find("_NET_WM_ACTION_CLOSE") != std::string::npos; },
+        5000))
+        << actions;
+    EXPECT_EQ(actions.find("_NET_WM_ACTION_MAXIMIZE"), std::string::npos) << actions;
+    desktop.key("Escape");
+    EXPECT_TRUE(client->wait_gone("CVideoSetup"));
+    EXPECT_TRUE(process_running(pid));
+}
+
 TEST(DesktopStart, WithoutALinkTheStartScreenJoinsAndRemembers) {
     Desktop desktop;
     ASSERT_TRUE(desktop.ready()) << desktop.why_not();

@@ -2,6 +2,8 @@
 // fields.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "app/CStartDlg.h"
 #include "app/CtalvexDlg.h"
 #include "app/launch_params.h"
@@ -92,6 +94,48 @@ TEST(LaunchParams, CommandLineTailIsTheArgumentsJoinedWithSpaces) {
     char* argv[] = {prog, a, b};
     EXPECT_EQ(launch_string_from_args(3, argv), "userid=1&subject=math class&roomid=2");
     EXPECT_EQ(launch_string_from_args(1, argv), "");
+}
+
+// A launch string typed by hand in a UTF-8 terminal reaches the client as UTF-8; what launchers hand over is
+// GBK and stays byte for byte.
+TEST(LaunchParams, AUtf8LaunchStringTypedByHandIsReadAsGbkText) {
+    auto from_args = [](std::string launch) {
+        char prog[] = "quorin";
+        char* argv[] = {prog, launch.data()};
+        return launch_string_from_args(2, argv);
+    };
+    // Subjects of one to four characters, odd and even lengths (an even count of three-byte characters is
+    // also well-formed GBK), with Chinese punctuation and full-width digits.
+    for (const char* subject : {"数", "示范", "示范课", "数学一课", "语文（第１课）：古诗", "代数、几何"}) {
+        SCOPED_TRACE(subject);
+        const std::string typed = std::string("userid=1001&roomid=5&subject=") + subject;
+        const std::string launch = from_args(typed);
+        EXPECT_EQ(launch, utf8_to_gbk(typed));
+        EXPECT_EQ(gbk_to_utf8(parse(launch).subject), subject) << "the course label shows what was typed";
+        // What a launcher hands (GBK) is taken as it is.
+        EXPECT_EQ(from_args(utf8_to_gbk(typed)), utf8_to_gbk(typed));
+    }
+    // Every one- and two-character GB2312 subject a launcher hands stays as it is: none is misread as UTF-8.
+    std::vector<std::string> hanzi;
+    for (int lead = 0xB0; lead <= 0xF7; ++lead)
+        for (int trail = 0xA1; trail <= 0xFE; ++trail)
+            if (const std::string c{char(lead), char(trail)}; gbk_to_utf8(c) != "\xEF\xBF\xBD")
+                hanzi.push_back(c);
+    ASSERT_GT(hanzi.size(), 6000u);
+    int misread = 0;
+    for (size_t i = 0; i < hanzi.size(); ++i) {
+        const std::string one = "subject=" + hanzi[i];
+        const std::string two = one + hanzi[(i * 7919) % hanzi.size()];
+        misread += launch_text_as_gbk(one) != one;
+        misread += launch_text_as_gbk(two) != two;
+    }
+    EXPECT_EQ(misread, 0);
+    // ASCII, and bytes that are neither, are left alone.
+    EXPECT_EQ(from_args("userid=1&subject=math"), "userid=1&subject=math");
+    EXPECT_EQ(launch_text_as_gbk("subject=\xFF\xFE"), "subject=\xFF\xFE");
+    // UTF-8 that cannot be GBK is converted whatever its script; a character GBK lacks becomes '?'.
+    EXPECT_EQ(launch_text_as_gbk("subject=Caf\xC3\xA9\xC3"), "subject=Caf\xC3\xA9\xC3") << "not UTF-8";
+    EXPECT_EQ(launch_text_as_gbk("subject=\xE6\x95\xB0"), utf8_to_gbk("subject=数"));
 }
 
 TEST(StartScreen, ChoiceFromALinkALaunchStringOrTheFields) {

@@ -89,6 +89,7 @@ TEST(DeviceDialogs, OpenDialogsFollowTheDevicesAndReturnTheChoice) {
     DeviceDialogs dialogs(nullptr, &test_camera);
     const std::vector<capture::CameraInfo> cameras = capture::list_cameras(true);
     ASSERT_FALSE(cameras.empty()) << "the test camera";
+    dialogs.DevicesChanged(DeviceDialogs::CurrentDevices(true)); // the main window's scan
     const std::string last = cameras.back().name;
     QTimer::singleShot(0, [&] {
         CVideoSetup* open = dialogs.open_video();
@@ -124,4 +125,70 @@ TEST(DeviceDialogs, OpenDialogsFollowTheDevicesAndReturnTheChoice) {
     const DeviceLists now = DeviceDialogs::CurrentDevices(true);
     EXPECT_EQ(now.cameras.size(), cameras.size());
     EXPECT_EQ(now.cameras.back(), last);
+}
+
+// The dialogs list what the main window's scan (off the UI thread) found, never reading the devices
+// themselves on opening; each opening asks for a new scan. Opened before the first scan, the configured
+// devices are selected once the lists come.
+TEST(DeviceDialogs, DialogsListTheLastScanAndSelectTheConfiguredDevicesWhenItComes) {
+    const bool test_camera = true;
+    DeviceDialogs dialogs(nullptr, &test_camera);
+    int scans = 0;
+    dialogs.rescan = [&] { ++scans; };
+    DeviceLists scanned;
+    scanned.recording = {{"pulse:mic_a", "Mic A"}, {"pulse:mic_b", "Mic B"}};
+    scanned.playback = {{"pulse:out_a", "Out A"}};
+    scanned.cameras = {"Cam A", "Cam B", "Cam C"};
+
+    // Before any scan: empty lists with nothing selected for a configured device, filled when the scan
+    // comes.
+    QTimer::singleShot(0, [&] {
+        CAudioSetup* open = dialogs.open_audio();
+        ASSERT_NE(open, nullptr);
+        EXPECT_EQ(open->recording_list()->count(), 1) << "only the default device before the scan";
+        EXPECT_EQ(open->recording_list()->currentIndex(), -1);
+        EXPECT_EQ(open->playback_list()->currentIndex(), 0) << "the default device";
+        dialogs.DevicesChanged(scanned);
+        EXPECT_EQ(open->recording_list()->count(), 3);
+        EXPECT_EQ(open->recording_list()->currentText(), "Mic B");
+        EXPECT_EQ(open->playback_list()->currentIndex(), 0);
+        open->accept();
+    });
+    int record = 1, play = -1;
+    ASSERT_TRUE(dialogs.RunAudioSetup(record, play));
+    EXPECT_EQ(record, 1);
+    EXPECT_EQ(play, -1);
+    EXPECT_EQ(scans, 1) << "opening asks for a new scan";
+
+    // Afterwards the dialogs open with the last scan's lists, not the machine's.
+    QTimer::singleShot(0, [&] {
+        CAudioSetup* open = dialogs.open_audio();
+        ASSERT_NE(open, nullptr);
+        ASSERT_EQ(open->recording_list()->count(), 3);
+        EXPECT_EQ(open->recording_list()->itemText(1), "Mic A");
+        EXPECT_EQ(open->playback_list()->count(), 2);
+        EXPECT_EQ(open->playback_list()->itemText(1), "Out A");
+        open->reject();
+    });
+    EXPECT_FALSE(dialogs.RunAudioSetup(record, play));
+
+    DeviceDialogs fresh(nullptr, &test_camera);
+    QTimer::singleShot(0, [&] {
+        CVideoSetup* open = fresh.open_video();
+        ASSERT_NE(open, nullptr);
+        EXPECT_EQ(open->list()->count(), 0);
+        fresh.DevicesChanged(scanned);
+        EXPECT_EQ(open->list()->currentText(), "Cam C");
+        open->accept();
+    });
+    int camera = 2;
+    ASSERT_TRUE(fresh.RunVideoSetup(camera));
+    EXPECT_EQ(camera, 2);
+    QTimer::singleShot(0, [&] {
+        CVideoSetup* open = fresh.open_video();
+        ASSERT_NE(open, nullptr);
+        EXPECT_EQ(open->list()->count(), 3) << "the scan's cameras, not the machine's";
+        open->reject();
+    });
+    EXPECT_FALSE(fresh.RunVideoSetup(camera));
 }

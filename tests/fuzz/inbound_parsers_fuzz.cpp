@@ -46,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SpeakControl::decode(p, n);
     MicrophoneOn::decode(p, n);
     OutputVolume::decode(p, n);
+    KeepAlive::decode(p, n);
     std::string key(reinterpret_cast<const char*>(data), std::min<size_t>(size, 48));
     decode_key_id(key);
     return 0;

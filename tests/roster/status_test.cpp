@@ -102,6 +102,34 @@ TEST(Mixer, FollowsAndDrivesTheSoundServer) {
     EXPECT_FALSE(none.SetVolume(CMixer::kOutput, 10));
 }
 
+// Each mixer handle is a connection to the sound server (or an open card): the capture and the playback side
+// of the default devices share one.
+TEST(Mixer, OpensTheDefaultDeviceOnceForBothSides) {
+    auto clients = [] {
+        QProcess p;
+        p.start("pactl", {"list", "short", "clients"});
+        p.waitForFinished(5000);
+        return p.exitCode() == 0 ? int(p.readAllStandardOutput().count('\n')) : -1;
+    };
+    const int before = clients();
+    if (before < 0)
+        GTEST_SKIP() << "no sound server (run through scripts/with-test-env)";
+    {
+        CMixer mixer;
+        ASSERT_TRUE(mixer.available());
+        EXPECT_EQ(clients() - before, 1) << "connections to the sound server for one mixer";
+        // Both sides work through it, and choosing the default devices again opens nothing.
+        mixer.SetInputIndex(-1);
+        mixer.SetOutputIndex(-1);
+        EXPECT_EQ(clients() - before, 1);
+        ASSERT_TRUE(mixer.SetVolume(CMixer::kRecording, 41));
+        ASSERT_TRUE(mixer.SetVolume(CMixer::kOutput, 63));
+        EXPECT_TRUE(eventually([&] { return mixer.GetVolume(CMixer::kRecording) == 41; }));
+        EXPECT_TRUE(eventually([&] { return mixer.GetVolume(CMixer::kOutput) == 63; }));
+    }
+    EXPECT_TRUE(eventually([&] { return clients() == before; })) << "the mixer's connection closes with it";
+}
+
 // The position of an ALSA device in the capture or playback list (-1 when it is not there).
 // The position of the first device whose name starts with `name`.
 int position_of(const std::string& name, bool capture) {

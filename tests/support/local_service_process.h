@@ -17,11 +17,13 @@ class LocalServiceProcess {
 public:
     LocalServiceProcess(uint16_t room_port, const std::vector<std::string>& env)
         : LocalServiceProcess(room_port ? "127.0.0.1:" + std::to_string(room_port) : std::string(), env) {}
-    // Relaying to the room servers listed in `servers` ("HOST:PORT,HOST:PORT", tried in turn).
-    LocalServiceProcess(const std::string& servers, const std::vector<std::string>& env) {
+    // Relaying to the room servers listed in `servers` ("HOST:PORT,HOST:PORT", tried in turn);
+    // `room_settings` are further lines of the [room] section ("link_timeout_ms=2000\n").
+    LocalServiceProcess(const std::string& servers, const std::vector<std::string>& env,
+                        const std::string& room_settings = "") {
         std::string settings = "[network]\nport=any\n";
-        if (!servers.empty())
-            settings += "[room]\nserver=" + servers + "\n";
+        if (!servers.empty() || !room_settings.empty())
+            settings += "[room]\n" + (servers.empty() ? "" : "server=" + servers + "\n") + room_settings;
         write_file(dir_.file("user.txt"), settings);
         process_ = std::make_unique<ReportingProcess>(std::string(QUORIN_INSTALL_DIR) + "/velmor",
                                                       std::vector<std::string>{}, dir_.path().string(), env);

@@ -55,6 +55,7 @@ const std::map<std::string, std::string> kExpected = {
      "0000000042000000686f7374000000000000000000000000000000005000000000000000000000007f0000018813"},
     {"LogoutResult", "03000000"},
     {"VoicePacket", "05000000060000008877665544332211010203"},
+    {"KeepAlive", "204e0000"},
 };
 
 const StreamDesc kStream{0x44495658, 320, 240, 24};
@@ -135,6 +136,7 @@ TEST(LayoutSnapshot, EveryLayoutEncodesToItsBytesAndBack) {
         {"LoginResult", hex(result.encode()), round_trip(result)},
         {"LogoutResult", hex(LogoutResult{3}.encode()), round_trip(LogoutResult{3})},
         {"VoicePacket", hex(voice.encode()), round_trip(voice)},
+        {"KeepAlive", hex(KeepAlive{20000}.encode()), round_trip(KeepAlive{20000})},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(row.bytes, kExpected.at(row.name)) << row.name;
@@ -150,9 +152,9 @@ TEST(LayoutSnapshot, KnownTypesAndTheirMinimumPayloads) {
         bool operator==(const Known&) const = default;
     };
     const std::vector<Known> expected = {
-        {1, 48}, {2, 68}, {4, 54},  {5, 54},  {7, 12},  {8, 0},     {9, 4},     {10, 20},  {11, 18}, {12, 20},
-        {13, 0}, {21, 8}, {22, 0},  {23, 2},  {24, 6},  {25, 6},    {26, 2},    {27, 12},  {28, 16}, {29, 0},
-        {30, 4}, {31, 6}, {40, 17}, {41, 16}, {999, 0}, {1001, 46}, {1002, 68}, {1006, 4},
+        {1, 48}, {2, 68}, {4, 54},  {5, 54},  {7, 12}, {8, 0},   {9, 4},     {10, 20},   {11, 18},  {12, 20},
+        {13, 0}, {21, 8}, {22, 0},  {23, 2},  {24, 6}, {25, 6},  {26, 2},    {27, 12},   {28, 16},  {29, 0},
+        {30, 4}, {31, 6}, {40, 17}, {41, 16}, {42, 4}, {999, 0}, {1001, 46}, {1002, 68}, {1006, 4},
     };
     std::vector<Known> seen;
     for (unsigned type = 0; type <= 0xFFFF; ++type) {
