@@ -157,7 +157,7 @@ bool chinese_or_ascii(char32_t c) {
 
 } // namespace
 
-std::string launch_text_as_gbk(const std::string& s) {
+std::string launch_text_as_gbk(const std::string& s, LaunchOrigin origin) {
     const std::optional<std::u32string> code_points = decode_utf8(s);
     if (!code_points)
         return s; // not UTF-8: the launcher's GBK
@@ -168,14 +168,13 @@ std::string launch_text_as_gbk(const std::string& s) {
     }
     if (plain)
         return s;
-    // Text that is not GBK at all, or reads as Chinese in UTF-8 (GBK bytes of Chinese text almost never
-    // do: they read as Latin, Greek or Cyrillic letters when they form UTF-8 at all).
-    if (!gbk_well_formed(s) || chinese)
+    // Text that is not GBK at all, or Chinese text typed in a UTF-8 terminal.
+    if (!gbk_well_formed(s) || (origin == LaunchOrigin::Utf8Terminal && chinese))
         return utf8_to_gbk(s);
     return s;
 }
 
-std::string launch_string_from_args(int argc, char** argv) {
+std::string launch_string_from_args(int argc, char** argv, LaunchOrigin origin) {
     std::string s;
     for (int i = 1; i < argc; ++i) {
         if (i > 1)
@@ -184,7 +183,7 @@ std::string launch_string_from_args(int argc, char** argv) {
     }
     if (auto from_link = launch_string_from_link(s))
         return *from_link;
-    return launch_text_as_gbk(s);
+    return launch_text_as_gbk(s, origin);
 }
 
 namespace {

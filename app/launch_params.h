@@ -29,16 +29,20 @@ int get_launch_param(const char* key, char out[kLaunchValueMax + 1], const char*
 // Fills the eight launch members from the string; keys that are absent or empty keep their defaults.
 void parse_launch_params(const std::string& params, LaunchParams& out);
 
-// The launch string of a command line: every argument after the program, joined with single spaces. A
-// launcher hands GBK; a launch string typed by hand in a UTF-8 terminal is UTF-8 and is converted to GBK (see
-// launch_text_as_gbk).
-std::string launch_string_from_args(int argc, char** argv);
+// Where a command line comes from: a launcher (a class page, a desktop entry, a script), which hands GBK, or
+// a person typing in a terminal whose character set is UTF-8.
+enum class LaunchOrigin { Launcher, Utf8Terminal };
+
+// The launch string of a command line: every argument after the program, joined with single spaces, as GBK
+// (see launch_text_as_gbk).
+std::string launch_string_from_args(int argc, char** argv, LaunchOrigin origin = LaunchOrigin::Launcher);
 
 // A launch string as GBK: unchanged when it is ASCII or not well-formed UTF-8; converted from UTF-8 when it
-// is UTF-8 but not GBK, or when its UTF-8 reading is Chinese text (CJK characters, punctuation and full-width
-// forms besides ASCII), which GBK bytes of Chinese text practically never give. Other text that is both
-// stays as it is (GBK), as launchers write it.
-std::string launch_text_as_gbk(const std::string& s);
+// is UTF-8 but not GBK. Text that is both stays as it is (GBK), as launchers write it, unless it was typed in
+// a UTF-8 terminal and its UTF-8 reading is Chinese text (CJK characters, punctuation and full-width forms
+// besides ASCII). The bytes alone cannot tell the two apart: GBK of traditional characters such as
+// "閱歷" (E9 86 9A 76) is also UTF-8 of Chinese text.
+std::string launch_text_as_gbk(const std::string& s, LaunchOrigin origin = LaunchOrigin::Launcher);
 
 // The scheme of the launch links that class web pages use ("quorin://join?userid=12&roomid=7&...").
 constexpr const char* kLinkScheme = "quorin";

@@ -4,6 +4,7 @@
 
 #include "app/CquorinApp.h"
 #include "app/launch_params.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -37,7 +38,8 @@ bool answer_option(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (answer_option(argc, argv))
         return 0;
-    std::string launch = launch_string_from_args(argc, argv);
+    std::string launch = launch_string_from_args(
+        argc, argv, started_in_utf8_terminal() ? LaunchOrigin::Utf8Terminal : LaunchOrigin::Launcher);
     CquorinApp app(argc, argv, std::move(launch));
     app.InitInstance();
     return 0;

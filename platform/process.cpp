@@ -2,6 +2,8 @@
 #include "platform/process.h"
 
 #include <dirent.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -333,4 +335,16 @@ std::optional<uid_t> tcp_peer_owner(uint32_t local_ip, uint16_t local_port, uint
             return uid_t(uid);
     }
     return std::nullopt;
+}
+
+bool started_in_utf8_terminal() {
+    if (!::isatty(STDIN_FILENO))
+        return false;
+    // The environment's locale, read without making it the process's own.
+    const locale_t locale = ::newlocale(LC_CTYPE_MASK, "", locale_t(0));
+    if (locale == locale_t(0))
+        return false;
+    const bool utf8 = std::strcmp(::nl_langinfo_l(CODESET, locale), "UTF-8") == 0;
+    ::freelocale(locale);
+    return utf8;
 }

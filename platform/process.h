@@ -69,3 +69,7 @@ ProcessUsage process_usage(pid_t pid);
 // remote_ip:remote_port (IPv4, host byte order), from /proc/net/tcp; nothing when no such socket is listed.
 std::optional<uid_t> tcp_peer_owner(uint32_t local_ip, uint16_t local_port, uint32_t remote_ip,
                                     uint16_t remote_port);
+
+// Whether this process was started from a terminal (its standard input is one) whose character set, as the
+// environment's locale names it, is UTF-8: what a person typed there is UTF-8.
+bool started_in_utf8_terminal();

@@ -1,7 +1,7 @@
 // The one timer that ticks every kept-alive link of an owner (a server's connections, a relay's links to its
 // room servers): it runs while some link wants ticks, as often as the most demanding one wants. Made, used
-// and destroyed on the owner's I/O thread; the tick may be called after the owner has gone only as a
-// cancelled wait, which does nothing.
+// and destroyed on the owner's I/O thread. A wait that had already completed when the timer was destroyed
+// still runs its tick: the owner must outlive the I/O loop's last run (owners are destroyed after it stops).
 #pragma once
 
 #include <asio.hpp>

@@ -114,10 +114,15 @@ void ServiceLink::OnReconnectDone(intptr_t outcome) {
     // A loss reported while the attempt ran: the link only reports the connection in use, so when the
     // connection is not up now, that loss is this one's, and it is handled as any lost link.
     const bool lost = std::exchange(loss_during_attempt_, false);
-    const bool up = (outcome & kConnectedBit) && transport_.connected();
     if (outcome & kFirstConnectBit) {
-        if (outcome & kServiceStartFailedBit)
+        if (outcome & kServiceStartFailedBit) {
             host_.ShowMessageBox(link_text::kServiceStartFailed, "", true);
+            // The box had an event loop of its own: a loss reported meanwhile has been handled as any lost
+            // link, and its attempt decides from here on.
+            if (attempt_pending_)
+                return;
+        }
+        const bool up = (outcome & kConnectedBit) && transport_.connected();
         if (up)
             SendLogin(false);
         else if (lost)
@@ -128,6 +133,7 @@ void ServiceLink::OnReconnectDone(intptr_t outcome) {
     }
     if (outcome & kServiceStartFailedBit)
         session_.Notice(link_text::kServiceStartFailed);
+    const bool up = (outcome & kConnectedBit) && transport_.connected();
     if (up) {
         session_.LinkState(link_text::kLoggingIn);
         SendLogin(true);

@@ -2,6 +2,7 @@
 #include "voice/jitter_buffer.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace voice {
 
@@ -49,6 +50,7 @@ void JitterBuffer::push(uint32_t sequence, std::vector<uint8_t> packet) {
         return;
     }
     packets_.emplace(s, std::move(packet));
+    ++arrived_since_pull_;
     if (s > reference_) {
         reference_ = s;
         since_newest_ = 0;
@@ -79,15 +81,24 @@ void JitterBuffer::stop_playing() {
     backlog_waited_ = 0;
 }
 
+int64_t JitterBuffer::floor() const {
+    return std::max<int64_t>(target_, group_);
+}
+
 void JitterBuffer::measure_backlog() {
     least_delay_ = window_pulls_ == 0 ? delay() : std::min(least_delay_, delay());
     ++since_newest_;
     if (++window_pulls_ < kSettlePulls)
         return;
     window_pulls_ = 0;
-    // One frame above the target is the pulls' own timing against the arrivals; more than that stood through
-    // the whole window. A backlog still waiting for a gap is in this figure too.
-    const int64_t excess = least_delay_ - target_;
+    group_ = 0;
+    for (int n = kMaxFrames; n > 0 && group_ == 0; --n)
+        if (window_groups_[size_t(n)] > 1)
+            group_ = n;
+    window_groups_ = {};
+    // One frame above the target (or the largest group) is the pulls' own timing against the arrivals; more
+    // than that stood through the whole window. A backlog still waiting for a gap is in this figure too.
+    const int64_t excess = least_delay_ - floor();
     backlog_ = excess > 1 ? excess : 0;
     if (backlog_ == 0)
         backlog_waited_ = 0;
@@ -97,7 +108,7 @@ void JitterBuffer::cut_backlog() {
     if (backlog_ == 0 || packets_.empty())
         return;
     // Never below the target: the delay now may be less than over the window.
-    int64_t skip = std::min(backlog_, delay() - target_);
+    int64_t skip = std::min(backlog_, delay() - floor());
     if (skip <= 0) {
         backlog_ = 0;
         backlog_waited_ = 0;
@@ -109,7 +120,7 @@ void JitterBuffer::cut_backlog() {
     else if (++backlog_waited_ < kPatiencePulls)
         return; // continuous speech: a gap may come soon
     else
-        skip = std::min(skip, reference_ - next_ + 1 - target_);
+        skip = std::min(skip, reference_ - next_ + 1 - floor());
     if (skip <= 0)
         return;
     next_ += skip;
@@ -124,6 +135,8 @@ void JitterBuffer::cut_backlog() {
 JitterBuffer::Pull JitterBuffer::pull() {
     Pull out;
     late_since_pull_ = false;
+    if (const int n = std::min(std::exchange(arrived_since_pull_, 0), kMaxFrames); n > 0)
+        window_groups_[size_t(n)] = uint8_t(std::min(window_groups_[size_t(n)] + 1, 255));
     if (!playing_) {
         // Starts once `target` frames are here, or once the first has waited that long (the end of a talk
         // spurt may be a single packet).

@@ -11,9 +11,11 @@
 // bunch of packets) would last the whole call. Whenever, over kSettlePulls, more than target + 1 frames
 // waited at every pull, the excess is a standing backlog and is skipped: at the next gap in the sequence (a
 // pause of DTX or a lost packet, where skipping cuts no sound), or at once when no gap comes within
-// kPatiencePulls.
+// kPatiencePulls. What a network that hands packets over in groups needs between two groups is not a backlog:
+// the delay is never cut below the largest group of the last window.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -84,6 +86,14 @@ private:
     // (frames still to skip) and the pulls that backlog has waited for a gap.
     int64_t least_delay_ = 0;
     int window_pulls_ = 0;
+    // Packets that came between two pulls, how often each number came in the current window, and the
+    // largest number that came more than once in the last window: a network that hands packets over in
+    // groups needs a group's worth to wait between two groups. Once is not a pattern: a listener or a
+    // speaker that stood still for a moment also makes one large group.
+    int arrived_since_pull_ = 0;
+    std::array<uint8_t, kMaxFrames + 1> window_groups_{};
+    int64_t group_ = 0;
+    int64_t floor() const;
     int64_t backlog_ = 0;
     int backlog_waited_ = 0;
     void measure_backlog();

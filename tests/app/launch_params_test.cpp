@@ -99,23 +99,27 @@ TEST(LaunchParams, CommandLineTailIsTheArgumentsJoinedWithSpaces) {
 // A launch string typed by hand in a UTF-8 terminal reaches the client as UTF-8; what launchers hand over is
 // GBK and stays byte for byte.
 TEST(LaunchParams, AUtf8LaunchStringTypedByHandIsReadAsGbkText) {
-    auto from_args = [](std::string launch) {
+    auto from_args = [](std::string launch, LaunchOrigin origin) {
         char prog[] = "quorin";
         char* argv[] = {prog, launch.data()};
-        return launch_string_from_args(2, argv);
+        return launch_string_from_args(2, argv, origin);
     };
     // Subjects of one to four characters, odd and even lengths (an even count of three-byte characters is
     // also well-formed GBK), with Chinese punctuation and full-width digits.
     for (const char* subject : {"数", "示范", "示范课", "数学一课", "语文（第１课）：古诗", "代数、几何"}) {
         SCOPED_TRACE(subject);
         const std::string typed = std::string("userid=1001&roomid=5&subject=") + subject;
-        const std::string launch = from_args(typed);
+        const std::string launch = from_args(typed, LaunchOrigin::Utf8Terminal);
         EXPECT_EQ(launch, utf8_to_gbk(typed));
         EXPECT_EQ(gbk_to_utf8(parse(launch).subject), subject) << "the course label shows what was typed";
-        // What a launcher hands (GBK) is taken as it is.
-        EXPECT_EQ(from_args(utf8_to_gbk(typed)), utf8_to_gbk(typed));
+        // What a launcher hands (GBK) is taken as it is, from a terminal too.
+        EXPECT_EQ(from_args(utf8_to_gbk(typed), LaunchOrigin::Launcher), utf8_to_gbk(typed));
+        EXPECT_EQ(from_args(utf8_to_gbk(typed), LaunchOrigin::Utf8Terminal), utf8_to_gbk(typed));
     }
-    // Every one- and two-character GB2312 subject a launcher hands stays as it is: none is misread as UTF-8.
+    // UTF-8 that is not GBK is converted from a launcher too (an odd count of three-byte characters).
+    EXPECT_EQ(from_args("subject=示范课", LaunchOrigin::Launcher), utf8_to_gbk("subject=示范课"));
+
+    // Every one- and two-character GB2312 subject stays as it is, from a terminal too: none is misread.
     std::vector<std::string> hanzi;
     for (int lead = 0xB0; lead <= 0xF7; ++lead)
         for (int trail = 0xA1; trail <= 0xFE; ++trail)
@@ -126,12 +130,18 @@ TEST(LaunchParams, AUtf8LaunchStringTypedByHandIsReadAsGbkText) {
     for (size_t i = 0; i < hanzi.size(); ++i) {
         const std::string one = "subject=" + hanzi[i];
         const std::string two = one + hanzi[(i * 7919) % hanzi.size()];
-        misread += launch_text_as_gbk(one) != one;
-        misread += launch_text_as_gbk(two) != two;
+        misread += launch_text_as_gbk(one, LaunchOrigin::Utf8Terminal) != one;
+        misread += launch_text_as_gbk(two, LaunchOrigin::Utf8Terminal) != two;
     }
     EXPECT_EQ(misread, 0);
+    // GBK whose bytes are also UTF-8 of Chinese text: traditional characters that only GBK has (閱歷 reads
+    // as "醚v", 鋼筆 as "䓹P"), and simplified text by chance (椤颁啊). A launcher's stay byte for byte.
+    for (const std::string gbk : {"\xE9\x86\x9A\x76", "\xE4\x93\xB9\x50", "\xE9\xA1\xB0\xE4\xB0\xA1"}) {
+        const std::string launch = "userid=1&subject=" + gbk + "&apptype=2";
+        EXPECT_EQ(from_args(launch, LaunchOrigin::Launcher), launch);
+    }
     // ASCII, and bytes that are neither, are left alone.
-    EXPECT_EQ(from_args("userid=1&subject=math"), "userid=1&subject=math");
+    EXPECT_EQ(from_args("userid=1&subject=math", LaunchOrigin::Utf8Terminal), "userid=1&subject=math");
     EXPECT_EQ(launch_text_as_gbk("subject=\xFF\xFE"), "subject=\xFF\xFE");
     // UTF-8 that cannot be GBK is converted whatever its script; a character GBK lacks becomes '?'.
     EXPECT_EQ(launch_text_as_gbk("subject=Caf\xC3\xA9\xC3"), "subject=Caf\xC3\xA9\xC3") << "not UTF-8";

@@ -513,6 +513,7 @@ TEST(ClusterSeats, ASeatOutlivesAStallOfItsNode) {
     ASSERT_EQ(home_of_9(), "b");
 
     ASSERT_EQ(kill(b.pid(), SIGSTOP), 0);
+    const auto stopped = std::chrono::steady_clock::now();
     // Longer than a lease: b's hold on room 9 has run out.
     const bool lease_ran_out = until({&host}, 10000, [&] { return home_of_9() != "b"; });
     int fresh = -1, replay = -1;
@@ -521,8 +522,16 @@ TEST(ClusterSeats, ASeatOutlivesAStallOfItsNode) {
         fresh = login_at(p, a.port(), 12, 9, 0);
         replay = login_at(q, a.port(), 12, 9, proto::Login::kReconnectFlag);
     }
+    const auto held_ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - stopped)
+            .count();
     kill(b.pid(), SIGCONT);
     ASSERT_TRUE(lease_ran_out) << "room 9 is still homed on b";
+    // Held up for as long as a node's mark of life lasts, b counts as gone and its seats for nothing: a
+    // machine too loaded to get here sooner cannot tell the two apart.
+    if (held_ms >= 7000)
+        GTEST_SKIP() << "the logins came " << held_ms
+                     << " ms after b was stopped, too near its 8 s mark of life";
     EXPECT_EQ(fresh, 5) << "a plain login takes the seat of a session whose node was held up";
     EXPECT_EQ(replay, 5)
         << "a reconnect without the token takes the seat of a session whose node was held up";

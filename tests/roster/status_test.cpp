@@ -1,6 +1,7 @@
 // The mixer against the test environment's sound server (a null sink and source behind ALSA's default
 // device), the status bar's buttons and sliders.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QProcess>
@@ -105,11 +106,13 @@ TEST(Mixer, FollowsAndDrivesTheSoundServer) {
 // Each mixer handle is a connection to the sound server (or an open card): the capture and the playback side
 // of the default devices share one.
 TEST(Mixer, OpensTheDefaultDeviceOnceForBothSides) {
+    // This process's connections only: other tests' processes use the same sound server meanwhile.
     auto clients = [] {
         QProcess p;
-        p.start("pactl", {"list", "short", "clients"});
+        p.start("pactl", {"list", "clients"});
         p.waitForFinished(5000);
-        return p.exitCode() == 0 ? int(p.readAllStandardOutput().count('\n')) : -1;
+        const QByteArray mine = "application.process.id = \"" + QByteArray::number(qint64(getpid())) + "\"";
+        return p.exitCode() == 0 ? int(p.readAllStandardOutput().count(mine)) : -1;
     };
     const int before = clients();
     if (before < 0)

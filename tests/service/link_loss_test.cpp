@@ -175,12 +175,11 @@ TEST(LinkLoss, LocalServiceReportsTheLinkLostWhenItsRoomServerFreezes) {
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
             .count();
     std::printf("link lost after %lld ms (bound %d ms)\n", static_cast<long long>(ms), kLinkTimeoutMs);
-    EXPECT_TRUE(logged(service, "nothing heard for")) << service.output();
-    frozen.resume();
-
-    // The client's reconnect (its service ends a few seconds after the link closed: at once).
+    // The client's reconnect, at once: a service whose last client has gone ends a few seconds later.
     RoomPeer reconnect;
     ASSERT_TRUE(reconnect.connect(service.port()));
+    EXPECT_TRUE(logged(service, "nothing heard for")) << service.output();
+    frozen.resume();
     EXPECT_EQ(login_peer(reconnect, 12, 7, proto::Login::kReconnectFlag), 0);
 }
 
