@@ -151,7 +151,7 @@ void ClientLinks::keep_alive(room::ConnId id) {
     l->liveness.emplace(limits_.link_timeout_ms, now);
     // The peer learns now that this end keeps the link alive, and after how long a silence it gives it up.
     l->socket->send_frame(l->liveness->keepalive_frame(now), false);
-    keepalive_timer_.want(l->liveness->interval_ms() / 2);
+    want_keepalive_tick(l->liveness->interval_ms() / 2);
 }
 
 void ClientLinks::keepalive_heard(room::ConnId id, const uint8_t* data, uint32_t size) {
@@ -160,8 +160,19 @@ void ClientLinks::keepalive_heard(room::ConnId id, const uint8_t* data, uint32_t
         return;
     if (auto k = proto::KeepAlive::decode(data, size)) {
         l->liveness->peer_limit(k->silence_limit_ms);
-        keepalive_timer_.want(l->liveness->interval_ms() / 2);
+        want_keepalive_tick(l->liveness->interval_ms() / 2);
     }
+}
+
+bool ClientLinks::tick_link(LinkLiveness& live, FramedSocket& socket, int64_t now_ms, int& next_tick) {
+    const auto step = live.tick(now_ms, socket.bytes_read(), socket.unread_bytes() > 0);
+    if (step.silent)
+        return false;
+    if (step.send_keepalive)
+        socket.send_frame(live.keepalive_frame(now_ms), false);
+    const int wanted = live.interval_ms() / 2;
+    next_tick = next_tick == 0 ? wanted : std::min(next_tick, wanted);
+    return true;
 }
 
 int ClientLinks::tick_keepalives() {
@@ -169,17 +180,8 @@ int ClientLinks::tick_keepalives() {
     std::vector<std::pair<room::ConnId, int64_t>> silent;
     int tick = 0;
     for (Slot& s : slots_) {
-        if (s.id == 0 || !s.link.liveness)
-            continue;
-        LinkLiveness& live = *s.link.liveness;
-        const auto step = live.tick(now, s.link.socket->bytes_read(), s.link.socket->unread_bytes() > 0);
-        if (step.silent) {
-            silent.emplace_back(s.id, live.silent_for_ms(now));
-            continue;
-        }
-        if (step.send_keepalive)
-            s.link.socket->send_frame(live.keepalive_frame(now), false);
-        tick = tick == 0 ? live.interval_ms() / 2 : std::min(tick, live.interval_ms() / 2);
+        if (s.id != 0 && s.link.liveness && !tick_link(*s.link.liveness, *s.link.socket, now, tick))
+            silent.emplace_back(s.id, s.link.liveness->silent_for_ms(now));
     }
     for (const auto& [id, ms] : silent) {
         // A peer that is gone or frozen: nothing more is said to it, and its seat is freed as on any close.

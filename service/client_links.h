@@ -102,6 +102,15 @@ protected:
     void keep_alive(room::ConnId id);
     // A keepalive of connection `id` (any other packet counts as well; this one also names the peer's limit).
     void keepalive_heard(room::ConnId id, const uint8_t* data, uint32_t size);
+    // Every kept-alive link: keepalives that are due go out, silent links are closed. How long until the
+    // next tick is wanted (0: no link is kept alive). A subclass with links of its own adds them.
+    virtual int tick_keepalives();
+    // The next keepalive tick in `ms` at the most.
+    void want_keepalive_tick(int ms) { keepalive_timer_.want(ms); }
+    // One kept-alive link's turn at a tick: false when it has been silent for its limit (to be given up);
+    // otherwise a keepalive goes out when one is due, and `next_tick` becomes the soonest this link wants
+    // the next tick (0 stands for none yet).
+    static bool tick_link(LinkLiveness& live, FramedSocket& socket, int64_t now_ms, int& next_tick);
 
     asio::io_context& io_;
     ConnectionLimits limits_;
@@ -119,9 +128,6 @@ private:
     void grow();
     void evict(room::ConnId id, const std::string& why);
     void arm_login_timer(room::ConnId id);
-    // Every kept-alive link: keepalives that are due go out, silent links are closed. How long until the
-    // next tick is wanted (0: no link is kept alive).
-    int tick_keepalives();
 
     std::vector<Slot> slots_ = std::vector<Slot>(16);
     size_t count_ = 0;

@@ -8,7 +8,7 @@
 
 Relay::Relay(asio::io_context& io, Options options, Logs logs, RoomConnections::Tap tap, GoneHook gone)
     : ClientLinks(io, options.limits, std::move(logs), std::move(gone)), options_(std::move(options)),
-      tap_(std::move(tap)), keepalive_timer_(io, [this] { return tick_keepalives(); }) {}
+      tap_(std::move(tap)) {}
 
 void Relay::opened(room::ConnId id, const std::shared_ptr<FramedSocket>& socket) {
     clients_[id].socket = socket;
@@ -74,7 +74,6 @@ void Relay::dropped_all() {
         if (c.upstream)
             c.upstream->close();
     clients_.clear();
-    keepalive_timer_.cancel();
 }
 
 void Relay::from_service(room::ConnId id, uint16_t type, const proto::Bytes& payload) {
@@ -237,25 +236,16 @@ void Relay::keepalive_heard(Client& c, const uint8_t* p, uint32_t n) {
     } else {
         c.upstream_alive->peer_limit(k->silence_limit_ms);
     }
-    keepalive_timer_.want(c.upstream_alive->interval_ms() / 2);
+    want_keepalive_tick(c.upstream_alive->interval_ms() / 2);
 }
 
 int Relay::tick_keepalives() {
+    int tick = ClientLinks::tick_keepalives();
     const int64_t now = steady_now_ms({});
     std::vector<std::pair<room::ConnId, int64_t>> silent;
-    int tick = 0;
     for (auto& [id, c] : clients_) {
-        if (!c.upstream || !c.upstream_alive)
-            continue;
-        LinkLiveness& live = *c.upstream_alive;
-        const auto step = live.tick(now, c.upstream->bytes_read(), c.upstream->unread_bytes() > 0);
-        if (step.silent) {
-            silent.emplace_back(id, live.silent_for_ms(now));
-            continue;
-        }
-        if (step.send_keepalive)
-            c.upstream->send_frame(live.keepalive_frame(now), false);
-        tick = tick == 0 ? live.interval_ms() / 2 : std::min(tick, live.interval_ms() / 2);
+        if (c.upstream && c.upstream_alive && !tick_link(*c.upstream_alive, *c.upstream, now, tick))
+            silent.emplace_back(id, c.upstream_alive->silent_for_ms(now));
     }
     for (const auto& [id, ms] : silent) {
         // As if the room server had closed the link: the client is told by its link closing, and logs in

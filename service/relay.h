@@ -13,7 +13,6 @@
 #include <utility>
 
 #include "service/client_links.h"
-#include "service/keepalive_timer.h"
 #include "service/link_liveness.h"
 #include "service/room_connections.h"
 
@@ -69,9 +68,9 @@ private:
     // The room server's keepalive: the first one says that it keeps the link alive, and this end then does
     // too.
     void keepalive_heard(Client& c, const uint8_t* data, uint32_t size);
-    // Keepalives that are due go out, silent room servers are given up; how long until the next tick is
-    // wanted (0: none).
-    int tick_keepalives();
+    // The client links' keepalives, then the room servers': keepalives that are due go out, silent room
+    // servers are given up; how long until the next tick is wanted (0: none).
+    int tick_keepalives() override;
     const Upstream& upstream_at(size_t i) const {
         return options_.room_servers[i % options_.room_servers.size()];
     }
@@ -87,5 +86,4 @@ private:
     size_t upstream_next_ = 0; // the room server tried first at the next login
     KindLimiter limiter_;
     std::optional<HeldToken> token_;
-    KeepAliveTimer keepalive_timer_;
 };

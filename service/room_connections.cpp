@@ -49,14 +49,11 @@ void RoomConnections::on_frame(room::ConnId id, uint16_t type, const uint8_t* da
         }
     if (tap_.from_client && !tap_.from_client(id, type, data, size))
         return;
-    // Once in, a packet goes to the room without asking the room first whether it came in now.
+    // Once in, the room is not asked after each packet whether the connection came in with it.
     const Link* l = link(id);
-    if (l && l->entered) {
-        deliver(backend_->on_packet(id, type, data, size));
-        return;
-    }
+    const bool was_in = l && l->entered;
     deliver(backend_->on_packet(id, type, data, size));
-    if (backend_->logged_in(id))
+    if (!was_in && backend_->logged_in(id))
         entered(id);
 }
 

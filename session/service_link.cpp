@@ -114,6 +114,7 @@ void ServiceLink::OnReconnectDone(intptr_t outcome) {
     // A loss reported while the attempt ran: the link only reports the connection in use, so when the
     // connection is not up now, that loss is this one's, and it is handled as any lost link.
     const bool lost = std::exchange(loss_during_attempt_, false);
+    const auto link_up = [&] { return (outcome & kConnectedBit) && transport_.connected(); };
     if (outcome & kFirstConnectBit) {
         if (outcome & kServiceStartFailedBit) {
             host_.ShowMessageBox(link_text::kServiceStartFailed, "", true);
@@ -122,8 +123,7 @@ void ServiceLink::OnReconnectDone(intptr_t outcome) {
             if (attempt_pending_)
                 return;
         }
-        const bool up = (outcome & kConnectedBit) && transport_.connected();
-        if (up)
+        if (link_up())
             SendLogin(false);
         else if (lost)
             Reconnect();
@@ -133,8 +133,7 @@ void ServiceLink::OnReconnectDone(intptr_t outcome) {
     }
     if (outcome & kServiceStartFailedBit)
         session_.Notice(link_text::kServiceStartFailed);
-    const bool up = (outcome & kConnectedBit) && transport_.connected();
-    if (up) {
+    if (link_up()) {
         session_.LinkState(link_text::kLoggingIn);
         SendLogin(true);
         return;
