@@ -24,6 +24,9 @@ void on_alsa_message(const char* file, int line, const char* function, int err, 
     va_start(args, fmt);
     std::vsnprintf(said, sizeof said, fmt, args);
     va_end(args);
+    // Some of ALSA's plug-ins end their messages with a line break of their own.
+    for (size_t n = std::strlen(said); n > 0 && (said[n - 1] == '\n' || said[n - 1] == ' '); --n)
+        said[n - 1] = '\0';
     char text[600];
     std::snprintf(text, sizeof text, "ALSA: %s%s%s (%s); its later messages are left out", said,
                   err != 0 ? ": " : "", err != 0 ? snd_strerror(err) : "", function ? function : "");

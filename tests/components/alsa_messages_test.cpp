@@ -33,5 +33,6 @@ TEST(AlsaMessages, TheFirstBecomesOneLineAndNoneReachStandardError) {
     EXPECT_EQ(written, "");
     ASSERT_EQ(g_lines.size(), 1u);
     EXPECT_NE(g_lines[0].find("quorin_no_such_device"), std::string::npos) << g_lines[0];
+    EXPECT_EQ(g_lines[0].find('\n'), std::string::npos) << "one line";
     EXPECT_GE(alsa_messages_seen(), 4u) << "every failed open said something";
 }
