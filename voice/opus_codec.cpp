@@ -33,6 +33,17 @@ std::vector<uint8_t> VoiceEncoder::encode(const int16_t* samples) {
     if (!encoder_)
         return {};
     std::vector<uint8_t> out(1275);
+    // The codec's own activity detection learns a steady sound as the background after about a second and a
+    // half and then sends it as silence (a held note or vowel, a tone played into the microphone); a frame as
+    // loud as speech is therefore encoded with DTX off, and only quieter ones are left to the codec.
+    double energy = 0;
+    for (int i = 0; i < kFrameSamples; ++i)
+        energy += double(samples[i]) * samples[i];
+    const bool loud = energy >= kLoudRms * kLoudRms * kFrameSamples;
+    if (loud == dtx_) {
+        dtx_ = !loud;
+        opus_encoder_ctl(encoder_, OPUS_SET_DTX(dtx_ ? 1 : 0));
+    }
     const int n = opus_encode(encoder_, samples, kFrameSamples, out.data(), int(out.size()));
     if (n <= 0)
         return {};

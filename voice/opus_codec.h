@@ -1,4 +1,6 @@
 // Opus for speech: 48 kHz mono, 20 ms frames, VoIP mode at about 24 kbit/s with in-band FEC and DTX.
+// Each encoder or decoder is used by one thread: the session's capture thread encodes, its playback thread
+// decodes.
 #pragma once
 
 #include <cstddef>
@@ -28,11 +30,16 @@ public:
     VoiceEncoder& operator=(const VoiceEncoder&) = delete;
     bool ok() const { return encoder_ != nullptr; }
     // One frame of kFrameSamples. An empty result is an error; a packet of at most two bytes is a silent
-    // frame under DTX, which need not be sent.
+    // frame under DTX, which need not be sent. A frame whose level reaches kLoudRms is never taken for
+    // silence, however long it has sounded.
     std::vector<uint8_t> encode(const int16_t* samples);
+
+    // A level (RMS of 16-bit samples, about -30 dBFS) that background noise does not reach and speech does.
+    static constexpr double kLoudRms = 1000;
 
 private:
     OpusEncoder* encoder_ = nullptr;
+    bool dtx_ = true; // DTX is on for the next frame
 };
 
 class VoiceDecoder {

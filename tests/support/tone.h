@@ -13,6 +13,8 @@
 #include <cmath>
 #include <cstdio>
 #include <thread>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 // Power of one frequency in a signal (Goertzel), as a share of the signal's total power.
@@ -102,7 +104,8 @@ private:
     std::thread thread_;
 };
 
-// Records the speaker sink's monitor from now until `done()` holds (asked every 100 ms of sound), and then
+// Records the speaker sink's monitor from now until `done()` (or `done(recording so far)`) holds (asked every
+// 100 ms of sound), and then
 // `tail_ms` more for what was on its way; at most `max_ms` in all. `recording`, when given, is set once the
 // recording runs.
 template <typename Done>
@@ -130,7 +133,12 @@ std::vector<int16_t> record_speaker_until(Done done, int tail_ms, int max_ms,
             break;
         }
         out.insert(out.end(), chunk.begin(), chunk.end());
-        if (tail_end == 0 && done())
+        bool finished = false;
+        if constexpr (std::is_invocable_v<Done, const std::vector<int16_t>&>)
+            finished = tail_end == 0 && done(std::as_const(out));
+        else
+            finished = tail_end == 0 && done();
+        if (finished)
             tail_end = out.size() + size_t(48 * tail_ms);
     }
     pa_simple_free(s);

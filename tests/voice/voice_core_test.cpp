@@ -259,6 +259,47 @@ TEST(OpusSpeech, ToneSurvivesAndLossIsConcealedWithoutSilenceOrNoise) {
     EXPECT_EQ(dec.decode({0xFF, 0xFF, 0xFF}).size(), size_t(voice::kFrameSamples));
 }
 
+// A steady sound as loud as speech (a held note, a tone into the microphone) is sent for as long as it
+// sounds: the codec's activity detection, left alone, takes it for the background after about 1.5 s and sends
+// it as silence. Silence still goes quiet under DTX, and sound after it is sent again.
+TEST(OpusSpeech, ASteadyLoudSoundIsNeverSentAsSilence) {
+    voice::VoiceEncoder enc;
+    voice::VoiceDecoder dec;
+    ASSERT_TRUE(enc.ok());
+    uint64_t n = 0;
+    auto steady = [&](double amplitude) {
+        voice::Frame f(voice::kFrameSamples);
+        for (int16_t& v : f)
+            v = int16_t(amplitude * std::sin(2 * M_PI * 440 * double(n++) / 48000.0));
+        return f;
+    };
+    auto silent_frames = [&](double amplitude, int frames) {
+        int silent = 0;
+        double energy = 0;
+        for (int i = 0; i < frames; ++i) {
+            const voice::Frame f = steady(amplitude);
+            const std::vector<uint8_t> p = enc.encode(f.data());
+            EXPECT_FALSE(p.empty());
+            if (p.size() <= 2) {
+                ++silent;
+                continue;
+            }
+            if (i >= frames - 50)
+                for (int16_t v : dec.decode(p))
+                    energy += double(v) * v;
+        }
+        return std::pair{silent, std::sqrt(energy / (50.0 * voice::kFrameSamples))};
+    };
+    // 5 s of the tone: every frame carries it, the last second as loud as it was played.
+    const auto [silent, level] = silent_frames(6000, 250);
+    EXPECT_EQ(silent, 0);
+    EXPECT_NEAR(level, 6000 / std::sqrt(2.0), 1500);
+    // Silence: DTX after a short while.
+    EXPECT_GT(silent_frames(0, 50).first, 30);
+    // The tone again, for 3 s: sent all along.
+    EXPECT_EQ(silent_frames(6000, 150).first, 0);
+}
+
 TEST(VoicePacket, RoundTripAndRefusals) {
     proto::VoicePacket v{7, 9, 123456789, {1, 2, 3}};
     auto bytes = v.encode();
