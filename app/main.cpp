@@ -4,6 +4,8 @@
 
 #include "app/CquorinApp.h"
 #include "app/launch_params.h"
+#include "components/alsa_messages.h"
+#include "config/logging.h"
 #include "platform/process.h"
 
 namespace {
@@ -33,11 +35,18 @@ bool answer_option(int argc, char** argv) {
     return false;
 }
 
+// ALSA's complaints about missing sound devices, as one line.
+void alsa_line(const char* text) {
+    std::fprintf(stderr, "quorin: %s\n", text);
+    LOG_MAIN("%s\n", text);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (answer_option(argc, argv))
         return 0;
+    route_alsa_messages(&alsa_line);
     std::string launch = launch_string_from_args(
         argc, argv, started_in_utf8_terminal() ? LaunchOrigin::Utf8Terminal : LaunchOrigin::Launcher);
     CquorinApp app(argc, argv, std::move(launch));

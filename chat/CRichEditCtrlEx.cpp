@@ -18,6 +18,7 @@
 #include "chat/chat_format.h"
 #include "chat/chat_texts.h"
 #include "controls/FaceLibrary.h"
+#include "platform/modal_restore.h"
 #include "platform/qtext.h"
 
 namespace {
@@ -134,6 +135,7 @@ void CRichEditCtrlEx::PickFont(bool default_mode) {
     QTextCursor cursor = textCursor();
     const QTextCharFormat start = cursor.hasSelection() ? cursor.charFormat() : DefaultFormat();
     ChatFontDialog dialog(start, this);
+    keep_modal_dialog_up(&dialog);
     if (dialog.exec() != QDialog::Accepted)
         return;
     QTextCharFormat f;

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include "platform/modal_restore.h"
+
 void show_message_box(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon) {
     std::fprintf(stderr, "message box [%s]: %s\n", caption.toUtf8().constData(), text.toUtf8().constData());
     std::fflush(stderr);
@@ -16,6 +18,7 @@ void show_message_box(QWidget* parent, const QString& text, const QString& capti
                     : icon == MessageIcon::Warning   ? QMessageBox::Warning
                                                      : QMessageBox::Critical,
                     caption, text, QMessageBox::Ok, parent);
+    keep_modal_dialog_up(&box);
     box.exec();
 }
 
@@ -26,6 +29,7 @@ bool ask_yes_no(QWidget* parent, const QString& text, const QString& caption) {
         return false;
     QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
     box.setDefaultButton(QMessageBox::No);
+    keep_modal_dialog_up(&box);
     return box.exec() == QMessageBox::Yes;
 }
 

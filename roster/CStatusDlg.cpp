@@ -85,43 +85,81 @@ CStatusDlg::OpenedMixer CStatusDlg::OpenMixer(int input_index, int output_index)
 }
 
 void CStatusDlg::StartOpeningMixer() {
-    if (mixer_started_)
-        return;
     mixer_started_ = true;
-    mixer_thread_ = std::thread([this, in = input_index_, out = output_index_] {
-        opened_ = OpenMixer(in, out);
+    if (mixer_thread_.joinable())
+        return;
+    opened_ready_ = false;
+    mixer_thread_ = std::thread([this, open = open_mixer, in = input_index_, out = output_index_] {
+        opened_ = open(in, out);
+        opened_ready_ = true;
         platform::post_message(this, msg::kMixerOpened, 0, 0);
     });
 }
 
+void CStatusDlg::OnMixerOpened() {
+    // A message of an opening that was taken over already, or one that is still under way: nothing yet.
+    if (!mixer_thread_.joinable() || !opened_ready_)
+        return;
+    TakeOpenedMixer();
+    if (!mixer_current())
+        StartOpeningMixer(); // the devices changed while it opened
+}
+
+void CStatusDlg::TakeOpenedMixer() {
+    mixer_thread_.join();
+    opened_ready_ = false;
+    OpenedMixer opened = std::move(opened_);
+    opened_ = {};
+    if (!opened.mixer)
+        return;
+    const bool for_chosen =
+        opened.mixer->input_index() == input_index_ && opened.mixer->output_index() == output_index_;
+    if (for_chosen || !mixer_current())
+        AdoptMixer(std::move(opened));
+}
+
 CMixer& CStatusDlg::mixer() {
     ASSERT_UI_THREAD();
-    if (!mixer_) {
-        if (mixer_started_) {
-            mixer_thread_.join();
-            AdoptMixer(std::move(opened_));
-        } else {
-            mixer_started_ = true;
-            AdoptMixer(OpenMixer(input_index_, output_index_));
-        }
+    if (!mixer_current() && mixer_thread_.joinable())
+        TakeOpenedMixer();
+    if (!mixer_current()) {
+        mixer_started_ = true;
+        AdoptMixer(open_mixer(input_index_, output_index_));
     }
     return *mixer_;
 }
 
 void CStatusDlg::AdoptMixer(OpenedMixer opened) {
+    const bool first = !mixer_;
     mixer_ = std::move(opened.mixer);
-    // The service's volume, once it came, stays on the output slider.
-    if (!output_volume_shown_ && !output_slider_->dragging()) {
-        output_slider_->SetPosition(std::clamp(opened.output_volume, 0, 100));
-        output_slider_->update();
+    if (first) {
+        // The service's volume, once it came, stays on the output slider.
+        if (!output_volume_shown_ && !output_slider_->dragging()) {
+            output_slider_->SetPosition(std::clamp(opened.output_volume, 0, 100));
+            output_slider_->update();
+        }
+        if (opened.output_muted && !sound_off_) {
+            ShowButton(1, false, roster_text::kOutputMuted);
+            sound_off_ = true;
+        }
+        if (!mic_slider_->dragging()) {
+            mic_slider_->SetPosition(std::clamp(opened.recording_volume, 0, 100));
+            mic_slider_->update();
+        }
     }
-    if (opened.output_muted && !sound_off_) {
-        ShowButton(1, false, roster_text::kOutputMuted);
-        sound_off_ = true;
-    }
-    if (!mic_slider_->dragging()) {
-        mic_slider_->SetPosition(std::clamp(opened.recording_volume, 0, 100));
+    ShowChangedVolumes(opened.output_volume, opened.recording_volume);
+}
+
+void CStatusDlg::ShowChangedVolumes(int output_volume, int recording_volume) {
+    if (recording_volume_due_ && mixer_->input_index() == input_index_) {
+        recording_volume_due_ = false;
+        mic_slider_->SetPosition(std::clamp(recording_volume, 0, 100));
         mic_slider_->update();
+    }
+    if (output_volume_due_ && mixer_->output_index() == output_index_) {
+        output_volume_due_ = false;
+        output_slider_->SetPosition(std::clamp(output_volume, 0, 100));
+        output_slider_->update();
     }
 }
 
@@ -160,10 +198,11 @@ bool CStatusDlg::event(QEvent* e) {
 void CStatusDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
     switch (id) {
     case msg::kFirstPaintDone:
-        StartOpeningMixer();
+        if (!mixer_started_)
+            StartOpeningMixer();
         break;
     case msg::kMixerOpened:
-        mixer();
+        OnMixerOpened();
         break;
     case msg::kSliderMoving:
     case msg::kSliderReleased:
@@ -188,8 +227,8 @@ void CStatusDlg::on_message(unsigned id, intptr_t wparam, intptr_t lparam) {
 }
 
 void CStatusDlg::RefreshVolumes() {
-    // Before the mixer is open there is nothing to read anew: opening it reads the volumes.
-    if (!mixer_)
+    // Before the chosen devices' mixer is open there is nothing to read anew: opening it reads the volumes.
+    if (!mixer_current())
         return;
     if (!mic_slider_->dragging())
         mic_slider_->SetPosition(std::clamp(mixer().GetVolume(CMixer::kRecording), 0, 100));
@@ -274,17 +313,30 @@ void CStatusDlg::ShowLinkState(const std::string& text) {
 }
 
 void CStatusDlg::SetRecordingDevice(int device_id) {
+    ASSERT_UI_THREAD();
     input_index_ = device_id;
-    mixer().SetInputIndex(device_id);
-    mic_slider_->SetPosition(std::clamp(mixer().GetVolume(CMixer::kRecording), 0, 100));
-    mic_slider_->update();
+    recording_volume_due_ = true;
+    ChosenDevicesChanged();
 }
 
 void CStatusDlg::SetPlaybackDevice(int device_id) {
+    ASSERT_UI_THREAD();
     output_index_ = device_id;
-    mixer().SetOutputIndex(device_id);
-    output_slider_->SetPosition(std::clamp(mixer().GetVolume(CMixer::kOutput), 0, 100));
-    output_slider_->update();
+    output_volume_due_ = true;
+    ChosenDevicesChanged();
+}
+
+void CStatusDlg::ChosenDevicesChanged() {
+    if (mixer_current()) {
+        // The same devices as before: only the volume is read anew.
+        ShowChangedVolumes(output_volume_due_ ? mixer_->GetVolume(CMixer::kOutput) : 0,
+                           recording_volume_due_ ? mixer_->GetVolume(CMixer::kRecording) : 0);
+        return;
+    }
+    // Listing the devices and opening their mixer may wait for the sound server: not on this thread. Before
+    // the first opening began, that opening takes the new devices.
+    if (mixer_started_)
+        StartOpeningMixer();
 }
 
 void CStatusDlg::ToggleMicrophone() {

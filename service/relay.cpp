@@ -189,6 +189,37 @@ void Relay::upstream_ready(room::ConnId id, asio::ip::tcp::socket up) {
         c.upstream->send_frame(std::move(frame), type == pkt::kVideoFrame);
     }
     c.pending.clear();
+    if (options_.link_timeout_ms > 0) {
+        c.answer_timer =
+            std::make_unique<asio::steady_timer>(io_, std::chrono::milliseconds(options_.link_timeout_ms));
+        c.answer_timer->async_wait([this, id,
+                                    link = std::weak_ptr<FramedSocket>(c.upstream)](std::error_code ec) {
+            auto it = clients_.find(id);
+            // Answered, or this link is gone already (closed, or replaced by a later login's).
+            if (ec || it == clients_.end() || !it->second.answer_timer || it->second.upstream != link.lock())
+                return;
+            login_unanswered(id);
+        });
+    }
+}
+
+void Relay::login_unanswered(room::ConnId id) {
+    Client& c = clients_[id];
+    c.answer_timer.reset();
+    if (limiter_.allow("upstream"))
+        logs_.log("room server " + upstream_at(upstream_next_).host + ":" +
+                  std::to_string(upstream_at(upstream_next_).port) + " did not answer the login in " +
+                  std::to_string(options_.link_timeout_ms) + " ms");
+    // The next login starts with the next room server: this one may be frozen for good.
+    next_upstream();
+    c.upstream->close();
+    c.upstream.reset();
+    c.upstream_alive.reset();
+    c.login_seen = false;
+    c.pending.clear();
+    proto::LoginResult r;
+    r.result = room::kLoginNoRoomServer;
+    c.socket->send_frame(framing::make_frame(pkt::kLoginResult, r.encode()), false);
 }
 
 void Relay::from_room_server(room::ConnId id, uint16_t type, const uint8_t* p, uint32_t n) {
@@ -196,6 +227,8 @@ void Relay::from_room_server(room::ConnId id, uint16_t type, const uint8_t* p, u
     if (it == clients_.end())
         return;
     Client& c = it->second;
+    if (type == pkt::kLoginResult)
+        c.answer_timer.reset(); // answered: from here on the keepalives watch the link
     if (type == pkt::kKeepAlive) {
         keepalive_heard(c, p, n); // the link's own business: the client never sees it
         return;

@@ -2,9 +2,10 @@
 // every login of the client (by name or address; with several, the nodes of a cluster, in turn, starting
 // after the one that last failed), every packet goes on unchanged both ways, and the session token the room
 // server gives is kept here for the client's reconnects. A login that finds no room server is answered with a
-// failure the client retries by itself. A room server that goes silent (a dead path, a frozen host) is given
-// up like one that closed the link, so the client sees its link lost and reconnects (docs/LINKS.md). All
-// calls, the hooks' included, are made on the I/O thread.
+// failure the client retries by itself, and so is one that the room server does not answer within the link
+// time-out. A room server that goes silent later (a dead path, a frozen host) is given up like one that
+// closed the link, so the client sees its link lost and reconnects (docs/LINKS.md). All calls, the hooks'
+// included, are made on the I/O thread.
 #pragma once
 
 #include <array>
@@ -47,6 +48,9 @@ private:
         size_t upstream_tries = 0;                          // room servers tried for this login
         std::optional<std::pair<uint32_t, uint32_t>> login; // (user, room) of the last login
         std::optional<LinkLiveness> upstream_alive;         // once the room server keeps the link alive
+        // Until the room server answers the login that opened its link: the keepalives start only after
+        // the answer, so a room server that freezes before it would otherwise hold the login for good.
+        std::unique_ptr<asio::steady_timer> answer_timer;
     };
     // The token the room server gave the last session, kept across the client's reconnects.
     struct HeldToken {
@@ -65,6 +69,9 @@ private:
     void connect_upstream(room::ConnId id);
     void upstream_failed(room::ConnId id, const std::string& why);
     void upstream_ready(room::ConnId id, asio::ip::tcp::socket socket);
+    // The room server has not answered the login within the link time-out: it is given up like one that
+    // cannot be reached, and the client's login is answered with a failure it retries by itself.
+    void login_unanswered(room::ConnId id);
     // The room server's keepalive: the first one says that it keeps the link alive, and this end then does
     // too.
     void keepalive_heard(Client& c, const uint8_t* data, uint32_t size);

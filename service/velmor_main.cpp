@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "cluster/cluster_node.h"
+#include "components/alsa_messages.h"
 #include "components/log.h"
 #include "platform/user_folders.h"
 #include "service/local_service.h"
@@ -185,6 +186,8 @@ int main(int argc, char** argv) {
         break;
     }
     const UserFolders folders = open_log();
+    // ALSA's complaints about missing sound devices, as one line of the log.
+    route_alsa_messages([](const char* text) { service_log(text); });
     velmor::CommandLine line;
     if (auto fault = velmor::parse_command_line(args, &line))
         return fail(*fault);

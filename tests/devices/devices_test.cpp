@@ -192,3 +192,60 @@ TEST(DeviceDialogs, DialogsListTheLastScanAndSelectTheConfiguredDevicesWhenItCom
     });
     EXPECT_FALSE(fresh.RunVideoSetup(camera));
 }
+
+// Minimising a modal setup dialog (a window manager may offer it on any dialog, and then minimises the class
+// window with it) is undone: both come back, the dialog still open above its window and still answering,
+// and a maximised class window comes back maximised. A dialog that is not modal may be minimised.
+TEST(DeviceDialogs, MinimisingAnOpenDialogBringsItAndItsWindowBack) {
+    QWidget owner;
+    owner.resize(400, 300);
+    owner.show();
+    const bool test_camera = true;
+    DeviceDialogs dialogs(&owner, &test_camera);
+    // What the window manager does: the dialog and the window it belongs to go away together.
+    auto minimise_both = [&](QDialog* open) {
+        owner.setWindowState(owner.windowState() | Qt::WindowMinimized);
+        open->setWindowState(open->windowState() | Qt::WindowMinimized);
+    };
+    bool checked = false;
+    QTimer::singleShot(0, [&] {
+        CAudioSetup* open = dialogs.open_audio();
+        ASSERT_NE(open, nullptr);
+        minimise_both(open);
+        QTimer::singleShot(0, [&, open] {
+            EXPECT_FALSE(open->isMinimized());
+            EXPECT_TRUE(open->isVisible());
+            EXPECT_FALSE(owner.isMinimized());
+            checked = true;
+            open->accept();
+        });
+    });
+    int record = -1, play = -1;
+    EXPECT_TRUE(dialogs.RunAudioSetup(record, play)) << "the dialog still answers";
+    EXPECT_TRUE(checked);
+
+    owner.showMaximized();
+    checked = false;
+    QTimer::singleShot(0, [&] {
+        CVideoSetup* open = dialogs.open_video();
+        ASSERT_NE(open, nullptr);
+        minimise_both(open);
+        QTimer::singleShot(0, [&, open] {
+            EXPECT_FALSE(open->isMinimized());
+            EXPECT_TRUE(owner.windowState() == Qt::WindowMaximized) << "back as it was";
+            checked = true;
+            open->reject();
+        });
+    });
+    int camera = -1;
+    EXPECT_FALSE(dialogs.RunVideoSetup(camera));
+    EXPECT_TRUE(checked);
+
+    owner.showNormal();
+    CAudioSetup modeless({}, {}, &owner);
+    modeless.show();
+    modeless.setWindowState(Qt::WindowMinimized);
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_TRUE(modeless.isMinimized()) << "only a modal dialog is brought back";
+}

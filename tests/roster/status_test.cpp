@@ -6,6 +6,10 @@
 #include <QApplication>
 #include <QProcess>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "components/CMixer.h"
 #include "components/audio_devices.h"
 #include "config/client_config.h"
@@ -310,6 +314,86 @@ TEST(StatusBar, TheMixerOpensAfterTheFirstPaintAndTheSlidersTakeItsVolumes) {
     if (sound) {
         EXPECT_EQ(hidden.mic_slider()->GetPosition(), 44);
     }
+}
+
+// Another device chosen (OK in the audio setup, or the device in use moved or went away): the new devices'
+// mixer is opened off the UI thread, which goes on while the opening is held back here. Whatever needs the
+// mixer afterwards acts on the chosen devices, waiting for the opening if need be; and the slider of each
+// changed direction takes its new device's volume.
+TEST(StatusBar, AnotherDeviceOpensItsMixerOffTheUiThread) {
+    Link link;
+    RecordingActions actions(&link);
+    CStatusDlg status(&link, &actions, QUORIN_INSTALL_DIR, nullptr);
+    struct {
+        std::mutex m;
+        std::condition_variable cv;
+        bool open = true;
+        std::vector<std::pair<int, int>> asked, asked_on_ui_thread;
+    } gate;
+    const std::thread::id ui_thread = std::this_thread::get_id();
+    status.open_mixer = [&](int in, int out) {
+        {
+            std::unique_lock lock(gate.m);
+            if (std::this_thread::get_id() == ui_thread) {
+                gate.asked_on_ui_thread.emplace_back(in, out);
+            } else {
+                gate.asked.emplace_back(in, out);
+                // Bounded, so that a failing test ends.
+                gate.cv.wait_for(lock, std::chrono::seconds(30), [&] { return gate.open; });
+            }
+        }
+        CStatusDlg::OpenedMixer opened = CStatusDlg::OpenMixer(in, out);
+        opened.recording_volume = 30 + in;
+        opened.output_volume = 50 + out;
+        opened.output_muted = false;
+        return opened;
+    };
+    auto hold = [&](bool held) {
+        std::lock_guard lock(gate.m);
+        gate.open = !held;
+        gate.cv.notify_all();
+    };
+    auto asked = [&] {
+        std::lock_guard lock(gate.m);
+        return gate.asked;
+    };
+    status.resize(408, 60);
+    status.show();
+    ASSERT_TRUE(eventually_with_events([&] { return status.mixer_open(); }));
+    EXPECT_EQ(status.mic_slider()->GetPosition(), 29);
+
+    // The recording device changes while the opening is held back: the UI thread goes on.
+    hold(true);
+    status.SetRecordingDevice(1);
+    ASSERT_TRUE(eventually([&] { return asked().size() == 2; })) << "an opening off the UI thread";
+    EXPECT_EQ(asked().back(), std::make_pair(1, -1));
+    EXPECT_FALSE(status.mixer_current());
+    status.SetPlaybackDevice(0);
+    EXPECT_EQ(asked().size(), 2u) << "one opening at a time";
+    EXPECT_TRUE(gate.asked_on_ui_thread.empty());
+    // A call that needs the mixer now waits for the chosen devices' mixer.
+    std::thread release([&] { hold(false); });
+    CMixer& now = status.mixer();
+    release.join();
+    EXPECT_EQ(now.input_index(), 1);
+    EXPECT_EQ(now.output_index(), 0);
+    EXPECT_EQ(status.mic_slider()->GetPosition(), 31);
+    EXPECT_EQ(status.output_slider()->GetPosition(), 50);
+
+    // Two changes while one opening is held back, and nothing asks for the mixer: when that opening is done,
+    // the next one starts, and its mixer is the one in use; no opening ran on the UI thread.
+    const size_t on_ui_thread = gate.asked_on_ui_thread.size();
+    const size_t before = asked().size();
+    hold(true);
+    status.SetRecordingDevice(2);
+    status.SetPlaybackDevice(-1);
+    ASSERT_TRUE(eventually([&] { return asked().size() == before + 1; }));
+    hold(false);
+    ASSERT_TRUE(eventually_with_events([&] { return status.mixer_current(); }));
+    EXPECT_EQ(asked().back(), std::make_pair(2, -1));
+    EXPECT_EQ(gate.asked_on_ui_thread.size(), on_ui_thread);
+    EXPECT_EQ(status.mic_slider()->GetPosition(), 32);
+    EXPECT_EQ(status.output_slider()->GetPosition(), 49);
 }
 
 TEST(AudioDevices, TheSoundServersDevicesByTheirNamesThenTheCards) {

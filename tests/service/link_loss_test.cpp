@@ -17,6 +17,7 @@
 #include "local_service_process.h"
 #include "room_peer.h"
 #include "room_server_process.h"
+#include "service/room_hub.h"
 #include "wire/protocol.h"
 
 namespace {
@@ -181,6 +182,35 @@ TEST(LinkLoss, LocalServiceReportsTheLinkLostWhenItsRoomServerFreezes) {
     EXPECT_TRUE(logged(service, "nothing heard for")) << service.output();
     frozen.resume();
     EXPECT_EQ(login_peer(reconnect, 12, 7, proto::Login::kReconnectFlag), 0);
+}
+
+// The room server freezes before it answers a login (its kernel still accepts the connection and takes the
+// login; no keepalive has begun): the local service answers the login within the bound with the failure
+// the client shows as the room being out of reach, and a login after the room server is back works.
+TEST(LinkLoss, ALoginTheRoomServerNeverAnswersFailsWithinTheBound) {
+    RoomServerProcess server("velmor", "", {"--link-timeout", kLinkTimeout});
+    LocalServiceProcess service("127.0.0.1:" + std::to_string(server.port()), {},
+                                "link_timeout_ms=" + kLinkTimeout + "\n");
+    ASSERT_NE(service.port(), 0);
+    RoomPeer client;
+    ASSERT_TRUE(client.connect(service.port()));
+
+    Paused frozen(server.pid());
+    ASSERT_TRUE(frozen.stopped());
+    proto::Login login;
+    login.user_id = 12;
+    login.room_id = 7;
+    ASSERT_TRUE(client.send(pkt::kLogin, login.encode()));
+    auto answer = client.wait_for(pkt::kLoginResult, kNoticedWithinMs);
+    ASSERT_TRUE(answer.has_value()) << "the login is answered";
+    EXPECT_EQ(proto::LoginResult::decode(answer->payload.data(), answer->payload.size())->result,
+              uint32_t(room::kLoginNoRoomServer));
+    EXPECT_FALSE(client.wait_closed(0)) << "the client keeps its link and logs in again by itself";
+    EXPECT_TRUE(logged(service, "did not answer the login")) << service.output();
+
+    frozen.resume();
+    // Another user: the room server may still be handling the first login's connection.
+    EXPECT_EQ(login_peer(client, 13, 7), 0);
 }
 
 // The local service freezes (SIGSTOP): the room server drops its connection within the bound and the others
