@@ -17,7 +17,11 @@ int64_t JitterBuffer::unwrap(uint32_t sequence) const {
 
 void JitterBuffer::push(uint32_t sequence, std::vector<uint8_t> packet) {
     int64_t s = unwrap(sequence);
-    if (have_reference_ && std::abs(s - reference_) > kRestartDistance) {
+    // The speaker fell silent and the buffer stopped; a packet older than the newest one heard begins a new
+    // stream: a sender whose microphone went off and on numbers from 0 again, however short its last spurt
+    // was (taken for old speech, the new spurt would be played as late and cut as a backlog).
+    const bool restarted_after_silence = have_reference_ && !playing_ && packets_.empty() && s < reference_;
+    if (restarted_after_silence || (have_reference_ && std::abs(s - reference_) > kRestartDistance)) {
         // Far from everything so far: the speaker started a new stream (its microphone was switched off and
         // on). What waits of the old one is dropped and the new one is buffered from the start.
         packets_.clear();

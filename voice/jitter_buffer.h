@@ -5,7 +5,8 @@
 // frame for them all; none when the target already covers how late it was); a quiet network makes it shorter
 // again, so the delay follows the jitter. Never more than kMaxFrames (200 ms) wait; when the speaker falls
 // silent for that long the buffer stops and starts again with the next packet. A sequence far from the
-// current one (a restarted sender) starts the buffer afresh. The buffer bounds its own delay: once playing,
+// current one, or one older than the newest after the buffer stopped (a restarted sender), starts the buffer
+// afresh. The buffer bounds its own delay: once playing,
 // the delay stays wherever it was set (a gap is played as a lost frame), so a backlog that formed once
 // (playback that started late, a listener or a sender that stood still for a moment and then came with a
 // bunch of packets) would last the whole call. Whenever, over kSettlePulls, more than target + 1 frames

@@ -2,6 +2,7 @@
 // sound server, a new sound cutting off the one still playing.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -102,22 +103,31 @@ TEST(Sound, PlaysThroughTheSoundServerAndANewSoundCutsTheOldOneOff) {
     TempDir dir;
     write_bytes(dir.file("tone.wav"), wav(tone_samples(1.2)));
     write_bytes(dir.file("long.wav"), wav(tone_samples(2.0, 660)));
+    // The speaker runs, as a real device does (an idle null sink holds a new stream's start for about two
+    // seconds).
+    TonePlayer keep_speaker_running("quorin_speaker", 0);
     SoundPlayer player;
+    // The speaker is recorded from before the sound starts until it has played to its end.
     std::vector<int16_t> heard;
-    std::thread recorder([&] { heard = record_speaker(1500); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the recording runs
+    std::atomic<bool> recording{false};
+    std::thread recorder([&] {
+        heard = record_speaker_until([&] { return player.finished() >= 1; }, 300, 30000, &recording);
+    });
+    ASSERT_TRUE(eventually([&] { return recording.load(); }, 30000));
     player.PlayAsync(dir.file("tone.wav"));
     recorder.join();
     const ToneCheck check = tone_in(heard, 440);
+    std::printf("sound: 440 Hz share %.3f over %d sounding windows, %d silent\n", check.share, check.sounding,
+                check.silent);
     EXPECT_GT(check.sounding, 3) << "the sound reached the speaker";
     EXPECT_GT(check.share, 0.5);
-    EXPECT_TRUE(eventually([&] { return player.finished() >= 1; }, 5000, 20));
+    EXPECT_TRUE(eventually([&] { return player.finished() >= 1; }, 30000, 20));
     EXPECT_EQ(player.finished(), 1);
 
     player.PlayAsync(dir.file("long.wav"));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     player.PlayAsync(dir.file("tone.wav"));
-    EXPECT_TRUE(eventually([&] { return player.finished() >= 2; }, 5000, 20));
+    EXPECT_TRUE(eventually([&] { return player.finished() >= 2; }, 30000, 20));
     std::this_thread::sleep_for(std::chrono::milliseconds(2500)); // longer than the long sound
     EXPECT_EQ(player.finished(), 2) << "the long sound was cut off, the short one played to its end";
     player.PlayAsync(dir.file("missing.wav")); // beeps, plays nothing

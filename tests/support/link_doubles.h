@@ -38,13 +38,30 @@ struct HostDouble : ILinkHost {
     std::vector<std::pair<unsigned, intptr_t>> to_self;
     // How long the posting thread goes on after posting (a loaded machine may keep it that long).
     std::atomic<int> linger_after_post_ms{0};
+    // While held, a post waits before it is made (an attempt that cannot report yet).
+    bool held = false;
+    void hold_posts() {
+        std::lock_guard lock(mutex);
+        held = true;
+    }
+    void release_posts() {
+        std::lock_guard lock(mutex);
+        held = false;
+        cv.notify_all();
+    }
     void PostToSelf(unsigned id, intptr_t w) override {
         {
-            std::lock_guard lock(mutex);
+            std::unique_lock lock(mutex);
+            cv.wait(lock, [&] { return !held; });
             to_self.push_back({id, w});
             cv.notify_all();
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(linger_after_post_ms.load()));
+    }
+    // Messages posted and not yet taken.
+    size_t waiting_self() {
+        std::lock_guard lock(mutex);
+        return to_self.size();
     }
     std::optional<std::pair<unsigned, intptr_t>> wait_self(int timeout_ms = 10000) {
         std::unique_lock lock(mutex);

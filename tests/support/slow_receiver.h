@@ -23,6 +23,10 @@ struct SlowReceiverRun {
     int lines_received = 0;
     int lines_out_of_order = 0;
     double p50_ms = 0, p99_ms = 0, max_ms = 0; // chat delay, send to read
+    // What the receiver read ahead of each chat line after it was sent (video that was in front of it on the
+    // way), in bytes: the delay without the machine's speed in it. At the receiver's rate it is the delay a
+    // line waits behind video; only a slower machine changes the delay.
+    double ahead_p50_bytes = 0, ahead_p99_bytes = 0, ahead_max_bytes = 0;
     int video_frames = 0;
     uint64_t video_bytes = 0;
 };

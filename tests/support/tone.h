@@ -9,6 +9,7 @@
 #include <pulse/simple.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <thread>
@@ -101,6 +102,41 @@ private:
     std::thread thread_;
 };
 
+// Records the speaker sink's monitor from now until `done()` holds (asked every 100 ms of sound), and then
+// `tail_ms` more for what was on its way; at most `max_ms` in all. `recording`, when given, is set once the
+// recording runs.
+template <typename Done>
+std::vector<int16_t> record_speaker_until(Done done, int tail_ms, int max_ms,
+                                          std::atomic<bool>* recording = nullptr) {
+    pa_sample_spec format{PA_SAMPLE_S16LE, 48000, 1};
+    pa_buffer_attr attr{};
+    attr.maxlength = uint32_t(-1);
+    attr.fragsize = 960 * 2;
+    int error = 0;
+    pa_simple* s = pa_simple_new(nullptr, "voice-test", PA_STREAM_RECORD, "quorin_speaker.monitor", "speaker",
+                                 &format, nullptr, &attr, &error);
+    if (recording)
+        *recording = true;
+    if (!s) {
+        ADD_FAILURE() << "cannot record the speaker: " << pa_strerror(error);
+        return {};
+    }
+    std::vector<int16_t> out;
+    std::vector<int16_t> chunk(4800);
+    size_t tail_end = 0;
+    while (out.size() < size_t(48 * max_ms) && (tail_end == 0 || out.size() < tail_end)) {
+        if (pa_simple_read(s, chunk.data(), chunk.size() * 2, &error) < 0) {
+            ADD_FAILURE() << "recording failed: " << pa_strerror(error);
+            break;
+        }
+        out.insert(out.end(), chunk.begin(), chunk.end());
+        if (tail_end == 0 && done())
+            tail_end = out.size() + size_t(48 * tail_ms);
+    }
+    pa_simple_free(s);
+    return out;
+}
+
 // Records `ms` of the speaker sink's monitor.
 inline std::vector<int16_t> record_speaker(int ms) {
     pa_sample_spec format{PA_SAMPLE_S16LE, 48000, 1};
@@ -121,16 +157,47 @@ inline std::vector<int16_t> record_speaker(int ms) {
     return out;
 }
 
-inline bool hears_tone(int ms = 1500) {
-    const auto rec = record_speaker(ms);
+// Records `ms` of the speaker again and again until a recording `holds` or `within_ms` has passed. The voice
+// path takes a while to start or to stop after a change (the microphone opens, a jitter buffer fills or
+// drains), and longer on a loaded machine, which also leaves gaps in a recording now and then: a check of one
+// recording taken at a fixed moment would fail there.
+template <typename Check> bool speaker_until(int ms, int within_ms, Check holds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(within_ms);
+    for (;;) {
+        const std::vector<int16_t> rec = record_speaker(ms);
+        if (rec.empty())
+            return false; // no recording at all (said by record_speaker)
+        if (holds(rec))
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+    }
+}
+
+// The tone is heard: a recording of `ms` has sounding windows and the tone is most of what sounds.
+inline bool heard_in(const std::vector<int16_t>& rec) {
     const ToneCheck t = tone_in(rec, 440);
     std::printf("speaker: rms %.0f, 440 Hz share %.3f over %d sounding windows, %d silent\n", rms(rec),
                 t.share, t.sounding, t.silent);
     return t.sounding >= 3 && t.share > 0.5;
 }
 
-inline bool silent(int ms = 1200) {
-    const auto rec = record_speaker(ms);
+inline bool silent_in(const std::vector<int16_t>& rec) {
     std::printf("speaker: rms %.0f\n", rms(rec));
     return rms(rec) < 30;
+}
+
+// The tone reaches the speaker (soon after a change that lets it through).
+inline bool hears_tone(int ms = 1500, int within_ms = 20000) {
+    return speaker_until(ms, within_ms, heard_in);
+}
+
+// The speaker falls silent (soon after a change that stops the voice).
+inline bool falls_silent(int ms = 1200, int within_ms = 20000) {
+    return speaker_until(ms, within_ms, silent_in);
+}
+
+// The speaker is silent now: for what must never be heard at all.
+inline bool silent(int ms = 1200) {
+    return silent_in(record_speaker(ms));
 }

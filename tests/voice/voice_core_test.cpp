@@ -127,6 +127,28 @@ TEST(JitterBuffer, ALonePacketIsPlayedAndARestartedSenderIsHeardAgain) {
     EXPECT_EQ(std::count_if(heard.begin(), heard.end(), [](int v) { return v >= 0; }), 9);
 }
 
+// A short talk spurt (fewer packets than a restart's distance), the microphone off until the buffer stopped,
+// and on again: the new spurt numbers from 0 and is played as it comes, not taken for old speech.
+TEST(JitterBuffer, ASenderRestartedAfterAShortSpurtIsHeardAgain) {
+    JitterBuffer b(2);
+    for (uint32_t s = 0; s < 76; ++s) {
+        b.push(s, packet(s));
+        b.pull();
+    }
+    play(b, 30); // the speaker stops
+    ASSERT_FALSE(b.playing());
+    std::vector<int> heard;
+    for (uint32_t s = 0; s < 100; ++s) {
+        b.push(s, packet(s));
+        heard.push_back(play(b, 1)[0]);
+    }
+    EXPECT_EQ(std::count_if(heard.begin(), heard.end(), [](int v) { return v >= 0; }), 99);
+    EXPECT_EQ(heard.back(), 98) << "one frame behind, as at any start";
+    EXPECT_EQ(b.stats().late, 0u);
+    EXPECT_EQ(b.stats().skipped, 0u);
+    EXPECT_EQ(b.target(), 2);
+}
+
 // The benchmarks read what a listener concealed out of the service's talk-spurt lines: the line as the
 // service writes it, read back, and the share between two readings.
 TEST(SpurtTotals, ConcealedShareBetweenReadingsOfTheServicesLines) {

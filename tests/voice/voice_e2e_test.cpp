@@ -33,6 +33,16 @@ void microphone(RoomPeer& peer, bool on) {
         peer.send(pkt::kMicrophoneOff);
 }
 
+// The service says that user `user`'s microphone opened (and so that its voice goes out from now on).
+bool microphone_opened(RoomPeer& peer, uint32_t user) {
+    while (auto p = peer.wait_for(pkt::kMicrophoneState, 10000)) {
+        auto m = proto::MicrophoneState::decode(p->payload.data(), p->payload.size());
+        if (m && m->user_id == user && m->off == 0)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 // Teacher B (host, listening) and student A (a 440 Hz source): A is heard only with the speak right and the
@@ -63,15 +73,13 @@ TEST(VoiceEndToEnd, AToneReachesTheOtherSpeakerOnlyWithTheRightAndTheMicrophone)
 
     // Microphone off: silence.
     microphone(student, false);
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    EXPECT_TRUE(silent());
+    EXPECT_TRUE(falls_silent());
 
     // On again, then the right withdrawn: silence.
     microphone(student, true);
     EXPECT_TRUE(hears_tone(800));
     teacher.send(pkt::kSpeakControl, proto::SpeakControl{1, 0}.encode());
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    EXPECT_TRUE(silent());
+    EXPECT_TRUE(falls_silent());
 
     // The room server dies and comes back on its port; both users log in again (as the client does) and the
     // student, granted again, is heard again.
@@ -153,26 +161,37 @@ TEST(VoiceEndToEnd, AListenerSetsOneSpeakersLevel) {
     microphone(student, true);
     ASSERT_TRUE(hears_tone());
     // The level of the tone while it sounds: the median of 10 ms windows above the noise (a loaded machine
-    // leaves gaps in the playback, which an average over the whole recording would count).
+    // leaves gaps in the playback, which an average over the whole recording would count), from the first
+    // recording in which the tone sounds for half a second (the spurt may start late on a loaded machine).
     auto sounding_level = [] {
-        const auto rec = record_speaker(1500);
-        std::vector<double> levels;
-        for (size_t at = 0; at + 480 <= rec.size(); at += 480) {
-            const double r = rms(std::vector<int16_t>(rec.begin() + long(at), rec.begin() + long(at + 480)));
-            if (r > 100)
-                levels.push_back(r);
-        }
-        if (levels.size() < 5)
-            return 0.0;
-        std::nth_element(levels.begin(), levels.begin() + long(levels.size() / 2), levels.end());
-        return levels[levels.size() / 2];
+        double level = 0;
+        speaker_until(1500, 20000, [&](const std::vector<int16_t>& rec) {
+            const ToneCheck t = tone_in(rec, 440);
+            std::vector<double> levels;
+            for (size_t at = 0; at + 480 <= rec.size(); at += 480) {
+                const double r =
+                    rms(std::vector<int16_t>(rec.begin() + long(at), rec.begin() + long(at + 480)));
+                if (r > 100)
+                    levels.push_back(r);
+            }
+            std::printf("speaker: %d sounding and %d silent windows, 440 Hz share %.3f\n", t.sounding,
+                        t.silent, t.share);
+            if (t.sounding < 5 || t.share < 0.5 || levels.size() < 5)
+                return false;
+            std::nth_element(levels.begin(), levels.begin() + long(levels.size() / 2), levels.end());
+            level = levels[levels.size() / 2];
+            return true;
+        });
+        return level;
     };
     // Each level is taken from a fresh talk spurt (microphone off and on again), as a pupil speaks in turns.
+    // The spurt has begun once the service says that the microphone opened.
     auto fresh_spurt = [&] {
         microphone(student, false);
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        EXPECT_TRUE(falls_silent());
+        student.drain(100); // what an earlier spurt said
         microphone(student, true);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_TRUE(microphone_opened(student, 1));
     };
     fresh_spurt();
     const double full = sounding_level();
@@ -186,7 +205,7 @@ TEST(VoiceEndToEnd, AListenerSetsOneSpeakersLevel) {
 
     teacher.send(pkt::kSpeakerVolume, proto::SpeakerVolume{1, 0}.encode());
     fresh_spurt();
-    EXPECT_TRUE(silent());
+    EXPECT_TRUE(silent(1500));
     teacher.send(pkt::kSpeakerVolume, proto::SpeakerVolume{1, 100}.encode());
     fresh_spurt();
     EXPECT_TRUE(hears_tone());
@@ -209,12 +228,21 @@ TEST(VoiceDevices, BothCapturePathsHearTheMicrophone) {
             path == 0 ? voice::open_sound(-1, true, 20, &error) : voice::open_alsa("pulse", true, 20, &error);
         ASSERT_TRUE(pcm) << error;
         voice::Frame frame(voice::kFrameSamples);
-        int loud = 0;
-        for (int i = 0; i < 100; ++i) { // 2 s
+        // The tone may take a moment to start (its player sets up its own stream meanwhile, later on a loaded
+        // machine): frames are read until the first that carries it, and after that every frame does.
+        int quiet = 0;
+        for (;;) {
+            ASSERT_TRUE(pcm->read(frame.data())) << "frame " << quiet;
+            if (rms(frame) > 1000)
+                break;
+            ASSERT_LT(++quiet, 1500) << "no tone in 30 s of frames";
+        }
+        int loud = 1;
+        for (int i = 1; i < 100; ++i) { // 2 s
             ASSERT_TRUE(pcm->read(frame.data())) << "frame " << i;
             loud += rms(frame) > 1000;
         }
-        // The tone may take a moment to start; after that every frame carries it.
+        std::printf("%d quiet frames before the tone, then %d of 100 frames loud\n", quiet, loud);
         EXPECT_GE(loud, 60);
         // The reader stands still for half a second: it goes on with fresh sound instead of the backlog,
         // which it reports as skipped (ALSA's own buffer overruns and is started anew).
