@@ -280,23 +280,27 @@ private:
 
     // Runs what the server has sent without blocking and moves the recorded bytes to the queue, which drops
     // what a reader that stood still can no longer send in time. False when the stream or the connection
-    // has failed.
+    // has failed. Every call into the library costs a system call (its check for a fork): the pieces are
+    // taken without asking for their size first, and the state of the stream is asked only when nothing
+    // came.
     bool take_arrived() {
         while (pa_mainloop_iterate(loop_, 0, nullptr) > 0) {
         }
-        if (pa_stream_get_state(stream_) != PA_STREAM_READY)
-            return false;
-        while (pa_stream_readable_size(stream_) > 0) {
+        bool took = false;
+        for (;;) {
             const void* data = nullptr;
             size_t n = 0;
             if (pa_stream_peek(stream_, &data, &n) < 0)
                 return false;
             if (n == 0)
-                break;
+                break; // nothing more
             // A hole in the recording (data null) is silence.
             queue_.append(static_cast<const uint8_t*>(data), n);
             pa_stream_drop(stream_);
+            took = true;
         }
+        if (!took && pa_stream_get_state(stream_) != PA_STREAM_READY)
+            return false; // a stream that failed delivers nothing
         queue_.catch_up();
         return true;
     }
