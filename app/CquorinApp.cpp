@@ -14,6 +14,7 @@
 #include "app/launch_params.h"
 #include "config/client_config.h"
 #include "platform/font_warm_up.h"
+#include "platform/interface_font.h"
 #include "platform/language.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
@@ -21,6 +22,8 @@
 #include "platform/single_instance.h"
 #include "platform/test_hooks.h"
 #include "platform/thread_rule.h"
+#include "platform/ui_text.h"
+#include "skin/CSkinBitmap.h"
 
 namespace {
 int g_signal_pipe[2] = {-1, -1};
@@ -87,7 +90,11 @@ bool CquorinApp::InitInstance() {
     // Started without a user (from the applications menu): the start screen says where to go.
     LaunchParams given;
     parse_launch_params(launch_string_, given);
+    // The pictures of the skin are read while fontconfig reads its configuration, which the first window
+    // waits for anyway.
+    read_skin_pictures_ahead(path_join(install_folder(), "ui"), !ui_text::source_language());
     fonts.WaitForConfiguration();
+    apply_interface_font(fonts.ChineseFamily(), language == "zh");
     if (given.user_id == 0 && !RunStartScreen(guard))
         return false;
 

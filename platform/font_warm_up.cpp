@@ -7,6 +7,8 @@
 #include <QStringList>
 
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 namespace {
 
@@ -15,6 +17,8 @@ namespace {
 struct Fontconfig {
     using Config = void;
     using StrList = void;
+    using Pattern = void;
+    using CharSet = void;
     Config* (*create)() = nullptr;
     int (*parse_and_load)(Config*, const unsigned char*, int) = nullptr;
     StrList* (*cache_dirs)(Config*) = nullptr;
@@ -23,6 +27,16 @@ struct Fontconfig {
     int (*build_fonts)(Config*) = nullptr;
     int (*set_current)(Config*) = nullptr;
     void (*destroy)(Config*) = nullptr;
+    // For the family chosen for Chinese text.
+    Pattern* (*pattern_create)() = nullptr;
+    int (*pattern_add_string)(Pattern*, const char*, const unsigned char*) = nullptr;
+    int (*config_substitute)(Config*, Pattern*, int) = nullptr;
+    void (*default_substitute)(Pattern*) = nullptr;
+    Pattern* (*font_match)(Config*, Pattern*, int*) = nullptr;
+    int (*pattern_get_string)(const Pattern*, const char*, int, unsigned char**) = nullptr;
+    int (*pattern_get_charset)(const Pattern*, const char*, int, CharSet**) = nullptr;
+    int (*charset_has_char)(const CharSet*, unsigned) = nullptr;
+    void (*pattern_destroy)(Pattern*) = nullptr;
 
     bool Find() {
         void* lib = dlopen("libfontconfig.so.1", RTLD_NOW | RTLD_NOLOAD);
@@ -36,10 +50,22 @@ struct Fontconfig {
         build_fonts = reinterpret_cast<decltype(build_fonts)>(dlsym(lib, "FcConfigBuildFonts"));
         set_current = reinterpret_cast<decltype(set_current)>(dlsym(lib, "FcConfigSetCurrent"));
         destroy = reinterpret_cast<decltype(destroy)>(dlsym(lib, "FcConfigDestroy"));
+        pattern_create = reinterpret_cast<decltype(pattern_create)>(dlsym(lib, "FcPatternCreate"));
+        pattern_add_string = reinterpret_cast<decltype(pattern_add_string)>(dlsym(lib, "FcPatternAddString"));
+        config_substitute = reinterpret_cast<decltype(config_substitute)>(dlsym(lib, "FcConfigSubstitute"));
+        default_substitute =
+            reinterpret_cast<decltype(default_substitute)>(dlsym(lib, "FcDefaultSubstitute"));
+        font_match = reinterpret_cast<decltype(font_match)>(dlsym(lib, "FcFontMatch"));
+        pattern_get_string = reinterpret_cast<decltype(pattern_get_string)>(dlsym(lib, "FcPatternGetString"));
+        pattern_get_charset =
+            reinterpret_cast<decltype(pattern_get_charset)>(dlsym(lib, "FcPatternGetCharSet"));
+        charset_has_char = reinterpret_cast<decltype(charset_has_char)>(dlsym(lib, "FcCharSetHasChar"));
+        pattern_destroy = reinterpret_cast<decltype(pattern_destroy)>(dlsym(lib, "FcPatternDestroy"));
         // The process keeps the library (Qt links it); this handle's reference goes.
         dlclose(lib);
         return create && parse_and_load && cache_dirs && next && list_done && build_fonts && set_current &&
-               destroy;
+               destroy && pattern_create && pattern_add_string && config_substitute && default_substitute &&
+               font_match && pattern_get_string && pattern_get_charset && charset_has_char && pattern_destroy;
     }
 
     // fontconfig's default configuration, as its own set-up makes it but for the templates, made current.
@@ -65,6 +91,44 @@ struct Fontconfig {
         list_done(dirs);
         return cached && build_fonts(config);
     }
+
+    // The family fontconfig gives a sans-serif font asked for in Simplified Chinese, in the current
+    // configuration, when that font has the glyphs of everyday Chinese text; empty otherwise (no Chinese font
+    // installed: fontconfig then answers with a Latin one).
+    std::string ChineseFamily() {
+        constexpr int kMatchPattern = 0, kResultMatch = 0;
+        constexpr size_t kMaxName = 256;
+        Pattern* wanted = pattern_create();
+        if (!wanted)
+            return {};
+        std::string family;
+        if (pattern_add_string(wanted, "family", reinterpret_cast<const unsigned char*>("sans-serif")) &&
+            pattern_add_string(wanted, "lang", reinterpret_cast<const unsigned char*>("zh-cn")) &&
+            config_substitute(nullptr, wanted, kMatchPattern)) {
+            default_substitute(wanted);
+            int result = -1;
+            if (Pattern* found = font_match(nullptr, wanted, &result)) {
+                unsigned char* name = nullptr;
+                CharSet* glyphs = nullptr;
+                if (result == kResultMatch && pattern_get_string(found, "family", 0, &name) == kResultMatch &&
+                    name && std::strlen(reinterpret_cast<const char*>(name)) < kMaxName &&
+                    pattern_get_charset(found, "charset", 0, &glyphs) == kResultMatch && glyphs &&
+                    HasChineseGlyphs(glyphs))
+                    family = reinterpret_cast<const char*>(name);
+                pattern_destroy(found);
+            }
+        }
+        pattern_destroy(wanted);
+        return family;
+    }
+
+    // 中文的人们说 and the full-width comma and colon: common characters, simplified forms among them.
+    bool HasChineseGlyphs(const CharSet* glyphs) {
+        for (unsigned c : {0x4E2Du, 0x6587u, 0x7684u, 0x4EBAu, 0x4EECu, 0x8BF4u, 0xFF0Cu, 0xFF1Au})
+            if (!charset_has_char(glyphs, c))
+                return false;
+        return true;
+    }
 };
 
 } // namespace
@@ -77,10 +141,15 @@ FontWarmUp::~FontWarmUp() {
 
 void FontWarmUp::Run() {
     Fontconfig fc;
-    if (std::getenv("FC_DEBUG") == nullptr && fc.Find())
-        fc.SetUpConfiguration();
+    std::string chinese;
+    if (fc.Find()) {
+        if (std::getenv("FC_DEBUG") == nullptr)
+            fc.SetUpConfiguration();
+        chinese = fc.ChineseFamily();
+    }
     {
         std::lock_guard lock(mutex_);
+        chinese_family_ = QString::fromStdString(chinese);
         configured_ = true;
     }
     configured_cv_.notify_all();
@@ -90,4 +159,10 @@ void FontWarmUp::Run() {
 void FontWarmUp::WaitForConfiguration() {
     std::unique_lock lock(mutex_);
     configured_cv_.wait(lock, [this] { return configured_; });
+}
+
+QString FontWarmUp::ChineseFamily() {
+    std::unique_lock lock(mutex_);
+    configured_cv_.wait(lock, [this] { return configured_; });
+    return chinese_family_;
 }

@@ -8,12 +8,17 @@
 // fontconfig's current one before Qt asks for it (when fontconfig is the one Qt's process has loaded, and
 // FC_DEBUG is not set). What is shown does not change: the same configuration files, the same font list.
 //
+// With the configuration, the thread asks fontconfig which family it gives Chinese text (a sans-serif font in
+// Simplified Chinese): the interface's font is made of it (platform/interface_font.h).
+//
 // Threads: made on the UI thread once the QApplication exists, destroyed there before it goes (the destructor
 // waits for the thread). The UI thread calls WaitForConfiguration before its first use of a font: a font used
 // before then could make fontconfig set itself up a second time, and would have its configuration replaced
 // under it. Qt's font database, read next, needs no wait: its first use by the UI thread waits for it (Qt's
 // lock).
 #pragma once
+
+#include <QString>
 
 #include <condition_variable>
 #include <mutex>
@@ -26,8 +31,11 @@ public:
     FontWarmUp(const FontWarmUp&) = delete;
     FontWarmUp& operator=(const FontWarmUp&) = delete;
 
-    // Returns once fontconfig's configuration is current (at once when it was left to fontconfig).
+    // Returns once fontconfig's configuration is current and its family for Chinese text known.
     void WaitForConfiguration();
+    // The family fontconfig chooses for Chinese text, once the configuration is current; empty when
+    // fontconfig has no font with Chinese glyphs (or is not the font library Qt uses).
+    QString ChineseFamily();
 
 private:
     void Run();
@@ -35,5 +43,6 @@ private:
     std::mutex mutex_;
     std::condition_variable configured_cv_;
     bool configured_ = false;
+    QString chinese_family_;
     std::thread thread_; // last: it starts once the rest is made
 };

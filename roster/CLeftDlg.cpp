@@ -19,6 +19,7 @@
 #include "platform/paths.h"
 #include "platform/qtext.h"
 #include "platform/thread_rule.h"
+#include "roster/label_size.h"
 #include "roster/roster_texts.h"
 #include "session/requests.h"
 #include "session/session_texts.h"
@@ -48,13 +49,14 @@ QImage drawn_picture(const UserRecord& record) {
     const QString label = picture_label(record);
     QFont f;
     f.setBold(true);
-    // As large as fits: one character at 34 pixels, a number of several digits smaller.
-    int px = 34;
-    for (; px > 10; px -= 2) {
-        f.setPixelSize(px);
-        if (QFontMetrics(f).horizontalAdvance(label) <= 58)
-            break;
-    }
+    // As large as fits: one character at 34 pixels, a number of several digits smaller (10 when even 12
+    // pixels are too wide).
+    const int px = largest_fitting_size(
+        [&f, &label](int size) {
+            f.setPixelSize(size);
+            return QFontMetrics(f).horizontalAdvance(label);
+        },
+        58, 34, 12);
     f.setPixelSize(px);
     p.setFont(f);
     p.setPen(Qt::white);

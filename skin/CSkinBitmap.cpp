@@ -11,11 +11,13 @@
 #include <QPainter>
 
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 
 #include "components/colour_key.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -154,6 +156,27 @@ bool load_skin_picture(const QString& path, QImage& out) {
         }
     }
     return load_picture_file(path, out);
+}
+
+void read_skin_pictures_ahead(const std::string& folder, bool english) {
+    constexpr int kMaxFiles = 256;
+    int read = 0;
+    for (const std::string& sub : {std::string(), std::string("en")}) {
+        if (!sub.empty() && !english)
+            continue;
+        const std::string dir = sub.empty() ? folder : path_join(folder, sub);
+        std::error_code error;
+        for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end && read < kMaxFiles;
+             it.increment(error)) {
+            const std::string name = it->path().filename().string();
+            const QString shown = QString::fromStdString(name);
+            if (!shown.endsWith(".bmp", Qt::CaseInsensitive) || shown.contains("@2x"))
+                continue;
+            QImage picture;
+            load_skin_picture(QString::fromStdString(path_join(dir, name)), picture);
+            ++read;
+        }
+    }
 }
 
 bool CSkinBitmap::Load(const std::string& path) {

@@ -26,6 +26,14 @@ bool decode_plain_bmp(const unsigned char* data, size_t size, QImage& out);
 // device pixel ratio of 2, so its size in the window's coordinates is the same.
 bool load_skin_picture(const QString& path, QImage& out);
 
+// Reads the pictures of a skin folder into the picture cache, as load_skin_picture reads them for this
+// screen, so that the windows made next find them there: at start-up the UI thread does it while it waits for
+// the fonts' configuration, instead of in the middle of making the window. The BMP files directly in the
+// folder, and those of its "en" folder when `english` (the interface's copies of pictures with words); their
+// "@2x" copies only as load_skin_picture takes them. At most 256 files, the largest skin being about a
+// hundred. Any thread once the QApplication exists.
+void read_skin_pictures_ahead(const std::string& folder, bool english);
+
 class CSkinBitmap {
 public:
     // Loads a bitmap file; false (and an empty bitmap) when it cannot be read.
