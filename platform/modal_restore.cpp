@@ -22,7 +22,8 @@ public:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched == dialog_ && event->type() == QEvent::WindowStateChange && minimised_over_owner() &&
             !pending_) {
-            // Once the window manager is done with the whole group (it minimises the owner as well).
+            // After the events already queued, among them usually the owner's own minimise (the window
+            // manager minimises the group). An owner minimised in a later batch is not watched and stays so.
             pending_ = true;
             QTimer::singleShot(0, this, [this] { restore(); });
         }

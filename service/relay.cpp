@@ -192,14 +192,17 @@ void Relay::upstream_ready(room::ConnId id, asio::ip::tcp::socket up) {
     if (options_.link_timeout_ms > 0) {
         c.answer_timer =
             std::make_unique<asio::steady_timer>(io_, std::chrono::milliseconds(options_.link_timeout_ms));
-        c.answer_timer->async_wait([this, id,
-                                    link = std::weak_ptr<FramedSocket>(c.upstream)](std::error_code ec) {
-            auto it = clients_.find(id);
-            // Answered, or this link is gone already (closed, or replaced by a later login's).
-            if (ec || it == clients_.end() || !it->second.answer_timer || it->second.upstream != link.lock())
-                return;
-            login_unanswered(id);
-        });
+        c.answer_timer->async_wait(
+            [this, id, link = std::weak_ptr<FramedSocket>(c.upstream)](std::error_code ec) {
+                // Cancelled: answered, or gone with its client or the relay (`this` may be gone too).
+                if (ec)
+                    return;
+                auto it = clients_.find(id);
+                // This link is gone already (closed, or replaced by a later login's).
+                if (it == clients_.end() || !it->second.answer_timer || it->second.upstream != link.lock())
+                    return;
+                login_unanswered(id);
+            });
     }
 }
 
