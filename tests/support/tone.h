@@ -104,13 +104,9 @@ private:
     std::thread thread_;
 };
 
-// Records the speaker sink's monitor from now until `done()` (or `done(recording so far)`) holds (asked every
-// 100 ms of sound), and then
-// `tail_ms` more for what was on its way; at most `max_ms` in all. `recording`, when given, is set once the
-// recording runs.
-template <typename Done>
-std::vector<int16_t> record_speaker_until(Done done, int tail_ms, int max_ms,
-                                          std::atomic<bool>* recording = nullptr) {
+// Opens the speaker sink's monitor for recording in pieces of 20 ms; null, with a failure added, when it
+// cannot.
+inline pa_simple* open_speaker_monitor() {
     pa_sample_spec format{PA_SAMPLE_S16LE, 48000, 1};
     pa_buffer_attr attr{};
     attr.maxlength = uint32_t(-1);
@@ -118,12 +114,23 @@ std::vector<int16_t> record_speaker_until(Done done, int tail_ms, int max_ms,
     int error = 0;
     pa_simple* s = pa_simple_new(nullptr, "voice-test", PA_STREAM_RECORD, "quorin_speaker.monitor", "speaker",
                                  &format, nullptr, &attr, &error);
+    if (!s)
+        ADD_FAILURE() << "cannot record the speaker: " << pa_strerror(error);
+    return s;
+}
+
+// Records the speaker sink's monitor from now until `done()` (or `done(recording so far)`) holds (asked every
+// 100 ms of sound), and then `tail_ms` more for what was on its way; at most `max_ms` in all. `recording`,
+// when given, is set once the recording runs.
+template <typename Done>
+std::vector<int16_t> record_speaker_until(Done done, int tail_ms, int max_ms,
+                                          std::atomic<bool>* recording = nullptr) {
+    pa_simple* s = open_speaker_monitor();
     if (recording)
         *recording = true;
-    if (!s) {
-        ADD_FAILURE() << "cannot record the speaker: " << pa_strerror(error);
+    if (!s)
         return {};
-    }
+    int error = 0;
     std::vector<int16_t> out;
     std::vector<int16_t> chunk(4800);
     size_t tail_end = 0;
@@ -147,17 +154,10 @@ std::vector<int16_t> record_speaker_until(Done done, int tail_ms, int max_ms,
 
 // Records `ms` of the speaker sink's monitor.
 inline std::vector<int16_t> record_speaker(int ms) {
-    pa_sample_spec format{PA_SAMPLE_S16LE, 48000, 1};
-    pa_buffer_attr attr{};
-    attr.maxlength = uint32_t(-1);
-    attr.fragsize = 960 * 2;
-    int error = 0;
-    pa_simple* s = pa_simple_new(nullptr, "voice-test", PA_STREAM_RECORD, "quorin_speaker.monitor", "speaker",
-                                 &format, nullptr, &attr, &error);
-    if (!s) {
-        ADD_FAILURE() << "cannot record the speaker: " << pa_strerror(error);
+    pa_simple* s = open_speaker_monitor();
+    if (!s)
         return {};
-    }
+    int error = 0;
     std::vector<int16_t> out(size_t(48 * ms));
     if (pa_simple_read(s, out.data(), out.size() * 2, &error) < 0)
         ADD_FAILURE() << "recording failed: " << pa_strerror(error);
