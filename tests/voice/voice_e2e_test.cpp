@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <memory>
 #include <thread>
 
 #include "local_service_process.h"
@@ -42,6 +43,30 @@ bool microphone_opened(RoomPeer& peer, uint32_t user) {
     }
     return false;
 }
+
+// A student (user 1, behind service `a`) whose microphone the teacher (user 2, behind service `b`) hears in
+// room `room`: both logged in, the student given the right to speak, its microphone on and its tone heard.
+// Fatal failures end the constructor (ASSERT_NO_FATAL_FAILURE where it is made).
+struct StudentHeardByTeacher {
+    explicit StudentHeardByTeacher(uint32_t room) {
+        ASSERT_TRUE(listening);
+        ASSERT_TRUE(teacher.connect(b.port()));
+        ASSERT_EQ(login_peer(teacher, 2, room), 0);
+        ASSERT_TRUE(student.connect(a.port()));
+        ASSERT_EQ(login_peer(student, 1, room), 0);
+        teacher.send(pkt::kSpeakControl, proto::SpeakControl{1, 1}.encode());
+        ASSERT_TRUE(student.wait_for(pkt::kRightsChange));
+        microphone(student, true);
+        ASSERT_TRUE(hears_tone());
+    }
+
+    RoomServerProcess server;
+    const bool listening = wait_until_listening(server.port());
+    TonePlayer tone{"quorin_mouth", 6000}, keep_speaker_running{"quorin_speaker", 0};
+    LocalServiceProcess a{server.port(), {"PULSE_SOURCE=quorin_mouth.monitor", "PULSE_SINK=quorin_null"}};
+    LocalServiceProcess b{server.port(), {"PULSE_SOURCE=quorin_mic", "PULSE_SINK=quorin_speaker"}};
+    RoomPeer teacher, student;
+};
 
 } // namespace
 
@@ -146,20 +171,9 @@ TEST(VoiceEndToEnd, AUserAloneHearsNoEcho) {
 // A listener sets one speaker's level (type 31 to the own service): half is about 6 dB quieter, zero is
 // silence, and the room server never sees the packet.
 TEST(VoiceEndToEnd, AListenerSetsOneSpeakersLevel) {
-    RoomServerProcess server;
-    ASSERT_TRUE(wait_until_listening(server.port()));
-    TonePlayer tone("quorin_mouth", 6000), keep_speaker_running("quorin_speaker", 0);
-    LocalServiceProcess a(server.port(), {"PULSE_SOURCE=quorin_mouth.monitor", "PULSE_SINK=quorin_null"});
-    LocalServiceProcess b(server.port(), {"PULSE_SOURCE=quorin_mic", "PULSE_SINK=quorin_speaker"});
-    RoomPeer teacher, student;
-    ASSERT_TRUE(teacher.connect(b.port()));
-    ASSERT_EQ(login_peer(teacher, 2, 78), 0);
-    ASSERT_TRUE(student.connect(a.port()));
-    ASSERT_EQ(login_peer(student, 1, 78), 0);
-    teacher.send(pkt::kSpeakControl, proto::SpeakControl{1, 1}.encode());
-    ASSERT_TRUE(student.wait_for(pkt::kRightsChange));
-    microphone(student, true);
-    ASSERT_TRUE(hears_tone());
+    std::unique_ptr<StudentHeardByTeacher> lesson;
+    ASSERT_NO_FATAL_FAILURE(lesson = std::make_unique<StudentHeardByTeacher>(78));
+    RoomPeer &teacher = lesson->teacher, &student = lesson->student;
     // The level of the tone while it sounds: the median of 10 ms windows above the noise (a loaded machine
     // leaves gaps in the playback, which an average over the whole recording would count), from the first
     // recording in which the tone sounds for half a second (the spurt may start late on a loaded machine).
@@ -263,20 +277,9 @@ TEST(VoiceDevices, BothCapturePathsHearTheMicrophone) {
 // A student's microphone switched off and on again, twice: the teacher hears each new spurt on, 2 to 4 s
 // after its start as well as at its start (a steady sound was once sent as silence after about 1.5 s).
 TEST(VoiceEndToEnd, AMicrophoneSwitchedOffAndOnIsHeardThroughItsNewSpurt) {
-    RoomServerProcess server;
-    ASSERT_TRUE(wait_until_listening(server.port()));
-    TonePlayer tone("quorin_mouth", 6000), keep_speaker_running("quorin_speaker", 0);
-    LocalServiceProcess a(server.port(), {"PULSE_SOURCE=quorin_mouth.monitor", "PULSE_SINK=quorin_null"});
-    LocalServiceProcess b(server.port(), {"PULSE_SOURCE=quorin_mic", "PULSE_SINK=quorin_speaker"});
-    RoomPeer teacher, student;
-    ASSERT_TRUE(teacher.connect(b.port()));
-    ASSERT_EQ(login_peer(teacher, 2, 79), 0);
-    ASSERT_TRUE(student.connect(a.port()));
-    ASSERT_EQ(login_peer(student, 1, 79), 0);
-    teacher.send(pkt::kSpeakControl, proto::SpeakControl{1, 1}.encode());
-    ASSERT_TRUE(student.wait_for(pkt::kRightsChange));
-    microphone(student, true);
-    ASSERT_TRUE(hears_tone());
+    std::unique_ptr<StudentHeardByTeacher> lesson;
+    ASSERT_NO_FATAL_FAILURE(lesson = std::make_unique<StudentHeardByTeacher>(79));
+    RoomPeer &teacher = lesson->teacher, &student = lesson->student;
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE("switched on again: " + std::to_string(round + 1));
         microphone(student, false);
