@@ -46,9 +46,9 @@ bool microphone_opened(RoomPeer& peer, uint32_t user) {
 
 // A student (user 1, behind service `a`) whose microphone the teacher (user 2, behind service `b`) hears in
 // room `room`: both logged in, the student given the right to speak, its microphone on and its tone heard.
-// Fatal failures end the constructor (ASSERT_NO_FATAL_FAILURE where it is made).
+// Made ready by `start` (under ASSERT_NO_FATAL_FAILURE).
 struct StudentHeardByTeacher {
-    explicit StudentHeardByTeacher(uint32_t room) {
+    void start(uint32_t room) {
         ASSERT_TRUE(listening);
         ASSERT_TRUE(teacher.connect(b.port()));
         ASSERT_EQ(login_peer(teacher, 2, room), 0);
@@ -171,8 +171,8 @@ TEST(VoiceEndToEnd, AUserAloneHearsNoEcho) {
 // A listener sets one speaker's level (type 31 to the own service): half is about 6 dB quieter, zero is
 // silence, and the room server never sees the packet.
 TEST(VoiceEndToEnd, AListenerSetsOneSpeakersLevel) {
-    std::unique_ptr<StudentHeardByTeacher> lesson;
-    ASSERT_NO_FATAL_FAILURE(lesson = std::make_unique<StudentHeardByTeacher>(78));
+    auto lesson = std::make_unique<StudentHeardByTeacher>();
+    ASSERT_NO_FATAL_FAILURE(lesson->start(78));
     RoomPeer &teacher = lesson->teacher, &student = lesson->student;
     // The level of the tone while it sounds: the median of 10 ms windows above the noise (a loaded machine
     // leaves gaps in the playback, which an average over the whole recording would count), from the first
@@ -277,9 +277,9 @@ TEST(VoiceDevices, BothCapturePathsHearTheMicrophone) {
 // A student's microphone switched off and on again, twice: the teacher hears each new spurt on, 2 to 4 s
 // after its start as well as at its start (a steady sound was once sent as silence after about 1.5 s).
 TEST(VoiceEndToEnd, AMicrophoneSwitchedOffAndOnIsHeardThroughItsNewSpurt) {
-    std::unique_ptr<StudentHeardByTeacher> lesson;
-    ASSERT_NO_FATAL_FAILURE(lesson = std::make_unique<StudentHeardByTeacher>(79));
-    RoomPeer &teacher = lesson->teacher, &student = lesson->student;
+    auto lesson = std::make_unique<StudentHeardByTeacher>();
+    ASSERT_NO_FATAL_FAILURE(lesson->start(79));
+    RoomPeer& student = lesson->student;
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE("switched on again: " + std::to_string(round + 1));
         microphone(student, false);
